@@ -1,0 +1,38 @@
+# Helpers that give every target of the project the same flags.
+
+# The project's own code is built with warnings as errors; third-party headers
+# are included as system headers and do not take part.
+function(lun_target_options target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+  if(LUN_TEST_HOOKS)
+    target_compile_definitions(${target} PUBLIC LUN_TEST_HOOKS=1)
+  endif()
+endfunction()
+
+# lun_library(name SOURCES ... LIBS ...): a static library of one subsystem.
+function(lun_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  lun_target_options(${name})
+  target_link_libraries(${name} PUBLIC ${ARG_LIBS})
+endfunction()
+
+# lun_test(name SOURCES ... LIBS ...): one GoogleTest executable whose cases
+# CTest runs one by one.
+function(lun_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  lun_target_options(${name})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+endfunction()
+
+# lun_executable(name SOURCES ... LIBS ...)
+function(lun_executable name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  lun_target_options(${name})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+endfunction()

@@ -1,0 +1,51 @@
+#include "platform/kill_point.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <random>
+#include <string>
+
+namespace lun {
+namespace {
+
+struct KillConfig {
+  unsigned long odds = 0;  // 0: kill points are off
+  const char* log = nullptr;
+  std::mutex mutex;
+  std::mt19937_64 rng;
+};
+
+KillConfig& Config() {
+  static KillConfig* config = [] {
+    auto* c = new KillConfig;
+    if (const char* odds = std::getenv("LUN_KILL_ODDS")) c->odds = std::strtoul(odds, nullptr, 10);
+    c->log = std::getenv("LUN_KILL_LOG");
+    c->rng.seed(std::random_device{}());
+    return c;
+  }();
+  return *config;
+}
+
+}  // namespace
+
+void MaybeKill(const char* point) {
+  KillConfig& c = Config();
+  if (c.odds == 0) return;
+  std::lock_guard<std::mutex> lock(c.mutex);
+  if (c.rng() % c.odds != 0) return;
+  if (c.log) {
+    const int fd = ::open(c.log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+      std::string line = std::string(point) + "\n";
+      (void)!::write(fd, line.data(), line.size());
+      ::close(fd);
+    }
+  }
+  ::_exit(137);
+}
+
+}  // namespace lun

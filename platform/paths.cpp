@@ -1,0 +1,102 @@
+#include "platform/paths.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <mutex>
+
+#include "platform/uuid.h"
+
+namespace lun {
+namespace {
+
+std::mutex home_mutex;
+std::string* home = nullptr;  // set once, never freed: read by every thread
+
+std::string EnvOr(const char* name, std::string_view fallback) {
+  const char* v = std::getenv(name);
+  return (v && *v) ? std::string(v) : std::string(fallback);
+}
+
+std::string StripTrailingSlashes(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+}  // namespace
+
+std::string ResolveApplicationHome(std::string_view home_flag) {
+  if (!home_flag.empty()) return StripTrailingSlashes(std::string(home_flag));
+  std::string from_env = EnvOr("LUN_HOME", "");
+  if (!from_env.empty()) return StripTrailingSlashes(from_env);
+  std::string data = EnvOr("XDG_DATA_HOME", "");
+  if (data.empty()) data = JoinPath(EnvOr("HOME", "/tmp"), ".local/share");
+  return JoinPath(StripTrailingSlashes(data), "tamrix-lun");
+}
+
+bool SetApplicationHome(const std::string& path) {
+  std::string clean = StripTrailingSlashes(path);
+  if (!MakeDirectories(clean, 0700)) return false;
+  std::lock_guard<std::mutex> lock(home_mutex);
+  if (home) {
+    *home = clean;
+  } else {
+    home = new std::string(clean);
+  }
+  return true;
+}
+
+std::string ApplicationHome() {
+  {
+    std::lock_guard<std::mutex> lock(home_mutex);
+    if (home) return *home;
+  }
+  return ResolveApplicationHome("");
+}
+
+std::string ProgramDirectory() {
+  char buf[4096];
+  const ssize_t n = readlink("/proc/self/exe", buf, sizeof(buf) - 1);
+  if (n <= 0) return ".";
+  return DirName(std::string_view(buf, static_cast<size_t>(n)));
+}
+
+std::string TempDirectory() { return StripTrailingSlashes(EnvOr("TMPDIR", "/tmp")); }
+
+std::string JoinPath(std::string_view dir, std::string_view name) {
+  std::string out(dir);
+  if (out.empty()) return std::string(name);
+  if (out.back() != '/') out.push_back('/');
+  while (!name.empty() && name.front() == '/') name.remove_prefix(1);
+  out.append(name);
+  return out;
+}
+
+std::string DirName(std::string_view path) {
+  while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+  const size_t slash = path.rfind('/');
+  if (slash == std::string_view::npos) return ".";
+  if (slash == 0) return "/";
+  return std::string(path.substr(0, slash));
+}
+
+std::string BaseName(std::string_view path) {
+  while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+  const size_t slash = path.rfind('/');
+  return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+std::string TemporaryName(std::string_view dir) { return JoinPath(dir, "$" + NewUuidText()); }
+
+bool MakeDirectories(const std::string& path, unsigned mode) {
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  const std::string parent = DirName(path);
+  if (parent != path && parent != "." && parent != "/") MakeDirectories(parent, mode);
+  if (mkdir(path.c_str(), mode) == 0) return true;
+  return errno == EEXIST && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace lun
