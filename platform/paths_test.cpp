@@ -4,40 +4,13 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
-#include <optional>
-#include <vector>
 
+#include "platform/env_guard.h"
 #include "platform/scratch_dir.h"
 #include "platform/uuid.h"
 
 namespace lun {
 namespace {
-
-// Sets environment variables for one test and restores them afterwards.
-class EnvGuard {
- public:
-  void Set(const char* name, const char* value) {
-    const char* old = getenv(name);
-    saved_.push_back({name, old ? std::optional<std::string>(old) : std::nullopt});
-    if (value) {
-      setenv(name, value, 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-  ~EnvGuard() {
-    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
-      if (it->second) {
-        setenv(it->first.c_str(), it->second->c_str(), 1);
-      } else {
-        unsetenv(it->first.c_str());
-      }
-    }
-  }
-
- private:
-  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
-};
 
 TEST(PathsTest, ApplicationHomeFollowsFlagThenEnvironmentThenXdg) {
   EnvGuard env;
