@@ -1,0 +1,209 @@
+#include "engine/query/highlighter.h"
+
+#include <algorithm>
+#include <array>
+
+#include "platform/normalize.h"
+
+namespace lun {
+namespace {
+
+constexpr size_t kMaxColourLength = 10;
+constexpr size_t kSnippetLength = 200;
+constexpr size_t kSnippetLead = 100;
+
+constexpr std::array<std::u16string_view, 12> kColours = {
+    u"red",      u"magenta",   u"blue",  u"cyan",  u"firebrick", u"cadetblue",
+    u"green",    u"brown",     u"coral", u"indigo", u"lawngreen", u"navy"};
+
+// Letters run A..Z, then a..z, then start again, so anchor names stay
+// letters whatever the number of keywords.
+char NextLetter(char letter) {
+  if (letter == 'Z') return 'a';
+  if (letter == 'z') return 'A';
+  return static_cast<char>(letter + 1);
+}
+
+// Position of the first match of the normalised `keyword` in `text` at or
+// after `from`, "?" matching any one character; npos when none.
+size_t FindWildcard(std::u16string_view text, std::u16string_view keyword, size_t from) {
+  if (keyword.empty()) return std::u16string_view::npos;
+  for (size_t i = from; i + keyword.size() <= text.size(); ++i) {
+    size_t k = 0;
+    while (k < keyword.size() && (keyword[k] == u'?' || keyword[k] == text[i + k])) ++k;
+    if (k == keyword.size()) return i;
+  }
+  return std::u16string_view::npos;
+}
+
+std::u16string StripKeyword(std::u16string_view keyword) {
+  if (!keyword.empty() && keyword.front() == u'[') keyword.remove_prefix(1);
+  if (!keyword.empty() && keyword.back() == u']') keyword.remove_suffix(1);
+  while (!keyword.empty() && keyword.front() == u'?') keyword.remove_prefix(1);
+  while (!keyword.empty() && keyword.back() == u'?') keyword.remove_suffix(1);
+  return Normalize(keyword);
+}
+
+void AppendHtmlEscaped(std::u16string* out, std::u16string_view text) {
+  for (const char16_t c : text) {
+    switch (c) {
+      case u'<': *out += u"&lt;"; break;
+      case u'>': *out += u"&gt;"; break;
+      case u'&': *out += u"&amp;"; break;
+      case u'"': *out += u"&quot;"; break;
+      default: out->push_back(c);
+    }
+  }
+}
+
+std::u16string Number(size_t n) {
+  const std::string digits = std::to_string(n);
+  return std::u16string(digits.begin(), digits.end());
+}
+
+}  // namespace
+
+std::u16string_view KeywordColour(size_t i) { return kColours[i % kColours.size()]; }
+
+void Highlighter::Escape(std::u16string_view text, bool multiline) {
+  text_.clear();
+  text_.reserve(text.size());
+  boundary_.clear();
+  auto append = [&](std::u16string_view piece) {
+    // A mark may begin or end before the first character of a piece, never
+    // inside one: "&l<font>t;</font>" would break the markup.
+    boundary_.push_back(true);
+    boundary_.insert(boundary_.end(), piece.size() - 1, false);
+    text_ += piece;
+  };
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    if (c == u'<') {
+      append(u"&lt;");
+    } else if (c == u'>') {
+      append(u"&gt;");
+    } else if (multiline && c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
+      append(u"<BR>");
+      ++i;
+    } else {
+      append(std::u16string_view(&c, 1));
+    }
+  }
+  boundary_.push_back(true);  // the end of the text
+  match_copy_ = Normalize(text_);
+  marks_.clear();
+  has_text_ = true;
+}
+
+void Highlighter::SetText(std::u16string_view text) { Escape(text, false); }
+void Highlighter::SetMultilineText(std::u16string_view text) { Escape(text, true); }
+
+bool Highlighter::AddKeyword(std::u16string_view keyword, std::u16string_view colour) {
+  if (!has_text_ || colour.size() > kMaxColourLength) return false;
+  const std::u16string key = StripKeyword(keyword);
+  if (key.empty()) return false;
+  const std::u16string mark_colour(colour.empty() ? u"red" : colour);
+
+  std::vector<Mark> found;
+  size_t at = FindWildcard(match_copy_, key, 0);
+  while (at != std::u16string::npos) {
+    if (boundary_[at] && boundary_[at + key.size()]) {
+      found.push_back(Mark{at, key.size(), next_letter_, mark_colour});
+      at = FindWildcard(match_copy_, key, at + key.size());
+    } else {
+      at = FindWildcard(match_copy_, key, at + 1);
+    }
+  }
+  next_letter_ = NextLetter(next_letter_);
+  if (found.empty()) return true;
+
+  // The new occurrences keep their spans; what older marks cover of them is
+  // cut away, which may split an older mark in two.
+  std::vector<Mark> merged;
+  for (const Mark& old : marks_) {
+    size_t start = old.start;
+    const size_t end = old.start + old.length;
+    for (const Mark& n : found) {
+      const size_t n_end = n.start + n.length;
+      if (n_end <= start || n.start >= end) continue;
+      if (n.start > start) merged.push_back(Mark{start, n.start - start, old.letter, old.colour});
+      start = std::max(start, n_end);
+    }
+    if (start < end) merged.push_back(Mark{start, end - start, old.letter, old.colour});
+  }
+  merged.insert(merged.end(), found.begin(), found.end());
+  std::sort(merged.begin(), merged.end(),
+            [](const Mark& a, const Mark& b) { return a.start < b.start; });
+  marks_ = std::move(merged);
+  return true;
+}
+
+std::u16string Highlighter::Render(bool anchored) const {
+  std::u16string out;
+  out.reserve(text_.size() + marks_.size() * 64);
+  std::array<size_t, 256> occurrence{};  // per letter: anchors written so far
+  size_t pos = 0;
+  for (const Mark& m : marks_) {
+    out.append(text_, pos, m.start - pos);
+    if (anchored) {
+      const std::u16string letter(1, static_cast<char16_t>(m.letter));
+      size_t& n = occurrence[static_cast<unsigned char>(m.letter)];
+      out += u"<A name=" + letter + Number(n) + u" href=#" + letter + Number(n + 1) + u">";
+      ++n;
+    }
+    out += u"<font color=\"" + m.colour + u"\">";
+    out.append(text_, m.start, m.length);
+    out += anchored ? u"</font></A>" : u"</font>";
+    pos = m.start + m.length;
+  }
+  out.append(text_, pos, std::u16string::npos);
+  return out;
+}
+
+std::u16string Highlighter::RenderPlain() const { return Render(false); }
+std::u16string Highlighter::RenderAnchored() const { return Render(true); }
+
+std::u16string KeywordNavigation(std::u16string_view keywords) {
+  std::u16string out;
+  char letter = 'A';
+  size_t index = 0;
+  size_t pos = 0;
+  while (pos <= keywords.size()) {
+    size_t end = keywords.find(u'*', pos);
+    if (end == std::u16string_view::npos) end = keywords.size();
+    const std::u16string_view keyword = keywords.substr(pos, end - pos);
+    pos = end + 1;
+    if (keyword.empty()) continue;
+    if (index > 0) out += u" &nbsp;";
+    out += u"<A href=#";
+    out.push_back(static_cast<char16_t>(letter));
+    out += u"0><font color=";
+    out += KeywordColour(index);
+    out += u">";
+    AppendHtmlEscaped(&out, keyword);
+    out += u"</font></A>";
+    letter = NextLetter(letter);
+    ++index;
+  }
+  return out;
+}
+
+std::u16string HighlightedSnippet(std::u16string_view value,
+                                  const std::vector<std::u16string>& keywords) {
+  std::u16string_view shown = value;
+  if (value.size() >= kSnippetLength) {
+    size_t start = 0;
+    if (!keywords.empty()) {
+      const size_t at = FindWildcard(Normalize(value), StripKeyword(keywords.front()), 0);
+      if (at != std::u16string::npos && at > kSnippetLead) start = at - kSnippetLead;
+    }
+    start = std::min(start, value.size() - kSnippetLength);
+    shown = value.substr(start, kSnippetLength);
+  }
+  Highlighter h;
+  h.SetText(shown);
+  for (const std::u16string& keyword : keywords) h.AddKeyword(keyword);
+  return h.RenderPlain();
+}
+
+}  // namespace lun

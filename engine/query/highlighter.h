@@ -1,0 +1,83 @@
+// Keyword highlighting of field values for result pages.
+//
+// A Highlighter holds one text, HTML-escaped ("<" and ">" only; the
+// multi-line form also turns CR LF into "<BR>"), and a list of marks: the
+// occurrences of the keywords added so far, ordered by position and never
+// overlapping. Matching compares the normalised forms of keyword and text
+// (the one normalisation table: width, case, traditional/simplified), with
+// "?" in a keyword matching any one character. Each keyword gets a letter
+// ("A" for the first) and a colour; a later keyword's occurrence keeps its
+// whole span and earlier marks give way around it. A mark never begins or
+// ends inside an escape ("&lt;", "&gt;", "<BR>"), so the markup stays whole.
+//
+// Rendering wraps each mark in <font color="..."> ... </font>; the anchored
+// form also names the n-th occurrence of letter L "Ln" and links it to
+// "#L(n+1)", so a reader can jump from one occurrence to the next.
+//
+// Not thread-safe; one Highlighter per use.
+#ifndef LUN_ENGINE_QUERY_HIGHLIGHTER_H_
+#define LUN_ENGINE_QUERY_HIGHLIGHTER_H_
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lun {
+
+// The colour of keyword `i` (0-based): a list of 12 colours, repeated.
+std::u16string_view KeywordColour(size_t i);
+
+class Highlighter {
+ public:
+  // Replaces the text and drops all marks.
+  void SetText(std::u16string_view text);
+  void SetMultilineText(std::u16string_view text);
+
+  // Adds the occurrences of `keyword` as marks with the next letter. One
+  // leading "[" and one trailing "]" (query anchors) and leading and
+  // trailing "?" are dropped first. `colour` empty means "red". False, with
+  // nothing changed, when no text is set, the keyword is empty or only "?",
+  // or the colour is longer than 10 characters; otherwise the letter
+  // advances even when nothing was found.
+  bool AddKeyword(std::u16string_view keyword, std::u16string_view colour = {});
+
+  std::u16string RenderPlain() const;
+  std::u16string RenderAnchored() const;
+
+  struct Mark {
+    size_t start;   // in the escaped text
+    size_t length;
+    char letter;
+    std::u16string colour;
+  };
+  const std::vector<Mark>& marks() const { return marks_; }
+  const std::u16string& text() const { return text_; }
+
+ private:
+  void Escape(std::u16string_view text, bool multiline);
+  std::u16string Render(bool anchored) const;
+
+  bool has_text_ = false;
+  char next_letter_ = 'A';
+  std::u16string text_;        // escaped
+  std::u16string match_copy_;  // normalised escaped text
+  std::vector<bool> boundary_;  // per position of text_ (and its end): may a mark begin here
+  std::vector<Mark> marks_;
+};
+
+// The navigation bar of the keywords in `keywords` ("*"-separated; empty
+// pieces are skipped): per keyword a link to its first anchored occurrence
+// ("#A0", "#B0" ...) in its colour, separated by " &nbsp;". The keywords are
+// HTML-escaped, since they come from what the user typed.
+std::u16string KeywordNavigation(std::u16string_view keywords);
+
+// A column value for a result page: at most 200 characters around the first
+// occurrence of the first keyword (from 100 characters before it; the last
+// 200 characters when fewer follow), escaped, with every keyword marked in
+// red.
+std::u16string HighlightedSnippet(std::u16string_view value,
+                                  const std::vector<std::u16string>& keywords);
+
+}  // namespace lun
+
+#endif  // LUN_ENGINE_QUERY_HIGHLIGHTER_H_
