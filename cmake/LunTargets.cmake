@@ -25,6 +25,8 @@ function(lun_test name)
   add_executable(${name} ${ARG_SOURCES})
   lun_target_options(${name})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+  # GoogleTest's EXPECT macros expand to if/else: "if (x) EXPECT_..." is fine.
+  target_compile_options(${name} PRIVATE -Wno-dangling-else)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
     PROPERTIES ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
 endfunction()
