@@ -1,0 +1,35 @@
+// Turning the bytes of a text document into UTF-16, whatever its charset.
+//
+// Thread-safe; no state survives a call.
+#ifndef LUN_CRAWLER_EXTRACT_CHARSET_H_
+#define LUN_CRAWLER_EXTRACT_CHARSET_H_
+
+#include <string>
+#include <string_view>
+
+namespace lun {
+
+// Decodes `bytes` with `charset` (an ICU or IANA name such as "GBK",
+// "windows-1252", "UTF-8"). False when the charset is unknown to ICU; `*out`
+// is then untouched. Undecodable sequences become U+FFFD.
+bool DecodeWithCharset(std::string_view bytes, std::string_view charset, std::u16string* out);
+
+// Decodes text of unknown charset, in this order: a UTF-8 or UTF-16 byte
+// order mark; the `declared` charset (from an HTML meta element or a MIME
+// header) when ICU knows it; valid UTF-8; BOM-less UTF-16 recognised by its
+// zero bytes; the charset uchardet detects; else GB18030, the superset of the
+// code page (GBK) in which the system's text was first written.
+std::u16string DecodeText(std::string_view bytes, std::string_view declared = {});
+
+// True when `bytes` look like binary data rather than text: 0 bytes that are
+// not the high halves of UTF-16 text.
+bool LooksBinary(std::string_view bytes);
+
+// Replaces C0 control characters other than tab, line feed, carriage return
+// and form feed by blanks, in place: a stray control byte must not reach the
+// index or a result page.
+void ScrubControlCharacters(std::u16string* text);
+
+}  // namespace lun
+
+#endif  // LUN_CRAWLER_EXTRACT_CHARSET_H_
