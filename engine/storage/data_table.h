@@ -1,0 +1,292 @@
+// DataTable: one table of a SearchProject, with its fields, its records
+// (append-only segments, segment_format.h and record_format.h), its deletion
+// list (deletion_format.h), its lock and the indexes of its fields.
+//
+// Files, for table {T} with data folder D and index folder I (each already
+// {root}/{T}):
+//   D/{T}.stu         field definitions (field_def_format.h)
+//   D/{T}.S{k}        record data of segment k
+//   D/{T}.R{k}        record offsets of segment k
+//   D/{T}.Del         deleted record numbers
+//   I/D{n}.*          index files of the field with definition number n
+//   I/IndexWrite.Busy present while an index flush is under way
+//
+// Record numbers count from 0 in insertion order across segments and never
+// change, except that DropSegment shifts the records after the dropped
+// segment down.
+//
+// Durability: a record is committed when CommitRecord returns success; its
+// 8-byte offset entry, written after its body, is the commit point. After a
+// crash (kill -9) every committed record reads back with its exact values,
+// the visible records are a prefix of those appended, and an uncommitted
+// tail is cut off at the next open. A deletion is on disk when DeleteRecord
+// or AppendDeletion returns (see the .cpp for why deletions are not held
+// back in memory). Indexes are brought level with the records at open
+// (field_index.h).
+//
+// Thread safety: record reads (ReadFieldRaw, ReadRecord, GetFieldValue) and
+// counts may be called from any thread at any time; they are serialised with
+// appends record by record by the table's data lock. Writers (BeginRecord ..
+// CommitRecord/CancelRecord, DeleteRecord, AppendDeletion, ClearTable,
+// DropSegment, AddField) take the table's TableLock for writing themselves;
+// BeginRecord's hold lasts until CommitRecord or CancelRecord on the same
+// thread. Searches take the TableLock for reading (ReadLock) around their
+// evaluation. FindField/FieldAt may be used while no AddField runs (the
+// field list only grows, and only under the write lock).
+#ifndef LUN_ENGINE_STORAGE_DATA_TABLE_H_
+#define LUN_ENGINE_STORAGE_DATA_TABLE_H_
+
+#include <cstdint>
+#include <memory>
+#include <memory_resource>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "automation/variant.h"
+#include "engine/storage/engine_error.h"
+#include "engine/storage/field_index.h"
+#include "engine/storage/record_format.h"
+#include "engine/storage/table_lock.h"
+
+namespace lun {
+
+class FileSystem;
+class SettingsStore;
+
+// One field of a table as the table uses it.
+struct TableField {
+  std::string name;
+  uint32_t type_word = 0;      // bits 0-15 type, bits 16-31 subtype
+  int type = kFieldUnknown;    // type_word & 0xFFFF
+  int index_kind = kNoIndex;
+  int position = 0;            // among the table's fields
+  int definition_number = 0;   // record index in {T}.stu
+  // The field's index; null without an index (kind -1, no factory, or its
+  // files could not be opened).
+  std::unique_ptr<FieldIndex> index;
+  // The value of the record being built (BeginRecord empties it).
+  Variant value;
+};
+
+// What a table needs from its project; owned by the project, outlives the
+// table.
+struct TableEnvironment {
+  FileSystem* file_system = nullptr;     // every read and write of the table's files
+  SettingsStore* settings = nullptr;     // any-field list; null: every indexed field
+  FieldIndexFactory index_factory;       // null: no indexes
+  std::string project_folder;
+  // Records per segment before a new segment is started. Readers locate
+  // records through each segment's own count, so any value reads any table.
+  uint32_t segment_record_limit = 1'000'000;
+};
+
+// Sizes of one segment, for lundb stat and check.
+struct SegmentInfo {
+  uint32_t records = 0;
+  uint64_t data_bytes = 0;
+};
+
+class DataTable {
+ public:
+  // The highest record number a table accepts is one below this.
+  static constexpr uint32_t kRecordNumberLimit = 0xFFFFFFF0u;
+  // Read-lock time-out of searches, in milliseconds.
+  static constexpr uint32_t kSearchReadTimeoutMs = 15000;
+
+  explicit DataTable(const TableEnvironment& env);
+  ~DataTable();  // closes the table
+  DataTable(const DataTable&) = delete;
+  DataTable& operator=(const DataTable&) = delete;
+
+  // Opens the table `name` whose folders are {data_root}/{name} and
+  // {index_root}/{name} (both created when missing): reads the field
+  // definitions, opens the segments, loads the deletion list, reads the
+  // any-field list and brings the indexes level with the records. A damaged
+  // segment header hides that segment and the later ones (they are moved
+  // aside as "{T}.S{k}.bad-{uuid}" so that new records never overwrite
+  // them); a torn tail is cut off. Fails only when the definitions or an
+  // intact segment's files cannot be opened; is_open() tells the outcome.
+  EngineStatus Open(std::string_view name, std::string_view description,
+                    const std::string& data_root, const std::string& index_root, int position);
+  // Flushes the indexes, closes every file. Called by the destructor.
+  void Close();
+
+  bool is_open() const { return open_; }
+  const std::string& name() const { return name_; }
+  const std::string& description() const { return description_; }
+  int position() const { return position_; }
+  void set_position(int position) { position_ = position; }
+  const std::string& data_folder() const { return data_folder_; }
+  const std::string& index_folder() const { return index_folder_; }
+
+  // ---- fields
+  // First field whose name equals `name` ignoring ASCII case; null if none.
+  TableField* FindField(std::string_view name) const;
+  // Field at `position`; null when position is out of range.
+  TableField* FieldAt(int position) const;
+  int field_count() const { return static_cast<int>(fields_.size()); }
+  // Adds a field (type_word: type code, subtype in bits 16-31; index_kind
+  // -1, 0 or 7). Takes the write lock. Messages: "字段名长度大于256",
+  // "数据路径超长", "字段名不能包含\/:*?"<>|", "字段名不符合要求!",
+  // "该字段已经存在！". Records appended earlier read as Empty for it.
+  EngineStatus AddField(std::string_view name, std::string_view aux_text, uint32_t type_word,
+                        int index_kind);
+  // Positions of the fields a term without a field name is searched in.
+  const std::vector<int>& any_fields() const { return any_fields_; }
+
+  // ---- locks
+  void WriteLock() { lock_.WriteLock(); }
+  [[nodiscard]] bool ReadLock(uint32_t timeout_ms) { return lock_.ReadLock(timeout_ms); }
+  void Unlock() { lock_.Unlock(); }
+  TableLock& table_lock() { return lock_; }
+
+  // ---- appending
+  // Takes the write lock and empties every field's value. False (without
+  // taking the lock) when the table is not open.
+  [[nodiscard]] bool BeginRecord();
+  // Sets the value of the record being built; false when no field has that
+  // name.
+  bool SetValue(std::string_view field_name, Variant value);
+  // Appends the record built from the fields' values, releases the write
+  // lock. Fails when a value cannot be converted to its field's type, when
+  // the table is full (kRecordNumberLimit) or on an I/O error; a failed
+  // append leaves the files and counts as they were.
+  EngineStatus CommitRecord();
+  // Releases the write lock without appending.
+  void CancelRecord();
+  // The record number the next append gets (= records stored, deleted or
+  // not).
+  uint32_t record_count() const;
+  // Records not deleted.
+  uint32_t live_count() const;
+
+  // ---- reading (any thread)
+  // The stored value of field `position` of `record`: text and document as
+  // UTF-16LE bytes (decompressed), other types as stored. The buffer comes
+  // from `heap`. False when the record or field does not exist, the record
+  // predates the field, or the stored bytes are damaged.
+  [[nodiscard]] bool ReadFieldRaw(uint32_t record, int position, std::pmr::string* out) const;
+  // Every field of `record` as GetFieldValue gives it, with one read of the
+  // body. Fields the record does not reach are Empty. False when the record
+  // does not exist or its body cannot be read; a damaged value reads as
+  // Empty and makes the result false while the other values are still given.
+  [[nodiscard]] bool ReadRecord(uint32_t record, std::vector<Variant>* values) const;
+  // The stored value as a variant (see value_codec.h StoredValueToVariant);
+  // Empty for a missing record or field.
+  Variant GetFieldValue(uint32_t record, int position) const;
+  // The record body as stored (for the checker and dump). False when the
+  // record does not exist or its offsets are out of bounds.
+  [[nodiscard]] bool ReadBody(uint32_t record, std::string* body) const;
+
+  // ---- deleting
+  // Marks `record` deleted; false when it is already deleted or does not
+  // exist.
+  bool DeleteRecord(uint32_t record);
+  // The crawler's form: false only when `record` is not below
+  // record_count(); deleting a deleted record again succeeds and changes
+  // nothing.
+  bool AppendDeletion(uint32_t record);
+  // Syncs the deletion file. Deletions are written when they are made, so
+  // nothing waits in memory; this makes them survive power loss too.
+  EngineStatus FlushDeletions();
+  bool IsDeleted(uint32_t record) const;
+  // The deleted record numbers, ascending.
+  std::vector<uint32_t> DeletedRecords() const;
+
+  // ---- whole segments and the table
+  // Removes segment k; later records shift down by its record count, the
+  // deletion list is renumbered to match, and the indexes are rebuilt from
+  // the remaining records. Takes the write lock.
+  EngineStatus DropSegment(int k);
+  // Removes every record and deletion; the indexes restart empty. Takes the
+  // write lock.
+  EngineStatus ClearTable();
+  int segment_count() const;
+  std::vector<SegmentInfo> Segments() const;
+
+  // Flushes every index now (see field_index.h); the write lock must be held
+  // by the caller or no writer may run.
+  EngineStatus FlushIndexes();
+
+  // File names of this table's files.
+  std::string SchemaPath() const;
+  std::string DataPath(int k) const;
+  std::string OffsetPath(int k) const;
+  std::string DeletionPath() const;
+  std::string IndexMarkerPath() const;
+
+ private:
+  struct Segment {
+    int data_fd = -1;
+    int offset_fd = -1;
+    uint32_t count = 0;
+    uint64_t data_size = 0;
+    bool dirty = false;  // written since the last sync
+  };
+  struct Definition {
+    std::string name;
+    uint32_t type_word = 0;
+    int index_kind = kNoIndex;
+    uint32_t disabled = 0;
+  };
+
+  EngineStatus OpenStorage();
+  EngineStatus LoadFieldDefinitions();
+  void RepairSegmentNumbering();
+  void QuarantineSegmentsFrom(int k);
+  EngineStatus OpenSegments();
+  EngineStatus RescanSegments();
+  void CutUncommittedTail();
+  EngineStatus LoadDeletions();
+  void BuildFields();
+  void ReadAnyFields();
+  void CloseSegmentFiles();
+  EngineStatus StartSegment();
+  EngineStatus AppendBody(const std::string& body);
+  bool LocateRecord(uint32_t record, size_t* segment, uint32_t* local) const;
+  bool RecordSpan(size_t segment, uint32_t local, uint64_t* offset, uint64_t* end) const;
+  bool WriteDeletion(uint32_t record);
+  bool RewriteDeletionFile();
+  bool ReadStoredValue(uint32_t record, int position, std::string* stored) const;
+  // Index orchestration.
+  void CreateIndexes();
+  void RecoverIndexes();
+  void CatchUpIndexes();
+  void DropIndexFiles(int definition_number);  // -1: every D* and F* file
+  void MarkIndexDamaged();
+  bool SyncRecordFiles();
+  bool has_indexes() const;
+  EngineStatus DropSegmentLocked(int k);
+
+  TableEnvironment env_;
+  FileSystem& fs_;
+  std::string name_;
+  std::string description_;
+  std::string data_folder_;
+  std::string index_folder_;
+  int position_ = 0;
+  bool open_ = false;
+  bool editing_ = false;
+
+  std::vector<std::unique_ptr<TableField>> fields_;
+  std::vector<int> any_fields_;
+  TableLock lock_;
+
+  // Guards the segment list, the counts and the deletion list.
+  mutable std::mutex data_mutex_;
+  std::vector<Segment> segments_;
+  uint32_t next_record_ = 0;
+  uint32_t live_count_ = 0;
+  std::vector<uint32_t> deleted_;   // sorted ascending, unique
+  bool index_damaged_ = false;      // an index write failed: keep the marker
+  int schema_fd_ = -1;
+  std::vector<Definition> definitions_;
+  int deletion_fd_ = -1;
+  uint64_t deletion_file_size_ = 0;
+};
+
+}  // namespace lun
+
+#endif  // LUN_ENGINE_STORAGE_DATA_TABLE_H_

@@ -1,0 +1,417 @@
+#include "engine/storage/value_codec.h"
+
+#include <zlib.h>
+
+#include <array>
+#include <cstring>
+#include <limits>
+
+#include "config/packed_text.h"
+
+namespace lun {
+namespace {
+
+using namespace record_format;
+
+constexpr std::array<const char*, 9> kTypeNames = {
+    "未知", "文本", "整型", "单精度小数", "双精度小数", "逻辑", "日期", "二进制", "文档",
+};
+
+constexpr char16_t kBinaryPlaceholder[] = u"二进制数据";
+
+// Text larger than this is refused by the writer and taken as damage by the
+// reader, so that a damaged length or gzip trailer cannot make a reader
+// allocate without bound. 1 GiB of UTF-16 is far beyond any document text.
+constexpr size_t kMaxTextBytes = size_t{1} << 30;
+
+void AppendBytes(std::string* out, const void* p, size_t n) {
+  out->append(static_cast<const char*>(p), n);
+}
+
+void AppendUtf16Le(std::u16string_view text, std::string* out) {
+  const size_t start = out->size();
+  out->resize(start + text.size() * 2);
+  char* p = out->data() + start;
+  for (char16_t c : text) {
+    *p++ = static_cast<char>(c & 0xFF);
+    *p++ = static_cast<char>(c >> 8);
+  }
+}
+
+bool Utf16LeToText(std::string_view bytes, std::u16string* text) {
+  if (bytes.size() % 2 != 0) return false;
+  text->resize(bytes.size() / 2);
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  for (size_t i = 0; i < text->size(); ++i) {
+    (*text)[i] = static_cast<char16_t>(p[2 * i] | (p[2 * i + 1] << 8));
+  }
+  return true;
+}
+
+// `value` converted to `to` unless it already has that type.
+HResult Coerce(const Variant& value, VarType to, Variant* out) {
+  if (value.type() == to) {
+    *out = value;
+    return S_OK;
+  }
+  return ChangeType(value, to, out);
+}
+
+HResult TextOf(const Variant& value, std::u16string* text) {
+  Variant s;
+  if (const HResult hr = Coerce(value, VT_BSTR, &s); hr != S_OK) return hr;
+  std::u16string_view view = s.AsString();
+  // Text is taken up to its first NUL, as a C string would be.
+  if (const size_t nul = view.find(u'\0'); nul != std::u16string_view::npos) {
+    view = view.substr(0, nul);
+  }
+  *text = std::u16string(view);
+  return S_OK;
+}
+
+// Width of a scalar VARTYPE in the variant stream; 0 for types written as
+// text, kClassIdSize for objects.
+size_t StreamWidth(uint16_t vt) {
+  switch (vt) {
+    case VT_I1: case VT_UI1:
+      return 1;
+    case VT_I2: case VT_BOOL: case VT_UI2:
+      return 2;
+    case VT_I4: case VT_R4: case VT_ERROR: case VT_UI4: case VT_INT: case VT_UINT:
+      return 4;
+    case VT_R8: case VT_CY: case VT_DATE:
+      return 8;
+    case VT_UNKNOWN: case VT_DISPATCH:
+      return kClassIdSize;
+    default:
+      return 0;
+  }
+}
+
+HResult EncodeVariantStream(const Variant& value, std::string* stream) {
+  const uint16_t vt = static_cast<uint16_t>(value.type());
+  char type_bytes[2] = {static_cast<char>(vt & 0xFF), static_cast<char>(vt >> 8)};
+  const size_t width = StreamWidth(vt);
+  if (width == 0) {
+    std::u16string text;
+    if (const HResult hr = TextOf(value, &text); hr != S_OK) return hr;
+    stream->append(type_bytes, 2);
+    AppendU32(stream, static_cast<uint32_t>((text.size() + 1) * 2));
+    AppendUtf16Le(text, stream);
+    stream->append(2, '\0');
+    return S_OK;
+  }
+  stream->append(type_bytes, 2);
+  if (vt == VT_UNKNOWN || vt == VT_DISPATCH) {
+    // Objects have no persistence interface here: the null class identifier.
+    stream->append(kClassIdSize, '\0');
+  } else if (vt == VT_R4) {
+    const float f = static_cast<float>(value.AsDouble());
+    AppendBytes(stream, &f, 4);
+  } else if (vt == VT_R8 || vt == VT_DATE) {
+    const double d = value.AsDouble();
+    AppendBytes(stream, &d, 8);
+  } else {
+    const uint64_t v = static_cast<uint64_t>(value.AsInteger());
+    char b[8];
+    StoreU64(b, v);
+    stream->append(b, width);
+  }
+  return S_OK;
+}
+
+}  // namespace
+
+const char* FieldTypeName(int type) {
+  if (type < 0 || type >= static_cast<int>(kTypeNames.size())) return kTypeNames[0];
+  return kTypeNames[static_cast<size_t>(type)];
+}
+
+int FieldTypeFromName(std::string_view name) {
+  for (size_t i = 0; i < kTypeNames.size(); ++i) {
+    if (name == kTypeNames[i]) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+size_t FixedWidth(int type) {
+  switch (type) {
+    case kFieldInteger: case kFieldSingle:
+      return 4;
+    case kFieldDouble: case kFieldDate:
+      return 8;
+    case kFieldLogical:
+      return 1;
+    default:
+      return 0;
+  }
+}
+
+std::string GzipRecordMember(std::string_view bytes) { return GzipMember(bytes); }
+
+bool GunzipRecordMember(std::string_view member, std::string* bytes) {
+  bytes->clear();
+  if (member.size() < kGzipHeaderSize + kGzipTrailerSize) return false;
+  const auto* p = reinterpret_cast<const unsigned char*>(member.data());
+  // Our writer sets no header flags; optional header fields are not read.
+  if (p[0] != kGzipHeader[0] || p[1] != kGzipHeader[1] || p[2] != kGzipHeader[2] || p[3] != 0) {
+    return false;
+  }
+  const size_t deflate_size = member.size() - kGzipHeaderSize - kGzipTrailerSize;
+  const uint32_t want_crc = LoadU32(p + member.size() - 8);
+  const uint32_t want_size = LoadU32(p + member.size() - 4);
+  if (want_size > kMaxTextBytes) return false;
+
+  z_stream zs{};
+  if (inflateInit2(&zs, -MAX_WBITS) != Z_OK) return false;
+  zs.next_in = const_cast<Bytef*>(p + kGzipHeaderSize);
+  zs.avail_in = static_cast<uInt>(deflate_size);
+  // Output grows in 4096-byte steps as data really arrives, never by the
+  // size the trailer claims, and may not pass that size.
+  constexpr size_t kStep = 4096;
+  int rc = Z_OK;
+  bool ok = true;
+  while (rc == Z_OK) {
+    const size_t have = bytes->size();
+    const size_t room = std::min<size_t>(kStep, size_t{want_size} + 1 - have);
+    if (room == 0) {
+      ok = false;
+      break;
+    }
+    bytes->resize(have + room);
+    zs.next_out = reinterpret_cast<Bytef*>(bytes->data() + have);
+    zs.avail_out = static_cast<uInt>(room);
+    rc = inflate(&zs, Z_NO_FLUSH);
+    bytes->resize(have + room - zs.avail_out);
+    if (bytes->size() > want_size) ok = false;
+    if (rc == Z_BUF_ERROR && zs.avail_in == 0) break;  // input ran out early
+    if (rc == Z_BUF_ERROR) rc = Z_OK;
+    if (!ok) break;
+  }
+  const bool whole = rc == Z_STREAM_END && zs.avail_in == 0;
+  inflateEnd(&zs);
+  if (!ok || !whole || bytes->size() != want_size) return false;
+  const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(bytes->data()),
+                          static_cast<uInt>(bytes->size()));
+  return static_cast<uint32_t>(crc) == want_crc;
+}
+
+void EncodeTextValue(std::u16string_view text, std::string* out) {
+  if (text.empty()) {
+    AppendU32(out, 0);
+    return;
+  }
+  std::string plain;
+  AppendUtf16Le(text, &plain);
+  const std::string member = GzipRecordMember(plain);
+  // The member is kept only when it is smaller than the text plus one byte;
+  // a failed compression (empty member) stores the text as is.
+  if (!member.empty() && member.size() < plain.size() + 1) {
+    AppendU32(out, static_cast<uint32_t>(member.size() + 1));
+    out->push_back(static_cast<char>(kMethodGzip));
+    out->append(member);
+  } else {
+    AppendU32(out, static_cast<uint32_t>(plain.size() + 1));
+    out->push_back(static_cast<char>(kMethodPlain));
+    out->append(plain);
+  }
+}
+
+namespace {
+HResult EncodeOne(int type, const Variant& value, std::string* out, Variant* stored);
+}  // namespace
+
+HResult EncodeFieldValue(int type, const Variant& value, std::string* out, Variant* stored) {
+  const size_t start = out->size();
+  const HResult hr = EncodeOne(type, value, out, stored);
+  if (hr != S_OK) out->resize(start);
+  return hr;
+}
+
+namespace {
+
+HResult EncodeOne(int type, const Variant& value, std::string* out, Variant* stored) {
+  const bool none = value.is_empty() || value.is_null();
+  Variant ignored;
+  if (!stored) stored = &ignored;
+  *stored = Variant();
+  switch (type) {
+    case kFieldText:
+    case kFieldDocument: {
+      if (none) {
+        AppendU32(out, 0);
+        *stored = Variant::Bstr(u"");
+        return S_OK;
+      }
+      std::u16string text;
+      if (const HResult hr = TextOf(value, &text); hr != S_OK) return hr;
+      if (text.size() * 2 > kMaxTextBytes) return E_OUTOFMEMORY;
+      EncodeTextValue(text, out);
+      *stored = Variant::Bstr(std::move(text));
+      return S_OK;
+    }
+    case kFieldInteger: {
+      int32_t v = 0;
+      if (!none) {
+        Variant c;
+        if (const HResult hr = Coerce(value, VT_I4, &c); hr != S_OK) return hr;
+        v = static_cast<int32_t>(c.AsInteger());
+      }
+      AppendBytes(out, &v, 4);
+      *stored = Variant::I4(v);
+      return S_OK;
+    }
+    case kFieldSingle: {
+      float v = 0;
+      if (!none) {
+        Variant c;
+        if (const HResult hr = Coerce(value, VT_R4, &c); hr != S_OK) return hr;
+        v = static_cast<float>(c.AsDouble());
+      }
+      AppendBytes(out, &v, 4);
+      *stored = Variant::R4(v);
+      return S_OK;
+    }
+    case kFieldDouble:
+    case kFieldDate: {
+      double v = 0;
+      if (!none) {
+        Variant c;
+        if (const HResult hr = Coerce(value, type == kFieldDate ? VT_DATE : VT_R8, &c);
+            hr != S_OK) {
+          return hr;
+        }
+        v = c.AsDouble();
+      }
+      AppendBytes(out, &v, 8);
+      *stored = type == kFieldDate ? Variant::Date(v) : Variant::R8(v);
+      return S_OK;
+    }
+    case kFieldLogical: {
+      bool v = false;
+      if (!none) {
+        Variant c;
+        if (const HResult hr = Coerce(value, VT_BOOL, &c); hr != S_OK) return hr;
+        v = c.AsBool();
+      }
+      out->push_back(v ? 1 : 0);
+      *stored = Variant::Bool(v);
+      return S_OK;
+    }
+    case kFieldBinary: {
+      *stored = Variant::Bstr(kBinaryPlaceholder);
+      if (none) {
+        AppendU32(out, 0);
+        return S_OK;
+      }
+      std::string stream;
+      if (const HResult hr = EncodeVariantStream(value, &stream); hr != S_OK) return hr;
+      if (stream.size() > kMaxTextBytes) return E_OUTOFMEMORY;
+      AppendU32(out, static_cast<uint32_t>(stream.size()));
+      out->append(stream);
+      return S_OK;
+    }
+    default:
+      return S_OK;  // unknown types store nothing
+  }
+}
+
+}  // namespace
+
+bool LocateValue(int type, std::string_view body, size_t pos, ValueExtent* extent) {
+  if (pos > body.size()) return false;
+  const size_t left = body.size() - pos;
+  if (IsLengthPrefixed(type)) {
+    if (left < kLengthSize) return false;
+    const uint32_t n = LoadU32(body.data() + pos);
+    if (left - kLengthSize < n) return false;
+    *extent = {pos + kLengthSize, n, pos + kLengthSize + n};
+    return true;
+  }
+  const size_t width = FixedWidth(type);
+  if (left < width) return false;
+  *extent = {pos, width, pos + width};
+  return true;
+}
+
+bool RawFieldBytes(int type, std::string_view stored, std::string* raw) {
+  if (!IsTextType(type)) {
+    raw->assign(stored);
+    return true;
+  }
+  raw->clear();
+  if (stored.empty()) return true;
+  const uint8_t method = static_cast<uint8_t>(stored[0]);
+  if (method == kMethodPlain) {
+    raw->assign(stored.substr(1));
+    return raw->size() % 2 == 0;
+  }
+  if (method == kMethodGzip) {
+    return GunzipRecordMember(stored.substr(1), raw) && raw->size() % 2 == 0;
+  }
+  return false;
+}
+
+bool DecodeTextValue(std::string_view stored, std::u16string* text) {
+  std::string raw;
+  if (!RawFieldBytes(kFieldText, stored, &raw)) return false;
+  return Utf16LeToText(raw, text);
+}
+
+bool StoredValueToVariant(int type, std::string_view stored, Variant* value) {
+  *value = Variant();
+  if (IsTextType(type)) {
+    std::u16string text;
+    if (!DecodeTextValue(stored, &text)) return false;
+    *value = Variant::Bstr(std::move(text));
+    return true;
+  }
+  if (type == kFieldBinary) {
+    *value = Variant::Bstr(kBinaryPlaceholder);
+    return true;
+  }
+  const size_t width = FixedWidth(type);
+  if (width == 0) return true;  // unknown types hold nothing
+  if (stored.size() != width) return false;
+  const char* p = stored.data();
+  switch (type) {
+    case kFieldInteger:
+      *value = Variant::I4(static_cast<int32_t>(LoadU32(p)));
+      return true;
+    case kFieldSingle: {
+      float f;
+      std::memcpy(&f, p, 4);
+      *value = Variant::R4(f);
+      return true;
+    }
+    case kFieldDouble:
+    case kFieldDate: {
+      double d;
+      std::memcpy(&d, p, 8);
+      *value = type == kFieldDate ? Variant::Date(d) : Variant::R8(d);
+      return true;
+    }
+    case kFieldLogical:
+      *value = Variant::Bool(static_cast<uint8_t>(p[0]) == 1);
+      return true;
+    default:
+      return true;
+  }
+}
+
+bool IsWellFormedVariantStream(std::string_view stored) {
+  if (stored.empty()) return true;
+  if (stored.size() < kVarTypeSize) return false;
+  const auto* p = reinterpret_cast<const unsigned char*>(stored.data());
+  const uint16_t vt = static_cast<uint16_t>(p[0] | (p[1] << 8));
+  if (vt == VT_EMPTY || vt == VT_NULL) return false;  // never written: null stores N = 0
+  const size_t width = StreamWidth(vt);
+  if (width != 0) return stored.size() == kVarTypeSize + width;
+  if (stored.size() < kVarTypeSize + 4) return false;
+  const uint32_t count = LoadU32(p + kVarTypeSize);
+  if (count < 2 || count % 2 != 0) return false;
+  if (stored.size() - kVarTypeSize - 4 != count) return false;
+  return p[stored.size() - 2] == 0 && p[stored.size() - 1] == 0;
+}
+
+}  // namespace lun

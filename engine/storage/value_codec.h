@@ -1,0 +1,115 @@
+// Encoding and decoding of field values in record bodies (record_format.h).
+//
+// Pure functions over byte buffers: no files, no locks. Decoders take the
+// bytes they are given as untrusted (a damaged data file is expected input)
+// and report corruption instead of reading past the end.
+//
+// Thread safety: all functions are reentrant.
+#ifndef LUN_ENGINE_STORAGE_VALUE_CODEC_H_
+#define LUN_ENGINE_STORAGE_VALUE_CODEC_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "automation/variant.h"
+#include "engine/storage/record_format.h"
+
+namespace lun {
+
+// The display name of a field type ("文本", "整型" ...); "未知" for 0 and for
+// codes outside 0-8.
+const char* FieldTypeName(int type);
+// The type code of a display name; -1 when `name` names no type.
+int FieldTypeFromName(std::string_view name);
+// Text and document fields hold UTF-16 text.
+inline bool IsTextType(int type) { return type == kFieldText || type == kFieldDocument; }
+// Types whose value carries a 4-byte length (text, document, binary).
+inline bool IsLengthPrefixed(int type) { return IsTextType(type) || type == kFieldBinary; }
+// The width of a fixed-width type's value (0 for unknown types).
+size_t FixedWidth(int type);
+
+// Appends the encoding of `value` for a field of `type` to `*out`.
+// Number, logical and date values that are not of the type's variant type
+// (VT_I4, VT_R4, VT_R8, VT_BOOL, VT_DATE) are converted first; text values
+// are converted to a string and taken up to their first NUL; Empty and Null
+// store zeros (fixed widths) or a length of 0. Returns S_OK, or the failure
+// of the conversion (DISP_E_TYPEMISMATCH, DISP_E_OVERFLOW ...), in which case
+// `*out` is unchanged. With `stored`, also gives the value as a reader will
+// get it back (StoredValueToVariant of the encoding), without decoding.
+[[nodiscard]] HResult EncodeFieldValue(int type, const Variant& value, std::string* out,
+                                       Variant* stored = nullptr);
+
+// Appends a text value (length, method byte, plain or gzip) to `*out`.
+void EncodeTextValue(std::u16string_view text, std::string* out);
+
+// Where the value of a field of `type` lies in `body`, starting at `pos`:
+// the stored bytes (after the length word of length-prefixed types) are
+// body[value_pos, value_pos + value_size), and the next field starts at
+// `end`. False when the value does not fit inside the body.
+struct ValueExtent {
+  size_t value_pos = 0;
+  size_t value_size = 0;
+  size_t end = 0;
+};
+[[nodiscard]] bool LocateValue(int type, std::string_view body, size_t pos, ValueExtent* extent);
+
+// The raw form of a stored value, as ReadFieldRaw hands it out: for text and
+// document the UTF-16LE text (decompressed when method 1), for other types
+// the stored bytes. False when the stored bytes are damaged (bad method
+// byte, bad gzip member, wrong CRC or size).
+[[nodiscard]] bool RawFieldBytes(int type, std::string_view stored, std::string* raw);
+
+// Decodes a stored text value (method byte and payload, without the length)
+// into UTF-16. An empty `stored` gives an empty text. False when damaged.
+[[nodiscard]] bool DecodeTextValue(std::string_view stored, std::u16string* text);
+
+// The stored value as a Variant (what GetFieldValue gives): text and
+// document VT_BSTR (empty string for length 0), integer VT_I4, single VT_R4,
+// double VT_R8, logical VT_BOOL (true when the byte is 1), date VT_DATE,
+// binary the string "二进制数据", unknown types Empty. A damaged value gives
+// Empty and false.
+[[nodiscard]] bool StoredValueToVariant(int type, std::string_view stored, Variant* value);
+
+// Checks that a binary field's stored bytes are one well-formed variant
+// stream (the checker uses it). An empty value is well formed.
+[[nodiscard]] bool IsWellFormedVariantStream(std::string_view stored);
+
+// Gzip member of `bytes` with the fixed header of record_format.h; and its
+// inverse. GunzipMember checks the header, the deflate stream, the CRC-32
+// and the byte count, and never produces more than the byte count says.
+std::string GzipRecordMember(std::string_view bytes);
+[[nodiscard]] bool GunzipRecordMember(std::string_view member, std::string* bytes);
+
+// Little-endian helpers shared by the storage code.
+inline uint32_t LoadU32(const void* p) {
+  const auto* b = static_cast<const unsigned char*>(p);
+  return uint32_t{b[0]} | uint32_t{b[1]} << 8 | uint32_t{b[2]} << 16 | uint32_t{b[3]} << 24;
+}
+inline uint64_t LoadU64(const void* p) {
+  const auto* b = static_cast<const unsigned char*>(p);
+  return uint64_t{LoadU32(b)} | uint64_t{LoadU32(b + 4)} << 32;
+}
+inline void StoreU32(void* p, uint32_t v) {
+  auto* b = static_cast<unsigned char*>(p);
+  for (int i = 0; i < 4; ++i) b[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+inline void StoreU64(void* p, uint64_t v) {
+  auto* b = static_cast<unsigned char*>(p);
+  for (int i = 0; i < 8; ++i) b[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+inline void AppendU32(std::string* out, uint32_t v) {
+  char b[4];
+  StoreU32(b, v);
+  out->append(b, 4);
+}
+inline void AppendU64(std::string* out, uint64_t v) {
+  char b[8];
+  StoreU64(b, v);
+  out->append(b, 8);
+}
+
+}  // namespace lun
+
+#endif  // LUN_ENGINE_STORAGE_VALUE_CODEC_H_
