@@ -1,0 +1,62 @@
+#include "web/file_logger.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+
+#include "platform/file_system.h"
+#include "platform/paths.h"
+
+namespace lun {
+namespace {
+
+constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+}  // namespace
+
+std::string LogTimeText(std::time_t when) {
+  // strftime's %a and %b follow the process locale; the log keeps one form.
+  std::tm tm{};
+  localtime_r(&when, &tm);
+  char text[64];
+  std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d", kDays[tm.tm_wday % 7],
+                tm.tm_mday, kMonths[tm.tm_mon % 12], tm.tm_year + 1900, tm.tm_hour, tm.tm_min,
+                tm.tm_sec);
+  return text;
+}
+
+FileLogger::FileLogger(std::string log_directory) : log_directory_(std::move(log_directory)) {}
+
+std::string FileLogger::LogDirectory() const {
+  return log_directory_.empty() ? ApplicationHome() : log_directory_;
+}
+
+bool FileLogger::Log(std::string_view file_name, std::string_view message,
+                     std::string_view context, int code) {
+  std::lock_guard<std::mutex> hold(lock_);
+  const std::time_t now = std::time(nullptr);
+  if (file_name.empty() || message.empty()) return false;
+  const std::string directory = LogDirectory();
+  if (directory.empty()) return false;
+  std::string line = LogTimeText(now);
+  line.append(" - ").append(message).append(".\t");
+  if (!context.empty()) line.append("[").append(context).append("]\t");
+  line.append("[").append(std::to_string(code)).append("]\n");
+
+  FileSystem& fs = DefaultFileSystem();
+  int fd = -1;
+  if (fs.Open(JoinPath(directory, file_name), O_WRONLY | O_CREAT | O_APPEND, 0600, &fd) != 0) {
+    return false;
+  }
+  ScopedFd file(fs, fd);
+  // O_APPEND: the offset is ignored and every write lands at the end.
+  const bool written = WriteFully(fs, fd, line.data(), line.size(), 0) == 0;
+  return file.Close() == 0 && written;
+}
+
+}  // namespace lun

@@ -1,0 +1,68 @@
+// The web server of the application: serves the unpacked page archives over
+// HTTP/1.0, runs ".shl" and ".asp" pages through a PageRunner, and streams
+// static files with byte ranges.
+//
+// Lifecycle: construct, Start once (unpacks the archives, then Run), Shutdown
+// at exit. Destroying the object shuts it down and removes the web root with
+// everything in it.
+//
+// Request handling (HandleRequest) is safe on many client threads at once: it
+// reads only what Start set up. Trace lines go to "UMServer.log" in the log
+// directory (file_logger.h).
+#ifndef LUN_WEB_WEB_SERVER_H_
+#define LUN_WEB_WEB_SERVER_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "web/connection_server.h"
+#include "web/page_runner.h"
+#include "web/request_variables.h"
+
+namespace lun {
+
+// The folder, inside the archive directory, that becomes the web root.
+inline constexpr char kWebRootFolder[] = "$A76218B8-E3D8-4e32-9243-923E94701573";
+
+class WebServer : public ConnectionServer {
+ public:
+  // `page_runner` (may be null; must outlive the server) runs the pages;
+  // without one a page request is answered like a page whose script host
+  // cannot be created ("400 Bad Request"). `log_directory` empty: the
+  // application home.
+  explicit WebServer(PageRunner* page_runner = nullptr, std::string log_directory = {});
+  ~WebServer() override;
+
+  // Prepares the web root "<archive_dir>/$A76218B8-.../": removes a left-over
+  // one, unpacks every "NAME.WR" of `archive_dir` into its folder "NAME/"
+  // (served under "/NAME/"), stores the default document ("index.shl" in the
+  // application) and calls Run(port, idle_timeout_ms). When the archive
+  // directory cannot hold the web root, a fresh folder in the temporary
+  // directory is used instead. Returns the result of Run.
+  bool Start(const std::string& archive_dir, const std::string& default_document, uint16_t port,
+             int idle_timeout_ms);
+
+  // The directory files are served from, ending in "/"; empty before Start.
+  const std::string& web_root() const { return web_root_; }
+
+  // Handles one complete request (public so that it can be driven without a
+  // socket). Returns false when the connection is to be closed with nothing
+  // sent (a method other than GET, POST and HEAD).
+  bool HandleRequest(const ConnectionInfo& connection, std::string_view request,
+                     Reply* reply) override;
+
+ private:
+  class Exchange;  // the state of one request
+
+  void PrepareWebRoot(const std::string& archive_dir);
+
+  PageRunner* const page_runner_;
+  const ServerIdentity identity_;
+  std::string web_root_;
+  std::string default_document_;
+};
+
+}  // namespace lun
+
+#endif  // LUN_WEB_WEB_SERVER_H_
