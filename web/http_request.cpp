@@ -99,6 +99,12 @@ RequestFrame FrameRequest(std::string_view received) {
       content_length = value;
     }
   }
+  // Without a length the end of a POST body cannot be known on a connection
+  // that stays open; HTTP/1.0 requires the header for a POST.
+  const std::string_view request_line = head.substr(0, head.find("\r\n"));
+  if (!has_length && EqualsIgnoreCase(request_line.substr(0, request_line.find(' ')), "POST")) {
+    return Rejected(kBadRequestStatus);
+  }
   if (content_length > kMaxRequestBytes - head_length) return Rejected(kBadRequestStatus);
   const size_t total = head_length + static_cast<size_t>(content_length);
   if (received.size() < total) return RequestFrame{};

@@ -49,7 +49,7 @@ struct RequestFrame {
 // a bare LF, a NUL byte, folded header lines, white space before a colon, an
 // empty request line, too many or too long lines; any Transfer-Encoding; a
 // Content-Length that is not a plain decimal number or that differs between
-// two headers; and a request longer than kMaxRequestBytes (decided from the
+// two headers; a POST without Content-Length; and a request longer than kMaxRequestBytes (decided from the
 // Content-Length before the body is read).
 RequestFrame FrameRequest(std::string_view received);
 

@@ -21,7 +21,7 @@ struct FrameCase {
 TEST(FrameRequestTest, DecidesCompletenessAndRefusesAmbiguousFraming) {
   const std::string get = "GET /LUN/ HTTP/1.0\r\nHost: x\r\n\r\n";
   const std::string post_head = "POST /p HTTP/1.0\r\nContent-Length: 7\r\n\r\n";
-  const std::array<FrameCase, 22> cases = {{
+  const std::array<FrameCase, 23> cases = {{
       {"empty", "", State::kIncomplete, 0, {}},
       {"head not finished", "GET / HTTP/1.0\r\nHost: x\r\n", State::kIncomplete, 0, {}},
       {"simple get", get, State::kComplete, get.size(), {}},
@@ -40,6 +40,8 @@ TEST(FrameRequestTest, DecidesCompletenessAndRefusesAmbiguousFraming) {
       {"length and transfer-encoding",
        "POST / HTTP/1.0\r\nContent-Length: 3\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n",
        State::kRejected, 0, kBadRequestStatus},
+      {"post without length", "post /p HTTP/1.0\r\n\r\na=1", State::kRejected, 0,
+       kBadRequestStatus},
       {"any transfer-encoding", "POST / HTTP/1.0\r\nTransfer-Encoding: identity\r\n\r\n",
        State::kRejected, 0, kBadRequestStatus},
       {"negative length", "POST / HTTP/1.0\r\nContent-Length: -1\r\n\r\n", State::kRejected, 0,
