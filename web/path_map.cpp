@@ -18,18 +18,16 @@ std::string RealPath(const std::string& path) {
 
 }  // namespace
 
-MappedPath MapPath(std::string_view web_root, std::string_view path, std::string* query_string) {
-  MappedPath mapped;
-  if (path.find('\0') != std::string_view::npos) return mapped;
+bool SplitTargetPath(std::string_view path, std::vector<std::string>* components) {
+  components->clear();
+  if (path.find('\0') != std::string_view::npos) return false;
   std::string text(path);
   for (char& c : text) {
     if (c == '\\') c = '/';
   }
   // A target that does not start with "/" would be taken relative to the
   // process's working directory; there is no such base for a web request.
-  if (text.empty() || text.front() != '/') return mapped;
-
-  std::vector<std::string_view> kept;
+  if (text.empty() || text.front() != '/') return false;
   std::string_view rest = text;
   while (!rest.empty()) {
     const size_t slash = rest.find('/');
@@ -37,16 +35,23 @@ MappedPath MapPath(std::string_view web_root, std::string_view path, std::string
     rest = slash == std::string_view::npos ? std::string_view{} : rest.substr(slash + 1);
     if (component.empty() || component == ".") continue;  // "//" and "/./" name the same place
     if (component == "..") {
-      if (!kept.empty()) kept.pop_back();
+      if (!components->empty()) components->pop_back();
       continue;
     }
-    kept.push_back(component);
+    components->emplace_back(component);
   }
+  return true;
+}
+
+MappedPath MapPath(std::string_view web_root, std::string_view path, std::string* query_string) {
+  MappedPath mapped;
+  std::vector<std::string> kept;
+  if (!SplitTargetPath(path, &kept)) return mapped;
 
   std::string built(web_root);
   while (!built.empty() && built.back() == '/') built.pop_back();
   bool file_reached = false;
-  for (const std::string_view component : kept) {
+  for (const std::string& component : kept) {
     if (file_reached) {
       if (!query_string->empty()) query_string->push_back('&');
       query_string->append(component);

@@ -8,8 +8,17 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace lun {
+
+// The components of a decoded request path as the mapping walks them: "\"
+// counts as "/", empty and "." components are dropped, ".." removes the
+// component before it (and is dropped when there is none). False, with no
+// components, for a path that holds a NUL byte or does not start with "/" or
+// "\". Every component returned is a plain name: not empty, not "." or "..",
+// without "/", "\" or NUL. Pure.
+bool SplitTargetPath(std::string_view path, std::vector<std::string>* components);
 
 struct MappedPath {
   bool found = false;         // false: the path does not exist or cannot be mapped

@@ -125,6 +125,14 @@ int ThreadCount() {
   return -1;
 }
 
+size_t OpenDescriptorCount() {
+  size_t count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    ++count;
+  }
+  return count;
+}
+
 class WebSocketTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -355,6 +363,7 @@ TEST_F(WebSocketTest, ClientThatLeavesMidResponseDoesNotHurtTheServer) {
 
 TEST_F(WebSocketTest, ThousandConnectionsAtOnceAreServedAndReaped) {
   const int threads_before = ThreadCount();
+  const size_t descriptors_before = OpenDescriptorCount();
   constexpr int kConnections = 1000;
   std::vector<int> fds;
   for (int i = 0; i < kConnections; ++i) {
@@ -371,6 +380,7 @@ TEST_F(WebSocketTest, ThousandConnectionsAtOnceAreServedAndReaped) {
   EXPECT_EQ(served, kConnections);
   EXPECT_TRUE(Eventually([&] { return server_->client_count() == 0; }));
   EXPECT_TRUE(Eventually([&] { return ThreadCount() == threads_before; }));
+  EXPECT_EQ(OpenDescriptorCount(), descriptors_before);
   EXPECT_GE(server_->clients_started(), static_cast<uint64_t>(kConnections));
 }
 

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Load figures of the web server with wrk on loopback:
+#   requests/s for a 4 KiB file, MB/s for a 100 MiB file (whole, and random
+#   1 MiB ranges), at 1, 10 and 50 connections; peak threads and memory.
+# Usage: bench/web/run_wrk.sh [BUILD_DIR] [SECONDS]   (BUILD_DIR: build/release)
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+build=${1:-build/release}
+seconds=${2:-10}
+command -v wrk >/dev/null || { echo "wrk is missing: apt-get install -y wrk"; exit 1; }
+server=$build/bench/web/web_bench_server
+[ -x "$server" ] || cmake --build "$build" --target web_bench_server
+work=$(mktemp -d)
+trap 'kill "$pid" 2>/dev/null || true; rm -rf "$work"' EXIT
+"$server" "$work" > "$work/out" &
+pid=$!
+until grep -q '^port ' "$work/out" 2>/dev/null; do sleep 0.1; done
+port=$(awk '/^port /{print $2}' "$work/out")
+url=http://127.0.0.1:$port
+
+peak_threads=0
+sample() {
+  while kill -0 "$pid" 2>/dev/null; do
+    t=$(awk '/^Threads:/{print $2}' /proc/$pid/status 2>/dev/null || echo 0)
+    [ "${t:-0}" -gt "$peak_threads" ] && peak_threads=$t && echo "$t" > "$work/peak"
+    sleep 0.05
+  done
+}
+sample &
+sampler=$!
+
+for c in 1 10 50; do
+  echo "== 4 KiB file, $c connections"
+  wrk -t $(( c < 2 ? 1 : 2 )) -c $c -d ${seconds}s "$url/B/small.bin" | grep -E 'Requests/sec|Transfer/sec|Latency|errors'
+done
+for c in 1 10 50; do
+  echo "== 100 MiB file whole, $c connections"
+  wrk -t $(( c < 2 ? 1 : 2 )) -c $c -d ${seconds}s "$url/B/big.bin" | grep -E 'Requests/sec|Transfer/sec|errors'
+  echo "== 100 MiB file, random 1 MiB ranges, $c connections"
+  wrk -t $(( c < 2 ? 1 : 2 )) -c $c -d ${seconds}s -s bench/web/range.lua "$url" | grep -E 'Requests/sec|Transfer/sec|errors'
+done
+echo "== after the runs: $(grep -E '^(VmRSS|Threads)' /proc/$pid/status | tr '\n' ' ')"
+kill -INT "$pid"; wait "$pid" || true
+kill "$sampler" 2>/dev/null || true
+echo "== peak threads sampled: $(cat "$work/peak" 2>/dev/null || echo '?')"
+cat "$work/out"
