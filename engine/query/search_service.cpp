@@ -200,7 +200,7 @@ int SearchService::Evaluate(DataTable& table, std::u16string_view expression, bo
     return kQuerySyntaxError;
   }
   *postfix = *parsed;
-  std::unique_ptr<TermSource> source = sources_(table);
+  std::unique_ptr<TermSource> source = sources_(table, &cancel);
   if (!source) return kTableSearchFailed;
   rows->table = static_cast<uint32_t>(table.position());
   if (EvaluatePostfix(*postfix, *source, in_all, rows, &cancel) != EvaluateStatus::kOk) {

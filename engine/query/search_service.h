@@ -35,8 +35,10 @@ class DataTable;
 class SearchProject;
 class SettingsStore;
 
-// Makes the evaluator's view of a table (its indexes and stored values).
-using TermSourceFactory = std::function<std::unique_ptr<TermSource>(DataTable& table)>;
+// Makes the evaluator's view of a table (its indexes and stored values);
+// look-ups stop early when `cancel` is raised.
+using TermSourceFactory = std::function<std::unique_ptr<TermSource>(
+    DataTable& table, const std::atomic<bool>* cancel)>;
 
 // How a search within a previous result combines the two.
 enum class WithinMode { kIntersect = 1, kUnite = 2, kExclude = 3 };

@@ -77,7 +77,7 @@ class SearchServiceTest : public testing::Test {
   std::unique_ptr<SearchService> Service(std::chrono::milliseconds watchdog = 2min) {
     return std::make_unique<SearchService>(
         *project_,
-        [this](DataTable& t) { return std::make_unique<ScanSource>(t, lookup_gate_); }, watchdog);
+        [this](DataTable& t, const std::atomic<bool>*) { return std::make_unique<ScanSource>(t, lookup_gate_); }, watchdog);
   }
 
   // Record numbers of every row in row order, walking with MoveNext.
