@@ -5,6 +5,7 @@
 
 #include <cerrno>
 
+#include "platform/kill_point.h"
 #include "platform/paths.h"
 
 namespace lun {
@@ -125,6 +126,8 @@ int ReplaceFileAtomically(FileSystem& fs, const std::string& path, std::string_v
   if (rc == 0) rc = fs.Sync(fd);
   const int close_rc = owner.Close();
   if (rc == 0) rc = close_rc;
+  // Crash tests kill here to prove that the old file survives whole.
+  if (rc == 0) LUN_KILL_POINT("atomic-replace-before-rename");
   if (rc == 0) rc = fs.Rename(temp, path);
   if (rc != 0) {
     (void)fs.Unlink(temp);
