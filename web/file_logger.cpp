@@ -9,25 +9,14 @@
 
 #include "platform/file_system.h"
 #include "platform/paths.h"
+#include "web/text_util.h"
 
 namespace lun {
-namespace {
-
-constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-
-}  // namespace
 
 std::string LogTimeText(std::time_t when) {
-  // strftime's %a and %b follow the process locale; the log keeps one form.
   std::tm tm{};
   localtime_r(&when, &tm);
-  char text[64];
-  std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d", kDays[tm.tm_wday % 7],
-                tm.tm_mday, kMonths[tm.tm_mon % 12], tm.tm_year + 1900, tm.tm_hour, tm.tm_min,
-                tm.tm_sec);
-  return text;
+  return DayDateTimeText(tm);
 }
 
 FileLogger::FileLogger(std::string log_directory) : log_directory_(std::move(log_directory)) {}

@@ -9,10 +9,6 @@
 namespace lun {
 namespace {
 
-constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-
 struct MimeRow {
   std::string_view extension;
   std::string_view type;
@@ -199,11 +195,7 @@ std::string HeaderSafe(std::string_view text) {
 std::string HttpDate(std::time_t when) {
   std::tm tm{};
   gmtime_r(&when, &tm);
-  char text[40];
-  std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[tm.tm_wday % 7],
-                tm.tm_mday, kMonths[tm.tm_mon % 12], tm.tm_year + 1900, tm.tm_hour, tm.tm_min,
-                tm.tm_sec);
-  return text;
+  return DayDateTimeText(tm) + " GMT";
 }
 
 std::string ErrorResponse(std::string_view status, std::time_t now,

@@ -3,6 +3,8 @@
 #ifndef LUN_WEB_TEXT_UTIL_H_
 #define LUN_WEB_TEXT_UTIL_H_
 
+#include <cstdio>
+#include <ctime>
 #include <string>
 #include <string_view>
 
@@ -51,6 +53,20 @@ inline int HexValue(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
+}
+
+// "Sun, 06 Nov 1994 08:49:37": the date form of HTTP and of the server log,
+// with English names whatever the process locale (strftime's %a and %b
+// follow the locale).
+inline std::string DayDateTimeText(const std::tm& tm) {
+  static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  char text[64];
+  std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d", kDays[tm.tm_wday % 7],
+                tm.tm_mday, kMonths[tm.tm_mon % 12], tm.tm_year + 1900, tm.tm_hour, tm.tm_min,
+                tm.tm_sec);
+  return text;
 }
 
 }  // namespace lun
