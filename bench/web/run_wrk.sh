@@ -29,6 +29,14 @@ sample() {
 sample &
 sampler=$!
 
+rss() { awk '/^VmRSS:/{print $2 " kB"}' /proc/$pid/status; }
+echo "== idle: RSS $(rss)"
+for round in 1 2 3; do
+  echo "== burst $round of 1000 connections at once: $(python3 bench/web/burst.py "$port" 1000)"
+  sleep 1
+  echo "   after it: RSS $(rss), threads $(awk '/^Threads:/{print $2}' /proc/$pid/status)"
+done
+
 for c in 1 10 50; do
   echo "== 4 KiB file, $c connections"
   wrk -t $(( c < 2 ? 1 : 2 )) -c $c -d ${seconds}s "$url/B/small.bin" | grep -E 'Requests/sec|Transfer/sec|Latency|errors'

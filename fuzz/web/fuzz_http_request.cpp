@@ -7,8 +7,7 @@
 //   - every path component the mapping would join to the web root is a plain
 //     name, so no request path can leave the root;
 //   - a partial range lies inside the file.
-#include <fuzzer/FuzzedDataProvider.h>
-
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -60,14 +59,19 @@ void CheckCompleteRequest(std::string_view request) {
 
 }  // namespace
 
+// Input layout: 4 bytes of file size (big-endian) for the range check, one
+// byte with the number of chunk sizes (at most 8), that many chunk-size bytes
+// (each taken modulo 65, plus one), then the request bytes. Kept free of
+// libFuzzer headers so that the regression replay builds with any compiler.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  FuzzedDataProvider provider(data, size);
-  const uint64_t file_size = provider.ConsumeIntegral<uint32_t>();
+  if (size < 5) return 0;
+  const uint64_t file_size = (uint64_t{data[0]} << 24) | (uint64_t{data[1]} << 16) |
+                             (uint64_t{data[2]} << 8) | uint64_t{data[3]};
+  const size_t cut_count = std::min<size_t>(data[4] % 9, size - 5);
   std::vector<size_t> cuts;
-  for (int i = 0; i < 8 && provider.remaining_bytes() > 0; ++i) {
-    cuts.push_back(provider.ConsumeIntegralInRange<size_t>(0, 64));
-  }
-  const std::string input = provider.ConsumeRemainingBytesAsString();
+  for (size_t i = 0; i < cut_count; ++i) cuts.push_back(data[5 + i] % 65);
+  const std::string input(reinterpret_cast<const char*>(data) + 5 + cut_count,
+                          size - 5 - cut_count);
 
   // Arrival in chunks, as the client thread sees it.
   std::string received;
