@@ -18,6 +18,9 @@ namespace {
 
 constexpr char kSearchFailed[] = "\t数据表检索失败!";
 constexpr size_t kLoggedLineBytes = 1000;
+// The longest normalised expression evaluated, in UTF-16 units; longer ones
+// are refused as too long, like an over-long query string.
+constexpr size_t kMaxNormalizedExpression = 1023;
 
 int ClampedSetting(const SettingsStore& settings, const char* key, int fallback, int low,
                    int high, int below, int above) {
@@ -106,8 +109,12 @@ struct SearchService::Request {
 };
 
 SearchService::SearchService(SearchProject& project, TermSourceFactory sources,
-                             std::chrono::milliseconds watchdog)
-    : project_(project), sources_(std::move(sources)), watchdog_(watchdog) {}
+                             std::chrono::milliseconds watchdog,
+                             uint32_t table_read_timeout_ms)
+    : project_(project),
+      sources_(std::move(sources)),
+      watchdog_(watchdog),
+      table_read_timeout_ms_(table_read_timeout_ms) {}
 
 SearchService::~SearchService() {
   std::unique_lock lock(mutex_);
@@ -185,7 +192,7 @@ int SearchService::Run(std::shared_ptr<Request> request, std::unique_ptr<Records
 int SearchService::Evaluate(DataTable& table, std::u16string_view expression, bool in_all,
                             const std::atomic<bool>& cancel, ResultSet* rows,
                             TokenList* postfix) {
-  if (!table.table_lock().ReadLock(DataTable::kSearchReadTimeoutMs)) return kTableLocked;
+  if (!table.table_lock().ReadLock(table_read_timeout_ms_)) return kTableLocked;
   struct Unlock {
     DataTable& t;
     ~Unlock() { t.table_lock().Unlock(); }
@@ -232,10 +239,12 @@ int SearchService::Work(Request& request) {
     return kEngineOk;
   }
 
+  const std::u16string expression = NormalizeQueryText(parts.expression);
+  if (expression.size() > kMaxNormalizedExpression) return kQueryTooLong;
   const auto start = std::chrono::steady_clock::now();
   ResultSet rows(rs->memory());
   TokenList postfix;
-  if (const int code = Evaluate(*table, NormalizeQueryText(parts.expression), parts.in_all,
+  if (const int code = Evaluate(*table, expression, parts.in_all,
                                 request.cancel, &rows, &postfix)) {
     AppendEngineErrorLog(outcome.substr(0, kLoggedLineBytes) + kSearchFailed);
     return code;

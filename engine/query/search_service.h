@@ -19,6 +19,7 @@
 #define LUN_ENGINE_QUERY_SEARCH_SERVICE_H_
 
 #include <chrono>
+#include <cstdint>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -53,8 +54,12 @@ struct ChannelSettings {
 
 class SearchService {
  public:
+  // `watchdog`: how long a search may run; `table_read_timeout`: how long a
+  // search waits for its table's read lock (writers hold it while they
+  // append). Tests shorten both.
   SearchService(SearchProject& project, TermSourceFactory sources,
-                std::chrono::milliseconds watchdog = std::chrono::minutes(2));
+                std::chrono::milliseconds watchdog = std::chrono::minutes(2),
+                uint32_t table_read_timeout_ms = 15000);
   ~SearchService();
   SearchService(const SearchService&) = delete;
   SearchService& operator=(const SearchService&) = delete;
@@ -90,6 +95,7 @@ class SearchService {
   SearchProject& project_;
   TermSourceFactory sources_;
   std::chrono::milliseconds watchdog_;
+  uint32_t table_read_timeout_ms_;
 
   std::mutex mutex_;
   std::condition_variable changed_;

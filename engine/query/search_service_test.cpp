@@ -74,10 +74,14 @@ class SearchServiceTest : public testing::Test {
     ASSERT_TRUE(table_->CommitRecord().ok());
   }
 
-  std::unique_ptr<SearchService> Service(std::chrono::milliseconds watchdog = 2min) {
+  std::unique_ptr<SearchService> Service(std::chrono::milliseconds watchdog = 2min,
+                                         uint32_t read_timeout_ms = 15000) {
     return std::make_unique<SearchService>(
         *project_,
-        [this](DataTable& t, const std::atomic<bool>*) { return std::make_unique<ScanSource>(t, lookup_gate_); }, watchdog);
+        [this](DataTable& t, const std::atomic<bool>*) {
+          return std::make_unique<ScanSource>(t, lookup_gate_);
+        },
+        watchdog, read_timeout_ms);
   }
 
   // Record numbers of every row in row order, walking with MoveNext.
@@ -219,11 +223,23 @@ TEST_F(SearchServiceTest, ErrorCodes) {
   }
   EXPECT_NE(scratch_.ErrorLog().find("解析错误"), std::string::npos);
 
+  // 1023 UTF-16 units of expression are evaluated, 1024 are too long (the
+  // query string itself stays below its byte limit).
+  EXPECT_EQ(service->Search("文档:" + std::string(1023, 'a'), &rs), kEngineOk);
+  EXPECT_EQ(service->Search("文档:" + std::string(1024, 'a'), &rs), kQueryTooLong);
+
   // A writer holding the project gate: searches fail at once.
   project_->gate().Enter();
   EXPECT_EQ(service->Search("[文档]:a", &rs), kDatabaseLocked);
   project_->gate().Leave();
   EXPECT_EQ(service->Search("[文档]:a", &rs), kEngineOk);
+
+  // A writer holding the table longer than the read time-out.
+  auto impatient = Service(2min, /*read_timeout_ms=*/50);
+  table_->WriteLock();
+  EXPECT_EQ(impatient->Search("[文档]:a", &rs), kTableLocked);
+  table_->Unlock();
+  EXPECT_EQ(impatient->Search("[文档]:a", &rs), kEngineOk);
 }
 
 TEST_F(SearchServiceTest, ChannelsAndWatchdog) {
