@@ -1,0 +1,177 @@
+#include "engine/index/exact_index_segment.h"
+
+#include <gtest/gtest.h>
+
+#include "engine/index/exact_index_format.h"
+#include "engine/index/word_index_segment.h"
+#include "platform/file_system.h"
+#include "platform/scratch_dir.h"
+
+namespace lun {
+namespace {
+
+struct Fixture {
+  std::unique_ptr<ExactIndexSegment> Fresh() {
+    return ExactIndexSegment::CreateNew(fs, dir.path(), 1, 0, 0);
+  }
+  std::unique_ptr<ExactIndexSegment> Reopen(std::string* error = nullptr) {
+    std::string ignored;
+    return ExactIndexSegment::OpenExisting(fs, dir.path(), 1, 0, 0, error ? error : &ignored);
+  }
+  std::string Path(const char* ext) { return IndexFilePath(dir.path(), 1, ext, 0); }
+  uint32_t NextFreePage() {
+    std::string ix;
+    EXPECT_EQ(ReadWholeFile(fs, Path("Ix"), &ix), 0);
+    return uint8_t(ix[4]) | uint8_t(ix[5]) << 8;
+  }
+  FileSystem& fs = DefaultFileSystem();
+  ScratchDir dir;
+};
+
+std::vector<uint32_t> Find(const ExactIndexSegment& s, std::u16string_view v) {
+  std::vector<uint32_t> out;
+  s.Lookup(v, &out);
+  return out;
+}
+
+TEST(ExactIndexSegmentTest, SingleOccurrenceStaysInlineUntilASecondOneMovesItToAPage) {
+  Fixture f;
+  auto s = f.Fresh();
+  s->AddValue(u"/home/a.txt");
+  s->AddValue(u"/home/b.txt");
+  ASSERT_TRUE(s->Flush());
+  EXPECT_EQ(f.NextFreePage(), 1u);  // no record-list page yet
+  s->AddValue(u"/home/a.txt");
+  EXPECT_EQ(Find(*s, u"/home/a.txt"), (std::vector<uint32_t>{0, 2}));  // stored, then unwritten
+  ASSERT_TRUE(s->Flush());
+  EXPECT_EQ(f.NextFreePage(), 2u);
+  auto again = f.Reopen();
+  ASSERT_TRUE(again);
+  EXPECT_EQ(again->records(), 3u);
+  EXPECT_EQ(Find(*again, u"/home/a.txt"), (std::vector<uint32_t>{0, 2}));
+  EXPECT_EQ(Find(*again, u"/home/b.txt"), (std::vector<uint32_t>{1}));
+  EXPECT_EQ(Find(*again, u"/HOME/B.TXT"), (std::vector<uint32_t>{1}));  // normalised
+  EXPECT_TRUE(Find(*again, u"/home/c.txt").empty());
+}
+
+TEST(ExactIndexSegmentTest, PrefixValuesGetTheirOwnLeaves) {
+  Fixture f;
+  auto s = f.Fresh();
+  for (auto v : {u"ab", u"abc", u"a", u"", u"abd", u"b"}) s->AddValue(v);
+  ASSERT_TRUE(s->Flush());
+  auto again = f.Reopen();
+  const std::pair<const char16_t*, std::vector<uint32_t>> expected[] = {
+      {u"ab", {0}}, {u"abc", {1}}, {u"a", {2}}, {u"", {3}}, {u"abd", {4}}, {u"b", {5}}, {u"abcd", {}}};
+  for (const auto& [v, records] : expected) EXPECT_EQ(Find(*again, v), records);
+  std::vector<std::string> problems;
+  again->Check(&problems);
+  EXPECT_TRUE(problems.empty());
+}
+
+TEST(ExactIndexSegmentTest, RecordListPagesHold511Records) {
+  for (uint32_t n : {511u, 512u}) {
+    SCOPED_TRACE(n);
+    Fixture f;
+    auto s = f.Fresh();
+    std::vector<uint32_t> expected;
+    for (uint32_t i = 0; i < n; ++i) {
+      s->AddValue(u"same");
+      expected.push_back(i);
+    }
+    ASSERT_TRUE(s->Flush());
+    EXPECT_EQ(f.NextFreePage(), n == 511 ? 2u : 3u);
+    EXPECT_EQ(Find(*f.Reopen(), u"same"), expected);
+  }
+}
+
+TEST(ExactIndexSegmentTest, ManyValuesAcrossFlushesAndLongKeys) {
+  Fixture f;
+  auto s = f.Fresh();
+  // Keys longer than one step of file growth need a larger step.
+  const std::u16string long_key(3000, u'k');
+  uint32_t record = 0;
+  std::vector<uint32_t> long_records;
+  for (int round = 0; round < 3; ++round) {
+    for (int i = 0; i < 2000; ++i, ++record) {
+      if (i % 500 == 0) {
+        s->AddValue(long_key);
+        long_records.push_back(record);
+      } else {
+        s->AddValue(u"value " + std::u16string(1, char16_t(0x4E00 + i)));
+      }
+    }
+    ASSERT_TRUE(s->Flush());
+  }
+  auto again = f.Reopen();
+  ASSERT_TRUE(again);
+  EXPECT_EQ(Find(*again, long_key), long_records);
+  EXPECT_EQ(Find(*again, u"value 一").size(), 0u);  // i = 0 took the long key
+  EXPECT_EQ(Find(*again, u"value 丁"), (std::vector<uint32_t>{1, 2001, 4001}));
+  std::vector<std::string> problems;
+  again->Check(&problems);
+  EXPECT_TRUE(problems.empty()) << problems.front();
+}
+
+TEST(ExactIndexSegmentTest, DamagedFilesGiveWhatCanBeRead) {
+  struct Case {
+    const char* what;
+    void (*damage)(Fixture& f);
+    bool opens;
+  };
+  const Case cases[] = {
+      {"root past the end of the trie",
+       [](Fixture& f) {
+         int fd = -1;
+         ASSERT_EQ(f.fs.Open(f.Path("Ha"), O_RDWR, 0, &fd), 0);
+         const uint8_t far[4] = {0, 0, 0, 0x10};
+         ASSERT_EQ(WriteFully(f.fs, fd, far, 4, 0), 0);
+         f.fs.Close(fd);
+       },
+       false},
+      {"trie cut to its header", [](Fixture& f) { ASSERT_EQ(truncate(f.Path("Ha").c_str(), 100), 0); },
+       false},
+      {"record lists cut", [](Fixture& f) { ASSERT_EQ(truncate(f.Path("Ix").c_str(), 10), 0); },
+       false},
+      {"record chain that loops",
+       [](Fixture& f) {
+         int fd = -1;
+         ASSERT_EQ(f.fs.Open(f.Path("Ix"), O_RDWR, 0, &fd), 0);
+         const uint8_t self[4] = {1, 0, 0, 0};  // page 1 names itself
+         ASSERT_EQ(WriteFully(f.fs, fd, self, 4, 2048), 0);
+         f.fs.Close(fd);
+       },
+       true},
+      {"every trie node zeroed into branches",
+       [](Fixture& f) {
+         std::string ha;
+         ASSERT_EQ(ReadWholeFile(f.fs, f.Path("Ha"), &ha), 0);
+         int fd = -1;
+         ASSERT_EQ(f.fs.Open(f.Path("Ha"), O_RDWR, 0, &fd), 0);
+         std::vector<uint8_t> zeros(ha.size() - 1024, 0);
+         ASSERT_EQ(WriteFully(f.fs, fd, zeros.data(), zeros.size(), 1024), 0);
+         f.fs.Close(fd);
+       },
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Fixture f;
+    {
+      auto s = f.Fresh();
+      for (int i = 0; i < 1200; ++i) s->AddValue(i % 2 ? u"odd" : u"even");
+      ASSERT_TRUE(s->Flush());
+    }
+    c.damage(f);
+    std::string error;
+    auto s = f.Reopen(&error);
+    EXPECT_EQ(s != nullptr, c.opens) << error;
+    if (!s) continue;
+    EXPECT_LE(Find(*s, u"odd").size(), 600u);
+    std::vector<std::string> problems;
+    s->Check(&problems);
+    EXPECT_FALSE(problems.empty());
+  }
+}
+
+}  // namespace
+}  // namespace lun

@@ -1,0 +1,197 @@
+#include "engine/index/field_generations.h"
+
+#include <map>
+#include <mutex>
+
+#include "automation/variant.h"
+#include "engine/index/exact_index_format.h"
+#include "engine/index/word_index_format.h"
+#include "platform/error_log.h"
+#include "platform/file_system.h"
+#include "platform/kill_point.h"
+
+namespace lun {
+namespace {
+
+// Size of a file, or -1 when it cannot be opened.
+int64_t FileSize(FileSystem& fs, const std::string& path) {
+  int fd = -1;
+  if (fs.Open(path, O_RDONLY, 0, &fd) != 0) return -1;
+  uint64_t size = 0;
+  const int error = fs.Size(fd, &size);
+  (void)fs.Close(fd);
+  return error == 0 ? int64_t(size) : -1;
+}
+
+std::u16string ValueText(const Variant& value) {
+  if (value.is_string()) return std::u16string(value.AsString());
+  std::u16string text;
+  if (value.is_empty() || value.is_null() || ToText(value, &text) != S_OK) return {};
+  return text;
+}
+
+}  // namespace
+
+FieldGenerations::FieldGenerations(const FieldIndexSpec& spec,
+                                   std::shared_ptr<const CharFilter> filter)
+    : fs_(spec.file_system ? *spec.file_system : DefaultFileSystem()),
+      filter_(std::move(filter)),
+      folder_(spec.index_folder),
+      definition_(spec.definition_number),
+      kind_(spec.index_kind),
+      field_type_(spec.field_type) {}
+
+std::unique_ptr<FieldGenerations> FieldGenerations::Open(const FieldIndexSpec& spec,
+                                                         std::shared_ptr<const CharFilter> filter) {
+  if (spec.index_kind != kWordIndexKind && spec.index_kind != kExactIndexKind) return nullptr;
+  if (!filter) filter = std::make_shared<CharFilter>();
+  std::unique_ptr<FieldGenerations> f(new FieldGenerations(spec, std::move(filter)));
+  std::string error;
+  if (!f->OpenStored(&error)) {
+    // Damaged or unreadable: start again empty; the table's catch-up feeds
+    // every record again, which rebuilds the index.
+    AppendEngineErrorLog(error);
+    f->word_.clear();
+    f->exact_.clear();
+    f->DeleteFiles();
+    f->was_reset_ = true;
+  }
+  if (f->word_.empty() && f->exact_.empty()) f->StartGeneration(0);
+  return f;
+}
+
+bool FieldGenerations::OpenStored(std::string* error) {
+  // Count the generations whose files exist and are not empty.
+  int count = 0;
+  for (;; ++count) {
+    const int64_t ha = FileSize(fs_, IndexFilePath(folder_, definition_, "Ha", count));
+    const int64_t ix = FileSize(fs_, IndexFilePath(folder_, definition_, "Ix", count));
+    if (ha < 0 || ix < 0) break;
+    if (kind_ == kExactIndexKind) {
+      if (ix == 0) break;
+    } else {
+      const int64_t rl = FileSize(fs_, IndexFilePath(folder_, definition_, "RL", count));
+      if (rl <= 0) break;
+    }
+  }
+  uint32_t base = 0;
+  for (int g = 0; g < count; ++g) {
+    const uint32_t previous = base;
+    if (kind_ == kWordIndexKind) {
+      auto s = WordIndexSegment::OpenExisting(fs_, *filter_, folder_, definition_, g, base, error);
+      if (!s) return false;
+      base = s->record_counter();
+      word_.push_back(std::move(s));
+    } else {
+      auto s = ExactIndexSegment::OpenExisting(fs_, folder_, definition_, g, base, error);
+      if (!s) return false;
+      base = s->record_counter();
+      exact_.push_back(std::move(s));
+    }
+    // Only the last generation may be empty; an empty one in the middle
+    // means files from different histories.
+    if (g + 1 < count && base == previous) {
+      *error = "索引文件损坏:" + IndexFilePath(folder_, definition_, "*", g);
+      return false;
+    }
+  }
+  return true;
+}
+
+void FieldGenerations::DeleteFiles() {
+  for (int g = 0;; ++g) {
+    bool any = false;
+    for (const char* ext : {"Ha", "Ix", "RL"}) {
+      if (fs_.Unlink(IndexFilePath(folder_, definition_, ext, g)) == 0) any = true;
+    }
+    if (!any) break;
+  }
+}
+
+void FieldGenerations::StartGeneration(uint32_t base) {
+  if (kind_ == kWordIndexKind) {
+    word_.push_back(WordIndexSegment::CreateNew(fs_, *filter_, folder_, definition_,
+                                                int(word_.size()), base));
+  } else {
+    exact_.push_back(
+        ExactIndexSegment::CreateNew(fs_, folder_, definition_, int(exact_.size()), base));
+  }
+}
+
+uint32_t FieldGenerations::RecordCount() const {
+  return kind_ == kWordIndexKind ? word_.back()->record_counter() : exact_.back()->record_counter();
+}
+
+bool FieldGenerations::AddRecord(uint32_t record_number, const Variant& value) {
+  if (record_number != RecordCount()) return false;  // records must come in order
+  const std::u16string text = ValueText(value);
+  if (kind_ == kWordIndexKind) {
+    std::u16string_view view = text;
+    WordIndexSegment* last = word_.back().get();
+    if (last->records() > kGenerationRecordLimit ||
+        (!last->HasRoomFor(view.size()) && last->records() > 0)) {
+      // Roll over: the old generation is written finally by the next Flush.
+      LUN_KILL_POINT("index.roll");
+      StartGeneration(last->record_counter());
+      last = word_.back().get();
+    }
+    // A value longer than a whole generation's position space (4 G code
+    // units) is indexed as far as it fits; the record still counts.
+    if (!last->HasRoomFor(view.size())) view = view.substr(0, 0xFFFFFFF0u - last->position_counter());
+    last->AddText(view);
+  } else {
+    ExactIndexSegment* last = exact_.back().get();
+    if (last->records() > kGenerationRecordLimit) {
+      LUN_KILL_POINT("index.roll");
+      StartGeneration(last->record_counter());
+      last = exact_.back().get();
+    }
+    last->AddValue(text);
+  }
+  return true;
+}
+
+bool FieldGenerations::WantsFlush() const {
+  auto wants = [](const auto& generations, uint32_t every) {
+    for (size_t g = 0; g < generations.size(); ++g) {
+      const uint32_t unflushed = generations[g]->unflushed_records();
+      if (g + 1 < generations.size() ? unflushed > 0 : unflushed >= every) return true;
+    }
+    return false;
+  };
+  return kind_ == kWordIndexKind ? wants(word_, word_index::kFlushEveryRecords)
+                                 : wants(exact_, exact_index::kFlushEveryRecords);
+}
+
+bool FieldGenerations::Flush() {
+  bool ok = true;
+  for (auto& g : word_) ok = g->Flush() && ok;
+  for (auto& g : exact_) ok = g->Flush() && ok;
+  return ok;
+}
+
+void FieldGenerations::Check(std::vector<std::string>* problems) const {
+  for (const auto& g : word_) g->Check(problems);
+  for (const auto& g : exact_) g->Check(problems);
+}
+
+std::shared_ptr<const CharFilter> ProjectCharFilter(FileSystem& fs,
+                                                    const std::string& project_folder) {
+  static std::mutex mutex;
+  static std::map<std::string, std::weak_ptr<const CharFilter>> filters;
+  std::lock_guard<std::mutex> lock(mutex);
+  std::weak_ptr<const CharFilter>& slot = filters[project_folder];
+  if (auto existing = slot.lock()) return existing;
+  std::shared_ptr<const CharFilter> filter = CharFilter::ForProject(fs, project_folder);
+  slot = filter;
+  return filter;
+}
+
+FieldIndexFactory MakeFieldIndexFactory() {
+  return [](const FieldIndexSpec& spec) -> std::unique_ptr<FieldIndex> {
+    FileSystem& fs = spec.file_system ? *spec.file_system : DefaultFileSystem();
+    return FieldGenerations::Open(spec, ProjectCharFilter(fs, spec.project_folder));
+  };
+}
+
+}  // namespace lun

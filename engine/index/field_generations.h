@@ -1,0 +1,105 @@
+// FieldGenerations: the index of one field with all its generations, the
+// engine/index implementation of storage's FieldIndex.
+//
+// A word index (kind 0) or an exact-value index (kind 7) is split into
+// generations of at most 100,001 records: when the last one holds more than
+// 100,000 records the next record starts a new generation whose base is the
+// old one's record counter. Only the last generation grows.
+//
+// Opening finds the stored generations ("D<n>.Ha<g>", ".Ix<g>", ".RL<g>"
+// for g = 0, 1, ... while they exist and are not empty). When a generation
+// cannot be opened or is damaged, the message is logged, every index file of
+// the field is deleted and the index starts empty: RecordCount() is then 0
+// and the table feeds it every record again (catch-up), which rebuilds it.
+//
+// Writing follows field_index.h: AddRecord takes records into memory only,
+// Flush writes them (every generation that holds unwritten records, the
+// full ones finally) and syncs. The files of a generation are created by
+// its first flush.
+//
+// Thread safety: the table serialises AddRecord/Flush against readers with
+// its lock; readers (the look-ups in field_lookup.h) may run together.
+#ifndef LUN_ENGINE_INDEX_FIELD_GENERATIONS_H_
+#define LUN_ENGINE_INDEX_FIELD_GENERATIONS_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/index/char_filter.h"
+#include "engine/index/exact_index_segment.h"
+#include "engine/index/word_index_segment.h"
+#include "engine/storage/field_index.h"
+
+namespace lun {
+
+inline constexpr int kWordIndexKind = 0;
+inline constexpr int kExactIndexKind = 7;
+// A generation takes records until it holds more than this many.
+inline constexpr uint32_t kGenerationRecordLimit = 100000;
+
+class FieldGenerations final : public FieldIndex {
+ public:
+  // Opens (or starts) the index of `spec`. `filter` is the project's
+  // separator set, shared by every field of the project. Null only for an
+  // index kind other than 0 and 7.
+  static std::unique_ptr<FieldGenerations> Open(const FieldIndexSpec& spec,
+                                                std::shared_ptr<const CharFilter> filter);
+
+  ~FieldGenerations() override = default;
+  FieldGenerations(const FieldGenerations&) = delete;
+  FieldGenerations& operator=(const FieldGenerations&) = delete;
+
+  bool AddRecord(uint32_t record_number, const Variant& value) override;
+  bool WantsFlush() const override;
+  bool Flush() override;
+  uint32_t RecordCount() const override;
+
+  int index_kind() const { return kind_; }
+  int field_type() const { return field_type_; }
+  const CharFilter& filter() const { return *filter_; }
+  // Generations in order; exactly one of the two lists is non-empty.
+  const std::vector<std::unique_ptr<WordIndexSegment>>& word_generations() const { return word_; }
+  const std::vector<std::unique_ptr<ExactIndexSegment>>& exact_generations() const {
+    return exact_;
+  }
+  // True when opening found damage and the index restarted empty.
+  bool was_reset() const { return was_reset_; }
+
+  // Appends one line per problem found in the stored files.
+  void Check(std::vector<std::string>* problems) const;
+
+ private:
+  FieldGenerations(const FieldIndexSpec& spec, std::shared_ptr<const CharFilter> filter);
+  bool OpenStored(std::string* error);
+  void DeleteFiles();
+  void StartGeneration(uint32_t base);
+
+  FileSystem& fs_;
+  const std::shared_ptr<const CharFilter> filter_;
+  const std::string folder_;
+  const int definition_;
+  const int kind_;
+  const int field_type_;
+  bool was_reset_ = false;
+  std::vector<std::unique_ptr<WordIndexSegment>> word_;
+  std::vector<std::unique_ptr<ExactIndexSegment>> exact_;
+};
+
+// The factory tables use to create their indexes: one FieldGenerations per
+// field of kind 0 or 7 (null for other kinds). Each project folder gets one
+// CharFilter, loaded from its "Filter.Chr" the first time a field of that
+// project opens, plus the standard separators. The factory may be copied;
+// copies share the filters. Thread-safe.
+FieldIndexFactory MakeFieldIndexFactory();
+
+// The separator set of the project in `project_folder` as the factory's
+// indexes use it (loaded on first use). For look-ups on fields without an
+// index.
+std::shared_ptr<const CharFilter> ProjectCharFilter(FileSystem& fs,
+                                                    const std::string& project_folder);
+
+}  // namespace lun
+
+#endif  // LUN_ENGINE_INDEX_FIELD_GENERATIONS_H_

@@ -1,0 +1,392 @@
+#include "engine/index/field_lookup.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "automation/date_time.h"
+#include "automation/variant.h"
+#include "engine/index/char_filter.h"
+#include "engine/index/field_generations.h"
+#include "platform/normalize.h"
+
+namespace lun {
+namespace {
+
+constexpr size_t kMaxTermUnits = 1024;
+// The alignment gives up on the index once the characters still to align
+// cost more than reading the text of the records found so far: each
+// remaining character costs its position count plus this constant, each
+// candidate record this constant.
+constexpr uint64_t kAbandonUnit = 10000;
+
+enum FieldType {
+  kText = 1,
+  kInteger = 2,
+  kSingle = 3,
+  kDouble = 4,
+  kLogical = 5,
+  kDate = 6,
+  kDocument = 8,
+};
+
+bool Cancelled(const std::atomic<bool>* cancel) {
+  return cancel && cancel->load(std::memory_order_relaxed);
+}
+
+bool IsWildcard(char16_t c, const CharFilter* filter) {
+  return c == u'?' || (filter && filter->IsSeparator(c));
+}
+
+bool MatchesAt(std::u16string_view text, size_t at, std::u16string_view phrase,
+               const CharFilter* filter) {
+  for (size_t k = 0; k < phrase.size(); ++k) {
+    const char16_t p = phrase[k];
+    if (!IsWildcard(p, filter) && text[at + k] != p) return false;
+  }
+  return true;
+}
+
+// Keeps the phrase starts `s` for which s + offset is in `positions`
+// (both ascending). Gallops through the longer list, so a few candidates
+// against a long list cost a few binary searches.
+void KeepAligned(std::vector<uint32_t>* starts, const std::vector<uint32_t>& positions,
+                 uint32_t offset) {
+  size_t kept = 0;
+  auto from = positions.begin();
+  const auto end = positions.end();
+  for (uint32_t s : *starts) {
+    const uint64_t target = uint64_t{s} + offset;
+    if (target > 0xFFFFFFFFu) break;
+    size_t step = 1;
+    auto probe = from;
+    while (probe != end && *probe < target) {
+      from = probe;
+      if (size_t(end - probe) <= step) {
+        probe = end;
+        break;
+      }
+      probe += step;
+      step *= 2;
+    }
+    from = std::lower_bound(from, probe, uint32_t(target));
+    if (from == end) break;
+    if (*from == target) (*starts)[kept++] = s;
+  }
+  starts->resize(kept);
+}
+
+std::u16string StoredText(const StoredField& stored, uint32_t record) {
+  if (!stored.read) return {};
+  const Variant v = stored.read(record);
+  if (!v.is_string()) return {};
+  return Normalize(v.AsString());
+}
+
+// Compares the stored value of each record in [from, stored.record_count)
+// with `phrase` in `form`.
+LookupStatus ScanStoredText(const StoredField& stored, uint32_t from, std::u16string_view phrase,
+                            MatchForm form, const CharFilter* filter,
+                            const std::atomic<bool>* cancel, std::vector<uint32_t>* records,
+                            std::vector<uint32_t>* counts) {
+  for (uint32_t r = from; r < stored.record_count; ++r) {
+    if ((r & 255) == 0 && Cancelled(cancel)) return LookupStatus::kCancelled;
+    const std::u16string text = StoredText(stored, r);
+    if (text.empty()) continue;  // a missing value never matches
+    const uint32_t n = MatchStoredText(text, phrase, form, filter);
+    if (n == 0) continue;
+    records->push_back(r);
+    counts->push_back(n);
+  }
+  return LookupStatus::kOk;
+}
+
+std::u16string_view TrimLeft(std::u16string_view t) {
+  while (!t.empty() && (t.front() == u' ' || t.front() == u'\t')) t.remove_prefix(1);
+  return t;
+}
+std::u16string_view Trim(std::u16string_view t) {
+  t = TrimLeft(t);
+  while (!t.empty() && (t.back() == u' ' || t.back() == u'\t')) t.remove_suffix(1);
+  return t;
+}
+
+template <typename T>
+bool Compare(T stored, T term, int comparison) {
+  switch (comparison) {
+    case 0: return stored == term;
+    case 1: return stored > term;
+    case 2: return stored >= term;
+    case 3: return stored < term;
+    case 4: return stored <= term;
+    default: return false;
+  }
+}
+
+// An integer term's number: decimal (as the scripts read numbers),
+// truncated, then taken as an unsigned 32-bit value.
+bool ReadInteger(std::u16string_view text, uint32_t* value) {
+  double d = 0;
+  if (text.empty() || !ParseNumber(text, &d) || !std::isfinite(d)) return false;
+  d = std::trunc(d);
+  const int64_t i = d >= 9.2e18 ? INT64_MAX : d <= -9.2e18 ? INT64_MIN : int64_t(d);
+  *value = uint32_t(i);
+  return true;
+}
+
+uint32_t StoredUnsigned(const Variant& v) {
+  switch (v.type()) {
+    case VT_R4:
+    case VT_R8:
+    case VT_DATE:
+      return uint32_t(int64_t(std::trunc(v.AsDouble())));
+    default:
+      return uint32_t(v.AsInteger());
+  }
+}
+
+template <typename Keep>
+LookupStatus ScanValues(const FieldLookupRequest& request, Keep keep, LookupResult* result) {
+  const StoredField& stored = request.stored;
+  if (!stored.read) return LookupStatus::kOk;
+  for (uint32_t r = 0; r < stored.record_count; ++r) {
+    if ((r & 1023) == 0 && Cancelled(request.cancel)) return LookupStatus::kCancelled;
+    const Variant v = stored.read(r);
+    if (v.is_empty() || v.is_null()) continue;
+    if (keep(v)) result->records.push_back(r);
+  }
+  return LookupStatus::kOk;
+}
+
+LookupStatus IntegerLookup(const FieldLookupRequest& request, LookupResult* result) {
+  std::u16string term;
+  for (char16_t c : request.term) {
+    if (c != u' ' && c != u'\t') term.push_back(c);
+  }
+  if (term.find(u'~') != std::u16string::npos) {
+    // "[a~b]" and its variants; anything else with a tilde finds nothing.
+    if (term.size() < 5) return LookupStatus::kOk;
+    const char16_t open = term.front(), close = term.back();
+    if ((open != u'[' && open != u'{') || (close != u']' && close != u'}')) return LookupStatus::kOk;
+    const std::u16string_view inner = std::u16string_view(term).substr(1, term.size() - 2);
+    const size_t tilde = inner.find(u'~');
+    if (inner.find(u'~', tilde + 1) != std::u16string_view::npos) return LookupStatus::kOk;
+    uint32_t low = 0, high = 0;
+    if (!ReadInteger(inner.substr(0, tilde), &low) || !ReadInteger(inner.substr(tilde + 1), &high)) {
+      return LookupStatus::kOk;
+    }
+    const bool low_in = open == u'[', high_in = close == u']';
+    return ScanValues(
+        request,
+        [&](const Variant& v) {
+          const uint32_t x = StoredUnsigned(v);
+          return (low_in ? x >= low : x > low) && (high_in ? x <= high : x < high);
+        },
+        result);
+  }
+  uint32_t value = 0;
+  if (!ReadInteger(term, &value)) return LookupStatus::kOk;
+  return ScanValues(
+      request, [&](const Variant& v) { return Compare(StoredUnsigned(v), value, request.comparison); },
+      result);
+}
+
+LookupStatus ExactForm(const FieldLookupRequest& request, std::u16string_view term,
+                       LookupResult* result) {
+  std::vector<uint32_t> records;
+  uint32_t counter = 0;
+  if (request.index && request.index->index_kind() == kExactIndexKind) {
+    for (const auto& g : request.index->exact_generations()) g->Lookup(term, &records);
+    counter = request.index->RecordCount();
+  }
+  const std::u16string key = ExactIndexSegment::KeyOf(term);
+  for (uint32_t r = counter; r < request.stored.record_count; ++r) {
+    if ((r & 255) == 0 && Cancelled(request.cancel)) return LookupStatus::kCancelled;
+    if (!request.stored.read) break;
+    const Variant v = request.stored.read(r);
+    if (v.is_string() && !v.AsString().empty() && ExactIndexSegment::KeyOf(v.AsString()) == key) {
+      records.push_back(r);
+    }
+  }
+  result->records.assign(records.begin(), records.end());
+  return LookupStatus::kOk;
+}
+
+LookupStatus WordForm(const FieldLookupRequest& request, std::u16string_view term,
+                      LookupResult* result) {
+  MatchForm form = MatchForm::kOccurrence;
+  const bool opens = !term.empty() && term.front() == u'[';
+  const bool closes = !term.empty() && term.back() == u']';
+  if (opens && closes && term.size() >= 2) {
+    form = MatchForm::kWhole;
+    term = term.substr(1, term.size() - 2);
+  } else if (closes) {
+    form = MatchForm::kEndsWith;
+    term.remove_suffix(1);
+  } else if (opens) {
+    form = MatchForm::kStartsWith;
+    term.remove_prefix(1);
+  }
+  if (term.empty()) return LookupStatus::kOk;
+  const std::u16string phrase = Normalize(term);
+  const FieldGenerations* index =
+      request.index && request.index->index_kind() == kWordIndexKind ? request.index : nullptr;
+  const CharFilter* filter = request.filter ? request.filter : index ? &index->filter() : nullptr;
+
+  std::vector<uint32_t> records, counts;
+  uint32_t counter = 0;
+  if (index) {
+    for (const auto& g : index->word_generations()) {
+      if (AlignPhrase(*g, phrase, form, filter, request.stored, request.cancel, &records,
+                      &counts) == LookupStatus::kCancelled) {
+        return LookupStatus::kCancelled;
+      }
+    }
+    counter = index->RecordCount();
+  }
+  if (ScanStoredText(request.stored, counter, phrase, form, filter, request.cancel, &records,
+                     &counts) == LookupStatus::kCancelled) {
+    return LookupStatus::kCancelled;
+  }
+  result->records.assign(records.begin(), records.end());
+  result->weights.assign(counts.begin(), counts.end());
+  result->has_weights = true;
+  return LookupStatus::kOk;
+}
+
+}  // namespace
+
+uint32_t MatchStoredText(std::u16string_view text, std::u16string_view phrase, MatchForm form,
+                         const CharFilter* filter) {
+  const size_t n = text.size(), l = phrase.size();
+  if (l == 0 || n < l) return 0;
+  switch (form) {
+    case MatchForm::kWhole:
+      return n == l && MatchesAt(text, 0, phrase, filter) ? 1 : 0;
+    case MatchForm::kStartsWith:
+      return MatchesAt(text, 0, phrase, filter) ? 1 : 0;
+    case MatchForm::kEndsWith:
+      return MatchesAt(text, n - l, phrase, filter) ? 1 : 0;
+    case MatchForm::kOccurrence:
+      break;
+  }
+  uint32_t count = 0;
+  for (size_t i = 0; i + l <= n;) {
+    if (MatchesAt(text, i, phrase, filter)) {
+      ++count;
+      i += l;
+    } else {
+      ++i;
+    }
+  }
+  return count;
+}
+
+LookupStatus AlignPhrase(const WordIndexSegment& segment, std::u16string_view phrase,
+                         MatchForm form, const CharFilter* filter, const StoredField& stored,
+                         const std::atomic<bool>* cancel, std::vector<uint32_t>* records,
+                         std::vector<uint32_t>* counts) {
+  const uint32_t length = uint32_t(phrase.size());
+  struct Letter {
+    char16_t c;
+    uint32_t offset;
+    uint32_t count;
+  };
+  std::vector<Letter> letters;
+  for (uint32_t i = 0; i < length; ++i) {
+    if (!IsWildcard(phrase[i], filter)) letters.push_back({phrase[i], i, segment.PositionCount(phrase[i])});
+  }
+  if (letters.empty()) {
+    segment.RecordsOfLength(length, form, records, counts);
+    return LookupStatus::kOk;
+  }
+  std::stable_sort(letters.begin(), letters.end(),
+                   [](const Letter& a, const Letter& b) { return a.count < b.count; });
+  if (letters.front().count == 0) return LookupStatus::kOk;
+
+  // Phrase starts s (position of the phrase's first character) that the
+  // letters aligned so far allow.
+  std::vector<uint32_t> starts;
+  std::vector<uint32_t> positions;
+  if (!segment.ReadPositions(letters[0].c, &positions)) return LookupStatus::kOk;
+  starts.reserve(positions.size());
+  for (uint32_t p : positions) {
+    if (p > letters[0].offset) starts.push_back(p - letters[0].offset);
+  }
+  for (size_t j = 1; j < letters.size() && !starts.empty(); ++j) {
+    if (Cancelled(cancel)) return LookupStatus::kCancelled;
+    if (j >= 2) {
+      uint64_t cost = 0;
+      for (size_t i = j; i < letters.size(); ++i) cost += letters[i].count + kAbandonUnit;
+      if (cost > kAbandonUnit * starts.size()) {
+        // Cheaper to read the few candidate records than the long lists.
+        std::vector<uint32_t> candidates;
+        segment.RecordsOf(starts, 0, length - 1, MatchForm::kOccurrence, &candidates, nullptr);
+        for (uint32_t r : candidates) {
+          if (Cancelled(cancel)) return LookupStatus::kCancelled;
+          const uint32_t n = MatchStoredText(StoredText(stored, r), phrase, form, filter);
+          if (n == 0) continue;
+          records->push_back(r);
+          counts->push_back(n);
+        }
+        return LookupStatus::kOk;
+      }
+    }
+    positions.clear();
+    if (!segment.ReadPositions(letters[j].c, &positions)) return LookupStatus::kOk;
+    KeepAligned(&starts, positions, letters[j].offset);
+  }
+  segment.RecordsOf(starts, 0, length - 1, form, records, counts);
+  return LookupStatus::kOk;
+}
+
+LookupStatus FieldLookup(const FieldLookupRequest& request, LookupResult* result) {
+  result->records.clear();
+  result->weights.clear();
+  result->has_weights = false;
+  std::u16string_view term = request.term.substr(0, std::min(request.term.size(), kMaxTermUnits));
+  switch (request.field_type) {
+    case kText:
+    case kDocument: {
+      const int kind = request.index ? request.index->index_kind() : request.index_kind;
+      return kind == kExactIndexKind ? ExactForm(request, term, result)
+                                     : WordForm(request, term, result);
+    }
+    case kLogical: {
+      const std::u16string t = Normalize(TrimLeft(term));
+      const uint8_t value = (t == u"true" || t == u"1") ? 1 : 0;
+      return ScanValues(
+          request,
+          [&](const Variant& v) { return Compare<uint8_t>(v.AsBool() ? 1 : 0, value, request.comparison); },
+          result);
+    }
+    case kDate: {
+      double value = -1.0;
+      if (!ParseDateText(TrimLeft(term), &value)) value = -1.0;
+      return ScanValues(
+          request, [&](const Variant& v) { return Compare(v.AsDouble(), value, request.comparison); },
+          result);
+    }
+    case kDouble:
+    case kSingle: {
+      double value = 0;
+      const std::u16string_view t = Trim(term);
+      if (t.empty() || !ParseNumber(t, &value)) return LookupStatus::kOk;
+      if (request.field_type == kSingle) {
+        const float f = float(value);
+        return ScanValues(
+            request,
+            [&](const Variant& v) { return Compare(float(v.AsDouble()), f, request.comparison); },
+            result);
+      }
+      return ScanValues(
+          request, [&](const Variant& v) { return Compare(v.AsDouble(), value, request.comparison); },
+          result);
+    }
+    case kInteger:
+      return IntegerLookup(request, result);
+    default:
+      return LookupStatus::kOk;
+  }
+}
+
+}  // namespace lun

@@ -1,0 +1,239 @@
+#include "engine/index/field_lookup.h"
+
+#include <gtest/gtest.h>
+
+#include "automation/variant.h"
+#include "engine/index/char_filter.h"
+#include "engine/index/field_generations.h"
+#include "platform/file_system.h"
+#include "platform/scratch_dir.h"
+
+namespace lun {
+namespace {
+
+// A field of a table: stored values plus an index over the first
+// `indexed` of them.
+struct Field {
+  Field(int kind, std::vector<Variant> stored_values, int field_type = 1)
+      : values(std::move(stored_values)) {
+    FieldIndexSpec spec;
+    spec.index_folder = dir.path();
+    spec.project_folder = dir.path();
+    spec.index_kind = kind;
+    spec.field_type = field_type;
+    spec.file_system = &DefaultFileSystem();
+    filter = ProjectCharFilter(DefaultFileSystem(), dir.path());
+    if (kind >= 0) index = FieldGenerations::Open(spec, filter);
+    request.filter = filter.get();
+    request.field_type = field_type;
+    request.index_kind = kind;
+    request.index = index.get();
+    request.stored.record_count = uint32_t(values.size());
+    request.stored.read = [this](uint32_t r) { return r < values.size() ? values[r] : Variant(); };
+  }
+  void IndexAll(size_t count = SIZE_MAX) {
+    for (uint32_t r = 0; r < values.size() && r < count; ++r) {
+      ASSERT_TRUE(index->AddRecord(r, values[r]));
+      if (index->WantsFlush()) ASSERT_TRUE(index->Flush());
+    }
+  }
+  LookupResult Find(std::u16string_view term, int comparison = 0) {
+    request.term = term;
+    request.comparison = comparison;
+    LookupResult result;
+    EXPECT_EQ(FieldLookup(request, &result), LookupStatus::kOk);
+    return result;
+  }
+  ScratchDir dir;
+  std::vector<Variant> values;
+  std::shared_ptr<const CharFilter> filter;
+  std::unique_ptr<FieldGenerations> index;
+  FieldLookupRequest request;
+};
+
+std::vector<Variant> Texts(std::initializer_list<const char16_t*> texts) {
+  std::vector<Variant> v;
+  for (auto t : texts) v.push_back(t ? Variant::Bstr(t) : Variant());
+  return v;
+}
+
+struct TextCase {
+  const char16_t* term;
+  std::vector<uint32_t> records;
+  std::vector<uint32_t> weights;
+};
+
+const std::vector<Variant>& WordCorpus() {
+  static const std::vector<Variant> corpus = Texts({
+      u"the quick brown fox",    // 0
+      u"Quick fox, quick fox",   // 1
+      u"数据库系统",              // 2
+      u"資料庫",                  // 3 (traditional)
+      u"fox",                    // 4
+      nullptr,                   // 5 missing
+      u"box of foxes",           // 6
+      u"a b",                    // 7
+  });
+  return corpus;
+}
+
+const TextCase kWordCases[] = {
+    {u"fox", {0, 1, 4, 6}, {1, 2, 1, 1}},
+    {u"quick fox", {1}, {2}},
+    {u"QUICK", {0, 1}, {1, 2}},
+    {u"ｆｏｘ", {0, 1, 4, 6}, {1, 2, 1, 1}},       // full width
+    {u"[fox]", {4}, {1}},
+    {u"[quick", {1}, {1}},
+    {u"fox]", {0, 1, 4}, {1, 1, 1}},
+    {u"f?x", {0, 1, 4, 6}, {1, 2, 1, 1}},
+    {u"?ox", {0, 1, 4, 6}, {1, 2, 1, 2}},         // "box" and "fox"
+    {u"[?ox]", {4}, {1}},
+    {u"fox?", {1, 6}, {1, 1}},  // guards: "?" never matches the gap after record 0
+    {u"a,b", {7}, {1}},                          // a separator matches any one character
+    {u"ab", {}, {}},                             // the space keeps a and b apart
+    {u"資料", {3}, {1}},                          // traditional term, simplified index
+    {u"资料库", {3}, {1}},
+    {u"数据库系统", {2}, {1}},
+    {u"[???]", {3, 4, 7}, {1, 1, 1}},            // only wildcards: by value length
+    {u"zebra", {}, {}},
+    {u"[", {}, {}},
+};
+
+TEST(FieldLookupTest, WordFormFindsPhrasesWithAnchorsAndWildcards) {
+  Field f(kWordIndexKind, WordCorpus());
+  f.IndexAll();
+  for (const TextCase& c : kWordCases) {
+    SCOPED_TRACE(std::string(c.term, c.term + std::char_traits<char16_t>::length(c.term)).size());
+    const LookupResult r = f.Find(c.term);
+    EXPECT_EQ(std::vector<uint32_t>(r.records.begin(), r.records.end()), c.records);
+    EXPECT_EQ(std::vector<uint32_t>(r.weights.begin(), r.weights.end()), c.weights);
+  }
+}
+
+TEST(FieldLookupTest, RecordsTheIndexHasNotTakenAreComparedWithStoredText) {
+  // The same answers with half of the records (or none) in the index, and
+  // with no index at all.
+  for (size_t indexed : {size_t{0}, size_t{4}}) {
+    Field f(kWordIndexKind, WordCorpus());
+    f.IndexAll(indexed);
+    for (const TextCase& c : kWordCases) {
+      const LookupResult r = f.Find(c.term);
+      EXPECT_EQ(std::vector<uint32_t>(r.records.begin(), r.records.end()), c.records);
+      EXPECT_EQ(std::vector<uint32_t>(r.weights.begin(), r.weights.end()), c.weights);
+    }
+  }
+  Field none(-1, WordCorpus());
+  EXPECT_EQ(none.Find(u"fox").records.size(), 4u);
+}
+
+TEST(FieldLookupTest, AbandonedAlignmentChecksTheStoredText) {
+  // After the two rarest letters ("x", "y") one candidate is left and the
+  // third letter is frequent, so the stored text decides.
+  std::vector<Variant> values;
+  for (int i = 0; i < 50; ++i) values.push_back(Variant::Bstr(u"zzzzzzzzzzzzzzzzzzzz"));
+  values.push_back(Variant::Bstr(u"xyz"));
+  Field f(kWordIndexKind, values);
+  f.IndexAll();
+  EXPECT_EQ(f.Find(u"xyz").records.size(), 1u);
+  f.values.back() = Variant::Bstr(u"changed");  // the stored text no longer holds it
+  EXPECT_TRUE(f.Find(u"xyz").records.empty());
+  EXPECT_EQ(f.Find(u"xy").records.size(), 1u);  // two letters: the index alone
+}
+
+TEST(FieldLookupTest, ExactFormMatchesWholeNormalisedValues) {
+  Field f(kExactIndexKind, Texts({u"/Home/A.txt", u"/home/a.txt", u"/home/a.txt.bak", u"/home/?"}));
+  f.IndexAll(2);  // the rest only in the stored records
+  const std::pair<const char16_t*, std::vector<uint32_t>> cases[] = {
+      {u"/home/a.txt", {0, 1}}, {u"/home/a.txt.bak", {2}}, {u"/home/?", {3}}, {u"/home/", {}}};
+  for (const auto& [term, records] : cases) {
+    const LookupResult r = f.Find(term);
+    EXPECT_EQ(std::vector<uint32_t>(r.records.begin(), r.records.end()), records);
+    EXPECT_FALSE(r.has_weights);
+  }
+}
+
+std::vector<uint32_t> Records(const LookupResult& r) { return {r.records.begin(), r.records.end()}; }
+
+TEST(FieldLookupTest, IntegerTermsAndRanges) {
+  std::vector<Variant> values;
+  for (int v : {0, 1, 2, 3, 4, 5, 6, -1}) values.push_back(Variant::I4(v));
+  Field f(-1, values, 2);
+  struct Case {
+    const char16_t* term;
+    int comparison;
+    std::vector<uint32_t> records;
+  };
+  const Case cases[] = {
+      {u"{1~5]", 0, {2, 3, 4, 5}},
+      {u"[1~5]", 0, {1, 2, 3, 4, 5}},
+      {u"[1~5}", 0, {1, 2, 3, 4}},
+      {u"{1~5}", 0, {2, 3, 4}},
+      {u" [ 1 ~ 5 ] ", 0, {1, 2, 3, 4, 5}},  // blanks are removed
+      {u"1~5", 0, {}},
+      {u"[1~5]x", 0, {}},
+      {u"[1~5~6]", 0, {}},
+      {u"3", 0, {3}},
+      {u"3.9", 0, {3}},                      // truncated
+      {u"5", 1, {6, 7}},                     // -1 compares above every other value
+      {u"5", 2, {5, 6, 7}},
+      {u"2", 3, {0, 1}},
+      {u"2", 4, {0, 1, 2}},
+      {u"-1", 0, {7}},
+      {u"abc", 0, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.term, c.term + std::char_traits<char16_t>::length(c.term)).size());
+    EXPECT_EQ(Records(f.Find(c.term, c.comparison)), c.records);
+  }
+}
+
+TEST(FieldLookupTest, ScansCoverEveryRecordNotOnlyTheFirst5000) {
+  std::vector<Variant> values;
+  for (int i = 0; i < 6000; ++i) values.push_back(Variant::I4(i % 3000));
+  Field f(-1, values, 2);
+  EXPECT_EQ(Records(f.Find(u"2999")), (std::vector<uint32_t>{2999, 5999}));
+  EXPECT_EQ(f.Find(u"[0~3000]").records.size(), 6000u);
+}
+
+TEST(FieldLookupTest, LogicalDateAndNumberTerms) {
+  struct Case {
+    int type;
+    std::vector<Variant> values;
+    const char16_t* term;
+    int comparison;
+    std::vector<uint32_t> records;
+  };
+  const double day = 37652.0;  // 2003-01-31
+  const Case cases[] = {
+      {5, {Variant::Bool(true), Variant::Bool(false), Variant()}, u"  TrUe", 0, {0}},
+      {5, {Variant::Bool(true), Variant::Bool(false)}, u"1", 0, {0}},
+      {5, {Variant::Bool(true), Variant::Bool(false)}, u"yes", 0, {1}},
+      {6, {Variant::Date(day), Variant::Date(day + 1)}, u" 2003-1-31", 0, {0}},
+      {6, {Variant::Date(day), Variant::Date(day + 1)}, u"2003/1/31", 1, {1}},
+      {6, {Variant::Date(day), Variant::Date(-1.0)}, u"not a date", 0, {1}},
+      {4, {Variant::R8(1.5), Variant::R8(2.5)}, u" 2.5 ", 0, {1}},
+      {4, {Variant::R8(1.5), Variant::R8(2.5)}, u"2", 3, {0}},
+      {4, {Variant::R8(1.5)}, u"1.5x", 0, {}},
+      {3, {Variant::R4(0.1f), Variant::R4(0.2f)}, u"0.1", 0, {0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.type);
+    Field f(-1, c.values, c.type);
+    const LookupResult r = f.Find(c.term, c.comparison);
+    EXPECT_EQ(Records(r), c.records);
+    EXPECT_FALSE(r.has_weights);
+  }
+}
+
+TEST(FieldLookupTest, CancelledScanStops) {
+  std::vector<Variant> values(5000, Variant::I4(1));
+  Field f(-1, values, 2);
+  std::atomic<bool> cancel{true};
+  f.request.cancel = &cancel;
+  f.request.term = u"1";
+  LookupResult r;
+  EXPECT_EQ(FieldLookup(f.request, &r), LookupStatus::kCancelled);
+}
+
+}  // namespace
+}  // namespace lun

@@ -1,0 +1,255 @@
+#include "engine/index/packed_list.h"
+
+#include <bit>
+#include <cstring>
+
+#include "engine/index/packed_list_format.h"
+
+namespace lun {
+namespace {
+
+using namespace packed_list;
+
+void PutU32(std::vector<uint8_t>* out, uint32_t v) {
+  const uint8_t b[4] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
+  out->insert(out->end(), b, b + 4);
+}
+
+uint32_t GetU32(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+// Collects bits most significant first. The accumulator holds `pending_`
+// bits in its low end; whole bytes leave as soon as they are complete, so a
+// put of up to 56 bits never loses any.
+class BitWriter {
+ public:
+  explicit BitWriter(std::vector<uint8_t>* out) : out_(out) {}
+  // Starts from `bits` partial bits (0..7) held in the low end of `acc`.
+  void Resume(uint64_t acc, unsigned bits) {
+    acc_ = acc;
+    pending_ = bits;
+  }
+  void Put(uint64_t bits, unsigned count) {  // count <= 56
+    acc_ = (acc_ << count) | bits;
+    pending_ += count;
+    while (pending_ >= 8) {
+      pending_ -= 8;
+      out_->push_back(uint8_t(acc_ >> pending_));
+    }
+  }
+  void PutOnes(uint64_t q) {
+    while (q >= 48) {
+      Put((uint64_t{1} << 48) - 1, 48);
+      q -= 48;
+    }
+    Put((uint64_t{1} << q) - 1, unsigned(q));
+  }
+  // One Rice code for gap value d with parameter k.
+  void PutCode(uint64_t d, unsigned k, uint64_t* unary) {
+    const uint64_t q = d >> k;
+    const uint64_t low = k ? (d & ((uint64_t{1} << k) - 1)) : 0;
+    if (unary) *unary += q;
+    if (q + 1 + k <= 56) {
+      Put((((uint64_t{1} << q) - 1) << (k + 1)) | low, unsigned(q + 1 + k));
+    } else {
+      PutOnes(q);
+      Put(0, 1);
+      if (k) Put(low, k);
+    }
+  }
+  // Flushes the partial byte; returns the tail bits (0..7).
+  unsigned Finish() {
+    const unsigned tail = pending_;
+    if (pending_) out_->push_back(uint8_t(acc_ << (8 - pending_)));
+    pending_ = 0;
+    return tail;
+  }
+
+ private:
+  std::vector<uint8_t>* out_;
+  uint64_t acc_ = 0;
+  unsigned pending_ = 0;
+};
+
+}  // namespace
+
+uint8_t RiceParameter(uint32_t first, uint32_t last, uint32_t count) {
+  if (count < 2) return 0;
+  const uint32_t average = (last - first) / (count - 1);
+  if (average == 0) return 1;  // not reachable for ascending lists; safe anyway
+  const unsigned top = 31 - unsigned(std::countl_zero(average));
+  return uint8_t(top == 0 ? 1 : top);
+}
+
+void EncodePackedList(std::span<const uint32_t> values, std::vector<uint8_t>* out) {
+  const uint32_t n = uint32_t(values.size());
+  PutU32(out, n);
+  if (n == 0) return;
+  const uint8_t k = RiceParameter(values.front(), values.back(), n);
+  out->push_back(k);
+  PutU32(out, values.front());
+  BitWriter writer(out);
+  for (uint32_t i = 1; i < n; ++i) writer.PutCode(uint64_t(values[i]) - values[i - 1] - 1, k, nullptr);
+  out->push_back(uint8_t(writer.Finish()));
+  PutU32(out, values.back());
+}
+
+PackedListTail EncodeContinuation(const PackedListTail& tail, std::span<const uint32_t> values,
+                                  std::vector<uint8_t>* out, uint64_t* unary_bits) {
+  BitWriter writer(out);
+  if (tail.tail_bits == 0) {
+    out->push_back(tail.last_byte);  // a complete byte stays as it is
+  } else {
+    writer.Resume(tail.last_byte >> (8 - tail.tail_bits), tail.tail_bits);
+  }
+  if (unary_bits) *unary_bits = 0;
+  uint32_t previous = tail.last;
+  for (uint32_t v : values) {
+    writer.PutCode(uint64_t(v) - previous - 1, tail.k, unary_bits);
+    previous = v;
+  }
+  PackedListTail next = tail;
+  next.tail_bits = uint8_t(writer.Finish());
+  // The continuation always holds at least the old last stream byte, so the
+  // byte just written is the new last stream byte.
+  next.last_byte = out->back();
+  out->push_back(next.tail_bits);
+  PutU32(out, previous);
+  next.last = previous;
+  next.count = tail.count + uint32_t(values.size());
+  return next;
+}
+
+bool ReadPackedListTail(std::span<const uint8_t> bytes, PackedListTail* tail) {
+  if (bytes.size() < kEmptySize) return false;
+  *tail = PackedListTail{};
+  tail->count = GetU32(bytes.data());
+  if (tail->count == 0) return true;
+  if (bytes.size() < kFixedSize) return false;
+  tail->k = bytes[kKOffset];
+  const size_t end = bytes.size();
+  tail->tail_bits = bytes[end - kTrailerSize];
+  tail->last = GetU32(&bytes[end - 4]);
+  tail->last_byte = end > kFixedSize ? bytes[end - kTailSize] : 0;
+  return true;
+}
+
+bool PackedListReader::Init(std::span<const uint8_t> bytes) {
+  *this = PackedListReader{};
+  damaged_ = true;
+  if (bytes.size() < kEmptySize) return false;
+  count_ = GetU32(bytes.data());
+  if (count_ == 0) {
+    damaged_ = bytes.size() != kEmptySize;
+    return !damaged_;
+  }
+  if (bytes.size() < kFixedSize) return false;
+  k_ = bytes[kKOffset];
+  if (k_ > 31) return false;
+  first_ = GetU32(&bytes[kFirstOffset]);
+  stream_ = bytes.data() + kStreamOffset;
+  stream_bytes_ = bytes.size() - kFixedSize;
+  const unsigned tail_bits = bytes[bytes.size() - kTrailerSize];
+  last_ = GetU32(&bytes[bytes.size() - 4]);
+  if (tail_bits > 7 || (stream_bytes_ == 0 && tail_bits != 0)) return false;
+  total_bits_ = tail_bits == 0 ? stream_bytes_ * 8 : (stream_bytes_ - 1) * 8 + tail_bits;
+  // Every code takes at least k + 1 bits: a count the stream cannot hold is
+  // damage, caught before anyone sizes a buffer by it.
+  if (uint64_t(count_ - 1) * (k_ + 1) > total_bits_) return false;
+  if (count_ == 1 && last_ != first_) return false;
+  damaged_ = false;
+  return true;
+}
+
+// 64 bits of the stream starting at bit `bit`; bits past the stream read 0.
+uint64_t PackedListReader::Peek(uint64_t bit) const {
+  const uint64_t byte = bit >> 3;
+  const unsigned shift = unsigned(bit & 7);
+  uint64_t w = 0;
+  if (byte + 9 <= stream_bytes_) {
+    std::memcpy(&w, stream_ + byte, 8);
+    w = __builtin_bswap64(w);
+    if (shift) w = (w << shift) | (stream_[byte + 8] >> (8 - shift));
+    return w;
+  }
+  for (unsigned i = 0; i < 8 && byte + i < stream_bytes_; ++i) w |= uint64_t(stream_[byte + i]) << (56 - 8 * i);
+  if (shift) {
+    w <<= shift;
+    if (byte + 8 < stream_bytes_) w |= stream_[byte + 8] >> (8 - shift);
+  }
+  return w;
+}
+
+bool PackedListReader::Next(uint32_t* value) {
+  if (damaged_ || produced_ >= count_) return false;
+  if (produced_ == 0) {
+    ++produced_;
+    previous_ = first_;
+    *value = first_;
+    return true;
+  }
+  uint64_t w = Peek(bit_);
+  uint64_t q;
+  if (~w != 0) {
+    q = unsigned(std::countl_one(w));
+  } else {
+    // A unary run longer than one word: count whole words, bounded by the
+    // stream (bits past it read as zero and end the run).
+    q = 64;
+    for (;;) {
+      if (bit_ + q >= total_bits_) {
+        damaged_ = true;
+        return false;
+      }
+      w = Peek(bit_ + q);
+      if (~w != 0) break;
+      q += 64;
+    }
+    q += unsigned(std::countl_one(w));
+    w = 0;  // the low bits are not in this word
+  }
+  uint64_t low = 0;
+  const uint64_t used = q + 1;
+  if (k_) {
+    if (used + k_ <= 64 && used < 64) {
+      low = (w << used) >> (64 - k_);
+    } else {
+      low = Peek(bit_ + used) >> (64 - k_);
+    }
+  }
+  bit_ += used + k_;
+  if (bit_ > total_bits_ || q > (uint64_t{0xFFFFFFFF} >> k_)) {
+    damaged_ = true;
+    return false;
+  }
+  const uint64_t v = uint64_t(previous_) + ((q << k_) | low) + 1;
+  if (v > 0xFFFFFFFFu) {
+    damaged_ = true;
+    return false;
+  }
+  previous_ = uint32_t(v);
+  ++produced_;
+  if (produced_ == count_ && previous_ != last_) {
+    damaged_ = true;
+    return false;
+  }
+  *value = previous_;
+  return true;
+}
+
+bool DecodePackedList(std::span<const uint8_t> bytes, std::vector<uint32_t>* out) {
+  const size_t size_on_entry = out->size();
+  PackedListReader reader;
+  if (!reader.Init(bytes)) return false;
+  out->reserve(size_on_entry + reader.count());
+  uint32_t v;
+  while (reader.Next(&v)) out->push_back(v);
+  if (reader.damaged() || out->size() - size_on_entry != reader.count()) {
+    out->resize(size_on_entry);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace lun

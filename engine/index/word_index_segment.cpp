@@ -1,0 +1,642 @@
+#include "engine/index/word_index_segment.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "engine/index/indexing_pace.h"
+#include "engine/index/packed_list_format.h"
+#include "engine/index/word_index_format.h"
+#include "platform/error_log.h"
+#include "platform/file_system.h"
+#include "platform/kill_point.h"
+#include "platform/normalize.h"
+#include "platform/paths.h"
+
+namespace lun {
+namespace {
+
+using namespace word_index;
+
+constexpr char kReadError[] = "读取索引信息错误";
+
+uint32_t GetU32(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+void SetU32(uint8_t* p, uint32_t v) {
+  p[0] = uint8_t(v);
+  p[1] = uint8_t(v >> 8);
+  p[2] = uint8_t(v >> 16);
+  p[3] = uint8_t(v >> 24);
+}
+
+// A continuation is cheaper than a rewrite only while the list's k suits the
+// new gaps; when the unary parts grow past this many bits per new value the
+// whole list is encoded afresh instead (both forms decode the same).
+constexpr uint64_t kUnaryBitsPerValueLimit = 4;
+
+}  // namespace
+
+std::string IndexFilePath(const std::string& folder, int definition, const char* ext,
+                          int generation) {
+  return JoinPath(folder, "D" + std::to_string(definition) + "." + ext + std::to_string(generation));
+}
+
+WordIndexSegment::WordIndexSegment(FileSystem& fs, const CharFilter& filter, std::string folder,
+                                   int definition, int generation, uint32_t base)
+    : fs_(fs),
+      filter_(filter),
+      folder_(std::move(folder)),
+      definition_(definition),
+      generation_(generation),
+      base_(base),
+      directory_(kTermCount),
+      pending_(kTermCount) {}
+
+WordIndexSegment::~WordIndexSegment() {
+  for (int fd : {ix_fd_, ha_fd_, rl_fd_}) {
+    if (fd >= 0) (void)fs_.Close(fd);
+  }
+}
+
+std::unique_ptr<WordIndexSegment> WordIndexSegment::CreateNew(FileSystem& fs,
+                                                              const CharFilter& filter,
+                                                              const std::string& folder,
+                                                              int definition, int generation,
+                                                              uint32_t base) {
+  return std::unique_ptr<WordIndexSegment>(
+      new WordIndexSegment(fs, filter, folder, definition, generation, base));
+}
+
+bool WordIndexSegment::OpenFiles(bool create, std::string* error) {
+  const int flags = O_RDWR | (create ? O_CREAT | O_TRUNC : 0);
+  struct {
+    const char* ext;
+    int* fd;
+    const char* message;
+  } files[] = {{"Ix", &ix_fd_, "打开索引文件失败!"},
+               {"Ha", &ha_fd_, "打开哈西文件失败!"},
+               {"RL", &rl_fd_, "不能打开.Th文件!"}};
+  for (auto& f : files) {
+    if (*f.fd >= 0) continue;
+    if (fs_.Open(IndexFilePath(folder_, definition_, f.ext, generation_), flags, 0644, f.fd) != 0) {
+      *f.fd = -1;
+      if (error) *error = f.message;
+      return false;
+    }
+  }
+  files_open_ = true;
+  return true;
+}
+
+std::unique_ptr<WordIndexSegment> WordIndexSegment::OpenExisting(
+    FileSystem& fs, const CharFilter& filter, const std::string& folder, int definition,
+    int generation, uint32_t base, std::string* error) {
+  std::unique_ptr<WordIndexSegment> s(
+      new WordIndexSegment(fs, filter, folder, definition, generation, base));
+  if (!s->OpenFiles(false, error)) return nullptr;
+  const std::string damaged = "索引文件损坏:" + IndexFilePath(folder, definition, "*", generation);
+
+  // Postings header.
+  uint64_t ix_size = 0;
+  uint8_t header[kHeaderBytes] = {};
+  if (fs.Size(s->ix_fd_, &ix_size) != 0 || ix_size < kPageSize ||
+      ReadFully(fs, s->ix_fd_, header, sizeof header, 0) != 0 ||
+      GetU32(header + kHeaderPageSize) != kPageSize) {
+    *error = damaged;
+    return nullptr;
+  }
+  s->next_free_page_ = GetU32(header + kHeaderNextFree);
+  s->largest_run_ = GetU32(header + kHeaderLargestRun);
+  s->stored_positions_ = GetU32(header + kHeaderPositions);
+  s->stored_terms_ = GetU32(header + kHeaderTerms);
+  if (s->next_free_page_ == 0 || uint64_t{s->next_free_page_} * kPageSize > ix_size) {
+    *error = damaged;
+    return nullptr;
+  }
+
+  // Term directory; entries past the end of a short file are empty.
+  uint64_t ha_size = 0;
+  if (fs.Size(s->ha_fd_, &ha_size) != 0 || ha_size > kDirectorySize) {
+    *error = damaged;
+    return nullptr;
+  }
+  std::vector<uint8_t> dir(kDirectorySize, 0);
+  const uint64_t entries_bytes = ha_size - ha_size % kEntrySize;
+  if (entries_bytes && ReadFully(fs, s->ha_fd_, dir.data(), entries_bytes, 0) != 0) {
+    *error = damaged;
+    return nullptr;
+  }
+  for (uint32_t c = 0; c < kTermCount; ++c) {
+    const uint8_t* p = &dir[size_t{c} * kEntrySize];
+    TermEntry& e = s->directory_[c];
+    e.first_run = GetU32(p + kEntryFirstRun);
+    e.total_length = GetU32(p + kEntryTotalLength);
+    e.count = GetU32(p + kEntryCount);
+    e.last_run = GetU32(p + kEntryLastRun);
+    e.last_run_bytes = GetU32(p + kEntryLastRunBytes);
+    e.last = GetU32(p + kEntryLast);
+    e.k = p[kEntryK];
+    e.tail_bits = p[kEntryTailBits];
+    e.last_byte = p[kEntryLastByte];
+  }
+
+  // Boundary list: defines the records of the generation, so it must decode.
+  std::string rl;
+  uint64_t rl_size = 0;
+  if (fs.Size(s->rl_fd_, &rl_size) != 0 || rl_size > (uint64_t{1} << 32)) {
+    *error = damaged;
+    return nullptr;
+  }
+  s->boundary_bytes_.resize(rl_size);
+  if (rl_size && ReadFully(fs, s->rl_fd_, s->boundary_bytes_.data(), rl_size, 0) != 0) {
+    *error = damaged;
+    return nullptr;
+  }
+  if (rl_size == 0 || !DecodePackedList(s->boundary_bytes_, &s->boundaries_) ||
+      s->boundaries_.size() == 1 || (!s->boundaries_.empty() && s->boundaries_.front() != 0)) {
+    // An empty list is a generation with no records; anything else that
+    // does not decode is damage.
+    if (rl_size != 0) {
+      *error = damaged;
+      return nullptr;
+    }
+    s->boundary_bytes_.clear();
+    s->boundaries_.clear();
+  }
+  if (s->boundaries_.empty()) {
+    s->boundary_bytes_.clear();
+  } else {
+    s->records_ = uint32_t(s->boundaries_.size() - 1);
+    s->position_ = s->boundaries_.back();
+  }
+  return s;
+}
+
+void WordIndexSegment::AppendBoundary(uint32_t value) {
+  boundaries_.push_back(value);
+  // While short, the list is re-encoded whole so that k follows the data;
+  // afterwards new entries continue the bit stream.
+  if (boundaries_.size() <= kBoundaryReencodeLimit) {
+    boundary_bytes_.clear();
+    EncodePackedList(boundaries_, &boundary_bytes_);
+    return;
+  }
+  PackedListTail tail;
+  (void)ReadPackedListTail(boundary_bytes_, &tail);
+  std::vector<uint8_t> continuation;
+  uint64_t unary = 0;
+  const uint32_t one[1] = {value};
+  const PackedListTail next = EncodeContinuation(tail, one, &continuation, &unary);
+  if (unary > 64) {
+    boundary_bytes_.clear();
+    EncodePackedList(boundaries_, &boundary_bytes_);
+    return;
+  }
+  boundary_bytes_.resize(boundary_bytes_.size() - packed_list::kTailSize);
+  boundary_bytes_.insert(boundary_bytes_.end(), continuation.begin(), continuation.end());
+  SetU32(boundary_bytes_.data(), next.count);
+}
+
+void WordIndexSegment::AddText(std::u16string_view raw) {
+  const uint32_t start = position_;
+  const uint32_t n = uint32_t(raw.size());
+  if (boundaries_.empty()) AppendBoundary(start);
+  for (uint32_t i = 0; i < n; ++i) {
+    const char16_t c = NormalizeChar(raw[i]);
+    if (filter_.IsSeparator(c)) continue;
+    pending_[c].push_back(start + i + 1);
+    if (c >= code_limit_) code_limit_ = uint32_t(c) + 1;
+  }
+  position_ = start + n + 1;
+  AppendBoundary(position_);
+  ++records_;
+  ++unflushed_;
+}
+
+uint32_t WordIndexSegment::PositionCount(char16_t c) const {
+  return directory_[c].count + uint32_t(pending_[c].size());
+}
+
+bool WordIndexSegment::ReadRunHeader(uint32_t page, uint32_t* next, uint32_t* pages) const {
+  if (page == 0 || page >= next_free_page_) return false;
+  uint8_t h[kRunHeaderSize];
+  if (ReadFully(fs_, ix_fd_, h, sizeof h, uint64_t{page} * kPageSize) != 0) return false;
+  *next = GetU32(h + kRunNext);
+  *pages = uint32_t(h[kRunPagesMinusOne]) | uint32_t(h[kRunPagesMinusOne + 1]) << 8;
+  *pages += 1;
+  return uint64_t{page} + *pages <= next_free_page_;
+}
+
+bool WordIndexSegment::ReadChain(const TermEntry& e, std::vector<uint8_t>* out) const {
+  out->clear();
+  if (e.total_length < packed_list::kSingleValueSize) return false;
+  out->resize(e.total_length);
+  uint64_t done = 0;
+  uint32_t page = e.first_run;
+  // A chain can hold at most as many runs as the file has pages; more
+  // means it loops.
+  for (uint32_t runs = 0; done < e.total_length; ++runs) {
+    uint32_t next = 0, pages = 0;
+    if (runs >= next_free_page_ || !ReadRunHeader(page, &next, &pages)) return false;
+    const uint64_t take = std::min<uint64_t>(RunDataCapacity(pages), e.total_length - done);
+    if (ReadFully(fs_, ix_fd_, out->data() + done, take,
+                  uint64_t{page} * kPageSize + kRunHeaderSize) != 0) {
+      return false;
+    }
+    done += take;
+    page = next;
+  }
+  // Continuations leave the stored count word stale; the directory's count
+  // is the true one.
+  SetU32(out->data(), e.count);
+  return true;
+}
+
+bool WordIndexSegment::ReadPositions(char16_t c, std::vector<uint32_t>* out) const {
+  const TermEntry& e = directory_[c];
+  if (e.count != 0) {
+    std::vector<uint8_t> bytes;
+    if (!files_open_ || !ReadChain(e, &bytes) || !DecodePackedList(bytes, out)) {
+      AppendEngineErrorLog(kReadError);
+      return false;
+    }
+  }
+  out->insert(out->end(), pending_[c].begin(), pending_[c].end());
+  return true;
+}
+
+bool WordIndexSegment::Positions(char16_t c, std::vector<uint8_t>* packed) const {
+  packed->clear();
+  const TermEntry& e = directory_[c];
+  const std::vector<uint32_t>& fresh = pending_[c];
+  if (e.count == 0) {
+    if (fresh.empty()) return false;
+    EncodePackedList(fresh, packed);
+    return true;
+  }
+  if (!files_open_ || !ReadChain(e, packed)) {
+    AppendEngineErrorLog(kReadError);
+    packed->clear();
+    return false;
+  }
+  if (fresh.empty()) return true;
+  if (e.count < 2) {
+    std::vector<uint32_t> all;
+    if (!DecodePackedList(*packed, &all)) return false;
+    all.insert(all.end(), fresh.begin(), fresh.end());
+    packed->clear();
+    EncodePackedList(all, packed);
+    return true;
+  }
+  PackedListTail tail;
+  if (!ReadPackedListTail(*packed, &tail)) return false;
+  std::vector<uint8_t> continuation;
+  const PackedListTail next = EncodeContinuation(tail, fresh, &continuation);
+  packed->resize(packed->size() - packed_list::kTailSize);
+  packed->insert(packed->end(), continuation.begin(), continuation.end());
+  SetU32(packed->data(), next.count);
+  return true;
+}
+
+uint32_t WordIndexSegment::MinimumRun(const TermEntry& e, uint32_t new_count) const {
+  // Frequent terms of a large segment get pre-sized runs so that later
+  // appends rarely need a new run.
+  if (stored_positions_ <= 1000000 || stored_terms_ == 0) return 1;
+  const uint32_t average = std::max<uint32_t>(1, stored_positions_ / stored_terms_);
+  const uint32_t b = uint32_t((uint64_t{e.count} + new_count) / average);
+  const uint32_t m = b < 3 ? 1 : b - 2;
+  const uint32_t a = average / 12270;
+  uint64_t r;
+  if (a < 20) r = m;
+  else if (a < 40) r = 2ull * m;
+  else if (a < 60) r = 3ull * m;
+  else if (a < 80) r = 4ull * m;
+  else if (a < 100) r = 5ull * m;
+  else if (a < 1000) r = 10ull * m;
+  else r = 20ull * m;
+  return uint32_t(std::min<uint64_t>(r, kMaxMinimumRun));
+}
+
+bool WordIndexSegment::AllocateRun(uint32_t pages, uint32_t* page) {
+  if (uint64_t{next_free_page_} + pages > 0xFFFFFFFFu / 2) return false;
+  *page = next_free_page_;
+  next_free_page_ += pages;
+  largest_run_ = std::max(largest_run_, pages);
+  return true;
+}
+
+// Writes `data` into the chain from data offset `offset` of run `run`,
+// following existing successors and chaining new runs of at least `min_run`
+// pages when the chain ends. New runs are written whole (zero-filled, with
+// their header) in one write each.
+bool WordIndexSegment::WriteChain(uint32_t run, uint64_t offset, std::span<const uint8_t> data,
+                                  uint32_t min_run, TermEntry* e) {
+  size_t done = 0;
+  uint32_t next = 0, pages = 0;
+  if (!ReadRunHeader(run, &next, &pages)) return false;
+  for (uint32_t guard = 0;; ++guard) {
+    if (guard > next_free_page_) return false;
+    const uint64_t capacity = RunDataCapacity(pages);
+    if (offset > capacity) return false;
+    const size_t take = size_t(std::min<uint64_t>(capacity - offset, data.size() - done));
+    if (take && WriteFully(fs_, ix_fd_, data.data() + done, take,
+                           uint64_t{run} * kPageSize + kRunHeaderSize + offset) != 0) {
+      return false;
+    }
+    done += take;
+    e->last_run = run;
+    e->last_run_bytes = uint32_t(offset + take);
+    if (done == data.size()) return true;
+    if (next != 0) {
+      run = next;
+      offset = 0;
+      if (!ReadRunHeader(run, &next, &pages)) return false;
+      continue;
+    }
+    // The chain ends: allocate and link a new run holding the rest.
+    const uint64_t remaining = data.size() - done;
+    const uint32_t want = std::min<uint32_t>(std::max(min_run, PagesNeeded(remaining)), kMaxRunPages);
+    uint32_t fresh = 0;
+    if (!AllocateRun(want, &fresh)) return false;
+    std::vector<uint8_t> block(size_t{want} * kPageSize, 0);
+    block[kRunPagesMinusOne] = uint8_t(want - 1);
+    block[kRunPagesMinusOne + 1] = uint8_t((want - 1) >> 8);
+    const size_t put = size_t(std::min<uint64_t>(RunDataCapacity(want), remaining));
+    std::memcpy(block.data() + kRunHeaderSize, data.data() + done, put);
+    if (WriteFully(fs_, ix_fd_, block.data(), block.size(), uint64_t{fresh} * kPageSize) != 0) {
+      return false;
+    }
+    uint8_t link[4];
+    SetU32(link, fresh);
+    if (WriteFully(fs_, ix_fd_, link, 4, uint64_t{run} * kPageSize + kRunNext) != 0) return false;
+    run = fresh;
+    next = 0;
+    pages = want;
+    offset = put;
+    done += put;
+    e->last_run = run;
+    e->last_run_bytes = uint32_t(put);
+    if (done == data.size()) return true;
+  }
+}
+
+// Finds the run and the offset inside it of data offset `offset` of a chain.
+bool WordIndexSegment::LocateInChain(const TermEntry& e, uint64_t offset, uint32_t* run,
+                                     uint64_t* run_offset) const {
+  uint32_t page = e.first_run;
+  for (uint32_t guard = 0; guard <= next_free_page_; ++guard) {
+    uint32_t next = 0, pages = 0;
+    if (!ReadRunHeader(page, &next, &pages)) return false;
+    const uint64_t capacity = RunDataCapacity(pages);
+    if (offset < capacity || next == 0) {
+      *run = page;
+      *run_offset = offset;
+      return offset <= capacity;
+    }
+    offset -= capacity;
+    page = next;
+  }
+  return false;
+}
+
+bool WordIndexSegment::FlushTerm(char16_t c, std::vector<uint32_t>& fresh) {
+  TermEntry& e = directory_[c];
+  const uint32_t new_count = uint32_t(fresh.size());
+  const uint32_t min_run = MinimumRun(e, new_count);
+  const bool had_positions = e.count != 0;
+  std::vector<uint8_t> bytes;
+  PackedListTail tail;
+
+  bool continued = false;
+  if (had_positions && e.count >= kContinueMinStored && e.count >= new_count) {
+    // Continue the stored list in place: re-encode from its last stream
+    // byte and write over its old tail.
+    const PackedListTail old{e.count, e.k, e.tail_bits, e.last_byte, e.last};
+    uint64_t unary = 0;
+    tail = EncodeContinuation(old, fresh, &bytes, &unary);
+    if (unary <= kUnaryBitsPerValueLimit * new_count + 64) {
+      const uint64_t from = uint64_t{e.total_length} - packed_list::kTailSize;
+      uint32_t run = e.last_run;
+      uint64_t offset = 0;
+      if (e.last_run_bytes >= packed_list::kTailSize) {
+        offset = e.last_run_bytes - packed_list::kTailSize;
+      } else if (!LocateInChain(e, from, &run, &offset)) {
+        AppendEngineErrorLog(kReadError);
+        return false;
+      }
+      const uint64_t total = uint64_t{e.total_length} + bytes.size() - packed_list::kTailSize;
+      if (total > 0xFFFFFFFFu || !WriteChain(run, offset, bytes, min_run, &e)) return false;
+      e.total_length = uint32_t(total);
+      continued = true;
+    }
+  }
+  if (!continued) {
+    std::vector<uint32_t> all;
+    if (had_positions) {
+      std::vector<uint8_t> stored;
+      if (!ReadChain(e, &stored) || !DecodePackedList(stored, &all)) {
+        AppendEngineErrorLog(kReadError);
+        return false;
+      }
+    }
+    all.insert(all.end(), fresh.begin(), fresh.end());
+    bytes.clear();
+    EncodePackedList(all, &bytes);
+    (void)ReadPackedListTail(bytes, &tail);
+    if (had_positions) {
+      if (!WriteChain(e.first_run, 0, bytes, min_run, &e)) return false;
+    } else {
+      const uint32_t want =
+          std::min<uint32_t>(std::max(min_run, PagesNeeded(bytes.size())), kMaxRunPages);
+      uint32_t first = 0;
+      if (!AllocateRun(want, &first)) return false;
+      std::vector<uint8_t> block(size_t{want} * kPageSize, 0);
+      block[kRunPagesMinusOne] = uint8_t(want - 1);
+      block[kRunPagesMinusOne + 1] = uint8_t((want - 1) >> 8);
+      const size_t put = size_t(std::min<uint64_t>(RunDataCapacity(want), bytes.size()));
+      std::memcpy(block.data() + kRunHeaderSize, bytes.data(), put);
+      if (WriteFully(fs_, ix_fd_, block.data(), block.size(), uint64_t{first} * kPageSize) != 0) {
+        return false;
+      }
+      e.first_run = first;
+      e.last_run = first;
+      e.last_run_bytes = uint32_t(put);
+      if (put < bytes.size() &&
+          !WriteChain(first, put, std::span(bytes).subspan(put), min_run, &e)) {
+        return false;
+      }
+    }
+    e.total_length = uint32_t(bytes.size());
+  }
+  e.count += new_count;
+  e.last = tail.last;
+  e.k = tail.k;
+  e.tail_bits = tail.tail_bits;
+  e.last_byte = tail.last_byte;
+  stored_positions_ += new_count;
+  if (!had_positions) ++stored_terms_;
+  std::vector<uint32_t>().swap(fresh);
+  return true;
+}
+
+void WordIndexSegment::EncodeDirectory(std::vector<uint8_t>* out) const {
+  out->assign(kDirectorySize, 0);
+  for (uint32_t c = 0; c < kTermCount; ++c) {
+    const TermEntry& e = directory_[c];
+    if (e.count == 0 && e.first_run == 0) continue;
+    uint8_t* p = out->data() + size_t{c} * kEntrySize;
+    SetU32(p + kEntryFirstRun, e.first_run);
+    SetU32(p + kEntryTotalLength, e.total_length);
+    SetU32(p + kEntryCount, e.count);
+    SetU32(p + kEntryLastRun, e.last_run);
+    SetU32(p + kEntryLastRunBytes, e.last_run_bytes);
+    SetU32(p + kEntryLast, e.last);
+    p[kEntryK] = e.k;
+    p[kEntryTailBits] = e.tail_bits;
+    p[kEntryLastByte] = e.last_byte;
+  }
+}
+
+bool WordIndexSegment::Flush() {
+  if (unflushed_ == 0 && files_open_) return true;
+  if (!files_open_) {
+    // First flush of a new generation: create its files afresh (stale
+    // files of an earlier, unfinished attempt are truncated).
+    std::string error;
+    if (!OpenFiles(true, &error)) {
+      AppendEngineErrorLog(error);
+      return false;
+    }
+    std::vector<uint8_t> page(kPageSize, 0);
+    SetU32(page.data() + kHeaderPageSize, kPageSize);
+    SetU32(page.data() + kHeaderNextFree, 1);
+    SetU32(page.data() + kHeaderLargestRun, 1);
+    if (WriteFully(fs_, ix_fd_, page.data(), page.size(), 0) != 0) return false;
+  }
+  LUN_KILL_POINT("index.word.flush.begin");
+  FlushPacer pacer;
+  for (uint32_t c = 0; c < code_limit_; ++c) {
+    std::vector<uint32_t>& fresh = pending_[c];
+    if (fresh.empty()) continue;
+    pacer.Step();
+    if (!FlushTerm(char16_t(c), fresh)) {
+      AppendEngineErrorLog("索引写入失败:" + IndexFilePath(folder_, definition_, "Ix", generation_));
+      return false;
+    }
+    if ((c & 0x3FF) == 0) LUN_KILL_POINT("index.word.flush.terms");
+  }
+  code_limit_ = 0;
+  LUN_KILL_POINT("index.word.flush.postings_written");
+
+  uint8_t header[kHeaderBytes] = {};
+  SetU32(header + kHeaderPageSize, kPageSize);
+  SetU32(header + kHeaderNextFree, next_free_page_);
+  SetU32(header + kHeaderLargestRun, largest_run_);
+  SetU32(header + kHeaderPositions, stored_positions_);
+  SetU32(header + kHeaderTerms, stored_terms_);
+  std::vector<uint8_t> dir;
+  EncodeDirectory(&dir);
+  if (WriteFully(fs_, ix_fd_, header, sizeof header, 0) != 0) return false;
+  LUN_KILL_POINT("index.word.flush.header_written");
+  if (WriteFully(fs_, ha_fd_, dir.data(), dir.size(), 0) != 0) return false;
+  LUN_KILL_POINT("index.word.flush.directory_written");
+  if (WriteFully(fs_, rl_fd_, boundary_bytes_.data(), boundary_bytes_.size(), 0) != 0 ||
+      fs_.Truncate(rl_fd_, boundary_bytes_.size()) != 0) {
+    return false;
+  }
+  LUN_KILL_POINT("index.word.flush.boundaries_written");
+  for (int fd : {ix_fd_, ha_fd_, rl_fd_}) {
+    if (fs_.Sync(fd) != 0) return false;
+  }
+  unflushed_ = 0;
+  return true;
+}
+
+void WordIndexSegment::RecordsOf(std::span<const uint32_t> positions, uint32_t b, uint32_t a,
+                                 MatchForm form, std::vector<uint32_t>* records,
+                                 std::vector<uint32_t>* counts) const {
+  const size_t entries = boundaries_.size();
+  size_t i = 1;
+  uint32_t current = 0;  // record index (from 1) being counted, 0: none
+  uint32_t count = 0;
+  auto emit = [&] {
+    if (current == 0 || count == 0) return;
+    records->push_back(base_ + current - 1);
+    if (counts) counts->push_back(form == MatchForm::kOccurrence ? count : 1);
+  };
+  for (uint32_t p : positions) {
+    while (i < entries && boundaries_[i] <= p) ++i;
+    if (i >= entries) break;
+    const uint64_t lo = boundaries_[i - 1];
+    const uint64_t hi = boundaries_[i];
+    // The whole phrase must lie inside the record, not only the character
+    // whose positions are mapped: a wildcard at either end must not match
+    // the gap between records.
+    const uint64_t first = uint64_t{p} - b;
+    const uint64_t last = uint64_t{p} + a;
+    if (p < b || first <= lo || last >= hi) continue;
+    bool ok = true;
+    switch (form) {
+      case MatchForm::kOccurrence:
+        break;
+      case MatchForm::kStartsWith:
+        ok = first == lo + 1;
+        break;
+      case MatchForm::kEndsWith:
+        ok = last + 1 == hi;
+        break;
+      case MatchForm::kWhole:
+        ok = first == lo + 1 && last + 1 == hi;
+        break;
+    }
+    if (!ok) continue;
+    if (current != i) {
+      emit();
+      current = uint32_t(i);
+      count = 0;
+    }
+    ++count;
+  }
+  emit();
+}
+
+void WordIndexSegment::RecordsOfLength(uint32_t length, MatchForm form,
+                                       std::vector<uint32_t>* records,
+                                       std::vector<uint32_t>* counts) const {
+  if (length == 0) return;
+  for (size_t i = 1; i < boundaries_.size(); ++i) {
+    const uint32_t value_length = boundaries_[i] - boundaries_[i - 1] - 1;
+    const bool ok = form == MatchForm::kWhole ? value_length == length : value_length >= length;
+    if (!ok) continue;
+    records->push_back(base_ + uint32_t(i) - 1);
+    if (counts) counts->push_back(form == MatchForm::kOccurrence ? value_length / length : 1);
+  }
+}
+
+void WordIndexSegment::Check(std::vector<std::string>* problems) const {
+  const std::string where = IndexFilePath(folder_, definition_, "*", generation_);
+  uint64_t positions = 0;
+  uint32_t terms = 0;
+  std::vector<uint8_t> bytes;
+  std::vector<uint32_t> values;
+  for (uint32_t c = 0; c < kTermCount; ++c) {
+    const TermEntry& e = directory_[c];
+    if (e.count == 0) continue;
+    ++terms;
+    positions += e.count;
+    values.clear();
+    if (!ReadChain(e, &bytes) || !DecodePackedList(bytes, &values)) {
+      problems->push_back(where + ": term " + std::to_string(c) + " has a damaged list");
+      continue;
+    }
+    if (values.back() != e.last || values.back() >= position_) {
+      problems->push_back(where + ": term " + std::to_string(c) + " ends past the records");
+    }
+  }
+  if (positions != stored_positions_ || terms != stored_terms_) {
+    problems->push_back(where + ": header counts differ from the directory");
+  }
+}
+
+}  // namespace lun
