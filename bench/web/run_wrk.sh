@@ -39,13 +39,13 @@ done
 
 for c in 1 10 50; do
   echo "== 4 KiB file, $c connections"
-  wrk -t $(( c < 2 ? 1 : 2 )) -c $c -d ${seconds}s "$url/B/small.bin" | grep -E 'Requests/sec|Transfer/sec|Latency|errors'
+  wrk -t $(( c < 2 ? 1 : 2 )) -c $c -d ${seconds}s --timeout 60s "$url/B/small.bin" | grep -E 'Requests/sec|Transfer/sec|Latency|errors'
 done
 for c in 1 10 50; do
   echo "== 100 MiB file whole, $c connections"
-  wrk -t $(( c < 2 ? 1 : 2 )) -c $c -d ${seconds}s "$url/B/big.bin" | grep -E 'Requests/sec|Transfer/sec|errors'
+  wrk -t $(( c < 2 ? 1 : 2 )) -c $c -d ${seconds}s --timeout 60s "$url/B/big.bin" | grep -E 'Requests/sec|Transfer/sec|errors'
   echo "== 100 MiB file, random 1 MiB ranges, $c connections"
-  wrk -t $(( c < 2 ? 1 : 2 )) -c $c -d ${seconds}s -s bench/web/range.lua "$url" | grep -E 'Requests/sec|Transfer/sec|errors'
+  wrk -t $(( c < 2 ? 1 : 2 )) -c $c -d ${seconds}s --timeout 60s -s bench/web/range.lua "$url" | grep -E 'Requests/sec|Transfer/sec|errors'
 done
 echo "== after the runs: $(grep -E '^(VmRSS|Threads)' /proc/$pid/status | tr '\n' ' ')"
 kill -INT "$pid"; wait "$pid" || true
