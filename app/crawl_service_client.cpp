@@ -1,0 +1,255 @@
+#include "app/crawl_service_client.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "crawler/extract/crawl_wire_format.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "platform/text.h"
+
+namespace lun {
+namespace {
+
+int64_t NowMs() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return int64_t{ts.tv_sec} * 1000 + ts.tv_nsec / 1000000;
+}
+
+void SleepMs(int ms) {
+  if (ms <= 0) return;
+  struct timespec ts{ms / 1000, (ms % 1000) * 1000000L};
+  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+// Waits until `fd` is ready for `events` or the deadline passes.
+bool WaitReady(int fd, short events, int64_t deadline) {
+  for (;;) {
+    const int64_t left = deadline - NowMs();
+    if (left <= 0) return false;
+    struct pollfd pfd{fd, events, 0};
+    const int rc = poll(&pfd, 1, static_cast<int>(left));
+    if (rc > 0) return true;
+    if (rc < 0 && errno != EINTR) return false;
+  }
+}
+
+enum class Io { kOk, kFailed, kTimedOut };
+
+Io SendAll(int fd, std::string_view data, int64_t deadline) {
+  size_t sent = 0;
+  while (sent < data.size()) {
+    if (!WaitReady(fd, POLLOUT, deadline)) return Io::kTimedOut;
+    const ssize_t n = send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (n <= 0) return Io::kFailed;
+    sent += static_cast<size_t>(n);
+  }
+  return Io::kOk;
+}
+
+Io ReceiveAll(int fd, char* buf, size_t size, int64_t deadline) {
+  size_t got = 0;
+  while (got < size) {
+    if (!WaitReady(fd, POLLIN, deadline)) return Io::kTimedOut;
+    const ssize_t n = recv(fd, buf + got, size - got, MSG_DONTWAIT);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (n <= 0) return Io::kFailed;  // closed before the expected bytes arrived
+    got += static_cast<size_t>(n);
+  }
+  return Io::kOk;
+}
+
+}  // namespace
+
+CrawlServiceClient::CrawlServiceClient(CrawlServiceClientOptions options)
+    : options_(std::move(options)) {
+  if (options_.executable.empty()) options_.executable = JoinPath(ProgramDirectory(), "luncrawl");
+}
+
+CrawlServiceClient::~CrawlServiceClient() {
+  std::lock_guard lock(mutex_);
+  CloseSocket();
+  ReapOwnService();
+}
+
+pid_t CrawlServiceClient::service_pid() const {
+  std::lock_guard lock(mutex_);
+  return service_pid_;
+}
+
+bool CrawlServiceClient::Launch() {
+  std::lock_guard lock(mutex_);
+  if (closed_) return false;
+  return LaunchLocked();
+}
+
+bool CrawlServiceClient::ConnectOnce() {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(options_.port);
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    close(fd);
+    return false;
+  }
+  const int one = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  fd_ = fd;
+  return true;
+}
+
+void CrawlServiceClient::CloseSocket() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+}
+
+void CrawlServiceClient::ReapOwnService() {
+  if (service_pid_ <= 0) return;
+  int status;
+  if (waitpid(service_pid_, &status, WNOHANG) == service_pid_) service_pid_ = -1;
+}
+
+void CrawlServiceClient::StopOwnService(bool force) {
+  if (service_pid_ <= 0) return;
+  if (force) {
+    kill(-service_pid_, SIGKILL);
+    kill(service_pid_, SIGKILL);
+    while (waitpid(service_pid_, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    service_pid_ = -1;
+    return;
+  }
+  ReapOwnService();
+}
+
+bool CrawlServiceClient::StartService() {
+  // Our previous service did not accept connections: it is hung or starting
+  // forever. It goes before a new one is started, or the new one would find
+  // the port taken.
+  ReapOwnService();
+  StopOwnService(/*force=*/true);
+  std::vector<std::string> argv{options_.executable, kCrawlServiceParameter};
+  argv.insert(argv.end(), options_.extra_arguments.begin(), options_.extra_arguments.end());
+  SpawnOptions spawn;
+  spawn.new_process_group = true;  // so that it and its workers can be killed together
+  pid_t pid = -1;
+  if (SpawnProcess(argv, spawn, &pid) != 0) return false;
+  service_pid_ = pid;
+  return true;
+}
+
+bool CrawlServiceClient::LaunchLocked() {
+  CloseSocket();
+  for (int attempt = 0; attempt < options_.launch_attempts; ++attempt) {
+    for (int i = 0; i < options_.connect_tries; ++i) {
+      if (ConnectOnce()) return true;
+      SleepMs(options_.connect_retry_ms);
+    }
+    StartService();
+    SleepMs(options_.after_launch_ms);
+  }
+  // The last start gets its chance too.
+  if (ConnectOnce()) return true;
+  launch_blocked_until_ms_ = NowMs() + options_.relaunch_backoff_ms;
+  if (options_.notifier) {
+    options_.notifier(kServiceStartErrorCaption, kServiceStartErrorText, kServiceStartErrorMs);
+  }
+  return false;
+}
+
+bool CrawlServiceClient::ConnectionIsStale() const {
+  // Between exchanges nothing may arrive: readable means the service closed
+  // (it died while idle) or sent bytes nobody asked for.
+  struct pollfd pfd{fd_, POLLIN, 0};
+  return poll(&pfd, 1, 0) != 0;
+}
+
+int CrawlServiceClient::ExtractText(std::u16string_view path, std::u16string* text) {
+  const ExtractOutcome outcome = Extract(ToNarrow(path), text);
+  return outcome == ExtractOutcome::kText ? static_cast<int>(text->size() * 2) : -1;
+}
+
+ExtractOutcome CrawlServiceClient::Extract(std::string_view path, std::u16string* text) {
+  text->clear();
+  std::lock_guard lock(mutex_);
+  if (closed_) return ExtractOutcome::kClosed;
+  if (fd_ >= 0 && ConnectionIsStale()) CloseSocket();
+  if (fd_ < 0) {
+    if (NowMs() < launch_blocked_until_ms_ || !LaunchLocked()) {
+      return ExtractOutcome::kServiceUnavailable;
+    }
+  }
+  bool timed_out = false;
+  const ExtractOutcome outcome = Exchange(path, text, &timed_out);
+  if (outcome != ExtractOutcome::kServiceFailed) return outcome;
+  text->clear();
+  CloseSocket();
+  // A hung service of ours is killed; one that crashed is reaped.
+  StopOwnService(/*force=*/timed_out);
+  LaunchLocked();
+  return ExtractOutcome::kServiceFailed;
+}
+
+ExtractOutcome CrawlServiceClient::Exchange(std::string_view path, std::u16string* text,
+                                            bool* timed_out) {
+  // A path with a 0 byte cannot be framed, and one that reads "Exit" would
+  // end the service: neither is sent (no file path looks like either).
+  if (path.empty() || path.size() > kMaxRequestPathBytes ||
+      path.find('\0') != std::string_view::npos || path == kCrawlExitRequest) {
+    return ExtractOutcome::kNoText;
+  }
+  const int64_t deadline = NowMs() + options_.request_deadline_ms;
+  auto failed = [&](Io io) {
+    *timed_out = io == Io::kTimedOut;
+    return ExtractOutcome::kServiceFailed;
+  };
+  if (Io io = SendAll(fd_, EncodeRequest(path), deadline); io != Io::kOk) return failed(io);
+  unsigned char header[kReplyHeaderBytes];
+  if (Io io = ReceiveAll(fd_, reinterpret_cast<char*>(header), sizeof header, deadline);
+      io != Io::kOk) {
+    return failed(io);
+  }
+  const int32_t n = DecodeReplyLength(header);
+  switch (CheckReplyLength(n, options_.max_reply_bytes)) {
+    case ReplyCheck::kNoText: return ExtractOutcome::kNoText;
+    case ReplyCheck::kMalformed: return failed(Io::kFailed);
+    case ReplyCheck::kText: break;
+  }
+  std::string bytes(static_cast<size_t>(n), '\0');
+  if (Io io = ReceiveAll(fd_, bytes.data(), bytes.size(), deadline); io != Io::kOk) {
+    return failed(io);
+  }
+  *text = DecodeUtf16Le(bytes);
+  return ExtractOutcome::kText;
+}
+
+void CrawlServiceClient::SendExit() {
+  std::lock_guard lock(mutex_);
+  if (closed_) return;
+  closed_ = true;
+  if (fd_ >= 0) {
+    (void)SendAll(fd_, EncodeRequest(kCrawlExitRequest), NowMs() + 1000);
+    CloseSocket();
+  }
+  // Give our service a moment to end by itself, then make sure.
+  for (int i = 0; i < 100 && service_pid_ > 0; ++i) {
+    ReapOwnService();
+    if (service_pid_ > 0) SleepMs(20);
+  }
+  StopOwnService(/*force=*/true);
+}
+
+}  // namespace lun

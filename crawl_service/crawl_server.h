@@ -1,0 +1,43 @@
+// The crawl service: answers text requests on 127.0.0.1 (wire format in
+// crawler/extract/crawl_wire_format.h), one connection at a time, each
+// extraction in a worker process (extraction_worker.h).
+//
+// It serves only peers of its own user, ends on "Exit", ends when its parent
+// process dies (its parent id changes), and ends at once when the port is
+// taken (another service already runs).
+#ifndef LUN_CRAWL_SERVICE_CRAWL_SERVER_H_
+#define LUN_CRAWL_SERVICE_CRAWL_SERVER_H_
+
+#include <cstdint>
+#include <string>
+
+#include "crawl_service/extraction_worker.h"
+
+namespace lun {
+
+struct CrawlServerOptions {
+  uint16_t port = 8485;
+  WorkerLimits worker;
+  uint64_t service_memory_bytes = 2048ull * 1024 * 1024;  // RLIMIT_AS of the service; 0: none
+  std::string plugin_directory;  // empty: no plug-ins
+  bool follow_parent = true;     // end when the parent process goes away
+};
+
+// Exit codes of RunCrawlServer.
+inline constexpr int kServerExitRequested = 0;
+inline constexpr int kServerPortTaken = 2;
+inline constexpr int kServerFailed = 3;
+inline constexpr int kServerParentGone = 4;
+
+// Runs the service until "Exit" or the parent's death. Returns an exit code.
+int RunCrawlServer(const CrawlServerOptions& options);
+
+// Parses the command line: "--port N", "--deadline-ms N", "--memory-mb N"
+// (the worker's limit), "--plugins DIR", "--home DIR", "--no-follow-parent";
+// any other argument (the launch parameter) is accepted and ignored. False
+// with `*error` for a malformed option.
+bool ParseServerArguments(int argc, char** argv, CrawlServerOptions* options, std::string* error);
+
+}  // namespace lun
+
+#endif  // LUN_CRAWL_SERVICE_CRAWL_SERVER_H_

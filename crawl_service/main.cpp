@@ -1,0 +1,22 @@
+// luncrawl: the crawl service. Started by lun from the program directory.
+#include <cstdio>
+#include <string>
+
+#include "crawl_service/crawl_server.h"
+#include "crawler/extract/crawl_wire_format.h"
+
+int main(int argc, char** argv) {
+  lun::CrawlServerOptions options;
+  options.port = lun::kCrawlServicePort;
+  options.worker.text_limit = lun::kServiceTextLimit;
+  std::string error;
+  if (!lun::ParseServerArguments(argc, argv, &options, &error)) {
+    std::fprintf(stderr, "luncrawl: %s\n", error.c_str());
+    return 64;
+  }
+  const int rc = lun::RunCrawlServer(options);
+  if (rc == lun::kServerPortTaken) {
+    std::fprintf(stderr, "luncrawl: port %u is taken; another service runs\n", options.port);
+  }
+  return rc;
+}

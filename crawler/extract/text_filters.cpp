@@ -1,0 +1,238 @@
+#include "crawler/extract/text_filters.h"
+
+#include <map>
+#include <mutex>
+#include <shared_mutex>
+
+#include "crawler/extract/charset.h"
+#include "crawler/extract/html_text.h"
+#include "crawler/extract/id3_text.h"
+#include "crawler/extract/legacy_office.h"
+#include "crawler/extract/mime_text.h"
+#include "crawler/extract/office_xml.h"
+#include "crawler/extract/pdf_text.h"
+#include "crawler/extract/plugin_registry.h"
+#include "crawler/extract/rtf_text.h"
+#include "platform/file_system.h"
+#include "platform/paths.h"
+
+namespace lun {
+namespace {
+
+std::string Upper(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return out;
+}
+
+// Case-insensitive search of a token in a type list.
+bool ListHas(std::string_view list, std::string_view token) {
+  if (token.empty() || list.empty()) return false;
+  return Upper(list).find(Upper(token)) != std::string::npos;
+}
+
+// Upper-case extension of the last path component, "" without one.
+std::string TypeOfPath(std::string_view path) {
+  const std::string name = BaseName(path);
+  const size_t dot = name.rfind('.');
+  return dot == std::string::npos ? std::string() : Upper(name.substr(dot + 1));
+}
+
+enum class Reader { kPlainText, kHtml, kMime, kPdf, kOfficeXml, kRtf, kLegacyOffice, kMp3, kNone };
+
+bool OneOf(std::string_view type, std::initializer_list<std::string_view> types) {
+  for (std::string_view t : types) {
+    if (t == type) return true;
+  }
+  return false;
+}
+
+// The reader of a type by name alone.
+Reader ReaderOfType(std::string_view type) {
+  if (OneOf(type, {"HTM", "HTML", "HTA", "HTX", "HTT", "XHTML", "SHTML"})) return Reader::kHtml;
+  if (OneOf(type, {"EML", "MHT", "MHTML"})) return Reader::kMime;
+  if (type == "PDF") return Reader::kPdf;
+  if (type == "RTF") return Reader::kRtf;
+  if (type == "MP3") return Reader::kMp3;
+  if (OneOf(type, {"DOC", "WPS", "XLS", "PPT"})) return Reader::kLegacyOffice;
+  if (IsOfficeXmlType(type)) return Reader::kOfficeXml;
+  // Types we know to be binary and have no reader for: no text rather than noise.
+  if (OneOf(type, {"GW", "CAJ", "MPS", "S2", "VSD", "VSS", "VST", "VDX", "VSX", "VTX", "EXE",
+                   "DLL", "JPG", "JPEG", "PNG", "GIF", "BMP", "ZIP", "RAR", "GZ", "7Z"})) {
+    return Reader::kNone;
+  }
+  return Reader::kPlainText;
+}
+
+// Files saved by word processors under an Office name are often RTF, HTML
+// or Office Open XML inside: trust the first bytes over the name.
+Reader SniffLegacy(std::string_view bytes, std::string_view type, std::string* as_type) {
+  if (bytes.substr(0, 5) == "{\\rtf") return Reader::kRtf;
+  if (bytes.substr(0, 4) == "PK\x03\x04") {
+    *as_type = type == "XLS" ? "XLSX" : type == "PPT" ? "PPTX" : "DOCX";
+    return Reader::kOfficeXml;
+  }
+  const std::string head = Upper(bytes.substr(0, 512));
+  if (head.find("<HTML") != std::string::npos) return Reader::kHtml;
+  return Reader::kLegacyOffice;
+}
+
+ExtractResult PlainText(std::string_view bytes, size_t limit) {
+  if (LooksBinary(bytes)) return {ExtractStatus::kDamaged, {}, "binary content"};
+  std::u16string text = DecodeText(bytes);
+  ScrubControlCharacters(&text);
+  TextSink sink(limit);
+  sink.Append(text);
+  return {ExtractStatus::kOk, sink.Take(), {}};
+}
+
+ExtractResult RunReader(Reader reader, std::string_view bytes, std::string_view type,
+                        size_t limit) {
+  switch (reader) {
+    case Reader::kPlainText: return PlainText(bytes, limit);
+    case Reader::kHtml: {
+      TextSink sink(limit);
+      HtmlToText(bytes, &sink);
+      std::u16string& text = sink.text();
+      while (!text.empty() && text.back() == u'\n') text.pop_back();
+      return {ExtractStatus::kOk, sink.Take(), {}};
+    }
+    case Reader::kMime: return MimeText(bytes, limit);
+    case Reader::kPdf: return PdfText(bytes, limit);
+    case Reader::kOfficeXml: return OfficeXmlText(bytes, type, limit);
+    case Reader::kRtf: return RtfText(bytes, limit);
+    case Reader::kMp3: return Id3Text(bytes, limit);
+    case Reader::kLegacyOffice:
+    case Reader::kNone: break;
+  }
+  return {ExtractStatus::kUnsupported, {}, "no reader for this type"};
+}
+
+ExtractResult ReadFile(const std::string& path, std::string* bytes) {
+  const int rc = ReadWholeFile(DefaultFileSystem(), path, bytes, kMaxDocumentBytes);
+  if (rc == EFBIG) return {ExtractStatus::kTooLarge, {}, "file too large"};
+  if (rc != 0) return {ExtractStatus::kUnreadable, {}, "cannot read the file"};
+  return {};
+}
+
+// The handler table.
+class HandlerTable {
+ public:
+  HandlerTable() {
+    for (const char* ext : {"HTM", "HTML", "HTA", "HTX", "HTT"}) table_[ext] = kHtmlFilterClsid;
+    table_["TXT"] = kPlainTextFilterClsid;
+  }
+  void Set(const std::string& ext, std::string_view clsid) {
+    std::unique_lock lock(mutex_);
+    table_[ext] = std::string(clsid);
+  }
+  bool SetIfMissing(const std::string& ext, std::string_view clsid) {
+    std::unique_lock lock(mutex_);
+    return table_.emplace(ext, std::string(clsid)).second;
+  }
+  std::string Get(const std::string& ext) const {
+    std::shared_lock lock(mutex_);
+    const auto it = table_.find(ext);
+    return it == table_.end() ? std::string() : it->second;
+  }
+
+ private:
+  mutable std::shared_mutex mutex_;
+  std::map<std::string, std::string> table_;
+};
+
+HandlerTable& Handlers() {
+  static HandlerTable* table = new HandlerTable();
+  return *table;
+}
+
+std::string ExtensionKey(std::string_view extension) {
+  while (!extension.empty() && extension.front() == '.') extension.remove_prefix(1);
+  return Upper(extension);
+}
+
+bool SameClsid(std::string_view a, std::string_view b) { return Upper(a) == Upper(b); }
+
+Reader ReaderOfHandler(std::string_view clsid) {
+  if (SameClsid(clsid, kMimeFilterClsid)) return Reader::kMime;
+  if (SameClsid(clsid, kPlainTextFilterClsid)) return Reader::kPlainText;
+  if (SameClsid(clsid, kHtmlFilterClsid)) return Reader::kHtml;
+  return Reader::kNone;
+}
+
+}  // namespace
+
+TextSource TextSourceOf(std::string_view token, const TypeLists& lists) {
+  if (ListHas(lists.document_types, token)) {
+    return ListHas(kServiceExtractableTypes, token) ? TextSource::kCrawlService : TextSource::kNone;
+  }
+  if (ListHas(lists.other_text, token) || ListHas(lists.msn_plugin_types, token) ||
+      ListHas(lists.plugin_types, token)) {
+    return TextSource::kCrawlService;
+  }
+  return TextSource::kNone;
+}
+
+ExtractResult ExtractBytesText(std::string_view bytes, std::string_view type, size_t limit) {
+  Reader reader = ReaderOfType(type);
+  std::string as_type(type);
+  if (reader == Reader::kLegacyOffice) reader = SniffLegacy(bytes, type, &as_type);
+  return RunReader(reader, bytes, as_type, limit);
+}
+
+ExtractResult ExtractFileText(const std::string& path, size_t limit,
+                              const PluginRegistry* plugins) {
+  const std::string type = TypeOfPath(path);
+  if (plugins && !type.empty()) {
+    const int plugin = plugins->PluginForType(type);
+    if (plugin >= 0) {
+      ExtractResult result = plugins->PluginText(plugin, path, limit);
+      if (result.status == ExtractStatus::kOk) return result;
+      // The plug-in failed: our own reader may still know the type.
+    }
+  }
+  Reader reader = ReaderOfType(type);
+  if (reader == Reader::kNone) return {ExtractStatus::kUnsupported, {}, "no reader for this type"};
+  std::string bytes;
+  if (ExtractResult read = ReadFile(path, &bytes); read.status != ExtractStatus::kOk) return read;
+  std::string as_type = type;
+  if (reader == Reader::kLegacyOffice) reader = SniffLegacy(bytes, type, &as_type);
+  if (reader == Reader::kLegacyOffice) return LegacyOfficeText(path, type, limit);
+  return RunReader(reader, bytes, as_type, limit);
+}
+
+ExtractResult FilterText(const std::string& path) {
+  const std::string type = TypeOfPath(path);
+  const Reader reader = ReaderOfHandler(Handlers().Get(type));
+  if (reader == Reader::kNone) return {ExtractStatus::kUnsupported, {}, "no handler for this type"};
+  std::string bytes;
+  if (ExtractResult read = ReadFile(path, &bytes); read.status != ExtractStatus::kOk) return read;
+  return RunReader(reader, bytes, type, kFilterTextLimit);
+}
+
+bool RegisterPersistentHandler(std::string_view extension, std::string_view clsid) {
+  const std::string key = ExtensionKey(extension);
+  if (key.empty() || ReaderOfHandler(clsid) == Reader::kNone) return false;
+  Handlers().Set(key, clsid);
+  return true;
+}
+
+std::string GetPersistentHandler(std::string_view extension) {
+  return Handlers().Get(ExtensionKey(extension));
+}
+
+void RegisterStartupHandlers(std::string_view other_text_list) {
+  for (const char* ext : {".eml", ".mht", ".mhtml"}) RegisterPersistentHandler(ext, kMimeFilterClsid);
+  size_t start = 0;
+  while (start < other_text_list.size()) {
+    size_t bar = other_text_list.find('|', start);
+    if (bar == std::string_view::npos) bar = other_text_list.size();
+    const std::string key = ExtensionKey(other_text_list.substr(start, bar - start));
+    if (!key.empty()) Handlers().SetIfMissing(key, kPlainTextFilterClsid);
+    start = bar + 1;
+  }
+}
+
+}  // namespace lun

@@ -1,0 +1,49 @@
+// Starting other programs without a shell: fork and exec with an argument
+// vector, so that no file name is ever parsed as a command line.
+//
+// The child gets standard input from /dev/null, standard output where the
+// caller says (else /dev/null), standard error on /dev/null, and no other
+// descriptor of the parent. Thread-safe: between fork and exec the child
+// only calls async-signal-safe functions.
+#ifndef LUN_PLATFORM_PROCESS_H_
+#define LUN_PLATFORM_PROCESS_H_
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace lun {
+
+struct SpawnOptions {
+  int stdout_fd = -1;             // descriptor for the child's output; -1: /dev/null
+  bool new_process_group = false; // the child leads a group of its own (so it and its
+                                  // children can be killed together)
+};
+
+// Starts `argv[0]` (a path; not looked up in PATH) with `argv`. Returns 0
+// and the child's id, or an errno value (ENOENT when the program does not
+// exist or cannot be executed). The caller reaps the child (waitpid).
+int SpawnProcess(const std::vector<std::string>& argv, const SpawnOptions& options, pid_t* pid);
+
+// The full path of program `name` found in $PATH, or empty.
+std::string FindProgram(const std::string& name);
+
+struct CaptureResult {
+  int error = 0;           // errno value when the program could not be run
+  bool timed_out = false;  // killed at the deadline
+  bool truncated = false;  // output over the limit (the program was killed)
+  int exit_code = -1;      // exit status, or -1 when killed by a signal
+  std::string output;      // standard output, at most `max_output` bytes
+};
+
+// Runs `argv` in a process group of its own, collects its standard output
+// and waits for it. At `timeout_ms` or once the output exceeds `max_output`
+// the whole group is killed (SIGKILL). Never leaves a zombie.
+CaptureResult RunAndCapture(const std::vector<std::string>& argv, size_t max_output,
+                            int timeout_ms);
+
+}  // namespace lun
+
+#endif  // LUN_PLATFORM_PROCESS_H_
