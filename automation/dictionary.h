@@ -66,6 +66,15 @@ class Dictionary : public Dispatch {
   HResult SetCompareMode(int mode, ExcepInfo* excep);
   std::vector<Variant> KeyList() const;
   std::vector<Variant> ItemList() const;
+  // Calls `visit` with every object held as a key or an item (cycle
+  // collection by the script engine).
+  template <typename F>
+  void ForEachObject(F visit) const {
+    for (const auto& e : entries_) {
+      if (e.key.is_object() && e.key.AsObject()) visit(e.key.AsObject().get());
+      if (e.item.is_object() && e.item.AsObject()) visit(e.item.AsObject().get());
+    }
+  }
 
   // Dispatch.
   HResult GetIdOfName(std::u16string_view name, DispId* id) override;

@@ -18,6 +18,7 @@ inline constexpr HResult S_OK = 0;
 inline constexpr HResult S_FALSE = 1;
 inline constexpr HResult E_NOTIMPL = Hr(0x80004001);
 inline constexpr HResult E_POINTER = Hr(0x80004003);
+inline constexpr HResult E_ABORT = Hr(0x80004004);
 inline constexpr HResult E_FAIL = Hr(0x80004005);
 inline constexpr HResult E_UNEXPECTED = Hr(0x8000FFFF);
 inline constexpr HResult E_OUTOFMEMORY = Hr(0x8007000E);

@@ -71,14 +71,11 @@ struct Expr {
   std::u16string name;    // as written (for messages and member look-up)
   std::u16string folded;  // ASCII lower case
   Binding binding;
+  int depth = 1;  // height of this subtree (bounded by the parser)
   std::unique_ptr<Expr> left;
   std::unique_ptr<Expr> right;
   // kCall arguments; a null entry is a missing argument ("F a, , c").
   std::vector<std::unique_ptr<Expr>> args;
-  // kMember: the dispatch id found on the first call, with the object it
-  // was found on, so loops do not look the name up again.
-  mutable const void* cached_object = nullptr;
-  mutable std::int32_t cached_id = 0;
 };
 
 using ExprPtr = std::unique_ptr<Expr>;
@@ -142,6 +139,7 @@ struct Stmt {
   ExprPtr condition;  // Do condition (null: none)
   bool condition_at_end = false;  // Do ... Loop While c
   bool until = false;             // Until rather than While
+  bool wend = false;              // While ... Wend (Exit Do passes through)
   bool preserve = false;          // ReDim Preserve
   bool resume_next = false;       // On Error Resume Next (else GoTo 0)
   ExitKind exit_kind = ExitKind::kDo;
@@ -176,7 +174,22 @@ struct Procedure {
   std::vector<std::u16string> local_names;  // folded
   std::vector<ArrayInit> arrays;
   std::vector<std::pair<std::u16string, Variant>> consts;  // folded name
+  // Names assigned without a declaration (implicit variables), and names a
+  // ReDim declares when nothing else does.
+  std::vector<std::u16string> assigned_names;
+  std::vector<std::u16string> redim_names;
   Block body;
+};
+
+// A parsed script: the script-level scope (its locals are the globals)
+// and the procedures.
+struct Program {
+  bool option_explicit = false;
+  // Offset of the first character of each physical line (line numbers as
+  // the lexer counts them), for the source line of error reports.
+  std::vector<std::size_t> line_starts;
+  Procedure script;
+  std::vector<std::unique_ptr<Procedure>> procedures;
 };
 
 }  // namespace lun::script

@@ -78,8 +78,11 @@ int HexValue(char16_t c) {
 
 class Lexer {
  public:
-  Lexer(std::u16string_view src, std::vector<Token>* out, LexError* err)
-      : s_(src), out_(out), err_(err) {}
+  Lexer(std::u16string_view src, std::vector<Token>* out, LexError* err,
+        std::vector<std::size_t>* line_starts)
+      : s_(src), out_(out), err_(err), line_starts_(line_starts) {
+    if (line_starts_) line_starts_->assign(1, 0);
+  }
 
   bool Run();
 
@@ -114,6 +117,7 @@ class Lexer {
     }
     ++line_;
     line_start_ = pos_;
+    if (line_starts_) line_starts_->push_back(pos_);
     return true;
   }
   void SkipToLineEnd() {
@@ -128,6 +132,7 @@ class Lexer {
   std::u16string_view s_;
   std::vector<Token>* out_;
   LexError* err_;
+  std::vector<std::size_t>* line_starts_;
   std::size_t pos_ = 0;
   std::size_t line_start_ = 0;
   int line_ = 0;
@@ -429,9 +434,9 @@ std::u16string FoldName(std::u16string_view name) {
 }
 
 bool Lex(std::u16string_view source, std::vector<Token>* tokens,
-         LexError* error) {
+         LexError* error, std::vector<std::size_t>* line_starts) {
   tokens->clear();
-  Lexer lexer(source, tokens, error);
+  Lexer lexer(source, tokens, error, line_starts);
   return lexer.Run();
 }
 

@@ -64,8 +64,10 @@ inline constexpr std::size_t kMaxIdentifier = 255;
 
 // Tokenizes `source`. Returns false with *error set on the first lexical
 // error. The token list always ends with kNewLine then kEof on success.
+// `line_starts` (optional) receives the offset where each physical line
+// starts, as far as lexing got.
 bool Lex(std::u16string_view source, std::vector<Token>* tokens,
-         LexError* error);
+         LexError* error, std::vector<std::size_t>* line_starts = nullptr);
 
 // ASCII lower-casing used for every name comparison.
 std::u16string FoldName(std::u16string_view name);

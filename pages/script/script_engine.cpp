@@ -1,0 +1,1424 @@
+#include "pages/script/script_engine.h"
+
+#include <chrono>
+#include <unordered_map>
+
+#include "automation/dictionary.h"
+#include "pages/script/ast.h"
+#include "pages/script/builtins.h"
+#include "pages/script/lexer.h"
+#include "pages/script/parser.h"
+#include "pages/script/runtime.h"
+#include "pages/script/script_errors.h"
+#include "platform/text.h"
+
+namespace lun {
+
+using namespace script;  // NOLINT: the engine is the face of this namespace
+
+namespace {
+
+enum class Flow { kNormal, kExitDo, kExitFor, kExitProc };
+
+// The Err object: the last run-time error, and Raise / Clear.
+class ErrorObject : public Dispatch {
+ public:
+  enum : DispId { kNumber = 0, kDescription, kSource, kHelpFile, kHelpContext, kClear, kRaise };
+
+  void Set(int number, std::u16string description, std::u16string source) {
+    number_ = number;
+    description_ = std::move(description);
+    source_ = std::move(source);
+  }
+  void Clear() {
+    number_ = 0;
+    description_.clear();
+    source_.clear();
+    help_file_.clear();
+    help_context_ = 0;
+  }
+  int number() const { return number_; }
+
+  HResult GetIdOfName(std::u16string_view name, DispId* id) override {
+    static constexpr MemberName kMembers[] = {
+        {u"Number", kNumber},     {u"Description", kDescription},
+        {u"Source", kSource},     {u"HelpFile", kHelpFile},
+        {u"HelpContext", kHelpContext}, {u"Clear", kClear},
+        {u"Raise", kRaise},
+    };
+    return LookupMember(kMembers, name, id);
+  }
+
+  HResult Invoke(DispId id, std::uint16_t flags, std::span<const Variant> args,
+                 Variant* result, ExcepInfo* excep) override {
+    Variant ignored;
+    if (!result) result = &ignored;
+    const bool put = flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF);
+    auto text_arg = [&](std::u16string* field) -> HResult {
+      if (args.size() != 1) return DISP_E_BADPARAMCOUNT;
+      Variant v;
+      if (ChangeType(args[0], VT_BSTR, &v) != S_OK) return DISP_E_TYPEMISMATCH;
+      *field = std::u16string(v.AsString());
+      return S_OK;
+    };
+    switch (id) {
+      case kNumber:
+        if (put) {
+          if (args.size() != 1) return DISP_E_BADPARAMCOUNT;
+          Variant v;
+          if (ChangeType(args[0], VT_I4, &v) != S_OK) return DISP_E_TYPEMISMATCH;
+          number_ = static_cast<int>(v.AsInteger());
+          return S_OK;
+        }
+        if (!args.empty()) return DISP_E_BADPARAMCOUNT;
+        *result = Variant::I4(number_);
+        return S_OK;
+      case kDescription:
+        if (put) return text_arg(&description_);
+        *result = Variant::Bstr(description_);
+        return S_OK;
+      case kSource:
+        if (put) return text_arg(&source_);
+        *result = Variant::Bstr(source_);
+        return S_OK;
+      case kHelpFile:
+        if (put) return text_arg(&help_file_);
+        *result = Variant::Bstr(help_file_);
+        return S_OK;
+      case kHelpContext:
+        if (put) {
+          Variant v;
+          if (args.size() != 1) return DISP_E_BADPARAMCOUNT;
+          if (ChangeType(args[0], VT_I4, &v) != S_OK) return DISP_E_TYPEMISMATCH;
+          help_context_ = static_cast<int>(v.AsInteger());
+          return S_OK;
+        }
+        *result = Variant::I4(help_context_);
+        return S_OK;
+      case kClear:
+        if (!args.empty()) return DISP_E_BADPARAMCOUNT;
+        Clear();
+        return S_OK;
+      case kRaise:
+        return Raise(args, excep);
+      default:
+        return DISP_E_MEMBERNOTFOUND;
+    }
+  }
+
+  std::u16string TypeName() const override { return u"ErrObject"; }
+
+ private:
+  static bool Given(std::span<const Variant> args, std::size_t i) {
+    return i < args.size() &&
+           !(args[i].type() == VT_ERROR && args[i].AsError() == DISP_E_PARAMNOTFOUND);
+  }
+
+  HResult Raise(std::span<const Variant> args, ExcepInfo* excep) {
+    if (args.empty() || args.size() > 5) return DISP_E_BADPARAMCOUNT;
+    Variant n;
+    if (ChangeType(args[0], VT_I4, &n) != S_OK) return DISP_E_TYPEMISMATCH;
+    std::int64_t number = n.AsInteger();
+    if (number == 0) {
+      return RaiseException(excep, kErrInvalidCall, ErrorDescription(kErrInvalidCall),
+                            kRuntimeSource);
+    }
+    std::u16string source(kRuntimeSource), description;
+    Variant v;
+    if (Given(args, 1) && ChangeType(args[1], VT_BSTR, &v) == S_OK) {
+      source = std::u16string(v.AsString());
+    }
+    int small = number > 0 && number <= 0xFFFF ? static_cast<int>(number) : 0;
+    if ((static_cast<std::uint32_t>(number) & 0xFFFF0000u) == 0x800A0000u) {
+      small = static_cast<int>(number & 0xFFFF);
+    }
+    if (Given(args, 2) && ChangeType(args[2], VT_BSTR, &v) == S_OK) {
+      description = std::u16string(v.AsString());
+    } else {
+      description = std::u16string(small ? ErrorDescription(small)
+                                         : std::u16string_view(u"Unknown runtime error"));
+    }
+    if (Given(args, 3) && ChangeType(args[3], VT_BSTR, &v) == S_OK) {
+      help_file_ = std::u16string(v.AsString());
+    }
+    if (Given(args, 4) && ChangeType(args[4], VT_I4, &v) == S_OK) {
+      help_context_ = static_cast<int>(v.AsInteger());
+    }
+    if (excep) {
+      excep->wcode = 0;
+      excep->scode = small ? ScriptErrorCode(small) : static_cast<HResult>(number);
+      excep->description = std::move(description);
+      excep->source = std::move(source);
+    }
+    return DISP_E_EXCEPTION;
+  }
+
+  int number_ = 0;
+  int help_context_ = 0;
+  std::u16string description_;
+  std::u16string source_;
+  std::u16string help_file_;
+};
+
+struct NamedItem {
+  std::u16string folded;
+  std::shared_ptr<Dispatch> object;
+  bool global_members = false;
+};
+
+// Storage of one procedure activation (or of the script level).
+struct Frame {
+  const Procedure* proc = nullptr;
+  std::vector<Variant> storage;
+  // Each local's storage: its own, or the caller's for a ByRef argument.
+  std::vector<Variant*> slots;
+  bool resume_next = false;
+  std::vector<Variant> with_stack;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------- the engine
+
+class ScriptEngine::Impl : public BuiltinHost {
+ public:
+  Impl() {
+    RegisterObject(u"Scripting.Dictionary", [this] {
+      auto d = std::make_shared<Dictionary>();
+      dictionaries_.push_back(d);
+      return d;
+    });
+  }
+  ~Impl() { Close(); }
+
+  ScriptLimits limits;
+  ErrorCallback callback;
+  std::vector<NamedItem> items;
+  std::unordered_map<std::u16string, ObjectFactory> factories;
+  std::u16string source;
+  std::unique_ptr<Program> program;
+  bool ran = false;
+  bool has_error = false;
+  ScriptErrorInfo last_error;
+
+  void RegisterObject(std::u16string_view prog_id, ObjectFactory f) {
+    factories[FoldName(prog_id)] = std::move(f);
+  }
+
+  bool Parse(std::u16string_view text);
+  bool Run();
+  void Close() {
+    global_frame_ = Frame();
+    items.clear();
+    program.reset();
+    err_.reset();
+    CollectCycles();
+  }
+
+  // BuiltinHost
+  std::shared_ptr<Dispatch> CreateObject(std::u16string_view prog_id) override {
+    auto it = factories.find(FoldName(prog_id));
+    if (it == factories.end() || !it->second) return nullptr;
+    return it->second();
+  }
+  std::shared_ptr<Dispatch> ErrObject() override { return err_; }
+  std::size_t MaxArrayElements() const override { return limits.max_array_elements; }
+
+ private:
+  // Reference counting cannot free dictionaries that hold each other
+  // (`Set d("me") = d`). After the engine dropped its own references, any
+  // dictionary this engine created that is not reachable from an outside
+  // holder is emptied, which frees the cycle. Dictionaries the host still
+  // holds, and everything they reach, are left alone.
+  void CollectCycles();
+  std::vector<std::weak_ptr<Dictionary>> dictionaries_;
+
+  // ---- binding
+  struct Scope {
+    const Procedure* proc = nullptr;  // null at script level
+    std::unordered_map<std::u16string, int> locals;
+    std::unordered_map<std::u16string, Variant> consts;
+  };
+  void Bind();
+  void BindScope(Procedure& proc, bool top);
+  void BindBlock(Block& block, const Scope& scope);
+  void BindStmt(Stmt& s, const Scope& scope);
+  void BindExpr(Expr* e, const Scope& scope);
+  void Resolve(Expr& e, const Scope& scope);
+  bool KnownAtScriptLevel(const std::u16string& folded) const;
+
+  // ---- execution
+  void Report(const ScriptThrow& t);
+  void Report(const ScriptErrorInfo& info);
+  std::u16string SourceLine(int line) const;
+  void Step();
+  void CheckStack();
+  void RecordErr(const ScriptThrow& t);
+  void InitArrays(const Procedure& proc, std::vector<Variant>& storage);
+
+  Flow ExecBlock(const Block& block);
+  Flow ExecStmt(const Stmt& s);
+  Flow ExecIf(const Stmt& s);
+  Flow ExecSelect(const Stmt& s);
+  Flow ExecFor(const Stmt& s);
+  Flow ExecForEach(const Stmt& s);
+  Flow ExecDo(const Stmt& s);
+  Flow ExecWith(const Stmt& s);
+  void ExecCallStatement(const Expr& target);
+  void ExecReDim(const Stmt& s);
+  void ExecErase(const Stmt& s);
+  // Runs `f`; on an error that the current activation resumes from, records
+  // it and returns false. Used for the headers of If/Select/loops, whose
+  // error continues *inside* the construct.
+  template <typename F>
+  bool HeaderOk(const Stmt& s, int line, F f);
+
+  Variant Eval(const Expr& e);
+  Variant EvalName(const Expr& e);
+  Variant EvalCall(const Expr& call);
+  std::shared_ptr<Dispatch> EvalObject(const Expr* e, std::u16string_view name);
+  std::vector<Variant> EvalArgs(const std::vector<ExprPtr>& args);
+  Variant Apply(const Variant& v, std::vector<Variant> args, std::u16string_view name);
+  Variant Invoke(const std::shared_ptr<Dispatch>& obj, DispId id, std::uint16_t flags,
+                 std::span<const Variant> args, std::u16string_view name);
+  DispId MemberId(const std::shared_ptr<Dispatch>& obj, const Expr& member);
+  Variant CallMember(const std::shared_ptr<Dispatch>& obj, DispId id,
+                     std::vector<Variant> args, std::u16string_view name);
+  Variant CallProcedure(const Procedure& proc, const std::vector<ExprPtr>& args);
+  Variant CallBuiltin(int index, const std::vector<ExprPtr>& args);
+  Variant* VarSlot(const Expr& name);
+  Variant* WritableSlot(const Expr& name);
+  void Assign(const Expr& target, Variant value, bool is_set);
+  std::size_t ElementIndex(const SafeArray& array, const std::vector<ExprPtr>& args,
+                           std::u16string_view name);
+
+  std::unordered_map<std::u16string, int> global_index_;
+  std::unordered_map<std::u16string, Variant> global_consts_;
+  std::unordered_map<std::u16string, const Procedure*> procedures_;
+  Frame global_frame_;
+  Frame* frame_ = nullptr;
+  std::shared_ptr<ErrorObject> err_;
+  int depth_ = 0;
+  std::uint64_t steps_ = 0;
+  std::chrono::steady_clock::time_point deadline_{};
+  bool has_deadline_ = false;
+  const char* stack_base_ = nullptr;
+};
+
+
+// ---------------------------------------------------------------- cycles
+
+void ScriptEngine::Impl::CollectCycles() {
+  std::vector<std::shared_ptr<Dictionary>> alive;
+  for (auto& w : dictionaries_) {
+    if (auto d = w.lock()) alive.push_back(std::move(d));
+  }
+  dictionaries_.clear();
+  if (alive.empty()) return;
+  std::unordered_map<const Dispatch*, std::size_t> index;
+  for (std::size_t i = 0; i < alive.size(); ++i) index.emplace(alive[i].get(), i);
+  // References each dictionary receives from the other collected ones.
+  std::vector<long> internal(alive.size(), 0);
+  for (const auto& d : alive) {
+    d->ForEachObject([&](const Dispatch* o) {
+      if (auto it = index.find(o); it != index.end()) ++internal[it->second];
+    });
+  }
+  // Roots: dictionaries with a holder outside this set (the count minus
+  // the one reference in `alive`).
+  std::vector<bool> reached(alive.size(), false);
+  std::vector<std::size_t> stack;
+  for (std::size_t i = 0; i < alive.size(); ++i) {
+    if (alive[i].use_count() - 1 > internal[i]) {
+      reached[i] = true;
+      stack.push_back(i);
+    }
+  }
+  while (!stack.empty()) {
+    std::size_t i = stack.back();
+    stack.pop_back();
+    alive[i]->ForEachObject([&](const Dispatch* o) {
+      if (auto it = index.find(o); it != index.end() && !reached[it->second]) {
+        reached[it->second] = true;
+        stack.push_back(it->second);
+      }
+    });
+  }
+  for (std::size_t i = 0; i < alive.size(); ++i) {
+    if (!reached[i]) alive[i]->RemoveAll();
+  }
+}
+
+// ---------------------------------------------------------------- binding
+
+bool ScriptEngine::Impl::KnownAtScriptLevel(const std::u16string& f) const {
+  Variant ignored;
+  if (global_index_.count(f) || global_consts_.count(f) || procedures_.count(f)) {
+    return true;
+  }
+  if (FindBuiltinConstant(f, &ignored) || FindBuiltin(f) >= 0) return true;
+  for (const auto& item : items) {
+    if (item.folded == f) return true;
+  }
+  return false;
+}
+
+void ScriptEngine::Impl::Bind() {
+  Procedure& top = program->script;
+  for (int i = 0; i < static_cast<int>(top.local_names.size()); ++i) {
+    global_index_.emplace(top.local_names[i], i);
+  }
+  for (const auto& [name, value] : top.consts) global_consts_.emplace(name, value);
+  for (const auto& p : program->procedures) procedures_.emplace(p->folded, p.get());
+  // Implicit globals: names the script level assigns without declaring
+  // them (refused under Option Explicit, except through ReDim).
+  auto add_global = [&](const std::u16string& f) {
+    if (KnownAtScriptLevel(f)) return;
+    global_index_.emplace(f, static_cast<int>(top.local_names.size()));
+    top.local_names.push_back(f);
+  };
+  if (!program->option_explicit) {
+    for (const auto& f : top.assigned_names) add_global(f);
+  }
+  for (const auto& f : top.redim_names) add_global(f);
+  BindScope(top, true);
+  for (auto& p : program->procedures) BindScope(*p, false);
+}
+
+void ScriptEngine::Impl::BindScope(Procedure& proc, bool top) {
+  Scope scope;
+  if (!top) {
+    scope.proc = &proc;
+    for (int i = 0; i < static_cast<int>(proc.local_names.size()); ++i) {
+      scope.locals.emplace(proc.local_names[i], i);
+    }
+    for (const auto& [name, value] : proc.consts) scope.consts.emplace(name, value);
+    // An undeclared name assigned in a procedure is local unless a
+    // script-level name of that spelling exists.
+    auto add_local = [&](const std::u16string& f) {
+      if (scope.locals.count(f) || scope.consts.count(f) || KnownAtScriptLevel(f)) return;
+      scope.locals.emplace(f, static_cast<int>(proc.local_names.size()));
+      proc.local_names.push_back(f);
+    };
+    if (!program->option_explicit) {
+      for (const auto& f : proc.assigned_names) add_local(f);
+    }
+    for (const auto& f : proc.redim_names) add_local(f);
+  }
+  BindBlock(proc.body, scope);
+}
+
+void ScriptEngine::Impl::BindBlock(Block& block, const Scope& scope) {
+  for (auto& s : block) BindStmt(*s, scope);
+}
+
+void ScriptEngine::Impl::BindStmt(Stmt& s, const Scope& scope) {
+  BindExpr(s.target.get(), scope);
+  BindExpr(s.value.get(), scope);
+  BindExpr(s.end.get(), scope);
+  BindExpr(s.step.get(), scope);
+  BindExpr(s.condition.get(), scope);
+  for (auto& item : s.items) {
+    BindExpr(item.target.get(), scope);
+    for (auto& b : item.bounds) BindExpr(b.get(), scope);
+  }
+  for (auto& arm : s.arms) {
+    BindExpr(arm.condition.get(), scope);
+    BindBlock(arm.body, scope);
+  }
+  for (auto& c : s.cases) {
+    for (auto& v : c.values) BindExpr(v.get(), scope);
+    BindBlock(c.body, scope);
+  }
+  BindBlock(s.body, scope);
+}
+
+void ScriptEngine::Impl::BindExpr(Expr* e, const Scope& scope) {
+  if (!e) return;
+  if (e->kind == ExprKind::kName) {
+    Resolve(*e, scope);
+    return;
+  }
+  if (e->kind == ExprKind::kCall && e->left && e->left->kind == ExprKind::kName &&
+      scope.proc && scope.proc->is_function && e->left->folded == scope.proc->folded) {
+    // Inside F, "F(x)" is a recursive call while a bare "F" is the return
+    // variable.
+    e->left->binding.kind = BindKind::kProcedure;
+    e->left->binding.procedure = scope.proc;
+  } else {
+    BindExpr(e->left.get(), scope);
+  }
+  BindExpr(e->right.get(), scope);
+  for (auto& a : e->args) BindExpr(a.get(), scope);
+  if (e->kind == ExprKind::kUnary && e->left) e->literal = e->left->literal;
+}
+
+// Look-up order: local -> script level (variable, constant, procedure) ->
+// built-in constant or function -> named item -> member of a
+// global-members item -> undefined.
+void ScriptEngine::Impl::Resolve(Expr& e, const Scope& scope) {
+  Binding& b = e.binding;
+  const std::u16string& f = e.folded;
+  if (scope.proc) {
+    if (auto it = scope.locals.find(f); it != scope.locals.end()) {
+      b.kind = BindKind::kLocal;
+      b.slot = it->second;
+      return;
+    }
+    if (auto it = scope.consts.find(f); it != scope.consts.end()) {
+      b.kind = BindKind::kConst;
+      b.constant = it->second;
+      e.literal = true;
+      return;
+    }
+  }
+  if (auto it = global_index_.find(f); it != global_index_.end()) {
+    b.kind = BindKind::kGlobal;
+    b.slot = it->second;
+    return;
+  }
+  if (auto it = global_consts_.find(f); it != global_consts_.end()) {
+    b.kind = BindKind::kConst;
+    b.constant = it->second;
+    e.literal = true;
+    return;
+  }
+  if (auto it = procedures_.find(f); it != procedures_.end()) {
+    b.kind = BindKind::kProcedure;
+    b.procedure = it->second;
+    return;
+  }
+  if (FindBuiltinConstant(f, &b.constant)) {
+    b.kind = BindKind::kConst;
+    e.literal = true;
+    return;
+  }
+  if (int index = FindBuiltin(f); index >= 0) {
+    b.kind = BindKind::kBuiltin;
+    b.slot = index;
+    return;
+  }
+  for (int i = 0; i < static_cast<int>(items.size()); ++i) {
+    if (items[i].folded == f) {
+      b.kind = BindKind::kNamedItem;
+      b.slot = i;
+      return;
+    }
+  }
+  for (int i = 0; i < static_cast<int>(items.size()); ++i) {
+    DispId id = 0;
+    if (items[i].global_members && items[i].object->GetIdOfName(e.name, &id) == S_OK) {
+      b.kind = BindKind::kGlobalMember;
+      b.slot = i;
+      b.member_id = id;
+      return;
+    }
+  }
+  b.kind = BindKind::kUndefined;
+}
+
+// ---------------------------------------------------------------- parse/run
+
+bool ScriptEngine::Impl::Parse(std::u16string_view text) {
+  if (program || ran) return false;
+  source.assign(text);
+  ParseError error;
+  std::vector<std::size_t> line_starts;
+  ParseLimits parse_limits;
+  parse_limits.stack_bytes = limits.stack_bytes / 2;
+  try {
+    program = ParseProgram(source, &error, &line_starts, parse_limits);
+  } catch (const std::bad_alloc&) {
+    program.reset();
+    error = {kCeOutOfMemory, 0, 0};
+  }
+  if (!program) {
+    ScriptErrorInfo info;
+    info.compile_error = true;
+    info.line = error.line;
+    info.column = error.column;
+    info.number = error.number;
+    info.hresult = ScriptErrorCode(error.number);
+    info.source = std::u16string(kCompileSource);
+    info.description = std::u16string(ErrorDescription(error.number));
+    if (error.line >= 0 && static_cast<std::size_t>(error.line) < line_starts.size()) {
+      std::size_t b = line_starts[error.line];
+      std::size_t e = static_cast<std::size_t>(error.line) + 1 < line_starts.size()
+                          ? line_starts[error.line + 1]
+                          : source.size();
+      std::u16string line = source.substr(b, e - b);
+      while (!line.empty() && (line.back() == u'\r' || line.back() == u'\n')) line.pop_back();
+      info.source_line = std::move(line);
+    }
+    Report(info);
+    return false;
+  }
+  Bind();
+  return true;
+}
+
+std::u16string ScriptEngine::Impl::SourceLine(int line) const {
+  const auto& starts = program->line_starts;
+  if (line < 0 || static_cast<std::size_t>(line) >= starts.size()) return {};
+  std::size_t b = starts[line];
+  std::size_t e = static_cast<std::size_t>(line) + 1 < starts.size() ? starts[line + 1]
+                                                                       : source.size();
+  std::u16string text = source.substr(b, e - b);
+  while (!text.empty() && (text.back() == u'\r' || text.back() == u'\n')) text.pop_back();
+  return text;
+}
+
+void ScriptEngine::Impl::Report(const ScriptErrorInfo& info) {
+  if (has_error) return;  // each run reports once
+  has_error = true;
+  last_error = info;
+  if (callback) callback(info);
+}
+
+void ScriptEngine::Impl::Report(const ScriptThrow& t) {
+  ScriptErrorInfo info;
+  info.line = t.line < 0 ? 0 : t.line;
+  info.column = t.column;
+  info.number = t.number;
+  info.hresult = t.hresult;
+  info.source = t.source;
+  info.description = t.description;
+  info.source_line = SourceLine(info.line);
+  Report(info);
+}
+
+void ScriptEngine::Impl::InitArrays(const Procedure& proc, std::vector<Variant>& storage) {
+  for (const auto& init : proc.arrays) {
+    std::shared_ptr<SafeArray> array;
+    if (init.upper_bounds.empty()) {
+      array = std::make_shared<SafeArray>(VT_VARIANT);
+    } else {
+      std::vector<SafeArray::Bound> bounds;
+      for (auto ub : init.upper_bounds) bounds.push_back({0, ub + 1});
+      array = SafeArray::Create(VT_VARIANT, bounds, limits.max_array_elements);
+      if (!array) Throw(kErrOutOfMemory);
+      array->set_fixed(true);
+    }
+    storage[init.slot] = Variant::Array(std::move(array));
+  }
+}
+
+bool ScriptEngine::Impl::Run() {
+  if (!program || ran) return false;
+  ran = true;
+  SetMaxStringLength(limits.max_string_length);
+  err_ = std::make_shared<ErrorObject>();
+  char base;
+  stack_base_ = &base;
+  steps_ = 0;
+  has_deadline_ = limits.time_budget.count() > 0;
+  if (has_deadline_) deadline_ = std::chrono::steady_clock::now() + limits.time_budget;
+  const Procedure& top = program->script;
+  global_frame_.proc = &top;
+  global_frame_.storage.assign(top.local_names.size(), Variant());
+  global_frame_.slots.clear();
+  for (auto& v : global_frame_.storage) global_frame_.slots.push_back(&v);
+  frame_ = &global_frame_;
+  try {
+    InitArrays(top, global_frame_.storage);
+    ExecBlock(top.body);
+  } catch (const ScriptThrow& t) {
+    Report(t);
+  } catch (const std::bad_alloc&) {
+    ScriptThrow t;
+    t.number = kErrOutOfMemory;
+    t.hresult = ScriptErrorCode(kErrOutOfMemory);
+    t.description = std::u16string(ErrorDescription(kErrOutOfMemory));
+    t.source = std::u16string(kRuntimeSource);
+    Report(t);
+  } catch (const std::length_error&) {
+    ScriptThrow t;
+    t.number = kErrOutOfStringSpace;
+    t.hresult = ScriptErrorCode(kErrOutOfStringSpace);
+    t.description = std::u16string(ErrorDescription(kErrOutOfStringSpace));
+    t.source = std::u16string(kRuntimeSource);
+    Report(t);
+  }
+  frame_ = nullptr;
+  return !has_error;
+}
+
+// ---------------------------------------------------------------- limits
+
+void ScriptEngine::Impl::Step() {
+  ++steps_;
+  bool over = limits.max_steps != 0 && steps_ > limits.max_steps;
+  if (!over && has_deadline_ && (steps_ & 255) == 0) {
+    over = std::chrono::steady_clock::now() > deadline_;
+  }
+  if (over) {
+    ScriptThrow t;
+    t.abort = true;
+    t.number = static_cast<int>(E_ABORT);
+    t.hresult = E_ABORT;
+    t.description = limits.max_steps != 0 && steps_ > limits.max_steps
+                        ? u"Script stopped: it exceeded its step limit"
+                        : u"Script stopped: it exceeded its time limit";
+    t.source = std::u16string(kRuntimeSource);
+    throw t;
+  }
+}
+
+void ScriptEngine::Impl::CheckStack() {
+  char here;
+  if (stack_base_ - &here > static_cast<std::ptrdiff_t>(limits.stack_bytes)) {
+    Throw(kErrOutOfStack);
+  }
+}
+
+void ScriptEngine::Impl::RecordErr(const ScriptThrow& t) {
+  err_->Set(t.number, t.description, t.source);
+}
+
+// ---------------------------------------------------------------- statements
+
+Flow ScriptEngine::Impl::ExecBlock(const Block& block) {
+  for (const auto& sp : block) {
+    const Stmt& s = *sp;
+    Flow flow;
+    try {
+      Step();
+      flow = ExecStmt(s);
+    } catch (ScriptThrow& t) {
+      if (t.line < 0) {
+        t.line = s.line;
+        t.column = s.column;
+      }
+      if (t.abort || !frame_->resume_next) throw;
+      RecordErr(t);
+      continue;
+    }
+    if (flow != Flow::kNormal) return flow;
+  }
+  return Flow::kNormal;
+}
+
+template <typename F>
+bool ScriptEngine::Impl::HeaderOk(const Stmt& s, int line, F f) {
+  try {
+    f();
+    return true;
+  } catch (ScriptThrow& t) {
+    if (t.line < 0) {
+      t.line = line;
+      t.column = s.column;
+    }
+    if (t.abort || !frame_->resume_next) throw;
+    RecordErr(t);
+    return false;
+  }
+}
+
+Flow ScriptEngine::Impl::ExecStmt(const Stmt& s) {
+  switch (s.kind) {
+    case StmtKind::kAssign:
+      Assign(*s.target, Eval(*s.value), false);
+      return Flow::kNormal;
+    case StmtKind::kSet: {
+      Variant v = Eval(*s.value);
+      if (!v.is_object()) Throw(kErrObjectRequired);
+      Assign(*s.target, std::move(v), true);
+      return Flow::kNormal;
+    }
+    case StmtKind::kCall:
+      ExecCallStatement(*s.target);
+      return Flow::kNormal;
+    case StmtKind::kReDim:
+      ExecReDim(s);
+      return Flow::kNormal;
+    case StmtKind::kErase:
+      ExecErase(s);
+      return Flow::kNormal;
+    case StmtKind::kIf:
+      return ExecIf(s);
+    case StmtKind::kSelect:
+      return ExecSelect(s);
+    case StmtKind::kFor:
+      return ExecFor(s);
+    case StmtKind::kForEach:
+      return ExecForEach(s);
+    case StmtKind::kDo:
+      return ExecDo(s);
+    case StmtKind::kWith:
+      return ExecWith(s);
+    case StmtKind::kExit:
+      switch (s.exit_kind) {
+        case ExitKind::kDo: return Flow::kExitDo;
+        case ExitKind::kFor: return Flow::kExitFor;
+        default: return Flow::kExitProc;
+      }
+    case StmtKind::kOnError:
+      frame_->resume_next = s.resume_next;
+      err_->Clear();
+      return Flow::kNormal;
+    case StmtKind::kRandomize: {
+      if (s.value) {
+        Variant seed = Reduce(Eval(*s.value));
+        RandomizeSeed(*this, &seed);
+      } else {
+        RandomizeSeed(*this, nullptr);
+      }
+      return Flow::kNormal;
+    }
+    case StmtKind::kConst:
+    case StmtKind::kDim:
+    case StmtKind::kNothing:
+      return Flow::kNormal;
+  }
+  return Flow::kNormal;
+}
+
+Flow ScriptEngine::Impl::ExecIf(const Stmt& s) {
+  for (const auto& arm : s.arms) {
+    bool take = true;
+    if (arm.condition) {
+      // An error in the condition under On Error Resume Next continues
+      // inside the construct: the arm runs.
+      HeaderOk(s, arm.line, [&] { take = ToCondition(Eval(*arm.condition)); });
+    }
+    if (take) return ExecBlock(arm.body);
+  }
+  return Flow::kNormal;
+}
+
+Flow ScriptEngine::Impl::ExecSelect(const Stmt& s) {
+  Variant test;
+  if (!HeaderOk(s, s.line, [&] { test = Eval(*s.value); })) {
+    return s.cases.empty() ? Flow::kNormal : ExecBlock(s.cases.front().body);
+  }
+  for (const auto& arm : s.cases) {
+    if (arm.is_else) return ExecBlock(arm.body);
+    for (const auto& v : arm.values) {
+      Variant r = Compare(Op::kEq, test, s.value->literal, Eval(*v), v->literal);
+      if (r.type() == VT_BOOL && r.AsBool()) return ExecBlock(arm.body);
+    }
+  }
+  return Flow::kNormal;
+}
+
+Flow ScriptEngine::Impl::ExecFor(const Stmt& s) {
+  Variant* counter = WritableSlot(*s.target);
+  Variant start, end, step = Variant::I2(1);
+  bool ok = HeaderOk(s, s.line, [&] {
+    start = Reduce(Eval(*s.value));
+    end = Reduce(Eval(*s.end));
+    if (s.step) step = Reduce(Eval(*s.step));
+    // Bounds must be numbers; check them once.
+    (void)ToDouble(start);
+    (void)ToDouble(end);
+    (void)ToDouble(step);
+    *counter = start;
+  });
+  if (!ok) {
+    // The header failed under Resume Next: the body runs once.
+    Flow f = ExecBlock(s.body);
+    return f == Flow::kExitFor ? Flow::kNormal : f;
+  }
+  const double end_value = ToDouble(end);
+  const bool down = ToDouble(step) < 0;
+  while (true) {
+    double c = ToDouble(*counter);
+    if (down ? c < end_value : c > end_value) break;
+    Flow f = ExecBlock(s.body);
+    if (f == Flow::kExitFor) break;
+    if (f != Flow::kNormal) return f;
+    *counter = Arith(Op::kAdd, *counter, step);
+  }
+  return Flow::kNormal;
+}
+
+Flow ScriptEngine::Impl::ExecForEach(const Stmt& s) {
+  Variant* var = WritableSlot(*s.target);
+  Variant group;
+  if (!HeaderOk(s, s.line, [&] { group = Eval(*s.value); })) {
+    Flow f = ExecBlock(s.body);
+    return f == Flow::kExitFor ? Flow::kNormal : f;
+  }
+  if (group.is_array()) {
+    // The loop walks a snapshot: the copy shares storage until someone
+    // writes, so changing the array in the body cannot disturb the walk.
+    const auto array = group.AsArray();
+    for (std::size_t i = 0; array && i < array->size(); ++i) {
+      *var = array->Get(i);
+      Flow f = ExecBlock(s.body);
+      if (f == Flow::kExitFor) break;
+      if (f != Flow::kNormal) return f;
+    }
+    return Flow::kNormal;
+  }
+  if (!group.is_object() || !group.AsObject()) Throw(kErrNotCollection);
+  std::shared_ptr<Enumerator> e;
+  if (group.AsObject()->NewEnum(&e) != S_OK || !e) Throw(kErrNotCollection);
+  while (true) {
+    Variant item;
+    HResult hr = e->Next(&item);
+    if (hr != S_OK) break;
+    *var = std::move(item);
+    Flow f = ExecBlock(s.body);
+    if (f == Flow::kExitFor) break;
+    if (f != Flow::kNormal) return f;
+  }
+  return Flow::kNormal;
+}
+
+Flow ScriptEngine::Impl::ExecDo(const Stmt& s) {
+  auto keep_going = [&]() {
+    bool c = true;
+    if (!HeaderOk(s, s.line, [&] { c = ToCondition(Eval(*s.condition)); })) {
+      return true;  // the body runs after a failed condition
+    }
+    return s.until ? !c : c;
+  };
+  while (true) {
+    if (s.condition && !s.condition_at_end && !keep_going()) break;
+    Flow f = ExecBlock(s.body);
+    if (f == Flow::kExitDo && !s.wend) break;
+    if (f != Flow::kNormal) return f;
+    if (s.condition && s.condition_at_end && !keep_going()) break;
+    if (!s.condition) Step();  // a bare Do ... Loop with an empty body still counts
+  }
+  return Flow::kNormal;
+}
+
+Flow ScriptEngine::Impl::ExecWith(const Stmt& s) {
+  frame_->with_stack.push_back(Eval(*s.value));
+  struct Pop {
+    Frame* f;
+    ~Pop() { f->with_stack.pop_back(); }
+  } pop{frame_};
+  return ExecBlock(s.body);
+}
+
+void ScriptEngine::Impl::ExecCallStatement(const Expr& t) {
+  switch (t.kind) {
+    case ExprKind::kName:
+      switch (t.binding.kind) {
+        case BindKind::kProcedure: {
+          static const std::vector<ExprPtr> kNoArgs;
+          CallProcedure(*t.binding.procedure, kNoArgs);
+          return;
+        }
+        case BindKind::kBuiltin:
+        case BindKind::kGlobalMember:
+          (void)EvalName(t);
+          return;
+        case BindKind::kNamedItem:
+          (void)Invoke(items[t.binding.slot].object, DISPID_VALUE,
+                       DISPATCH_METHOD | DISPATCH_PROPERTYGET, {}, t.name);
+          return;
+        case BindKind::kUndefined:
+          Throw(program->option_explicit ? kErrUndefined : kErrTypeMismatch, t.name);
+        default: {
+          Variant v = EvalName(t);
+          if (!v.is_object()) Throw(kErrTypeMismatch, t.name);
+          (void)Apply(v, {}, t.name);
+          return;
+        }
+      }
+    case ExprKind::kMember: {
+      auto obj = EvalObject(t.left.get(), t.name);
+      (void)CallMember(obj, MemberId(obj, t), {}, t.name);
+      return;
+    }
+    case ExprKind::kCall:
+      (void)EvalCall(t);
+      return;
+    default:
+      (void)Eval(t);
+      return;
+  }
+}
+
+void ScriptEngine::Impl::ExecReDim(const Stmt& s) {
+  for (const auto& item : s.items) {
+    Variant* slot = WritableSlot(*item.target);
+    std::vector<SafeArray::Bound> bounds;
+    std::size_t total = 1;
+    for (const auto& b : item.bounds) {
+      std::int64_t ub = ToIndex(Eval(*b));
+      if (ub < -1) Throw(kErrSubscript, item.target->name);
+      bounds.push_back({0, ub + 1});
+      std::size_t count = static_cast<std::size_t>(ub + 1);
+      if (count != 0 && total > limits.max_array_elements / count) Throw(kErrOutOfMemory);
+      total *= count;
+    }
+    if (slot->is_array()) {
+      if (slot->AsArray()->fixed()) Throw(kErrFixedArray, item.target->name);
+      if (s.preserve && slot->AsArray()->dimensions() > 0) {
+        HResult hr = slot->MutableArray()->Redim(bounds, true, limits.max_array_elements);
+        if (hr == E_OUTOFMEMORY) Throw(kErrOutOfMemory);
+        if (hr != S_OK) Throw(kErrSubscript, item.target->name);
+        continue;
+      }
+    }
+    auto array = SafeArray::Create(VT_VARIANT, bounds, limits.max_array_elements);
+    if (!array) Throw(kErrOutOfMemory);
+    *slot = Variant::Array(std::move(array));
+  }
+}
+
+void ScriptEngine::Impl::ExecErase(const Stmt& s) {
+  for (const auto& item : s.items) {
+    Variant* slot = WritableSlot(*item.target);
+    if (!slot->is_array()) Throw(kErrTypeMismatch, item.target->name);
+    SafeArray* array = slot->MutableArray();
+    if (array->fixed()) {
+      array->ResetElements();
+    } else {
+      array->Clear();
+    }
+  }
+}
+
+// ---------------------------------------------------------------- expressions
+
+Variant ScriptEngine::Impl::Eval(const Expr& e) {
+  switch (e.kind) {
+    case ExprKind::kLiteral:
+      return e.value;
+    case ExprKind::kName:
+      return EvalName(e);
+    case ExprKind::kMember: {
+      auto obj = EvalObject(e.left.get(), e.name);
+      return CallMember(obj, MemberId(obj, e), {}, e.name);
+    }
+    case ExprKind::kCall:
+      return EvalCall(e);
+    case ExprKind::kUnary: {
+      CheckStack();
+      Variant v = Eval(*e.left);
+      if (e.op == Op::kNeg) return Negate(v);
+      if (e.op == Op::kNot) return LogicalNot(v);
+      return Reduce(v);
+    }
+    case ExprKind::kBinary: {
+      CheckStack();
+      Variant a = Eval(*e.left);
+      Variant b = Eval(*e.right);
+      switch (e.op) {
+        case Op::kConcat:
+          return Concat(a, b);
+        case Op::kEq: case Op::kNe: case Op::kLt: case Op::kGt: case Op::kLe: case Op::kGe:
+          return Compare(e.op, a, e.left->literal, b, e.right->literal);
+        case Op::kIs:
+          return IsSame(a, b);
+        case Op::kAnd: case Op::kOr: case Op::kXor: case Op::kEqv: case Op::kImp:
+          return Logical(e.op, a, b);
+        default:
+          return Arith(e.op, a, b);
+      }
+    }
+    case ExprKind::kNew:
+      Throw(kErrClassNotDefined, e.name);
+    case ExprKind::kMe:
+      Throw(kErrObjectRequired, u"Me");
+  }
+  return Variant();
+}
+
+Variant* ScriptEngine::Impl::VarSlot(const Expr& name) {
+  if (name.binding.kind == BindKind::kLocal) return frame_->slots[name.binding.slot];
+  if (name.binding.kind == BindKind::kGlobal) {
+    return &global_frame_.storage[name.binding.slot];
+  }
+  return nullptr;
+}
+
+Variant* ScriptEngine::Impl::WritableSlot(const Expr& name) {
+  if (Variant* slot = VarSlot(name)) return slot;
+  if (name.binding.kind == BindKind::kUndefined) Throw(kErrUndefined, name.name);
+  Throw(kErrIllegalAssignment, name.name);
+}
+
+Variant ScriptEngine::Impl::EvalName(const Expr& e) {
+  const Binding& b = e.binding;
+  switch (b.kind) {
+    case BindKind::kLocal:
+      return *frame_->slots[b.slot];
+    case BindKind::kGlobal:
+      return global_frame_.storage[b.slot];
+    case BindKind::kConst:
+      return b.constant;
+    case BindKind::kProcedure: {
+      static const std::vector<ExprPtr> kNoArgs;
+      return CallProcedure(*b.procedure, kNoArgs);
+    }
+    case BindKind::kBuiltin: {
+      static const std::vector<ExprPtr> kNoArgs;
+      return CallBuiltin(b.slot, kNoArgs);
+    }
+    case BindKind::kNamedItem:
+      return Variant::Object(items[b.slot].object);
+    case BindKind::kGlobalMember:
+      return CallMember(items[b.slot].object, b.member_id, {}, e.name);
+    case BindKind::kUndefined:
+    case BindKind::kUnbound:
+      if (program->option_explicit) Throw(kErrUndefined, e.name);
+      return Variant();
+  }
+  return Variant();
+}
+
+std::shared_ptr<Dispatch> ScriptEngine::Impl::EvalObject(const Expr* e,
+                                                        std::u16string_view name) {
+  Variant v;
+  if (!e) {
+    if (frame_->with_stack.empty()) Throw(kErrUnqualified, name);
+    v = frame_->with_stack.back();
+  } else {
+    v = Eval(*e);
+  }
+  if (!v.is_object() || !v.AsObject()) {
+    Throw(kErrObjectRequired, e && !e->name.empty() ? std::u16string_view(e->name) : name);
+  }
+  return v.AsObject();
+}
+
+DispId ScriptEngine::Impl::MemberId(const std::shared_ptr<Dispatch>& obj, const Expr& member) {
+  DispId id = 0;
+  if (obj->GetIdOfName(member.name, &id) != S_OK) Throw(kErrNoMember, member.name);
+  return id;
+}
+
+std::vector<Variant> ScriptEngine::Impl::EvalArgs(const std::vector<ExprPtr>& args) {
+  std::vector<Variant> out;
+  out.reserve(args.size());
+  for (const auto& a : args) {
+    out.push_back(a ? Eval(*a) : Variant::Error(DISP_E_PARAMNOTFOUND));
+  }
+  return out;
+}
+
+Variant ScriptEngine::Impl::Invoke(const std::shared_ptr<Dispatch>& obj, DispId id,
+                                   std::uint16_t flags, std::span<const Variant> args,
+                                   std::u16string_view name) {
+  if (!obj) Throw(kErrObjectRequired, name);
+  Variant result;
+  ExcepInfo excep;
+  HResult hr = obj->Invoke(id, flags, args, &result, &excep);
+  if (Failed(hr)) ThrowHr(hr, &excep, name);
+  return result;
+}
+
+// One Invoke of the member with the arguments; a member that takes no
+// arguments gets them forwarded to its result (index or default member).
+Variant ScriptEngine::Impl::CallMember(const std::shared_ptr<Dispatch>& obj, DispId id,
+                                       std::vector<Variant> args, std::u16string_view name) {
+  Variant result;
+  ExcepInfo excep;
+  HResult hr = obj->Invoke(id, DISPATCH_METHOD | DISPATCH_PROPERTYGET, args, &result, &excep);
+  if (hr == DISP_E_BADPARAMCOUNT && !args.empty()) {
+    Variant first;
+    ExcepInfo excep2;
+    if (obj->Invoke(id, DISPATCH_METHOD | DISPATCH_PROPERTYGET, {}, &first, &excep2) == S_OK) {
+      return Apply(first, std::move(args), name);
+    }
+  }
+  if (Failed(hr)) ThrowHr(hr, &excep, name);
+  return result;
+}
+
+// Applies an argument list to a value: index an array, or call an
+// object's default member.
+Variant ScriptEngine::Impl::Apply(const Variant& v, std::vector<Variant> args,
+                                  std::u16string_view name) {
+  if (v.is_array()) {
+    const auto& array = v.AsArray();
+    std::vector<std::int64_t> idx;
+    for (const auto& a : args) idx.push_back(ToIndex(a));
+    std::size_t flat = 0;
+    if (!array || array->FlatIndex(idx, &flat) != S_OK) Throw(kErrSubscript, name);
+    return array->Get(flat);
+  }
+  if (v.is_object()) {
+    return Invoke(v.AsObject(), DISPID_VALUE, DISPATCH_METHOD | DISPATCH_PROPERTYGET, args,
+                  name);
+  }
+  if (args.empty()) return v;
+  Throw(kErrTypeMismatch, name);
+}
+
+std::size_t ScriptEngine::Impl::ElementIndex(const SafeArray& array,
+                                             const std::vector<ExprPtr>& args,
+                                             std::u16string_view name) {
+  std::vector<std::int64_t> idx;
+  idx.reserve(args.size());
+  for (const auto& a : args) {
+    if (!a) Throw(kErrSubscript, name);
+    idx.push_back(ToIndex(Eval(*a)));
+  }
+  std::size_t flat = 0;
+  if (array.FlatIndex(idx, &flat) != S_OK) Throw(kErrSubscript, name);
+  return flat;
+}
+
+Variant ScriptEngine::Impl::EvalCall(const Expr& call) {
+  CheckStack();
+  const Expr& callee = *call.left;
+  if (callee.kind == ExprKind::kName) {
+    const Binding& b = callee.binding;
+    switch (b.kind) {
+      case BindKind::kLocal:
+      case BindKind::kGlobal: {
+        Variant* slot = VarSlot(callee);
+        if (slot->is_array() && slot->AsArray()) {
+          // Index without copying the array.
+          std::size_t flat = ElementIndex(*slot->AsArray(), call.args, callee.name);
+          return slot->AsArray()->Get(flat);
+        }
+        Variant v = *slot;
+        return Apply(v, EvalArgs(call.args), callee.name);
+      }
+      case BindKind::kConst:
+        return Apply(b.constant, EvalArgs(call.args), callee.name);
+      case BindKind::kProcedure:
+        return CallProcedure(*b.procedure, call.args);
+      case BindKind::kBuiltin:
+        return CallBuiltin(b.slot, call.args);
+      case BindKind::kNamedItem:
+        return Invoke(items[b.slot].object, DISPID_VALUE,
+                      DISPATCH_METHOD | DISPATCH_PROPERTYGET, EvalArgs(call.args), callee.name);
+      case BindKind::kGlobalMember:
+        return CallMember(items[b.slot].object, b.member_id, EvalArgs(call.args), callee.name);
+      case BindKind::kUndefined:
+      case BindKind::kUnbound:
+        Throw(program->option_explicit ? kErrUndefined : kErrTypeMismatch, callee.name);
+    }
+  }
+  if (callee.kind == ExprKind::kMember) {
+    auto obj = EvalObject(callee.left.get(), callee.name);
+    DispId id = MemberId(obj, callee);
+    return CallMember(obj, id, EvalArgs(call.args), callee.name);
+  }
+  Variant v = Eval(callee);
+  return Apply(v, EvalArgs(call.args), callee.name);
+}
+
+Variant ScriptEngine::Impl::CallBuiltin(int index, const std::vector<ExprPtr>& args) {
+  const Builtin& fn = GetBuiltin(index);
+  if (static_cast<int>(args.size()) < fn.min_args ||
+      static_cast<int>(args.size()) > fn.max_args) {
+    Throw(kErrArgCount, fn.name);
+  }
+  std::vector<Variant> values = EvalArgs(args);
+  for (int i = 0; i < fn.min_args; ++i) {
+    if (values[i].type() == VT_ERROR && values[i].AsError() == DISP_E_PARAMNOTFOUND) {
+      Throw(kErrArgCount, fn.name);
+    }
+  }
+  return fn.fn(*this, values);
+}
+
+Variant ScriptEngine::Impl::CallProcedure(const Procedure& proc,
+                                          const std::vector<ExprPtr>& args) {
+  if (args.size() != proc.params.size()) Throw(kErrArgCount, proc.name);
+  CheckStack();
+  if (depth_ >= limits.max_call_depth) Throw(kErrOutOfStack, proc.name);
+  Frame frame;
+  frame.proc = &proc;
+  frame.storage.resize(proc.local_names.size());
+  frame.slots.resize(proc.local_names.size(), nullptr);
+  // Array elements passed ByRef are copied in and written back after the
+  // call, so that a ReDim in the callee can never leave a dangling
+  // reference to an element.
+  struct WriteBack {
+    Variant* array_var;
+    std::vector<std::int64_t> indexes;
+    int slot;
+  };
+  std::vector<WriteBack> write_backs;
+  for (std::size_t i = 0; i < proc.params.size(); ++i) {
+    const Param& p = proc.params[i];
+    const Expr* a = args[i].get();
+    if (!a) continue;  // missing argument: Empty
+    if (!p.by_val && !a->parenthesized) {
+      if (a->kind == ExprKind::kName) {
+        if (Variant* var = VarSlot(*a)) {
+          frame.slots[p.slot] = var;
+          continue;
+        }
+      } else if (a->kind == ExprKind::kCall && a->left->kind == ExprKind::kName) {
+        Variant* var = VarSlot(*a->left);
+        if (var && var->is_array() && var->AsArray()) {
+          WriteBack wb{var, {}, p.slot};
+          for (const auto& ix : a->args) {
+            if (!ix) Throw(kErrSubscript, a->left->name);
+            wb.indexes.push_back(ToIndex(Eval(*ix)));
+          }
+          std::size_t flat = 0;
+          if (var->AsArray()->FlatIndex(wb.indexes, &flat) != S_OK) {
+            Throw(kErrSubscript, a->left->name);
+          }
+          frame.storage[p.slot] = var->AsArray()->Get(flat);
+          write_backs.push_back(std::move(wb));
+          continue;
+        }
+      }
+    }
+    Variant v = Eval(*a);
+    if (v.is_array() && v.AsArray() && v.AsArray()->fixed()) {
+      v.MutableArray()->set_fixed(false);
+    }
+    frame.storage[p.slot] = std::move(v);
+  }
+  for (std::size_t i = 0; i < frame.slots.size(); ++i) {
+    if (!frame.slots[i]) frame.slots[i] = &frame.storage[i];
+  }
+  InitArrays(proc, frame.storage);
+  struct Restore {
+    Impl* self;
+    Frame* saved;
+    ~Restore() {
+      self->frame_ = saved;
+      --self->depth_;
+    }
+  } restore{this, frame_};
+  ++depth_;
+  frame_ = &frame;
+  ExecBlock(proc.body);
+  Variant result;
+  if (proc.is_function) result = std::move(*frame.slots[0]);
+  for (auto& wb : write_backs) {
+    if (!wb.array_var->is_array()) continue;
+    SafeArray* array = wb.array_var->MutableArray();
+    std::size_t flat = 0;
+    if (array && array->FlatIndex(wb.indexes, &flat) == S_OK) {
+      (void)array->Put(flat, std::move(frame.storage[wb.slot]));
+    }
+  }
+  return result;
+}
+
+void ScriptEngine::Impl::Assign(const Expr& target, Variant value, bool is_set) {
+  if (!is_set) {
+    // Let takes the value: an object gives its default member.
+    if (value.is_object()) value = Reduce(value);
+    if (value.is_array() && value.AsArray() && value.AsArray()->fixed()) {
+      value.MutableArray()->set_fixed(false);
+    }
+  }
+  const std::uint16_t put = is_set ? DISPATCH_PROPERTYPUTREF : DISPATCH_PROPERTYPUT;
+  switch (target.kind) {
+    case ExprKind::kName: {
+      if (Variant* slot = VarSlot(target)) {
+        if (slot->is_array() && slot->AsArray() && slot->AsArray()->fixed()) {
+          Throw(kErrIllegalAssignment, target.name);
+        }
+        *slot = std::move(value);
+        return;
+      }
+      if (target.binding.kind == BindKind::kGlobalMember) {
+        Variant args[] = {std::move(value)};
+        (void)Invoke(items[target.binding.slot].object, target.binding.member_id, put, args,
+                     target.name);
+        return;
+      }
+      if (target.binding.kind == BindKind::kUndefined) Throw(kErrUndefined, target.name);
+      Throw(kErrIllegalAssignment, target.name);
+    }
+    case ExprKind::kMember: {
+      auto obj = EvalObject(target.left.get(), target.name);
+      Variant args[] = {std::move(value)};
+      (void)Invoke(obj, MemberId(obj, target), put, args, target.name);
+      return;
+    }
+    case ExprKind::kCall: {
+      const Expr& callee = *target.left;
+      if (callee.kind == ExprKind::kName) {
+        if (Variant* slot = VarSlot(callee)) {
+          if (slot->is_array()) {
+            if (!slot->AsArray()) Throw(kErrSubscript, callee.name);
+            std::size_t flat = ElementIndex(*slot->AsArray(), target.args, callee.name);
+            if (slot->MutableArray()->Put(flat, std::move(value)) != S_OK) {
+              Throw(kErrSubscript, callee.name);
+            }
+            return;
+          }
+          if (slot->is_object()) {
+            std::vector<Variant> args = EvalArgs(target.args);
+            args.push_back(std::move(value));
+            (void)Invoke(slot->AsObject(), DISPID_VALUE, put, args, callee.name);
+            return;
+          }
+          Throw(kErrTypeMismatch, callee.name);
+        }
+        const Binding& b = callee.binding;
+        if (b.kind == BindKind::kGlobalMember || b.kind == BindKind::kNamedItem) {
+          std::vector<Variant> args = EvalArgs(target.args);
+          args.push_back(std::move(value));
+          DispId id = b.kind == BindKind::kGlobalMember ? b.member_id : DISPID_VALUE;
+          (void)Invoke(items[b.slot].object, id, put, args, callee.name);
+          return;
+        }
+        if (b.kind == BindKind::kUndefined) {
+          Throw(program->option_explicit ? kErrUndefined : kErrTypeMismatch, callee.name);
+        }
+        Throw(kErrIllegalAssignment, callee.name);
+      }
+      std::shared_ptr<Dispatch> obj;
+      DispId id = DISPID_VALUE;
+      if (callee.kind == ExprKind::kMember) {
+        obj = EvalObject(callee.left.get(), callee.name);
+        id = MemberId(obj, callee);
+      } else {
+        Variant v = Eval(callee);
+        if (!v.is_object()) Throw(kErrIllegalAssignment);
+        obj = v.AsObject();
+      }
+      std::vector<Variant> args = EvalArgs(target.args);
+      args.push_back(std::move(value));
+      (void)Invoke(obj, id, put, args, callee.name);
+      return;
+    }
+    default:
+      Throw(kErrIllegalAssignment);
+  }
+}
+
+// ---------------------------------------------------------------- public face
+
+ScriptEngine::ScriptEngine() : impl_(std::make_unique<Impl>()) {}
+ScriptEngine::~ScriptEngine() = default;
+
+void ScriptEngine::SetLimits(const ScriptLimits& limits) { impl_->limits = limits; }
+void ScriptEngine::SetErrorCallback(ErrorCallback callback) {
+  impl_->callback = std::move(callback);
+}
+
+bool ScriptEngine::AddNamedItem(std::u16string_view name, std::shared_ptr<Dispatch> object,
+                                bool global_members) {
+  if (name.empty() || !object || impl_->program) return false;
+  std::u16string folded = FoldName(name);
+  for (const auto& item : impl_->items) {
+    if (item.folded == folded) return false;
+  }
+  impl_->items.push_back({std::move(folded), std::move(object), global_members});
+  return true;
+}
+
+void ScriptEngine::RegisterObject(std::u16string_view prog_id, ObjectFactory factory) {
+  impl_->RegisterObject(prog_id, std::move(factory));
+}
+
+bool ScriptEngine::Parse(std::u16string_view script) { return impl_->Parse(script); }
+bool ScriptEngine::Run() { return impl_->Run(); }
+
+const ScriptErrorInfo* ScriptEngine::last_error() const {
+  return impl_->has_error ? &impl_->last_error : nullptr;
+}
+
+void ScriptEngine::Close() { impl_->Close(); }
+
+std::string FormatScriptError(const ScriptErrorInfo& error) {
+  std::string text = "Script error detected at line " + std::to_string(error.line) + ".";
+  if (!error.source_line.empty()) text += "\nSource line: " + ToNarrow(error.source_line);
+  if (!error.description.empty()) text += "\nDescription: " + ToNarrow(error.description);
+  return text;
+}
+
+}  // namespace lun
