@@ -1,7 +1,7 @@
 // Serves a fixed set of files for load tests: "/B/small.bin" (4 KiB) and
 // "/B/big.bin" (100 MiB) under a web root prepared by WebServer::Start.
 //
-//   web_bench_server DIR [PORT]
+//   web_bench_server DIR [PORT [IDLE_TIMEOUT_MS]]
 //
 // DIR receives the archive, the web root and "UMServer.log". Prints
 // "port N" once serving, then runs until SIGINT or SIGTERM, shuts down and
@@ -43,11 +43,12 @@ bool WriteFile(const std::string& path, size_t size) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: web_bench_server DIR [PORT]\n");
+    std::fprintf(stderr, "usage: web_bench_server DIR [PORT [IDLE_TIMEOUT_MS]]\n");
     return 2;
   }
   const std::string dir = argv[1];
   const int port = argc > 2 ? std::atoi(argv[2]) : 0;
+  const int idle_timeout_ms = argc > 3 ? std::atoi(argv[3]) : 30000;
   sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
@@ -56,7 +57,8 @@ int main(int argc, char** argv) {
 
   lun::MakeDirectories(lun::JoinPath(dir, "res"));
   lun::WebServer server(nullptr, dir);
-  if (!server.Start(lun::JoinPath(dir, "res"), "index.shl", static_cast<uint16_t>(port), 30000)) {
+  if (!server.Start(lun::JoinPath(dir, "res"), "index.shl", static_cast<uint16_t>(port),
+                    idle_timeout_ms)) {
     std::fprintf(stderr, "cannot start the server\n");
     return 1;
   }
