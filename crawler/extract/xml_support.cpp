@@ -22,6 +22,14 @@ std::string_view Str(const xmlChar* s) {
   return s ? std::string_view(reinterpret_cast<const char*>(s)) : std::string_view();
 }
 
+// The local name of an element or attribute. With an undeclared prefix
+// libxml2 reports the whole "a:t"; the part after the colon is still meant.
+std::string_view LocalName(const xmlChar* s) {
+  std::string_view name = Str(s);
+  const size_t colon = name.rfind(':');
+  return colon == std::string_view::npos ? name : name.substr(colon + 1);
+}
+
 constexpr int kParseOptions =
     XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_NOCDATA;
 
@@ -57,13 +65,13 @@ bool XmlStream(std::string_view xml, const std::function<bool(const XmlElement&)
     const int depth = xmlTextReaderDepth(r);
     if (type == XML_READER_TYPE_ELEMENT) {
       XmlElement element;
-      element.local_name = Str(xmlTextReaderConstLocalName(r));
+      element.local_name = LocalName(xmlTextReaderConstLocalName(r));
       element.depth = depth;
       element.attribute = [r](const char* name) {
         std::string value;
         if (xmlTextReaderMoveToFirstAttribute(r) == 1) {
           do {
-            if (Str(xmlTextReaderConstLocalName(r)) == name) {
+            if (LocalName(xmlTextReaderConstLocalName(r)) == name) {
               value = std::string(Str(xmlTextReaderConstValue(r)));
               break;
             }
@@ -78,7 +86,7 @@ bool XmlStream(std::string_view xml, const std::function<bool(const XmlElement&)
                type == XML_READER_TYPE_SIGNIFICANT_WHITESPACE) {
       if (on_text && !on_text(Str(xmlTextReaderConstValue(r)), depth)) return true;
     } else if (type == XML_READER_TYPE_END_ELEMENT) {
-      if (on_end) on_end(Str(xmlTextReaderConstLocalName(r)), depth);
+      if (on_end) on_end(LocalName(xmlTextReaderConstLocalName(r)), depth);
     }
   }
   return rc == 0;

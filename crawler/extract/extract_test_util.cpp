@@ -1,0 +1,97 @@
+#include "crawler/extract/extract_test_util.h"
+
+#include <minizip/zip.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "platform/file_system.h"
+#include "platform/paths.h"
+
+namespace lun {
+namespace {
+
+template <typename Fill>
+std::string WriteZip(Fill fill) {
+  const std::string path = TemporaryName(TempDirectory());
+  zipFile zip = zipOpen64(path.c_str(), APPEND_STATUS_CREATE);
+  if (!zip) return {};
+  fill(zip);
+  zipClose(zip, nullptr);
+  std::string bytes;
+  (void)ReadWholeFile(DefaultFileSystem(), path, &bytes);
+  std::remove(path.c_str());
+  return bytes;
+}
+
+void AddEntry(zipFile zip, const std::string& name) {
+  zip_fileinfo info{};
+  zipOpenNewFileInZip64(zip, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED,
+                        Z_DEFAULT_COMPRESSION, 1);
+}
+
+}  // namespace
+
+std::string MakeZip(const ZipEntries& entries) {
+  return WriteZip([&](zipFile zip) {
+    for (const auto& [name, data] : entries) {
+      AddEntry(zip, name);
+      zipWriteInFileInZip(zip, data.data(), static_cast<unsigned>(data.size()));
+      zipCloseFileInZip(zip);
+    }
+  });
+}
+
+std::string MakeZipBomb(const std::string& name, size_t inflated_bytes) {
+  return WriteZip([&](zipFile zip) {
+    AddEntry(zip, name);
+    const std::string zeros(1 << 20, '\0');
+    for (size_t done = 0; done < inflated_bytes; done += zeros.size()) {
+      const size_t n = std::min(zeros.size(), inflated_bytes - done);
+      zipWriteInFileInZip(zip, zeros.data(), static_cast<unsigned>(n));
+    }
+    zipCloseFileInZip(zip);
+  });
+}
+
+std::string MakePdf(const std::string& text) {
+  const std::string content = "BT /F1 24 Tf 72 700 Td (" + text + ") Tj ET";
+  const std::string objects[] = {
+      "<< /Type /Catalog /Pages 2 0 R >>",
+      "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R "
+      "/Resources << /Font << /F1 5 0 R >> >> >>",
+      "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content +
+          "\nendstream",
+      "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+  };
+  std::string pdf = "%PDF-1.4\n";
+  std::vector<size_t> offsets;
+  for (size_t i = 0; i < 5; ++i) {
+    offsets.push_back(pdf.size());
+    pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+  }
+  const size_t xref = pdf.size();
+  pdf += "xref\n0 6\n0000000000 65535 f \n";
+  for (size_t off : offsets) {
+    char line[32];
+    std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
+    pdf += line;
+  }
+  pdf += "trailer\n<< /Size 6 /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+  return pdf;
+}
+
+std::string MakeDocx(const std::vector<std::string>& paragraphs) {
+  std::string body;
+  for (const std::string& p : paragraphs) body += "<w:p><w:r><w:t>" + p + "</w:t></w:r></w:p>";
+  return MakeZip({
+      {"[Content_Types].xml", "<?xml version=\"1.0\"?><Types/>"},
+      {"word/document.xml",
+       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
+       "<w:document xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\">"
+       "<w:body>" + body + "</w:body></w:document>"},
+  });
+}
+
+}  // namespace lun
