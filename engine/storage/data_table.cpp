@@ -11,8 +11,10 @@
 #include "engine/storage/allocation.h"
 #include "engine/storage/deletion_format.h"
 #include "engine/storage/field_def_format.h"
+#include "engine/storage/field_definition.h"
 #include "engine/storage/name_rules.h"
 #include "engine/storage/segment_format.h"
+#include "engine/storage/segment_header.h"
 #include "engine/storage/storage_files.h"
 #include "engine/storage/value_codec.h"
 #include "platform/error_log.h"
@@ -43,10 +45,6 @@ int SegmentNumberOf(std::string_view file, std::string_view table, char kind) {
   const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), k);
   if (ec != std::errc() || end != digits.data() + digits.size()) return -1;
   return k;
-}
-
-std::string FixedText(const char* p, size_t size) {
-  return std::string(p, strnlen(p, size));
 }
 
 }  // namespace
@@ -111,36 +109,26 @@ EngineStatus DataTable::LoadFieldDefinitions() {
   }
   uint64_t size = 0;
   if (fs_.Size(schema_fd_, &size) != 0) return EngineStatus::Fail(msg::kCannotOpenSchema);
-  const uint64_t count = size / fd::kRecordSize;
   std::string data;
-  if (!ResizeWithRetry(data, static_cast<size_t>(count * fd::kRecordSize))) {
+  if (!ResizeWithRetry(data, static_cast<size_t>(size - size % fd::kRecordSize))) {
     return EngineStatus::Fail(msg::kOutOfMemory);
   }
   if (!data.empty() && ReadFully(fs_, schema_fd_, data.data(), data.size(), 0) != 0) {
     return EngineStatus::Fail(msg::kCannotOpenSchema);
   }
-  definitions_.clear();
-  for (uint64_t i = 0; i < count; ++i) {
-    const char* rec = data.data() + i * fd::kRecordSize;
-    Definition d;
-    d.name = FixedText(rec + fd::kNameOffset, fd::kNameSize);
-    d.type_word = LoadU32(rec + fd::kTypeWordOffset);
-    d.index_kind = static_cast<int32_t>(LoadU32(rec + fd::kIndexKindOffset));
-    d.disabled = LoadU32(rec + fd::kDisabledOffset);
-    definitions_.push_back(std::move(d));
-  }
+  definitions_ = ParseFieldDefinitions(data);
   return EngineStatus::Ok();
 }
 
 void DataTable::BuildFields() {
   fields_.clear();
   for (size_t i = 0; i < definitions_.size(); ++i) {
-    const Definition& d = definitions_[i];
+    const FieldDefinition& d = definitions_[i];
     if (d.disabled != 0) continue;
     auto f = std::make_unique<TableField>();
     f->name = d.name;
     f->type_word = d.type_word;
-    f->type = static_cast<int>(d.type_word & fd::kFieldTypeMask);
+    f->type = d.type();
     f->index_kind = d.index_kind;
     f->position = static_cast<int>(fields_.size());
     f->definition_number = static_cast<int>(i);
@@ -207,21 +195,7 @@ EngineStatus DataTable::OpenSegments() {
     unsigned char header[sf::kHeaderReadSize] = {};
     size_t got = 0;
     (void)ReadFully(fs_, seg.data_fd, header, sizeof(header), 0, &got);
-    const char* problem = nullptr;
-    for (size_t i = 0; i < sf::kCheckBytesSize && !problem; ++i) {
-      if ((header[sf::kCheckSources[i]] ^ sf::kCheckMask) != header[sf::kCheckBytesOffset + i]) {
-        problem = msg::kCheckBytesBad;
-      }
-    }
-    if (got < sf::kHeaderReadSize) problem = msg::kCheckBytesBad;
-    if (!problem && FixedText(reinterpret_cast<char*>(header) + sf::kCopyrightOffset,
-                              sf::kCopyrightSize) != sf::kCopyright) {
-      problem = msg::kCopyrightBad;
-    }
-    if (!problem && FixedText(reinterpret_cast<char*>(header) + sf::kVersionOffset,
-                              sf::kHeaderReadSize - sf::kVersionOffset) != sf::kVersion) {
-      problem = msg::kVersionBad;
-    }
+    const char* problem = SegmentHeaderProblem(header, got);
     if (problem) {
       (void)fs_.Close(seg.data_fd);
       AppendEngineErrorLog(std::string(msg::kCannotVerifyFile) + data_path + problem);
@@ -287,10 +261,10 @@ void DataTable::CutUncommittedTail() {
       return;  // cannot tell where the record ends: leave the file as it is
     }
     size_t pos = 0;
-    for (const Definition& d : definitions_) {
+    for (const FieldDefinition& d : definitions_) {
       if (d.disabled != 0) continue;
       ValueExtent e;
-      if (!LocateValue(static_cast<int>(d.type_word & fd::kFieldTypeMask), body, pos, &e)) break;
+      if (!LocateValue(d.type(), body, pos, &e)) break;
       pos = e.end;
     }
     end = last + pos;
@@ -385,7 +359,7 @@ EngineStatus DataTable::RescanSegments() {
 
 void DataTable::Close() {
   if (open_) {
-    if (has_indexes()) (void)FlushIndexes();
+    (void)FlushIndexes();
     (void)FlushDeletions();
   }
   for (auto& f : fields_) f->index.reset();
@@ -434,34 +408,25 @@ EngineStatus DataTable::AddField(std::string_view name, std::string_view aux_tex
   if (FindField(name)) return EngineStatus::Fail(msg::kFieldExists);
   if (schema_fd_ < 0) return EngineStatus::Fail(msg::kCannotOpenSchema);
 
-  char record[fd::kRecordSize] = {};
-  std::memcpy(record + fd::kNameOffset, name.data(), name.size());
-  StoreU32(record + fd::kTypeWordOffset, type_word);
-  StoreU32(record + fd::kIndexKindOffset, static_cast<uint32_t>(index_kind));
-  StoreU32(record + fd::kReservedMinusOneOffset, 0xFFFFFFFFu);
-  // Subtype names come from a table that is empty in this system, so the
-  // name at kSubtypeNameOffset stays zero for every subtype.
-  const size_t aux = std::min(aux_text.size(), fd::kAuxTextSize - 1);
-  std::memcpy(record + fd::kAuxTextOffset, aux_text.data(), aux);
-
+  const std::string record = BuildFieldDefinition(name, type_word, index_kind, aux_text);
   uint64_t size = 0;
   if (const int rc = fs_.Size(schema_fd_, &size)) {
     return EngineStatus::Fail(IoMessage(msg::kCannotOpenFile, SchemaPath(), rc));
   }
   // A trailing partial definition (a torn earlier write) is overwritten.
   const uint64_t at = size / fd::kRecordSize * fd::kRecordSize;
-  int rc = WriteFully(fs_, schema_fd_, record, sizeof(record), at);
+  int rc = WriteFully(fs_, schema_fd_, record.data(), record.size(), at);
   if (rc == 0) rc = fs_.Sync(schema_fd_);
   if (rc != 0) {
     (void)fs_.Truncate(schema_fd_, at);
     return EngineStatus::Fail(IoMessage(msg::kCannotOpenFile, SchemaPath(), rc));
   }
   if (EngineStatus s = LoadFieldDefinitions(); !s) return s;
-  const Definition& d = definitions_.back();
+  const FieldDefinition& d = definitions_.back();
   auto f = std::make_unique<TableField>();
   f->name = d.name;
   f->type_word = d.type_word;
-  f->type = static_cast<int>(d.type_word & fd::kFieldTypeMask);
+  f->type = d.type();
   f->index_kind = d.index_kind;
   f->position = static_cast<int>(fields_.size());
   f->definition_number = static_cast<int>(definitions_.size() - 1);
@@ -517,18 +482,10 @@ EngineStatus DataTable::StartSegment() {
   if (const int rc = fs_.Open(data_path, O_RDWR | O_CREAT | O_TRUNC, 0644, &seg.data_fd)) {
     return EngineStatus::Fail(IoMessage(msg::kCannotOpenFile, data_path, rc));
   }
-  char header[sf::kHeaderSize] = {};
-  for (size_t i = 0; i < sf::kCheckBytesSize; ++i) {
-    header[sf::kCheckBytesOffset + i] =
-        static_cast<char>(static_cast<uint8_t>(header[sf::kCheckSources[i]]) ^ sf::kCheckMask);
-  }
-  const std::string stamp = LocalTimeStamp();
-  std::memcpy(header + sf::kTimeOffset, stamp.data(), std::min(stamp.size(), sf::kTimeSize - 1));
-  std::memcpy(header + sf::kCopyrightOffset, sf::kCopyright, sizeof(sf::kCopyright));
-  std::memcpy(header + sf::kVersionOffset, sf::kVersion, sizeof(sf::kVersion));
+  const std::string header = BuildSegmentHeader(LocalTimeStamp());
   // The header is complete before the offset file exists, so a segment that
   // the scan sees (both files present) never has a torn header.
-  if (const int rc = WriteFully(fs_, seg.data_fd, header, sizeof(header), 0)) {
+  if (const int rc = WriteFully(fs_, seg.data_fd, header.data(), header.size(), 0)) {
     (void)fs_.Close(seg.data_fd);
     (void)fs_.Unlink(data_path);
     return EngineStatus::Fail(IoMessage(msg::kCannotOpenFile, data_path, rc));
@@ -1045,9 +1002,10 @@ bool DataTable::SyncRecordFiles() {
 }
 
 EngineStatus DataTable::FlushIndexes() {
+  // Records reach the disk before any index that refers to them; without
+  // indexes this is what makes the records durable against power loss.
+  if (!SyncRecordFiles()) return EngineStatus::Fail("记录同步失败:" + name_);
   if (!has_indexes()) return EngineStatus::Ok();
-  // Records reach the disk before any index that refers to them.
-  if (!SyncRecordFiles()) return EngineStatus::Fail("索引写入失败:" + name_);
   const std::string marker = IndexMarkerPath();
   int fd = -1;
   int rc = fs_.Open(marker, O_WRONLY | O_CREAT, 0644, &fd);

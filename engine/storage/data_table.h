@@ -46,6 +46,7 @@
 
 #include "automation/variant.h"
 #include "engine/storage/engine_error.h"
+#include "engine/storage/field_definition.h"
 #include "engine/storage/field_index.h"
 #include "engine/storage/record_format.h"
 #include "engine/storage/table_lock.h"
@@ -206,8 +207,10 @@ class DataTable {
   int segment_count() const;
   std::vector<SegmentInfo> Segments() const;
 
-  // Flushes every index now (see field_index.h); the write lock must be held
-  // by the caller or no writer may run.
+  // Syncs the record and deletion files, then flushes every index (see
+  // field_index.h). Records committed before it returns successfully survive
+  // power loss. The write lock must be held by the caller, or no writer may
+  // run.
   EngineStatus FlushIndexes();
 
   // File names of this table's files.
@@ -224,12 +227,6 @@ class DataTable {
     uint32_t count = 0;
     uint64_t data_size = 0;
     bool dirty = false;  // written since the last sync
-  };
-  struct Definition {
-    std::string name;
-    uint32_t type_word = 0;
-    int index_kind = kNoIndex;
-    uint32_t disabled = 0;
   };
 
   EngineStatus OpenStorage();
@@ -282,7 +279,7 @@ class DataTable {
   std::vector<uint32_t> deleted_;   // sorted ascending, unique
   bool index_damaged_ = false;      // an index write failed: keep the marker
   int schema_fd_ = -1;
-  std::vector<Definition> definitions_;
+  std::vector<FieldDefinition> definitions_;
   int deletion_fd_ = -1;
   uint64_t deletion_file_size_ = 0;
 };

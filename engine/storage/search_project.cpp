@@ -59,10 +59,10 @@ std::string SearchProject::StoredFolder(const std::string& folder) const {
   return absolute;
 }
 
-std::string SearchProject::ResolveFolder(const std::string& stored) const {
-  if (stored.empty() || stored == ".") return folder_;
+std::string ResolveStoredFolder(const std::string& project_folder, const std::string& stored) {
+  if (stored.empty() || stored == ".") return project_folder;
   if (stored[0] == '/') return stored;
-  return std::filesystem::path(JoinPath(folder_, stored)).lexically_normal().string();
+  return std::filesystem::path(JoinPath(project_folder, stored)).lexically_normal().string();
 }
 
 std::unique_ptr<DataTable> SearchProject::OpenTable(const Entry& entry, int position) {
@@ -74,8 +74,8 @@ std::unique_ptr<DataTable> SearchProject::OpenTable(const Entry& entry, int posi
   env.segment_record_limit = segment_record_limit_;
   auto table = std::make_unique<DataTable>(env);
   // A table that fails to open stays listed with its open flag cleared.
-  (void)table->Open(entry.name, entry.description, ResolveFolder(entry.data_folder),
-                    ResolveFolder(entry.index_folder), position);
+  (void)table->Open(entry.name, entry.description, ResolveStoredFolder(folder_, entry.data_folder),
+                    ResolveStoredFolder(folder_, entry.index_folder), position);
   return table;
 }
 

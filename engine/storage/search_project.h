@@ -37,6 +37,11 @@ struct SearchProjectOptions {
   uint32_t segment_record_limit = 1'000'000;  // records per segment
 };
 
+// A table folder as stored in the project file (project_format.h), resolved
+// against the project file's folder: "" and "." are that folder, absolute
+// paths stay, relative ones are joined to it.
+std::string ResolveStoredFolder(const std::string& project_folder, const std::string& stored);
+
 class SearchProject {
  public:
   explicit SearchProject(SearchProjectOptions options = {});
@@ -101,7 +106,6 @@ class SearchProject {
   EngineStatus OpenProjectFile(const std::string& path);
   EngineStatus WriteProjectFile();
   std::string StoredFolder(const std::string& folder) const;
-  std::string ResolveFolder(const std::string& stored) const;
   std::unique_ptr<DataTable> OpenTable(const Entry& entry, int position);
 
   FileSystem& fs_;
