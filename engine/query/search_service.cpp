@@ -12,6 +12,7 @@
 #include "engine/storage/engine_error.h"
 #include "engine/storage/search_project.h"
 #include "platform/error_log.h"
+#include "platform/paths.h"
 
 namespace lun {
 namespace {
@@ -131,6 +132,23 @@ void SearchService::Configure(const ChannelSettings& settings) {
   changed_.notify_all();
 }
 
+void SearchService::ConfigurePool(const BufferPoolSettings& settings) {
+  std::lock_guard lock(pool_mutex_);
+  pools_.clear();
+  pool_settings_ = settings;
+}
+
+BufferPool* SearchService::PoolFor(const DataTable& table) {
+  std::lock_guard lock(pool_mutex_);
+  if (pool_settings_.size == 0) return nullptr;
+  std::unique_ptr<BufferPool>& pool = pools_[&table];
+  if (!pool) {
+    pool = std::make_unique<BufferPool>(JoinPath(pool_settings_.folder, table.name()),
+                                        pool_settings_.size, pool_settings_.validity);
+  }
+  return pool.get();
+}
+
 int SearchService::Search(std::string_view query, std::unique_ptr<Recordset>* out) {
   auto request = std::make_shared<Request>();
   request->query = std::string(query);
@@ -207,12 +225,20 @@ int SearchService::Evaluate(DataTable& table, std::u16string_view expression, bo
     return kQuerySyntaxError;
   }
   *postfix = *parsed;
+  rows->table = static_cast<uint32_t>(table.position());
+  BufferPool* pool = PoolFor(table);
+  std::optional<std::u16string> key;
+  if (pool) {
+    key = BufferPoolKey(*postfix, in_all, table.record_count(),
+                        table.record_count() - table.live_count());
+    if (key && pool->Lookup(*key, rows)) return kEngineOk;
+  }
   std::unique_ptr<TermSource> source = sources_(table, &cancel);
   if (!source) return kTableSearchFailed;
-  rows->table = static_cast<uint32_t>(table.position());
   if (EvaluatePostfix(*postfix, *source, in_all, rows, &cancel) != EvaluateStatus::kOk) {
     return kSearchServerReset;
   }
+  if (key) pool->Store(*key, *rows);
   return kEngineOk;
 }
 

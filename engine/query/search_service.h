@@ -22,11 +22,13 @@
 #include <cstdint>
 #include <condition_variable>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string_view>
 #include <vector>
 
+#include "engine/query/buffer_pool.h"
 #include "engine/query/evaluator.h"
 #include "engine/query/recordset.h"
 
@@ -66,6 +68,8 @@ class SearchService {
 
   // Replaces the channel count and wait time-out (at project open).
   void Configure(const ChannelSettings& settings);
+  // Turns the buffer pool on (size > 0) or off; drops every cached result.
+  void ConfigurePool(const BufferPoolSettings& settings);
 
   // Runs `query`; returns an engine result code and, with 0, the rows.
   int Search(std::string_view query, std::unique_ptr<Recordset>* out);
@@ -105,6 +109,12 @@ class SearchService {
   int running_workers_ = 0;
   bool shutting_down_ = false;
   std::vector<Request*> active_;  // requests whose worker still runs
+
+  // The buffer pools, one per table, made when the table is first searched.
+  BufferPool* PoolFor(const DataTable& table);
+  std::mutex pool_mutex_;
+  BufferPoolSettings pool_settings_;
+  std::map<const DataTable*, std::unique_ptr<BufferPool>> pools_;
 };
 
 }  // namespace lun

@@ -20,7 +20,8 @@ using namespace std::chrono_literals;
 // to hold a search in flight.
 class ScanSource : public TermSource {
  public:
-  ScanSource(DataTable& table, std::shared_future<void> gate) : table_(table), gate_(gate) {}
+  ScanSource(DataTable& table, std::shared_future<void> gate, std::atomic<int>* lookups)
+      : table_(table), gate_(gate), lookups_(lookups) {}
   uint32_t SlotCount() const override { return table_.record_count(); }
   std::vector<int32_t> AnyFieldList() const override {
     return {table_.any_fields().begin(), table_.any_fields().end()};
@@ -30,6 +31,7 @@ class ScanSource : public TermSource {
     return deleted_;
   }
   bool Lookup(int32_t field, std::u16string_view text, Comparison, ResultSet* out) override {
+    ++*lookups_;
     if (gate_.valid()) gate_.wait();
     const std::u16string needle = Normalize(text);
     for (uint32_t r = 0; r < table_.record_count(); ++r) {
@@ -50,6 +52,7 @@ class ScanSource : public TermSource {
  private:
   DataTable& table_;
   std::shared_future<void> gate_;
+  std::atomic<int>* lookups_;
   mutable std::vector<uint32_t> deleted_;
 };
 
@@ -79,7 +82,7 @@ class SearchServiceTest : public testing::Test {
     return std::make_unique<SearchService>(
         *project_,
         [this](DataTable& t, const std::atomic<bool>*) {
-          return std::make_unique<ScanSource>(t, lookup_gate_);
+          return std::make_unique<ScanSource>(t, lookup_gate_, &lookups_);
         },
         watchdog, read_timeout_ms);
   }
@@ -95,6 +98,7 @@ class SearchServiceTest : public testing::Test {
   std::unique_ptr<SearchProject> project_;
   DataTable* table_ = nullptr;
   std::shared_future<void> lookup_gate_;
+  std::atomic<int> lookups_{0};
 };
 
 TEST_F(SearchServiceTest, WholeTableIsNewestFirstAndPaged) {
@@ -277,6 +281,41 @@ TEST_F(SearchServiceTest, AbandonedSearchReturnsResetAndFreesItsChannel) {
   EXPECT_NE(scratch_.ErrorLog().find("回收线程"), std::string::npos);
   release.set_value();  // the worker notices its cancellation and ends
   EXPECT_EQ(service->Search("[文档]:", &rs), kEngineOk);
+}
+
+TEST_F(SearchServiceTest, BufferPoolServesRepeatsAndNeverStaleResults) {
+  Add("a", "apple");
+  Add("b", "apple pie");
+  ScratchDir pool_dir;
+  auto service = Service();
+  service->ConfigurePool({/*size=*/4, std::chrono::hours(1), pool_dir.path()});
+  std::unique_ptr<Recordset> rs;
+  ASSERT_EQ(service->Search("[文档]:文本内容=apple", &rs), kEngineOk);
+  EXPECT_EQ(Rows(*rs), (std::vector<int64_t>{0, 1}));
+
+  // A repeat is served from the pool: the look-up is not run again.
+  const int lookups = lookups_;
+  ASSERT_EQ(service->Search("[文档]:文本内容=apple", &rs), kEngineOk);
+  EXPECT_EQ(Rows(*rs), (std::vector<int64_t>{0, 1}));
+  EXPECT_EQ(lookups_, lookups);
+
+  // An append or a deletion changes the answer, so the stored one is not used.
+  Add("c", "apple");
+  ASSERT_EQ(service->Search("[文档]:文本内容=apple", &rs), kEngineOk);
+  EXPECT_EQ(Rows(*rs), (std::vector<int64_t>{0, 1, 2}));
+  ASSERT_TRUE(table_->DeleteRecord(0));
+  ASSERT_EQ(service->Search("[文档]:文本内容=apple", &rs), kEngineOk);
+  EXPECT_EQ(Rows(*rs), (std::vector<int64_t>{1, 2}));
+  ASSERT_EQ(service->Search("[文档]:文本内容=apple in all", &rs), kEngineOk);
+  EXPECT_EQ(Rows(*rs), (std::vector<int64_t>{0, 1, 2}));
+}
+
+TEST(BufferPoolTest, LongKeysAreNotCached) {
+  TokenList postfix(1);
+  postfix[0].text = std::u16string(1000, u'x');
+  EXPECT_TRUE(BufferPoolKey(postfix, false, 1, 0));
+  postfix[0].text = std::u16string(1020, u'x');
+  EXPECT_FALSE(BufferPoolKey(postfix, false, 1, 0));
 }
 
 TEST(ChannelSettingsTest, Clamping) {
