@@ -163,6 +163,9 @@ bool CrawlServiceClient::LaunchLocked() {
   }
   // The last start gets its chance too.
   if (ConnectOnce()) return true;
+  // Whatever we started and cannot reach goes: a service that died at start
+  // leaves no zombie, one stuck in its start no orphan.
+  StopOwnService(/*force=*/true);
   launch_blocked_until_ms_ = NowMs() + options_.relaunch_backoff_ms;
   if (options_.notifier) {
     options_.notifier(kServiceStartErrorCaption, kServiceStartErrorText, kServiceStartErrorMs);

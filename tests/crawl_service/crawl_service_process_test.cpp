@@ -1,0 +1,247 @@
+// The crawl service and its client as processes: the real luncrawl with
+// plug-ins that crash, hang and spin inside its workers; a fake service that
+// itself crashes, hangs, sends garbage or dies at start; a service already
+// running; a second service on a taken port; a service whose parent dies.
+// Waits poll for a state with a generous bound; nothing asserts a duration.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <filesystem>
+#include <functional>
+
+#include <gtest/gtest.h>
+
+#include "app/crawl_service_client.h"
+#include "crawler/extract/extract_test_util.h"
+#include "platform/file_system.h"
+#include "platform/process.h"
+#include "platform/scratch_dir.h"
+
+namespace lun {
+namespace {
+
+uint16_t FreePort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  socklen_t len = sizeof addr;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  close(fd);
+  return ntohs(addr.sin_port);
+}
+
+bool Accepts(uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  close(fd);
+  return ok;
+}
+
+// Polls `condition` every 50 ms for up to 20 s.
+bool Eventually(const std::function<bool()>& condition) {
+  for (int i = 0; i < 400; ++i) {
+    if (condition()) return true;
+    usleep(50 * 1000);
+  }
+  return condition();
+}
+
+bool Alive(pid_t pid) { return pid > 0 && kill(pid, 0) == 0; }
+
+CrawlServiceClientOptions Options(const std::string& program, uint16_t port,
+                                  std::vector<std::string> extra) {
+  CrawlServiceClientOptions options;
+  options.executable = program;
+  options.port = port;
+  options.extra_arguments = std::move(extra);
+  options.extra_arguments.insert(options.extra_arguments.begin(), {"--port", std::to_string(port)});
+  options.launch_attempts = 3;
+  options.connect_tries = 20;
+  options.connect_retry_ms = 50;
+  options.after_launch_ms = 50;
+  options.request_deadline_ms = 6000;
+  return options;
+}
+
+std::string Write(const ScratchDir& dir, const std::string& name, const std::string& data) {
+  const std::string path = dir.File(name);
+  EXPECT_EQ(ReplaceFileAtomically(DefaultFileSystem(), path, data), 0);
+  return path;
+}
+
+TEST(CrawlServiceProcessTest, RealServiceSurvivesPoisonFilesInItsWorkers) {
+  ScratchDir dir;
+  const std::string plug = dir.File("Plug");
+  std::filesystem::create_directory(plug);
+  std::filesystem::copy_file(TEST_PLUGIN_PAX, plug + "/test.so");
+  const uint16_t port = FreePort();
+  CrawlServiceClient client(Options(
+      LUNCRAWL_PATH, port, {"--deadline-ms", "2000", "--memory-mb", "512", "--plugins", plug}));
+  ASSERT_TRUE(client.Launch());
+  const pid_t service = client.service_pid();
+  ASSERT_GT(service, 0);
+
+  struct Case {
+    const char* name;
+    std::string data;
+    ExtractOutcome outcome;
+    std::u16string text;
+  };
+  const std::vector<Case> cases = {
+      {"plain.txt", "plain words", ExtractOutcome::kText, u"plain words"},
+      {"doc (1).docx", MakeDocx({"office words"}), ExtractOutcome::kText, u"office words"},
+      {"crash.pax", "crash", ExtractOutcome::kNoText, u""},  // the worker dies
+      {"hang.pax", "hang", ExtractOutcome::kNoText, u""},    // killed at the deadline
+      {"spin.pax", "spin", ExtractOutcome::kNoText, u""},
+      {"bomb.docx", MakeZipBomb("word/document.xml", 130u << 20), ExtractOutcome::kNoText, u""},
+      {"fine.pax", "fine", ExtractOutcome::kText, u"plugin:fine"},
+      {"binary.txt", std::string("\0\1\2\3\x80\x81 binary \xFE\xFF\0\0\0\x10 data", 24),
+       ExtractOutcome::kNoText, u""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::u16string text;
+    EXPECT_EQ(client.Extract(Write(dir, c.name, c.data), &text), c.outcome);
+    EXPECT_EQ(text, c.text);
+    EXPECT_EQ(client.service_pid(), service);  // never restarted
+  }
+  std::u16string text;
+  EXPECT_EQ(client.Extract(dir.File("missing.txt"), &text), ExtractOutcome::kNoText);
+
+  client.SendExit();
+  EXPECT_FALSE(Alive(service));
+  EXPECT_FALSE(Accepts(port));
+}
+
+TEST(CrawlServiceProcessTest, FakeServiceFailuresCostOneFileEach) {
+  const uint16_t port = FreePort();
+  CrawlServiceClientOptions options = Options(FAKE_EXTRACTD_PATH, port, {});
+  options.request_deadline_ms = 1000;
+  CrawlServiceClient client(options);
+  ASSERT_TRUE(client.Launch());
+  struct Case {
+    const char* request;
+    bool service_replaced;  // our service was killed or died, a new one runs
+  };
+  const std::array<Case, 6> cases{{
+      {"/d/crash.txt", true},
+      {"/d/hang.txt", true},  // the deadline notices, the client kills it
+      {"/d/spin.txt", true},
+      // A service that is alive but spoke out of turn: the connection is
+      // replaced, the process kept.
+      {"/d/garbage.txt", false},
+      {"/d/huge.txt", false},
+      {"/d/halfclose.txt", false},
+  }};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.request);
+    const pid_t before = client.service_pid();
+    std::u16string text;
+    EXPECT_EQ(client.Extract(c.request, &text), ExtractOutcome::kServiceFailed);
+    EXPECT_TRUE(text.empty());
+    if (c.service_replaced) {
+      EXPECT_FALSE(Alive(before));  // killed and reaped: no zombie either
+      EXPECT_NE(client.service_pid(), before);
+    } else {
+      EXPECT_EQ(client.service_pid(), before);
+    }
+    EXPECT_EQ(client.Extract("/d/good.txt", &text), ExtractOutcome::kText);
+    EXPECT_EQ(text, u"/d/good.txt");
+  }
+  std::u16string text;
+  EXPECT_EQ(client.Extract("/d/slow.txt", &text), ExtractOutcome::kText);
+  client.SendExit();
+}
+
+TEST(CrawlServiceProcessTest, ServiceThatDiesAtStartGivesOneNoticeAndNoZombies) {
+  ScratchDir dir;
+  const std::string log = dir.File("launches");
+  CrawlServiceClientOptions options =
+      Options(FAKE_EXTRACTD_PATH, FreePort(), {"--exit-at-start", "--launch-log", log});
+  options.connect_tries = 2;
+  int notices = 0;
+  options.notifier = [&](std::string_view, std::string_view, int) { ++notices; };
+  CrawlServiceClient client(options);
+  EXPECT_FALSE(client.Launch());
+  EXPECT_EQ(notices, 1);
+  std::string starts;
+  ASSERT_EQ(ReadWholeFile(DefaultFileSystem(), log, &starts), 0);
+  EXPECT_EQ(starts, "start\nstart\nstart\n");  // one per launch attempt
+  std::u16string text;
+  EXPECT_EQ(client.Extract("/a.txt", &text), ExtractOutcome::kServiceUnavailable);
+  EXPECT_EQ(notices, 1);  // the back-off holds further launches
+  EXPECT_EQ(ReadWholeFile(DefaultFileSystem(), log, &starts), 0);
+  EXPECT_EQ(starts.size(), 18u);
+  EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);  // every child reaped
+  EXPECT_EQ(errno, ECHILD);
+}
+
+TEST(CrawlServiceProcessTest, ARunningServiceIsUsedAndNoSecondOneStarted) {
+  ScratchDir dir;
+  const std::string log = dir.File("launches");
+  const uint16_t port = FreePort();
+  pid_t running = -1;
+  ASSERT_EQ(SpawnProcess({FAKE_EXTRACTD_PATH, "--port", std::to_string(port), "--launch-log", log},
+                         {}, &running),
+            0);
+  ASSERT_TRUE(Eventually([&] { return Accepts(port); }));
+  {
+    CrawlServiceClient client(Options(FAKE_EXTRACTD_PATH, port, {"--launch-log", log}));
+    ASSERT_TRUE(client.Launch());
+    EXPECT_EQ(client.service_pid(), -1);
+    std::u16string text;
+    EXPECT_EQ(client.Extract("/x.txt", &text), ExtractOutcome::kText);
+    std::string starts;
+    ASSERT_EQ(ReadWholeFile(DefaultFileSystem(), log, &starts), 0);
+    EXPECT_EQ(starts, "start\n");
+    client.SendExit();  // "Exit" ends the running service too
+  }
+  int status = 0;
+  EXPECT_EQ(waitpid(running, &status, 0), running);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST(CrawlServiceProcessTest, SecondServiceFindsThePortTakenAndEnds) {
+  const uint16_t port = FreePort();
+  pid_t first = -1, second = -1;
+  ASSERT_EQ(SpawnProcess({LUNCRAWL_PATH, "--port", std::to_string(port)}, {}, &first), 0);
+  ASSERT_TRUE(Eventually([&] { return Accepts(port); }));
+  ASSERT_EQ(SpawnProcess({LUNCRAWL_PATH, "--port", std::to_string(port)}, {}, &second), 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(second, &status, 0), second);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 2);
+  EXPECT_TRUE(Alive(first));
+  kill(first, SIGKILL);
+  waitpid(first, nullptr, 0);
+}
+
+TEST(CrawlServiceProcessTest, ServiceEndsWhenItsParentDies) {
+  const uint16_t port = FreePort();
+  const pid_t parent = fork();
+  ASSERT_GE(parent, 0);
+  if (parent == 0) {
+    pid_t service = -1;
+    if (SpawnProcess({LUNCRAWL_PATH, "--port", std::to_string(port)}, {}, &service) != 0) _exit(1);
+    for (;;) pause();
+  }
+  ASSERT_TRUE(Eventually([&] { return Accepts(port); }));
+  kill(parent, SIGKILL);
+  waitpid(parent, nullptr, 0);
+  EXPECT_TRUE(Eventually([&] { return !Accepts(port); }));
+}
+
+}  // namespace
+}  // namespace lun
