@@ -133,14 +133,16 @@ std::int64_t RoundToLong(const Variant& v) {
 
 // ---------------------------------------------------------------- errors
 
-void Throw(int number, std::u16string_view name) {
+ScriptThrow ErrorOf(int number, std::u16string_view name) {
   ScriptThrow t;
   t.number = number;
   t.hresult = ScriptErrorCode(number);
   t.description = WithName(number, name);
   t.source = std::u16string(kRuntimeSource);
-  throw t;
+  return t;
 }
+
+void Throw(int number, std::u16string_view name) { throw ErrorOf(number, name); }
 
 void ThrowHr(HResult hr, const ExcepInfo* excep, std::u16string_view name) {
   if (hr == DISP_E_EXCEPTION && excep) {

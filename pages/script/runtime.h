@@ -31,8 +31,10 @@ struct ScriptThrow {
   int column = 0;
 };
 
-// Raises run-time error `number` with its standard text, plus ": 'name'"
-// when a name is given.
+// Run-time error `number` with its standard text, plus ": 'name'" when a
+// name is given.
+ScriptThrow ErrorOf(int number, std::u16string_view name = {});
+// Raises ErrorOf(number, name).
 [[noreturn]] void Throw(int number, std::u16string_view name = {});
 // Raises the script error that a failed Invoke or ChangeType maps to.
 [[noreturn]] void ThrowHr(HResult hr, const ExcepInfo* excep,

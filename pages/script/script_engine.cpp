@@ -289,8 +289,10 @@ class ScriptEngine::Impl : public BuiltinHost {
   Variant* VarSlot(const Expr& name);
   Variant* WritableSlot(const Expr& name);
   void Assign(const Expr& target, Variant value, bool is_set);
-  std::size_t ElementIndex(const SafeArray& array, const std::vector<ExprPtr>& args,
-                           std::u16string_view name);
+  std::vector<std::int64_t> EvalIndexes(const std::vector<ExprPtr>& args,
+                                        std::u16string_view name);
+  static std::size_t FlatOrThrow(const SafeArray* array, const std::vector<std::int64_t>& idx,
+                                 std::u16string_view name);
 
   std::unordered_map<std::u16string, int> global_index_;
   std::unordered_map<std::u16string, Variant> global_consts_;
@@ -625,19 +627,12 @@ bool ScriptEngine::Impl::Run() {
   } catch (const ScriptThrow& t) {
     Report(t);
   } catch (const std::bad_alloc&) {
-    ScriptThrow t;
-    t.number = kErrOutOfMemory;
-    t.hresult = ScriptErrorCode(kErrOutOfMemory);
-    t.description = std::u16string(ErrorDescription(kErrOutOfMemory));
-    t.source = std::u16string(kRuntimeSource);
-    Report(t);
+    Report(ErrorOf(kErrOutOfMemory));
   } catch (const std::length_error&) {
-    ScriptThrow t;
-    t.number = kErrOutOfStringSpace;
-    t.hresult = ScriptErrorCode(kErrOutOfStringSpace);
-    t.description = std::u16string(ErrorDescription(kErrOutOfStringSpace));
-    t.source = std::u16string(kRuntimeSource);
-    Report(t);
+    Report(ErrorOf(kErrOutOfStringSpace));
+  } catch (...) {
+    // A host object that threw: nothing may cross the engine's boundary.
+    Report(ErrorOf(kErrInternal));
   }
   frame_ = nullptr;
   return !has_error;
@@ -822,6 +817,7 @@ Flow ScriptEngine::Impl::ExecFor(const Stmt& s) {
   const double end_value = ToDouble(end);
   const bool down = ToDouble(step) < 0;
   while (true) {
+    Step();
     double c = ToDouble(*counter);
     if (down ? c < end_value : c > end_value) break;
     Flow f = ExecBlock(s.body);
@@ -844,6 +840,7 @@ Flow ScriptEngine::Impl::ExecForEach(const Stmt& s) {
     // writes, so changing the array in the body cannot disturb the walk.
     const auto array = group.AsArray();
     for (std::size_t i = 0; array && i < array->size(); ++i) {
+      Step();
       *var = array->Get(i);
       Flow f = ExecBlock(s.body);
       if (f == Flow::kExitFor) break;
@@ -856,6 +853,7 @@ Flow ScriptEngine::Impl::ExecForEach(const Stmt& s) {
   if (group.AsObject()->NewEnum(&e) != S_OK || !e) Throw(kErrNotCollection);
   while (true) {
     Variant item;
+    Step();
     HResult hr = e->Next(&item);
     if (hr != S_OK) break;
     *var = std::move(item);
@@ -875,12 +873,12 @@ Flow ScriptEngine::Impl::ExecDo(const Stmt& s) {
     return s.until ? !c : c;
   };
   while (true) {
+    Step();  // every pass counts, so an empty endless loop still stops
     if (s.condition && !s.condition_at_end && !keep_going()) break;
     Flow f = ExecBlock(s.body);
     if (f == Flow::kExitDo && !s.wend) break;
     if (f != Flow::kNormal) return f;
     if (s.condition && s.condition_at_end && !keep_going()) break;
-    if (!s.condition) Step();  // a bare Do ... Loop with an empty body still counts
   }
   return Flow::kNormal;
 }
@@ -1143,17 +1141,24 @@ Variant ScriptEngine::Impl::Apply(const Variant& v, std::vector<Variant> args,
   Throw(kErrTypeMismatch, name);
 }
 
-std::size_t ScriptEngine::Impl::ElementIndex(const SafeArray& array,
-                                             const std::vector<ExprPtr>& args,
-                                             std::u16string_view name) {
+// Index expressions are evaluated before the array is looked at: they may
+// run code that ReDims or replaces the very array being indexed.
+std::vector<std::int64_t> ScriptEngine::Impl::EvalIndexes(const std::vector<ExprPtr>& args,
+                                                          std::u16string_view name) {
   std::vector<std::int64_t> idx;
   idx.reserve(args.size());
   for (const auto& a : args) {
     if (!a) Throw(kErrSubscript, name);
     idx.push_back(ToIndex(Eval(*a)));
   }
+  return idx;
+}
+
+std::size_t ScriptEngine::Impl::FlatOrThrow(const SafeArray* array,
+                                            const std::vector<std::int64_t>& idx,
+                                            std::u16string_view name) {
   std::size_t flat = 0;
-  if (array.FlatIndex(idx, &flat) != S_OK) Throw(kErrSubscript, name);
+  if (!array || array->FlatIndex(idx, &flat) != S_OK) Throw(kErrSubscript, name);
   return flat;
 }
 
@@ -1166,10 +1171,12 @@ Variant ScriptEngine::Impl::EvalCall(const Expr& call) {
       case BindKind::kLocal:
       case BindKind::kGlobal: {
         Variant* slot = VarSlot(callee);
-        if (slot->is_array() && slot->AsArray()) {
+        if (slot->is_array()) {
           // Index without copying the array.
-          std::size_t flat = ElementIndex(*slot->AsArray(), call.args, callee.name);
-          return slot->AsArray()->Get(flat);
+          std::vector<std::int64_t> idx = EvalIndexes(call.args, callee.name);
+          if (!slot->is_array()) Throw(kErrTypeMismatch, callee.name);
+          const SafeArray* array = slot->AsArray().get();
+          return array->Get(FlatOrThrow(array, idx, callee.name));
         }
         Variant v = *slot;
         return Apply(v, EvalArgs(call.args), callee.name);
@@ -1332,11 +1339,11 @@ void ScriptEngine::Impl::Assign(const Expr& target, Variant value, bool is_set) 
       if (callee.kind == ExprKind::kName) {
         if (Variant* slot = VarSlot(callee)) {
           if (slot->is_array()) {
-            if (!slot->AsArray()) Throw(kErrSubscript, callee.name);
-            std::size_t flat = ElementIndex(*slot->AsArray(), target.args, callee.name);
-            if (slot->MutableArray()->Put(flat, std::move(value)) != S_OK) {
-              Throw(kErrSubscript, callee.name);
-            }
+            std::vector<std::int64_t> idx = EvalIndexes(target.args, callee.name);
+            if (!slot->is_array()) Throw(kErrTypeMismatch, callee.name);
+            SafeArray* array = slot->MutableArray();
+            std::size_t flat = FlatOrThrow(array, idx, callee.name);
+            if (array->Put(flat, std::move(value)) != S_OK) Throw(kErrSubscript, callee.name);
             return;
           }
           if (slot->is_object()) {

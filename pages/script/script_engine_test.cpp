@@ -465,6 +465,8 @@ TEST(ScriptEngineTest, RunawayScriptsBecomeErrors) {
   RunResult r = RunScript("On Error Resume Next\nDo\nLoop", &limits, false);
   ASSERT_TRUE(r.failed);
   EXPECT_EQ(r.error.hresult, E_ABORT);
+  r = RunScript("While True : Wend", &limits, false);
+  EXPECT_EQ(r.error.hresult, E_ABORT);
   r = RunScript("Sub R(n) : R n + 1 : End Sub\nR 0", nullptr, false);
   EXPECT_EQ(r.text, "!err 28");
   // Deep recursion under Resume Next unwinds cleanly and continues.
@@ -514,6 +516,11 @@ TEST(ScriptEngineTest, ByRefArrayElementsAndWith) {
       {"ReDim a(2) : a(1) = 1 : Grow a(1) : W UBound(a)\n"
        "Sub Grow(x) : ReDim a(0) : x = 5 : End Sub",
        "0;"},
+      // An index expression that replaces the array being indexed.
+      {"ReDim a(2) : a(1) = 7 : P a(Shrink())\nFunction Shrink : ReDim a(1) : Shrink = 1 : End Function",
+       "Empty;"},
+      {"ReDim a(2) : a(Shrink()) = 7 : W a(1)\nFunction Shrink : ReDim a(1) : Shrink = 1 : End Function",
+       "7;"},
       {"Set d = CreateObject(\"Scripting.Dictionary\")\nWith d\n.Add \"k\", 1\nW .Count\nEnd With",
        "1;"},
       {"W .Count", "!err 505"},
