@@ -9,8 +9,11 @@
 // HTML filter (capped at kFilterTextLimit). The crawler turns pages into
 // document records; this reader writes nothing.
 //
-// chmlib runs in the calling process. Thread-safe: each call opens the file
-// anew.
+// chmlib checks little of what it reads (entry lengths, block sizes), so it
+// runs in a child process that hands the raw pages over a pipe; a hostile
+// file can crash or hang only that child, which is killed after
+// kCompiledHelpSilenceMs without a page. The pages read before a crash are
+// kept. Thread-safe: each call has its own child.
 #ifndef LUN_CRAWLER_EXTRACT_COMPILED_HELP_H_
 #define LUN_CRAWLER_EXTRACT_COMPILED_HELP_H_
 
@@ -27,6 +30,7 @@ namespace lun {
 inline constexpr char kCompiledHelpKeyPrefix[] = "mk:@MSITStore:";
 // Pages larger than this are skipped (the crawler's own size limit).
 inline constexpr uint64_t kCompiledHelpMaxPage = 20971520;
+inline constexpr int kCompiledHelpSilenceMs = 30000;
 
 struct CompiledHelpPage {
   std::string name;     // last component of the inner path ("intro.htm")
@@ -39,9 +43,10 @@ struct CompiledHelpPage {
 // "/html/intro.htm") of `chm_path`.
 std::string CompiledHelpKey(std::string_view chm_path, std::string_view inner_path);
 
-// Calls `on_page` for each page in the file's order. Stops early when `stop`
-// (may be null) becomes true or `on_page` returns false. Returns false when
-// the file cannot be opened as compiled help (then no page is reported).
+// Calls `on_page` for each page in the file's order, on the calling thread.
+// Stops early when `stop` (may be null) becomes true or `on_page` returns
+// false. Returns false when the file cannot be opened as compiled help (then
+// no page is reported).
 bool ForEachCompiledHelpPage(const std::string& chm_path, const std::atomic<bool>* stop,
                              const std::function<bool(const CompiledHelpPage&)>& on_page);
 

@@ -30,7 +30,73 @@ void AddEntry(zipFile zip, const std::string& name) {
                         Z_DEFAULT_COMPRESSION, 1);
 }
 
+template <typename T>
+void Put(std::string* out, T value) {
+  for (size_t i = 0; i < sizeof(T); ++i) {
+    out->push_back(static_cast<char>((static_cast<uint64_t>(value) >> (8 * i)) & 0xFF));
+  }
+}
+
+// The directory's variable-length integers: 7 bits a byte, most significant
+// first, the high bit set on all bytes but the last.
+void PutEncInt(std::string* out, uint64_t value) {
+  std::string bytes(1, static_cast<char>(value & 0x7F));
+  while ((value >>= 7) != 0) bytes.insert(bytes.begin(), static_cast<char>(0x80 | (value & 0x7F)));
+  out->append(bytes);
+}
+
 }  // namespace
+
+std::string MakeChm(const ZipEntries& entries, uint32_t block_len, const std::string& entry_tail) {
+  std::string listing, data;
+  for (const auto& [name, bytes] : entries) {
+    PutEncInt(&listing, name.size());
+    listing += name;
+    PutEncInt(&listing, 0);  // uncompressed section
+    PutEncInt(&listing, data.size());
+    PutEncInt(&listing, bytes.size());
+    data += bytes;
+  }
+  listing += entry_tail;
+  constexpr uint32_t kItsfLen = 0x60, kItspLen = 0x54, kPmglLen = 0x14;
+  const uint64_t dir_offset = kItsfLen;
+  const uint64_t dir_len = kItspLen + block_len;
+  std::string out = "ITSF";
+  Put<int32_t>(&out, 3);
+  Put<int32_t>(&out, kItsfLen);
+  Put<int32_t>(&out, 1);
+  Put<uint32_t>(&out, 0);
+  Put<uint32_t>(&out, 0x409);
+  out.append(32, '\0');  // two UUIDs
+  Put<uint64_t>(&out, 0);  // header section 0: none
+  Put<uint64_t>(&out, 0);
+  Put<uint64_t>(&out, dir_offset);
+  Put<uint64_t>(&out, dir_len);
+  Put<uint64_t>(&out, dir_offset + dir_len);  // content starts after the directory
+  out += "ITSP";
+  Put<int32_t>(&out, 1);
+  Put<int32_t>(&out, kItspLen);
+  Put<int32_t>(&out, 10);
+  Put<uint32_t>(&out, block_len);
+  Put<int32_t>(&out, 2);
+  Put<int32_t>(&out, 1);
+  Put<int32_t>(&out, -1);  // no index blocks: the one listing block is the root
+  Put<int32_t>(&out, 0);
+  Put<int32_t>(&out, -1);
+  Put<uint32_t>(&out, 1);
+  Put<int32_t>(&out, -1);
+  Put<uint32_t>(&out, 0x409);
+  out.append(32, '\0');
+  std::string block = "PMGL";
+  const uint32_t used = kPmglLen + static_cast<uint32_t>(listing.size());
+  Put<uint32_t>(&block, used <= block_len ? block_len - used : 0);
+  Put<uint32_t>(&block, 0);
+  Put<int32_t>(&block, -1);
+  Put<int32_t>(&block, -1);
+  block += listing;
+  block.resize(block_len, '\0');
+  return out + block + data;
+}
 
 std::string MakeZip(const ZipEntries& entries) {
   return WriteZip([&](zipFile zip) {

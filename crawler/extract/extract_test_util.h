@@ -2,6 +2,7 @@
 #ifndef LUN_CRAWLER_EXTRACT_EXTRACT_TEST_UTIL_H_
 #define LUN_CRAWLER_EXTRACT_EXTRACT_TEST_UTIL_H_
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,6 +24,13 @@ std::string MakePdf(const std::string& text);
 
 // A DOCX whose body holds `paragraphs`, one w:p each.
 std::string MakeDocx(const std::vector<std::string>& paragraphs);
+
+// An uncompressed compiled-help file holding `entries` (inner paths such as
+// "/html/intro.htm", and their bytes) in one directory block of
+// `block_len` bytes. `entry_tail`, when given, is appended raw to the
+// directory entries (to plant damage).
+std::string MakeChm(const ZipEntries& entries, uint32_t block_len = 4096,
+                    const std::string& entry_tail = "");
 
 }  // namespace lun
 
