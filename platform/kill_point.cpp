@@ -15,6 +15,7 @@ namespace {
 struct KillConfig {
   unsigned long odds = 0;  // 0: kill points are off
   const char* log = nullptr;
+  const char* only = nullptr;  // the one point allowed to fire, if set
   std::mutex mutex;
   std::mt19937_64 rng;
 };
@@ -24,6 +25,7 @@ KillConfig& Config() {
     auto* c = new KillConfig;
     if (const char* odds = std::getenv("LUN_KILL_ODDS")) c->odds = std::strtoul(odds, nullptr, 10);
     c->log = std::getenv("LUN_KILL_LOG");
+    c->only = std::getenv("LUN_KILL_ONLY");
     c->rng.seed(std::random_device{}());
     return c;
   }();
@@ -35,6 +37,7 @@ KillConfig& Config() {
 void MaybeKill(const char* point) {
   KillConfig& c = Config();
   if (c.odds == 0) return;
+  if (c.only && std::strcmp(c.only, point) != 0) return;
   std::lock_guard<std::mutex> lock(c.mutex);
   if (c.rng() % c.odds != 0) return;
   if (c.log) {

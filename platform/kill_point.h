@@ -5,6 +5,8 @@
 // LUN_KILL_POINT("name") ends the process with _exit(137) with probability
 // 1/N. Before dying it appends the point's name to the file named by
 // LUN_KILL_LOG (when set), so a driver can show how often each point fired.
+// With LUN_KILL_ONLY=name, only the point of that name can fire, so a driver
+// can aim at a rarely reached point.
 // In release builds the macro compiles to nothing.
 #ifndef LUN_PLATFORM_KILL_POINT_H_
 #define LUN_PLATFORM_KILL_POINT_H_

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
 #include "automation/variant.h"
@@ -151,7 +153,7 @@ void StressLog::Take(const std::string& line) {
 }
 
 std::vector<std::string> VerifyStress(DataTable* table, uint64_t seed, const StressLog& log,
-                                      uint32_t start_count) {
+                                      uint32_t start_count, uint32_t sample) {
   std::vector<std::string> failures;
   const uint32_t count = table->record_count();
   const uint32_t base = std::max<uint32_t>(start_count, static_cast<uint32_t>(log.last_ack + 1));
@@ -167,8 +169,16 @@ std::vector<std::string> VerifyStress(DataTable* table, uint64_t seed, const Str
     failures.push_back("stress table lacks its fields");
     return failures;
   }
+  std::vector<uint32_t> to_read;
+  const uint32_t older = std::min(count, start_count > 0 ? start_count - 1 : 0);
+  if (sample >= older) {
+    for (uint32_t r = 0; r < older; ++r) to_read.push_back(r);
+  } else {
+    for (uint32_t i = 0; i < sample; ++i) to_read.push_back(static_cast<uint32_t>(uint64_t{older} * i / sample));
+  }
+  for (uint32_t r = older; r < count; ++r) to_read.push_back(r);
   std::vector<Variant> values;
-  for (uint32_t r = 0; r < count; ++r) {
+  for (uint32_t r : to_read) {
     const std::string where = (log.acked.count(r) ? "C2: acked record " : "C2: record ") + std::to_string(r);
     if (!table->ReadRecord(r, &values)) {
       failures.push_back(where + " cannot be read");

@@ -68,8 +68,10 @@ struct StressLog {
 // base <= k <= base + 1, where base = max(start_count, last ACK + 1) (at
 // most the one record committed but not yet acknowledged when the writer
 // died); every acknowledged deletion is in effect. One line per failure.
+// Records from start_count - 1 on are read; of the older ones, `sample`
+// spread evenly (all of them when there are fewer).
 std::vector<std::string> VerifyStress(DataTable* table, uint64_t seed, const StressLog& log,
-                                      uint32_t start_count);
+                                      uint32_t start_count, uint32_t sample = UINT32_MAX);
 
 }  // namespace lun
 
