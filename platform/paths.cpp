@@ -88,7 +88,13 @@ std::string BaseName(std::string_view path) {
   return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
-std::string TemporaryName(std::string_view dir) { return JoinPath(dir, "$" + NewUuidText()); }
+std::string TemporaryName(std::string_view dir) {
+  // Built with append: GCC 12 at -O3 warns falsely (-Wrestrict) about
+  // "$" + std::string.
+  std::string name = "$";
+  name += NewUuidText();
+  return JoinPath(dir, name);
+}
 
 bool MakeDirectories(const std::string& path, unsigned mode) {
   struct stat st;
