@@ -72,6 +72,9 @@ struct Expr {
   std::u16string folded;  // ASCII lower case
   Binding binding;
   int depth = 1;  // height of this subtree (bounded by the parser)
+  // The subtree calls a script procedure (which could change variables);
+  // set by the binder.
+  bool calls_procedure = false;
   std::unique_ptr<Expr> left;
   std::unique_ptr<Expr> right;
   // kCall arguments; a null entry is a missing argument ("F a, , c").

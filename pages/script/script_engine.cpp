@@ -265,6 +265,7 @@ class ScriptEngine::Impl : public BuiltinHost {
   Flow ExecDo(const Stmt& s);
   Flow ExecWith(const Stmt& s);
   void ExecCallStatement(const Expr& target);
+  bool AppendInPlace(const Stmt& s);
   void ExecReDim(const Stmt& s);
   void ExecErase(const Stmt& s);
   // Runs `f`; on an error that the current activation resumes from, records
@@ -439,6 +440,7 @@ void ScriptEngine::Impl::BindExpr(Expr* e, const Scope& scope) {
   if (!e) return;
   if (e->kind == ExprKind::kName) {
     Resolve(*e, scope);
+    e->calls_procedure = e->binding.kind == BindKind::kProcedure;
     return;
   }
   if (e->kind == ExprKind::kCall && e->left && e->left->kind == ExprKind::kName &&
@@ -453,6 +455,12 @@ void ScriptEngine::Impl::BindExpr(Expr* e, const Scope& scope) {
   BindExpr(e->right.get(), scope);
   for (auto& a : e->args) BindExpr(a.get(), scope);
   if (e->kind == ExprKind::kUnary && e->left) e->literal = e->left->literal;
+  e->calls_procedure = (e->left && e->left->calls_procedure) ||
+                       (e->left && e->left->binding.kind == BindKind::kProcedure) ||
+                       (e->right && e->right->calls_procedure);
+  for (const auto& a : e->args) {
+    if (a && a->calls_procedure) e->calls_procedure = true;
+  }
 }
 
 // Look-up order: local -> script level (variable, constant, procedure) ->
@@ -712,7 +720,7 @@ bool ScriptEngine::Impl::HeaderOk(const Stmt& s, int line, F f) {
 Flow ScriptEngine::Impl::ExecStmt(const Stmt& s) {
   switch (s.kind) {
     case StmtKind::kAssign:
-      Assign(*s.target, Eval(*s.value), false);
+      if (!AppendInPlace(s)) Assign(*s.target, Eval(*s.value), false);
       return Flow::kNormal;
     case StmtKind::kSet: {
       Variant v = Eval(*s.value);
@@ -766,6 +774,51 @@ Flow ScriptEngine::Impl::ExecStmt(const Stmt& s) {
       return Flow::kNormal;
   }
   return Flow::kNormal;
+}
+
+// "s = s & a & b" appends to s where it lies instead of copying s twice per
+// statement; pages build their output this way, and the copies made such
+// loops quadratic. Same result as the general path: s is a String, so the
+// chain's value is s followed by the text of each operand (Null and Empty
+// give ""). Only operands that call no script procedure qualify, so s
+// cannot change while they are evaluated.
+bool ScriptEngine::Impl::AppendInPlace(const Stmt& s) {
+  const Expr& target = *s.target;
+  const Expr* node = s.value.get();
+  if (target.kind != ExprKind::kName || node->kind != ExprKind::kBinary ||
+      node->op != Op::kConcat) {
+    return false;
+  }
+  Variant* slot = VarSlot(target);
+  if (!slot || !slot->is_string()) return false;
+  std::vector<const Expr*> operands;
+  while (node->kind == ExprKind::kBinary && node->op == Op::kConcat) {
+    operands.push_back(node->right.get());
+    node = node->left.get();
+  }
+  if (node->kind != ExprKind::kName || VarSlot(*node) != slot) return false;
+  for (const Expr* e : operands) {
+    if (e->calls_procedure) return false;
+  }
+  std::vector<Variant> values;
+  values.reserve(operands.size());
+  for (auto it = operands.rbegin(); it != operands.rend(); ++it) {
+    values.push_back(Eval(**it));
+  }
+  std::u16string* text = slot->MutableString();
+  for (const auto& x : values) {
+    if (x.is_string()) {
+      CheckStringLength(text->size() + x.AsString().size());
+      text->append(x.AsString());
+      continue;
+    }
+    Variant r = Reduce(x);
+    if (r.is_null() || r.is_empty()) continue;
+    std::u16string part = ToStr(r);
+    CheckStringLength(text->size() + part.size());
+    text->append(part);
+  }
+  return true;
 }
 
 Flow ScriptEngine::Impl::ExecIf(const Stmt& s) {

@@ -367,6 +367,11 @@ TEST(ScriptTrickyCases, StatementsCallsAndParsing) {
       {"x = 1 ' comment\nx = 1 : Rem c\nW x", "1;"},
       {"x = 1 Rem c", "!err 1025"},
       {"s = \"a\" & _\n\"b\" : W s", "ab;"},
+      // Appending to a string in place keeps the general rules and order.
+      {"s = \"a\" : s = s & 1 & Null & Empty & True : W s", "a1True;"},
+      {"s = \"a\" : s = s & Change() & \"c\" : W s\n"
+       "Function Change : s = \"x\" : Change = \"b\" : End Function",
+       "abc;"},
       {"s = \"say \"\"hi\"\"\" : W s", "say \"hi\";"},
       {"[my var] = 3 : W [my var] + 1", "4;"},
       {"Response.End", "<end>"},
