@@ -16,6 +16,7 @@
 #include "crawl_service/peer_credentials.h"
 #include "crawler/extract/crawl_wire_format.h"
 #include "crawler/extract/plugin_registry.h"
+#include "crawler/extract/text_filters.h"
 #include "platform/paths.h"
 
 namespace lun {
@@ -101,12 +102,22 @@ class Server {
   }
 
   bool Answer(int fd, const std::string& path) {
-    std::vector<int> close_in_child{listen_fd_, fd};
-    const WorkerResult result =
-        ExtractInWorker(path, options_.worker, &Plugins(), close_in_child);
-    const std::string reply =
-        EncodeReply(result.outcome == WorkerOutcome::kText ? std::u16string_view(result.text)
-                                                           : std::u16string_view());
+    std::string reply;
+    if (ReadsAsPlainText(path, &Plugins())) {
+      // Plain text (most files of a desktop: notes, logs, source code) is
+      // decoded here: a fork per file would cost more than the reading, and
+      // this reader only scans bytes linearly, so it can neither hang nor
+      // blow up. Should it crash after all, the client restarts the service.
+      const ExtractResult result = ExtractFileText(path, options_.worker.text_limit, &Plugins());
+      reply = EncodeReply(result.status == ExtractStatus::kOk ? std::u16string_view(result.text)
+                                                              : std::u16string_view());
+    } else {
+      std::vector<int> close_in_child{listen_fd_, fd};
+      const WorkerResult result =
+          ExtractInWorker(path, options_.worker, &Plugins(), close_in_child);
+      reply = EncodeReply(result.outcome == WorkerOutcome::kText ? std::u16string_view(result.text)
+                                                                 : std::u16string_view());
+    }
     size_t sent = 0;
     while (sent < reply.size()) {
       const ssize_t n = send(fd, reply.data() + sent, reply.size() - sent, MSG_NOSIGNAL);

@@ -182,6 +182,12 @@ ExtractResult ExtractBytesText(std::string_view bytes, std::string_view type, si
   return RunReader(reader, bytes, as_type, limit);
 }
 
+bool ReadsAsPlainText(const std::string& path, const PluginRegistry* plugins) {
+  const std::string type = TypeOfPath(path);
+  if (plugins && !type.empty() && plugins->PluginForType(type) >= 0) return false;
+  return ReaderOfType(type) == Reader::kPlainText;
+}
+
 ExtractResult ExtractFileText(const std::string& path, size_t limit,
                               const PluginRegistry* plugins) {
   const std::string type = TypeOfPath(path);

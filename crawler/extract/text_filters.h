@@ -68,6 +68,11 @@ TextSource TextSourceOf(std::string_view token, const TypeLists& lists);
 ExtractResult ExtractFileText(const std::string& path, size_t limit,
                               const PluginRegistry* plugins = nullptr);
 
+// True when `path` would be read as plain text (its type has no reader of
+// its own and no plug-in claims it): the one reader simple enough that the
+// service runs it without a worker process.
+bool ReadsAsPlainText(const std::string& path, const PluginRegistry* plugins = nullptr);
+
 // The same dispatch over bytes already in memory, for the readers that need
 // no file (everything but the legacy Office programs and plug-ins). `type` is
 // the upper-case extension. Pure.

@@ -1,0 +1,176 @@
+// Extraction throughput per format, and the cost of a crawl service round
+// trip (client -> luncrawl -> worker process -> reply).
+//
+//   extract_bench [LUNCRAWL] [FILES]
+//
+// Documents are generated here (the same fixtures the tests use, made
+// larger); each format is read repeatedly for about a second and reported as
+// documents/s and MB/s of input. With LUNCRAWL given, FILES small text files
+// (default 2000) are written to a scratch directory and fetched through a
+// service started on a free port; reported as files/s, with the in-process
+// reading of the same files for comparison.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/crawl_service_client.h"
+#include "crawler/extract/crawl_wire_format.h"
+#include "crawler/extract/extract_test_util.h"
+#include "crawler/extract/text_filters.h"
+#include "platform/file_system.h"
+#include "platform/scratch_dir.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point since) {
+  return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+std::string Words(int n) {
+  static const char* const kWords[] = {"search", "index", "document", "全文", "检索", "text",
+                                       "engine", "crawler", "桌面", "query"};
+  std::string out;
+  for (int i = 0; i < n; ++i) {
+    out += kWords[i % 10];
+    out += ' ';
+  }
+  return out;
+}
+
+struct Format {
+  const char* name;
+  const char* type;
+  std::string bytes;
+};
+
+std::vector<Format> Formats() {
+  std::vector<std::string> paragraphs(2000, Words(12));
+  std::string html = "<html><head><title>t</title><script>var x;</script></head><body>";
+  std::string odt_body;
+  for (const std::string& p : paragraphs) {
+    html += "<p>" + p + "</p>";
+    odt_body += "<text:p>" + p + "</text:p>";
+  }
+  html += "</body></html>";
+  std::string mail =
+      "From: a@example.com\r\nTo: b@example.com\r\nSubject: bench\r\nMIME-Version: 1.0\r\n"
+      "Content-Type: text/plain; charset=utf-8\r\n\r\n";
+  for (int i = 0; i < 1000; ++i) mail += Words(10) + "\r\n";
+  std::string rtf = "{\\rtf1\\ansi\\ansicpg936{\\fonttbl{\\f0 Arial;}}";
+  for (int i = 0; i < 2000; ++i) rtf += "\\f0 " + std::string("plain words here ") + "\\'c4\\'e3\\par ";
+  rtf += "}";
+  return {
+      {"TXT", "TXT", Words(20000)},
+      {"HTML", "HTML", html},
+      {"EML", "EML", mail},
+      {"RTF", "RTF", rtf},
+      {"DOCX", "DOCX", lun::MakeDocx(paragraphs)},
+      {"ODT", "ODT",
+       lun::MakeZip({{"content.xml",
+                      "<office:document-content xmlns:office=\"o\" xmlns:text=\"t\"><office:body>"
+                      "<office:text>" + odt_body + "</office:text></office:body>"
+                      "</office:document-content>"}})},
+      {"PDF (1 page)", "PDF", lun::MakePdf("Hello PDF benchmark page with a line of text")},
+  };
+}
+
+uint16_t FreePort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  socklen_t len = sizeof addr;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  close(fd);
+  return ntohs(addr.sin_port);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::printf("%-14s %10s %12s %10s %10s %14s\n", "format", "input KB", "text chars", "docs/s",
+              "input MB/s", "Mchars/s out");
+  for (const Format& f : Formats()) {
+    const auto start = Clock::now();
+    int runs = 0;
+    size_t chars = 0;
+    while (Seconds(start) < 1.0) {
+      chars = lun::ExtractBytesText(f.bytes, f.type, lun::kServiceTextLimit).text.size();
+      ++runs;
+    }
+    const double s = Seconds(start);
+    std::printf("%-14s %10.1f %12zu %10.1f %10.2f %14.2f\n", f.name, f.bytes.size() / 1024.0,
+                chars, runs / s, runs * f.bytes.size() / s / 1e6, runs * chars / s / 1e6);
+  }
+  if (argc < 2) return 0;
+
+  const int files = argc > 2 ? std::atoi(argv[2]) : 2000;
+  lun::ScratchDir dir;
+  std::vector<std::string> paths;
+  for (int i = 0; i < files; ++i) {
+    paths.push_back(dir.File("f" + std::to_string(i) + ".txt"));
+    (void)lun::ReplaceFileAtomically(lun::DefaultFileSystem(), paths.back(), Words(400));
+  }
+  auto start = Clock::now();
+  size_t in_process = 0;
+  for (const std::string& p : paths) in_process += lun::ExtractFileText(p, lun::kServiceTextLimit).text.size();
+  const double local_s = Seconds(start);
+
+  const uint16_t port = FreePort();
+  lun::CrawlServiceClientOptions options;
+  options.executable = argv[1];
+  options.port = port;
+  options.extra_arguments = {"--port", std::to_string(port)};
+  options.connect_retry_ms = 50;
+  options.after_launch_ms = 100;
+  lun::CrawlServiceClient client(options);
+  if (!client.Launch()) {
+    std::fprintf(stderr, "cannot start %s\n", argv[1]);
+    return 1;
+  }
+  start = Clock::now();
+  size_t served = 0;
+  int failures = 0;
+  std::u16string text;
+  for (const std::string& p : paths) {
+    if (client.Extract(p, &text) == lun::ExtractOutcome::kText) {
+      served += text.size();
+    } else {
+      ++failures;
+    }
+  }
+  const double service_s = Seconds(start);
+  client.SendExit();
+  // The same number of small DOCX files: these go through a worker process.
+  std::vector<std::string> docx;
+  for (int i = 0; i < files / 4; ++i) {
+    docx.push_back(dir.File("d" + std::to_string(i) + ".docx"));
+    (void)lun::ReplaceFileAtomically(lun::DefaultFileSystem(), docx.back(),
+                                     lun::MakeDocx({Words(40), Words(40)}));
+  }
+  lun::CrawlServiceClient client2(options);
+  client2.Launch();
+  start = Clock::now();
+  int docx_failures = 0;
+  for (const std::string& p : docx) {
+    if (client2.Extract(p, &text) != lun::ExtractOutcome::kText) ++docx_failures;
+  }
+  const double docx_s = Seconds(start);
+  client2.SendExit();
+  std::printf("\n%d text files of %zu bytes\n", files, Words(400).size());
+  std::printf("in process:   %8.0f files/s (%zu chars)\n", files / local_s, in_process);
+  std::printf("via luncrawl: %8.0f files/s (%zu chars, %d failures), %.3f ms per round trip\n",
+              files / service_s, served, failures, service_s * 1000 / files);
+  std::printf("docx via luncrawl (worker per file): %8.0f files/s (%d failures), %.3f ms each\n",
+              docx.size() / docx_s, docx_failures, docx_s * 1000 / docx.size());
+  return 0;
+}
