@@ -420,7 +420,6 @@ bool ExactIndexSegment::Flush() {
   LUN_KILL_POINT("index.exact.flush.keys_inserted");
   std::sort(leaves.begin(), leaves.end());
   FlushPacer pacer;
-  size_t done = 0;
   for (const auto& [leaf, fresh] : leaves) {
     const uint8_t* node = Node(leaf, kBranchSize);
     if (node && !(GetU32(node + kLeafCount) == 0 && fresh->size() == 1)) pacer.Step();
@@ -428,7 +427,7 @@ bool ExactIndexSegment::Flush() {
       AppendEngineErrorLog("索引写入失败:" + where);
       return false;
     }
-    if ((++done & 0x3FF) == 0) LUN_KILL_POINT("index.exact.flush.lists");
+    LUN_KILL_POINT("index.exact.flush.list_written");
   }
   uint8_t header[kHeaderBytes] = {};
   SetU32(header + kHeaderPageSize, kPageSize);

@@ -46,10 +46,9 @@ class BitWriter {
     Put((uint64_t{1} << q) - 1, unsigned(q));
   }
   // One Rice code for gap value d with parameter k.
-  void PutCode(uint64_t d, unsigned k, uint64_t* unary) {
+  void PutCode(uint64_t d, unsigned k) {
     const uint64_t q = d >> k;
     const uint64_t low = k ? (d & ((uint64_t{1} << k) - 1)) : 0;
-    if (unary) *unary += q;
     if (q + 1 + k <= 56) {
       Put((((uint64_t{1} << q) - 1) << (k + 1)) | low, unsigned(q + 1 + k));
     } else {
@@ -90,23 +89,32 @@ void EncodePackedList(std::span<const uint32_t> values, std::vector<uint8_t>* ou
   out->push_back(k);
   PutU32(out, values.front());
   BitWriter writer(out);
-  for (uint32_t i = 1; i < n; ++i) writer.PutCode(uint64_t(values[i]) - values[i - 1] - 1, k, nullptr);
+  for (uint32_t i = 1; i < n; ++i) writer.PutCode(uint64_t(values[i]) - values[i - 1] - 1, k);
   out->push_back(uint8_t(writer.Finish()));
   PutU32(out, values.back());
 }
 
+uint64_t ContinuationUnaryBits(const PackedListTail& tail, std::span<const uint32_t> values) {
+  uint64_t bits = 0;
+  uint32_t previous = tail.last;
+  for (uint32_t v : values) {
+    bits += (uint64_t(v) - previous - 1) >> tail.k;
+    previous = v;
+  }
+  return bits;
+}
+
 PackedListTail EncodeContinuation(const PackedListTail& tail, std::span<const uint32_t> values,
-                                  std::vector<uint8_t>* out, uint64_t* unary_bits) {
+                                  std::vector<uint8_t>* out) {
   BitWriter writer(out);
   if (tail.tail_bits == 0) {
     out->push_back(tail.last_byte);  // a complete byte stays as it is
   } else {
     writer.Resume(tail.last_byte >> (8 - tail.tail_bits), tail.tail_bits);
   }
-  if (unary_bits) *unary_bits = 0;
   uint32_t previous = tail.last;
   for (uint32_t v : values) {
-    writer.PutCode(uint64_t(v) - previous - 1, tail.k, unary_bits);
+    writer.PutCode(uint64_t(v) - previous - 1, tail.k);
     previous = v;
   }
   PackedListTail next = tail;

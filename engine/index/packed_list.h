@@ -37,11 +37,15 @@ void EncodePackedList(std::span<const uint32_t> values, std::vector<uint8_t>* ou
 // continuation of a list whose tail is `tail`: the bytes that replace the
 // list's last 6 bytes. Appends them to `*out` and returns the new tail.
 // Precondition: tail.count >= 2 (the list has a bit stream) and values is
-// not empty. `unary_bits`, when given, receives the number of unary bits
-// the continuation used (a caller may prefer a full re-encoding when the
-// old k is far too small for the new gaps).
+// not empty.
 PackedListTail EncodeContinuation(const PackedListTail& tail, std::span<const uint32_t> values,
-                                  std::vector<uint8_t>* out, uint64_t* unary_bits = nullptr);
+                                  std::vector<uint8_t>* out);
+
+// The number of unary bits EncodeContinuation would write for `values`
+// after `tail`: a continuation keeps the list's old k, so a gap far larger
+// than the list's average costs gap >> k bits. Callers check this first and
+// encode the whole list afresh (which picks a fitting k) when it is large.
+uint64_t ContinuationUnaryBits(const PackedListTail& tail, std::span<const uint32_t> values);
 
 // Reads the count, k and tail of the list `bytes` (exactly one list).
 // False when the bytes are too short to be a list.

@@ -34,6 +34,8 @@ void SetU32(uint8_t* p, uint32_t v) {
 // new gaps; when the unary parts grow past this many bits per new value the
 // whole list is encoded afresh instead (both forms decode the same).
 constexpr uint64_t kUnaryBitsPerValueLimit = 4;
+// The same for one boundary appended to the record boundary list.
+constexpr uint64_t kUnaryBitsLimitPerAppend = 64;
 
 }  // namespace
 
@@ -184,15 +186,14 @@ void WordIndexSegment::AppendBoundary(uint32_t value) {
   }
   PackedListTail tail;
   (void)ReadPackedListTail(boundary_bytes_, &tail);
-  std::vector<uint8_t> continuation;
-  uint64_t unary = 0;
   const uint32_t one[1] = {value};
-  const PackedListTail next = EncodeContinuation(tail, one, &continuation, &unary);
-  if (unary > 64) {
+  if (ContinuationUnaryBits(tail, one) > kUnaryBitsLimitPerAppend) {
     boundary_bytes_.clear();
     EncodePackedList(boundaries_, &boundary_bytes_);
     return;
   }
+  std::vector<uint8_t> continuation;
+  const PackedListTail next = EncodeContinuation(tail, one, &continuation);
   boundary_bytes_.resize(boundary_bytes_.size() - packed_list::kTailSize);
   boundary_bytes_.insert(boundary_bytes_.end(), continuation.begin(), continuation.end());
   SetU32(boundary_bytes_.data(), next.count);
@@ -291,6 +292,14 @@ bool WordIndexSegment::Positions(char16_t c, std::vector<uint8_t>* packed) const
   }
   PackedListTail tail;
   if (!ReadPackedListTail(*packed, &tail)) return false;
+  if (ContinuationUnaryBits(tail, fresh) > kUnaryBitsPerValueLimit * fresh.size() + 64) {
+    std::vector<uint32_t> all;
+    if (!DecodePackedList(*packed, &all)) return false;
+    all.insert(all.end(), fresh.begin(), fresh.end());
+    packed->clear();
+    EncodePackedList(all, packed);
+    return true;
+  }
   std::vector<uint8_t> continuation;
   const PackedListTail next = EncodeContinuation(tail, fresh, &continuation);
   packed->resize(packed->size() - packed_list::kTailSize);
@@ -413,9 +422,8 @@ bool WordIndexSegment::FlushTerm(char16_t c, std::vector<uint32_t>& fresh) {
     // Continue the stored list in place: re-encode from its last stream
     // byte and write over its old tail.
     const PackedListTail old{e.count, e.k, e.tail_bits, e.last_byte, e.last};
-    uint64_t unary = 0;
-    tail = EncodeContinuation(old, fresh, &bytes, &unary);
-    if (unary <= kUnaryBitsPerValueLimit * new_count + 64) {
+    if (ContinuationUnaryBits(old, fresh) <= kUnaryBitsPerValueLimit * new_count + 64) {
+      tail = EncodeContinuation(old, fresh, &bytes);
       const uint64_t from = uint64_t{e.total_length} - packed_list::kTailSize;
       uint32_t run = e.last_run;
       uint64_t offset = 0;
@@ -524,7 +532,7 @@ bool WordIndexSegment::Flush() {
       AppendEngineErrorLog("索引写入失败:" + IndexFilePath(folder_, definition_, "Ix", generation_));
       return false;
     }
-    if ((c & 0x3FF) == 0) LUN_KILL_POINT("index.word.flush.terms");
+    LUN_KILL_POINT("index.word.flush.term_written");
   }
   code_limit_ = 0;
   LUN_KILL_POINT("index.word.flush.postings_written");

@@ -307,3 +307,24 @@ TEST(WordIndexSegmentTest, ShortWritesGiveTheSameFiles) {
 
 }  // namespace
 }  // namespace lun
+
+namespace lun {
+namespace {
+
+TEST(WordIndexSegmentTest, HugeGapAfterADenseListIsReencodedNotContinued) {
+  // A continuation keeps the old k (here 1): a gap of 4 million positions
+  // would cost 2 million unary bits. The flush encodes the list afresh.
+  Fixture f;
+  auto s = f.Fresh();
+  for (int i = 0; i < 500; ++i) s->AddText(u"z");
+  ASSERT_TRUE(s->Flush());
+  s->AddText(std::u16string(4000000, u' ') + u"z");  // blanks are not indexed
+  ASSERT_TRUE(s->Flush());
+  std::string ix;
+  ASSERT_EQ(ReadWholeFile(f.fs, f.Path("Ix"), &ix), 0);
+  EXPECT_LT(ix.size(), 64u * 1024);
+  EXPECT_EQ(PositionsOf(*f.Reopen(), u'z').size(), 501u);
+}
+
+}  // namespace
+}  // namespace lun
