@@ -183,16 +183,10 @@ EngineStatus SearchProject::CreateTable(const std::string& data_folder,
   while (index_root.size() > 1 && index_root.back() == '/') index_root.pop_back();
   if (FindTable(name)) return EngineStatus::Fail(msg::kTableExists);
 
-  const std::string schema = JoinPath(data_dir, std::string(name) + ".stu");
-  int fd = -1;
-  if (MakeFolders(fs_, data_dir) != 0 ||
-      fs_.Open(schema, O_RDWR | O_CREAT | O_EXCL, 0644, &fd) != 0) {
-    (void)RemoveTree(fs_, data_dir);
-    return EngineStatus::Fail(msg::kTableNameInvalid);
-  }
-  (void)fs_.Close(fd);
-  (void)MakeFolders(fs_, index_dir);
-
+  // The table's record goes into the project file before its folders are
+  // made: a crash in between leaves a listed table whose folders the next
+  // open creates, never folders without a record, which would refuse the
+  // table's creation for good with "目录已存在!".
   Entry e;
   e.name = name;
   e.index_folder = StoredFolder(index_root);
@@ -201,11 +195,20 @@ EngineStatus SearchProject::CreateTable(const std::string& data_folder,
   entries_.push_back(e);
   if (EngineStatus s = WriteProjectFile(); !s) {
     entries_.pop_back();
-    (void)RemoveTree(fs_, data_dir);
-    (void)RemoveTree(fs_, index_dir);
     return s;
   }
   LUN_KILL_POINT("project-table-added");
+  const std::string schema = JoinPath(data_dir, std::string(name) + ".stu");
+  int fd = -1;
+  if (MakeFolders(fs_, data_dir) != 0 ||
+      fs_.Open(schema, O_RDWR | O_CREAT | O_EXCL, 0644, &fd) != 0) {
+    (void)RemoveTree(fs_, data_dir);
+    entries_.pop_back();
+    (void)WriteProjectFile();
+    return EngineStatus::Fail(msg::kTableNameInvalid);
+  }
+  (void)fs_.Close(fd);
+  (void)MakeFolders(fs_, index_dir);
   tables_.push_back(OpenTable(e, static_cast<int>(tables_.size())));
   return EngineStatus::Ok();
 }

@@ -253,6 +253,21 @@ TEST_F(SearchProjectTest, AnyFieldListComesFromTheTablesSection) {
   EXPECT_EQ(reopened->FindTable("T")->any_fields(), (std::vector<int>{1, 0}));
 }
 
+// CreateTable writes the project record before it makes the folders; a crash
+// in between leaves a record whose folders the next open creates.
+TEST_F(SearchProjectTest, ListedTableWithoutFoldersOpensEmpty) {
+  ASSERT_TRUE(project_->CreateTable("", "", "T", "").ok());
+  const std::string data_dir = project_->FindTable("T")->data_folder();
+  project_->CloseProject();
+  std::filesystem::remove_all(data_dir);
+  auto reopened = scratch_.Make();
+  ASSERT_TRUE(reopened->OpenProject().ok());
+  DataTable* t = reopened->FindTable("T");
+  ASSERT_TRUE(t->is_open());
+  EXPECT_TRUE(std::filesystem::exists(data_dir + "/T.stu"));
+  EXPECT_TRUE(t->AddField("a", "", kFieldText, kNoIndex).ok());
+}
+
 TEST_F(SearchProjectTest, TableThatCannotOpenStaysListed) {
   ASSERT_TRUE(project_->CreateTable("", "", "T", "").ok());
   const std::string schema = project_->FindTable("T")->SchemaPath();
