@@ -22,7 +22,11 @@
 namespace lun {
 namespace {
 
-// How often the service looks whether its parent is still there.
+// How often the service looks whether its parent is still there. The parent
+// id is polled rather than PR_SET_PDEATHSIG used because that signal fires
+// when the *thread* that started us ends: lun restarts the service from
+// whichever thread's exchange failed, and that thread may end long before
+// lun does.
 constexpr int kParentCheckMs = 500;
 
 class Server {

@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <array>
 #include <string>
 #include <vector>
@@ -174,6 +176,11 @@ TEST(TextFiltersTest, ReadsFilesThroughTheSameDispatch) {
   EXPECT_EQ(result.text, u"from a file");
   EXPECT_EQ(ExtractFileText(dir.File("missing.txt"), 100).status, ExtractStatus::kUnreadable);
   EXPECT_EQ(ExtractFileText(dir.File("picture.jpg"), 100).status, ExtractStatus::kUnsupported);
+  // A FIFO would block a reader that opened it; a directory has no text.
+  const std::string fifo = dir.File("pipe.txt");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(ExtractFileText(fifo, 100).status, ExtractStatus::kUnreadable);
+  EXPECT_EQ(ExtractFileText(dir.path(), 100).status, ExtractStatus::kUnreadable);
 }
 
 struct DamageCase {

@@ -1,5 +1,7 @@
 #include "crawler/extract/text_filters.h"
 
+#include <sys/stat.h>
+
 #include <map>
 #include <mutex>
 #include <shared_mutex>
@@ -111,6 +113,12 @@ ExtractResult RunReader(Reader reader, std::string_view bytes, std::string_view 
 }
 
 ExtractResult ReadFile(const std::string& path, std::string* bytes) {
+  // Only regular files: opening a FIFO named "x.txt" would block the reader
+  // for ever, and a device has no text.
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    return {ExtractStatus::kUnreadable, {}, "not a regular file"};
+  }
   const int rc = ReadWholeFile(DefaultFileSystem(), path, bytes, kMaxDocumentBytes);
   if (rc == EFBIG) return {ExtractStatus::kTooLarge, {}, "file too large"};
   if (rc != 0) return {ExtractStatus::kUnreadable, {}, "cannot read the file"};
