@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <ctime>
+#include <exception>
 #include <system_error>
 
 #include "web/http_response.h"
@@ -369,7 +370,17 @@ void ConnectionServer::ClientThread(int fd, uint64_t id) {
     Log(kLog, "ERROR: " + std::string(frame.status), {}, 0);
     answer = true;
   } else if (frame.state == RequestFrame::State::kComplete) {
-    answer = HandleRequest(info, std::string_view(request).substr(0, frame.length), &reply);
+    // Nothing thrown by the handler (an allocation failure, a page object)
+    // may end the process: the request is dropped and the server carries on.
+    try {
+      answer = HandleRequest(info, std::string_view(request).substr(0, frame.length), &reply);
+    } catch (const std::exception& e) {
+      Log(kLog, std::string("HandleRequest(...) failure: ") + e.what(), "ClientThread", 0);
+      answer = false;
+    } catch (...) {
+      Log(kLog, "HandleRequest(...) failure", "ClientThread", 0);
+      answer = false;
+    }
   }
   request = std::string();
   if (answer) {

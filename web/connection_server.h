@@ -77,7 +77,8 @@ class ConnectionServer : public FileLogger {
   // Called after a reply has been sent in full.
   virtual int OnSent(uint64_t bytes);
   // Handles one complete request. Returns false to close the connection
-  // without sending anything.
+  // without sending anything. An exception that escapes it is logged and the
+  // connection is closed without a response.
   virtual bool HandleRequest(const ConnectionInfo& connection, std::string_view request,
                              Reply* reply) = 0;
 

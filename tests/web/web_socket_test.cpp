@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,6 +32,7 @@ constexpr char kCanary[] = "CANARY-7f3a";
 class EchoRunner : public PageRunner {
  public:
   PageRunStatus Run(const PageRequest& request, PageResponder&, PageOutput* output) override {
+    if (request.query.Find("throw") != nullptr) throw std::runtime_error("page object failed");
     for (const auto& [name, value] : request.form.entries()) {
       output->body += "form:" + name + "=" + value + "\n";
     }
@@ -288,12 +290,16 @@ TEST_F(WebSocketTest, MalformedOversizedAndSmuggledRequests) {
   EXPECT_EQ(Get("/LUN/index.html").status, "200 OK");
 }
 
-TEST_F(WebSocketTest, MethodsOutsideGetPostHeadGetNoResponse) {
+TEST_F(WebSocketTest, UnknownMethodsAndFailingPagesGetNoResponse) {
   for (const char* method : {"OPTIONS", "PUT", "DELETE", "TRACE"}) {
     SCOPED_TRACE(method);
     const Response r = Exchange(port_, std::string(method) + " /LUN/index.html HTTP/1.0\r\n\r\n");
     EXPECT_TRUE(r.raw.empty());
   }
+  // A page that throws loses its answer, not the server.
+  EXPECT_TRUE(Get("/LUN/form.shl?throw=1").raw.empty());
+  EXPECT_NE(ReadLog().find("HandleRequest(...) failure: page object failed.\t[ClientThread]"),
+            std::string::npos);
   // Keep-Alive still gets one response and a closed connection.
   EXPECT_EQ(Get("/LUN/index.html", "Connection: Keep-Alive\r\n").body, "<html>home</html>");
 }
