@@ -219,6 +219,12 @@ Variant Reduce(const Variant& v) {
   return out;
 }
 
+const Variant& ReduceRef(const Variant& v, Variant* scratch) {
+  if (!v.is_object()) return v;
+  *scratch = Reduce(v);
+  return *scratch;
+}
+
 namespace {
 
 // ChangeType with the language's error numbers.
@@ -251,7 +257,8 @@ double ToDate(const Variant& v) { return Convert(v, VT_DATE).AsDouble(); }
 
 bool ToCondition(const Variant& in) {
   if (in.type() == VT_BOOL) return in.AsBool();
-  Variant v = Reduce(in);
+  Variant scratch;
+  const Variant& v = ReduceRef(in, &scratch);
   if (v.is_null()) return false;
   return ToBool(v);
 }
@@ -266,8 +273,9 @@ std::int64_t ToIndex(const Variant& in) {
 // ---------------------------------------------------------------- operators
 
 Variant Arith(Op op, const Variant& a_in, const Variant& b_in) {
-  Variant a = Reduce(a_in);
-  Variant b = Reduce(b_in);
+  Variant sa, sb;
+  const Variant& a = ReduceRef(a_in, &sa);
+  const Variant& b = ReduceRef(b_in, &sb);
   if (a.is_null() || b.is_null()) return Variant::Null();
   if (a.is_array() || b.is_array()) Throw(kErrTypeMismatch);
   if (op == Op::kAdd) {
@@ -386,25 +394,23 @@ Variant Negate(const Variant& in) {
 
 Variant Concat(const Variant& a_in, const Variant& b_in) {
   if (a_in.is_null() && b_in.is_null()) return Variant::Null();
-  auto text = [](const Variant& v) -> std::u16string {
-    if (v.is_string()) return std::u16string(v.AsString());
+  // Strings are used where they lie; other operands get their text form.
+  std::u16string ta, tb;
+  auto text = [](const Variant& v, std::u16string* scratch) -> std::u16string_view {
+    if (v.is_string()) return v.AsString();
     Variant r = Reduce(v);
-    if (r.is_null() || r.is_empty()) return std::u16string();
-    return ToStr(r);
+    if (r.is_null() || r.is_empty()) return {};
+    *scratch = ToStr(r);
+    return *scratch;
   };
-  if (a_in.is_string() && b_in.is_string()) {
-    CheckStringLength(a_in.AsString().size() + b_in.AsString().size());
-    std::u16string out;
-    out.reserve(a_in.AsString().size() + b_in.AsString().size());
-    out.append(a_in.AsString());
-    out.append(b_in.AsString());
-    return Variant::Bstr(std::move(out));
-  }
-  std::u16string x = text(a_in);
-  std::u16string y = text(b_in);
+  std::u16string_view x = text(a_in, &ta);
+  std::u16string_view y = text(b_in, &tb);
   CheckStringLength(x.size() + y.size());
-  x += y;
-  return Variant::Bstr(std::move(x));
+  std::u16string out;
+  out.reserve(x.size() + y.size());
+  out.append(x);
+  out.append(y);
+  return Variant::Bstr(std::move(out));
 }
 
 namespace {
@@ -447,8 +453,9 @@ int CompareStrings(std::u16string_view x, std::u16string_view y) {
 Variant Compare(Op op, const Variant& a_in, bool a_lit, const Variant& b_in,
                 bool b_lit) {
   if (a_in.is_null() || b_in.is_null()) return Variant::Null();
-  Variant a = Reduce(a_in);
-  Variant b = Reduce(b_in);
+  Variant sa, sb;
+  const Variant& a = ReduceRef(a_in, &sa);
+  const Variant& b = ReduceRef(b_in, &sb);
   if (a.is_null() || b.is_null()) return Variant::Null();
   if (a.is_array() || b.is_array() || a.type() == VT_ERROR || b.type() == VT_ERROR) {
     Throw(kErrTypeMismatch);
@@ -511,8 +518,9 @@ Variant BitwiseResult(std::int64_t r, const Variant& a, const Variant& b) {
 }  // namespace
 
 Variant Logical(Op op, const Variant& a_in, const Variant& b_in) {
-  Variant a = Reduce(a_in);
-  Variant b = Reduce(b_in);
+  Variant sa, sb;
+  const Variant& a = ReduceRef(a_in, &sa);
+  const Variant& b = ReduceRef(b_in, &sb);
   if (a.is_array() || b.is_array()) Throw(kErrTypeMismatch);
   const bool an = a.is_null(), bn = b.is_null();
   if (an || bn) {

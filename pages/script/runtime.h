@@ -48,6 +48,9 @@ void CheckStringLength(std::size_t units);
 // An object to its default value (dispatch id 0, repeatedly); Nothing is
 // error 91 "Object variable not set". Non-objects are returned unchanged.
 Variant Reduce(const Variant& v);
+// Like Reduce without copying a non-object: returns `v` itself, or the
+// default value stored in *scratch.
+const Variant& ReduceRef(const Variant& v, Variant* scratch);
 
 // Conversions with the language's errors: 13 type mismatch, 6 overflow,
 // 94 for Null.
