@@ -90,6 +90,32 @@ class Request : public Dispatch {
   }
 };
 
+// A host object whose members fail in the ways hosts report errors, and a
+// collection enumerated through DISPID_NEWENUM.
+class Faulty : public Dispatch {
+ public:
+  HResult GetIdOfName(std::u16string_view name, DispId* id) override {
+    static constexpr MemberName kMembers[] = {
+        {u"Raise9", 1}, {u"Fail", 2}, {u"NeedsTwo", 3}, {u"Items", 4}};
+    return LookupMember(kMembers, name, id);
+  }
+  HResult Invoke(DispId id, std::uint16_t, std::span<const Variant> args, Variant* result,
+                 ExcepInfo* excep) override {
+    switch (id) {
+      case 1: return RaiseException(excep, 9, u"host index", u"Faulty");
+      case 2: return E_FAIL;
+      case 3: return args.size() == 2 ? S_OK : DISP_E_BADPARAMCOUNT;
+      case DISPID_NEWENUM:
+        if (result) {
+          *result = Variant::Object(std::make_shared<VectorEnumerator>(
+              std::vector<Variant>{Variant::I2(1), Variant::Bstr(u"two")}));
+        }
+        return S_OK;
+      default: return DISP_E_MEMBERNOTFOUND;
+    }
+  }
+};
+
 struct RunResult {
   std::string text;  // output, then "!err N" when an error was reported
   ScriptErrorInfo error;
@@ -123,6 +149,7 @@ RunResult RunScript(const std::string& script, const ScriptLimits* limits = null
   engine.AddNamedItem(u"Response", writer, false);
   engine.AddNamedItem(u"rs", std::make_shared<Recordset>(), false);
   engine.AddNamedItem(u"Request", std::make_shared<Request>(), true);
+  engine.AddNamedItem(u"Host", std::make_shared<Faulty>(), false);
   RunResult r;
   engine.SetErrorCallback([&](const ScriptErrorInfo& e) {
     r.error = e;
@@ -494,6 +521,46 @@ TEST(ScriptEngineTest, RunawayScriptsBecomeErrors) {
   std::string parens = "x = " + std::string(20000, '(') + "1" + std::string(20000, ')');
   r = RunScript(parens, nullptr, false);
   EXPECT_EQ(r.text, "!err 1001");
+}
+
+TEST(ScriptEngineTest, HostErrorsMapToErrNumbers) {
+  RunTable({
+      {"On Error Resume Next : Host.Raise9 : W Err.Number & \",\" & Err.Description & \",\" & "
+       "Err.Source",
+       "9,host index,Faulty;"},
+      {"On Error Resume Next : Host.Fail : W Err.Number : W Left(Err.Description, 16)",
+       "-2147467259;Automation error;"},
+      {"Host.NeedsTwo 1", "!err 450"},
+      {"Host.NeedsTwo 1, 2 : W \"ok\"", "ok;"},
+      {"For Each v In Host : W v : Next", "1;two;"},
+      {"Host = 1", "!err 501"},
+  });
+}
+
+TEST(ScriptEngineTest, NamesAndLiterals) {
+  RunTable({
+      // Option Explicit: procedure locals must be declared too.
+      {"Option Explicit\nDim g : g = 1 : S : W g\nSub S : Dim l : l = 2 : g = g + l : End Sub",
+       "3;"},
+      {"Option Explicit\nS\nSub S : q = 1 : End Sub", "!err 500"},
+      // An undeclared name assigned in a procedure is local unless a global
+      // of that name exists.
+      {"g = 1 : S : W g & \",\" & IsEmpty(l)\nSub S : g = 5 : l = 7 : End Sub", "5,True;"},
+      {"P &H8000 : P &HFFFFFFFF : P .5 : P 1. : P 32768", "-32768(Integer);-1(Long);0.5(Double);"
+       "1(Double);32768(Long);"},
+      {"x = &H123456789", "!err 1031"},
+      {"x = #13/45/2003#", "!err 1002"},
+      {"[End] = 2 : W [End]", "2;"},
+      {"Set d = CreateObject(\"Scripting.Dictionary\") : d.Add \"Step\", 1 : W d.Count : "
+       "Rem done",
+       "1;"},
+      {"W 1 : Rem a \"quote", "1;"},
+      {"x = 1 :: y = 2 : W x + y", "3;"},
+      {"a = Array(1, Array(2, 3)) : W a(1)(0)", "2;"},
+      {"W CreateObject(\"Scripting.Dictionary\").Keys()(0)", "!err 9"},
+  });
+  std::string long_name = std::string(256, 'a') + " = 1";
+  EXPECT_EQ(RunScript(long_name).text, "!err 1030");
 }
 
 TEST(ScriptEngineTest, CompileErrorsOfTypicalMistakes) {
