@@ -7,12 +7,17 @@
 #include <string>
 
 #include "platform/paths.h"
+#include "platform/uuid.h"
 
 namespace lun {
 
 class ScratchDir {
  public:
-  ScratchDir() : path_(TemporaryName(TempDirectory())) { MakeDirectories(path_, 0700); }
+  // Named without the "$" of temporary names: the crawler never enters
+  // "$" folders, and tests walk scratch trees.
+  ScratchDir() : path_(JoinPath(TempDirectory(), "lun-test-" + NewUuidText())) {
+    MakeDirectories(path_, 0700);
+  }
   ~ScratchDir() {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "crawler/extract/html_text.h"
+#include "platform/process.h"
 
 namespace lun {
 namespace {
@@ -30,18 +31,6 @@ bool IsPageName(std::string_view path) {
   if (dot == std::string_view::npos || path.find('/', dot) != std::string_view::npos) return false;
   const std::string ext(path.substr(dot + 1));
   return strcasecmp(ext.c_str(), "htm") == 0 || strcasecmp(ext.c_str(), "html") == 0;
-}
-
-bool WriteAll(int fd, const void* data, size_t n) {
-  const char* p = static_cast<const char*>(data);
-  while (n > 0) {
-    const ssize_t w = write(fd, p, n);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return false;
-    p += w;
-    n -= static_cast<size_t>(w);
-  }
-  return true;
 }
 
 struct ChildWalk {
@@ -65,38 +54,32 @@ int SendEntry(struct chmFile* chm, struct chmUnitInfo* ui, void* context) {
   if (got < 0 || static_cast<uint64_t>(got) != ui->length) return CHM_ENUMERATOR_CONTINUE;
   const uint32_t path_len = static_cast<uint32_t>(inner.size());
   const uint64_t size = ui->length;
-  const bool ok = WriteAll(fd, &path_len, sizeof path_len) && WriteAll(fd, inner.data(), path_len) &&
-                  WriteAll(fd, &size, sizeof size) && WriteAll(fd, bytes.data(), bytes.size());
+  const bool ok = WriteAllToFd(fd, &path_len, sizeof path_len) && WriteAllToFd(fd, inner.data(), path_len) &&
+                  WriteAllToFd(fd, &size, sizeof size) && WriteAllToFd(fd, bytes.data(), bytes.size());
   return ok ? CHM_ENUMERATOR_CONTINUE : CHM_ENUMERATOR_FAILURE;
 }
 
 [[noreturn]] void RunChild(int fd, const char* path) {
   struct chmFile* chm = chm_open(path);
   const unsigned char opened = chm ? 1 : 0;
-  WriteAll(fd, &opened, 1);
+  WriteAllToFd(fd, &opened, 1);
   if (chm) {
     ChildWalk walk{fd};
     chm_enumerate(chm, CHM_ENUMERATE_NORMAL | CHM_ENUMERATE_FILES, &SendEntry, &walk);
     chm_close(chm);
-    WriteAll(fd, &kEndOfPages, sizeof kEndOfPages);
+    WriteAllToFd(fd, &kEndOfPages, sizeof kEndOfPages);
   }
   _exit(0);
-}
-
-int64_t NowMs() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return int64_t{ts.tv_sec} * 1000 + ts.tv_nsec / 1000000;
 }
 
 // Reads exactly `n` bytes from the child. False on end of data, an error,
 // silence past the limit, or a raised stop flag.
 bool ReadExactly(int fd, void* buf, size_t n, const std::atomic<bool>* stop) {
   char* p = static_cast<char*>(buf);
-  int64_t deadline = NowMs() + kCompiledHelpSilenceMs;
+  int64_t deadline = MonotonicMs() + kCompiledHelpSilenceMs;
   while (n > 0) {
     if (stop && stop->load()) return false;
-    const int64_t left = deadline - NowMs();
+    const int64_t left = deadline - MonotonicMs();
     if (left <= 0) return false;
     struct pollfd pfd{fd, POLLIN, 0};
     // Wake now and then to look at the stop flag.
@@ -108,7 +91,7 @@ bool ReadExactly(int fd, void* buf, size_t n, const std::atomic<bool>* stop) {
     if (got <= 0) return false;
     p += got;
     n -= static_cast<size_t>(got);
-    deadline = NowMs() + kCompiledHelpSilenceMs;
+    deadline = MonotonicMs() + kCompiledHelpSilenceMs;
   }
   return true;
 }

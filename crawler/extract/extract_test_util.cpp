@@ -1,6 +1,10 @@
 #include "crawler/extract/extract_test_util.h"
 
+#include <arpa/inet.h>
 #include <minizip/zip.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -46,6 +50,18 @@ void PutEncInt(std::string* out, uint64_t value) {
 }
 
 }  // namespace
+
+uint16_t FreeLoopbackPort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  socklen_t len = sizeof addr;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  close(fd);
+  return ntohs(addr.sin_port);
+}
 
 std::string MakeChm(const ZipEntries& entries, uint32_t block_len, const std::string& entry_tail) {
   std::string listing, data;

@@ -32,6 +32,10 @@ std::string MakeDocx(const std::vector<std::string>& paragraphs);
 std::string MakeChm(const ZipEntries& entries, uint32_t block_len = 4096,
                     const std::string& entry_tail = "");
 
+// A loopback TCP port that was free a moment ago (bound to port 0 and
+// released), for tests that start servers.
+uint16_t FreeLoopbackPort();
+
 }  // namespace lun
 
 #endif  // LUN_CRAWLER_EXTRACT_EXTRACT_TEST_UTIL_H_

@@ -7,19 +7,12 @@
 #include <cstring>
 
 #include "crawler/extract/charset.h"
+#include "crawler/extract/text_filters.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 
 namespace lun {
 namespace {
-
-std::string Upper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return out;
-}
 
 // The 0-terminated UTF-16 text of a fixed field (no terminator: the whole field).
 std::u16string FieldText(const char16_t* field, size_t units) {
@@ -81,7 +74,7 @@ bool PluginRegistry::LoadPlugin(const std::string& path, std::string* error) {
   while (start <= types.size()) {
     size_t bar = types.find('|', start);
     if (bar == std::string::npos) bar = types.size();
-    const std::string piece = Upper(types.substr(start, bar - start));
+    const std::string piece = UpperAscii(types.substr(start, bar - start));
     if (!piece.empty()) pieces.push_back(piece);
     start = bar + 1;
   }
@@ -100,7 +93,7 @@ bool PluginRegistry::GetPluginInfo(int index, PluginInfoBlock* block) const {
 }
 
 int PluginRegistry::PluginForType(std::string_view type) const {
-  const auto it = types_.find(Upper(type));
+  const auto it = types_.find(UpperAscii(type));
   return it == types_.end() ? -1 : it->second;
 }
 

@@ -21,25 +21,17 @@
 namespace lun {
 namespace {
 
-std::string Upper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return out;
-}
-
 // Case-insensitive search of a token in a type list.
 bool ListHas(std::string_view list, std::string_view token) {
   if (token.empty() || list.empty()) return false;
-  return Upper(list).find(Upper(token)) != std::string::npos;
+  return UpperAscii(list).find(UpperAscii(token)) != std::string::npos;
 }
 
 // Upper-case extension of the last path component, "" without one.
 std::string TypeOfPath(std::string_view path) {
   const std::string name = BaseName(path);
   const size_t dot = name.rfind('.');
-  return dot == std::string::npos ? std::string() : Upper(name.substr(dot + 1));
+  return dot == std::string::npos ? std::string() : UpperAscii(name.substr(dot + 1));
 }
 
 enum class Reader { kPlainText, kHtml, kMime, kPdf, kOfficeXml, kRtf, kLegacyOffice, kMp3, kNone };
@@ -76,7 +68,7 @@ Reader SniffLegacy(std::string_view bytes, std::string_view type, std::string* a
     *as_type = type == "XLS" ? "XLSX" : type == "PPT" ? "PPTX" : "DOCX";
     return Reader::kOfficeXml;
   }
-  const std::string head = Upper(bytes.substr(0, 512));
+  const std::string head = UpperAscii(bytes.substr(0, 512));
   if (head.find("<HTML") != std::string::npos) return Reader::kHtml;
   return Reader::kLegacyOffice;
 }
@@ -158,10 +150,10 @@ HandlerTable& Handlers() {
 
 std::string ExtensionKey(std::string_view extension) {
   while (!extension.empty() && extension.front() == '.') extension.remove_prefix(1);
-  return Upper(extension);
+  return UpperAscii(extension);
 }
 
-bool SameClsid(std::string_view a, std::string_view b) { return Upper(a) == Upper(b); }
+bool SameClsid(std::string_view a, std::string_view b) { return UpperAscii(a) == UpperAscii(b); }
 
 Reader ReaderOfHandler(std::string_view clsid) {
   if (SameClsid(clsid, kMimeFilterClsid)) return Reader::kMime;
@@ -171,6 +163,14 @@ Reader ReaderOfHandler(std::string_view clsid) {
 }
 
 }  // namespace
+
+std::string UpperAscii(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return out;
+}
 
 TextSource TextSourceOf(std::string_view token, const TypeLists& lists) {
   if (ListHas(lists.document_types, token)) {

@@ -54,6 +54,9 @@ struct TypeLists {
 
 enum class TextSource { kNone, kCrawlService };
 
+// `s` with a-z made A-Z (type names and extensions are ASCII).
+std::string UpperAscii(std::string_view s);
+
 // Where the text of a file with type token `token` ("|DOC|") comes from: a
 // type chosen in the document-type list is asked of the service when it is
 // service-extractable and gets no text otherwise; a type in the other-text
