@@ -7,7 +7,7 @@
 //
 // Each cycle picks its options from (S, cycle): flush interval, text size,
 // delete rate, segment size, and one of two ways to die:
-//   black-box  SIGKILL after 50-600 ms;
+//   black-box  SIGKILL after 50-400 ms;
 //   white-box  LUN_KILL_ONLY names one kill point (in turn) and
 //              LUN_KILL_ODDS makes it fire after a few passes.
 // Consecutive cycles append to the same project, so recovery from a recovery
@@ -164,7 +164,7 @@ int Main(int argc, char** argv) {
     const bool white = cycle % 2 == 1;
     uint32_t segment_records = std::array<uint32_t, 4>{2, 3, 50, 1000}[rng() % 4];
     std::vector<std::string> env = {"ASAN_OPTIONS=detect_leaks=0"};
-    std::chrono::milliseconds kill_after(50 + rng() % 551);
+    std::chrono::milliseconds kill_after(50 + rng() % 351);
     if (white) {
       const std::string& point = kReachablePoints[static_cast<size_t>(white_cycles++) % kReachablePoints.size()];
       const bool roll = point.rfind("segment-roll", 0) == 0;
