@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <unordered_set>
 
+#include "pages/script/builtins.h"
 #include "pages/script/lexer.h"
 #include "pages/script/script_errors.h"
 
@@ -178,7 +179,10 @@ std::unique_ptr<Program> Parser::Run() {
 
 void Parser::Declare(const Token& name_tok) {
   const std::u16string& f = name_tok.folded;
-  if (declared_.count(f) || (scope_ == &program_->script && proc_names_.count(f))) {
+  Variant ignored;
+  // A built-in constant (vbCrLf ...) cannot be declared again either.
+  if (declared_.count(f) || (scope_ == &program_->script && proc_names_.count(f)) ||
+      FindBuiltinConstant(f, &ignored)) {
     Fail(kCeNameRedefined, name_tok);
   }
   declared_.insert(f);

@@ -408,6 +408,8 @@ TEST(ScriptTrickyCases, StatementsCallsAndParsing) {
       {"Foo 1", "!err 13"},
       {"Const c = 1 : c = 2", "!err 501"},
       {"Dim q : Dim q", "!err 1041"},
+      {"Dim vbCrLf", "!err 1041"},
+      {"vbCrLf = 1", "!err 501"},
       {"Later\nSub Later : W \"later\" : End Sub", "later;"},
   });
 }
