@@ -19,12 +19,6 @@
 namespace lun {
 namespace {
 
-int64_t NowMs() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return int64_t{ts.tv_sec} * 1000 + ts.tv_nsec / 1000000;
-}
-
 void SleepMs(int ms) {
   if (ms <= 0) return;
   struct timespec ts{ms / 1000, (ms % 1000) * 1000000L};
@@ -35,7 +29,7 @@ void SleepMs(int ms) {
 // Waits until `fd` is ready for `events` or the deadline passes.
 bool WaitReady(int fd, short events, int64_t deadline) {
   for (;;) {
-    const int64_t left = deadline - NowMs();
+    const int64_t left = deadline - MonotonicMs();
     if (left <= 0) return false;
     struct pollfd pfd{fd, events, 0};
     const int rc = poll(&pfd, 1, static_cast<int>(left));
@@ -166,7 +160,7 @@ bool CrawlServiceClient::LaunchLocked() {
   // Whatever we started and cannot reach goes: a service that died at start
   // leaves no zombie, one stuck in its start no orphan.
   StopOwnService(/*force=*/true);
-  launch_blocked_until_ms_ = NowMs() + options_.relaunch_backoff_ms;
+  launch_blocked_until_ms_ = MonotonicMs() + options_.relaunch_backoff_ms;
   if (options_.notifier) {
     options_.notifier(kServiceStartErrorCaption, kServiceStartErrorText, kServiceStartErrorMs);
   }
@@ -191,34 +185,33 @@ ExtractOutcome CrawlServiceClient::Extract(std::string_view path, std::u16string
   if (closed_) return ExtractOutcome::kClosed;
   if (fd_ >= 0 && ConnectionIsStale()) CloseSocket();
   if (fd_ < 0) {
-    if (NowMs() < launch_blocked_until_ms_ || !LaunchLocked()) {
+    if (MonotonicMs() < launch_blocked_until_ms_ || !LaunchLocked()) {
       return ExtractOutcome::kServiceUnavailable;
     }
   }
-  bool timed_out = false;
-  const ExtractOutcome outcome = Exchange(path, text, &timed_out);
+  const ExtractOutcome outcome = Exchange(path, text);
   if (outcome != ExtractOutcome::kServiceFailed) return outcome;
   text->clear();
   CloseSocket();
-  // A hung service of ours is killed; one that crashed is reaped.
-  StopOwnService(/*force=*/timed_out);
+  // A service of ours that failed an exchange is replaced, whatever it
+  // seems to be doing: hung, spinning, speaking out of turn, or still
+  // dying of a crash (its listening socket would accept the reconnect and
+  // the new service could not bind). One we did not start is reconnected.
+  StopOwnService(/*force=*/true);
   LaunchLocked();
   return ExtractOutcome::kServiceFailed;
 }
 
-ExtractOutcome CrawlServiceClient::Exchange(std::string_view path, std::u16string* text,
-                                            bool* timed_out) {
+ExtractOutcome CrawlServiceClient::Exchange(std::string_view path, std::u16string* text) {
   // A path with a 0 byte cannot be framed, and one that reads "Exit" would
   // end the service: neither is sent (no file path looks like either).
   if (path.empty() || path.size() > kMaxRequestPathBytes ||
       path.find('\0') != std::string_view::npos || path == kCrawlExitRequest) {
     return ExtractOutcome::kNoText;
   }
-  const int64_t deadline = NowMs() + options_.request_deadline_ms;
-  auto failed = [&](Io io) {
-    *timed_out = io == Io::kTimedOut;
-    return ExtractOutcome::kServiceFailed;
-  };
+  const int64_t deadline = MonotonicMs() + options_.request_deadline_ms;
+  // Every failure (a timed-out wait included) is the same to the caller.
+  auto failed = [](Io) { return ExtractOutcome::kServiceFailed; };
   if (Io io = SendAll(fd_, EncodeRequest(path), deadline); io != Io::kOk) return failed(io);
   unsigned char header[kReplyHeaderBytes];
   if (Io io = ReceiveAll(fd_, reinterpret_cast<char*>(header), sizeof header, deadline);
@@ -244,7 +237,7 @@ void CrawlServiceClient::SendExit() {
   if (closed_) return;
   closed_ = true;
   if (fd_ >= 0) {
-    (void)SendAll(fd_, EncodeRequest(kCrawlExitRequest), NowMs() + 1000);
+    (void)SendAll(fd_, EncodeRequest(kCrawlExitRequest), MonotonicMs() + 1000);
     CloseSocket();
   }
   // Give our service a moment to end by itself, then make sure.

@@ -8,10 +8,11 @@
 // callers that waited meanwhile use the new connection.
 //
 // Faults the client survives: a service that crashes, closes in the middle of
-// a reply, sends malformed frames or claims a reply over kMaxReplyBytes (the
-// exchange fails, -1 for that file, the service is restarted), and one that
-// hangs or answers too slowly (the per-request deadline ends the exchange;
-// a service this client started is killed with its process group).
+// a reply, sends malformed frames or claims a reply over kMaxReplyBytes, and
+// one that hangs or answers too slowly (the per-request deadline ends the
+// exchange). Each costs -1 for that file; a service this client started is
+// then killed with its process group and started anew, one it found
+// running is reconnected.
 #ifndef LUN_APP_CRAWL_SERVICE_CLIENT_H_
 #define LUN_APP_CRAWL_SERVICE_CLIENT_H_
 
@@ -102,7 +103,7 @@ class CrawlServiceClient {
   void ReapOwnService();
   void CloseSocket();
   bool ConnectionIsStale() const;
-  ExtractOutcome Exchange(std::string_view path, std::u16string* text, bool* timed_out);
+  ExtractOutcome Exchange(std::string_view path, std::u16string* text);
 
   CrawlServiceClientOptions options_;
   mutable std::mutex mutex_;

@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "crawler/extract/crawl_wire_format.h"
+#include "crawler/extract/extract_test_util.h"
 #include "platform/text.h"
 
 namespace lun {
@@ -220,22 +221,7 @@ TEST(CrawlServiceClientTest, ConcurrentCallersEachGetTheirOwnAnswer) {
 
 TEST(CrawlServiceClientTest, NoServiceGivesOneNoticeThenFailsFast) {
   // A port nobody listens on and a program that does not exist.
-  ScriptedService placeholder;
-  const uint16_t dead_port = placeholder.port();
-  CrawlServiceClientOptions options = FastOptions(0);
-  {
-    // Take a port and release it: nothing listens there afterwards.
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    options.port = ntohs(addr.sin_port);
-    close(fd);
-  }
-  ASSERT_NE(options.port, dead_port);
+  CrawlServiceClientOptions options = FastOptions(FreeLoopbackPort());
   int notices = 0;
   options.notifier = [&](std::string_view caption, std::string_view text, int ms) {
     ++notices;

@@ -12,27 +12,10 @@
 #include <cstring>
 
 #include "crawler/extract/text_filters.h"
+#include "platform/process.h"
 
 namespace lun {
 namespace {
-
-int64_t NowMs() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return int64_t{ts.tv_sec} * 1000 + ts.tv_nsec / 1000000;
-}
-
-bool WriteAll(int fd, const void* data, size_t n) {
-  const char* p = static_cast<const char*>(data);
-  while (n > 0) {
-    const ssize_t w = write(fd, p, n);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return false;
-    p += w;
-    n -= static_cast<size_t>(w);
-  }
-  return true;
-}
 
 // The worker's side: extract and send "status(1) length(4) text" on `fd`.
 [[noreturn]] void RunWorker(int fd, const std::string& path, const WorkerLimits& limits,
@@ -52,8 +35,8 @@ bool WriteAll(int fd, const void* data, size_t n) {
       result.status == ExtractStatus::kOk || result.status == ExtractStatus::kPartial;
   const unsigned char status = has_text ? 1 : 0;
   const uint32_t bytes = has_text ? static_cast<uint32_t>(result.text.size() * 2) : 0;
-  bool ok = WriteAll(fd, &status, 1) && WriteAll(fd, &bytes, sizeof bytes);
-  if (ok && bytes > 0) ok = WriteAll(fd, result.text.data(), bytes);
+  bool ok = WriteAllToFd(fd, &status, 1) && WriteAllToFd(fd, &bytes, sizeof bytes);
+  if (ok && bytes > 0) ok = WriteAllToFd(fd, result.text.data(), bytes);
   close(fd);
   _exit(ok ? 0 : 1);
 }
@@ -94,13 +77,13 @@ WorkerResult ExtractInWorker(const std::string& path, const WorkerLimits& limits
   close(fds[1]);
   // Also set from this side, so the group exists before a kill can target it.
   setpgid(pid, pid);
-  const int64_t deadline = NowMs() + limits.deadline_ms;
+  const int64_t deadline = MonotonicMs() + limits.deadline_ms;
   std::string data;
   const size_t max_data = 5 + limits.text_limit * 2;
   bool timed_out = false;
   char buf[65536];
   for (;;) {
-    const int64_t left = deadline - NowMs();
+    const int64_t left = deadline - MonotonicMs();
     if (left <= 0) {
       timed_out = true;
       break;

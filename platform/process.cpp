@@ -14,15 +14,23 @@
 #include <cstdlib>
 
 namespace lun {
-namespace {
-
-int64_t NowMs() {
+int64_t MonotonicMs() {
   struct timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);
   return int64_t{ts.tv_sec} * 1000 + ts.tv_nsec / 1000000;
 }
 
-}  // namespace
+bool WriteAllToFd(int fd, const void* data, size_t n) {
+  const char* p = static_cast<const char*>(data);
+  while (n > 0) {
+    const ssize_t w = write(fd, p, n);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return false;
+    p += w;
+    n -= static_cast<size_t>(w);
+  }
+  return true;
+}
 
 int SpawnProcess(const std::vector<std::string>& argv, const SpawnOptions& options, pid_t* pid) {
   if (argv.empty()) return EINVAL;
@@ -128,11 +136,11 @@ CaptureResult RunAndCapture(const std::vector<std::string>& argv, size_t max_out
     close(out_pipe[0]);
     return result;
   }
-  const int64_t deadline = NowMs() + timeout_ms;
+  const int64_t deadline = MonotonicMs() + timeout_ms;
   bool kill_group = false;
   char buf[65536];
   for (;;) {
-    const int64_t left = deadline - NowMs();
+    const int64_t left = deadline - MonotonicMs();
     if (left <= 0) {
       result.timed_out = kill_group = true;
       break;
@@ -160,7 +168,7 @@ CaptureResult RunAndCapture(const std::vector<std::string>& argv, size_t max_out
     if (w == pid) break;
     if (w < 0 && errno != EINTR) break;
     if (w == 0) {
-      const int64_t left = deadline - NowMs();
+      const int64_t left = deadline - MonotonicMs();
       if (left <= 0) {
         kill(-pid, SIGKILL);
         result.timed_out = kill_group = true;

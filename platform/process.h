@@ -11,6 +11,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,13 @@ struct SpawnOptions {
   bool new_process_group = false; // the child leads a group of its own (so it and its
                                   // children can be killed together)
 };
+
+// Milliseconds of the monotonic clock, for deadlines.
+int64_t MonotonicMs();
+
+// Writes all `n` bytes to a pipe or socket, looping over short writes and
+// EINTR. False on any other error.
+bool WriteAllToFd(int fd, const void* data, size_t n);
 
 // Starts `argv[0]` (a path; not looked up in PATH) with `argv`. Returns 0
 // and the child's id, or an errno value (ENOENT when the program does not

@@ -82,18 +82,6 @@ std::vector<Format> Formats() {
   };
 }
 
-uint16_t FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  close(fd);
-  return ntohs(addr.sin_port);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -125,7 +113,7 @@ int main(int argc, char** argv) {
   for (const std::string& p : paths) in_process += lun::ExtractFileText(p, lun::kServiceTextLimit).text.size();
   const double local_s = Seconds(start);
 
-  const uint16_t port = FreePort();
+  const uint16_t port = lun::FreeLoopbackPort();
   lun::CrawlServiceClientOptions options;
   options.executable = argv[1];
   options.port = port;

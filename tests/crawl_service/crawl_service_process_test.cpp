@@ -10,7 +10,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
 #include <filesystem>
 #include <functional>
 
@@ -24,18 +23,6 @@
 
 namespace lun {
 namespace {
-
-uint16_t FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  close(fd);
-  return ntohs(addr.sin_port);
-}
 
 bool Accepts(uint16_t port) {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -67,10 +54,12 @@ CrawlServiceClientOptions Options(const std::string& program, uint16_t port,
   options.extra_arguments = std::move(extra);
   options.extra_arguments.insert(options.extra_arguments.begin(), {"--port", std::to_string(port)});
   options.launch_attempts = 3;
-  options.connect_tries = 20;
+  // Generous, so that a slow start on a loaded machine is not taken for a
+  // failed one; nothing here measures time.
+  options.connect_tries = 100;
   options.connect_retry_ms = 50;
   options.after_launch_ms = 50;
-  options.request_deadline_ms = 6000;
+  options.request_deadline_ms = 20000;
   return options;
 }
 
@@ -85,9 +74,9 @@ TEST(CrawlServiceProcessTest, RealServiceSurvivesPoisonFilesInItsWorkers) {
   const std::string plug = dir.File("Plug");
   std::filesystem::create_directory(plug);
   std::filesystem::copy_file(TEST_PLUGIN_PAX, plug + "/test.so");
-  const uint16_t port = FreePort();
+  const uint16_t port = FreeLoopbackPort();
   CrawlServiceClient client(Options(
-      LUNCRAWL_PATH, port, {"--deadline-ms", "2000", "--memory-mb", "512", "--plugins", plug}));
+      LUNCRAWL_PATH, port, {"--deadline-ms", "4000", "--memory-mb", "512", "--plugins", plug}));
   ASSERT_TRUE(client.Launch());
   const pid_t service = client.service_pid();
   ASSERT_GT(service, 0);
@@ -125,37 +114,22 @@ TEST(CrawlServiceProcessTest, RealServiceSurvivesPoisonFilesInItsWorkers) {
 }
 
 TEST(CrawlServiceProcessTest, FakeServiceFailuresCostOneFileEach) {
-  const uint16_t port = FreePort();
+  const uint16_t port = FreeLoopbackPort();
   CrawlServiceClientOptions options = Options(FAKE_EXTRACTD_PATH, port, {});
-  options.request_deadline_ms = 1000;
+  options.request_deadline_ms = 2000;
   CrawlServiceClient client(options);
   ASSERT_TRUE(client.Launch());
-  struct Case {
-    const char* request;
-    bool service_replaced;  // our service was killed or died, a new one runs
-  };
-  const std::array<Case, 6> cases{{
-      {"/d/crash.txt", true},
-      {"/d/hang.txt", true},  // the deadline notices, the client kills it
-      {"/d/spin.txt", true},
-      // A service that is alive but spoke out of turn: the connection is
-      // replaced, the process kept.
-      {"/d/garbage.txt", false},
-      {"/d/huge.txt", false},
-      {"/d/halfclose.txt", false},
-  }};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.request);
+  // Every failure replaces the service this client started: killed if it
+  // still runs, reaped either way.
+  for (const char* request : {"/d/crash.txt", "/d/hang.txt", "/d/spin.txt", "/d/garbage.txt",
+                              "/d/huge.txt", "/d/halfclose.txt"}) {
+    SCOPED_TRACE(request);
     const pid_t before = client.service_pid();
     std::u16string text;
-    EXPECT_EQ(client.Extract(c.request, &text), ExtractOutcome::kServiceFailed);
+    EXPECT_EQ(client.Extract(request, &text), ExtractOutcome::kServiceFailed);
     EXPECT_TRUE(text.empty());
-    if (c.service_replaced) {
-      EXPECT_FALSE(Alive(before));  // killed and reaped: no zombie either
-      EXPECT_NE(client.service_pid(), before);
-    } else {
-      EXPECT_EQ(client.service_pid(), before);
-    }
+    EXPECT_FALSE(Alive(before));  // no zombie either
+    EXPECT_NE(client.service_pid(), before);
     EXPECT_EQ(client.Extract("/d/good.txt", &text), ExtractOutcome::kText);
     EXPECT_EQ(text, u"/d/good.txt");
   }
@@ -168,21 +142,25 @@ TEST(CrawlServiceProcessTest, ServiceThatDiesAtStartGivesOneNoticeAndNoZombies) 
   ScratchDir dir;
   const std::string log = dir.File("launches");
   CrawlServiceClientOptions options =
-      Options(FAKE_EXTRACTD_PATH, FreePort(), {"--exit-at-start", "--launch-log", log});
+      Options(FAKE_EXTRACTD_PATH, FreeLoopbackPort(), {"--exit-at-start", "--launch-log", log});
   options.connect_tries = 2;
   int notices = 0;
   options.notifier = [&](std::string_view, std::string_view, int) { ++notices; };
   CrawlServiceClient client(options);
   EXPECT_FALSE(client.Launch());
   EXPECT_EQ(notices, 1);
+  // At most one start per launch attempt (the last may be killed before it
+  // gets to write its line: the client ends what it cannot reach).
   std::string starts;
   ASSERT_EQ(ReadWholeFile(DefaultFileSystem(), log, &starts), 0);
-  EXPECT_EQ(starts, "start\nstart\nstart\n");  // one per launch attempt
+  EXPECT_GE(starts.size(), 6u);
+  EXPECT_LE(starts.size(), 18u);
   std::u16string text;
   EXPECT_EQ(client.Extract("/a.txt", &text), ExtractOutcome::kServiceUnavailable);
   EXPECT_EQ(notices, 1);  // the back-off holds further launches
-  EXPECT_EQ(ReadWholeFile(DefaultFileSystem(), log, &starts), 0);
-  EXPECT_EQ(starts.size(), 18u);
+  std::string later;
+  ASSERT_EQ(ReadWholeFile(DefaultFileSystem(), log, &later), 0);
+  EXPECT_EQ(later, starts);
   EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);  // every child reaped
   EXPECT_EQ(errno, ECHILD);
 }
@@ -190,7 +168,7 @@ TEST(CrawlServiceProcessTest, ServiceThatDiesAtStartGivesOneNoticeAndNoZombies) 
 TEST(CrawlServiceProcessTest, ARunningServiceIsUsedAndNoSecondOneStarted) {
   ScratchDir dir;
   const std::string log = dir.File("launches");
-  const uint16_t port = FreePort();
+  const uint16_t port = FreeLoopbackPort();
   pid_t running = -1;
   ASSERT_EQ(SpawnProcess({FAKE_EXTRACTD_PATH, "--port", std::to_string(port), "--launch-log", log},
                          {}, &running),
@@ -214,7 +192,7 @@ TEST(CrawlServiceProcessTest, ARunningServiceIsUsedAndNoSecondOneStarted) {
 }
 
 TEST(CrawlServiceProcessTest, SecondServiceFindsThePortTakenAndEnds) {
-  const uint16_t port = FreePort();
+  const uint16_t port = FreeLoopbackPort();
   pid_t first = -1, second = -1;
   ASSERT_EQ(SpawnProcess({LUNCRAWL_PATH, "--port", std::to_string(port)}, {}, &first), 0);
   ASSERT_TRUE(Eventually([&] { return Accepts(port); }));
@@ -229,7 +207,7 @@ TEST(CrawlServiceProcessTest, SecondServiceFindsThePortTakenAndEnds) {
 }
 
 TEST(CrawlServiceProcessTest, ServiceEndsWhenItsParentDies) {
-  const uint16_t port = FreePort();
+  const uint16_t port = FreeLoopbackPort();
   const pid_t parent = fork();
   ASSERT_GE(parent, 0);
   if (parent == 0) {
