@@ -1,0 +1,94 @@
+// The change monitor: after the first full scan the index follows the disk
+// by itself.
+//
+// Every permitted root is watched (platform/directory_watcher.h). Events
+// become entries of a pending-change map, path -> time of the last event;
+// the processing thread indexes an entry once its path has been quiet for
+// the quiet period (5 s), so that a program saving a file ten times causes
+// one indexing run. A deletion removes the path's records when real-time
+// deletion ("实时文件删除") is on; a file created and deleted within the quiet
+// period leaves no trace. Events are ignored while monitoring ("实时监控")
+// is off. PDF files are not re-indexed on modification or rename.
+//
+// When the kernel drops events, or the watch limit keeps part of a tree
+// unwatched, `on_rescan` runs (once per occurrence) so that the owner can
+// schedule a scan: nothing is missed silently.
+//
+// Thread safety: all members may be called from any thread.
+#ifndef LUN_CRAWLER_CHANGE_MONITOR_H_
+#define LUN_CRAWLER_CHANGE_MONITOR_H_
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "platform/directory_watcher.h"
+
+namespace lun {
+
+class Crawler;
+class DocumentWriter;
+class ScanScope;
+
+struct ChangeMonitorOptions {
+  std::chrono::milliseconds quiet_period{5000};
+  std::chrono::milliseconds pass_interval{1000};
+  std::function<void(const std::string& reason)> on_rescan;
+};
+
+class ChangeMonitor {
+ public:
+  // Everything given must outlive the monitor.
+  ChangeMonitor(Crawler& crawler, DocumentWriter& writer, ScanScope& scope,
+                ChangeMonitorOptions options = {});
+  ~ChangeMonitor();  // Stop
+  ChangeMonitor(const ChangeMonitor&) = delete;
+  ChangeMonitor& operator=(const ChangeMonitor&) = delete;
+
+  // Watches every permitted root that exists and starts the processing
+  // thread; nothing when already started. Returns the roots that could not
+  // be watched, one line each with the reason.
+  std::string Start();
+  // Stops watching and processing; pending changes are dropped.
+  void Stop();
+  bool running() const;
+
+  std::atomic<bool> monitoring{true};      // "实时监控"
+  std::atomic<bool> realtime_delete{false};  // "实时文件删除"
+
+  // Number of paths waiting for their quiet period (for status displays).
+  size_t pending() const;
+
+ private:
+  class Handler;
+  void Process();
+  void Touch(const std::string& path);
+  void Removed(const std::string& path);
+
+  Crawler& crawler_;
+  DocumentWriter& writer_;
+  ScanScope& scope_;
+  ChangeMonitorOptions options_;
+  std::unique_ptr<Handler> handler_;
+  std::unique_ptr<DirectoryWatcher> watcher_;
+  std::thread thread_;
+  bool stop_ = false;
+  mutable std::mutex mutex_;
+  std::condition_variable wake_;
+  // path -> last event time, or deleted (remove its records) or cancelled.
+  struct Pending {
+    std::chrono::steady_clock::time_point last;
+    enum State { kChanged, kDeleted, kCancelled } state = kChanged;
+  };
+  std::map<std::string, Pending> pending_;
+};
+
+}  // namespace lun
+
+#endif  // LUN_CRAWLER_CHANGE_MONITOR_H_

@@ -1,0 +1,147 @@
+#include "crawler/change_monitor.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <thread>
+
+#include "config/settings_store.h"
+#include "crawler/crawler.h"
+#include "crawler/scan_scope.h"
+#include "engine/index/field_generations.h"
+#include "engine/query/index_term_source.h"
+#include "engine/query/query_escape.h"
+#include "engine/query/search_service.h"
+#include "engine/storage/storage_test_util.h"
+#include "platform/text.h"
+
+namespace lun {
+namespace {
+
+using namespace std::chrono_literals;
+
+class ChangeMonitorTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    project_ = scratch_.Make(MakeFieldIndexFactory());
+    ASSERT_TRUE(project_->CreateProject(scratch_.project_path()).ok());
+    ASSERT_NE(EnsureDocumentTable(*project_), nullptr);
+    search_ = std::make_unique<SearchService>(*project_, MakeIndexTermSource);
+    writer_ = std::make_unique<DocumentWriter>(*project_, *search_);
+    root_ = tree_.File("root");
+    MakeDirectories(root_);
+    SettingsStore& settings = scratch_.settings();
+    settings.SetValue(kSearchSection, key::kPermittedPaths, "|" + root_ + "|");
+    settings.SetValue(kSearchSection, key::kDocumentTypes, "txt|pdf");
+    scope_.Load(settings, root_, {});
+    CrawlerEnvironment env;
+    env.project = project_.get();
+    env.search = search_.get();
+    env.settings = &settings;
+    env.scope = &scope_;
+    env.writer = writer_.get();
+    env.data_path = scratch_.home().path();
+    crawler_ = std::make_unique<Crawler>(env);
+    ChangeMonitorOptions options;
+    // Long enough that the writes of one test always fall inside it.
+    options.quiet_period = 1000ms;
+    options.pass_interval = 20ms;
+    monitor_ = std::make_unique<ChangeMonitor>(*crawler_, *writer_, scope_, options);
+    ASSERT_EQ(monitor_->Start(), "");
+  }
+
+  void Write(const std::string& name, const char* text = "x") {
+    FILE* f = fopen(JoinPath(root_, name).c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    fputs(text, f);
+    fclose(f);
+  }
+
+  size_t RecordsOf(const std::string& name) {
+    std::unique_ptr<Recordset> rs;
+    const std::string path = JoinPath(root_, name);
+    if (search_->Search("[文档]:完整路径=" + EscapeQueryText(path), &rs) != 0) return 99;
+    return rs->count();
+  }
+
+  // Waits until `name` has `count` records, up to 10 s.
+  bool WaitForRecords(const std::string& name, size_t count) {
+    for (int i = 0; i < 1000; ++i) {
+      if (RecordsOf(name) == count && monitor_->pending() == 0) return true;
+      std::this_thread::sleep_for(10ms);
+    }
+    return false;
+  }
+
+  // Waits until nothing is pending any more, up to 10 s.
+  void Settle() {
+    std::this_thread::sleep_for(50ms);  // let the watcher deliver its events
+    for (int i = 0; i < 1000 && monitor_->pending() > 0; ++i) std::this_thread::sleep_for(10ms);
+  }
+
+  ScratchProject scratch_;
+  ScratchDir tree_;
+  std::string root_;
+  ScanScope scope_;
+  std::unique_ptr<SearchProject> project_;
+  std::unique_ptr<SearchService> search_;
+  std::unique_ptr<DocumentWriter> writer_;
+  std::unique_ptr<Crawler> crawler_;
+  std::unique_ptr<ChangeMonitor> monitor_;
+};
+
+TEST_F(ChangeMonitorTest, ANewFileIsIndexedOnceAfterItsQuietPeriod) {
+  DataTable* docs = project_->FindTable(kDocumentTable);
+  for (int i = 0; i < 10; ++i) Write("a.txt", "saved again and again");
+  EXPECT_TRUE(WaitForRecords("a.txt", 1));
+  EXPECT_EQ(docs->record_count(), 1u) << "ten saves, one indexing run";
+}
+
+TEST_F(ChangeMonitorTest, DeletionsFollowTheRealTimeDeletionSetting) {
+  Write("keep.txt");
+  Write("gone.txt");
+  ASSERT_TRUE(WaitForRecords("keep.txt", 1));
+  ASSERT_TRUE(WaitForRecords("gone.txt", 1));
+
+  monitor_->realtime_delete = false;
+  ASSERT_EQ(unlink(JoinPath(root_, "keep.txt").c_str()), 0);
+  Settle();
+  EXPECT_EQ(RecordsOf("keep.txt"), 1u);
+
+  monitor_->realtime_delete = true;
+  ASSERT_EQ(unlink(JoinPath(root_, "gone.txt").c_str()), 0);
+  EXPECT_TRUE(WaitForRecords("gone.txt", 0));
+}
+
+TEST_F(ChangeMonitorTest, RenamesMoveTheRecord) {
+  monitor_->realtime_delete = true;
+  Write("a.txt");
+  ASSERT_TRUE(WaitForRecords("a.txt", 1));
+  ASSERT_EQ(rename(JoinPath(root_, "a.txt").c_str(), JoinPath(root_, "b.txt").c_str()), 0);
+  EXPECT_TRUE(WaitForRecords("b.txt", 1));
+  EXPECT_EQ(RecordsOf("a.txt"), 0u);
+}
+
+TEST_F(ChangeMonitorTest, CreatedAndDeletedWithinTheQuietPeriodLeavesNothing) {
+  DataTable* docs = project_->FindTable(kDocumentTable);
+  Write("brief.txt");
+  ASSERT_EQ(unlink(JoinPath(root_, "brief.txt").c_str()), 0);
+  Settle();
+  std::this_thread::sleep_for(1100ms);
+  EXPECT_EQ(docs->record_count(), 0u);
+}
+
+TEST_F(ChangeMonitorTest, NothingIsSeenWhileMonitoringIsOff) {
+  monitor_->monitoring = false;
+  Write("unseen.txt");
+  Settle();
+  std::this_thread::sleep_for(1100ms);
+  EXPECT_EQ(RecordsOf("unseen.txt"), 0u);
+  monitor_->monitoring = true;
+  Write("seen.txt");
+  EXPECT_TRUE(WaitForRecords("seen.txt", 1));
+}
+
+}  // namespace
+}  // namespace lun

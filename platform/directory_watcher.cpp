@@ -1,0 +1,221 @@
+#include "platform/directory_watcher.h"
+
+#include <dirent.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "platform/paths.h"
+
+namespace lun {
+namespace {
+
+constexpr uint32_t kMask = IN_CREATE | IN_CLOSE_WRITE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                           IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_EXCL_UNLINK;
+
+}  // namespace
+
+struct DirectoryWatcher::Tree {
+  std::string root;
+  WatchHandler* handler;
+  std::function<bool(const std::string&)> skip;
+  bool limit_reported = false;
+};
+
+DirectoryWatcher::DirectoryWatcher() {
+  inotify_fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  wake_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+}
+
+DirectoryWatcher::~DirectoryWatcher() {
+  UnwatchAll();
+  if (inotify_fd_ >= 0) close(inotify_fd_);
+  if (wake_fd_ >= 0) close(wake_fd_);
+}
+
+int DirectoryWatcher::Watch(const std::string& root, WatchHandler* handler,
+                            std::function<bool(const std::string&)> skip) {
+  if (inotify_fd_ < 0 || wake_fd_ < 0) return EMFILE;
+  struct stat st;
+  if (stat(root.c_str(), &st) != 0) return errno;
+  if (!S_ISDIR(st.st_mode)) return ENOTDIR;
+  Tree* tree;
+  {
+    std::lock_guard lock(mutex_);
+    auto t = std::make_unique<Tree>(Tree{root, handler, std::move(skip)});
+    tree = t.get();
+    trees_[root] = std::move(t);
+  }
+  const int wd = inotify_add_watch(inotify_fd_, root.c_str(), kMask);
+  if (wd < 0) {
+    const int error = errno;
+    std::lock_guard lock(mutex_);
+    trees_.erase(root);
+    return error;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    directories_[wd] = {root, tree};
+  }
+  AddTree(tree, root, /*report_files=*/false);
+  if (!worker_.joinable()) worker_ = std::thread(&DirectoryWatcher::Run, this);
+  return 0;
+}
+
+void DirectoryWatcher::AddTree(Tree* tree, const std::string& directory, bool report_files) {
+  DIR* dir = opendir(directory.c_str());
+  if (!dir) return;
+  std::vector<std::string> subdirectories;
+  while (const dirent* e = readdir(dir)) {
+    const std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    const std::string path = JoinPath(directory, name);
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0 || S_ISLNK(st.st_mode)) continue;
+    if (S_ISDIR(st.st_mode)) {
+      subdirectories.push_back(path);
+    } else if (report_files && S_ISREG(st.st_mode)) {
+      tree->handler->FileAdded(path);
+    }
+  }
+  closedir(dir);
+  for (const std::string& sub : subdirectories) {
+    if (tree->skip && tree->skip(sub)) continue;
+    const int wd = inotify_add_watch(inotify_fd_, sub.c_str(), kMask);
+    if (wd < 0) {
+      if (errno == ENOSPC && !tree->limit_reported) {
+        tree->limit_reported = true;
+        tree->handler->WatchLimitReached(sub);
+      }
+      continue;
+    }
+    {
+      std::lock_guard lock(mutex_);
+      directories_[wd] = {sub, tree};
+    }
+    if (report_files) tree->handler->FileAdded(sub);
+    AddTree(tree, sub, report_files);
+  }
+}
+
+void DirectoryWatcher::UnwatchAll() {
+  if (worker_.joinable()) {
+    const uint64_t one = 1;
+    (void)!write(wake_fd_, &one, sizeof(one));
+    worker_.join();
+  }
+  std::lock_guard lock(mutex_);
+  for (const auto& [wd, entry] : directories_) inotify_rm_watch(inotify_fd_, wd);
+  directories_.clear();
+  trees_.clear();
+  uint64_t drained;
+  (void)!read(wake_fd_, &drained, sizeof(drained));
+}
+
+void DirectoryWatcher::Run() {
+  alignas(inotify_event) char buffer[64 * 1024];
+  for (;;) {
+    pollfd fds[2] = {{inotify_fd_, POLLIN, 0}, {wake_fd_, POLLIN, 0}};
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (fds[1].revents & POLLIN) return;
+    const ssize_t n = read(inotify_fd_, buffer, sizeof(buffer));
+    if (n <= 0) continue;
+    HandleEvents(buffer, static_cast<size_t>(n));
+  }
+}
+
+void DirectoryWatcher::HandleEvents(const char* buffer, size_t length) {
+  // A move inside the watched trees arrives as MOVED_FROM and MOVED_TO with
+  // one cookie, normally next to each other in one read.
+  std::string moved_from;
+  uint32_t moved_cookie = 0;
+  Tree* moved_tree = nullptr;
+  auto flush_move = [&] {
+    if (moved_tree) moved_tree->handler->FileRemoved(moved_from);
+    moved_tree = nullptr;
+  };
+  size_t pos = 0;
+  while (pos + sizeof(inotify_event) <= length) {
+    const auto* ev = reinterpret_cast<const inotify_event*>(buffer + pos);
+    pos += sizeof(inotify_event) + ev->len;
+    if (ev->mask & IN_Q_OVERFLOW) {
+      flush_move();
+      std::lock_guard lock(mutex_);
+      for (const auto& [root, tree] : trees_) tree->handler->EventsLost();
+      continue;
+    }
+    std::string directory;
+    Tree* tree = nullptr;
+    {
+      std::lock_guard lock(mutex_);
+      const auto it = directories_.find(ev->wd);
+      if (it == directories_.end()) continue;
+      if (ev->mask & IN_IGNORED) {
+        directories_.erase(it);
+        continue;
+      }
+      directory = it->second.first;
+      tree = it->second.second;
+    }
+    if (ev->len == 0) continue;  // events on the directory itself
+    const std::string path = JoinPath(directory, ev->name);
+    const bool is_dir = ev->mask & IN_ISDIR;
+    if (is_dir && tree->skip && tree->skip(path)) continue;
+
+    if (ev->mask & IN_MOVED_FROM) {
+      flush_move();
+      moved_from = path;
+      moved_cookie = ev->cookie;
+      moved_tree = tree;
+      continue;
+    }
+    if ((ev->mask & IN_MOVED_TO) && moved_tree == tree && ev->cookie == moved_cookie) {
+      moved_tree = nullptr;
+      tree->handler->FileRenamed(moved_from, path);
+      if (is_dir) {
+        // Watches below the old name follow the directory but keep their old
+        // paths; re-add the tree under its new name.
+        AddTree(tree, path, /*report_files=*/false);
+        const int wd = inotify_add_watch(inotify_fd_, path.c_str(), kMask);
+        if (wd >= 0) {
+          std::lock_guard lock(mutex_);
+          directories_[wd] = {path, tree};
+        }
+      }
+      continue;
+    }
+    flush_move();
+    if (ev->mask & (IN_CREATE | IN_MOVED_TO)) {
+      tree->handler->FileAdded(path);
+      if (is_dir) {
+        const int wd = inotify_add_watch(inotify_fd_, path.c_str(), kMask);
+        if (wd >= 0) {
+          {
+            std::lock_guard lock(mutex_);
+            directories_[wd] = {path, tree};
+          }
+          AddTree(tree, path, /*report_files=*/true);
+        } else if (errno == ENOSPC && !tree->limit_reported) {
+          tree->limit_reported = true;
+          tree->handler->WatchLimitReached(path);
+        }
+      }
+    } else if (ev->mask & IN_CLOSE_WRITE) {
+      tree->handler->FileModified(path);
+    } else if (ev->mask & IN_DELETE) {
+      tree->handler->FileRemoved(path);
+    }
+  }
+  flush_move();
+}
+
+}  // namespace lun

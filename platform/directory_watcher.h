@@ -1,0 +1,79 @@
+// Watching directory trees for file changes (inotify).
+//
+// A DirectoryWatcher watches any number of trees with one inotify
+// descriptor and one worker thread. Each tree is watched recursively:
+// directories created or moved in later are watched as they appear (and the
+// files already inside them are reported as added, since they may have been
+// written before the watch existed). Events go to the tree's handler on the
+// worker thread.
+//
+// Failures are reported, never silent: a directory that cannot be watched
+// because the per-user watch limit (fs.inotify.max_user_watches) is reached
+// gives one WatchLimitReached for the tree, and a kernel queue overflow
+// (events lost) gives EventsLost, after which the owner should rescan.
+//
+// Thread safety: Watch and UnwatchAll may be called from any thread. Handler
+// methods run on the worker thread, one at a time; UnwatchAll returns after
+// the last handler call has finished.
+#ifndef LUN_PLATFORM_DIRECTORY_WATCHER_H_
+#define LUN_PLATFORM_DIRECTORY_WATCHER_H_
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace lun {
+
+class WatchHandler {
+ public:
+  virtual ~WatchHandler() = default;
+  virtual void FileAdded(const std::string& path) = 0;
+  virtual void FileRemoved(const std::string& path) = 0;
+  virtual void FileRenamed(const std::string& old_path, const std::string& new_path) = 0;
+  virtual void FileModified(const std::string& path) = 0;
+  // The watch limit stopped `directory` (and what lies below it) from being
+  // watched. Called once per tree.
+  virtual void WatchLimitReached(const std::string& /*directory*/) {}
+  // The kernel dropped events; what changed meanwhile is unknown.
+  virtual void EventsLost() {}
+};
+
+class DirectoryWatcher {
+ public:
+  DirectoryWatcher();
+  ~DirectoryWatcher();  // UnwatchAll
+  DirectoryWatcher(const DirectoryWatcher&) = delete;
+  DirectoryWatcher& operator=(const DirectoryWatcher&) = delete;
+
+  // Watches the tree below `root`. Sub-directories for which `skip` returns
+  // true are not watched (nor anything below them). `handler` must outlive
+  // the watch. Returns 0 or an errno value (the root itself could not be
+  // watched).
+  int Watch(const std::string& root, WatchHandler* handler,
+            std::function<bool(const std::string& directory)> skip = nullptr);
+
+  // Stops every watch and the worker thread.
+  void UnwatchAll();
+
+ private:
+  struct Tree;
+  void Run();
+  // Adds watches for `directory` and its sub-directories; with
+  // `report_files`, reports the files found as added.
+  void AddTree(Tree* tree, const std::string& directory, bool report_files);
+  void HandleEvents(const char* buffer, size_t length);
+
+  int inotify_fd_ = -1;
+  int wake_fd_ = -1;
+  std::thread worker_;
+  std::mutex mutex_;  // guards the maps below
+  std::map<int, std::pair<std::string, Tree*>> directories_;  // watch descriptor -> path, tree
+  std::map<std::string, std::unique_ptr<Tree>> trees_;
+};
+
+}  // namespace lun
+
+#endif  // LUN_PLATFORM_DIRECTORY_WATCHER_H_

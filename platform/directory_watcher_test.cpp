@@ -1,0 +1,104 @@
+#include "platform/directory_watcher.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+#include "platform/file_system.h"
+#include "platform/scratch_dir.h"
+
+namespace lun {
+namespace {
+
+class Recorder : public WatchHandler {
+ public:
+  void FileAdded(const std::string& p) override { Add("added " + p); }
+  void FileRemoved(const std::string& p) override { Add("removed " + p); }
+  void FileRenamed(const std::string& a, const std::string& b) override {
+    Add("renamed " + a + " " + b);
+  }
+  void FileModified(const std::string& p) override { Add("modified " + p); }
+
+  // Waits (up to 10 s) until `event` has been seen.
+  bool WaitFor(const std::string& event) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(10), [&] {
+      return std::find(events_.begin(), events_.end(), event) != events_.end();
+    });
+  }
+  bool Seen(const std::string& event) {
+    std::lock_guard lock(mutex_);
+    return std::find(events_.begin(), events_.end(), event) != events_.end();
+  }
+
+ private:
+  void Add(std::string e) {
+    std::lock_guard lock(mutex_);
+    events_.push_back(std::move(e));
+    changed_.notify_all();
+  }
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::string> events_;
+};
+
+void Write(const std::string& path) {
+  FILE* f = fopen(path.c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  fputs("text", f);
+  fclose(f);
+}
+
+TEST(DirectoryWatcherTest, ReportsChangesAnywhereInTheTree) {
+  ScratchDir dir;
+  const std::string root = dir.File("root");
+  ASSERT_TRUE(MakeDirectories(root + "/old/deep"));
+  ASSERT_TRUE(MakeDirectories(root + "/skipped"));
+  ASSERT_TRUE(MakeDirectories(dir.File("outside/x")));
+  Write(dir.File("outside/x/f.txt"));
+  Recorder r;
+  DirectoryWatcher watcher;
+  ASSERT_EQ(watcher.Watch(root, &r, [&](const std::string& d) { return d == root + "/skipped"; }),
+            0);
+  EXPECT_EQ(watcher.Watch(dir.File("missing"), &r), ENOENT);
+
+  Write(root + "/old/deep/a.txt");
+  EXPECT_TRUE(r.WaitFor("added " + root + "/old/deep/a.txt"));
+  EXPECT_TRUE(r.WaitFor("modified " + root + "/old/deep/a.txt"));
+
+  // A directory created later is watched too.
+  ASSERT_TRUE(MakeDirectories(root + "/new"));
+  EXPECT_TRUE(r.WaitFor("added " + root + "/new"));
+  Write(root + "/new/b.txt");
+  EXPECT_TRUE(r.WaitFor("added " + root + "/new/b.txt"));
+  ASSERT_EQ(rename((root + "/new/b.txt").c_str(), (root + "/new/c.txt").c_str()), 0);
+  EXPECT_TRUE(r.WaitFor("renamed " + root + "/new/b.txt " + root + "/new/c.txt"));
+  ASSERT_EQ(unlink((root + "/new/c.txt").c_str()), 0);
+  EXPECT_TRUE(r.WaitFor("removed " + root + "/new/c.txt"));
+
+  // A renamed directory reports its new paths afterwards.
+  ASSERT_EQ(rename((root + "/old").c_str(), (root + "/moved").c_str()), 0);
+  EXPECT_TRUE(r.WaitFor("renamed " + root + "/old " + root + "/moved"));
+  Write(root + "/moved/deep/d.txt");
+  EXPECT_TRUE(r.WaitFor("added " + root + "/moved/deep/d.txt"));
+
+  // A tree moved in from outside: its files were never seen, so they count
+  // as added.
+  ASSERT_EQ(rename(dir.File("outside/x").c_str(), (root + "/x").c_str()), 0);
+  EXPECT_TRUE(r.WaitFor("added " + root + "/x/f.txt"));
+
+  Write(root + "/skipped/s.txt");
+  Write(root + "/last.txt");
+  EXPECT_TRUE(r.WaitFor("added " + root + "/last.txt"));
+  EXPECT_FALSE(r.Seen("added " + root + "/skipped/s.txt"));
+  watcher.UnwatchAll();
+}
+
+}  // namespace
+}  // namespace lun
