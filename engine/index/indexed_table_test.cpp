@@ -200,7 +200,7 @@ TEST(IndexKillTest, KilledAnywhereThenReopenedEqualsCleanBuild) {
   const std::string kill_log = logs.File("kills");
   std::mt19937 rng(20261210);
   int killed = 0;
-  for (int cycle = 0; cycle < 16; ++cycle) {
+  for (int cycle = 0; cycle < 12; ++cycle) {
     SCOPED_TRACE(cycle);
     // Every fourth child runs without kill points and is killed from here
     // at a random moment (black box); the others die at a kill point.

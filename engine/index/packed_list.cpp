@@ -250,10 +250,53 @@ bool DecodePackedList(std::span<const uint8_t> bytes, std::vector<uint32_t>* out
   const size_t size_on_entry = out->size();
   PackedListReader reader;
   if (!reader.Init(bytes)) return false;
-  out->reserve(size_on_entry + reader.count());
-  uint32_t v;
-  while (reader.Next(&v)) out->push_back(v);
-  if (reader.damaged() || out->size() - size_on_entry != reader.count()) {
+  const uint32_t count = reader.count();
+  if (count == 0) return true;
+  out->resize(size_on_entry + count);
+  uint32_t* dst = out->data() + size_on_entry;
+  const uint8_t* stream = bytes.data() + kStreamOffset;
+  // Whole-word loads may run into the 5 trailer bytes after the stream; the
+  // bits used are checked against the stream's length once at the end.
+  const uint64_t loadable = bytes.size() - kStreamOffset;
+  const unsigned k = bytes[kKOffset];
+  uint64_t bit = 0;
+  uint64_t value = GetU32(&bytes[kFirstOffset]);
+  dst[0] = uint32_t(value);
+  uint32_t i = 1;
+  // Fast path: one 64-bit load per value, no per-bit branches. A load at
+  // any bit offset gives at least 57 valid bits; a code that needs more
+  // (a long unary run) leaves the fast path.
+  for (; i < count; ++i) {
+    const uint64_t byte = bit >> 3;
+    if (byte + 8 > loadable) break;
+    uint64_t w;
+    std::memcpy(&w, stream + byte, 8);
+    w = __builtin_bswap64(w) << (bit & 7);
+    const unsigned q = unsigned(std::countl_one(w));
+    if (q + 1 + k > 56) break;
+    const uint64_t low = k ? (w << (q + 1)) >> (64 - k) : 0;
+    bit += q + 1 + k;
+    value += ((uint64_t{q} << k) | low) + 1;
+    dst[i] = uint32_t(value);
+  }
+  if (i < count) {
+    if (value > 0xFFFFFFFFu) {
+      out->resize(size_on_entry);
+      return false;
+    }
+    // The rest (near the end of the buffer, or after a long run) through
+    // the checked step reader, positioned where the fast path stopped.
+    reader.Skip(bit, uint32_t(value), i);
+    uint32_t v;
+    for (; i < count && reader.Next(&v); ++i) dst[i] = v;
+    if (i < count || reader.damaged()) {
+      out->resize(size_on_entry);
+      return false;
+    }
+    value = v;
+    bit = reader.bits_used();
+  }
+  if (bit > reader.total_bits() || value != reader.last()) {
     out->resize(size_on_entry);
     return false;
   }

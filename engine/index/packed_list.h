@@ -67,6 +67,18 @@ class PackedListReader {
   bool Next(uint32_t* value);
   bool damaged() const { return damaged_; }
   uint32_t count() const { return count_; }
+  uint32_t last() const { return last_; }
+  uint64_t total_bits() const { return total_bits_; }
+  uint64_t bits_used() const { return bit_; }
+  // Continues from a state reached elsewhere: `produced` values read, the
+  // last being `previous`, the stream consumed up to `bit`. A state past the
+  // stream marks the reader damaged.
+  void Skip(uint64_t bit, uint32_t previous, uint32_t produced) {
+    bit_ = bit;
+    previous_ = previous;
+    produced_ = produced;
+    if (bit_ > total_bits_) damaged_ = true;
+  }
 
  private:
   uint64_t Peek(uint64_t bit) const;
