@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# lundb as a user runs it: each command's output and exit code, on a folder
+# of real files. Usage: lundb_cli_test.sh PATH/TO/lundb
+set -u
+LUNDB=$1
+DIR=$(mktemp -d)
+trap 'rm -rf "$DIR"' EXIT
+fail=0
+expect() {  # expect CODE DESCRIPTION -- command...
+  local want=$1 what=$2; shift 3
+  "$@" >"$DIR/out" 2>"$DIR/err"
+  local got=$?
+  if [ "$got" != "$want" ]; then
+    echo "FAIL $what: exit $got, expected $want"; cat "$DIR/out" "$DIR/err"; fail=1
+  fi
+}
+contains() {  # contains FILE TEXT DESCRIPTION
+  if ! grep -qF -- "$2" "$DIR/$1"; then echo "FAIL $3: no '$2' in $1"; cat "$DIR/$1"; fail=1; fi
+}
+
+mkdir -p "$DIR/files/sub"
+printf '桌面全文检索\n' >"$DIR/files/a.txt"
+printf 'hello world\n' >"$DIR/files/sub/b.txt"
+ln -s a.txt "$DIR/files/link.txt"
+DB=$DIR/db/local.db
+
+expect 2 "no command" -- "$LUNDB"
+expect 2 "unknown command" -- "$LUNDB" frobnicate "$DB"
+expect 1 "stat before create" -- "$LUNDB" stat "$DB"
+contains err "不能打开工程文件" "missing project message"
+expect 0 "create" -- "$LUNDB" create "$DB"
+expect 0 "table" -- "$LUNDB" table "$DB" 文档 文件名称:text:word 完整路径:文本:exact 路径:1 文本内容:document:0 文件大小:integer 修改时间:date
+expect 2 "bad type" -- "$LUNDB" table "$DB" 文档 x:nosuchtype
+expect 1 "bad field name" -- "$LUNDB" table "$DB" 文档 'a*b:text'
+contains err '字段名不能包含' "field name message"
+expect 1 "duplicate field" -- "$LUNDB" table "$DB" 文档 文件名称:text
+contains err '该字段已经存在！' "duplicate field message"
+expect 0 "load" -- "$LUNDB" load "$DB" 文档 "$DIR/files"
+contains out "2 records" "load count (symlink skipped)"
+contains out "records/s" "load rate"
+expect 1 "load into missing table" -- "$LUNDB" load "$DB" 无此表 "$DIR/files"
+contains err "不存在的数据表" "missing table message"
+expect 0 "stat" -- "$LUNDB" stat "$DB"
+contains out "table 0 文档: 2 records, 2 live" "stat counts"
+contains out "field 3 文本内容: 文档, index 0" "stat field"
+expect 0 "dump" -- "$LUNDB" dump "$DB" 文档
+contains out "桌面全文检索" "dumped text"
+contains out "文件大小: 19" "dumped size"
+expect 0 "dump range" -- "$LUNDB" dump "$DB" 文档 1 1
+if grep -q '^#0' "$DIR/out"; then echo "FAIL dump range shows record 0"; fail=1; fi
+expect 0 "check clean" -- "$LUNDB" check "$DB"
+contains out "clean" "check verdict"
+# The high byte of the first value's length: the value then runs past its body.
+S0=$(ls "$DIR"/db/文档/文档.S0)
+printf 'X' | dd of="$S0" bs=1 seek=1027 conv=notrunc status=none
+expect 1 "check damaged" -- "$LUNDB" check "$DB"
+contains out "CORRUPT" "check finding"
+expect 2 "check usage" -- "$LUNDB" check
+expect 0 "stress" -- "$LUNDB" stress "$DIR/stress/db" --seed 5 --records 30 --delete-rate 0.3 --segment-records 7
+contains out "ACK 29" "stress acknowledgements"
+expect 0 "check after stress" -- "$LUNDB" check "$DIR/stress/db"
+expect 2 "stress without seed" -- "$LUNDB" stress "$DIR/stress/db"
+exit $fail
