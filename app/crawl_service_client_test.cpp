@@ -137,7 +137,7 @@ CrawlServiceClientOptions FastOptions(uint16_t port) {
   options.connect_tries = 2;
   options.connect_retry_ms = 10;
   options.after_launch_ms = 10;
-  options.request_deadline_ms = 500;
+  options.request_deadline_ms = 2000;
   options.relaunch_backoff_ms = 60000;
   return options;
 }
