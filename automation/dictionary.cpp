@@ -89,34 +89,32 @@ const Variant* Dictionary::Find(const Variant& key) const {
   return it == index_.end() ? nullptr : &entries_[it->second].item;
 }
 
+Variant* Dictionary::FindOrAdd(const Variant& key, ExcepInfo* excep, HResult* hr) {
+  KeyForm f;
+  *hr = Normalize(key, &f, excep);
+  if (*hr != S_OK) return nullptr;
+  auto it = index_.find(f);
+  if (it != index_.end()) return &entries_[it->second].item;
+  index_.emplace(std::move(f), entries_.size());
+  entries_.push_back({key, Variant()});
+  return &entries_.back().item;
+}
+
 HResult Dictionary::GetItem(const Variant& key, Variant* item,
                             ExcepInfo* excep) {
-  KeyForm f;
-  if (HResult hr = Normalize(key, &f, excep); hr != S_OK) return hr;
-  auto it = index_.find(f);
-  if (it == index_.end()) {
-    // Reading a missing key adds it: pages rely on Count growing.
-    index_.emplace(std::move(f), entries_.size());
-    entries_.push_back({key, Variant()});
-    *item = Variant();
-    return S_OK;
-  }
-  *item = entries_[it->second].item;
-  return S_OK;
+  // Reading a missing key adds it with Empty: pages rely on Count growing.
+  HResult hr = S_OK;
+  Variant* found = FindOrAdd(key, excep, &hr);
+  if (found) *item = *found;
+  return hr;
 }
 
 HResult Dictionary::SetItem(const Variant& key, const Variant& item,
                             ExcepInfo* excep) {
-  KeyForm f;
-  if (HResult hr = Normalize(key, &f, excep); hr != S_OK) return hr;
-  auto it = index_.find(f);
-  if (it == index_.end()) {
-    index_.emplace(std::move(f), entries_.size());
-    entries_.push_back({key, item});
-  } else {
-    entries_[it->second].item = item;
-  }
-  return S_OK;
+  HResult hr = S_OK;
+  Variant* found = FindOrAdd(key, excep, &hr);
+  if (found) *found = item;
+  return hr;
 }
 
 HResult Dictionary::RenameKey(const Variant& old_key, const Variant& new_key,

@@ -104,6 +104,9 @@ class Dictionary : public Dispatch {
   };
 
   HResult Normalize(const Variant& key, KeyForm* form, ExcepInfo* excep) const;
+  // The item slot of `key`, added with Empty when missing; null with *hr
+  // set when the key is unusable.
+  Variant* FindOrAdd(const Variant& key, ExcepInfo* excep, HResult* hr);
   void Reindex();
 
   int compare_mode_ = 0;

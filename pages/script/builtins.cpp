@@ -487,16 +487,7 @@ Variant FnUnescape(BuiltinHost&, Args a) {
 
 // ------------------------------------------------------------ conversion
 
-Variant ConvertTo(Args a, VarType t) {
-  Variant v = Reduce(a[0]);
-  if (v.is_null()) Throw(kErrInvalidNull);
-  if (v.is_array()) Throw(kErrTypeMismatch);
-  Variant out;
-  HResult hr = ChangeType(v, t, &out);
-  if (hr == DISP_E_OVERFLOW) Throw(kErrOverflow);
-  if (hr != S_OK) Throw(kErrTypeMismatch);
-  return out;
-}
+Variant ConvertTo(Args a, VarType t) { return ConvertValue(a[0], t); }
 
 Variant FnCStr(BuiltinHost&, Args a) { return ConvertTo(a, VT_BSTR); }
 Variant FnCInt(BuiltinHost&, Args a) { return ConvertTo(a, VT_I2); }

@@ -98,6 +98,31 @@ class Parser {
     return tok;
   }
 
+  // A statement node at the current keyword, which is consumed.
+  StmtPtr NewStmt(StmtKind kind) {
+    auto st = std::make_unique<Stmt>();
+    st->kind = kind;
+    st->line = Cur().line;
+    st->column = Cur().column;
+    Advance();
+    return st;
+  }
+  // "End" kw, closing a block.
+  void ExpectEnd(Kw kw, int number) {
+    if (!IsKw(Kw::kEnd)) Fail(kCeExpectedEnd);
+    Advance();
+    ExpectKw(kw, number);
+  }
+  // Inside a block statement, Else no longer ends a single-line If.
+  struct BlockStatement {
+    explicit BlockStatement(Parser* p) : parser(p), saved(p->single_line_if_) {
+      p->single_line_if_ = 0;
+    }
+    ~BlockStatement() { parser->single_line_if_ = saved; }
+    Parser* parser;
+    int saved;
+  };
+
   // ---- scopes
   void Declare(const Token& name_tok);
   bool IsDeclared(const std::u16string& folded) const {
@@ -426,11 +451,7 @@ StmtPtr Parser::ParseDim() {
 
 // redim_stmt = "ReDim" ["Preserve"] name "(" expr {"," expr} ")" {"," ...}
 StmtPtr Parser::ParseReDim() {
-  auto s = std::make_unique<Stmt>();
-  s->kind = StmtKind::kReDim;
-  s->line = Cur().line;
-  s->column = Cur().column;
-  Advance();
+  auto s = NewStmt(StmtKind::kReDim);
   if (IsKw(Kw::kPreserve)) {
     s->preserve = true;
     Advance();
@@ -532,11 +553,7 @@ StmtPtr Parser::ParseConst() {
 }
 
 StmtPtr Parser::ParseErase() {
-  auto s = std::make_unique<Stmt>();
-  s->kind = StmtKind::kErase;
-  s->line = Cur().line;
-  s->column = Cur().column;
-  Advance();
+  auto s = NewStmt(StmtKind::kErase);
   while (true) {
     DimItem item;
     item.target = MakeName(ExpectName());
@@ -549,11 +566,7 @@ StmtPtr Parser::ParseErase() {
 
 // set_stmt = "Set" target "=" ( expr | "New" name )
 StmtPtr Parser::ParseSet() {
-  auto s = std::make_unique<Stmt>();
-  s->kind = StmtKind::kSet;
-  s->line = Cur().line;
-  s->column = Cur().column;
-  Advance();
+  auto s = NewStmt(StmtKind::kSet);
   ExprPtr start;
   if (Is(Tok::kDot)) {
     start = nullptr;
@@ -572,11 +585,7 @@ StmtPtr Parser::ParseSet() {
 
 // call_stmt = "Call" path   (arguments, if any, in the last parentheses)
 StmtPtr Parser::ParseCallKeyword() {
-  auto s = std::make_unique<Stmt>();
-  s->kind = StmtKind::kCall;
-  s->line = Cur().line;
-  s->column = Cur().column;
-  Advance();
+  auto s = NewStmt(StmtKind::kCall);
   ExprPtr start;
   if (!Is(Tok::kDot)) start = MakeName(ExpectName());
   std::size_t last_paren = 0;
@@ -640,11 +649,7 @@ StmtPtr Parser::ParsePathStatement() {
 //           ["Else" block] "End" "If"
 //         | "If" expr "Then" stmt_list ["Else" stmt_list]
 StmtPtr Parser::ParseIf() {
-  auto s = std::make_unique<Stmt>();
-  s->kind = StmtKind::kIf;
-  s->line = Cur().line;
-  s->column = Cur().column;
-  Advance();
+  auto s = NewStmt(StmtKind::kIf);
   IfArm arm;
   arm.line = s->line;
   arm.condition = ParseExpr();
@@ -677,8 +682,7 @@ StmtPtr Parser::ParseIf() {
     --single_line_if_;
     return s;
   }
-  int saved_single = single_line_if_;
-  single_line_if_ = 0;
+  BlockStatement block_statement(this);
   arm.body = ParseBlock();
   s->arms.push_back(std::move(arm));
   while (IsKw(Kw::kElseIf)) {
@@ -697,26 +701,18 @@ StmtPtr Parser::ParseIf() {
     else_arm.body = ParseBlock();
     s->arms.push_back(std::move(else_arm));
   }
-  if (!IsKw(Kw::kEnd)) Fail(kCeExpectedEnd);
-  Advance();
-  ExpectKw(Kw::kIf, kCeExpectedIf);
-  single_line_if_ = saved_single;
+  ExpectEnd(Kw::kIf, kCeExpectedIf);
   return s;
 }
 
 // select_stmt = "Select" "Case" expr SEP {SEP} {"Case" case_list SEP block}
 //               ["Case" "Else" SEP block] "End" "Select"
 StmtPtr Parser::ParseSelect() {
-  auto s = std::make_unique<Stmt>();
-  s->kind = StmtKind::kSelect;
-  s->line = Cur().line;
-  s->column = Cur().column;
-  Advance();
+  auto s = NewStmt(StmtKind::kSelect);
   ExpectKw(Kw::kCase, kCeExpectedCase);
   s->value = ParseExpr();
   ExpectStatementEnd();
-  int saved_single = single_line_if_;
-  single_line_if_ = 0;
+  BlockStatement block_statement(this);
   SkipSeparators();
   bool seen_else = false;
   while (IsKw(Kw::kCase)) {
@@ -743,10 +739,7 @@ StmtPtr Parser::ParseSelect() {
     arm.body = ParseBlock();
     s->cases.push_back(std::move(arm));
   }
-  if (!IsKw(Kw::kEnd)) Fail(kCeExpectedEnd);
-  Advance();
-  ExpectKw(Kw::kSelect, kCeExpectedSelect);
-  single_line_if_ = saved_single;
+  ExpectEnd(Kw::kSelect, kCeExpectedSelect);
   return s;
 }
 
@@ -782,15 +775,13 @@ StmtPtr Parser::ParseFor() {
     }
   }
   ExpectStatementEnd();
-  int saved_single = single_line_if_;
-  single_line_if_ = 0;
+  BlockStatement block_statement(this);
   ++for_depth_;
   s->body = ParseBlock();
   --for_depth_;
   if (!IsKw(Kw::kNext)) Fail(kCeExpectedNext);
   Advance();
   // "Next i" is not VBScript.
-  single_line_if_ = saved_single;
   ExpectStatementEnd();
   return s;
 }
@@ -798,11 +789,7 @@ StmtPtr Parser::ParseFor() {
 // do_stmt = "Do" [("While"|"Until") expr] SEP block "Loop"
 //         | "Do" SEP block "Loop" [("While"|"Until") expr]
 StmtPtr Parser::ParseDo() {
-  auto s = std::make_unique<Stmt>();
-  s->kind = StmtKind::kDo;
-  s->line = Cur().line;
-  s->column = Cur().column;
-  Advance();
+  auto s = NewStmt(StmtKind::kDo);
   if (IsKw(Kw::kWhile) || IsKw(Kw::kUntil)) {
     s->until = IsKw(Kw::kUntil);
     Advance();
@@ -811,8 +798,7 @@ StmtPtr Parser::ParseDo() {
   if (!AtStatementEnd()) {
     Fail(s->condition ? kCeExpectedEndOfStatement : kCeExpectedWhileUntilEnd);
   }
-  int saved_single = single_line_if_;
-  single_line_if_ = 0;
+  BlockStatement block_statement(this);
   ++do_depth_;
   s->body = ParseBlock();
   --do_depth_;
@@ -825,29 +811,22 @@ StmtPtr Parser::ParseDo() {
     s->condition = ParseExpr();
     s->condition_at_end = true;
   }
-  single_line_if_ = saved_single;
   ExpectStatementEnd();
   return s;
 }
 
 // while_stmt = "While" expr SEP block "Wend"
 StmtPtr Parser::ParseWhile() {
-  auto s = std::make_unique<Stmt>();
-  s->kind = StmtKind::kDo;
+  auto s = NewStmt(StmtKind::kDo);
   s->wend = true;
-  s->line = Cur().line;
-  s->column = Cur().column;
-  Advance();
   s->condition = ParseExpr();
   ExpectStatementEnd();
-  int saved_single = single_line_if_;
-  single_line_if_ = 0;
+  BlockStatement block_statement(this);
   // There is no Exit While, and Exit Do inside While leaves an enclosing
   // Do, so a While does not count as a Do.
   s->body = ParseBlock();
   if (!IsKw(Kw::kWend)) Fail(kCeExpectedWend);
   Advance();
-  single_line_if_ = saved_single;
   ExpectStatementEnd();
   return s;
 }
@@ -906,20 +885,12 @@ StmtPtr Parser::ParseOnError() {
 
 // with_stmt = "With" expr SEP block "End" "With"
 StmtPtr Parser::ParseWith() {
-  auto s = std::make_unique<Stmt>();
-  s->kind = StmtKind::kWith;
-  s->line = Cur().line;
-  s->column = Cur().column;
-  Advance();
+  auto s = NewStmt(StmtKind::kWith);
   s->value = ParseExpr();
   ExpectStatementEnd();
-  int saved_single = single_line_if_;
-  single_line_if_ = 0;
+  BlockStatement block_statement(this);
   s->body = ParseBlock();
-  if (!IsKw(Kw::kEnd)) Fail(kCeExpectedEnd);
-  Advance();
-  ExpectKw(Kw::kWith, kCeExpectedWith);
-  single_line_if_ = saved_single;
+  ExpectEnd(Kw::kWith, kCeExpectedWith);
   return s;
 }
 

@@ -225,10 +225,7 @@ const Variant& ReduceRef(const Variant& v, Variant* scratch) {
   return *scratch;
 }
 
-namespace {
-
-// ChangeType with the language's error numbers.
-Variant Convert(const Variant& in, VarType to) {
+Variant ConvertValue(const Variant& in, VarType to) {
   Variant v = Reduce(in);
   if (v.is_null()) Throw(kErrInvalidNull);
   if (v.is_array()) Throw(kErrTypeMismatch);
@@ -239,21 +236,19 @@ Variant Convert(const Variant& in, VarType to) {
   return out;
 }
 
-}  // namespace
-
-double ToDouble(const Variant& v) { return Convert(v, VT_R8).AsDouble(); }
+double ToDouble(const Variant& v) { return ConvertValue(v, VT_R8).AsDouble(); }
 std::int32_t ToLong(const Variant& v) {
-  return static_cast<std::int32_t>(Convert(v, VT_I4).AsInteger());
+  return static_cast<std::int32_t>(ConvertValue(v, VT_I4).AsInteger());
 }
 std::int16_t ToInteger(const Variant& v) {
-  return static_cast<std::int16_t>(Convert(v, VT_I2).AsInteger());
+  return static_cast<std::int16_t>(ConvertValue(v, VT_I2).AsInteger());
 }
 std::u16string ToStr(const Variant& v) {
   if (v.is_string()) return std::u16string(v.AsString());
-  return std::u16string(Convert(v, VT_BSTR).AsString());
+  return std::u16string(ConvertValue(v, VT_BSTR).AsString());
 }
-bool ToBool(const Variant& v) { return Convert(v, VT_BOOL).AsBool(); }
-double ToDate(const Variant& v) { return Convert(v, VT_DATE).AsDouble(); }
+bool ToBool(const Variant& v) { return ConvertValue(v, VT_BOOL).AsBool(); }
+double ToDate(const Variant& v) { return ConvertValue(v, VT_DATE).AsDouble(); }
 
 bool ToCondition(const Variant& in) {
   if (in.type() == VT_BOOL) return in.AsBool();

@@ -54,6 +54,9 @@ const Variant& ReduceRef(const Variant& v, Variant* scratch);
 
 // Conversions with the language's errors: 13 type mismatch, 6 overflow,
 // 94 for Null.
+// ChangeType to `to` (objects reduced first; Null 94, failure 13,
+// out of range 6).
+Variant ConvertValue(const Variant& v, VarType to);
 double ToDouble(const Variant& v);
 std::int32_t ToLong(const Variant& v);       // CLng rules
 std::int16_t ToInteger(const Variant& v);    // CInt rules
