@@ -8,7 +8,9 @@
 
 #include <csignal>
 
+#include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdlib>
 #include <map>
 #include <random>
@@ -19,6 +21,7 @@
 #include "engine/index/field_generations.h"
 #include "engine/index/field_lookup.h"
 #include "engine/storage/search_project.h"
+#include "platform/fault_file_system.h"
 #include "platform/file_system.h"
 #include "platform/normalize.h"
 #include "platform/paths.h"
@@ -53,10 +56,11 @@ std::u16string PathOf(uint32_t i) { return u"/home/u/" + ToWide(std::to_string(i
 // A project in a fixed home, opened the way the application opens it.
 class Database {
  public:
-  explicit Database(const std::string& home) : home_(home) {
+  explicit Database(const std::string& home, FileSystem* fs = nullptr) : home_(home) {
     EXPECT_TRUE(SetApplicationHome(home));
     (void)settings_.Load(JoinPath(home, "Setting"));
     SearchProjectOptions options;
+    options.file_system = fs;
     options.settings = &settings_;
     options.index_factory = MakeFieldIndexFactory();
     project_ = std::make_unique<SearchProject>(std::move(options));
@@ -182,6 +186,37 @@ TEST(IndexedTableTest, DeletedIndexFilesAreRebuiltFromTheRecords) {
   }
   Database db(home.path());
   ExpectLookupsMatchStoredRecords(db);
+}
+
+// An I/O error at any operation of the 2000-record flush (and every
+// operation after it failing too, as after a crash or a full disk): the
+// next open must give exactly what a clean build gives.
+TEST(IndexedTableTest, FailureAtAnyOperationOfAFlushIsRecoveredAtOpen) {
+  uint64_t first = 0, last = 0;
+  {
+    ScratchDir home;
+    FaultFileSystem counting;
+    Database db(home.path(), &counting);
+    for (uint32_t i = 0; i < 1999; ++i) ASSERT_TRUE(db.Append(i));
+    first = counting.operations();
+    ASSERT_TRUE(db.Append(1999));  // takes the flush
+    last = counting.operations();
+  }
+  ASSERT_GT(last, first + 10);
+  const uint64_t step = std::max<uint64_t>(1, (last - first) / 10);
+  for (uint64_t n = first + 1; n <= last; n += step) {
+    SCOPED_TRACE(n);
+    ScratchDir home;
+    {
+      FaultFileSystem faulty;
+      faulty.FailAt(n, EIO, true);
+      Database db(home.path(), &faulty);
+      for (uint32_t i = 0; i < 2010; ++i) (void)db.Append(i);
+    }
+    Database db(home.path());
+    ExpectLookupsMatchStoredRecords(db);
+    if (HasFatalFailure()) return;
+  }
 }
 
 // The child side of the kill test: appends records to the database named
