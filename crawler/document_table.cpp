@@ -121,7 +121,8 @@ bool DocumentWriter::AddOrUpdateDocument(const DocumentRecord& record, bool forc
   table->SetValue(doc::kName, Variant::Bstr(ToWide(record.name)));
   table->SetValue(doc::kType, Variant::Bstr(ToWide(record.type)));
   table->SetValue(doc::kPath, Variant::Bstr(ToWide(record.path)));
-  table->SetValue(doc::kDirectory, Variant::Bstr(ToWide(DirName(record.path))));
+  table->SetValue(doc::kDirectory,
+                  Variant::Bstr(ToWide(record.directory ? *record.directory : DirName(record.path))));
   table->SetValue(doc::kSize, Variant::I4(static_cast<int32_t>(record.size)));
   table->SetValue(doc::kCreated, Variant::Date(record.created));
   table->SetValue(doc::kModified, Variant::Date(record.modified));

@@ -64,6 +64,9 @@ struct DocumentRecord {
   std::string name;       // file name, or a mail's subject
   std::string type;       // extension without the dot, "DIR", or a mail source
   std::string path;       // the key
+  // "路径": the directory of `path` when unset; mail records put their key
+  // here as well.
+  std::optional<std::string> directory;
   uint32_t size = 0;
   double created = 0;     // date values
   double modified = 0;

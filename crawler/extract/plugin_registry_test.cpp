@@ -71,6 +71,11 @@ TEST(PluginRegistryTest, LoadsADirectoryAndExtractsThroughThePlugin) {
   EXPECT_EQ(result.text, u"plugin:contents");
   // The capacity given to GetText is the limit.
   EXPECT_EQ(ExtractFileText(doc, 4, &registry).text, u"plug");
+  // No text from the plug-in: its format is not guessed at as plain text.
+  ASSERT_EQ(ReplaceFileAtomically(DefaultFileSystem(), doc, "none of it"), 0);
+  const ExtractResult none = ExtractFileText(doc, 1000, &registry);
+  EXPECT_EQ(none.status, ExtractStatus::kDamaged);
+  EXPECT_TRUE(none.text.empty());
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // A plug-in for the tests, built in several variants (see CMakeLists.txt):
 // it shows the plug-in contract of plugin_registry.h. GetText returns
 // "plugin:" + the file's first bytes, and misbehaves on request: a file
-// starting with "crash" crashes it, "hang" blocks it forever, "spin" loops.
+// starting with "none" has no text, "crash" crashes it, "hang" blocks it
+// forever, "spin" loops.
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -46,6 +47,7 @@ __attribute__((visibility("default"))) int GetText(const char* path, char16_t* b
   const ssize_t n = read(fd, data, sizeof data - 1);
   close(fd);
   if (n < 0) return -1;
+  if (std::strncmp(data, "none", 4) == 0) return -1;
   if (std::strncmp(data, "crash", 5) == 0) raise(SIGSEGV);
   if (std::strncmp(data, "hang", 4) == 0) {
     for (;;) pause();

@@ -203,8 +203,11 @@ ExtractResult ExtractFileText(const std::string& path, size_t limit,
     const int plugin = plugins->PluginForType(type);
     if (plugin >= 0) {
       ExtractResult result = plugins->PluginText(plugin, path, limit);
-      if (result.status == ExtractStatus::kOk) return result;
-      // The plug-in failed: our own reader may still know the type.
+      // The plug-in failed: a reader of our own for the type may still do,
+      // but guessing plain text for the plug-in's format would index noise.
+      if (result.status == ExtractStatus::kOk || ReaderOfType(type) == Reader::kPlainText) {
+        return result;
+      }
     }
   }
   Reader reader = ReaderOfType(type);

@@ -1,0 +1,261 @@
+#include "crawler/foxmail.h"
+
+#include <dirent.h>
+#include <openssl/evp.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <fstream>
+
+#include "crawler/document_table.h"
+#include "crawler/extract/text_filters.h"
+#include "crawler/foxmail_format.h"
+#include "crawler/scan_scope.h"
+#include "platform/error_log.h"
+#include "platform/file_system.h"
+#include "platform/paths.h"
+#include "platform/text.h"
+
+namespace lun {
+namespace {
+
+using namespace foxmail;
+
+uint32_t U32(std::string_view b, size_t at) {
+  uint32_t v = 0;
+  for (int i = 0; i < 4; ++i) v |= uint32_t{static_cast<unsigned char>(b[at + i])} << (8 * i);
+  return v;
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The NUL-terminated text at `*pos` within `record`; moves past its NUL.
+std::string TakeText(std::string_view record, size_t* pos) {
+  const size_t end = std::min(record.find('\0', *pos), record.size());
+  std::string text(record.substr(*pos, end - *pos));
+  *pos = end + 1;
+  return text;
+}
+
+bool EndsWithNoCase(std::string_view s, std::string_view suffix) {
+  if (s.size() < suffix.size()) return false;
+  for (size_t i = 0; i < suffix.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(s[s.size() - suffix.size() + i])) !=
+        std::tolower(static_cast<unsigned char>(suffix[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+std::vector<std::string> FoxmailDirectories(std::string_view cfg,
+                                            const std::string& foxmail_directory) {
+  std::vector<std::string> dirs;
+  if (cfg.size() < kAccountsSkip + 4) return dirs;
+  const uint32_t count = U32(cfg, kAccountsSkip);
+  size_t pos = kAccountsSkip + 4;
+  // Reads a length-prefixed string; false when it runs past the file.
+  auto take = [&](std::string* out) {
+    if (pos + 4 > cfg.size()) return false;
+    const uint32_t n = U32(cfg, pos);
+    pos += 4;
+    if (n > cfg.size() - pos) return false;
+    if (out) out->assign(cfg.substr(pos, n));
+    pos += n;
+    return true;
+  };
+  for (uint32_t i = 0; i < count; ++i) {
+    std::string directory, folder;
+    pos += 4;  // unused word
+    if (pos > cfg.size() || !take(nullptr) || !take(&directory) || !take(&folder)) break;
+    pos += kAccountTailBytes;
+    // Windows-style names from the configuration use "\".
+    for (char& c : directory) c = c == '\\' ? '/' : c;
+    while (!directory.empty() && directory.back() == '/') directory.pop_back();
+    if (!directory.empty() && IsDirectory(directory)) dirs.push_back(directory);
+    const std::string in_install = JoinPath(JoinPath(foxmail_directory, "mail"), folder);
+    if (!folder.empty() && IsDirectory(in_install)) dirs.push_back(in_install);
+  }
+  return dirs;
+}
+
+std::vector<FoxmailMessage> ReadFoxmailIndex(std::string_view index) {
+  std::vector<FoxmailMessage> messages;
+  if (index.size() < kIndexHeaderBytes) return messages;
+  const size_t count = (index.size() - kIndexHeaderBytes) / kIndexRecordBytes;
+  for (size_t i = 0; i < count; ++i) {
+    const std::string_view record =
+        index.substr(kIndexHeaderBytes + i * kIndexRecordBytes, kIndexRecordBytes);
+    FoxmailMessage m;
+    m.position = U32(record, kPositionOffset);
+    m.size = U32(record, kSizeOffset);
+    double days;
+    std::memcpy(&days, record.data() + kDateOffset, sizeof(days));
+    m.date = days - kDaysFromYearOneTo1899;
+    size_t pos = kTextsOffset;
+    m.key = TakeText(record, &pos);
+    if (pos < record.size()) m.name = TakeText(record, &pos);
+    messages.push_back(std::move(m));
+  }
+  return messages;
+}
+
+std::string Md5OfText(std::u16string_view text) {
+  std::string bytes;
+  bytes.reserve(text.size() * 2);
+  for (const char16_t c : text) {
+    bytes.push_back(static_cast<char>(c & 0xFF));
+    bytes.push_back(static_cast<char>(c >> 8));
+  }
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_md5(), nullptr);
+  static const char kHex[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned int i = 0; i < length; ++i) {
+    hex.push_back(kHex[digest[i] >> 4]);
+    hex.push_back(kHex[digest[i] & 15]);
+  }
+  return hex;
+}
+
+bool FoxmailRunning() {
+  DIR* proc = opendir("/proc");
+  if (!proc) return false;
+  bool running = false;
+  while (const dirent* e = readdir(proc)) {
+    if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
+    std::ifstream comm(std::string("/proc/") + e->d_name + "/comm");
+    std::string name;
+    std::getline(comm, name);
+    if (name == "Foxmail.exe" || name == "foxmail") {
+      running = true;
+      break;
+    }
+  }
+  closedir(proc);
+  return running;
+}
+
+class FoxmailSource::Handler final : public WatchHandler {
+ public:
+  explicit Handler(FoxmailSource& s) : s_(s) {}
+  void FileAdded(const std::string& p) override { Changed(p); }
+  void FileModified(const std::string& p) override { Changed(p); }
+  void FileRenamed(const std::string&, const std::string& p) override { Changed(p); }
+  void FileRemoved(const std::string&) override {}
+
+ private:
+  // A change of either file of a mailbox re-reads its index.
+  void Changed(const std::string& path) {
+    if (EndsWithNoCase(path, ".ind")) {
+      s_.IndexMailbox(path);
+    } else if (EndsWithNoCase(path, ".box")) {
+      s_.IndexMailbox(path.substr(0, path.size() - 4) + ".IND");
+    }
+  }
+  FoxmailSource& s_;
+};
+
+FoxmailSource::FoxmailSource(std::string foxmail_directory, DocumentWriter& writer,
+                             ScanScope& scope)
+    : foxmail_directory_(std::move(foxmail_directory)),
+      writer_(writer),
+      scope_(scope),
+      handler_(std::make_unique<Handler>(*this)) {}
+
+FoxmailSource::~FoxmailSource() { StopMonitor(); }
+
+std::vector<std::string> FoxmailSource::Directories() const {
+  if (foxmail_directory_.empty()) return {};
+  std::string cfg;
+  if (ReadWholeFile(DefaultFileSystem(), JoinPath(foxmail_directory_, "accounts.cfg"), &cfg, 1 << 24) != 0) {
+    return {};
+  }
+  return FoxmailDirectories(cfg, foxmail_directory_);
+}
+
+void FoxmailSource::Walk(const std::string& directory) {
+  DIR* dir = opendir(directory.c_str());
+  if (!dir) return;
+  std::vector<std::string> entries;
+  while (const dirent* e = readdir(dir)) {
+    const std::string name = e->d_name;
+    if (name != "." && name != "..") entries.push_back(JoinPath(directory, name));
+  }
+  closedir(dir);
+  for (const std::string& path : entries) {
+    if (stop) return;
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0 || S_ISLNK(st.st_mode)) continue;
+    if (S_ISDIR(st.st_mode)) {
+      Walk(path);
+    } else if (EndsWithNoCase(path, ".ind")) {
+      IndexMailbox(path);
+    }
+  }
+}
+
+void FoxmailSource::IndexAll() {
+  for (const std::string& d : Directories()) Walk(d);
+}
+
+void FoxmailSource::IndexMailbox(const std::string& index_path) {
+  if (!EndsWithNoCase(index_path, ".ind") || scope_.IsFileExcluded(index_path)) return;
+  bool expected = false;
+  if (!busy_.compare_exchange_strong(expected, true)) return;
+  std::string index, box;
+  const std::string box_path = index_path.substr(0, index_path.size() - 4) + ".box";
+  if (ReadWholeFile(DefaultFileSystem(), index_path, &index, 1 << 28) == 0 &&
+      ReadWholeFile(DefaultFileSystem(), box_path, &box, uint64_t{1} << 32) == 0) {
+    const std::vector<FoxmailMessage> messages = ReadFoxmailIndex(index);
+    for (size_t i = 0; i < messages.size(); ++i) {
+      const FoxmailMessage& m = messages[i];
+      // Foxmail may be rewriting its files; looking at every process is
+      // not free, so ask every 64 messages.
+      if (stop || (i % 64 == 0 && FoxmailRunning())) break;
+      if (m.key.empty()) continue;
+      DocumentRecord record;
+      record.name = m.name;
+      record.type = "FOXMAIL";
+      record.path = m.key;
+      record.directory = m.key;
+      record.size = m.size;
+      record.created = record.modified = m.date;
+      // A message that lies (partly) outside the .box file is taken as far
+      // as the file goes.
+      if (m.position < box.size()) {
+        const std::string_view raw = std::string_view(box).substr(m.position, m.size);
+        ExtractResult text = ExtractBytesText(raw, "EML", kFilterTextLimit);
+        record.text = std::move(text.text);
+      }
+      record.md5 = Md5OfText(record.text);
+      writer_.AddOrUpdateDocument(record, /*force=*/true);
+    }
+  }
+  busy_ = false;
+}
+
+std::string FoxmailSource::StartMonitor() {
+  if (watcher_) return {};
+  watcher_ = std::make_unique<DirectoryWatcher>();
+  std::string report;
+  for (const std::string& d : Directories()) {
+    if (const int rc = watcher_->Watch(d, handler_.get())) {
+      report += d + ": " + ErrorText(rc) + "\r\n";
+    }
+  }
+  return report;
+}
+
+void FoxmailSource::StopMonitor() {
+  if (watcher_) watcher_->UnwatchAll();
+  watcher_.reset();
+}
+
+}  // namespace lun

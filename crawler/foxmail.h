@@ -1,0 +1,96 @@
+// The Foxmail mail source: every message of the user's Foxmail mailboxes
+// becomes one record of the document table, of type "FOXMAIL" in category
+// "邮件". Mailboxes are read when the scan walks the Foxmail directories and
+// again whenever their files change.
+//
+// Foxmail keeps no registry here: its directory is the setting
+// "Foxmail目录" (empty: not installed, nothing is indexed). The file layouts
+// are in foxmail_format.h; the readers check every length against the file.
+//
+// A message's key (its "完整路径") is the key Foxmail gives it in the mailbox
+// index, so writing one message never replaces another.
+//
+// Thread safety: one mailbox is read at a time (a second caller returns at
+// once); all members may be called from any thread.
+#ifndef LUN_CRAWLER_FOXMAIL_H_
+#define LUN_CRAWLER_FOXMAIL_H_
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/directory_watcher.h"
+
+namespace lun {
+
+class DocumentWriter;
+class ScanScope;
+
+inline constexpr char kFoxmailDirectoryKey[] = "Foxmail目录";
+
+struct FoxmailMessage {
+  uint32_t position = 0;
+  uint32_t size = 0;
+  double date = 0;  // date value (days since 1899-12-30)
+  std::string key;
+  std::string name;
+};
+
+// The mail directories named by accounts.cfg (the bytes of the file) in
+// `foxmail_directory`: each account's directory when it exists, then
+// `foxmail_directory`/mail/<folder> when that exists.
+std::vector<std::string> FoxmailDirectories(std::string_view accounts_cfg,
+                                            const std::string& foxmail_directory);
+
+// The message records of a mailbox index (the bytes of a .IND file).
+// Records whose texts run past their 176 bytes end at the record's end.
+std::vector<FoxmailMessage> ReadFoxmailIndex(std::string_view index);
+
+// The MD5 of a text's UTF-16LE bytes as 32 lower-case hex digits.
+std::string Md5OfText(std::u16string_view text);
+
+class FoxmailSource {
+ public:
+  // `foxmail_directory` empty: the source indexes nothing. Everything given
+  // must outlive the source.
+  FoxmailSource(std::string foxmail_directory, DocumentWriter& writer, ScanScope& scope);
+  ~FoxmailSource();
+
+  // The mail directories of the installation.
+  std::vector<std::string> Directories() const;
+
+  // Reads every mailbox below the mail directories (the scan's walk).
+  void IndexAll();
+  // Reads the messages of one mailbox index (a .IND file) and writes the
+  // new and changed ones. Nothing while another mailbox is being read or
+  // while Foxmail itself runs (it may be rewriting the files).
+  void IndexMailbox(const std::string& index_path);
+
+  // Watches the mail directories and re-reads a mailbox when its files
+  // change. Returns a report of the directories that could not be watched.
+  std::string StartMonitor();
+  void StopMonitor();
+
+  // Stops a running pass early (shutdown, a scan starting).
+  std::atomic<bool> stop{false};
+
+ private:
+  class Handler;
+  void Walk(const std::string& directory);
+
+  std::string foxmail_directory_;
+  DocumentWriter& writer_;
+  ScanScope& scope_;
+  std::atomic<bool> busy_{false};
+  std::unique_ptr<Handler> handler_;
+  std::unique_ptr<DirectoryWatcher> watcher_;
+};
+
+// True when a process named "Foxmail.exe" (or "foxmail") runs.
+bool FoxmailRunning();
+
+}  // namespace lun
+
+#endif  // LUN_CRAWLER_FOXMAIL_H_

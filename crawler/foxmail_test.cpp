@@ -1,0 +1,139 @@
+#include "crawler/foxmail.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "config/settings_store.h"
+#include "crawler/document_table.h"
+#include "crawler/foxmail_format.h"
+#include "crawler/scan_scope.h"
+#include "engine/index/field_generations.h"
+#include "engine/query/index_term_source.h"
+#include "engine/query/search_service.h"
+#include "engine/storage/storage_test_util.h"
+#include "platform/text.h"
+
+namespace lun {
+namespace {
+
+void PutU32(std::string& out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>(v >> (8 * i)));
+}
+
+std::string Record(uint32_t position, uint32_t size, double date, const std::string& key,
+                   const std::string& name) {
+  std::string r(foxmail::kIndexRecordBytes, '\0');
+  std::string word;
+  PutU32(word, position);
+  r.replace(foxmail::kPositionOffset, 4, word);
+  word.clear();
+  PutU32(word, size);
+  r.replace(foxmail::kSizeOffset, 4, word);
+  const double days = date + foxmail::kDaysFromYearOneTo1899;
+  std::memcpy(r.data() + foxmail::kDateOffset, &days, sizeof(days));
+  const std::string texts = key + std::string(1, '\0') + name + std::string(1, '\0');
+  r.replace(foxmail::kTextsOffset, std::min(texts.size(), r.size() - foxmail::kTextsOffset),
+            texts.substr(0, r.size() - foxmail::kTextsOffset));
+  return r;
+}
+
+TEST(FoxmailTest, IndexRecordsAreCountedByWholeRecords) {
+  const std::string header(64, 'h');
+  EXPECT_TRUE(ReadFoxmailIndex(header).empty());
+  EXPECT_TRUE(ReadFoxmailIndex(header + std::string(175, 'x')).empty());
+  EXPECT_TRUE(ReadFoxmailIndex("short").empty());
+  const auto one = ReadFoxmailIndex(header + Record(7, 9, 37652.5, "key 1", "主题"));
+  ASSERT_EQ(one.size(), 1u);
+  EXPECT_EQ(one[0].position, 7u);
+  EXPECT_EQ(one[0].size, 9u);
+  EXPECT_DOUBLE_EQ(one[0].date, 37652.5);
+  EXPECT_EQ(one[0].key, "key 1");
+  EXPECT_EQ(one[0].name, "主题");
+  // Texts without terminators end with their record.
+  const auto cut = ReadFoxmailIndex(header + Record(0, 0, 1, std::string(200, 'k'), "lost"));
+  ASSERT_EQ(cut.size(), 1u);
+  EXPECT_EQ(cut[0].key, std::string(176 - 33, 'k'));
+  EXPECT_EQ(cut[0].name, "");
+}
+
+TEST(FoxmailTest, AccountsNameTheMailDirectories) {
+  ScratchDir dir;
+  MakeDirectories(dir.File("own"));
+  MakeDirectories(dir.File("foxmail/mail/box2"));
+  std::string cfg(foxmail::kAccountsSkip, '\0');
+  PutU32(cfg, 2);
+  for (const auto& [directory, folder] :
+       {std::pair<std::string, std::string>{dir.File("own"), "box1"}, {"", "box2"}}) {
+    PutU32(cfg, 0);
+    PutU32(cfg, 3);
+    cfg += "abc";
+    PutU32(cfg, static_cast<uint32_t>(directory.size()));
+    cfg += directory;
+    PutU32(cfg, static_cast<uint32_t>(folder.size()));
+    cfg += folder;
+    cfg += std::string(20, '\0');
+  }
+  EXPECT_EQ(FoxmailDirectories(cfg, dir.File("foxmail")),
+            (std::vector<std::string>{dir.File("own"), dir.File("foxmail/mail/box2")}));
+  // Damaged files give what their intact part names, never a crash.
+  for (size_t cut = 0; cut < cfg.size(); cut += 7) {
+    (void)FoxmailDirectories(cfg.substr(0, cut), dir.File("foxmail"));
+  }
+  std::string lying = cfg.substr(0, foxmail::kAccountsSkip);
+  PutU32(lying, 1000000);
+  PutU32(lying, 0);
+  PutU32(lying, 0xFFFFFFF0u);
+  EXPECT_TRUE(FoxmailDirectories(lying, dir.File("foxmail")).empty());
+}
+
+TEST(FoxmailTest, Md5OfTheUtf16Text) {
+  EXPECT_EQ(Md5OfText(u""), "d41d8cd98f00b204e9800998ecf8427e");
+  EXPECT_EQ(Md5OfText(u"a"), "4144e195f46de78a3623da7364d04f11");  // bytes 61 00
+}
+
+TEST(FoxmailTest, MessagesBecomeMailRecordsOnce) {
+  ScratchProject scratch;
+  auto project = scratch.Make(MakeFieldIndexFactory());
+  ASSERT_TRUE(project->CreateProject(scratch.project_path()).ok());
+  ASSERT_NE(EnsureDocumentTable(*project), nullptr);
+  SearchService search(*project, MakeIndexTermSource);
+  DocumentWriter writer(*project, search);
+  ScanScope scope;
+  scope.Load(scratch.settings(), "/nonexistent", {});
+
+  ScratchDir mail;
+  const std::string m1 = "From: a@example.com\r\nSubject: hello\r\n\r\n会议纪要 meeting\r\n";
+  const std::string m2 = "From: b@example.com\r\nSubject: other\r\n\r\nsecond body\r\n";
+  std::string index(64, '\0');
+  index += Record(0, static_cast<uint32_t>(m1.size()), 40000.25, "<id1> [x]", "hello");
+  index += Record(static_cast<uint32_t>(m1.size()), static_cast<uint32_t>(m2.size()), 40001,
+                  "<id2>", "other");
+  ASSERT_EQ(ReplaceFileAtomically(DefaultFileSystem(), mail.File("In.IND"), index), 0);
+  ASSERT_EQ(ReplaceFileAtomically(DefaultFileSystem(), mail.File("In.box"), m1 + m2), 0);
+
+  FoxmailSource source("", writer, scope);
+  source.IndexMailbox(mail.File("In.IND"));
+  DataTable* docs = project->FindTable(kDocumentTable);
+  ASSERT_EQ(docs->live_count(), 2u);
+  const auto value = [&](uint32_t r, const char* field) {
+    return docs->GetFieldValue(r, docs->FindField(field)->position);
+  };
+  EXPECT_EQ(ToNarrow(value(0, doc::kName).AsString()), "hello");
+  EXPECT_EQ(ToNarrow(value(0, doc::kType).AsString()), "FOXMAIL");
+  EXPECT_EQ(ToNarrow(value(0, doc::kPath).AsString()), "<id1> [x]");
+  EXPECT_EQ(ToNarrow(value(0, doc::kDirectory).AsString()), "<id1> [x]");
+  EXPECT_EQ(ToNarrow(value(0, doc::kCategory).AsString()), "邮件");
+  EXPECT_DOUBLE_EQ(value(0, doc::kModified).AsDouble(), 40000.25);
+  EXPECT_NE(value(0, doc::kText).AsString().find(u"会议纪要"), std::u16string_view::npos);
+  EXPECT_EQ(ToNarrow(value(0, doc::kMd5).AsString()), Md5OfText(value(0, doc::kText).AsString()));
+
+  source.IndexMailbox(mail.File("In.IND"));
+  EXPECT_EQ(docs->record_count(), 2u) << "unchanged messages are not written again";
+  std::unique_ptr<Recordset> rs;
+  ASSERT_EQ(search.Search("[文档]:文本内容=纪要", &rs), kEngineOk);
+  EXPECT_EQ(rs->count(), 1u);
+}
+
+}  // namespace
+}  // namespace lun
