@@ -15,6 +15,25 @@
 // Not supported: Class blocks (a script with "Class" is a syntax error),
 // Eval/Execute/ExecuteGlobal, GetRef.
 //
+// Decisions where the language reference leaves room:
+//   - A run that exceeds its step or time budget stops with HRESULT E_ABORT;
+//     On Error Resume Next cannot catch it (a runaway loop under Resume Next
+//     would otherwise go on). Recursion and stack limits raise error 28,
+//     which scripts may handle.
+//   - A ByRef argument that is an array element (`Inc a(1)`) is copied in
+//     and written back after the call, so a ReDim in the callee can never
+//     leave a reference into freed storage.
+//   - Names are bound once, after parsing: an undeclared name assigned in a
+//     procedure is a global if the script level declares or assigns that
+//     name anywhere, else a local of the procedure.
+//   - Arguments to host objects are passed by value (no host member writes
+//     back through its arguments).
+//   - Dictionaries the script created and that hold each other in a cycle
+//     are emptied by Close() once nothing outside the engine holds them, so
+//     reference cycles do not leak.
+//   - `x = Nothing` (Let of Nothing) is error 91 "Object variable not set".
+//   - Exit Do inside While ... Wend leaves the enclosing Do.
+//
 // Thread safety: none; distinct engines may run on distinct threads.
 #ifndef LUN_PAGES_SCRIPT_SCRIPT_ENGINE_H_
 #define LUN_PAGES_SCRIPT_SCRIPT_ENGINE_H_
