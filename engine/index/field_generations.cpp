@@ -6,6 +6,7 @@
 #include "automation/variant.h"
 #include "engine/index/exact_index_format.h"
 #include "engine/index/word_index_format.h"
+#include "engine/storage/data_table.h"
 #include "platform/error_log.h"
 #include "platform/file_system.h"
 #include "platform/kill_point.h"
@@ -173,6 +174,20 @@ bool FieldGenerations::Flush() {
 void FieldGenerations::Check(std::vector<std::string>* problems) const {
   for (const auto& g : word_) g->Check(problems);
   for (const auto& g : exact_) g->Check(problems);
+}
+
+void CheckTableIndexes(const DataTable& table, std::vector<std::string>* problems) {
+  for (int i = 0; i < table.field_count(); ++i) {
+    const TableField* field = table.FieldAt(i);
+    const auto* index = dynamic_cast<const FieldGenerations*>(field->index.get());
+    if (!index) continue;
+    index->Check(problems);
+    if (index->RecordCount() != table.record_count()) {
+      problems->push_back(table.name() + "/" + field->name + ": index holds " +
+                          std::to_string(index->RecordCount()) + " records, the table " +
+                          std::to_string(table.record_count()));
+    }
+  }
 }
 
 std::shared_ptr<const CharFilter> ProjectCharFilter(FileSystem& fs,

@@ -39,6 +39,8 @@ inline constexpr int kExactIndexKind = 7;
 // A generation takes records until it holds more than this many.
 inline constexpr uint32_t kGenerationRecordLimit = 100000;
 
+class DataTable;
+
 class FieldGenerations final : public FieldIndex {
  public:
   // Opens (or starts) the index of `spec`. `filter` is the project's
@@ -93,6 +95,14 @@ class FieldGenerations final : public FieldIndex {
 // project opens, plus the standard separators. The factory may be copied;
 // copies share the filters. Thread-safe.
 FieldIndexFactory MakeFieldIndexFactory();
+
+// Checks the index files of every indexed field of `table` (for `lundb
+// check`): stored lists decode within their bounds and counts, run and
+// record-list chains stay in their files and end, trie nodes lie inside the
+// file with increasing bits, and each index has taken as many records as the
+// table holds. Appends one line per problem; none means clean. The table
+// must be open with this factory's indexes and no writer running.
+void CheckTableIndexes(const DataTable& table, std::vector<std::string>* problems);
 
 // The separator set of the project in `project_folder` as the factory's
 // indexes use it (loaded on first use). For look-ups on fields without an

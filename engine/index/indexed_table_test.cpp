@@ -133,6 +133,9 @@ void ExpectLookupsMatchStoredRecords(Database& db) {
   const uint32_t records = t.record_count();
   ASSERT_EQ(db.IndexRecordCount(kContent), records);
   ASSERT_EQ(db.IndexRecordCount(kPath), records);
+  std::vector<std::string> problems;
+  CheckTableIndexes(t, &problems);
+  EXPECT_TRUE(problems.empty()) << problems.front();
   std::vector<std::u16string> texts(records);
   const int content = t.FindField(kContent)->position;
   for (uint32_t r = 0; r < records; ++r) {
@@ -235,18 +238,37 @@ TEST(IndexKillTest, KilledAnywhereThenReopenedEqualsCleanBuild) {
   const std::string kill_log = logs.File("kills");
   std::mt19937 rng(20261210);
   int killed = 0;
-  for (int cycle = 0; cycle < 12; ++cycle) {
+  // Each cycle names the kill point it aims at (empty: any point at the
+  // given odds; "black box": SIGKILL from here at a random moment).
+  struct Aim {
+    const char* point;
+    int odds;
+  };
+  const Aim aims[] = {
+      {"index.exact.insert.unlinked", 100},  // new keys are inserted in the first flush only
+      {"index.word.flush.term_written", 30},
+      {"index.exact.flush.list_written", 200},
+      {"black box", 0},
+      {"", 3000},
+      {"index.word.flush.directory_written", 1},
+      {"index.word.flush.boundaries_written", 1},
+      {"black box", 0},
+      {"index.exact.flush.header_written", 1},
+      {"index.word.flush.header_written", 1},
+      {"", 500},
+      {"black box", 0},
+  };
+  for (int cycle = 0; cycle < int(std::size(aims)); ++cycle) {
     SCOPED_TRACE(cycle);
-    // Every fourth child runs without kill points and is killed from here
-    // at a random moment (black box); the others die at a kill point.
-    const bool black_box = cycle % 4 == 3;
-    const std::string odds =
-        black_box ? "0" : std::to_string(std::array{500, 3000, 8000}[cycle % 3]);
-    const std::string records = std::to_string(1500 + rng() % 2500);
+    const Aim& aim = aims[cycle];
+    const bool black_box = std::string_view(aim.point) == "black box";
+    // More than 2000 records, so that every child runs at least one flush.
+    const std::string records = std::to_string(2100 + rng() % 1900);
     std::vector<std::string> env_text = {"LUN_INDEX_KILL_HOME=" + home.path(),
                                          "LUN_INDEX_KILL_RECORDS=" + records,
-                                         "LUN_KILL_ODDS=" + odds, "LUN_KILL_LOG=" + kill_log,
-                                         "ASAN_OPTIONS=detect_leaks=0"};
+                                         "LUN_KILL_ODDS=" + std::to_string(aim.odds),
+                                         "LUN_KILL_LOG=" + kill_log, "ASAN_OPTIONS=detect_leaks=0"};
+    if (*aim.point && !black_box) env_text.push_back(std::string("LUN_KILL_ONLY=") + aim.point);
     std::vector<char*> env;
     for (auto& e : env_text) env.push_back(e.data());
     for (char** e = environ; *e; ++e) {
