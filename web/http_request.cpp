@@ -12,15 +12,8 @@ namespace {
 // because a server and a proxy that read such a value differently disagree on
 // where the next request starts.
 bool ParseContentLength(std::string_view text, uint64_t* value) {
-  text = TrimBlanks(text);
-  if (text.empty() || text.size() > 19) return false;
-  uint64_t v = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    v = v * 10 + static_cast<uint64_t>(c - '0');
-  }
-  *value = v;
-  return true;
+  bool overflow = false;
+  return ParseDigits(TrimBlanks(text), value, &overflow) && !overflow;
 }
 
 RequestFrame Rejected(std::string_view status) {

@@ -160,26 +160,6 @@ constexpr std::array<MimeRow, 142> kMimeTable = {{
     {".php", "wwwserver/isapi"},
 }};
 
-// Decimal digits only, at most what fits in 64 bits. Returns false on any
-// other text; `*overflow` tells a too-large number apart from garbage.
-bool ParseByteNumber(std::string_view text, uint64_t* value, bool* overflow) {
-  *overflow = false;
-  if (text.empty()) return false;
-  uint64_t v = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    const uint64_t digit = static_cast<uint64_t>(c - '0');
-    if (v > (UINT64_MAX - digit) / 10) {
-      *overflow = true;
-      v = UINT64_MAX;
-      continue;  // keep checking that the rest are digits
-    }
-    v = v * 10 + digit;
-  }
-  *value = v;
-  return true;
-}
-
 // Drops CR and LF, which would end a header line early.
 std::string HeaderSafe(std::string_view text) {
   std::string out;
@@ -256,19 +236,19 @@ RangeDecision ResolveRange(const std::string* range_header, uint64_t size) {
   uint64_t last = 0;
   bool overflow = false;
   if (first_text.empty()) {  // "-N": the last N bytes
-    if (!ParseByteNumber(last_text, &last, &overflow)) return whole;
+    if (!ParseDigits(last_text, &last, &overflow)) return whole;
     if (last == 0) return unsatisfiable;
     if (last >= size) return whole;
     return {RangeDecision::Kind::kPartial, size - last, last};
   }
-  if (!ParseByteNumber(first_text, &first, &overflow)) return whole;
+  if (!ParseDigits(first_text, &first, &overflow)) return whole;
   const bool first_overflow = overflow;
   if (last_text.empty()) {  // "A-": from A to the end
     if (first_overflow || first >= size) return size == 0 ? whole : unsatisfiable;
     if (first == 0) return whole;
     return {RangeDecision::Kind::kPartial, first, size - first};
   }
-  if (!ParseByteNumber(last_text, &last, &overflow)) return whole;
+  if (!ParseDigits(last_text, &last, &overflow)) return whole;
   if (first > last) return whole;
   if (last >= size) return {RangeDecision::Kind::kEndBeyondFile, 0, 0};
   if (first == 0 && last == size - 1) return whole;

@@ -3,6 +3,7 @@
 #ifndef LUN_WEB_TEXT_UTIL_H_
 #define LUN_WEB_TEXT_UTIL_H_
 
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <string>
@@ -53,6 +54,27 @@ inline int HexValue(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
+}
+
+// A number of decimal digits only (no sign, no blanks). False for empty text
+// or any other character. A value past 64 bits saturates and sets
+// `*overflow`, so callers can tell "too large" from "not a number".
+inline bool ParseDigits(std::string_view text, uint64_t* value, bool* overflow) {
+  *overflow = false;
+  if (text.empty()) return false;
+  uint64_t v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    const uint64_t digit = static_cast<uint64_t>(c - '0');
+    if (*overflow || v > (UINT64_MAX - digit) / 10) {
+      *overflow = true;
+      v = UINT64_MAX;
+      continue;  // the rest must still be digits
+    }
+    v = v * 10 + digit;
+  }
+  *value = v;
+  return true;
 }
 
 // "Sun, 06 Nov 1994 08:49:37": the date form of HTTP and of the server log,

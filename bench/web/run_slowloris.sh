@@ -10,14 +10,8 @@ cd "$(dirname "$0")/../.."
 build=${1:-build/release}
 seconds=${2:-60}
 command -v slowhttptest >/dev/null || { echo "slowhttptest is missing: apt-get install -y slowhttptest"; exit 1; }
-server=$build/bench/web/web_bench_server
-[ -x "$server" ] || cmake --build "$build" --target web_bench_server
-work=$(mktemp -d)
-trap 'kill "$pid" 2>/dev/null || true; rm -rf "$work"' EXIT
-"$server" "$work" 0 10000 > "$work/out" &
-pid=$!
-until grep -q '^port ' "$work/out" 2>/dev/null; do sleep 0.1; done
-port=$(awk '/^port /{print $2}' "$work/out")
+source bench/web/bench_server.sh
+start_bench_server "$build" 10000
 fds() { ls /proc/$pid/fd | wc -l; }
 echo "descriptors at rest: $(fds)"
 

@@ -8,14 +8,8 @@ cd "$(dirname "$0")/../.."
 build=${1:-build/release}
 seconds=${2:-10}
 command -v wrk >/dev/null || { echo "wrk is missing: apt-get install -y wrk"; exit 1; }
-server=$build/bench/web/web_bench_server
-[ -x "$server" ] || cmake --build "$build" --target web_bench_server
-work=$(mktemp -d)
-trap 'kill "$pid" 2>/dev/null || true; rm -rf "$work"' EXIT
-"$server" "$work" > "$work/out" &
-pid=$!
-until grep -q '^port ' "$work/out" 2>/dev/null; do sleep 0.1; done
-port=$(awk '/^port /{print $2}' "$work/out")
+source bench/web/bench_server.sh
+start_bench_server "$build" 30000
 url=http://127.0.0.1:$port
 
 peak_threads=0
