@@ -1,3 +1,4 @@
+#include "engine/index/little_endian.h"
 #include "engine/index/exact_index_segment.h"
 
 #include <sys/mman.h>
@@ -18,17 +19,8 @@ namespace lun {
 namespace {
 
 using namespace exact_index;
+using namespace index_bytes;
 
-uint32_t GetU32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-uint16_t GetU16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-void SetU32(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
-  p[2] = uint8_t(v >> 16);
-  p[3] = uint8_t(v >> 24);
-}
 
 // Byte `i` of a key's bit string (UTF-16LE text, terminator, zeros after).
 uint8_t KeyByte(std::u16string_view key, size_t i) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/index/exact_index_format.h"
+#include "engine/index/index_test_util.h"
 #include "engine/index/word_index_segment.h"
 #include "platform/file_system.h"
 #include "platform/scratch_dir.h"
@@ -120,36 +121,19 @@ TEST(ExactIndexSegmentTest, DamagedFilesGiveWhatCanBeRead) {
   };
   const Case cases[] = {
       {"root past the end of the trie",
-       [](Fixture& f) {
-         int fd = -1;
-         ASSERT_EQ(f.fs.Open(f.Path("Ha"), O_RDWR, 0, &fd), 0);
-         const uint8_t far[4] = {0, 0, 0, 0x10};
-         ASSERT_EQ(WriteFully(f.fs, fd, far, 4, 0), 0);
-         f.fs.Close(fd);
-       },
-       false},
+       [](Fixture& f) { PatchFile(f.Path("Ha"), 0, {0, 0, 0, 0x10}); }, false},
       {"trie cut to its header", [](Fixture& f) { ASSERT_EQ(truncate(f.Path("Ha").c_str(), 100), 0); },
        false},
       {"record lists cut", [](Fixture& f) { ASSERT_EQ(truncate(f.Path("Ix").c_str(), 10), 0); },
        false},
       {"record chain that loops",
-       [](Fixture& f) {
-         int fd = -1;
-         ASSERT_EQ(f.fs.Open(f.Path("Ix"), O_RDWR, 0, &fd), 0);
-         const uint8_t self[4] = {1, 0, 0, 0};  // page 1 names itself
-         ASSERT_EQ(WriteFully(f.fs, fd, self, 4, 2048), 0);
-         f.fs.Close(fd);
-       },
+       [](Fixture& f) { PatchFile(f.Path("Ix"), 2048, {1, 0, 0, 0}); },  // page 1 names itself
        true},
       {"every trie node zeroed into branches",
        [](Fixture& f) {
          std::string ha;
          ASSERT_EQ(ReadWholeFile(f.fs, f.Path("Ha"), &ha), 0);
-         int fd = -1;
-         ASSERT_EQ(f.fs.Open(f.Path("Ha"), O_RDWR, 0, &fd), 0);
-         std::vector<uint8_t> zeros(ha.size() - 1024, 0);
-         ASSERT_EQ(WriteFully(f.fs, fd, zeros.data(), zeros.size(), 1024), 0);
-         f.fs.Close(fd);
+         PatchFile(f.Path("Ha"), 1024, std::vector<uint8_t>(ha.size() - 1024, 0));
        },
        true},
   };

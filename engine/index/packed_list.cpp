@@ -1,3 +1,4 @@
+#include "engine/index/little_endian.h"
 #include "engine/index/packed_list.h"
 
 #include <bit>
@@ -9,15 +10,13 @@ namespace lun {
 namespace {
 
 using namespace packed_list;
+using namespace index_bytes;
 
 void PutU32(std::vector<uint8_t>* out, uint32_t v) {
   const uint8_t b[4] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
   out->insert(out->end(), b, b + 4);
 }
 
-uint32_t GetU32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
 
 // Collects bits most significant first. The accumulator holds `pending_`
 // bits in its low end; whole bytes leave as soon as they are complete, so a

@@ -1,3 +1,4 @@
+#include "engine/index/little_endian.h"
 #include "engine/index/word_index_segment.h"
 
 #include <algorithm>
@@ -17,18 +18,10 @@ namespace lun {
 namespace {
 
 using namespace word_index;
+using namespace index_bytes;
 
 constexpr char kReadError[] = "读取索引信息错误";
 
-uint32_t GetU32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-void SetU32(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
-  p[2] = uint8_t(v >> 16);
-  p[3] = uint8_t(v >> 24);
-}
 
 // A continuation is cheaper than a rewrite only while the list's k suits the
 // new gaps; when the unary parts grow past this many bits per new value the
@@ -282,17 +275,12 @@ bool WordIndexSegment::Positions(char16_t c, std::vector<uint8_t>* packed) const
     return false;
   }
   if (fresh.empty()) return true;
-  if (e.count < 2) {
-    std::vector<uint32_t> all;
-    if (!DecodePackedList(*packed, &all)) return false;
-    all.insert(all.end(), fresh.begin(), fresh.end());
-    packed->clear();
-    EncodePackedList(all, packed);
-    return true;
-  }
   PackedListTail tail;
   if (!ReadPackedListTail(*packed, &tail)) return false;
-  if (ContinuationUnaryBits(tail, fresh) > kUnaryBitsPerValueLimit * fresh.size() + 64) {
+  if (e.count < 2 ||
+      ContinuationUnaryBits(tail, fresh) > kUnaryBitsPerValueLimit * fresh.size() + 64) {
+    // No bit stream to continue, or one whose k does not suit the new gaps:
+    // encode the whole list afresh.
     std::vector<uint32_t> all;
     if (!DecodePackedList(*packed, &all)) return false;
     all.insert(all.end(), fresh.begin(), fresh.end());
@@ -335,6 +323,18 @@ bool WordIndexSegment::AllocateRun(uint32_t pages, uint32_t* page) {
   return true;
 }
 
+// Allocates a run of `pages` pages and writes it whole in one write:
+// header, as much of `data` as fits (`*put` bytes), zeros after.
+bool WordIndexSegment::WriteNewRun(uint32_t pages, std::span<const uint8_t> data, uint32_t* page,
+                                   size_t* put) {
+  if (!AllocateRun(pages, page)) return false;
+  std::vector<uint8_t> block(size_t{pages} * kPageSize, 0);
+  SetU16(block.data() + kRunPagesMinusOne, pages - 1);
+  *put = size_t(std::min<uint64_t>(RunDataCapacity(pages), data.size()));
+  std::memcpy(block.data() + kRunHeaderSize, data.data(), *put);
+  return WriteFully(fs_, ix_fd_, block.data(), block.size(), uint64_t{*page} * kPageSize) == 0;
+}
+
 // Writes `data` into the chain from data offset `offset` of run `run`,
 // following existing successors and chaining new runs of at least `min_run`
 // pages when the chain ends. New runs are written whole (zero-filled, with
@@ -367,15 +367,8 @@ bool WordIndexSegment::WriteChain(uint32_t run, uint64_t offset, std::span<const
     const uint64_t remaining = data.size() - done;
     const uint32_t want = std::min<uint32_t>(std::max(min_run, PagesNeeded(remaining)), kMaxRunPages);
     uint32_t fresh = 0;
-    if (!AllocateRun(want, &fresh)) return false;
-    std::vector<uint8_t> block(size_t{want} * kPageSize, 0);
-    block[kRunPagesMinusOne] = uint8_t(want - 1);
-    block[kRunPagesMinusOne + 1] = uint8_t((want - 1) >> 8);
-    const size_t put = size_t(std::min<uint64_t>(RunDataCapacity(want), remaining));
-    std::memcpy(block.data() + kRunHeaderSize, data.data() + done, put);
-    if (WriteFully(fs_, ix_fd_, block.data(), block.size(), uint64_t{fresh} * kPageSize) != 0) {
-      return false;
-    }
+    size_t put = 0;
+    if (!WriteNewRun(want, data.subspan(done), &fresh, &put)) return false;
     uint8_t link[4];
     SetU32(link, fresh);
     if (WriteFully(fs_, ix_fd_, link, 4, uint64_t{run} * kPageSize + kRunNext) != 0) return false;
@@ -458,15 +451,8 @@ bool WordIndexSegment::FlushTerm(char16_t c, std::vector<uint32_t>& fresh) {
       const uint32_t want =
           std::min<uint32_t>(std::max(min_run, PagesNeeded(bytes.size())), kMaxRunPages);
       uint32_t first = 0;
-      if (!AllocateRun(want, &first)) return false;
-      std::vector<uint8_t> block(size_t{want} * kPageSize, 0);
-      block[kRunPagesMinusOne] = uint8_t(want - 1);
-      block[kRunPagesMinusOne + 1] = uint8_t((want - 1) >> 8);
-      const size_t put = size_t(std::min<uint64_t>(RunDataCapacity(want), bytes.size()));
-      std::memcpy(block.data() + kRunHeaderSize, bytes.data(), put);
-      if (WriteFully(fs_, ix_fd_, block.data(), block.size(), uint64_t{first} * kPageSize) != 0) {
-        return false;
-      }
+      size_t put = 0;
+      if (!WriteNewRun(want, bytes, &first, &put)) return false;
       e.first_run = first;
       e.last_run = first;
       e.last_run_bytes = uint32_t(put);

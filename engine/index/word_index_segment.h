@@ -146,6 +146,7 @@ class WordIndexSegment {
   bool FlushTerm(char16_t c, std::vector<uint32_t>& fresh);
   uint32_t MinimumRun(const TermEntry& e, uint32_t new_count) const;
   bool AllocateRun(uint32_t pages, uint32_t* page);
+  bool WriteNewRun(uint32_t pages, std::span<const uint8_t> data, uint32_t* page, size_t* put);
   bool WriteChain(uint32_t run, uint64_t offset, std::span<const uint8_t> data, uint32_t min_run,
                   TermEntry* e);
   bool LocateInChain(const TermEntry& e, uint64_t offset, uint32_t* run, uint64_t* run_offset) const;

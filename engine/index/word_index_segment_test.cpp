@@ -5,6 +5,7 @@
 #include <map>
 #include <random>
 
+#include "engine/index/index_test_util.h"
 #include "engine/index/packed_list.h"
 #include "engine/index/word_index_format.h"
 #include "platform/fault_file_system.h"
@@ -176,6 +177,11 @@ TEST(WordIndexSegmentTest, RecordsOfMapsPositionsInEachForm) {
   }
 }
 
+uint32_t FirstRunOf(Fixture& f, char16_t c) {
+  const std::vector<uint8_t> entry = ReadAt(f.Path("Ha"), 28 * c, 4);
+  return entry[0] | entry[1] << 8 | entry[2] << 16;
+}
+
 TEST(WordIndexSegmentTest, DamagedFilesAreReadAsNothingNotCrashes) {
   struct Case {
     const char* what;
@@ -193,55 +199,24 @@ TEST(WordIndexSegmentTest, DamagedFilesAreReadAsNothingNotCrashes) {
        },
        false},
       {"directory entry pointing past the file",
-       [](Fixture& f) {
-         int fd = -1;
-         ASSERT_EQ(f.fs.Open(f.Path("Ha"), O_RDWR, 0, &fd), 0);
-         const uint8_t far[4] = {0xFF, 0xFF, 0, 0};
-         ASSERT_EQ(WriteFully(f.fs, fd, far, 4, 28 * u'q'), 0);
-         f.fs.Close(fd);
-       },
-       true},
+       [](Fixture& f) { PatchFile(f.Path("Ha"), 28 * u'q', {0xFF, 0xFF, 0, 0}); }, true},
       {"run chain that loops",
        [](Fixture& f) {
          // The first run of 'q' names itself as its successor; the entry
          // claims more data than one run holds.
-         int fd = -1;
-         ASSERT_EQ(f.fs.Open(f.Path("Ha"), O_RDWR, 0, &fd), 0);
-         uint8_t entry[28];
-         ASSERT_EQ(ReadFully(f.fs, fd, entry, 28, 28 * u'q'), 0);
-         const uint32_t run = entry[0] | entry[1] << 8;
-         const uint8_t big[4] = {0, 0, 1, 0};
-         ASSERT_EQ(WriteFully(f.fs, fd, big, 4, 28 * u'q' + 4), 0);
-         f.fs.Close(fd);
-         ASSERT_EQ(f.fs.Open(f.Path("Ix"), O_RDWR, 0, &fd), 0);
-         const uint8_t self[4] = {uint8_t(run), uint8_t(run >> 8), 0, 0};
-         ASSERT_EQ(WriteFully(f.fs, fd, self, 4, uint64_t{run} * 4096), 0);
-         f.fs.Close(fd);
+         const uint32_t run = FirstRunOf(f, u'q');
+         PatchFile(f.Path("Ha"), 28 * u'q' + 4, {0, 0, 1, 0});
+         PatchFile(f.Path("Ix"), uint64_t{run} * 4096, {uint8_t(run), uint8_t(run >> 8), 0, 0});
        },
        true},
       {"corrupt packed list",
        [](Fixture& f) {
-         int fd = -1;
-         ASSERT_EQ(f.fs.Open(f.Path("Ha"), O_RDWR, 0, &fd), 0);
-         uint8_t entry[28];
-         ASSERT_EQ(ReadFully(f.fs, fd, entry, 28, 28 * u'q'), 0);
-         const uint32_t run = entry[0] | entry[1] << 8;
-         f.fs.Close(fd);
-         ASSERT_EQ(f.fs.Open(f.Path("Ix"), O_RDWR, 0, &fd), 0);
-         std::vector<uint8_t> ones(200, 0xFF);
-         ASSERT_EQ(WriteFully(f.fs, fd, ones.data(), ones.size(), uint64_t{run} * 4096 + 6 + 9), 0);
-         f.fs.Close(fd);
+         PatchFile(f.Path("Ix"), uint64_t{FirstRunOf(f, u'q')} * 4096 + 6 + 9,
+                   std::vector<uint8_t>(200, 0xFF));
        },
        true},
       {"boundary list damaged",
-       [](Fixture& f) {
-         int fd = -1;
-         ASSERT_EQ(f.fs.Open(f.Path("RL"), O_RDWR, 0, &fd), 0);
-         const uint8_t junk[4] = {0xFF, 0xFF, 0xFF, 0x7F};
-         ASSERT_EQ(WriteFully(f.fs, fd, junk, 4, 0), 0);
-         f.fs.Close(fd);
-       },
-       false},
+       [](Fixture& f) { PatchFile(f.Path("RL"), 0, {0xFF, 0xFF, 0xFF, 0x7F}); }, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
