@@ -123,17 +123,21 @@ EngineStatus DataTable::LoadFieldDefinitions() {
 void DataTable::BuildFields() {
   fields_.clear();
   for (size_t i = 0; i < definitions_.size(); ++i) {
-    const FieldDefinition& d = definitions_[i];
-    if (d.disabled != 0) continue;
-    auto f = std::make_unique<TableField>();
-    f->name = d.name;
-    f->type_word = d.type_word;
-    f->type = d.type();
-    f->index_kind = d.index_kind;
-    f->position = static_cast<int>(fields_.size());
-    f->definition_number = static_cast<int>(i);
-    fields_.push_back(std::move(f));
+    if (definitions_[i].disabled == 0) AppendField(static_cast<int>(i));
   }
+}
+
+TableField* DataTable::AppendField(int definition_number) {
+  const FieldDefinition& d = definitions_[static_cast<size_t>(definition_number)];
+  auto f = std::make_unique<TableField>();
+  f->name = d.name;
+  f->type_word = d.type_word;
+  f->type = d.type();
+  f->index_kind = d.index_kind;
+  f->position = static_cast<int>(fields_.size());
+  f->definition_number = definition_number;
+  fields_.push_back(std::move(f));
+  return fields_.back().get();
 }
 
 // Segment files are renamed one by one when a segment is dropped, and a new
@@ -422,16 +426,7 @@ EngineStatus DataTable::AddField(std::string_view name, std::string_view aux_tex
     return EngineStatus::Fail(IoMessage(msg::kCannotOpenFile, SchemaPath(), rc));
   }
   if (EngineStatus s = LoadFieldDefinitions(); !s) return s;
-  const FieldDefinition& d = definitions_.back();
-  auto f = std::make_unique<TableField>();
-  f->name = d.name;
-  f->type_word = d.type_word;
-  f->type = d.type();
-  f->index_kind = d.index_kind;
-  f->position = static_cast<int>(fields_.size());
-  f->definition_number = static_cast<int>(definitions_.size() - 1);
-  TableField* added = f.get();
-  fields_.push_back(std::move(f));
+  TableField* added = AppendField(static_cast<int>(definitions_.size() - 1));
   if (env_.index_factory && added->index_kind != kNoIndex) {
     // Records already in the table are fed to the new index (they read as
     // Empty for the new field), so that its record numbers match the table's.
@@ -602,14 +597,17 @@ bool DataTable::RecordSpan(size_t segment, uint32_t local, uint64_t* offset,
   return *offset >= sf::kHeaderSize && *offset <= *end && *end <= s.data_size;
 }
 
+bool DataTable::FindRecord(uint32_t record, size_t* segment, uint64_t* offset,
+                           uint64_t* end) const {
+  uint32_t local;
+  return LocateRecord(record, segment, &local) && RecordSpan(*segment, local, offset, end);
+}
+
 bool DataTable::ReadBody(uint32_t record, std::string* body) const {
   std::lock_guard<std::mutex> lock(data_mutex_);
   size_t segment;
-  uint32_t local;
   uint64_t offset, end;
-  if (!LocateRecord(record, &segment, &local) || !RecordSpan(segment, local, &offset, &end)) {
-    return false;
-  }
+  if (!FindRecord(record, &segment, &offset, &end)) return false;
   if (!ResizeWithRetry(*body, static_cast<size_t>(end - offset))) return false;
   return body->empty() ||
          ReadFully(fs_, segments_[segment].data_fd, body->data(), body->size(), offset) == 0;
@@ -641,11 +639,8 @@ bool DataTable::ReadStoredValue(uint32_t record, int position, std::string* stor
   if (position < 0 || position >= static_cast<int>(fields_.size())) return false;
   std::lock_guard<std::mutex> lock(data_mutex_);
   size_t segment;
-  uint32_t local;
   uint64_t pos, end;
-  if (!LocateRecord(record, &segment, &local) || !RecordSpan(segment, local, &pos, &end)) {
-    return false;
-  }
+  if (!FindRecord(record, &segment, &pos, &end)) return false;
   const int fd = segments_[segment].data_fd;
   for (int i = 0; i <= position; ++i) {
     const int type = fields_[static_cast<size_t>(i)]->type;
@@ -737,21 +732,25 @@ bool DataTable::RewriteDeletionFile() {
   return true;
 }
 
-bool DataTable::DeleteRecord(uint32_t record) {
-  if (!open_) return false;
+DataTable::DeletionOutcome DataTable::Delete(uint32_t record) {
+  if (!open_) return DeletionOutcome::kRefused;
   TableWriteHold hold(lock_);
   std::lock_guard<std::mutex> lock(data_mutex_);
-  if (record >= next_record_) return false;
+  if (record >= next_record_) return DeletionOutcome::kRefused;
   const auto at = std::lower_bound(deleted_.begin(), deleted_.end(), record);
-  if (at != deleted_.end() && *at == record) return false;
+  if (at != deleted_.end() && *at == record) return DeletionOutcome::kAlreadyDeleted;
   if (deleted_.size() == deleted_.capacity() &&
       !ReserveWithRetry(deleted_, deleted_.size() + 1000)) {
-    return false;
+    return DeletionOutcome::kRefused;
   }
-  if (!WriteDeletion(record)) return false;
+  if (!WriteDeletion(record)) return DeletionOutcome::kRefused;
   deleted_.insert(std::lower_bound(deleted_.begin(), deleted_.end(), record), record);
   --live_count_;
-  return true;
+  return DeletionOutcome::kDeleted;
+}
+
+bool DataTable::DeleteRecord(uint32_t record) {
+  return Delete(record) == DeletionOutcome::kDeleted;
 }
 
 // Unlike DeleteRecord this was meant for numbers that arrive in ascending
@@ -759,20 +758,7 @@ bool DataTable::DeleteRecord(uint32_t record) {
 // the sorted place too and ignores a repeated number (counting it twice would
 // make the live count wrong).
 bool DataTable::AppendDeletion(uint32_t record) {
-  if (!open_ || record >= record_count()) return false;
-  TableWriteHold hold(lock_);
-  std::lock_guard<std::mutex> lock(data_mutex_);
-  if (record >= next_record_) return false;
-  const auto at = std::lower_bound(deleted_.begin(), deleted_.end(), record);
-  if (at != deleted_.end() && *at == record) return true;
-  if (deleted_.size() == deleted_.capacity() &&
-      !ReserveWithRetry(deleted_, deleted_.size() + 1000)) {
-    return false;
-  }
-  if (!WriteDeletion(record)) return false;
-  deleted_.insert(std::lower_bound(deleted_.begin(), deleted_.end(), record), record);
-  --live_count_;
-  return true;
+  return Delete(record) != DeletionOutcome::kRefused;
 }
 
 EngineStatus DataTable::FlushDeletions() {
@@ -852,11 +838,7 @@ EngineStatus DataTable::DropSegmentLocked(int k) {
     if (changed) (void)RewriteDeletionFile();
   }
   // Record numbers moved: the indexes restart and take the remaining records.
-  for (auto& f : fields_) f->index.reset();
-  DropIndexFiles(-1);
-  CreateIndexes();
-  CatchUpIndexes();
-  if (has_indexes()) (void)FlushIndexes();
+  RestartIndexes();
   return status;
 }
 
@@ -887,15 +869,19 @@ EngineStatus DataTable::ClearTable() {
     deletion_file_size_ = 0;
     if (EngineStatus s = RescanSegments(); !s && status) status = s;
   }
+  RestartIndexes();
+  return status;
+}
+
+// ---------------------------------------------------------------- indexes
+
+void DataTable::RestartIndexes() {
   for (auto& f : fields_) f->index.reset();
   DropIndexFiles(-1);
   CreateIndexes();
   CatchUpIndexes();
   if (has_indexes()) (void)FlushIndexes();
-  return status;
 }
-
-// ---------------------------------------------------------------- indexes
 
 bool DataTable::has_indexes() const {
   for (const auto& f : fields_) {

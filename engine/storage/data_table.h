@@ -182,12 +182,12 @@ class DataTable {
   [[nodiscard]] bool ReadBody(uint32_t record, std::string* body) const;
 
   // ---- deleting
-  // Marks `record` deleted; false when it is already deleted or does not
-  // exist.
+  // Marks `record` deleted and writes it to {T}.Del; false when it is
+  // already deleted, does not exist, or the deletion cannot be written.
   bool DeleteRecord(uint32_t record);
-  // The crawler's form: false only when `record` is not below
-  // record_count(); deleting a deleted record again succeeds and changes
-  // nothing.
+  // The crawler's form: false when `record` is not below record_count() or
+  // the deletion cannot be written; deleting a deleted record again succeeds
+  // and changes nothing.
   bool AppendDeletion(uint32_t record);
   // Syncs the deletion file. Deletions are written when they are made, so
   // nothing waits in memory; this makes them survive power loss too.
@@ -238,12 +238,18 @@ class DataTable {
   void CutUncommittedTail();
   EngineStatus LoadDeletions();
   void BuildFields();
+  TableField* AppendField(int definition_number);
   void ReadAnyFields();
   void CloseSegmentFiles();
   EngineStatus StartSegment();
   EngineStatus AppendBody(const std::string& body);
   bool LocateRecord(uint32_t record, size_t* segment, uint32_t* local) const;
   bool RecordSpan(size_t segment, uint32_t local, uint64_t* offset, uint64_t* end) const;
+  // The segment and body span of `record`; requires data_mutex_.
+  bool FindRecord(uint32_t record, size_t* segment, uint64_t* offset, uint64_t* end) const;
+  enum class DeletionOutcome { kDeleted, kAlreadyDeleted, kRefused };
+  // Marks `record` deleted (sorted insert, written at once).
+  DeletionOutcome Delete(uint32_t record);
   bool WriteDeletion(uint32_t record);
   bool RewriteDeletionFile();
   bool ReadStoredValue(uint32_t record, int position, std::string* stored) const;
@@ -251,6 +257,8 @@ class DataTable {
   void CreateIndexes();
   void RecoverIndexes();
   void CatchUpIndexes();
+  // Drops every index file and rebuilds the indexes from the records.
+  void RestartIndexes();
   void DropIndexFiles(int definition_number);  // -1: every D* and F* file
   void MarkIndexDamaged();
   bool SyncRecordFiles();

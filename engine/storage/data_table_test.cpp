@@ -19,16 +19,6 @@
 namespace lun {
 namespace {
 
-std::string ReadFile(const std::string& path) {
-  std::string data;
-  (void)ReadWholeFile(DefaultFileSystem(), path, &data);
-  return data;
-}
-
-void WriteFile(const std::string& path, const std::string& data) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << data;
-}
-
 uint64_t FileSize(const std::string& path) {
   std::error_code ec;
   const auto size = std::filesystem::file_size(path, ec);
@@ -79,7 +69,7 @@ TEST_F(DataTableTest, FirstAppendCreatesTheFirstSegmentWithItsHeader) {
   AddBasicFields();
   EXPECT_FALSE(std::filesystem::exists(table_->DataPath(0)));
   ASSERT_TRUE(Append(u"A", 7).ok());
-  const std::string data = ReadFile(table_->DataPath(0));
+  const std::string data = ReadTestFile(table_->DataPath(0));
   namespace sf = segment_format;
   ASSERT_EQ(data.size(), 1024u + 11);
   EXPECT_EQ(data.substr(0, 12), std::string(12, '\0'));
@@ -88,7 +78,7 @@ TEST_F(DataTableTest, FirstAppendCreatesTheFirstSegmentWithItsHeader) {
   EXPECT_EQ(std::string(data.c_str() + sf::kCopyrightOffset), sf::kCopyright);
   EXPECT_EQ(std::string(data.c_str() + sf::kVersionOffset), "Tamrix1.0");
   EXPECT_EQ(data.substr(1024), std::string("\x03\0\0\0\0A\0\x07\0\0\0", 11));
-  EXPECT_EQ(ReadFile(table_->OffsetPath(0)), std::string("\x00\x04\0\0\0\0\0\0", 8));
+  EXPECT_EQ(ReadTestFile(table_->OffsetPath(0)), std::string("\x00\x04\0\0\0\0\0\0", 8));
 }
 
 TEST_F(DataTableTest, EveryTypeReadsBackAfterReopen) {
@@ -206,7 +196,7 @@ TEST_F(DataTableTest, DeletionsStaySortedAndAreWrittenAtOnce) {
   EXPECT_TRUE(table_->IsDeleted(7));
   EXPECT_FALSE(table_->DeleteRecord(9));  // binary search finds what AppendDeletion added
   // On disk in the order they were made, nothing held back in memory.
-  EXPECT_EQ(ReadFile(table_->DeletionPath()),
+  EXPECT_EQ(ReadTestFile(table_->DeletionPath()),
             std::string("\x04\0\0\0\x09\0\0\0\x01\0\0\0\x07\0\0\0", 16));
   Open();
   EXPECT_EQ(table_->DeletedRecords(), (std::vector<uint32_t>{1, 4, 7, 9}));
@@ -276,9 +266,9 @@ TEST(DataTableDamageTest, DamagedFilesAtOpen) {
     uint32_t deleted = 0;  // deletions that remain valid
   };
   auto patch = [](const std::string& path, size_t at, char byte) {
-    std::string data = ReadFile(path);
+    std::string data = ReadTestFile(path);
     data[at] = byte;
-    WriteFile(path, data);
+    WriteTestFile(path, data);
   };
   const std::vector<Case> cases = {
       {"check byte of the second segment", [&](const std::string& d) { patch(d + "/T.S1", 15, 0); },
@@ -305,7 +295,7 @@ TEST(DataTableDamageTest, DamagedFilesAtOpen) {
        4, ""},
       {"deletion numbers beyond the table and a partial entry",
        [&](const std::string& d) {
-         WriteFile(d + "/T.Del", std::string("\x01\0\0\0\x63\0\0\0\x02\0", 10));
+         WriteTestFile(d + "/T.Del", std::string("\x01\0\0\0\x63\0\0\0\x02\0", 10));
        },
        4, "", 1},
       {"data file of a later segment missing (interrupted drop)",
@@ -371,17 +361,17 @@ TEST(DataTableDamageTest, HiddenSegmentIsKeptAside) {
     ASSERT_TRUE(t->CommitRecord().ok());
   }
   const std::string dir = t->data_folder();
-  const std::string original = ReadFile(dir + "/T.S1");
+  const std::string original = ReadTestFile(dir + "/T.S1");
   project.reset();
   std::string damaged = original;
   damaged[20] = 0;
-  WriteFile(dir + "/T.S1", damaged);
+  WriteTestFile(dir + "/T.S1", damaged);
   project = scratch.Make(nullptr, 1);
   ASSERT_TRUE(project->OpenProject().ok());
   bool kept = false;
   for (const auto& e : std::filesystem::directory_iterator(dir)) {
     const std::string name = e.path().filename().string();
-    if (name.rfind("T.S1.bad-", 0) == 0) kept = ReadFile(e.path().string()) == damaged;
+    if (name.rfind("T.S1.bad-", 0) == 0) kept = ReadTestFile(e.path().string()) == damaged;
   }
   EXPECT_TRUE(kept);
 }

@@ -21,12 +21,6 @@ namespace {
 
 const std::string kGolden = std::string(LUN_STORAGE_TESTDATA) + "/golden";
 
-std::string ReadFile(const std::string& path) {
-  std::string data;
-  (void)ReadWholeFile(DefaultFileSystem(), path, &data);
-  return data;
-}
-
 std::u16string LongText() {
   std::u16string t;
   for (int i = 0; i < 40; ++i) t += u"桌面全文检索，";
@@ -87,9 +81,9 @@ TEST(GoldenFilesTest, WriterProducesTheCheckedInBytes) {
   }
   for (const std::string& f : kFiles) {
     SCOPED_TRACE(f);
-    const std::string golden = ReadFile(kGolden + "/" + f);
+    const std::string golden = ReadTestFile(kGolden + "/" + f);
     ASSERT_FALSE(golden.empty());
-    EXPECT_EQ(WithoutTime(f, ReadFile(dir + "/" + f)), WithoutTime(f, golden));
+    EXPECT_EQ(WithoutTime(f, ReadTestFile(dir + "/" + f)), WithoutTime(f, golden));
   }
 }
 

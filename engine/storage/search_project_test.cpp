@@ -19,16 +19,6 @@
 namespace lun {
 namespace {
 
-std::string ReadFile(const std::string& path) {
-  std::string data;
-  (void)ReadWholeFile(DefaultFileSystem(), path, &data);
-  return data;
-}
-
-void WriteFile(const std::string& path, const std::string& data) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << data;
-}
-
 std::string TextAt(const std::string& data, size_t offset) {
   return std::string(data.c_str() + offset);
 }
@@ -44,7 +34,7 @@ class SearchProjectTest : public ::testing::Test {
 };
 
 TEST_F(SearchProjectTest, NewProjectIsOneHeaderRecordAndOpensWithNoTables) {
-  const std::string data = ReadFile(scratch_.project_path());
+  const std::string data = ReadTestFile(scratch_.project_path());
   ASSERT_EQ(data.size(), 1804u);
   EXPECT_EQ(TextAt(data, 0), "Tamrix Local Search 1.0");
   EXPECT_EQ(data.find_first_not_of('\0', 24), std::string::npos);
@@ -56,7 +46,7 @@ TEST_F(SearchProjectTest, NewProjectIsOneHeaderRecordAndOpensWithNoTables) {
 }
 
 TEST_F(SearchProjectTest, FileWithoutBannerIsRefusedSilently) {
-  WriteFile(scratch_.project_path(), std::string(1804, '\0'));
+  WriteTestFile(scratch_.project_path(), std::string(1804, '\0'));
   auto p = scratch_.Make();
   EXPECT_FALSE(p->OpenProject().ok());
   EXPECT_EQ(scratch_.ErrorLog(), "");
@@ -100,14 +90,14 @@ TEST_F(SearchProjectTest, CreateTableChecksInOrder) {
     if (*c.message) EXPECT_NE(scratch_.ErrorLog().find(c.message), std::string::npos);
   }
   EXPECT_EQ(project_->table_count(), 1);
-  EXPECT_EQ(ReadFile(scratch_.project_path()).size(), 2 * 1804u);
+  EXPECT_EQ(ReadTestFile(scratch_.project_path()).size(), 2 * 1804u);
 }
 
 TEST_F(SearchProjectTest, TableRecordsStoreFoldersRelativeWhenInside) {
   const std::string outside = scratch_.home().File("elsewhere");
   ASSERT_TRUE(project_->CreateTable("", "", "文档", "描述").ok());
   ASSERT_TRUE(project_->CreateTable(outside, outside + "/", "日志", "").ok());
-  const std::string data = ReadFile(scratch_.project_path());
+  const std::string data = ReadTestFile(scratch_.project_path());
   ASSERT_EQ(data.size(), 3 * 1804u);
   const size_t t0 = 1804, t1 = 2 * 1804;
   namespace pf = project_format;
@@ -133,7 +123,7 @@ TEST_F(SearchProjectTest, DeletingFirstOfThreeShiftsTheRest) {
   for (const char* name : {"A", "B", "C"}) ASSERT_TRUE(project_->CreateTable("", "", name, "").ok());
   DataTable* b = project_->FindTable("b");
   ASSERT_TRUE(project_->DeleteTable(0).ok());
-  EXPECT_EQ(ReadFile(scratch_.project_path()).size(), 3 * 1804u);
+  EXPECT_EQ(ReadTestFile(scratch_.project_path()).size(), 3 * 1804u);
   EXPECT_EQ(project_->TableAt(0), b);
   EXPECT_EQ(b->position(), 0);
   EXPECT_EQ(project_->TableAt(1)->position(), 1);
@@ -184,7 +174,7 @@ TEST_F(SearchProjectTest, FieldNamedLikeAFileInTheCurrentFolderIsAccepted) {
   ASSERT_TRUE(project_->CreateTable("", "", "T", "").ok());
   const auto previous = std::filesystem::current_path();
   std::filesystem::current_path(scratch_.home().path());
-  WriteFile("路径", "x");
+  WriteTestFile("路径", "x");
   const EngineStatus s = project_->FindTable("T")->AddField("路径", "", kFieldText, kNoIndex);
   std::filesystem::current_path(previous);
   EXPECT_TRUE(s.ok()) << s.message();
@@ -199,7 +189,7 @@ TEST_F(SearchProjectTest, FieldDefinitionBytes) {
     std::ofstream(t->SchemaPath(), std::ios::binary | std::ios::app) << std::string(100, 'x');
   }
   ASSERT_TRUE(t->AddField("大小", "aux", kFieldInteger, kExactIndex).ok());
-  const std::string data = ReadFile(t->SchemaPath());
+  const std::string data = ReadTestFile(t->SchemaPath());
   ASSERT_EQ(data.size(), 2 * 2340u);
   namespace fd = field_def_format;
   std::string expected(2340, '\0');
@@ -228,9 +218,9 @@ TEST_F(SearchProjectTest, DisabledDefinitionIsSkippedButKeepsItsNumber) {
   DataTable* t = project_->FindTable("T");
   ASSERT_TRUE(t->AddField("a", "", kFieldText, kNoIndex).ok());
   ASSERT_TRUE(t->AddField("b", "", kFieldText, kNoIndex).ok());
-  std::string data = ReadFile(t->SchemaPath());
+  std::string data = ReadTestFile(t->SchemaPath());
   data[field_def_format::kDisabledOffset] = 1;
-  WriteFile(t->SchemaPath(), data);
+  WriteTestFile(t->SchemaPath(), data);
   auto reopened = scratch_.Make();
   ASSERT_TRUE(reopened->OpenProject().ok());
   DataTable* r = reopened->FindTable("T");

@@ -14,14 +14,8 @@
 namespace lun {
 namespace {
 
-std::string ReadFile(const std::string& path) {
-  std::string data;
-  (void)ReadWholeFile(DefaultFileSystem(), path, &data);
-  return data;
-}
-
 void Patch(const std::string& path, size_t at, char byte) {
-  std::string data = ReadFile(path);
+  std::string data = ReadTestFile(path);
   ASSERT_LT(at, data.size());
   data[at] = byte;
   std::ofstream(path, std::ios::binary | std::ios::trunc) << data;

@@ -10,13 +10,17 @@
 namespace lun {
 namespace {
 
-std::string ReadFile(const std::string& path) {
-  std::string data;
-  (void)ReadWholeFile(DefaultFileSystem(), path, &data);
-  return data;
-}
-
 std::u16string TextFor(int i) { return std::u16string(5 + i % 7, static_cast<char16_t>(u'甲' + i)); }
+
+// Table T with a text and an integer field, in a project on `scratch`.
+DataTable* MakeTable(SearchProject* project, ScratchProject& scratch) {
+  EXPECT_TRUE(project->CreateProject(scratch.project_path()).ok());
+  EXPECT_TRUE(project->CreateTable("", "", "T", "").ok());
+  DataTable* t = project->FindTable("T");
+  EXPECT_TRUE(t->AddField("名称", "", kFieldText, kNoIndex).ok());
+  EXPECT_TRUE(t->AddField("大小", "", kFieldInteger, kNoIndex).ok());
+  return t;
+}
 
 EngineStatus Append(DataTable* t, int i) {
   if (!t->BeginRecord()) return EngineStatus::FailQuietly("begin");
@@ -45,18 +49,10 @@ Sizes SizesOf(DataTable* t) {
 // failed append leaves the files and counts exactly as they were and the
 // table keeps working; a successful one is readable.
 TEST(StorageFaultTest, EachFailingOperationOfAnAppendLeavesNoTrace) {
-  ScratchProject scratch;
   FaultFileSystem fs;
-  SearchProjectOptions options;
-  options.file_system = &fs;
-  options.settings = &scratch.settings();
-  options.segment_record_limit = 2;
-  auto project = std::make_unique<SearchProject>(options);
-  ASSERT_TRUE(project->CreateProject(scratch.project_path()).ok());
-  ASSERT_TRUE(project->CreateTable("", "", "T", "").ok());
-  DataTable* t = project->FindTable("T");
-  ASSERT_TRUE(t->AddField("名称", "", kFieldText, kNoIndex).ok());
-  ASSERT_TRUE(t->AddField("大小", "", kFieldInteger, kNoIndex).ok());
+  ScratchProject scratch(&fs);
+  auto project = scratch.Make(nullptr, 2);
+  DataTable* t = MakeTable(project.get(), scratch);
   int next = 0;
   std::vector<int> committed;
   for (uint64_t n = 1; n <= 12; ++n) {
@@ -94,17 +90,10 @@ TEST(StorageFaultTest, EachFailingOperationOfAnAppendLeavesNoTrace) {
 }
 
 TEST(StorageFaultTest, PersistentFailureRefusesWritesWithoutHarm) {
-  ScratchProject scratch;
   FaultFileSystem fs;
-  SearchProjectOptions options;
-  options.file_system = &fs;
-  options.settings = &scratch.settings();
-  auto project = std::make_unique<SearchProject>(options);
-  ASSERT_TRUE(project->CreateProject(scratch.project_path()).ok());
-  ASSERT_TRUE(project->CreateTable("", "", "T", "").ok());
-  DataTable* t = project->FindTable("T");
-  ASSERT_TRUE(t->AddField("名称", "", kFieldText, kNoIndex).ok());
-  ASSERT_TRUE(t->AddField("大小", "", kFieldInteger, kNoIndex).ok());
+  ScratchProject scratch(&fs);
+  auto project = scratch.Make();
+  DataTable* t = MakeTable(project.get(), scratch);
   ASSERT_TRUE(Append(t, 0).ok());
   fs.FailAt(fs.operations() + 1, ENOSPC, true);
   for (int i = 1; i < 4; ++i) EXPECT_FALSE(Append(t, i).ok());
@@ -119,35 +108,27 @@ TEST(StorageFaultTest, PersistentFailureRefusesWritesWithoutHarm) {
 
 // Short writes are completed by the engine: the files equal a clean run's.
 TEST(StorageFaultTest, ShortWritesGiveTheSameFiles) {
-  auto run = [](FileSystem* fs, ScratchProject& scratch) {
-    SearchProjectOptions options;
-    options.file_system = fs;
-    options.settings = &scratch.settings();
-    options.segment_record_limit = 3;
-    auto project = std::make_unique<SearchProject>(options);
-    EXPECT_TRUE(project->CreateProject(scratch.project_path()).ok());
-    EXPECT_TRUE(project->CreateTable("", "", "T", "").ok());
-    DataTable* t = project->FindTable("T");
-    EXPECT_TRUE(t->AddField("名称", "", kFieldText, kNoIndex).ok());
-    EXPECT_TRUE(t->AddField("大小", "", kFieldInteger, kNoIndex).ok());
+  auto run = [](ScratchProject& scratch) {
+    auto project = scratch.Make(nullptr, 3);
+    DataTable* t = MakeTable(project.get(), scratch);
     for (int i = 0; i < 8; ++i) EXPECT_TRUE(Append(t, i * 31).ok());
     EXPECT_TRUE(t->DeleteRecord(5));
     EXPECT_TRUE(t->AppendDeletion(2));
     std::vector<std::string> files;
     for (int k = 0; k < 3; ++k) {
-      files.push_back(ReadFile(t->DataPath(k)).substr(44));  // after the creation time
-      files.push_back(ReadFile(t->OffsetPath(k)));
+      files.push_back(ReadTestFile(t->DataPath(k)).substr(44));  // after the creation time
+      files.push_back(ReadTestFile(t->OffsetPath(k)));
     }
-    files.push_back(ReadFile(t->DeletionPath()));
-    files.push_back(ReadFile(t->SchemaPath()));
+    files.push_back(ReadTestFile(t->DeletionPath()));
+    files.push_back(ReadTestFile(t->SchemaPath()));
     return files;
   };
   ScratchProject clean_scratch;
-  const auto clean = run(nullptr, clean_scratch);
-  ScratchProject short_scratch;
+  const auto clean = run(clean_scratch);
   FaultFileSystem fs;
   fs.ShortWriteEvery(2);
-  const auto shortened = run(&fs, short_scratch);
+  ScratchProject short_scratch(&fs);
+  const auto shortened = run(short_scratch);
   ASSERT_EQ(clean.size(), shortened.size());
   for (size_t i = 0; i < clean.size(); ++i) {
     SCOPED_TRACE(i);

@@ -5,6 +5,7 @@
 #ifndef LUN_ENGINE_STORAGE_STORAGE_TEST_UTIL_H_
 #define LUN_ENGINE_STORAGE_STORAGE_TEST_UTIL_H_
 
+#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -22,6 +23,16 @@
 #include "platform/scratch_dir.h"
 
 namespace lun {
+
+// Whole-file helpers of the tests (an unreadable file reads as empty).
+inline std::string ReadTestFile(const std::string& path) {
+  std::string data;
+  (void)ReadWholeFile(DefaultFileSystem(), path, &data);
+  return data;
+}
+inline void WriteTestFile(const std::string& path, const std::string& data) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << data;
+}
 
 // Everything the fake indexes of one project were told, by definition number.
 struct IndexJournal {
