@@ -1,0 +1,93 @@
+#include "crawler/local_mail.h"
+
+#include <gtest/gtest.h>
+
+#include "crawler/document_table.h"
+#include "engine/index/field_generations.h"
+#include "engine/query/index_term_source.h"
+#include "engine/query/search_service.h"
+#include "engine/storage/storage_test_util.h"
+#include "platform/text.h"
+
+namespace lun {
+namespace {
+
+TEST(LocalMailTest, SplitsMboxAtFromLines) {
+  const std::string mbox =
+      "junk before\n"
+      "From - Mon Jan 1 00:00:00 2024\nSubject: one\n\nbody\n>From here\n"
+      "From - Tue\nSubject: two\n\nsecond\n"
+      "From ";  // a separator with nothing after it
+  const auto parts = SplitMbox(mbox);
+  ASSERT_EQ(parts.size(), 2u);
+  EXPECT_EQ(mbox.substr(parts[0].offset, parts[0].length),
+            "Subject: one\n\nbody\n>From here\n");
+  EXPECT_EQ(mbox.substr(parts[1].offset, parts[1].length), "Subject: two\n\nsecond\n");
+  EXPECT_TRUE(SplitMbox("").empty());
+  EXPECT_TRUE(SplitMbox("no separators at all").empty());
+}
+
+TEST(LocalMailTest, HeadersAreDecoded) {
+  const MailHeaders h = ReadMailHeaders(
+      "Subject: =?UTF-8?B?5Lya6K6u?=\r\nMessage-ID: <abc@host>\r\n"
+      "Date: Fri, 31 Jan 2003 12:00:00 +0000\r\n\r\nbody");
+  EXPECT_EQ(h.subject, "会议");
+  EXPECT_EQ(h.message_id, "abc@host");
+  EXPECT_GT(h.date, 37651.0);
+  EXPECT_LT(h.date, 37654.0);
+  const MailHeaders none = ReadMailHeaders("garbage \x01\x02 without headers");
+  EXPECT_EQ(none.message_id, "");
+}
+
+TEST(LocalMailTest, MboxAndMaildirMessagesBecomeRecords) {
+  ScratchProject scratch;
+  auto project = scratch.Make(MakeFieldIndexFactory());
+  ASSERT_TRUE(project->CreateProject(scratch.project_path()).ok());
+  ASSERT_NE(EnsureDocumentTable(*project), nullptr);
+  SearchService search(*project, MakeIndexTermSource);
+  DocumentWriter writer(*project, search);
+
+  ScratchDir home;
+  const std::string inbox = home.File(".thunderbird/p1.default/Mail/Local Folders/Inbox");
+  MakeDirectories(DirName(inbox));
+  ASSERT_EQ(ReplaceFileAtomically(DefaultFileSystem(), inbox,
+                                  "From - x\nSubject: first\nMessage-ID: <m1@x>\n\n季度报告\n"
+                                  "From - y\nSubject: second\n\nno id here\n"),
+            0);
+  ASSERT_EQ(ReplaceFileAtomically(DefaultFileSystem(), inbox + ".msf", "index"), 0);
+  const std::string maildir = home.File("Maildir");
+  MakeDirectories(maildir + "/cur");
+  MakeDirectories(maildir + "/new");
+  ASSERT_EQ(ReplaceFileAtomically(DefaultFileSystem(), maildir + "/cur/1234.host:2,S",
+                                  "Subject: 三\r\nMessage-ID: <m3@x>\r\n\r\nmaildir body\r\n"),
+            0);
+
+  LocalMailSource source(home.path(), {}, writer);
+  EXPECT_EQ(source.MboxFiles(), std::vector<std::string>{inbox});
+  EXPECT_EQ(source.Maildirs(), std::vector<std::string>{maildir});
+  source.IndexAll();
+  source.IndexAll();  // nothing new the second time
+  DataTable* docs = project->FindTable(kDocumentTable);
+  EXPECT_EQ(docs->record_count(), 3u);
+  const auto paths = [&](const std::string& query) {
+    std::unique_ptr<Recordset> rs;
+    EXPECT_EQ(search.Search(query, &rs), kEngineOk);
+    std::vector<std::string> out;
+    for (rs->MoveFirst(); !rs->IsEOF(); rs->MoveNext()) {
+      out.push_back(ToNarrow(rs->Value(rs->FindColumn(doc::kPath)).AsString()));
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+  };
+  EXPECT_EQ(paths("[文档]:文本内容=季度"), std::vector<std::string>{inbox + "#m1@x"});
+  EXPECT_EQ(paths("[文档]:文件类型=thunderbird"),
+            // The message without an id is named by where it begins in the
+            // file: after 57 bytes of the first message and its 9-byte From
+            // line.
+            (std::vector<std::string>{inbox + "#m1@x", inbox + "@66"}));
+  EXPECT_EQ(paths("[文档]:文件类型=maildir"), std::vector<std::string>{maildir + "#m3@x"});
+  EXPECT_EQ(paths("[文档]:分类=邮件").size(), 3u);
+}
+
+}  // namespace
+}  // namespace lun
