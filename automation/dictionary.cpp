@@ -146,6 +146,21 @@ HResult Dictionary::Remove(const Variant& key, ExcepInfo* excep) {
   return S_OK;
 }
 
+Dictionary::~Dictionary() {
+  std::vector<Variant> children;
+  TakeChildren(&children);
+  ReleaseNested(std::move(children));
+}
+
+void Dictionary::TakeChildren(std::vector<Variant>* out) {
+  for (auto& e : entries_) {
+    if (e.key.is_object() || e.key.is_array()) out->push_back(std::move(e.key));
+    if (!e.item.is_empty()) out->push_back(std::move(e.item));
+  }
+  entries_.clear();
+  index_.clear();
+}
+
 void Dictionary::RemoveAll() {
   entries_.clear();
   index_.clear();

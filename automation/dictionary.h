@@ -46,6 +46,7 @@ class Dictionary : public Dispatch {
   };
 
   Dictionary() = default;
+  ~Dictionary() override;
 
   // C++ side of the members. Each returns S_OK or DISP_E_EXCEPTION with
   // `excep` (may be null) filled as a script error.
@@ -82,6 +83,7 @@ class Dictionary : public Dispatch {
                  Variant* result, ExcepInfo* excep) override;
   HResult NewEnum(std::shared_ptr<Enumerator>* out) override;
   std::u16string TypeName() const override { return u"Dictionary"; }
+  void TakeChildren(std::vector<Variant>* out) override;
 
  private:
   struct Entry {

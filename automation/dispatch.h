@@ -94,6 +94,11 @@ class Dispatch : public std::enable_shared_from_this<Dispatch> {
   // The name TypeName() shows for this object ("Dictionary"); "Object" for
   // objects without type information.
   virtual std::u16string TypeName() const { return u"Object"; }
+
+  // Called only when this object is about to be destroyed and nothing else
+  // holds it: a container moves the values it holds to `out`, so that deep
+  // nesting is released iteratively (see ReleaseNested). Default: nothing.
+  virtual void TakeChildren(std::vector<Variant>* /*out*/) {}
 };
 
 // IEnumVARIANT: walks a collection one element at a time. It is also a

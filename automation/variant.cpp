@@ -270,6 +270,31 @@ HResult SafeArray::Redim(std::span<const Bound> bounds, bool preserve,
   return S_OK;
 }
 
+SafeArray::~SafeArray() {
+  if (!items_.empty()) ReleaseNested(std::move(items_));
+}
+
+void SafeArray::TakeItems(std::vector<Variant>* out) {
+  for (auto& v : items_) {
+    if (!v.is_empty()) out->push_back(std::move(v));
+  }
+  items_.clear();
+}
+
+void ReleaseNested(std::vector<Variant>&& values) {
+  std::vector<Variant> work = std::move(values);
+  while (!work.empty()) {
+    Variant v = std::move(work.back());
+    work.pop_back();
+    if (auto* a = std::get_if<std::shared_ptr<SafeArray>>(&v.value_)) {
+      if (*a && a->use_count() == 1) (*a)->TakeItems(&work);
+    } else if (auto* o = std::get_if<std::shared_ptr<Dispatch>>(&v.value_)) {
+      if (*o && o->use_count() == 1) (*o)->TakeChildren(&work);
+    }
+    // `v` goes here; what it held has no nested values left.
+  }
+}
+
 void SafeArray::Clear() {
   bounds_.clear();
   items_.clear();

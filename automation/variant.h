@@ -144,6 +144,7 @@ class Variant {
   friend bool operator==(const Variant& a, const Variant& b);
 
  private:
+  friend void ReleaseNested(std::vector<Variant>&& values);
   using Storage = std::variant<std::monostate, std::int64_t, double,
                                std::u16string, std::shared_ptr<Dispatch>,
                                std::shared_ptr<SafeArray>>;
@@ -168,6 +169,13 @@ class SafeArray {
   // An array with no dimensions yet (a `Dim a()` dynamic array).
   explicit SafeArray(VarType element_type = VT_VARIANT)
       : element_type_(element_type) {}
+  SafeArray(const SafeArray&) = default;
+  SafeArray& operator=(const SafeArray&) = default;
+  // Nested arrays and objects are released one level at a time, so a
+  // script that nests arrays 100,000 deep cannot overflow the stack here.
+  ~SafeArray();
+  // Moves the elements out (the array keeps its bounds, elements Empty).
+  void TakeItems(std::vector<Variant>* out);
   // An array with the given bounds, all elements Empty (or 0 bytes).
   // Returns null when the dimension count is 0 or above kMaxDimensions, a
   // count is negative, or the total would exceed `max_elements`.
@@ -218,6 +226,11 @@ class SafeArray {
   std::vector<Variant> items_;
   std::vector<std::uint8_t> bytes_;
 };
+
+// Destroys `values` without recursion through values that are the last
+// reference to an array or object: their elements (and an object's
+// children, see Dispatch::TakeChildren) are moved to a work list first.
+void ReleaseNested(std::vector<Variant>&& values);
 
 // VariantChangeType: converts `in` to type `to` (a scalar type, or `in`'s
 // own array type) into `*out`. Returns S_OK, DISP_E_TYPEMISMATCH (the value

@@ -508,6 +508,15 @@ TEST(ScriptEngineTest, RunawayScriptsBecomeErrors) {
                 "Sub R(n) : R n + 1 : End Sub",
                 nullptr, false);
   EXPECT_EQ(r.text, "28");
+  // Values nested very deep are released without deep recursion.
+  r = RunScript("For i = 1 To 100000 : a = Array(a) : Next\nResponse.Write \"ok\"", nullptr,
+                false);
+  EXPECT_EQ(r.text, "ok");
+  r = RunScript("Set p = Nothing\nFor i = 1 To 50000\n"
+                "Set d = CreateObject(\"Scripting.Dictionary\") : d.Add \"n\", p : Set p = d\n"
+                "Next\nResponse.Write d.Count",
+                nullptr, false);
+  EXPECT_EQ(r.text, "1");
   limits = ScriptLimits();
   limits.max_string_length = 1000;
   r = RunScript("s = \"x\"\nDo : s = s & s : Loop", &limits, false);
