@@ -32,11 +32,7 @@ class ChangeMonitor::Handler final : public WatchHandler {
   void FileRemoved(const std::string& path) override {
     if (Accepted(path)) m_.Removed(path);
   }
-  void WatchLimitReached(const std::string& directory) override {
-    if (m_.options_.on_rescan) {
-      m_.options_.on_rescan("inotify watch limit reached at " + directory);
-    }
-  }
+  void WatchLimitReached(const std::string& directory) override { m_.Unwatched(directory); }
   void EventsLost() override {
     if (m_.options_.on_rescan) m_.options_.on_rescan("inotify event queue overflowed");
   }
@@ -63,6 +59,42 @@ bool ChangeMonitor::running() const {
   return watcher_ != nullptr;
 }
 
+size_t ChangeMonitor::watch_count() const {
+  std::lock_guard lock(mutex_);
+  return watcher_ ? watcher_->watch_count() : 0;
+}
+
+std::vector<std::string> ChangeMonitor::unwatched() const {
+  std::lock_guard lock(mutex_);
+  return unwatched_;
+}
+
+std::string ChangeMonitor::StatusText() const {
+  std::string text = "监控目录: " + std::to_string(watch_count());
+  const std::vector<std::string> left = unwatched();
+  if (!left.empty()) {
+    text += "，未能监控(定期扫描): " + std::to_string(left.size());
+  }
+  return text;
+}
+
+void ChangeMonitor::Unwatched(const std::string& directory) {
+  bool first = false;
+  {
+    std::lock_guard lock(mutex_);
+    first = unwatched_.empty();
+    unwatched_.push_back(directory);
+  }
+  // Said once, loudly: the system limit (fs.inotify.max_user_watches) is too
+  // low for the trees to watch, and changes there arrive late.
+  if (!first) return;
+  AppendEngineErrorLog("inotify监控数量已达上限，未能监控: " + directory);
+  if (options_.notify) {
+    options_.notify("警告",
+                    "文件监控数量已达到系统上限(fs.inotify.max_user_watches)，部分目录将定期扫描。");
+  }
+}
+
 size_t ChangeMonitor::pending() const {
   std::lock_guard lock(mutex_);
   return pending_.size();
@@ -72,7 +104,10 @@ std::string ChangeMonitor::Start() {
   std::unique_lock lock(mutex_);
   if (watcher_) return {};
   watcher_ = std::make_unique<DirectoryWatcher>();
+  watcher_->SetWatchLimitForTesting(options_.watch_limit_for_testing);
   stop_ = false;
+  stop_walk_ = false;
+  unwatched_.clear();
   lock.unlock();
   std::string report;
   for (const std::string& root : scope_.PermittedRoots()) {
@@ -91,6 +126,7 @@ void ChangeMonitor::Stop() {
     std::lock_guard lock(mutex_);
     watcher = std::move(watcher_);
     stop_ = true;
+    stop_walk_ = true;
   }
   if (watcher) watcher->UnwatchAll();
   wake_.notify_all();
@@ -153,6 +189,13 @@ void ChangeMonitor::Process() {
       }
     }
     lock.lock();
+    if (!unwatched_.empty() && now - last_rewalk_ >= options_.rewalk_interval) {
+      last_rewalk_ = now;
+      const std::vector<std::string> trees = unwatched_;
+      lock.unlock();
+      for (const std::string& tree : trees) crawler_.IndexTree(tree, stop_walk_);
+      lock.lock();
+    }
     wake_.wait_for(lock, options_.pass_interval, [&] { return stop_; });
   }
 }

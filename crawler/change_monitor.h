@@ -27,6 +27,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/directory_watcher.h"
 
@@ -39,7 +40,14 @@ class ScanScope;
 struct ChangeMonitorOptions {
   std::chrono::milliseconds quiet_period{5000};
   std::chrono::milliseconds pass_interval{1000};
+  // How often the trees that could not be watched are walked for changes.
+  std::chrono::milliseconds rewalk_interval{std::chrono::minutes(10)};
+  // Events were lost: the owner should schedule a scan.
   std::function<void(const std::string& reason)> on_rescan;
+  // A notice for the user (title, text); shown once per watch-limit problem.
+  std::function<void(const std::string& title, const std::string& text)> notify;
+  // Tests: pretend the system allows only this many watches (0: no limit).
+  size_t watch_limit_for_testing = 0;
 };
 
 class ChangeMonitor {
@@ -64,12 +72,20 @@ class ChangeMonitor {
 
   // Number of paths waiting for their quiet period (for status displays).
   size_t pending() const;
+  // Directories watched, and the trees left unwatched by the watch limit
+  // (they are walked every rewalk interval instead).
+  size_t watch_count() const;
+  std::vector<std::string> unwatched() const;
+  // One line for status displays: the watch count, and the unwatched trees
+  // when there are any.
+  std::string StatusText() const;
 
  private:
   class Handler;
   void Process();
   void Touch(const std::string& path);
   void Removed(const std::string& path);
+  void Unwatched(const std::string& directory);
 
   Crawler& crawler_;
   DocumentWriter& writer_;
@@ -87,6 +103,9 @@ class ChangeMonitor {
     enum State { kChanged, kDeleted, kCancelled } state = kChanged;
   };
   std::map<std::string, Pending> pending_;
+  std::vector<std::string> unwatched_;
+  std::chrono::steady_clock::time_point last_rewalk_;
+  std::atomic<bool> stop_walk_{false};
 };
 
 }  // namespace lun

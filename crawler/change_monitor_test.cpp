@@ -143,5 +143,30 @@ TEST_F(ChangeMonitorTest, NothingIsSeenWhileMonitoringIsOff) {
   EXPECT_TRUE(WaitForRecords("seen.txt", 1));
 }
 
+TEST_F(ChangeMonitorTest, TreesBeyondTheWatchLimitAreWalkedInstead) {
+  monitor_->Stop();
+  for (const char* d : {"a", "b", "c", "d"}) MakeDirectories(JoinPath(root_, d));
+  std::vector<std::string> notices;
+  ChangeMonitorOptions options;
+  options.quiet_period = 1000ms;
+  options.pass_interval = 20ms;
+  options.rewalk_interval = 100ms;
+  options.watch_limit_for_testing = 3;  // the root and two of its four folders
+  options.notify = [&](const std::string& title, const std::string&) { notices.push_back(title); };
+  ChangeMonitor limited(*crawler_, *writer_, scope_, options);
+  ASSERT_EQ(limited.Start(), "");
+  EXPECT_EQ(limited.watch_count(), 3u);
+  EXPECT_EQ(limited.unwatched().size(), 2u);
+  EXPECT_EQ(notices, std::vector<std::string>{"警告"}) << "said once";
+  EXPECT_NE(limited.StatusText().find("未能监控"), std::string::npos);
+  EXPECT_NE(scratch_.ErrorLog().find("未能监控"), std::string::npos);
+  // A file in an unwatched folder still arrives, through the periodic walk.
+  Write("d/late.txt");
+  Write("c/late.txt");
+  EXPECT_TRUE(WaitForRecords("d/late.txt", 1));
+  EXPECT_TRUE(WaitForRecords("c/late.txt", 1));
+  limited.Stop();
+}
+
 }  // namespace
 }  // namespace lun

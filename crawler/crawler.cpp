@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <vector>
 
 #include "automation/variant.h"
 #include "config/settings_store.h"
@@ -152,6 +153,28 @@ bool Crawler::Walk(const std::string& directory) {
   }
   closedir(dir);
   return go_on;
+}
+
+void Crawler::IndexTree(const std::string& directory, const std::atomic<bool>& stop) {
+  if (env_.scope->IsDirectoryExcluded(directory)) return;
+  DIR* dir = opendir(directory.c_str());
+  if (!dir) return;
+  std::vector<std::string> entries;
+  while (const dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") entries.push_back(JoinPath(directory, name));
+  }
+  closedir(dir);
+  for (const std::string& path : entries) {
+    if (stop) return;
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0 || S_ISLNK(st.st_mode)) continue;
+    if (S_ISDIR(st.st_mode)) {
+      IndexTree(path, stop);
+    } else if (S_ISREG(st.st_mode)) {
+      IndexFile(path, /*force=*/true);
+    }
+  }
 }
 
 void Crawler::ScanThread() {

@@ -72,6 +72,10 @@ class Crawler {
   // even in fast-insert mode (the change monitor's writes).
   void IndexFile(const std::string& path, bool force);
   void IndexDirectory(const std::string& path);
+  // Indexes every admitted file below `directory` now (with the duplicate
+  // check, so unchanged files cost one query): how trees that cannot be
+  // watched are kept current. Stops early when `stop` is raised.
+  void IndexTree(const std::string& directory, const std::atomic<bool>& stop);
 
   // Control state, read and written by the desktop shell.
   std::atomic<bool> paused{false};

@@ -21,11 +21,21 @@ constexpr uint32_t kMask = IN_CREATE | IN_CLOSE_WRITE | IN_DELETE | IN_MOVED_FRO
 
 }  // namespace
 
+int DirectoryWatcher::AddWatch(const std::string& directory) {
+  {
+    std::lock_guard lock(mutex_);
+    if (watch_limit_ != 0 && directories_.size() >= watch_limit_) {
+      errno = ENOSPC;
+      return -1;
+    }
+  }
+  return inotify_add_watch(inotify_fd_, directory.c_str(), kMask);
+}
+
 struct DirectoryWatcher::Tree {
   std::string root;
   WatchHandler* handler;
   std::function<bool(const std::string&)> skip;
-  bool limit_reported = false;
 };
 
 DirectoryWatcher::DirectoryWatcher() {
@@ -52,7 +62,7 @@ int DirectoryWatcher::Watch(const std::string& root, WatchHandler* handler,
     tree = t.get();
     trees_[root] = std::move(t);
   }
-  const int wd = inotify_add_watch(inotify_fd_, root.c_str(), kMask);
+  const int wd = AddWatch(root);
   if (wd < 0) {
     const int error = errno;
     std::lock_guard lock(mutex_);
@@ -87,12 +97,9 @@ void DirectoryWatcher::AddTree(Tree* tree, const std::string& directory, bool re
   closedir(dir);
   for (const std::string& sub : subdirectories) {
     if (tree->skip && tree->skip(sub)) continue;
-    const int wd = inotify_add_watch(inotify_fd_, sub.c_str(), kMask);
+    const int wd = AddWatch(sub);
     if (wd < 0) {
-      if (errno == ENOSPC && !tree->limit_reported) {
-        tree->limit_reported = true;
-        tree->handler->WatchLimitReached(sub);
-      }
+      if (errno == ENOSPC) tree->handler->WatchLimitReached(sub);
       continue;
     }
     {
@@ -116,6 +123,11 @@ void DirectoryWatcher::UnwatchAll() {
   trees_.clear();
   uint64_t drained;
   (void)!read(wake_fd_, &drained, sizeof(drained));
+}
+
+size_t DirectoryWatcher::watch_count() {
+  std::lock_guard lock(mutex_);
+  return directories_.size();
 }
 
 void DirectoryWatcher::Run() {
@@ -149,8 +161,12 @@ void DirectoryWatcher::HandleEvents(const char* buffer, size_t length) {
     pos += sizeof(inotify_event) + ev->len;
     if (ev->mask & IN_Q_OVERFLOW) {
       flush_move();
-      std::lock_guard lock(mutex_);
-      for (const auto& [root, tree] : trees_) tree->handler->EventsLost();
+      std::vector<WatchHandler*> handlers;
+      {
+        std::lock_guard lock(mutex_);
+        for (const auto& [root, tree] : trees_) handlers.push_back(tree->handler);
+      }
+      for (WatchHandler* h : handlers) h->EventsLost();
       continue;
     }
     std::string directory;
@@ -185,7 +201,7 @@ void DirectoryWatcher::HandleEvents(const char* buffer, size_t length) {
         // Watches below the old name follow the directory but keep their old
         // paths; re-add the tree under its new name.
         AddTree(tree, path, /*report_files=*/false);
-        const int wd = inotify_add_watch(inotify_fd_, path.c_str(), kMask);
+        const int wd = AddWatch(path);
         if (wd >= 0) {
           std::lock_guard lock(mutex_);
           directories_[wd] = {path, tree};
@@ -197,15 +213,14 @@ void DirectoryWatcher::HandleEvents(const char* buffer, size_t length) {
     if (ev->mask & (IN_CREATE | IN_MOVED_TO)) {
       tree->handler->FileAdded(path);
       if (is_dir) {
-        const int wd = inotify_add_watch(inotify_fd_, path.c_str(), kMask);
+        const int wd = AddWatch(path);
         if (wd >= 0) {
           {
             std::lock_guard lock(mutex_);
             directories_[wd] = {path, tree};
           }
           AddTree(tree, path, /*report_files=*/true);
-        } else if (errno == ENOSPC && !tree->limit_reported) {
-          tree->limit_reported = true;
+        } else if (errno == ENOSPC) {
           tree->handler->WatchLimitReached(path);
         }
       }

@@ -9,7 +9,7 @@
 //
 // Failures are reported, never silent: a directory that cannot be watched
 // because the per-user watch limit (fs.inotify.max_user_watches) is reached
-// gives one WatchLimitReached for the tree, and a kernel queue overflow
+// gives WatchLimitReached for it, and a kernel queue overflow
 // (events lost) gives EventsLost, after which the owner should rescan.
 //
 // Thread safety: Watch and UnwatchAll may be called from any thread. Handler
@@ -24,6 +24,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace lun {
 
@@ -35,7 +36,7 @@ class WatchHandler {
   virtual void FileRenamed(const std::string& old_path, const std::string& new_path) = 0;
   virtual void FileModified(const std::string& path) = 0;
   // The watch limit stopped `directory` (and what lies below it) from being
-  // watched. Called once per tree.
+  // watched. Called for every such directory.
   virtual void WatchLimitReached(const std::string& /*directory*/) {}
   // The kernel dropped events; what changed meanwhile is unknown.
   virtual void EventsLost() {}
@@ -58,6 +59,13 @@ class DirectoryWatcher {
   // Stops every watch and the worker thread.
   void UnwatchAll();
 
+  // Directories watched at the moment (one inotify watch each).
+  size_t watch_count();
+
+  // Tests: behave as if the system allowed only `limit` watches (0: no
+  // limit of our own).
+  void SetWatchLimitForTesting(size_t limit) { watch_limit_ = limit; }
+
  private:
   struct Tree;
   void Run();
@@ -65,6 +73,8 @@ class DirectoryWatcher {
   // `report_files`, reports the files found as added.
   void AddTree(Tree* tree, const std::string& directory, bool report_files);
   void HandleEvents(const char* buffer, size_t length);
+  // inotify_add_watch, or ENOSPC beyond the testing limit.
+  int AddWatch(const std::string& directory);
 
   int inotify_fd_ = -1;
   int wake_fd_ = -1;
@@ -72,6 +82,7 @@ class DirectoryWatcher {
   std::mutex mutex_;  // guards the maps below
   std::map<int, std::pair<std::string, Tree*>> directories_;  // watch descriptor -> path, tree
   std::map<std::string, std::unique_ptr<Tree>> trees_;
+  size_t watch_limit_ = 0;
 };
 
 }  // namespace lun
