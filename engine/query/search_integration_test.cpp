@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <thread>
 
 #include "engine/index/field_generations.h"
 #include "engine/query/index_term_source.h"
@@ -101,6 +102,40 @@ TEST_F(SearchIntegrationTest, ExactValuesAnchorsAndRanges) {
   for (const Case& c : cases) {
     EXPECT_EQ(Found(c.query), c.rows) << c.query;
   }
+}
+
+TEST_F(SearchIntegrationTest, SearchesRunWhileRecordsAreAppendedAndDeleted) {
+  for (int i = 0; i < 100; ++i) Add(u"n", i % 2 ? u"桌面搜索" : u"其他文本", i);
+  std::atomic<bool> stop{false};
+  std::atomic<int> searches{0}, bad{0};
+  std::vector<std::thread> searchers;
+  for (int t = 0; t < 3; ++t) {
+    searchers.emplace_back([&] {
+      while (!stop) {
+        std::unique_ptr<Recordset> rs;
+        const int code = service_->Search("[文档]:文本内容=桌面 order by 相关度 desc", &rs);
+        ++searches;
+        if (code != kEngineOk) {
+          ++bad;
+          continue;
+        }
+        // Every row holds the term: no torn or shifted result.
+        for (rs->MoveFirst(); !rs->IsEOF(); rs->MoveNext()) {
+          if (rs->Value(1).AsString().find(u"桌面") == std::u16string_view::npos) ++bad;
+        }
+      }
+    });
+  }
+  for (int i = 100; i < 2600; ++i) {
+    ASSERT_TRUE(table_->BeginRecord());
+    table_->SetValue("文本内容", Variant::Bstr(i % 2 ? u"桌面搜索" : u"其他文本"));
+    ASSERT_TRUE(table_->CommitRecord().ok());
+    if (i % 7 == 0) table_->DeleteRecord(static_cast<uint32_t>(i / 2));
+  }
+  stop = true;
+  for (std::thread& t : searchers) t.join();
+  EXPECT_GT(searches, 0);
+  EXPECT_EQ(bad, 0);
 }
 
 }  // namespace
