@@ -23,11 +23,12 @@
 //     count: an index behind is fed the missing records in order (catch-up);
 //     an index ahead, or any index of a table whose marker was found, is
 //     dropped (its files deleted) and rebuilt from the records.
-//   * The value handed to AddRecord is the value as the record stores it
-//     (text and document fields as VT_BSTR, integer VT_I4, single VT_R4,
-//     double VT_R8, logical VT_BOOL, date VT_DATE, binary the decoded
-//     value, Empty for an empty text), both for live appends and for
-//     catch-up, so a rebuilt index equals one built live.
+//   * The value handed to AddRecord is the value as a reader gets it back
+//     (DataTable::GetFieldValue): text and document VT_BSTR (an empty string
+//     for an empty or null text), integer VT_I4, single VT_R4, double VT_R8,
+//     logical VT_BOOL, date VT_DATE, binary the text "二进制数据"; Empty for a
+//     record that predates the field. The same holds for live appends and
+//     for catch-up, so a rebuilt index equals one built live.
 //
 // Thread safety: the table calls AddRecord, WantsFlush and Flush under its
 // write lock, one thread at a time. Readers (queries) use the concrete index
