@@ -10,8 +10,10 @@
 //     load DB TABLE DIR                  one record per regular file under DIR
 //     dump DB TABLE [FROM [COUNT]]       print records
 //     stat DB                            tables, fields, counts, segment sizes
-//     check DB                           verify the stored files (exit 0 clean,
-//                                        1 corruption, 2 usage)
+//     check DB                           verify the stored files and the indexes
+//                                        (exit 0 clean, 1 corruption, 2 usage)
+//     query DB 'QUERY' [--page N] [--size N] [--fields F,F...] [--snippet FIELD]
+//           [--json]                     run a query and print a page of rows
 //     stress DB --seed S [--records N] [--max-bytes B] [--flush-every N]
 //                [--delete-rate P] [--segment-records L]
 //                                        the deterministic workload of the kill test
@@ -31,6 +33,7 @@
 #include <vector>
 
 #include "config/settings_store.h"
+#include "engine/index/field_generations.h"
 #include "engine/storage/data_table.h"
 #include "engine/storage/search_project.h"
 #include "engine/storage/storage_check.h"
@@ -39,15 +42,13 @@
 #include "platform/file_system.h"
 #include "platform/paths.h"
 #include "platform/text.h"
+#include "tools/lundb/lundb_cli.h"
 #include "tools/lundb/lundb_project.h"
 #include "tools/lundb/stress_workload.h"
 
 namespace lun {
-namespace {
 
-constexpr int kUsage = 2;
-
-int Usage(const char* why = nullptr) {
+int Usage(const char* why) {
   if (why) std::fprintf(stderr, "lundb: %s\n", why);
   std::fprintf(stderr,
                "usage: lundb [--home DIR] [--settings FILE] COMMAND ARGS...\n"
@@ -57,6 +58,7 @@ int Usage(const char* why = nullptr) {
                "  dump DB TABLE [FROM [COUNT]]\n"
                "  stat DB\n"
                "  check DB\n"
+               "  query DB 'QUERY' [--page N] [--size N] [--fields F,F...] [--snippet FIELD] [--json]\n"
                "  stress DB --seed S [--records N] [--max-bytes B] [--flush-every N]\n"
                "         [--delete-rate P] [--segment-records L]\n");
   return kUsage;
@@ -77,13 +79,6 @@ bool ParseUnsigned(const std::string& text, uint64_t* value) {
   return true;
 }
 
-// Everything a command needs: the settings store and the project, opened on
-// the project file DB.
-struct Session {
-  SettingsStore settings;
-  std::unique_ptr<SearchProject> project;
-};
-
 std::string AbsolutePath(const std::string& path) {
   std::error_code ec;
   const auto abs = std::filesystem::absolute(path, ec);
@@ -91,12 +86,14 @@ std::string AbsolutePath(const std::string& path) {
 }
 
 int OpenSession(const std::string& db, const std::string& settings_file, Session* s,
-                uint32_t segment_limit = 1'000'000) {
+                uint32_t segment_limit) {
   if (!settings_file.empty()) (void)s->settings.Load(settings_file);
   s->project = MakeLundbProject(&s->settings, AbsolutePath(db), segment_limit);
   if (EngineStatus st = s->project->OpenProject(); !st) return Fail(st.message());
   return 0;
 }
+
+namespace {
 
 int ParseType(const std::string& text) {
   static const char* kEnglish[] = {"unknown", "text", "integer", "single", "double",
@@ -298,16 +295,36 @@ int CmdStat(const std::vector<std::string>& args, const std::string& settings_fi
   return 0;
 }
 
+// The index files of every table, read without changing them. Opening the
+// project would bring damaged or lagging indexes level (that is what opening
+// does), so the check runs on the state the files are in: only when the
+// stored files are clean and no index write was interrupted.
+std::vector<std::string> CheckIndexes(const std::string& db) {
+  std::vector<std::string> problems;
+  SettingsStore settings;
+  auto project = MakeLundbProject(&settings, db);
+  if (!project->OpenProject()) return problems;
+  for (int i = 0; i < project->table_count(); ++i) {
+    const DataTable* t = project->TableAt(i);
+    if (t && t->is_open()) CheckTableIndexes(*t, &problems);
+  }
+  return problems;
+}
+
 int CmdCheck(const std::vector<std::string>& args) {
   if (args.size() != 1) return Usage("check takes DB");
   const CheckResult r = CheckProject(AbsolutePath(args[0]));
   for (const CheckFinding& f : r.findings) {
     std::printf("%s %s: %s\n", f.corruption ? "CORRUPT" : "note", f.where.c_str(), f.what.c_str());
   }
+  std::vector<std::string> index_problems;
+  if (r.clean()) index_problems = CheckIndexes(AbsolutePath(args[0]));
+  for (const std::string& p : index_problems) std::printf("CORRUPT index: %s\n", p.c_str());
+  const bool clean = r.clean() && index_problems.empty();
   std::printf("%u tables, %llu records, %llu deleted: %s\n", r.tables,
               static_cast<unsigned long long>(r.records), static_cast<unsigned long long>(r.deleted),
-              r.clean() ? "clean" : "corruption found");
-  return r.clean() ? 0 : 1;
+              clean ? "clean" : "corruption found");
+  return clean ? 0 : 1;
 }
 
 int CmdStress(const std::vector<std::string>& args, const std::string& settings_file) {
@@ -381,5 +398,6 @@ int main(int argc, char** argv) {
   if (command == "stat") return CmdStat(args, settings_file);
   if (command == "check") return CmdCheck(args);
   if (command == "stress") return CmdStress(args, settings_file);
+  if (command == "query") return CmdQuery(args, settings_file);
   return Usage(("unknown command " + command).c_str());
 }

@@ -1,10 +1,11 @@
 #include "tools/lundb/lundb_project.h"
 
 #include "config/settings_store.h"
+#include "engine/index/field_generations.h"
 
 namespace lun {
 
-FieldIndexFactory LundbIndexFactory() { return nullptr; }
+FieldIndexFactory LundbIndexFactory() { return MakeFieldIndexFactory(); }
 
 std::unique_ptr<SearchProject> MakeLundbProject(SettingsStore* settings,
                                                 const std::string& project_path,

@@ -14,8 +14,7 @@ namespace lun {
 
 class SettingsStore;
 
-// The index factory of lundb. Until the index library is wired in here, the
-// tool's tables run without indexes (records only).
+// The index factory of lundb: the engine's word and exact-value indexes.
 FieldIndexFactory LundbIndexFactory();
 
 // A project over `settings` (which must outlive it) whose data source is
