@@ -10,6 +10,8 @@ packages=(
   zlib1g-dev libminizip-dev libicu-dev uuid-dev libcurl4-openssl-dev libssl-dev
   libxml2-dev libpoppler-cpp-dev libgmime-3.0-dev libuchardet-dev libchm-dev
   qt6-base-dev
+  # converters the crawl service runs for legacy Office files
+  antiword catdoc
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev
   chromium xvfb
