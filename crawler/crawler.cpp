@@ -1,6 +1,5 @@
 #include "crawler/crawler.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 
 #include <chrono>
@@ -124,48 +123,27 @@ bool Crawler::TakeEntry(std::string* path, bool* is_directory) {
 bool Crawler::Walk(const std::string& directory) {
   if (env_.scope->IsDirectoryExcluded(directory)) return true;
   SetScanPosition(directory);
-  DIR* dir = opendir(directory.c_str());
-  if (!dir) return true;
   const bool queue_directories =
       ListContainsToken(env_.scope->TypeList(TypeListKind::kDocument), "|DIRECTORY|");
-  bool go_on = true;
-  while (const dirent* entry = readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name == "." || name == "..") continue;
+  for (const std::string& path : ListDirectory(directory)) {
     Throttle(500, 100);
-    if (stop_scan_) {
-      go_on = false;
-      break;
-    }
-    const std::string path = JoinPath(directory, name);
+    if (stop_scan_) return false;
     struct stat st;
     if (lstat(path.c_str(), &st) != 0 || S_ISLNK(st.st_mode)) continue;
     if (S_ISDIR(st.st_mode)) {
       if (queue_directories && !env_.scope->IsDirectoryExcluded(path)) Queue(path, true);
-      if (!Walk(path)) {
-        go_on = false;
-        break;
-      }
+      if (!Walk(path)) return false;
     } else if (S_ISREG(st.st_mode) && env_.scope->IsTypeAdmitted(TypeTokenOf(path))) {
       Queue(path, false);
       SetScanPosition(path);
     }
   }
-  closedir(dir);
-  return go_on;
+  return true;
 }
 
 void Crawler::IndexTree(const std::string& directory, const std::atomic<bool>& stop) {
   if (env_.scope->IsDirectoryExcluded(directory)) return;
-  DIR* dir = opendir(directory.c_str());
-  if (!dir) return;
-  std::vector<std::string> entries;
-  while (const dirent* entry = readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..") entries.push_back(JoinPath(directory, name));
-  }
-  closedir(dir);
-  for (const std::string& path : entries) {
+  for (const std::string& path : ListDirectory(directory)) {
     if (stop) return;
     struct stat st;
     if (lstat(path.c_str(), &st) != 0 || S_ISLNK(st.st_mode)) continue;

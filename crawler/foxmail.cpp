@@ -142,32 +142,19 @@ bool FoxmailRunning() {
   return running;
 }
 
-class FoxmailSource::Handler final : public WatchHandler {
- public:
-  explicit Handler(FoxmailSource& s) : s_(s) {}
-  void FileAdded(const std::string& p) override { Changed(p); }
-  void FileModified(const std::string& p) override { Changed(p); }
-  void FileRenamed(const std::string&, const std::string& p) override { Changed(p); }
-  void FileRemoved(const std::string&) override {}
-
- private:
-  // A change of either file of a mailbox re-reads its index.
-  void Changed(const std::string& path) {
-    if (EndsWithNoCase(path, ".ind")) {
-      s_.IndexMailbox(path);
-    } else if (EndsWithNoCase(path, ".box")) {
-      s_.IndexMailbox(path.substr(0, path.size() - 4) + ".IND");
-    }
-  }
-  FoxmailSource& s_;
-};
-
 FoxmailSource::FoxmailSource(std::string foxmail_directory, DocumentWriter& writer,
                              ScanScope& scope)
     : foxmail_directory_(std::move(foxmail_directory)),
       writer_(writer),
       scope_(scope),
-      handler_(std::make_unique<Handler>(*this)) {}
+      // A change of either file of a mailbox re-reads its index.
+      handler_(std::make_unique<ChangeCallbackHandler>([this](const std::string& path) {
+        if (EndsWithNoCase(path, ".ind")) {
+          IndexMailbox(path);
+        } else if (EndsWithNoCase(path, ".box")) {
+          IndexMailbox(path.substr(0, path.size() - 4) + ".IND");
+        }
+      })) {}
 
 FoxmailSource::~FoxmailSource() { StopMonitor(); }
 
@@ -181,15 +168,7 @@ std::vector<std::string> FoxmailSource::Directories() const {
 }
 
 void FoxmailSource::Walk(const std::string& directory) {
-  DIR* dir = opendir(directory.c_str());
-  if (!dir) return;
-  std::vector<std::string> entries;
-  while (const dirent* e = readdir(dir)) {
-    const std::string name = e->d_name;
-    if (name != "." && name != "..") entries.push_back(JoinPath(directory, name));
-  }
-  closedir(dir);
-  for (const std::string& path : entries) {
+  for (const std::string& path : ListDirectory(directory)) {
     if (stop) return;
     struct stat st;
     if (lstat(path.c_str(), &st) != 0 || S_ISLNK(st.st_mode)) continue;

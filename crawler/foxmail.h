@@ -77,14 +77,13 @@ class FoxmailSource {
   std::atomic<bool> stop{false};
 
  private:
-  class Handler;
   void Walk(const std::string& directory);
 
   std::string foxmail_directory_;
   DocumentWriter& writer_;
   ScanScope& scope_;
   std::atomic<bool> busy_{false};
-  std::unique_ptr<Handler> handler_;
+  std::unique_ptr<ChangeCallbackHandler> handler_;
   std::unique_ptr<DirectoryWatcher> watcher_;
 };
 

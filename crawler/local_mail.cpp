@@ -1,6 +1,5 @@
 #include "crawler/local_mail.h"
 
-#include <dirent.h>
 #include <gmime/gmime.h>
 #include <sys/stat.h>
 
@@ -25,28 +24,15 @@ bool Exists(const std::string& path, bool directory) {
   return stat(path.c_str(), &st) == 0 && (directory ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode));
 }
 
-std::vector<std::string> Entries(const std::string& directory) {
-  std::vector<std::string> names;
-  DIR* dir = opendir(directory.c_str());
-  if (!dir) return names;
-  while (const dirent* e = readdir(dir)) {
-    const std::string name = e->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  closedir(dir);
-  return names;
-}
-
 // Files without extension that have NAME.msf beside them, below `dir`.
 void FindMboxes(const std::string& dir, std::vector<std::string>* out, int depth = 0) {
   if (depth > 32) return;
-  for (const std::string& name : Entries(dir)) {
-    const std::string path = JoinPath(dir, name);
+  for (const std::string& path : ListDirectory(dir)) {
     struct stat st;
     if (lstat(path.c_str(), &st) != 0 || S_ISLNK(st.st_mode)) continue;
     if (S_ISDIR(st.st_mode)) {
       FindMboxes(path, out, depth + 1);
-    } else if (name.find('.') == std::string::npos && Exists(path + ".msf", false)) {
+    } else if (BaseName(path).find('.') == std::string::npos && Exists(path + ".msf", false)) {
       out->push_back(path);
     }
   }
@@ -99,43 +85,28 @@ MailHeaders ReadMailHeaders(std::string_view message) {
   return h;
 }
 
-class LocalMailSource::Handler final : public WatchHandler {
- public:
-  explicit Handler(LocalMailSource& s) : s_(s) {}
-  void FileAdded(const std::string& p) override { Changed(p); }
-  void FileModified(const std::string& p) override { Changed(p); }
-  void FileRenamed(const std::string&, const std::string& p) override { Changed(p); }
-  void FileRemoved(const std::string&) override {}
-
- private:
-  void Changed(const std::string& path) {
-    const std::string dir = DirName(path);
-    const std::string leaf = BaseName(dir);
-    if (leaf == "new" || leaf == "cur") {
-      s_.IndexMaildir(DirName(dir));
-    } else if (BaseName(path).find('.') == std::string::npos && Exists(path + ".msf", false)) {
-      s_.IndexMbox(path);
-    }
-  }
-  LocalMailSource& s_;
-};
-
 LocalMailSource::LocalMailSource(std::string home, std::vector<std::string> maildirs,
                                  DocumentWriter& writer)
     : home_(std::move(home)),
       maildirs_(std::move(maildirs)),
       writer_(writer),
-      handler_(std::make_unique<Handler>(*this)) {}
+      handler_(std::make_unique<ChangeCallbackHandler>([this](const std::string& path) {
+        const std::string dir = DirName(path);
+        const std::string leaf = BaseName(dir);
+        if (leaf == "new" || leaf == "cur") {
+          IndexMaildir(DirName(dir));
+        } else if (BaseName(path).find('.') == std::string::npos && Exists(path + ".msf", false)) {
+          IndexMbox(path);
+        }
+      })) {}
 
 LocalMailSource::~LocalMailSource() { StopMonitor(); }
 
 std::vector<std::string> LocalMailSource::MboxFiles() const {
   std::vector<std::string> files;
   const std::string profiles = JoinPath(home_, ".thunderbird");
-  for (const std::string& profile : Entries(profiles)) {
-    for (const char* kind : {"Mail", "ImapMail"}) {
-      FindMboxes(JoinPath(JoinPath(profiles, profile), kind), &files);
-    }
+  for (const std::string& profile : ListDirectory(profiles)) {
+    for (const char* kind : {"Mail", "ImapMail"}) FindMboxes(JoinPath(profile, kind), &files);
   }
   return files;
 }
@@ -197,9 +168,9 @@ void LocalMailSource::IndexMaildir(const std::string& folder) {
   std::lock_guard lock(busy_);
   for (const char* sub : {"cur", "new"}) {
     const std::string dir = JoinPath(folder, sub);
-    for (const std::string& name : Entries(dir)) {
+    for (const std::string& path : ListDirectory(dir)) {
       if (stop) return;
-      const std::string path = JoinPath(dir, name);
+      const std::string name = BaseName(path);
       struct stat st;
       if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
       std::string message;

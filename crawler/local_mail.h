@@ -73,7 +73,6 @@ class LocalMailSource {
   std::atomic<bool> stop{false};
 
  private:
-  class Handler;
   void Write(const std::string& folder, std::string_view message, const std::string& fallback_key,
              const char* type, double fallback_date);
 
@@ -81,7 +80,7 @@ class LocalMailSource {
   std::vector<std::string> maildirs_;
   DocumentWriter& writer_;
   std::mutex busy_;
-  std::unique_ptr<Handler> handler_;
+  std::unique_ptr<ChangeCallbackHandler> handler_;
   std::unique_ptr<DirectoryWatcher> watcher_;
 };
 

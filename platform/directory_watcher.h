@@ -42,6 +42,24 @@ class WatchHandler {
   virtual void EventsLost() {}
 };
 
+// A handler for owners that only need to know which files appeared or
+// changed (added, written, renamed to): it calls `changed` with the path.
+// Removals are ignored.
+class ChangeCallbackHandler final : public WatchHandler {
+ public:
+  explicit ChangeCallbackHandler(std::function<void(const std::string& path)> changed)
+      : changed_(std::move(changed)) {}
+  void FileAdded(const std::string& path) override { changed_(path); }
+  void FileModified(const std::string& path) override { changed_(path); }
+  void FileRenamed(const std::string&, const std::string& new_path) override {
+    changed_(new_path);
+  }
+  void FileRemoved(const std::string&) override {}
+
+ private:
+  std::function<void(const std::string& path)> changed_;
+};
+
 class DirectoryWatcher {
  public:
   DirectoryWatcher();

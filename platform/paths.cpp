@@ -1,5 +1,6 @@
 #include "platform/paths.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -94,6 +95,18 @@ std::string TemporaryName(std::string_view dir) {
   std::string name = "$";
   name += NewUuidText();
   return JoinPath(dir, name);
+}
+
+std::vector<std::string> ListDirectory(const std::string& dir) {
+  std::vector<std::string> paths;
+  DIR* d = opendir(dir.c_str());
+  if (!d) return paths;
+  while (const dirent* e = readdir(d)) {
+    const std::string_view name = e->d_name;
+    if (name != "." && name != "..") paths.push_back(JoinPath(dir, name));
+  }
+  closedir(d);
+  return paths;
 }
 
 bool MakeDirectories(const std::string& path, unsigned mode) {

@@ -13,6 +13,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace lun {
 
@@ -44,6 +45,10 @@ std::string BaseName(std::string_view path);
 
 // A fresh name "$" + UUID text inside `dir`; nothing is created.
 std::string TemporaryName(std::string_view dir);
+
+// The full paths of the entries of `dir` ("." and ".." left out), in the
+// order the directory gives them; empty when it cannot be read.
+std::vector<std::string> ListDirectory(const std::string& dir);
 
 // Creates `path` and its missing parents with `mode`. True when it exists as
 // a directory afterwards.
