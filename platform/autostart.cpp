@@ -11,7 +11,7 @@
 namespace lun {
 namespace {
 
-// Exec= quoting of the desktop entry specification: the path is quoted and
+// Exec= quoting of the desktop entry format: the path is quoted and
 // the characters `"`, `` ` ``, `$` and `\` are escaped.
 std::string QuoteExec(const std::string& path) {
   std::string out = "\"";

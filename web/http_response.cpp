@@ -226,11 +226,11 @@ RangeDecision ResolveRange(const std::string* range_header, uint64_t size) {
   const size_t equals = header.find('=');
   if (equals == std::string_view::npos) return whole;
   if (!EqualsIgnoreCase(TrimBlanks(header.substr(0, equals)), "bytes")) return whole;
-  const std::string_view spec = TrimSpace(header.substr(equals + 1));
-  const size_t dash = spec.find('-');
-  if (dash == std::string_view::npos || spec.find(',') != std::string_view::npos) return whole;
-  const std::string_view first_text = spec.substr(0, dash);
-  const std::string_view last_text = spec.substr(dash + 1);
+  const std::string_view range = TrimSpace(header.substr(equals + 1));
+  const size_t dash = range.find('-');
+  if (dash == std::string_view::npos || range.find(',') != std::string_view::npos) return whole;
+  const std::string_view first_text = range.substr(0, dash);
+  const std::string_view last_text = range.substr(dash + 1);
   const RangeDecision unsatisfiable{RangeDecision::Kind::kUnsatisfiable, 0, 0};
   uint64_t first = 0;
   uint64_t last = 0;

@@ -33,20 +33,20 @@ std::u16string ValueText(const Variant& value) {
 
 }  // namespace
 
-FieldGenerations::FieldGenerations(const FieldIndexSpec& spec,
+FieldGenerations::FieldGenerations(const FieldIndexSpec& index_spec,
                                    std::shared_ptr<const CharFilter> filter)
-    : fs_(spec.file_system ? *spec.file_system : DefaultFileSystem()),
+    : fs_(index_spec.file_system ? *index_spec.file_system : DefaultFileSystem()),
       filter_(std::move(filter)),
-      folder_(spec.index_folder),
-      definition_(spec.definition_number),
-      kind_(spec.index_kind),
-      field_type_(spec.field_type) {}
+      folder_(index_spec.index_folder),
+      definition_(index_spec.definition_number),
+      kind_(index_spec.index_kind),
+      field_type_(index_spec.field_type) {}
 
-std::unique_ptr<FieldGenerations> FieldGenerations::Open(const FieldIndexSpec& spec,
+std::unique_ptr<FieldGenerations> FieldGenerations::Open(const FieldIndexSpec& index_spec,
                                                          std::shared_ptr<const CharFilter> filter) {
-  if (spec.index_kind != kWordIndexKind && spec.index_kind != kExactIndexKind) return nullptr;
+  if (index_spec.index_kind != kWordIndexKind && index_spec.index_kind != kExactIndexKind) return nullptr;
   if (!filter) filter = std::make_shared<CharFilter>();
-  std::unique_ptr<FieldGenerations> f(new FieldGenerations(spec, std::move(filter)));
+  std::unique_ptr<FieldGenerations> f(new FieldGenerations(index_spec, std::move(filter)));
   std::string error;
   if (!f->OpenStored(&error)) {
     // Damaged or unreadable: start again empty; the table's catch-up feeds
@@ -203,9 +203,9 @@ std::shared_ptr<const CharFilter> ProjectCharFilter(FileSystem& fs,
 }
 
 FieldIndexFactory MakeFieldIndexFactory() {
-  return [](const FieldIndexSpec& spec) -> std::unique_ptr<FieldIndex> {
-    FileSystem& fs = spec.file_system ? *spec.file_system : DefaultFileSystem();
-    return FieldGenerations::Open(spec, ProjectCharFilter(fs, spec.project_folder));
+  return [](const FieldIndexSpec& index_spec) -> std::unique_ptr<FieldIndex> {
+    FileSystem& fs = index_spec.file_system ? *index_spec.file_system : DefaultFileSystem();
+    return FieldGenerations::Open(index_spec, ProjectCharFilter(fs, index_spec.project_folder));
   };
 }
 

@@ -43,10 +43,10 @@ class DataTable;
 
 class FieldGenerations final : public FieldIndex {
  public:
-  // Opens (or starts) the index of `spec`. `filter` is the project's
+  // Opens (or starts) the index of `index_spec`. `filter` is the project's
   // separator set, shared by every field of the project. Null only for an
   // index kind other than 0 and 7.
-  static std::unique_ptr<FieldGenerations> Open(const FieldIndexSpec& spec,
+  static std::unique_ptr<FieldGenerations> Open(const FieldIndexSpec& index_spec,
                                                 std::shared_ptr<const CharFilter> filter);
 
   ~FieldGenerations() override = default;
@@ -73,7 +73,7 @@ class FieldGenerations final : public FieldIndex {
   void Check(std::vector<std::string>* problems) const;
 
  private:
-  FieldGenerations(const FieldIndexSpec& spec, std::shared_ptr<const CharFilter> filter);
+  FieldGenerations(const FieldIndexSpec& index_spec, std::shared_ptr<const CharFilter> filter);
   bool OpenStored(std::string* error);
   void DeleteFiles();
   void StartGeneration(uint32_t base);

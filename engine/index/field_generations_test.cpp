@@ -10,15 +10,15 @@
 namespace lun {
 namespace {
 
-FieldIndexSpec Spec(const ScratchDir& dir, int kind) {
-  FieldIndexSpec spec;
-  spec.index_folder = dir.path();
-  spec.project_folder = dir.path();
-  spec.definition_number = 2;
-  spec.index_kind = kind;
-  spec.field_type = 1;
-  spec.file_system = &DefaultFileSystem();
-  return spec;
+FieldIndexSpec IndexSpecIn(const ScratchDir& dir, int kind) {
+  FieldIndexSpec index_spec;
+  index_spec.index_folder = dir.path();
+  index_spec.project_folder = dir.path();
+  index_spec.definition_number = 2;
+  index_spec.index_kind = kind;
+  index_spec.field_type = 1;
+  index_spec.file_system = &DefaultFileSystem();
+  return index_spec;
 }
 
 // Feeds records the way a table does: in order, flushing when asked.
@@ -34,12 +34,12 @@ TEST(FieldGenerationsTest, GenerationRollsOverAfter100001Records) {
     SCOPED_TRACE(kind);
     ScratchDir dir;
     {
-      auto index = FieldGenerations::Open(Spec(dir, kind), nullptr);
+      auto index = FieldGenerations::Open(IndexSpecIn(dir, kind), nullptr);
       Feed(*index, 0, 100002, u"v");
       ASSERT_TRUE(index->Flush());
       EXPECT_EQ(index->RecordCount(), 100002u);
     }
-    auto index = FieldGenerations::Open(Spec(dir, kind), nullptr);
+    auto index = FieldGenerations::Open(IndexSpecIn(dir, kind), nullptr);
     EXPECT_EQ(index->RecordCount(), 100002u);
     if (kind == kWordIndexKind) {
       ASSERT_EQ(index->word_generations().size(), 2u);
@@ -57,7 +57,7 @@ TEST(FieldGenerationsTest, GenerationRollsOverAfter100001Records) {
 
 TEST(FieldGenerationsTest, RecordsMustArriveInOrder) {
   ScratchDir dir;
-  auto index = FieldGenerations::Open(Spec(dir, kWordIndexKind), nullptr);
+  auto index = FieldGenerations::Open(IndexSpecIn(dir, kWordIndexKind), nullptr);
   EXPECT_FALSE(index->AddRecord(1, Variant::Bstr(u"x")));
   EXPECT_TRUE(index->AddRecord(0, Variant::Bstr(u"x")));
   EXPECT_FALSE(index->AddRecord(0, Variant::Bstr(u"x")));
@@ -66,7 +66,7 @@ TEST(FieldGenerationsTest, RecordsMustArriveInOrder) {
 
 TEST(FieldGenerationsTest, WantsFlushEvery2000Records) {
   ScratchDir dir;
-  auto index = FieldGenerations::Open(Spec(dir, kWordIndexKind), nullptr);
+  auto index = FieldGenerations::Open(IndexSpecIn(dir, kWordIndexKind), nullptr);
   for (uint32_t r = 0; r < 1999; ++r) ASSERT_TRUE(index->AddRecord(r, Variant()));
   EXPECT_FALSE(index->WantsFlush());
   ASSERT_TRUE(index->AddRecord(1999, Variant()));
@@ -76,17 +76,17 @@ TEST(FieldGenerationsTest, WantsFlushEvery2000Records) {
 TEST(FieldGenerationsTest, DamagedIndexRestartsEmptySoTheTableRebuildsIt) {
   ScratchDir dir;
   {
-    auto index = FieldGenerations::Open(Spec(dir, kWordIndexKind), nullptr);
+    auto index = FieldGenerations::Open(IndexSpecIn(dir, kWordIndexKind), nullptr);
     Feed(*index, 0, 10, u"text");
     ASSERT_TRUE(index->Flush());
   }
   ASSERT_EQ(truncate(IndexFilePath(dir.path(), 2, "Ix", 0).c_str(), 7), 0);
-  auto index = FieldGenerations::Open(Spec(dir, kWordIndexKind), nullptr);
+  auto index = FieldGenerations::Open(IndexSpecIn(dir, kWordIndexKind), nullptr);
   EXPECT_TRUE(index->was_reset());
   EXPECT_EQ(index->RecordCount(), 0u);
   Feed(*index, 0, 10, u"text");
   ASSERT_TRUE(index->Flush());
-  auto reopened = FieldGenerations::Open(Spec(dir, kWordIndexKind), nullptr);
+  auto reopened = FieldGenerations::Open(IndexSpecIn(dir, kWordIndexKind), nullptr);
   EXPECT_FALSE(reopened->was_reset());
   EXPECT_EQ(reopened->RecordCount(), 10u);
 }
@@ -95,11 +95,11 @@ TEST(FieldGenerationsTest, UnflushedRecordsAreNotCountedAfterReopen) {
   // What a crash between flushes leaves: the table catches the rest up.
   ScratchDir dir;
   {
-    auto index = FieldGenerations::Open(Spec(dir, kWordIndexKind), nullptr);
+    auto index = FieldGenerations::Open(IndexSpecIn(dir, kWordIndexKind), nullptr);
     Feed(*index, 0, 2500, u"text");
     EXPECT_EQ(index->RecordCount(), 2500u);
   }  // destroyed without Flush: the table would have flushed at close
-  auto index = FieldGenerations::Open(Spec(dir, kWordIndexKind), nullptr);
+  auto index = FieldGenerations::Open(IndexSpecIn(dir, kWordIndexKind), nullptr);
   EXPECT_EQ(index->RecordCount(), 2000u);
 }
 
@@ -108,14 +108,14 @@ TEST(FieldGenerationsTest, FactoryUsesTheProjectFilter) {
   const std::string codes("x\0\0\0", 4);
   ASSERT_EQ(ReplaceFileAtomically(DefaultFileSystem(), JoinPath(dir.path(), "Filter.Chr"), codes), 0);
   auto factory = MakeFieldIndexFactory();
-  auto made = factory(Spec(dir, kWordIndexKind));
+  auto made = factory(IndexSpecIn(dir, kWordIndexKind));
   auto* index = dynamic_cast<FieldGenerations*>(made.get());
   ASSERT_NE(index, nullptr);
   EXPECT_TRUE(index->filter().IsSeparator(u'x'));
   EXPECT_TRUE(index->filter().IsSeparator(u'\u3002'));
   ASSERT_TRUE(index->AddRecord(0, Variant::Bstr(u"axb")));
   EXPECT_EQ(index->word_generations()[0]->PositionCount(u'x'), 0u);
-  EXPECT_EQ(factory(Spec(dir, -1)), nullptr);
+  EXPECT_EQ(factory(IndexSpecIn(dir, -1)), nullptr);
 }
 
 }  // namespace

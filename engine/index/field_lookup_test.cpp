@@ -16,14 +16,14 @@ namespace {
 struct Field {
   Field(int kind, std::vector<Variant> stored_values, int field_type = 1)
       : values(std::move(stored_values)) {
-    FieldIndexSpec spec;
-    spec.index_folder = dir.path();
-    spec.project_folder = dir.path();
-    spec.index_kind = kind;
-    spec.field_type = field_type;
-    spec.file_system = &DefaultFileSystem();
+    FieldIndexSpec index_spec;
+    index_spec.index_folder = dir.path();
+    index_spec.project_folder = dir.path();
+    index_spec.index_kind = kind;
+    index_spec.field_type = field_type;
+    index_spec.file_system = &DefaultFileSystem();
     filter = ProjectCharFilter(DefaultFileSystem(), dir.path());
-    if (kind >= 0) index = FieldGenerations::Open(spec, filter);
+    if (kind >= 0) index = FieldGenerations::Open(index_spec, filter);
     request.filter = filter.get();
     request.field_type = field_type;
     request.index_kind = kind;

@@ -895,16 +895,16 @@ void DataTable::CreateIndexes() {
   const uint32_t records = record_count();
   for (auto& f : fields_) {
     if (f->index || f->index_kind == kNoIndex) continue;
-    FieldIndexSpec spec;
-    spec.index_folder = index_folder_;
-    spec.project_folder = env_.project_folder;
-    spec.table_name = name_;
-    spec.definition_number = f->definition_number;
-    spec.index_kind = f->index_kind;
-    spec.field_type = f->type;
-    spec.table_record_count = records;
-    spec.file_system = &fs_;
-    f->index = env_.index_factory(spec);
+    FieldIndexSpec index_spec;
+    index_spec.index_folder = index_folder_;
+    index_spec.project_folder = env_.project_folder;
+    index_spec.table_name = name_;
+    index_spec.definition_number = f->definition_number;
+    index_spec.index_kind = f->index_kind;
+    index_spec.field_type = f->type;
+    index_spec.table_record_count = records;
+    index_spec.file_system = &fs_;
+    f->index = env_.index_factory(index_spec);
   }
 }
 

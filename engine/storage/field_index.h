@@ -86,7 +86,7 @@ class FieldIndex {
   virtual uint32_t RecordCount() const = 0;
 };
 
-// Creates the index of one field from its spec, opening existing files or
+// Creates the index of one field from its FieldIndexSpec, opening existing files or
 // creating empty ones. Returns null when the files cannot be opened; the
 // table then runs without that index (and logs it).
 using FieldIndexFactory =

@@ -47,23 +47,23 @@ struct IndexJournal {
 // Keeps its count in "D{n}.Ha0" ("Fake" + count), written only by Flush.
 class RecordingIndex final : public FieldIndex {
  public:
-  RecordingIndex(const FieldIndexSpec& spec, IndexJournal* journal)
-      : spec_(spec), journal_(journal), path_(JoinPath(spec.index_folder, "D" + std::to_string(spec.definition_number) + ".Ha0")) {
+  RecordingIndex(const FieldIndexSpec& index_spec, IndexJournal* journal)
+      : index_spec_(index_spec), journal_(journal), path_(JoinPath(index_spec.index_folder, "D" + std::to_string(index_spec.definition_number) + ".Ha0")) {
     std::string text;
-    if (ReadWholeFile(*spec.file_system, path_, &text) == 0 && text.rfind("Fake", 0) == 0) {
+    if (ReadWholeFile(*index_spec.file_system, path_, &text) == 0 && text.rfind("Fake", 0) == 0) {
       count_ = static_cast<uint32_t>(std::stoul(text.substr(4)));
     } else {
-      (void)ReplaceFileAtomically(*spec.file_system, path_, "Fake0");
+      (void)ReplaceFileAtomically(*index_spec.file_system, path_, "Fake0");
     }
     std::lock_guard<std::mutex> lock(journal_->mutex);
-    ++journal_->created[spec.definition_number];
+    ++journal_->created[index_spec.definition_number];
   }
   bool AddRecord(uint32_t record_number, const Variant& value) override {
     if (record_number != count_) return false;
     ++count_;
     ++pending_;
     std::lock_guard<std::mutex> lock(journal_->mutex);
-    journal_->added[spec_.definition_number].emplace_back(record_number, value);
+    journal_->added[index_spec_.definition_number].emplace_back(record_number, value);
     return true;
   }
   bool WantsFlush() const override { return pending_ >= journal_->flush_every; }
@@ -72,14 +72,14 @@ class RecordingIndex final : public FieldIndex {
     pending_ = 0;
     {
       std::lock_guard<std::mutex> lock(journal_->mutex);
-      ++journal_->flushes[spec_.definition_number];
+      ++journal_->flushes[index_spec_.definition_number];
     }
-    return ReplaceFileAtomically(*spec_.file_system, path_, "Fake" + std::to_string(count_)) == 0;
+    return ReplaceFileAtomically(*index_spec_.file_system, path_, "Fake" + std::to_string(count_)) == 0;
   }
   uint32_t RecordCount() const override { return count_; }
 
  private:
-  FieldIndexSpec spec_;
+  FieldIndexSpec index_spec_;
   IndexJournal* journal_;
   std::string path_;
   uint32_t count_ = 0;
@@ -87,8 +87,8 @@ class RecordingIndex final : public FieldIndex {
 };
 
 inline FieldIndexFactory RecordingFactory(IndexJournal* journal) {
-  return [journal](const FieldIndexSpec& spec) -> std::unique_ptr<FieldIndex> {
-    return std::make_unique<RecordingIndex>(spec, journal);
+  return [journal](const FieldIndexSpec& index_spec) -> std::unique_ptr<FieldIndex> {
+    return std::make_unique<RecordingIndex>(index_spec, journal);
   };
 }
 

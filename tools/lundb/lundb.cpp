@@ -125,24 +125,24 @@ int CmdCreate(const std::vector<std::string>& args) {
 
 int CmdTable(const std::vector<std::string>& args, const std::string& settings_file) {
   if (args.size() < 2) return Usage("table takes DB NAME FIELD:TYPE[:INDEX]...");
-  struct Spec {
+  struct FieldSpec {
     std::string name;
     int type;
     int kind;
   };
-  std::vector<Spec> specs;
+  std::vector<FieldSpec> fields;
   for (size_t i = 2; i < args.size(); ++i) {
     const std::string& a = args[i];
     const size_t c1 = a.find(':');
     if (c1 == std::string::npos) return Usage(("field without type: " + a).c_str());
     const size_t c2 = a.find(':', c1 + 1);
-    Spec spec{a.substr(0, c1), ParseType(a.substr(c1 + 1, c2 == std::string::npos ? std::string::npos : c2 - c1 - 1)),
+    FieldSpec field{a.substr(0, c1), ParseType(a.substr(c1 + 1, c2 == std::string::npos ? std::string::npos : c2 - c1 - 1)),
               kNoIndex};
-    if (spec.type < 0) return Usage(("unknown field type in " + a).c_str());
-    if (c2 != std::string::npos && !ParseIndexKind(a.substr(c2 + 1), &spec.kind)) {
+    if (field.type < 0) return Usage(("unknown field type in " + a).c_str());
+    if (c2 != std::string::npos && !ParseIndexKind(a.substr(c2 + 1), &field.kind)) {
       return Usage(("unknown index kind in " + a).c_str());
     }
-    specs.push_back(spec);
+    fields.push_back(field);
   }
   Session s;
   if (const int rc = OpenSession(args[0], settings_file, &s)) return rc;
@@ -151,8 +151,8 @@ int CmdTable(const std::vector<std::string>& args, const std::string& settings_f
     if (EngineStatus st = s.project->CreateTable("", "", args[1], ""); !st) return Fail(st.message());
     table = s.project->FindTable(args[1]);
   }
-  for (const Spec& spec : specs) {
-    if (EngineStatus st = table->AddField(spec.name, "", static_cast<uint32_t>(spec.type), spec.kind); !st) {
+  for (const FieldSpec& field : fields) {
+    if (EngineStatus st = table->AddField(field.name, "", static_cast<uint32_t>(field.type), field.kind); !st) {
       return Fail(st.message());
     }
   }
