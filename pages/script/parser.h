@@ -15,7 +15,7 @@
 namespace lun::script {
 
 struct ParseError {
-  int number = 0;  // compile error number (1001..1058)
+  int number = 0;  // compile error number (1001..1055)
   int line = 0;    // 0-based physical line of the offending token
   int column = 0;
 };
