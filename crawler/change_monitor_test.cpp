@@ -13,7 +13,7 @@
 #include "engine/query/index_term_source.h"
 #include "engine/query/query_escape.h"
 #include "engine/query/search_service.h"
-#include "engine/storage/storage_test_util.h"
+#include "crawler/crawler_test_util.h"
 #include "platform/text.h"
 
 namespace lun {
@@ -24,11 +24,7 @@ using namespace std::chrono_literals;
 class ChangeMonitorTest : public testing::Test {
  protected:
   void SetUp() override {
-    project_ = scratch_.Make(MakeFieldIndexFactory());
-    ASSERT_TRUE(project_->CreateProject(scratch_.project_path()).ok());
-    ASSERT_NE(EnsureDocumentTable(*project_), nullptr);
-    search_ = std::make_unique<SearchService>(*project_, MakeIndexTermSource);
-    writer_ = std::make_unique<DocumentWriter>(*project_, *search_);
+    ASSERT_TRUE(store_.ok);
     root_ = tree_.File("root");
     MakeDirectories(root_);
     SettingsStore& settings = scratch_.settings();
@@ -80,13 +76,14 @@ class ChangeMonitorTest : public testing::Test {
     for (int i = 0; i < 1000 && monitor_->pending() > 0; ++i) std::this_thread::sleep_for(10ms);
   }
 
-  ScratchProject scratch_;
+  DocumentStore store_;
+  ScratchProject& scratch_ = store_.scratch;
+  std::unique_ptr<SearchProject>& project_ = store_.project;
+  std::unique_ptr<SearchService>& search_ = store_.search;
+  std::unique_ptr<DocumentWriter>& writer_ = store_.writer;
   ScratchDir tree_;
   std::string root_;
   ScanScope scope_;
-  std::unique_ptr<SearchProject> project_;
-  std::unique_ptr<SearchService> search_;
-  std::unique_ptr<DocumentWriter> writer_;
   std::unique_ptr<Crawler> crawler_;
   std::unique_ptr<ChangeMonitor> monitor_;
 };

@@ -12,7 +12,7 @@
 #include "engine/query/index_term_source.h"
 #include "engine/query/query_escape.h"
 #include "engine/query/search_service.h"
-#include "engine/storage/storage_test_util.h"
+#include "crawler/crawler_test_util.h"
 #include "platform/text.h"
 
 namespace lun {
@@ -23,11 +23,7 @@ using namespace std::chrono_literals;
 class CrawlerTest : public testing::Test {
  protected:
   void SetUp() override {
-    project_ = scratch_.Make(MakeFieldIndexFactory());
-    ASSERT_TRUE(project_->CreateProject(scratch_.project_path()).ok());
-    ASSERT_NE(EnsureDocumentTable(*project_), nullptr);
-    search_ = std::make_unique<SearchService>(*project_, MakeIndexTermSource);
-    writer_ = std::make_unique<DocumentWriter>(*project_, *search_);
+    ASSERT_TRUE(store_.ok);
   }
 
   void Write(const std::string& path, const std::string& text, std::time_t mtime = 0) {
@@ -62,11 +58,12 @@ class CrawlerTest : public testing::Test {
     return r;
   }
 
-  ScratchProject scratch_;
+  DocumentStore store_;
+  ScratchProject& scratch_ = store_.scratch;
+  std::unique_ptr<SearchProject>& project_ = store_.project;
+  std::unique_ptr<SearchService>& search_ = store_.search;
+  std::unique_ptr<DocumentWriter>& writer_ = store_.writer;
   ScratchDir tree_;
-  std::unique_ptr<SearchProject> project_;
-  std::unique_ptr<SearchService> search_;
-  std::unique_ptr<DocumentWriter> writer_;
 };
 
 TEST_F(CrawlerTest, OneRecordPerPathAndUnchangedFilesAreSkipped) {

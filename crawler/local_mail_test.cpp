@@ -6,7 +6,7 @@
 #include "engine/index/field_generations.h"
 #include "engine/query/index_term_source.h"
 #include "engine/query/search_service.h"
-#include "engine/storage/storage_test_util.h"
+#include "crawler/crawler_test_util.h"
 #include "platform/text.h"
 
 namespace lun {
@@ -40,12 +40,11 @@ TEST(LocalMailTest, HeadersAreDecoded) {
 }
 
 TEST(LocalMailTest, MboxAndMaildirMessagesBecomeRecords) {
-  ScratchProject scratch;
-  auto project = scratch.Make(MakeFieldIndexFactory());
-  ASSERT_TRUE(project->CreateProject(scratch.project_path()).ok());
-  ASSERT_NE(EnsureDocumentTable(*project), nullptr);
-  SearchService search(*project, MakeIndexTermSource);
-  DocumentWriter writer(*project, search);
+  DocumentStore store;
+  ASSERT_TRUE(store.ok);
+  SearchProject* project = store.project.get();
+  SearchService& search = *store.search;
+  DocumentWriter& writer = *store.writer;
 
   ScratchDir home;
   const std::string inbox = home.File(".thunderbird/p1.default/Mail/Local Folders/Inbox");
