@@ -1,11 +1,13 @@
 #include "platform/paths.h"
 
 #include <dirent.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <fstream>
 #include <mutex>
 
 #include "platform/uuid.h"
@@ -55,6 +57,30 @@ std::string ApplicationHome() {
     if (home) return *home;
   }
   return ResolveApplicationHome("");
+}
+
+std::string UserHomeDirectory() {
+  std::string home = EnvOr("HOME", "");
+  if (!home.empty()) return StripTrailingSlashes(home);
+  if (const passwd* entry = getpwuid(getuid()); entry && entry->pw_dir) return entry->pw_dir;
+  return "/";
+}
+
+std::string DesktopDirectory() {
+  std::string desktop = EnvOr("XDG_DESKTOP_DIR", "");
+  const std::string home = UserHomeDirectory();
+  if (desktop.empty()) {
+    std::ifstream dirs(JoinPath(EnvOr("XDG_CONFIG_HOME", JoinPath(home, ".config")),
+                                "user-dirs.dirs"));
+    const std::string prefix = "XDG_DESKTOP_DIR=\"";
+    for (std::string line; std::getline(dirs, line);) {
+      if (line.compare(0, prefix.size(), prefix) != 0 || line.back() != '"') continue;
+      desktop = line.substr(prefix.size(), line.size() - prefix.size() - 1);
+      if (desktop.compare(0, 5, "$HOME") == 0) desktop = home + desktop.substr(5);
+    }
+  }
+  if (desktop.empty() || desktop[0] != '/') desktop = JoinPath(home, "Desktop");
+  return StripTrailingSlashes(desktop);
 }
 
 std::string ProgramDirectory() {

@@ -33,6 +33,14 @@ std::string ApplicationHome();
 // The directory of the running executable.
 std::string ProgramDirectory();
 
+// The user's home directory: $HOME, else the password database's entry.
+std::string UserHomeDirectory();
+
+// The user's desktop folder: $XDG_DESKTOP_DIR, else the XDG_DESKTOP_DIR line
+// of ~/.config/user-dirs.dirs (with "$HOME" expanded), else ~/Desktop. The
+// folder need not exist.
+std::string DesktopDirectory();
+
 // $TMPDIR when set and not empty, else "/tmp".
 std::string TempDirectory();
 

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <fstream>
 
 #include "platform/env_guard.h"
 #include "platform/scratch_dir.h"
@@ -23,6 +24,22 @@ TEST(PathsTest, ApplicationHomeFollowsFlagThenEnvironmentThenXdg) {
   EXPECT_EQ(ResolveApplicationHome(""), "/xdg/tamrix-lun");
   env.Set("XDG_DATA_HOME", "");
   EXPECT_EQ(ResolveApplicationHome(""), "/home/u/.local/share/tamrix-lun");
+}
+
+TEST(PathsTest, DesktopFollowsEnvironmentThenUserDirsThenDefault) {
+  ScratchDir config;
+  EnvGuard env;
+  env.Set("HOME", "/home/u");
+  env.Set("XDG_CONFIG_HOME", config.path().c_str());
+  env.Set("XDG_DESKTOP_DIR", "/srv/desk/");
+  EXPECT_EQ(DesktopDirectory(), "/srv/desk");
+  env.Set("XDG_DESKTOP_DIR", nullptr);
+  EXPECT_EQ(DesktopDirectory(), "/home/u/Desktop");
+  {
+    std::ofstream dirs(config.File("user-dirs.dirs"));
+    dirs << "# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/桌面\"\n";
+  }
+  EXPECT_EQ(DesktopDirectory(), "/home/u/桌面");
 }
 
 TEST(PathsTest, SetApplicationHomeCreatesAPrivateDirectory) {
