@@ -22,6 +22,12 @@ constexpr uint32_t kMask = IN_CREATE | IN_CLOSE_WRITE | IN_DELETE | IN_MOVED_FRO
 }  // namespace
 
 int DirectoryWatcher::AddWatch(const std::string& directory) {
+  if (fail_watch_) {
+    if (const int error = fail_watch_(directory)) {
+      errno = error;
+      return -1;
+    }
+  }
   {
     std::lock_guard lock(mutex_);
     if (watch_limit_ != 0 && directories_.size() >= watch_limit_) {
@@ -113,9 +119,11 @@ void DirectoryWatcher::AddTree(Tree* tree, const std::string& directory, bool re
 
 void DirectoryWatcher::UnwatchAll() {
   if (worker_.joinable()) {
+    stopping_ = true;
     const uint64_t one = 1;
     (void)!write(wake_fd_, &one, sizeof(one));
     worker_.join();
+    stopping_ = false;
   }
   std::lock_guard lock(mutex_);
   for (const auto& [wd, entry] : directories_) inotify_rm_watch(inotify_fd_, wd);
@@ -123,6 +131,12 @@ void DirectoryWatcher::UnwatchAll() {
   trees_.clear();
   uint64_t drained;
   (void)!read(wake_fd_, &drained, sizeof(drained));
+}
+
+void DirectoryWatcher::InjectOverflowForTesting() {
+  overflow_injected_ = true;
+  const uint64_t one = 1;
+  (void)!write(wake_fd_, &one, sizeof(one));
 }
 
 size_t DirectoryWatcher::watch_count() {
@@ -138,7 +152,18 @@ void DirectoryWatcher::Run() {
       if (errno == EINTR) continue;
       return;
     }
-    if (fds[1].revents & POLLIN) return;
+    if (fds[1].revents & POLLIN) {
+      if (stopping_) return;
+      uint64_t drained;
+      (void)!read(wake_fd_, &drained, sizeof(drained));
+      if (overflow_injected_.exchange(false)) {
+        inotify_event overflow{};
+        overflow.wd = -1;
+        overflow.mask = IN_Q_OVERFLOW;
+        HandleEvents(reinterpret_cast<const char*>(&overflow), sizeof(overflow));
+      }
+      continue;
+    }
     const ssize_t n = read(inotify_fd_, buffer, sizeof(buffer));
     if (n <= 0) continue;
     HandleEvents(buffer, static_cast<size_t>(n));

@@ -18,6 +18,7 @@
 #ifndef LUN_PLATFORM_DIRECTORY_WATCHER_H_
 #define LUN_PLATFORM_DIRECTORY_WATCHER_H_
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -83,6 +84,15 @@ class DirectoryWatcher {
   // Tests: behave as if the system allowed only `limit` watches (0: no
   // limit of our own).
   void SetWatchLimitForTesting(size_t limit) { watch_limit_ = limit; }
+  // Tests: watching a directory fails with the errno value `fail` returns
+  // for it (0: watch as usual). Set before the first Watch.
+  void SetWatchFailureForTesting(std::function<int(const std::string& directory)> fail) {
+    fail_watch_ = std::move(fail);
+  }
+  // Tests: the worker handles a kernel queue overflow as if inotify had
+  // reported one (every handler's EventsLost). Only while something is
+  // watched.
+  void InjectOverflowForTesting();
 
  private:
   struct Tree;
@@ -101,6 +111,10 @@ class DirectoryWatcher {
   std::map<int, std::pair<std::string, Tree*>> directories_;  // watch descriptor -> path, tree
   std::map<std::string, std::unique_ptr<Tree>> trees_;
   size_t watch_limit_ = 0;
+  std::function<int(const std::string&)> fail_watch_;
+  // The wake-up descriptor says why: stopping, or an injected overflow.
+  std::atomic<bool> stopping_{false};
+  std::atomic<bool> overflow_injected_{false};
 };
 
 }  // namespace lun

@@ -24,6 +24,7 @@ class Recorder : public WatchHandler {
     Add("renamed " + a + " " + b);
   }
   void FileModified(const std::string& p) override { Add("modified " + p); }
+  void EventsLost() override { Add("lost"); }
 
   // Waits (up to 10 s) until `event` has been seen.
   bool WaitFor(const std::string& event) {
@@ -98,6 +99,36 @@ TEST(DirectoryWatcherTest, ReportsChangesAnywhereInTheTree) {
   EXPECT_TRUE(r.WaitFor("added " + root + "/last.txt"));
   EXPECT_FALSE(r.Seen("added " + root + "/skipped/s.txt"));
   watcher.UnwatchAll();
+}
+
+TEST(DirectoryWatcherTest, OverflowReachesEveryTreeAndWatchingGoesOn) {
+  ScratchDir dir;
+  ASSERT_TRUE(MakeDirectories(dir.File("a")));
+  ASSERT_TRUE(MakeDirectories(dir.File("b")));
+  Recorder ra, rb;
+  DirectoryWatcher watcher;
+  ASSERT_EQ(watcher.Watch(dir.File("a"), &ra), 0);
+  ASSERT_EQ(watcher.Watch(dir.File("b"), &rb), 0);
+  watcher.InjectOverflowForTesting();
+  EXPECT_TRUE(ra.WaitFor("lost"));
+  EXPECT_TRUE(rb.WaitFor("lost"));
+  Write(dir.File("a/after.txt"));
+  EXPECT_TRUE(ra.WaitFor("added " + dir.File("a/after.txt")));
+}
+
+TEST(DirectoryWatcherTest, ATreeThatCannotBeWatchedLeavesTheOthersWatched) {
+  ScratchDir dir;
+  ASSERT_TRUE(MakeDirectories(dir.File("bad")));
+  ASSERT_TRUE(MakeDirectories(dir.File("good")));
+  Recorder r;
+  DirectoryWatcher watcher;
+  watcher.SetWatchFailureForTesting(
+      [&](const std::string& d) { return d == dir.File("bad") ? EACCES : 0; });
+  EXPECT_EQ(watcher.Watch(dir.File("bad"), &r), EACCES);
+  ASSERT_EQ(watcher.Watch(dir.File("good"), &r), 0);
+  EXPECT_EQ(watcher.watch_count(), 1u);
+  Write(dir.File("good/g.txt"));
+  EXPECT_TRUE(r.WaitFor("added " + dir.File("good/g.txt")));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "platform/process.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -12,6 +13,8 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 
 namespace lun {
 int64_t MonotonicMs() {
@@ -180,6 +183,53 @@ CaptureResult RunAndCapture(const std::vector<std::string>& argv, size_t max_out
   }
   result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
+}
+
+std::vector<std::string_view> SplitCommandLine(std::string_view cmdline) {
+  std::vector<std::string_view> args;
+  size_t start = 0;
+  while (start < cmdline.size()) {
+    size_t end = cmdline.find('\0', start);
+    if (end == std::string_view::npos) end = cmdline.size();
+    args.push_back(cmdline.substr(start, end - start));
+    start = end + 1;
+  }
+  return args;
+}
+
+namespace {
+
+// The contents of a /proc file (its size shows as 0, so it is read to the
+// end); empty when it cannot be read.
+std::string ReadProcFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+bool AnyProcessMatches(const std::function<bool(const ProcessEntry&)>& match) {
+  DIR* proc = opendir("/proc");
+  if (!proc) return false;
+  bool found = false;
+  while (const dirent* e = readdir(proc)) {
+    char* end = nullptr;
+    const long pid = strtol(e->d_name, &end, 10);
+    if (pid <= 0 || *end != '\0') continue;
+    const std::string dir = std::string("/proc/") + e->d_name;
+    ProcessEntry entry;
+    entry.pid = static_cast<pid_t>(pid);
+    entry.name = ReadProcFile(dir + "/comm");
+    if (!entry.name.empty() && entry.name.back() == '\n') entry.name.pop_back();
+    entry.cmdline = ReadProcFile(dir + "/cmdline");
+    if (entry.name.empty() && entry.cmdline.empty()) continue;  // ended meanwhile
+    if (match(entry)) {
+      found = true;
+      break;
+    }
+  }
+  closedir(proc);
+  return found;
 }
 
 }  // namespace lun

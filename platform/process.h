@@ -12,7 +12,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace lun {
@@ -51,6 +53,23 @@ struct CaptureResult {
 // the whole group is killed (SIGKILL). Never leaves a zombie.
 CaptureResult RunAndCapture(const std::vector<std::string>& argv, size_t max_output,
                             int timeout_ms);
+
+// One running process as /proc shows it.
+struct ProcessEntry {
+  pid_t pid = 0;
+  std::string name;     // /proc/PID/comm: the program name, cut to 15 bytes
+  std::string cmdline;  // /proc/PID/cmdline: the arguments, each ended by NUL
+};
+
+// The arguments of a /proc cmdline text: split at NUL; the NUL after the
+// last argument is optional (a process may rewrite its arguments without
+// one). Views into `cmdline`.
+std::vector<std::string_view> SplitCommandLine(std::string_view cmdline);
+
+// True when `match` accepts one of the processes running now; stops at the
+// first match. Processes that end while /proc is read are skipped; false
+// when /proc cannot be read. Thread-safe.
+bool AnyProcessMatches(const std::function<bool(const ProcessEntry&)>& match);
 
 }  // namespace lun
 
