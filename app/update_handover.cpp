@@ -1,0 +1,37 @@
+#include "app/update_handover.h"
+
+#include <sys/stat.h>
+
+#include "platform/error_log.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+
+namespace lun {
+namespace {
+
+bool IsRegularFile(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+}  // namespace
+
+bool HandOverPendingUpdate(const std::string& home) {
+  const std::string update_dir = JoinPath(home, kUpdateDirectory);
+  const std::string updater = JoinPath(update_dir, kUpdaterName);
+  if (!IsRegularFile(updater) || !IsRegularFile(JoinPath(update_dir, kUpdateIniName))) {
+    return false;
+  }
+  SpawnOptions options;
+  // Its own group: a terminal's signals to this program do not reach it.
+  options.new_process_group = true;
+  pid_t pid = -1;
+  const int error = SpawnProcess({updater}, options, &pid);
+  if (error != 0) {
+    AppendCrashLog("升级程序无法启动: " + updater + ": " + ErrorText(error));
+    return false;
+  }
+  return true;
+}
+
+}  // namespace lun
