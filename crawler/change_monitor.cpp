@@ -78,6 +78,11 @@ std::string ChangeMonitor::StatusText() const {
   return text;
 }
 
+void ChangeMonitor::InjectOverflowForTesting() {
+  std::lock_guard lock(mutex_);
+  if (watcher_) watcher_->InjectOverflowForTesting();
+}
+
 void ChangeMonitor::Unwatched(const std::string& directory) {
   bool first = false;
   {

@@ -80,6 +80,9 @@ class ChangeMonitor {
   // when there are any.
   std::string StatusText() const;
 
+  // Tests: the watcher reports a kernel queue overflow (only while started).
+  void InjectOverflowForTesting();
+
  private:
   class Handler;
   void Process();

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
 #include <thread>
 
 #include "config/settings_store.h"
@@ -163,6 +165,32 @@ TEST_F(ChangeMonitorTest, TreesBeyondTheWatchLimitAreWalkedInstead) {
   EXPECT_TRUE(WaitForRecords("d/late.txt", 1));
   EXPECT_TRUE(WaitForRecords("c/late.txt", 1));
   limited.Stop();
+}
+
+TEST_F(ChangeMonitorTest, LostEventsAskForARescanAndMonitoringGoesOn) {
+  monitor_->Stop();
+  std::mutex mutex;
+  std::condition_variable asked;
+  std::vector<std::string> reasons;
+  ChangeMonitorOptions options;
+  options.quiet_period = 1000ms;
+  options.pass_interval = 20ms;
+  options.on_rescan = [&](const std::string& reason) {
+    std::lock_guard lock(mutex);
+    reasons.push_back(reason);
+    asked.notify_all();
+  };
+  ChangeMonitor monitor(*crawler_, *writer_, scope_, options);
+  ASSERT_EQ(monitor.Start(), "");
+  monitor.InjectOverflowForTesting();
+  {
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(asked.wait_for(lock, 10s, [&] { return !reasons.empty(); }));
+    EXPECT_EQ(reasons.size(), 1u) << "one request per overflow";
+  }
+  Write("after.txt");
+  EXPECT_TRUE(WaitForRecords("after.txt", 1));
+  monitor.Stop();
 }
 
 }  // namespace

@@ -1,11 +1,9 @@
 #include "crawler/foxmail.h"
 
-#include <dirent.h>
 #include <openssl/evp.h>
 #include <sys/stat.h>
 
 #include <cstring>
-#include <fstream>
 
 #include "crawler/document_table.h"
 #include "crawler/extract/text_filters.h"
@@ -14,6 +12,7 @@
 #include "platform/error_log.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
+#include "platform/process.h"
 #include "platform/text.h"
 
 namespace lun {
@@ -49,6 +48,16 @@ bool EndsWithNoCase(std::string_view s, std::string_view suffix) {
     }
   }
   return true;
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && EndsWithNoCase(a, b);
+}
+
+// The last component of a Unix or a Windows path.
+std::string_view ProgramName(std::string_view path) {
+  const size_t slash = path.find_last_of("/\\");
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
 }  // namespace
@@ -124,29 +133,30 @@ std::string Md5OfText(std::u16string_view text) {
   return hex;
 }
 
-bool FoxmailRunning() {
-  DIR* proc = opendir("/proc");
-  if (!proc) return false;
-  bool running = false;
-  while (const dirent* e = readdir(proc)) {
-    if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
-    std::ifstream comm(std::string("/proc/") + e->d_name + "/comm");
-    std::string name;
-    std::getline(comm, name);
-    if (name == "Foxmail.exe" || name == "foxmail") {
-      running = true;
-      break;
-    }
+bool IsFoxmailProcess(const ProcessEntry& process) {
+  if (EqualsNoCase(process.name, "Foxmail.exe") || EqualsNoCase(process.name, "foxmail")) {
+    return true;
   }
-  closedir(proc);
-  return running;
+  const std::vector<std::string_view> args = SplitCommandLine(process.cmdline);
+  if (args.empty()) return false;
+  if (EqualsNoCase(ProgramName(args[0]), "Foxmail.exe")) return true;
+  // Started through Wine ("wine", "wine64", "wine64-preloader" ...), the
+  // process may still show the loader with the Windows program after it.
+  if (!EqualsNoCase(ProgramName(args[0]).substr(0, 4), "wine")) return false;
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (EqualsNoCase(ProgramName(args[i]), "Foxmail.exe")) return true;
+  }
+  return false;
 }
 
+bool FoxmailRunning() { return AnyProcessMatches(IsFoxmailProcess); }
+
 FoxmailSource::FoxmailSource(std::string foxmail_directory, DocumentWriter& writer,
-                             ScanScope& scope)
+                             ScanScope& scope, FoxmailOptions options)
     : foxmail_directory_(std::move(foxmail_directory)),
       writer_(writer),
       scope_(scope),
+      options_(std::move(options)),
       // A change of either file of a mailbox re-reads its index.
       handler_(std::make_unique<ChangeCallbackHandler>([this](const std::string& path) {
         if (EndsWithNoCase(path, ".ind")) {
@@ -221,20 +231,38 @@ void FoxmailSource::IndexMailbox(const std::string& index_path) {
 }
 
 std::string FoxmailSource::StartMonitor() {
-  if (watcher_) return {};
-  watcher_ = std::make_unique<DirectoryWatcher>();
+  std::vector<std::string> reasons;
   std::string report;
-  for (const std::string& d : Directories()) {
-    if (const int rc = watcher_->Watch(d, handler_.get())) {
-      report += d + ": " + ErrorText(rc) + "\r\n";
+  {
+    std::lock_guard lock(monitor_mutex_);
+    if (watcher_) return {};
+    watcher_ = std::make_unique<DirectoryWatcher>();
+    watcher_->SetWatchFailureForTesting(options_.fail_watch_for_testing);
+    for (const std::string& d : Directories()) {
+      if (const int rc = watcher_->Watch(d, handler_.get())) {
+        reasons.push_back(ErrorText(rc));
+        report += d + ": " + reasons.back() + "\r\n";
+      }
+    }
+  }
+  // The boxes may block for their count-down: shown without the lock.
+  if (options_.countdown) {
+    for (const std::string& reason : reasons) {
+      options_.countdown(kFoxmailMonitorCaption, reason, kFoxmailMonitorBoxMs);
     }
   }
   return report;
 }
 
 void FoxmailSource::StopMonitor() {
+  std::lock_guard lock(monitor_mutex_);
   if (watcher_) watcher_->UnwatchAll();
   watcher_.reset();
+}
+
+bool FoxmailSource::monitoring() const {
+  std::lock_guard lock(monitor_mutex_);
+  return watcher_ != nullptr;
 }
 
 }  // namespace lun

@@ -16,7 +16,9 @@
 #define LUN_CRAWLER_FOXMAIL_H_
 
 #include <atomic>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +29,7 @@ namespace lun {
 
 class DocumentWriter;
 class ScanScope;
+struct ProcessEntry;
 
 inline constexpr char kFoxmailDirectoryKey[] = "Foxmail目录";
 
@@ -51,11 +54,29 @@ std::vector<FoxmailMessage> ReadFoxmailIndex(std::string_view index);
 // The MD5 of a text's UTF-16LE bytes as 32 lower-case hex digits.
 std::string Md5OfText(std::u16string_view text);
 
+// A count-down message box for the user: caption, text, how long it stays
+// (milliseconds). May block while the box is shown.
+using CountdownBox =
+    std::function<void(std::string_view caption, std::string_view text, int milliseconds)>;
+
+inline constexpr char kFoxmailMonitorCaption[] = "FoxMail监控";
+inline constexpr int kFoxmailMonitorBoxMs = 3000;
+
+struct FoxmailOptions {
+  // Told about every mail directory that cannot be watched (caption
+  // "FoxMail监控", the system's text for the error, 3000 ms).
+  CountdownBox countdown;
+  // Tests: watching a directory fails with the errno value this returns
+  // for it (0: watch as usual).
+  std::function<int(const std::string& directory)> fail_watch_for_testing;
+};
+
 class FoxmailSource {
  public:
   // `foxmail_directory` empty: the source indexes nothing. Everything given
   // must outlive the source.
-  FoxmailSource(std::string foxmail_directory, DocumentWriter& writer, ScanScope& scope);
+  FoxmailSource(std::string foxmail_directory, DocumentWriter& writer, ScanScope& scope,
+                FoxmailOptions options = {});
   ~FoxmailSource();
 
   // The mail directories of the installation.
@@ -69,9 +90,13 @@ class FoxmailSource {
   void IndexMailbox(const std::string& index_path);
 
   // Watches the mail directories and re-reads a mailbox when its files
-  // change. Returns a report of the directories that could not be watched.
+  // change; nothing when already watching. A directory that cannot be
+  // watched shows the count-down box and is skipped, the others are
+  // watched. Returns a report of the directories that could not be watched,
+  // one line each with the reason.
   std::string StartMonitor();
   void StopMonitor();
+  bool monitoring() const;
 
   // Stops a running pass early (shutdown, a scan starting).
   std::atomic<bool> stop{false};
@@ -82,12 +107,20 @@ class FoxmailSource {
   std::string foxmail_directory_;
   DocumentWriter& writer_;
   ScanScope& scope_;
+  FoxmailOptions options_;
   std::atomic<bool> busy_{false};
   std::unique_ptr<ChangeCallbackHandler> handler_;
+  mutable std::mutex monitor_mutex_;  // guards watcher_
   std::unique_ptr<DirectoryWatcher> watcher_;
 };
 
-// True when a process named "Foxmail.exe" (or "foxmail") runs.
+// True when `process` is Foxmail: its name is "Foxmail.exe" or "foxmail"
+// (any case), or its program, or under Wine the Windows program that a
+// "wine..." loader runs, is a file "Foxmail.exe" (any case; "/" and "\\"
+// both separate the path).
+bool IsFoxmailProcess(const ProcessEntry& process);
+
+// True when a Foxmail process runs.
 bool FoxmailRunning();
 
 }  // namespace lun

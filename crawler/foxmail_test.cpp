@@ -2,48 +2,27 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "config/settings_store.h"
 #include "crawler/document_table.h"
 #include "crawler/foxmail_format.h"
+#include "crawler/foxmail_test_util.h"
 #include "crawler/scan_scope.h"
 #include "engine/index/field_generations.h"
 #include "engine/query/index_term_source.h"
 #include "engine/query/search_service.h"
 #include "crawler/crawler_test_util.h"
+#include "platform/process.h"
 #include "platform/text.h"
 
 namespace lun {
 namespace {
-
-void PutU32(std::string& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>(v >> (8 * i)));
-}
-
-std::string Record(uint32_t position, uint32_t size, double date, const std::string& key,
-                   const std::string& name) {
-  std::string r(foxmail::kIndexRecordBytes, '\0');
-  std::string word;
-  PutU32(word, position);
-  r.replace(foxmail::kPositionOffset, 4, word);
-  word.clear();
-  PutU32(word, size);
-  r.replace(foxmail::kSizeOffset, 4, word);
-  const double days = date + foxmail::kDaysFromYearOneTo1899;
-  std::memcpy(r.data() + foxmail::kDateOffset, &days, sizeof(days));
-  const std::string texts = key + std::string(1, '\0') + name + std::string(1, '\0');
-  r.replace(foxmail::kTextsOffset, std::min(texts.size(), r.size() - foxmail::kTextsOffset),
-            texts.substr(0, r.size() - foxmail::kTextsOffset));
-  return r;
-}
 
 TEST(FoxmailTest, IndexRecordsAreCountedByWholeRecords) {
   const std::string header(64, 'h');
   EXPECT_TRUE(ReadFoxmailIndex(header).empty());
   EXPECT_TRUE(ReadFoxmailIndex(header + std::string(175, 'x')).empty());
   EXPECT_TRUE(ReadFoxmailIndex("short").empty());
-  const auto one = ReadFoxmailIndex(header + Record(7, 9, 37652.5, "key 1", "主题"));
+  const auto one = ReadFoxmailIndex(header + FoxmailIndexRecord(7, 9, 37652.5, "key 1", "主题"));
   ASSERT_EQ(one.size(), 1u);
   EXPECT_EQ(one[0].position, 7u);
   EXPECT_EQ(one[0].size, 9u);
@@ -51,7 +30,7 @@ TEST(FoxmailTest, IndexRecordsAreCountedByWholeRecords) {
   EXPECT_EQ(one[0].key, "key 1");
   EXPECT_EQ(one[0].name, "主题");
   // Texts without terminators end with their record.
-  const auto cut = ReadFoxmailIndex(header + Record(0, 0, 1, std::string(200, 'k'), "lost"));
+  const auto cut = ReadFoxmailIndex(header + FoxmailIndexRecord(0, 0, 1, std::string(200, 'k'), "lost"));
   ASSERT_EQ(cut.size(), 1u);
   EXPECT_EQ(cut[0].key, std::string(176 - 33, 'k'));
   EXPECT_EQ(cut[0].name, "");
@@ -61,19 +40,7 @@ TEST(FoxmailTest, AccountsNameTheMailDirectories) {
   ScratchDir dir;
   MakeDirectories(dir.File("own"));
   MakeDirectories(dir.File("foxmail/mail/box2"));
-  std::string cfg(foxmail::kAccountsSkip, '\0');
-  PutU32(cfg, 2);
-  for (const auto& [directory, folder] :
-       {std::pair<std::string, std::string>{dir.File("own"), "box1"}, {"", "box2"}}) {
-    PutU32(cfg, 0);
-    PutU32(cfg, 3);
-    cfg += "abc";
-    PutU32(cfg, static_cast<uint32_t>(directory.size()));
-    cfg += directory;
-    PutU32(cfg, static_cast<uint32_t>(folder.size()));
-    cfg += folder;
-    cfg += std::string(20, '\0');
-  }
+  const std::string cfg = FoxmailAccounts({{dir.File("own"), "box1"}, {"", "box2"}});
   EXPECT_EQ(FoxmailDirectories(cfg, dir.File("foxmail")),
             (std::vector<std::string>{dir.File("own"), dir.File("foxmail/mail/box2")}));
   // Damaged files give what their intact part names, never a crash.
@@ -106,8 +73,8 @@ TEST(FoxmailTest, MessagesBecomeMailRecordsOnce) {
   const std::string m1 = "From: a@example.com\r\nSubject: hello\r\n\r\n会议纪要 meeting\r\n";
   const std::string m2 = "From: b@example.com\r\nSubject: other\r\n\r\nsecond body\r\n";
   std::string index(64, '\0');
-  index += Record(0, static_cast<uint32_t>(m1.size()), 40000.25, "<id1> [x]", "hello");
-  index += Record(static_cast<uint32_t>(m1.size()), static_cast<uint32_t>(m2.size()), 40001,
+  index += FoxmailIndexRecord(0, static_cast<uint32_t>(m1.size()), 40000.25, "<id1> [x]", "hello");
+  index += FoxmailIndexRecord(static_cast<uint32_t>(m1.size()), static_cast<uint32_t>(m2.size()), 40001,
                   "<id2>", "other");
   ASSERT_EQ(ReplaceFileAtomically(DefaultFileSystem(), mail.File("In.IND"), index), 0);
   ASSERT_EQ(ReplaceFileAtomically(DefaultFileSystem(), mail.File("In.box"), m1 + m2), 0);
@@ -133,6 +100,40 @@ TEST(FoxmailTest, MessagesBecomeMailRecordsOnce) {
   std::unique_ptr<Recordset> rs;
   ASSERT_EQ(search.Search("[文档]:文本内容=纪要", &rs), kEngineOk);
   EXPECT_EQ(rs->count(), 1u);
+}
+
+TEST(FoxmailTest, FoxmailIsRecognisedByNameOrProgram) {
+  using namespace std::string_literals;
+  const struct {
+    const char* name;
+    std::string cmdline;
+    bool foxmail;
+  } kCases[] = {
+      {"Foxmail.exe", "", true},
+      {"FOXMAIL.EXE", "", true},
+      {"foxmail", "", true},
+      {"Foxmail.exe.bak", "", false},
+      // Wine shows the Windows path of the program, with its arguments.
+      {"", "C:\\Program Files\\Foxmail\\Foxmail.exe\0"s, true},
+      {"", "Z:\\home\\u\\fm\\foxmail.EXE\0-min\0"s, true},
+      {"", "C:\\Foxmail\\Foxmail.exe"s, true},  // no NUL after the last argument
+      // ... or its loader with the program after it.
+      {"", "/usr/bin/wine\0/home/u/.wine/drive_c/Foxmail/Foxmail.exe\0"s, true},
+      {"", "/usr/lib/wine/wine64-preloader\0/usr/lib/wine/wine64\0C:\\FM\\Foxmail.exe\0"s, true},
+      // A name that merely ends like it, or a file handed to another program.
+      {"", "/opt/NotFoxmail.exe\0"s, false},
+      {"", "C:\\Foxmail.exe.bak\0"s, false},
+      {"", "/opt/Foxmail.exe/helper\0"s, false},
+      {"vim", "vim\0Foxmail.exe\0"s, false},
+      {"bash", "", false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(std::string(c.name) + " / " + c.cmdline);
+    ProcessEntry p;
+    p.name = c.name;
+    p.cmdline = c.cmdline;
+    EXPECT_EQ(IsFoxmailProcess(p), c.foxmail);
+  }
 }
 
 }  // namespace

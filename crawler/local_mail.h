@@ -11,8 +11,11 @@
 //
 // A message's key ("完整路径") is its folder + "#" + its Message-ID, or the
 // folder + "@" + its byte offset (mbox) or file name (Maildir) when it has
-// none, so no message ever replaces another. Messages that disappear from a
-// folder keep their records until the next rebuild of the index.
+// none, so no message ever replaces another; "路径" is the folder. When a
+// folder is read, the records of its messages that are no longer there are
+// deleted (records of other folders are never touched); a folder that could
+// not be read whole (a file unreadable, the pass stopped) deletes nothing.
+// Messages above 64 MiB are indexed by their headers only.
 //
 // Thread safety: all members may be called from any thread; one mailbox is
 // read at a time.
@@ -31,6 +34,7 @@
 namespace lun {
 
 class DocumentWriter;
+class SearchService;
 
 inline constexpr char kMaildirSettingKey[] = "Maildir目录";
 
@@ -53,8 +57,9 @@ MailHeaders ReadMailHeaders(std::string_view message);
 class LocalMailSource {
  public:
   // `home`: the user's home directory; `maildirs`: further Maildir folders.
-  // `writer` must outlive the source.
-  LocalMailSource(std::string home, std::vector<std::string> maildirs, DocumentWriter& writer);
+  // `writer` and `search` (over the same project) must outlive the source.
+  LocalMailSource(std::string home, std::vector<std::string> maildirs, DocumentWriter& writer,
+                  SearchService& search);
   ~LocalMailSource();
 
   // The mbox files of the Thunderbird profiles and the Maildir folders.
@@ -63,24 +68,40 @@ class LocalMailSource {
 
   // Reads every mailbox (the scan's pass).
   void IndexAll();
+  // Reads one mbox file; when it no longer exists, its records are deleted.
   void IndexMbox(const std::string& path);
+  // Reads one Maildir folder (its cur/ and new/); when they are gone, its
+  // records are deleted.
   void IndexMaildir(const std::string& folder);
 
-  // Watches the profiles and Maildir folders and re-reads what changes.
+  // Watches the profiles and Maildir folders and re-reads what changes
+  // (a removed message file, a removed mbox file included; everything
+  // after the kernel dropped events). Returns the roots that could not be
+  // watched, one line each with the reason.
   std::string StartMonitor();
   void StopMonitor();
 
   std::atomic<bool> stop{false};
 
  private:
-  void Write(const std::string& folder, std::string_view message, const std::string& fallback_key,
-             const char* type, double fallback_date);
+  class Handler;
+  // A file of the watched trees appeared, changed or went away.
+  void Changed(const std::string& path);
+  // Writes the record of one message; returns its key. `size` is the
+  // message's full size (`message` may be only its head).
+  std::string Write(const std::string& folder, std::string_view message, size_t size,
+                    const std::string& fallback_key, const char* type, double fallback_date);
+  // Deletes the records of `folder`'s messages (of `type`) whose keys are
+  // not in `present`.
+  void RemoveVanished(const std::string& folder, const char* type,
+                      const std::vector<std::string>& present);
 
   std::string home_;
   std::vector<std::string> maildirs_;
   DocumentWriter& writer_;
+  SearchService& search_;
   std::mutex busy_;
-  std::unique_ptr<ChangeCallbackHandler> handler_;
+  std::unique_ptr<Handler> handler_;
   std::unique_ptr<DirectoryWatcher> watcher_;
 };
 

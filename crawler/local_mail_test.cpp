@@ -61,7 +61,7 @@ TEST(LocalMailTest, MboxAndMaildirMessagesBecomeRecords) {
                                   "Subject: 三\r\nMessage-ID: <m3@x>\r\n\r\nmaildir body\r\n"),
             0);
 
-  LocalMailSource source(home.path(), {}, writer);
+  LocalMailSource source(home.path(), {}, writer, search);
   EXPECT_EQ(source.MboxFiles(), std::vector<std::string>{inbox});
   EXPECT_EQ(source.Maildirs(), std::vector<std::string>{maildir});
   source.IndexAll();
@@ -86,6 +86,86 @@ TEST(LocalMailTest, MboxAndMaildirMessagesBecomeRecords) {
             (std::vector<std::string>{inbox + "#m1@x", inbox + "@66"}));
   EXPECT_EQ(paths("[文档]:文件类型=maildir"), std::vector<std::string>{maildir + "#m3@x"});
   EXPECT_EQ(paths("[文档]:分类=邮件").size(), 3u);
+}
+
+// The keys of the live records whose "路径" is `folder`, sorted.
+std::vector<std::string> KeysOf(DataTable* docs, const std::string& folder) {
+  std::vector<std::string> keys;
+  const uint32_t path_field = docs->FindField(doc::kPath)->position;
+  const uint32_t folder_field = docs->FindField(doc::kDirectory)->position;
+  for (uint32_t r = 0; r < docs->record_count(); ++r) {
+    if (docs->IsDeleted(r)) continue;
+    if (ToNarrow(docs->GetFieldValue(r, folder_field).AsString()) != folder) continue;
+    keys.push_back(ToNarrow(docs->GetFieldValue(r, path_field).AsString()));
+  }
+  std::sort(keys.begin(), keys.end());
+  return keys;
+}
+
+TEST(LocalMailTest, MessagesGoneFromAFolderLoseTheirRecordsAndNoOthers) {
+  DocumentStore store;
+  ASSERT_TRUE(store.ok);
+  DataTable* docs = EnsureDocumentTable(*store.project);
+  ScratchDir home;
+  const std::string mail = home.File(".thunderbird/p.default/Mail/Local Folders");
+  MakeDirectories(mail);
+  const std::string inbox = mail + "/Inbox";
+  const std::string inbox2 = mail + "/Inbox2";  // its path begins with the other's
+  const std::string upper = mail + "/INBOX";    // the same to the index's normalised text
+  const std::string m1 = "From - a\nSubject: one\nMessage-ID: <m1@x>\n\nfirst\n";
+  const std::string m2 = "From - b\nSubject: two\nMessage-ID: <m2@x>\n\nsecond\n";
+  const std::string m3 = "From - c\nSubject: three\n\nno id\n";
+  for (const std::string& box : {inbox, inbox2, upper}) {
+    ASSERT_EQ(ReplaceFileAtomically(DefaultFileSystem(), box, m1 + m2 + m3), 0);
+    ASSERT_EQ(ReplaceFileAtomically(DefaultFileSystem(), box + ".msf", ""), 0);
+  }
+  const std::string maildir = home.File("Maildir");
+  MakeDirectories(maildir + "/cur");
+  MakeDirectories(maildir + "/new");
+  const std::string kept_file = maildir + "/cur/1.host:2,S";
+  const std::string gone_file = maildir + "/new/2.host";
+  ASSERT_EQ(ReplaceFileAtomically(DefaultFileSystem(), kept_file,
+                                  "Subject: kept\r\nMessage-ID: <k@x>\r\n\r\nk\r\n"), 0);
+  ASSERT_EQ(ReplaceFileAtomically(DefaultFileSystem(), gone_file, "Subject: gone\r\n\r\ng\r\n"),
+            0);
+  // A file whose key begins like a message key of the mailbox.
+  DocumentRecord file;
+  file.name = "Inbox@notes.txt";
+  file.type = "TXT";
+  file.path = inbox + "@notes.txt";
+  ASSERT_TRUE(store.writer->AddOrUpdateDocument(file, true));
+
+  LocalMailSource source(home.path(), {}, *store.writer, *store.search);
+  source.IndexAll();
+  const std::string at_m3 = "@" + std::to_string(m1.size() + m2.size() + 9);
+  ASSERT_EQ(KeysOf(docs, inbox),
+            (std::vector<std::string>{inbox + "#m1@x", inbox + "#m2@x", inbox + at_m3}));
+  const std::vector<std::string> inbox2_keys = KeysOf(docs, inbox2);
+  ASSERT_EQ(inbox2_keys.size(), 3u);
+  const std::vector<std::string> upper_keys = KeysOf(docs, upper);
+  ASSERT_EQ(upper_keys.size(), 3u);
+  ASSERT_EQ(KeysOf(docs, maildir), (std::vector<std::string>{maildir + "#k@x", maildir + "@2.host"}));
+
+  // The first message is expunged: the message without an id moves too, so
+  // its old offset key goes and a new one comes.
+  ASSERT_EQ(ReplaceFileAtomically(DefaultFileSystem(), inbox, m2 + m3), 0);
+  source.IndexMbox(inbox);
+  EXPECT_EQ(KeysOf(docs, inbox),
+            (std::vector<std::string>{inbox + "#m2@x", inbox + "@" + std::to_string(m2.size() + 9)}));
+  EXPECT_EQ(KeysOf(docs, inbox2), inbox2_keys);
+
+  ASSERT_EQ(unlink(gone_file.c_str()), 0);
+  source.IndexMaildir(maildir);
+  EXPECT_EQ(KeysOf(docs, maildir), std::vector<std::string>{maildir + "#k@x"});
+
+  // A deleted mailbox takes all its records with it, and only its own.
+  ASSERT_EQ(unlink(inbox.c_str()), 0);
+  source.IndexMbox(inbox);
+  EXPECT_TRUE(KeysOf(docs, inbox).empty());
+  EXPECT_EQ(KeysOf(docs, inbox2), inbox2_keys);
+  EXPECT_EQ(KeysOf(docs, upper), upper_keys);
+  EXPECT_EQ(KeysOf(docs, maildir), std::vector<std::string>{maildir + "#k@x"});
+  EXPECT_EQ(KeysOf(docs, mail), std::vector<std::string>{inbox + "@notes.txt"});
 }
 
 }  // namespace
