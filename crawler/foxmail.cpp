@@ -157,14 +157,17 @@ FoxmailSource::FoxmailSource(std::string foxmail_directory, DocumentWriter& writ
       writer_(writer),
       scope_(scope),
       options_(std::move(options)),
-      // A change of either file of a mailbox re-reads its index.
-      handler_(std::make_unique<ChangeCallbackHandler>([this](const std::string& path) {
-        if (EndsWithNoCase(path, ".ind")) {
-          IndexMailbox(path);
-        } else if (EndsWithNoCase(path, ".box")) {
-          IndexMailbox(path.substr(0, path.size() - 4) + ".IND");
-        }
-      })) {}
+      // A change of either file of a mailbox re-reads its index; after lost
+      // events every mailbox is read again.
+      handler_(std::make_unique<ChangeCallbackHandler>(
+          [this](const std::string& path) {
+            if (EndsWithNoCase(path, ".ind")) {
+              IndexMailbox(path);
+            } else if (EndsWithNoCase(path, ".box")) {
+              IndexMailbox(path.substr(0, path.size() - 4) + ".IND");
+            }
+          },
+          [this] { IndexAll(); })) {}
 
 FoxmailSource::~FoxmailSource() { StopMonitor(); }
 
@@ -196,8 +199,31 @@ void FoxmailSource::IndexAll() {
 
 void FoxmailSource::IndexMailbox(const std::string& index_path) {
   if (!EndsWithNoCase(index_path, ".ind") || scope_.IsFileExcluded(index_path)) return;
-  bool expected = false;
-  if (!busy_.compare_exchange_strong(expected, true)) return;
+  // A change that arrives while another mailbox is read (the scan's walk
+  // and the monitor meet here) is queued, not dropped: Foxmail may not
+  // touch that mailbox again for a long time.
+  {
+    std::lock_guard lock(queue_mutex_);
+    queued_.insert(index_path);
+    if (reading_) return;
+    reading_ = true;
+  }
+  for (;;) {
+    std::string next;
+    {
+      std::lock_guard lock(queue_mutex_);
+      if (queued_.empty() || stop) {
+        queued_.clear();
+        reading_ = false;
+        return;
+      }
+      next = std::move(queued_.extract(queued_.begin()).value());
+    }
+    ReadMailbox(next);
+  }
+}
+
+void FoxmailSource::ReadMailbox(const std::string& index_path) {
   std::string index, box;
   const std::string box_path = index_path.substr(0, index_path.size() - 4) + ".box";
   if (ReadWholeFile(DefaultFileSystem(), index_path, &index, 1 << 28) == 0 &&
@@ -227,7 +253,6 @@ void FoxmailSource::IndexMailbox(const std::string& index_path) {
       writer_.AddOrUpdateDocument(record, /*force=*/true);
     }
   }
-  busy_ = false;
 }
 
 std::string FoxmailSource::StartMonitor() {

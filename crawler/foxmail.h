@@ -10,8 +10,9 @@
 // A message's key (its "完整路径") is the key Foxmail gives it in the mailbox
 // index, so writing one message never replaces another.
 //
-// Thread safety: one mailbox is read at a time (a second caller returns at
-// once); all members may be called from any thread.
+// Thread safety: all members may be called from any thread. One mailbox is
+// read at a time: a mailbox asked for while another is being read is read
+// right after it, by the caller that is reading.
 #ifndef LUN_CRAWLER_FOXMAIL_H_
 #define LUN_CRAWLER_FOXMAIL_H_
 
@@ -19,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -85,8 +87,10 @@ class FoxmailSource {
   // Reads every mailbox below the mail directories (the scan's walk).
   void IndexAll();
   // Reads the messages of one mailbox index (a .IND file) and writes the
-  // new and changed ones. Nothing while another mailbox is being read or
-  // while Foxmail itself runs (it may be rewriting the files).
+  // new and changed ones. While another mailbox is being read, it is queued
+  // for the reader and this returns at once. A running Foxmail (it may be
+  // rewriting the files) ends the pass; the mailbox is read again at its
+  // next change.
   void IndexMailbox(const std::string& index_path);
 
   // Watches the mail directories and re-reads a mailbox when its files
@@ -108,7 +112,12 @@ class FoxmailSource {
   DocumentWriter& writer_;
   ScanScope& scope_;
   FoxmailOptions options_;
-  std::atomic<bool> busy_{false};
+  // Reads the messages of one mailbox (IndexMailbox without the queue).
+  void ReadMailbox(const std::string& index_path);
+
+  std::mutex queue_mutex_;  // guards reading_ and queued_
+  bool reading_ = false;
+  std::set<std::string> queued_;  // mailboxes that wait for the reader
   std::unique_ptr<ChangeCallbackHandler> handler_;
   mutable std::mutex monitor_mutex_;  // guards watcher_
   std::unique_ptr<DirectoryWatcher> watcher_;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "config/settings_store.h"
 #include "crawler/document_table.h"
 #include "crawler/foxmail_format.h"
@@ -100,6 +102,35 @@ TEST(FoxmailTest, MessagesBecomeMailRecordsOnce) {
   std::unique_ptr<Recordset> rs;
   ASSERT_EQ(search.Search("[文档]:文本内容=纪要", &rs), kEngineOk);
   EXPECT_EQ(rs->count(), 1u);
+}
+
+TEST(FoxmailTest, AMailboxAskedForDuringAnotherPassIsReadAfterIt) {
+  DocumentStore store;
+  ASSERT_TRUE(store.ok);
+  ScanScope scope;
+  scope.Load(store.scratch.settings(), "/nonexistent", {});
+  ScratchDir mail;
+  // A mailbox long enough that the second request arrives while it is read.
+  const std::string m = "Subject: s\r\n\r\nbody\r\n";
+  const auto write_mailbox = [&](const std::string& name, int count) {
+    std::string index(64, '\0'), box;
+    for (int i = 0; i < count; ++i) {
+      index += FoxmailIndexRecord(static_cast<uint32_t>(box.size()), static_cast<uint32_t>(m.size()),
+                                  40000, name + std::to_string(i), "s");
+      box += m;
+    }
+    ASSERT_EQ(ReplaceFileAtomically(DefaultFileSystem(), mail.File(name + ".IND"), index), 0);
+    ASSERT_EQ(ReplaceFileAtomically(DefaultFileSystem(), mail.File(name + ".box"), box), 0);
+  };
+  write_mailbox("long", 400);
+  write_mailbox("late", 2);
+  FoxmailSource source("", *store.writer, scope);
+  DataTable* docs = store.project->FindTable(kDocumentTable);
+  std::thread first([&] { source.IndexMailbox(mail.File("long.IND")); });
+  while (docs->record_count() == 0) std::this_thread::yield();
+  source.IndexMailbox(mail.File("late.IND"));  // queued for the pass under way
+  first.join();
+  EXPECT_EQ(docs->live_count(), 402u);
 }
 
 TEST(FoxmailTest, FoxmailIsRecognisedByNameOrProgram) {

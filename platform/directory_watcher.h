@@ -45,20 +45,25 @@ class WatchHandler {
 
 // A handler for owners that only need to know which files appeared or
 // changed (added, written, renamed to): it calls `changed` with the path.
-// Removals are ignored.
+// Removals are ignored. `lost`, when given, runs when events were lost.
 class ChangeCallbackHandler final : public WatchHandler {
  public:
-  explicit ChangeCallbackHandler(std::function<void(const std::string& path)> changed)
-      : changed_(std::move(changed)) {}
+  explicit ChangeCallbackHandler(std::function<void(const std::string& path)> changed,
+                                 std::function<void()> lost = nullptr)
+      : changed_(std::move(changed)), lost_(std::move(lost)) {}
   void FileAdded(const std::string& path) override { changed_(path); }
   void FileModified(const std::string& path) override { changed_(path); }
   void FileRenamed(const std::string&, const std::string& new_path) override {
     changed_(new_path);
   }
   void FileRemoved(const std::string&) override {}
+  void EventsLost() override {
+    if (lost_) lost_();
+  }
 
  private:
   std::function<void(const std::string& path)> changed_;
+  std::function<void()> lost_;
 };
 
 class DirectoryWatcher {

@@ -105,13 +105,17 @@ TEST(DirectoryWatcherTest, OverflowReachesEveryTreeAndWatchingGoesOn) {
   ScratchDir dir;
   ASSERT_TRUE(MakeDirectories(dir.File("a")));
   ASSERT_TRUE(MakeDirectories(dir.File("b")));
-  Recorder ra, rb;
+  ASSERT_TRUE(MakeDirectories(dir.File("c")));
+  Recorder ra, rb, rc;
+  ChangeCallbackHandler callbacks([](const std::string&) {}, [&] { rc.FileAdded("lost"); });
   DirectoryWatcher watcher;
   ASSERT_EQ(watcher.Watch(dir.File("a"), &ra), 0);
   ASSERT_EQ(watcher.Watch(dir.File("b"), &rb), 0);
+  ASSERT_EQ(watcher.Watch(dir.File("c"), &callbacks), 0);
   watcher.InjectOverflowForTesting();
   EXPECT_TRUE(ra.WaitFor("lost"));
   EXPECT_TRUE(rb.WaitFor("lost"));
+  EXPECT_TRUE(rc.WaitFor("added lost"));
   Write(dir.File("a/after.txt"));
   EXPECT_TRUE(ra.WaitFor("added " + dir.File("a/after.txt")));
 }
