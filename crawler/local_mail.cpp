@@ -300,6 +300,7 @@ void LocalMailSource::IndexMaildir(const std::string& folder) {
 }
 
 std::string LocalMailSource::StartMonitor() {
+  std::lock_guard lock(monitor_mutex_);
   if (watcher_) return {};
   watcher_ = std::make_unique<DirectoryWatcher>();
   std::string report;
@@ -316,6 +317,7 @@ std::string LocalMailSource::StartMonitor() {
 }
 
 void LocalMailSource::StopMonitor() {
+  std::lock_guard lock(monitor_mutex_);
   if (watcher_) watcher_->UnwatchAll();
   watcher_.reset();
 }

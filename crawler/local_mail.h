@@ -102,6 +102,7 @@ class LocalMailSource {
   SearchService& search_;
   std::mutex busy_;
   std::unique_ptr<Handler> handler_;
+  std::mutex monitor_mutex_;  // guards watcher_
   std::unique_ptr<DirectoryWatcher> watcher_;
 };
 
