@@ -19,7 +19,6 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -53,7 +52,8 @@ struct MailSourcesEnvironment {
 
 class MailSources {
  public:
-  // The pointers of `env` must outlive the sources.
+  // `writer`, `search` and `scope` of `env` must be set and outlive the
+  // sources.
   explicit MailSources(MailSourcesEnvironment env);
   ~MailSources();  // Stop
   MailSources(const MailSources&) = delete;
