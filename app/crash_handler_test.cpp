@@ -1,6 +1,7 @@
 #include "app/crash_handler.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -14,8 +15,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "platform/file_system.h"
 #include "platform/paths.h"
@@ -95,7 +94,7 @@ class CrashHandlerTest : public ::testing::Test {
 
 // The time of a crash line, within a few minutes of now in local time.
 void ExpectRecentLocalTime(const std::string& line) {
-  struct tm tm{};
+  struct tm tm {};
   ASSERT_NE(strptime(line.c_str(), "%Y-%m-%d %H:%M:%S", &tm), nullptr) << line;
   tm.tm_isdst = -1;
   EXPECT_LT(std::abs(std::difftime(mktime(&tm), time(nullptr))), 300.0) << line;
@@ -169,6 +168,17 @@ TEST_F(CrashHandlerTest, CrashRestartsTheProgramWithTheOriginalArguments) {
   EXPECT_NE(result.log.find("错误代码: 0xb"), std::string::npos);
 }
 
+TEST_F(CrashHandlerTest, DefaultRestartRunsThisVeryExecutable) {
+  // This test program, asked only to list its tests, is the restarted image.
+  options_.argv = {"app_test", "--gtest_list_tests", "--gtest_filter=CrashHandlerTest.Default*"};
+  options_.min_uptime_for_restart_s = 0;
+  const ChildResult result = RunChild([] {}, [] { raise(SIGILL); });
+  ASSERT_TRUE(WIFEXITED(result.status)) << result.status;
+  EXPECT_EQ(WEXITSTATUS(result.status), 0);
+  EXPECT_NE(ChildOutput().find("DefaultRestartRunsThisVeryExecutable"), std::string::npos)
+      << ChildOutput();
+}
+
 TEST_F(CrashHandlerTest, RestartedProgramHasNoBlockedSignalsAndNoInheritedDescriptors) {
   RestartInto("cat", {"/proc/self/status"});
   ASSERT_TRUE(WIFEXITED(RunChild([] {}, [] { abort(); }).status));
@@ -177,9 +187,9 @@ TEST_F(CrashHandlerTest, RestartedProgramHasNoBlockedSignalsAndNoInheritedDescri
   // A descriptor without close-on-exec (as an instance lock could be) is not
   // handed to the new image; only 0, 1, 2 and ls's own directory remain.
   RestartInto("ls", {"/proc/self/fd"});
-  const ChildResult result = RunChild(
-      [this] { (void)!open(dir_.File("held").c_str(), O_WRONLY | O_CREAT, 0600); },
-      [] { raise(SIGSEGV); });
+  const ChildResult result =
+      RunChild([this] { (void)!open(dir_.File("held").c_str(), O_WRONLY | O_CREAT, 0600); },
+               [] { raise(SIGSEGV); });
   ASSERT_TRUE(WIFEXITED(result.status));
   EXPECT_EQ(ChildOutput(), "0\n1\n2\n3\n");
 }
@@ -264,7 +274,8 @@ TEST_F(CrashHandlerTest, LinesOfManyCrashingProcessesStayWhole) {
   for (size_t start = 0; start < log.size(); ++lines) {
     const size_t end = log.find("\r\n", start);
     ASSERT_NE(end, std::string::npos);
-    EXPECT_TRUE(std::regex_match(log.substr(start, end - start), whole)) << log.substr(start, end - start);
+    EXPECT_TRUE(std::regex_match(log.substr(start, end - start), whole))
+        << log.substr(start, end - start);
     start = end + 2;
   }
   EXPECT_EQ(lines, kProcesses);
