@@ -174,7 +174,8 @@ FoxmailSource::~FoxmailSource() { StopMonitor(); }
 std::vector<std::string> FoxmailSource::Directories() const {
   if (foxmail_directory_.empty()) return {};
   std::string cfg;
-  if (ReadWholeFile(DefaultFileSystem(), JoinPath(foxmail_directory_, "accounts.cfg"), &cfg, 1 << 24) != 0) {
+  if (ReadWholeFile(DefaultFileSystem(), JoinPath(foxmail_directory_, "accounts.cfg"), &cfg,
+                    1 << 24) != 0) {
     return {};
   }
   return FoxmailDirectories(cfg, foxmail_directory_);

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "config/settings_store.h"
+#include "crawler/crawler_test_util.h"
 #include "crawler/document_table.h"
 #include "crawler/foxmail_format.h"
 #include "crawler/foxmail_test_util.h"
@@ -12,7 +13,6 @@
 #include "engine/index/field_generations.h"
 #include "engine/query/index_term_source.h"
 #include "engine/query/search_service.h"
-#include "crawler/crawler_test_util.h"
 #include "platform/process.h"
 #include "platform/text.h"
 
@@ -32,7 +32,8 @@ TEST(FoxmailTest, IndexRecordsAreCountedByWholeRecords) {
   EXPECT_EQ(one[0].key, "key 1");
   EXPECT_EQ(one[0].name, "主题");
   // Texts without terminators end with their record.
-  const auto cut = ReadFoxmailIndex(header + FoxmailIndexRecord(0, 0, 1, std::string(200, 'k'), "lost"));
+  const auto cut =
+      ReadFoxmailIndex(header + FoxmailIndexRecord(0, 0, 1, std::string(200, 'k'), "lost"));
   ASSERT_EQ(cut.size(), 1u);
   EXPECT_EQ(cut[0].key, std::string(176 - 33, 'k'));
   EXPECT_EQ(cut[0].name, "");
@@ -76,8 +77,8 @@ TEST(FoxmailTest, MessagesBecomeMailRecordsOnce) {
   const std::string m2 = "From: b@example.com\r\nSubject: other\r\n\r\nsecond body\r\n";
   std::string index(64, '\0');
   index += FoxmailIndexRecord(0, static_cast<uint32_t>(m1.size()), 40000.25, "<id1> [x]", "hello");
-  index += FoxmailIndexRecord(static_cast<uint32_t>(m1.size()), static_cast<uint32_t>(m2.size()), 40001,
-                  "<id2>", "other");
+  index += FoxmailIndexRecord(static_cast<uint32_t>(m1.size()), static_cast<uint32_t>(m2.size()),
+                              40001, "<id2>", "other");
   ASSERT_EQ(ReplaceFileAtomically(DefaultFileSystem(), mail.File("In.IND"), index), 0);
   ASSERT_EQ(ReplaceFileAtomically(DefaultFileSystem(), mail.File("In.box"), m1 + m2), 0);
 
@@ -115,8 +116,9 @@ TEST(FoxmailTest, AMailboxAskedForDuringAnotherPassIsReadAfterIt) {
   const auto write_mailbox = [&](const std::string& name, int count) {
     std::string index(64, '\0'), box;
     for (int i = 0; i < count; ++i) {
-      index += FoxmailIndexRecord(static_cast<uint32_t>(box.size()), static_cast<uint32_t>(m.size()),
-                                  40000, name + std::to_string(i), "s");
+      index +=
+          FoxmailIndexRecord(static_cast<uint32_t>(box.size()), static_cast<uint32_t>(m.size()),
+                             40000, name + std::to_string(i), "s");
       box += m;
     }
     ASSERT_EQ(ReplaceFileAtomically(DefaultFileSystem(), mail.File(name + ".IND"), index), 0);

@@ -195,9 +195,9 @@ void LocalMailSource::IndexAll() {
   }
 }
 
-std::string LocalMailSource::Write(const std::string& folder, std::string_view message,
-                                   size_t size, const std::string& fallback_key,
-                                   const char* type, double fallback_date) {
+std::string LocalMailSource::Write(const std::string& folder, std::string_view message, size_t size,
+                                   const std::string& fallback_key, const char* type,
+                                   double fallback_date) {
   const MailHeaders h = ReadMailHeaders(message);
   DocumentRecord record;
   record.name = h.subject;
@@ -236,7 +236,8 @@ void LocalMailSource::RemoveVanished(const std::string& folder, const char* type
       continue;
     }
     const std::string key = ToNarrow(rs->Value(path_column).AsString());
-    const bool of_folder = key.size() > folder.size() && key.compare(0, folder.size(), folder) == 0 &&
+    const bool of_folder = key.size() > folder.size() &&
+                           key.compare(0, folder.size(), folder) == 0 &&
                            (key[folder.size()] == '#' || key[folder.size()] == '@');
     if (of_folder && !std::binary_search(present.begin(), present.end(), key)) {
       rs->DeleteCurrent();

@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include "crawler/crawler_test_util.h"
 #include "crawler/document_table.h"
 #include "engine/index/field_generations.h"
 #include "engine/query/index_term_source.h"
 #include "engine/query/search_service.h"
-#include "crawler/crawler_test_util.h"
 #include "platform/text.h"
 
 namespace lun {
@@ -20,8 +20,7 @@ TEST(LocalMailTest, SplitsMboxAtFromLines) {
       "From ";  // a separator with nothing after it
   const auto parts = SplitMbox(mbox);
   ASSERT_EQ(parts.size(), 2u);
-  EXPECT_EQ(mbox.substr(parts[0].offset, parts[0].length),
-            "Subject: one\n\nbody\n>From here\n");
+  EXPECT_EQ(mbox.substr(parts[0].offset, parts[0].length), "Subject: one\n\nbody\n>From here\n");
   EXPECT_EQ(mbox.substr(parts[1].offset, parts[1].length), "Subject: two\n\nsecond\n");
   EXPECT_TRUE(SplitMbox("").empty());
   EXPECT_TRUE(SplitMbox("no separators at all").empty());
@@ -125,9 +124,9 @@ TEST(LocalMailTest, MessagesGoneFromAFolderLoseTheirRecordsAndNoOthers) {
   const std::string kept_file = maildir + "/cur/1.host:2,S";
   const std::string gone_file = maildir + "/new/2.host";
   ASSERT_EQ(ReplaceFileAtomically(DefaultFileSystem(), kept_file,
-                                  "Subject: kept\r\nMessage-ID: <k@x>\r\n\r\nk\r\n"), 0);
-  ASSERT_EQ(ReplaceFileAtomically(DefaultFileSystem(), gone_file, "Subject: gone\r\n\r\ng\r\n"),
+                                  "Subject: kept\r\nMessage-ID: <k@x>\r\n\r\nk\r\n"),
             0);
+  ASSERT_EQ(ReplaceFileAtomically(DefaultFileSystem(), gone_file, "Subject: gone\r\n\r\ng\r\n"), 0);
   // A file whose key begins like a message key of the mailbox.
   DocumentRecord file;
   file.name = "Inbox@notes.txt";
@@ -144,14 +143,16 @@ TEST(LocalMailTest, MessagesGoneFromAFolderLoseTheirRecordsAndNoOthers) {
   ASSERT_EQ(inbox2_keys.size(), 3u);
   const std::vector<std::string> upper_keys = KeysOf(docs, upper);
   ASSERT_EQ(upper_keys.size(), 3u);
-  ASSERT_EQ(KeysOf(docs, maildir), (std::vector<std::string>{maildir + "#k@x", maildir + "@2.host"}));
+  ASSERT_EQ(KeysOf(docs, maildir),
+            (std::vector<std::string>{maildir + "#k@x", maildir + "@2.host"}));
 
   // The first message is expunged: the message without an id moves too, so
   // its old offset key goes and a new one comes.
   ASSERT_EQ(ReplaceFileAtomically(DefaultFileSystem(), inbox, m2 + m3), 0);
   source.IndexMbox(inbox);
-  EXPECT_EQ(KeysOf(docs, inbox),
-            (std::vector<std::string>{inbox + "#m2@x", inbox + "@" + std::to_string(m2.size() + 9)}));
+  EXPECT_EQ(
+      KeysOf(docs, inbox),
+      (std::vector<std::string>{inbox + "#m2@x", inbox + "@" + std::to_string(m2.size() + 9)}));
   EXPECT_EQ(KeysOf(docs, inbox2), inbox2_keys);
 
   ASSERT_EQ(unlink(gone_file.c_str()), 0);

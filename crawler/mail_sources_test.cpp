@@ -121,10 +121,10 @@ TEST_F(MailSourcesTest, AFoxmailDirectoryThatCannotBeWatchedShowsTheBoxAndTheOth
   // A mailbox written into the directory that is watched is read.
   const std::string m = "From: a@example.com\r\nSubject: hi\r\n\r\nbody\r\n";
   ASSERT_EQ(ReplaceFileAtomically(DefaultFileSystem(), good + "/In.box", m), 0);
-  ASSERT_EQ(ReplaceFileAtomically(DefaultFileSystem(), good + "/In.IND",
-                                  std::string(64, '\0') +
-                                      FoxmailIndexRecord(0, static_cast<uint32_t>(m.size()),
-                                                         40000, "<watched>", "hi")),
+  ASSERT_EQ(ReplaceFileAtomically(
+                DefaultFileSystem(), good + "/In.IND",
+                std::string(64, '\0') + FoxmailIndexRecord(0, static_cast<uint32_t>(m.size()),
+                                                           40000, "<watched>", "hi")),
             0);
   EXPECT_TRUE(WaitForRecords("<watched>", 1));
 }

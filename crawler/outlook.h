@@ -61,7 +61,7 @@ class MailPollThread {
   const std::function<void()> pass_;
   const std::chrono::milliseconds interval_;
   std::mutex control_mutex_;  // one Start or Stop at a time
-  mutable std::mutex mutex_;   // guards the flags and thread_
+  mutable std::mutex mutex_;  // guards the flags and thread_
   std::condition_variable wake_;
   bool stop_ = false;
   bool pass_requested_ = false;
