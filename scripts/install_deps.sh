@@ -15,6 +15,9 @@ packages=(
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev
   chromium xvfb
+  # the web UI tests: Node for playwright-core, iproute2 for their network
+  # namespace, a Chinese font for readable screenshots
+  nodejs iproute2 fonts-wqy-microhei
 )
 
 missing=()
@@ -24,12 +27,24 @@ for p in "${packages[@]}"; do
   fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
+# Debian's nodejs comes without npm; a Node from elsewhere brings its own.
+if ! command -v npm >/dev/null 2>&1; then
+  missing+=(npm)
 fi
 
-echo "installing: ${missing[*]}"
-sudo_cmd=()
-if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
-"${sudo_cmd[@]}" apt-get update -qq
-DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing: ${missing[*]}"
+  sudo_cmd=()
+  if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# playwright-core for the browser tests of the web UI, at the version pinned
+# in tests/web_ui/package-lock.json (it drives Debian's Chromium; no browser
+# is downloaded).
+web_ui="$(dirname "$0")/../tests/web_ui"
+if [ ! -f "$web_ui/node_modules/playwright-core/package.json" ]; then
+  echo "installing: playwright-core (npm)"
+  npm ci --prefix "$web_ui" --no-audit --no-fund --silent
+fi

@@ -1,0 +1,195 @@
+// End-to-end test of the web UI in Debian's Chromium: lun --headless on a
+// scratch home that indexes a small fixture folder, driven through the
+// pages as a person would (search, tabs, paging, sorting, advanced search,
+// content snapshot, history, log, settings). Screenshots of the home,
+// result and snapshot pages go to --out.
+//
+//   node browser_test.mjs --bin BUILD/bin --out DIR
+import fs from 'node:fs';
+import path from 'node:path';
+import { createRequire } from 'node:module';
+import {
+  Checks, countIn, freePort, makeScratch, parseArgs, request, runIsolated, searchUrl, sleep,
+  startLun, stopLun, waitFor,
+} from './lun_fixture.mjs';
+
+const require = createRequire(import.meta.url);
+let chromium;
+try {
+  ({ chromium } = require('playwright-core'));
+} catch {
+  console.log('playwright-core is missing: run scripts/install_deps.sh (npm ci in tests/web_ui)');
+  process.exit(1);
+}
+
+const CHROMIUM = process.env.LUN_CHROMIUM || '/usr/bin/chromium';
+const CHROMIUM_FLAGS = [
+  '--headless', '--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking',
+  '--disable-component-update', '--disable-sync',
+];
+
+function fixtureFiles() {
+  const files = {
+    'report.txt': '年度报告：桌面搜索 alpha 的测试文档。\r\n第二行写着 beta，再说一次 alpha 和 beta。\r\n',
+    'page.html': '<html><head><title>网页</title></head><body><p>pagingword 出现在网页中</p></body></html>',
+    'big.txt': 'bigfile\n' + 'filler text for the size range test.\n'.repeat(600),
+    '<b onclick=x>inject.txt': 'injectword in a file whose name is markup\n',
+    'history.txt': 'historyword version one\n',
+  };
+  for (let i = 1; i <= 25; i++) {
+    const n = String(i).padStart(2, '0');
+    // note07 is the largest of the notes, for the size order.
+    const filler = i === 7 ? 'x'.repeat(3000) : '';
+    files[`note${n}.txt`] = `pagingword note ${n} ${filler}\n`;
+  }
+  return files;
+}
+
+async function main() {
+  // In a network namespace of its own when possible, so that lun's fixed
+  // crawl-service port cannot meet another lun of the machine.
+  const nested = runIsolated(import.meta.url);
+  if (nested !== null) return nested;
+  const args = parseArgs(process.argv.slice(2));
+  const out = args.out || '.';
+  fs.mkdirSync(out, { recursive: true });
+  const checks = new Checks('web_ui_browser');
+  const scratch = makeScratch('lun-web-ui-', fixtureFiles());
+  let lun = null;
+  let browser = null;
+  try {
+    lun = await startLun(args.bin, scratch, await freePort());
+    const indexed = await waitFor(async () => {
+      const page = await request(searchUrl(lun, 'pagingword'));
+      const big = await request(searchUrl(lun, 'bigfile'));
+      return countIn(page.body) === 26 && countIn(big.body) === 1;
+    }, 120000, 'the fixture to be indexed');
+    if (!checks.ok(indexed, 'the fixture folder is indexed')) return checks.finish();
+
+    browser = await chromium.launchPersistentContext(path.join(scratch.root, 'profile'), {
+      executablePath: CHROMIUM, headless: true, args: CHROMIUM_FLAGS,
+      viewport: { width: 1100, height: 800 },
+    });
+    const page = browser.pages()[0] || await browser.newPage();
+    const home = `${lun.base}home.shl?IDCODE=${lun.code}`;
+
+    await checks.scenario('search from the home page', async () => {
+      await page.goto(home);
+      checks.ok(Number(await page.textContent('#total')) >= 30, 'the index figures show the documents');
+      await page.screenshot({ path: path.join(out, 'home.png'), fullPage: true });
+      await page.fill('input[name=SearchText]', 'pagingword');
+      await Promise.all([page.waitForNavigation(), page.click('.searchbox button')]);
+      checks.equal(await page.textContent('#count'), '26', 'result count');
+      checks.equal(await page.locator('.hit').count(), 10, 'ten rows on the first page');
+      const marked = await page.locator('.snippet font').first().textContent();
+      checks.equal(marked.toLowerCase(), 'pagingword', 'the keyword is marked in the snippet');
+      checks.ok(/耗时/.test(await page.textContent('.summary')), 'the elapsed time is shown');
+      await page.screenshot({ path: path.join(out, 'results.png'), fullPage: true });
+    });
+
+    await checks.scenario('paging', async () => {
+      await Promise.all([page.waitForNavigation(), page.click('.pager a.next')]);
+      checks.equal(await page.getAttribute('ol.results', 'start'), '11', 'page 2 starts at row 11');
+      await Promise.all([page.waitForNavigation(), page.click('.pager a:text-is("3")')]);
+      checks.equal(await page.locator('.hit').count(), 6, 'the last page holds the remaining six rows');
+    });
+
+    await checks.scenario('a category tab', async () => {
+      await page.goto(searchUrl(lun, 'pagingword'));
+      const tab = page.locator('.tabs a', { hasText: '网页' });
+      checks.ok(/1/.test(await tab.textContent()), 'the tab 网页 counts one page');
+      await Promise.all([page.waitForNavigation(), tab.click()]);
+      checks.equal(await page.textContent('#count'), '1', 'the tab shows only its category');
+      checks.ok((await page.textContent('.hit .name')).includes('page.html'), 'the web page is the row');
+    });
+
+    await checks.scenario('sorting', async () => {
+      await page.goto(searchUrl(lun, 'pagingword'));
+      await Promise.all([page.waitForNavigation(), page.click('a.sortkey:text-is("大小")')]);
+      checks.ok((await page.locator('.hit .name').first().textContent()).includes('note07.txt'),
+        'sorted by size, the largest note comes first');
+      await Promise.all([page.waitForNavigation(), page.click('a.sortkey:text-is("文件名")')]);
+      checks.ok((await page.locator('.hit .name').first().textContent()).includes('note01.txt'),
+        'sorted by name, note01 comes first');
+    });
+
+    await checks.scenario('advanced search with a size range', async () => {
+      await page.goto(`${lun.base}Advanced.shl?IDCODE=${lun.code}`);
+      await page.fill('#SizeMin', '10');
+      await Promise.all([page.waitForNavigation(), page.click('#advanced button[type=submit]')]);
+      checks.equal(await page.textContent('#count'), '1', 'one file of 10 KB or more');
+      checks.ok((await page.textContent('.hit .name')).includes('big.txt'), 'it is big.txt');
+    });
+
+    await checks.scenario('content snapshot with keyword anchors', async () => {
+      await page.goto(searchUrl(lun, 'alpha beta'));
+      checks.equal(await page.textContent('#count'), '1', 'the report is found by two words');
+      await Promise.all([page.waitForNavigation(), page.click('.hit .actions a:text-is("内容快照")')]);
+      checks.equal(await page.locator('a.kw[name^=A]').count(), 2, 'alpha occurs twice, each an anchor');
+      checks.equal(await page.locator('a.kw[name^=B]').count(), 2, 'beta occurs twice, each an anchor');
+      await page.click('#kwnav a[href="#B0"]');
+      checks.ok(page.url().endsWith('#B0'), 'the navigation bar jumps to the first beta');
+      await page.click('a.kw[name=B0]');
+      checks.ok(page.url().endsWith('#B1'), 'a mark jumps to the next occurrence');
+      await page.screenshot({ path: path.join(out, 'snapshot.png'), fullPage: true });
+    });
+
+    await checks.scenario('history after a file changed', async () => {
+      const file = path.join(scratch.docs, 'history.txt');
+      await sleep(1100);  // a later modification time than the first version
+      fs.writeFileSync(file, 'historyword version two, longer than before\n');
+      const changed = await waitFor(async () => {
+        const r = await request(searchUrl(lun, 'longer than before'));
+        return countIn(r.body) === 1;
+      }, 60000, 'the change to be indexed');
+      checks.ok(changed, 'the changed file is indexed again');
+      await page.goto(searchUrl(lun, 'historyword'));
+      await Promise.all([page.waitForNavigation(), page.click('.hit .actions a:text-is("历史版本")')]);
+      checks.equal(await page.textContent('#count'), '2', 'two versions of history.txt');
+      checks.equal(await page.locator('#versions tr.current').count(), 1, 'one of them is current');
+      checks.ok((await page.locator('#versions tbody tr').first().textContent()).includes('当前版本'),
+        'the newest version comes first');
+    });
+
+    await checks.scenario('HTML in a file name and in a query is shown as text', async () => {
+      await page.goto(searchUrl(lun, 'injectword'));
+      checks.ok((await page.textContent('.hit .name')).includes('<b onclick=x>inject.txt'),
+        'the file name is shown with its brackets');
+      checks.equal(await page.locator('.hit b[onclick]').count(), 0, 'no element was made from the name');
+      await page.goto(searchUrl(lun, '<img src=x onerror="window.injected=1">'));
+      checks.equal(await page.evaluate(() => window.injected), undefined, 'the query made no element');
+      checks.equal(await page.inputValue('input[name=SearchText]'), '<img src=x onerror="window.injected=1">',
+        'the search box shows the query as typed');
+    });
+
+    await checks.scenario('the log', async () => {
+      await page.goto(`${lun.base}log.shl?IDCODE=${lun.code}`);
+      const text = await page.textContent('#log');
+      checks.ok(text.includes('搜索') && text.includes('pagingword'), 'searches are logged');
+    });
+
+    await checks.scenario('settings saved and read back', async () => {
+      await page.goto(`${lun.base}Setting.shl?IDCODE=${lun.code}`);
+      await page.fill('#perpage', 'abc');
+      await Promise.all([page.waitForNavigation(), page.click('#save')]);
+      checks.ok(await page.isVisible('#errors'), 'a page size that is no number is refused');
+      await page.fill('#perpage', '5');
+      await Promise.all([page.waitForNavigation(), page.click('#save')]);
+      checks.ok(await page.isVisible('#saved'), 'the settings are saved');
+      await page.goto(`${lun.base}Setting.shl?IDCODE=${lun.code}`);
+      checks.equal(await page.inputValue('#perpage'), '5', 'the page size reads back');
+      await page.goto(searchUrl(lun, 'pagingword'));
+      checks.equal(await page.locator('.hit').count(), 5, 'result pages use the new size');
+    });
+  } catch (error) {
+    checks.ok(false, 'the test ran to its end', error && error.stack ? error.stack : String(error));
+    if (lun) console.log(lun.log());
+  } finally {
+    if (browser) await browser.close();
+    await stopLun(lun);
+    fs.rmSync(scratch.root, { recursive: true, force: true });
+  }
+  return checks.finish();
+}
+
+process.exitCode = await main();

@@ -1,0 +1,233 @@
+// What the web UI tests share: a scratch application home with a small
+// fixture folder, a running `lun --headless` on a free port, plain HTTP
+// requests (from a chosen source address), and a tiny check counter that
+// ends with the "N passed, N failed" line.
+import { spawn, spawnSync } from 'node:child_process';
+import fs from 'node:fs';
+import http from 'node:http';
+import net from 'node:net';
+import os from 'node:os';
+import path from 'node:path';
+
+export const FIXED_CODE = '20316842';
+
+// A second address of the test's own network namespace, outside 127/8:
+// requests from it come from "another computer".
+export const REMOTE_ADDRESS = '10.213.7.1';
+
+// Runs the calling test script again inside a new network namespace (as
+// root, with unshare -n) whose loopback interface also carries
+// REMOTE_ADDRESS. lun and its crawl service then have the namespace's ports
+// to themselves, and clients can come from a non-loopback address. Returns
+// the nested run's exit code; null when running nested already or when no
+// namespace can be made (the caller then runs where it is).
+export function runIsolated(scriptUrl) {
+  if (process.env.LUN_WEB_UI_NETNS) return null;
+  if (spawnSync('unshare', ['-n', 'true']).status !== 0) return null;
+  const quoted = [process.execPath, new URL(scriptUrl).pathname, ...process.argv.slice(2)]
+    .map((a) => `'${a.replace(/'/g, "'\\''")}'`).join(' ');
+  const script = `ip link set lo up && ip addr add ${REMOTE_ADDRESS}/32 dev lo && exec ${quoted}`;
+  const run = spawnSync('unshare', ['-n', 'sh', '-c', script], {
+    stdio: 'inherit', env: { ...process.env, LUN_WEB_UI_NETNS: '1' },
+  });
+  return run.status;
+}
+
+// Whether this run is inside the namespace of runIsolated.
+export const isolated = () => process.env.LUN_WEB_UI_NETNS === '1';
+
+// Parses "--name value" arguments.
+export function parseArgs(argv) {
+  const args = {};
+  for (let i = 0; i < argv.length; i += 2) args[argv[i].replace(/^--/, '')] = argv[i + 1];
+  return args;
+}
+
+export class Checks {
+  constructor(name) {
+    this.name = name;
+    this.passed = 0;
+    this.failed = 0;
+    this.skipped = 0;
+  }
+  ok(condition, what, detail = '') {
+    if (condition) {
+      this.passed++;
+      console.log(`  ok   ${what}`);
+    } else {
+      this.failed++;
+      console.log(`  FAIL ${what}${detail ? `: ${detail}` : ''}`);
+    }
+    return condition;
+  }
+  equal(actual, expected, what) {
+    return this.ok(actual === expected, what, `got ${JSON.stringify(actual)}, want ${JSON.stringify(expected)}`);
+  }
+  skip(what, why) {
+    this.skipped++;
+    console.log(`  skip ${what}: ${why}`);
+  }
+  // Runs one scenario; an exception counts as a failure and the next one runs.
+  async scenario(title, body) {
+    console.log(`${this.name}: ${title}`);
+    try {
+      await body();
+    } catch (error) {
+      this.failed++;
+      console.log(`  FAIL ${title} threw: ${error && error.stack ? error.stack : error}`);
+    }
+  }
+  finish() {
+    const skipped = this.skipped ? `, ${this.skipped} skipped` : '';
+    console.log(`${this.name}: ${this.passed} passed, ${this.failed} failed${skipped}`);
+    return this.failed === 0 && this.passed > 0 ? 0 : 1;
+  }
+}
+
+export const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+export async function freePort(host = '127.0.0.1') {
+  return new Promise((resolve, reject) => {
+    const server = net.createServer();
+    server.once('error', reject);
+    server.listen(0, host, () => {
+      const { port } = server.address();
+      server.close(() => resolve(port));
+    });
+  });
+}
+
+// The settings file of a new home: plain INI text in section "检索设置"
+// (a file without the container header is read as INI as it is).
+function settingsText(values) {
+  const lines = ['[检索设置]', ...Object.entries(values).map(([k, v]) => `${k}=${v}`)];
+  return lines.join('\r\n') + '\r\n';
+}
+
+// Makes a scratch directory with home/ (settings pre-seeded so that only
+// docs/ is scanned) and docs/ holding `files` ({name: content}).
+export function makeScratch(prefix, files, extraSettings = {}) {
+  const root = fs.mkdtempSync(path.join(os.tmpdir(), prefix));
+  const home = path.join(root, 'home');
+  const docs = path.join(root, 'docs');
+  fs.mkdirSync(home, { mode: 0o700 });
+  fs.mkdirSync(docs);
+  for (const [name, content] of Object.entries(files)) {
+    fs.writeFileSync(path.join(docs, name), content);
+  }
+  fs.writeFileSync(path.join(home, 'Setting'), settingsText({
+    '允许扫描': `|${docs}|`,
+    '文档类型': '|TXT|HTM|HTML|',
+    'AutoStart': 'FALSE',
+    '实时监控': 'TRUE',
+    '实时文件删除': 'TRUE',
+    ...extraSettings,
+  }));
+  return { root, home, docs };
+}
+
+// Starts lun --headless on the scratch home; resolves with its base URL
+// and session code once it printed the address of the search page.
+export async function startLun(binDir, scratch, port) {
+  const lun = path.join(binDir, 'lun');
+  if (!fs.existsSync(lun)) throw new Error(`${lun} is missing: build the lun target first`);
+  const env = {
+    ...process.env,
+    HOME: scratch.root,
+    XDG_CONFIG_HOME: path.join(scratch.root, 'config'),
+    XDG_DATA_HOME: path.join(scratch.root, 'data'),
+    XDG_CACHE_HOME: path.join(scratch.root, 'cache'),
+    LUN_HOME: scratch.home,
+  };
+  delete env.DISPLAY;
+  delete env.WAYLAND_DISPLAY;
+  const child = spawn(lun, ['--headless', '--home', scratch.home, '--port', String(port)], {
+    env, stdio: ['ignore', 'pipe', 'pipe'],
+  });
+  let output = '';
+  const url = await new Promise((resolve, reject) => {
+    const timer = setTimeout(() => reject(new Error(`lun printed no address:\n${output}`)), 60000);
+    const onData = (chunk) => {
+      output += chunk;
+      const m = output.match(/(http:\/\/127\.0\.0\.1:\d+\/LUN\/)home\.shl\?IDCODE=([0-9A-Za-z-]+)/);
+      if (m) {
+        clearTimeout(timer);
+        resolve({ base: m[1], code: m[2] });
+      }
+    };
+    child.stdout.on('data', onData);
+    child.stderr.on('data', (chunk) => { output += chunk; });
+    child.once('exit', (code) => {
+      clearTimeout(timer);
+      reject(new Error(`lun ended (${code}) before it printed an address:\n${output}`));
+    });
+  });
+  child.stdout.on('data', (chunk) => { output += chunk; });
+  return { child, ...url, port, log: () => output };
+}
+
+export async function stopLun(lun) {
+  if (!lun || lun.child.exitCode !== null) return;
+  const ended = new Promise((resolve) => lun.child.once('exit', resolve));
+  lun.child.kill('SIGTERM');
+  const timer = setTimeout(() => lun.child.kill('SIGKILL'), 30000);
+  await ended;
+  clearTimeout(timer);
+}
+
+// One HTTP request. `options`: method, headers, body (form fields as an
+// object, sent url-encoded), localAddress, host. Resolves with
+// {status, headers, body}.
+export function request(url, options = {}) {
+  const target = new URL(url);
+  const body = options.body ? new URLSearchParams(options.body).toString() : null;
+  const headers = { ...(options.headers || {}) };
+  if (body !== null) {
+    headers['Content-Type'] = 'application/x-www-form-urlencoded';
+    headers['Content-Length'] = Buffer.byteLength(body);
+  }
+  return new Promise((resolve, reject) => {
+    const req = http.request({
+      host: options.host || target.hostname,
+      port: target.port,
+      path: target.pathname + target.search,
+      method: options.method || (body !== null ? 'POST' : 'GET'),
+      headers,
+      localAddress: options.localAddress,
+      setHost: !('Host' in headers),
+      timeout: 60000,
+    }, (res) => {
+      const chunks = [];
+      res.on('data', (c) => chunks.push(c));
+      res.on('end', () => resolve({
+        status: res.statusCode, headers: res.headers, body: Buffer.concat(chunks).toString('utf8'),
+      }));
+      res.on('error', reject);
+    });
+    req.on('timeout', () => req.destroy(new Error(`time-out: ${url}`)));
+    req.on('error', reject);
+    if (body !== null) req.write(body);
+    req.end();
+  });
+}
+
+// The number a result or listing page shows in its element id="count".
+export function countIn(html) {
+  const m = html.match(/id="count">(\d+)</);
+  return m ? Number(m[1]) : -1;
+}
+
+// Polls `probe` until it returns true (at most `ms`); false on time-out.
+export async function waitFor(probe, ms, what) {
+  const end = Date.now() + ms;
+  while (Date.now() < end) {
+    if (await probe()) return true;
+    await sleep(500);
+  }
+  console.log(`  (gave up waiting for ${what})`);
+  return false;
+}
+
+export function searchUrl(lun, text, extra = '') {
+  return `${lun.base}Search.shl?IDCODE=${lun.code}&SearchText=${encodeURIComponent(text)}${extra}`;
+}

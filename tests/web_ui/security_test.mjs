@@ -1,0 +1,157 @@
+// HTTP-level test of the pages' access rules (security.inc): session codes
+// and loopback, the Host check, the form token of state-changing requests,
+// remote visitors (login, refusal, downloads).
+//
+// Requests from another computer need a source address outside 127/8. The
+// test makes one without touching the machine's network: it runs itself,
+// with lun, inside a new network namespace (runIsolated); clients bound to
+// REMOTE_ADDRESS there reach lun from a non-loopback address. Where no
+// namespace can be made, the remote cases are reported as skipped.
+//
+//   node security_test.mjs --bin BUILD/bin
+import fs from 'node:fs';
+import {
+  Checks, FIXED_CODE, REMOTE_ADDRESS, countIn, freePort, isolated, makeScratch, parseArgs, request,
+  runIsolated, searchUrl, startLun, stopLun, waitFor,
+} from './lun_fixture.mjs';
+
+async function main() {
+  const args = parseArgs(process.argv.slice(2));
+  const nested = runIsolated(import.meta.url);
+  if (nested !== null) return nested;
+  const remote = isolated();
+
+  const checks = new Checks('web_ui_security');
+  const scratch = makeScratch('lun-web-sec-', {
+    'secret.txt': 'secretword in a document\n',
+  });
+  let lun = null;
+  try {
+    lun = await startLun(args.bin, scratch, await freePort());
+    const local = (page, query = '') => `${lun.base}${page}?IDCODE=${lun.code}${query}`;
+    const indexed = await waitFor(async () => countIn((await request(searchUrl(lun, 'secretword'))).body) === 1,
+      120000, 'the fixture to be indexed');
+    checks.ok(indexed, 'the fixture folder is indexed');
+    const token = (await request(local('Setting.shl'))).body.match(/name="token" value="([^"]+)"/);
+    checks.ok(token !== null, 'the settings form carries its token');
+    const settingsForm = (extra) => ({
+      token: token ? token[1] : '', perpage: '10', snippet: '150', port: '8484', permit: scratch.docs,
+      type10: '1', monitor: '1', ...extra,
+    });
+
+    await checks.scenario('the local user', async () => {
+      const home = await request(local('home.shl'));
+      checks.ok(home.body.includes('name="SearchText"'), 'the session code opens the home page');
+      const fixed = await request(`${lun.base}home.shl?IDCODE=${FIXED_CODE}`);
+      checks.ok(fixed.body.includes('name="SearchText"'), 'the fixed code opens it from loopback');
+      const none = await request(`${lun.base}home.shl`);
+      checks.ok(none.body.includes('需要会话代码') && !none.body.includes('name="SearchText"'),
+        'without a session code: a hint, no search page');
+      const wrong = await request(`${lun.base}Search.shl?IDCODE=nosuchcode&SearchText=secretword`);
+      checks.ok(!wrong.body.includes('secret.txt'), 'a wrong code finds nothing');
+      const index = await request(`${lun.base}?IDCODE=${lun.code}`);
+      checks.equal(index.status, 302, 'the default document redirects');
+      checks.ok((index.headers.location || '').includes(`home.shl?IDCODE=${lun.code}`), 'to home with the code');
+    });
+
+    await checks.scenario('the Host header must name this machine', async () => {
+      const rebound = await request(local('home.shl'), { headers: { Host: `evil.example:${lun.port}` } });
+      checks.ok(!rebound.body.includes('name="SearchText"'), 'a foreign host name is not the local user');
+      const named = await request(local('home.shl'), { headers: { Host: `localhost:${lun.port}` } });
+      checks.ok(named.body.includes('name="SearchText"'), 'localhost is');
+    });
+
+    await checks.scenario('state-changing forms need their token', async () => {
+      const forged = await request(local('Setting.shl'), { body: settingsForm({ token: '', perpage: '7' }) });
+      checks.ok(forged.body.includes('请求无效'), 'a settings form without the token is refused');
+      const fixedForged = await request(`${lun.base}Setting.shl?IDCODE=${FIXED_CODE}`,
+        { body: settingsForm({ token: FIXED_CODE, perpage: '7' }) });
+      checks.ok(fixedForged.body.includes('请求无效'), 'the fixed code is no token');
+      const after = await request(local('Setting.shl'));
+      checks.ok(after.body.includes('id="perpage" name="perpage" value="10"'), 'nothing was saved');
+      const cleared = await request(local('log.shl'), { body: { action: 'clear' } });
+      checks.ok(cleared.body.includes('请求无效') && countIn(cleared.body) > 0, 'the log is not cleared without it');
+      const open = await request(local('Open.shl', '&RecordNO=0&Mode=open'));
+      checks.ok(open.body.includes('请求无效'), 'opening a file needs the token');
+      const saved = await request(local('Setting.shl'), { body: settingsForm({ perpage: '12' }) });
+      checks.ok(saved.body.includes('id="saved"'), 'with the token the settings are saved');
+    });
+
+    await checks.scenario('HTML in a query is shown as text', async () => {
+      const r = await request(searchUrl(lun, '<script>alert(1)</script>'));
+      checks.ok(!r.body.includes('<script>alert(1)') && r.body.includes('&lt;script&gt;alert(1)'),
+        'the query is HTML-encoded');
+    });
+
+    if (remote) {
+      await remoteScenarios(checks, lun, local, settingsForm, token);
+    } else {
+      checks.skip('visitors from other computers', 'no network namespace could be made (needs root and unshare)');
+    }
+  } catch (error) {
+    checks.ok(false, 'the test ran to its end', error && error.stack ? error.stack : String(error));
+    if (lun) console.log(lun.log());
+  } finally {
+    await stopLun(lun);
+    fs.rmSync(scratch.root, { recursive: true, force: true });
+  }
+  return checks.finish();
+}
+
+// Requests from another computer's address (inside the namespace).
+async function remoteScenarios(checks, lun, local, settingsForm, token) {
+    const from = { localAddress: REMOTE_ADDRESS };
+    const remoteUrl = (page, query = '') => `http://${REMOTE_ADDRESS}:${lun.port}/LUN/${page}${query}`;
+
+    await checks.scenario('remote access switched off', async () => {
+      for (const code of [lun.code, FIXED_CODE]) {
+        const r = await request(remoteUrl('Search.shl', `?IDCODE=${code}&SearchText=secretword`), from);
+        checks.equal(r.body, '', `nothing for a remote request with ${code === FIXED_CODE ? 'the fixed' : 'the session'} code`);
+      }
+      const login = await request(remoteUrl('login.shl'), from);
+      checks.equal(login.body, '', 'not even the login page');
+    });
+
+    await checks.scenario('remote login', async () => {
+      const on = await request(local('Setting.shl'), {
+        body: settingsForm({ remotelogin: '1', password: 'pw-123', password2: 'pw-123' }),
+      });
+      checks.ok(on.body.includes('id="saved"'), 'remote login is switched on with a password');
+      const home = await request(remoteUrl('home.shl', `?IDCODE=${FIXED_CODE}`), from);
+      checks.equal(home.status, 302, 'the fixed code from another computer gets the login page');
+      checks.ok((home.headers.location || '').includes('login.shl'), 'by a redirect to login.shl');
+      const bad = await request(remoteUrl('login.shl'), { ...from, body: { password: 'wrong' } });
+      checks.ok(bad.body.includes('密码不正确') && !bad.headers['set-cookie'], 'a wrong password is refused');
+      const good = await request(remoteUrl('login.shl'), { ...from, body: { password: 'pw-123' } });
+      const cookie = (good.headers['set-cookie'] || []).map((c) => c.split(';')[0]).find((c) => c.startsWith('LUNAUTH='));
+      checks.ok(cookie !== undefined, 'the right password sets the login cookie');
+      const withCookie = { ...from, headers: { Cookie: cookie || '' } };
+      const search = await request(remoteUrl('Search.shl', '?SearchText=secretword'), withCookie);
+      checks.equal(countIn(search.body), 1, 'a logged-in visitor can search');
+      const settings = await request(remoteUrl('Setting.shl'), withCookie);
+      checks.ok(!settings.body.includes('name="token"') && settings.body.includes('只限本机用户'),
+        'settings stay with the local user');
+      const elsewhere = await request(remoteUrl('Search.shl', '?SearchText=secretword'), {
+        headers: { Cookie: cookie || '' },
+      });
+      checks.ok(countIn(elsewhere.body) === -1, 'the cookie is bound to the visitor\'s address');
+      const forged = await request(remoteUrl('Search.shl', '?SearchText=secretword'),
+        { ...from, headers: { Cookie: 'LUNAUTH=0000000000000000' } });
+      checks.equal(countIn(forged.body), -1, 'a made-up cookie is no login');
+
+      const noDownload = await request(remoteUrl('Open.shl', '?RecordNO=0&Mode=down'), withCookie);
+      checks.ok(noDownload.body.includes('不允许下载'), 'downloads need 远程下载');
+      await request(local('Setting.shl'), {
+        body: settingsForm({ remotelogin: '1', remotedownload: '1' }),
+      });
+      const found = await request(remoteUrl('Search.shl', '?SearchText=secretword+in+a+document'), withCookie);
+      const record = found.body.match(/RecordNO=(\d+)&amp;Mode=down/);
+      checks.ok(record !== null, 'with 远程下载 the results offer downloads');
+      const download = await request(remoteUrl('Open.shl', `?RecordNO=${record ? record[1] : 0}&Mode=down`), withCookie);
+      checks.equal(download.body, 'secretword in a document\n', 'the download is the file');
+      const open = await request(remoteUrl('Open.shl', `?RecordNO=0&Mode=open&token=${token ? token[1] : ''}`), withCookie);
+      checks.ok(!open.body.includes('已打开'), 'a visitor cannot open files on the desktop');
+    });
+}
+
+process.exitCode = await main();
