@@ -1,0 +1,78 @@
+#include "pages/field_object.h"
+
+#include "engine/query/highlighter.h"
+#include "engine/query/recordset.h"
+#include "platform/text.h"
+
+namespace lun {
+namespace {
+
+std::atomic<int64_t> g_live_objects{0};
+
+}  // namespace
+
+int64_t LiveRecordsetObjects() { return g_live_objects.load(); }
+
+namespace internal {
+LiveObjectCount::LiveObjectCount() { g_live_objects.fetch_add(1); }
+LiveObjectCount::~LiveObjectCount() { g_live_objects.fetch_sub(1); }
+}  // namespace internal
+
+const FieldObject::Table FieldObject::kTable = {
+    {{u"Value", kValue, DISPATCH_PROPERTYGET | DISPATCH_METHOD, 0, 0, {}, VT_VARIANT},
+     &FieldObject::GetValue},
+    {{u"HTMLValue", kHtmlValue, DISPATCH_PROPERTYGET | DISPATCH_METHOD, 0, 0, {}, VT_BSTR},
+     &FieldObject::GetHtmlValue},
+    {{u"Name", kName, DISPATCH_PROPERTYGET | DISPATCH_METHOD, 0, 0, {}, VT_BSTR},
+     &FieldObject::GetName},
+    {{u"Mark", kMark, DISPATCH_PROPERTYGET | DISPATCH_METHOD, 0, 0, {}, VT_BSTR},
+     &FieldObject::GetMark},
+};
+
+FieldObject::FieldObject(std::weak_ptr<const Recordset> rows, int column)
+    : TableDispatch(kTable), rows_(std::move(rows)), column_(column) {
+  if (auto rs = rows_.lock()) name_ = ToWide(rs->columns()[static_cast<size_t>(column_)].name);
+}
+
+HResult FieldObject::Invoke(DispId id, std::uint16_t flags, std::span<const Variant> args,
+                            Variant* result, ExcepInfo* excep) {
+  // The default member is Value.
+  return TableDispatch::Invoke(id == DISPID_VALUE ? kValue : id, flags, args, result, excep);
+}
+
+HResult FieldObject::GetValue(std::span<Variant>, Variant* result, ExcepInfo*) {
+  if (auto rs = rows_.lock()) *result = rs->Value(column_);
+  return S_OK;
+}
+
+HResult FieldObject::GetHtmlValue(std::span<Variant>, Variant* result, ExcepInfo*) {
+  auto rs = rows_.lock();
+  std::u16string text;
+  // A value without a text form (an array, Null) shows as nothing.
+  if (!rs || ToText(rs->Value(column_), &text) != S_OK) {
+    *result = Variant::Bstr(u"");
+    return S_OK;
+  }
+  *result = Variant::Bstr(
+      HighlightedSnippet(text, rs->columns()[static_cast<size_t>(column_)].keywords));
+  return S_OK;
+}
+
+HResult FieldObject::GetName(std::span<Variant>, Variant* result, ExcepInfo*) {
+  *result = Variant::Bstr(name_);
+  return S_OK;
+}
+
+HResult FieldObject::GetMark(std::span<Variant>, Variant* result, ExcepInfo*) {
+  std::u16string mark;
+  if (auto rs = rows_.lock()) {
+    for (const std::u16string& keyword : rs->columns()[static_cast<size_t>(column_)].keywords) {
+      mark += u'*';
+      mark += keyword;
+    }
+  }
+  *result = Variant::Bstr(std::move(mark));
+  return S_OK;
+}
+
+}  // namespace lun

@@ -1,0 +1,100 @@
+// What the page object FTS (fts_object.h) reaches in the running
+// application, in two parts:
+//   - FtsEnvironment: the application's subsystems, the same for every page.
+//     The application core fills it once at start-up; it must outlive every
+//     page run. Each member may be null or empty where said; the members
+//     that use it then answer 0, false or an empty string.
+//   - FtsPage: what belongs to one page run (its Response state, its Server,
+//     its request), filled by whoever creates the FTS object for a request.
+#ifndef LUN_PAGES_FTS_ENVIRONMENT_H_
+#define LUN_PAGES_FTS_ENVIRONMENT_H_
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lun {
+
+class Dispatch;
+class DocumentWriter;
+class PageResponder;
+class PluginRegistry;
+class ScanScope;
+class SearchProject;
+class SearchService;
+class SettingsStore;
+
+struct FtsEnvironment {
+  // The index database: the tables "文档", "日志" and "待扫描文件".
+  SearchProject* project = nullptr;
+  // Runs FTS.Execute and LookAt, and Execute within a recordset.
+  SearchService* search = nullptr;
+  // The settings store (Setting, the scope paths, AutoStart, FileMon, ID).
+  SettingsStore* settings = nullptr;
+  // The crawler's scope, reloaded from the settings after PermitPath or
+  // ForbidPath changed them, with `default_scan_root` as the root used when
+  // no path is permitted (as at start-up).
+  ScanScope* scope = nullptr;
+  std::string default_scan_root;
+  // The writer of document records: its category lists feed
+  // recordset.Statistic.
+  const DocumentWriter* documents = nullptr;
+  // The extraction plug-ins (LUNPlug*) and the second plug-in list (MSNPlug*).
+  const PluginRegistry* plugins = nullptr;
+  const PluginRegistry* msn_plugins = nullptr;
+  // The session table ("Scripting.Dictionary" of session codes); FTS.Dictionary
+  // hands out a reference to it.
+  std::shared_ptr<Dispatch> session_table;
+
+  // The application's flags: a stop was requested (TryStop); the index is
+  // under maintenance (Manage).
+  std::function<bool()> stop_requested;
+  std::function<bool()> maintaining;
+  // The file-system monitor: whether it runs; start (true) or stop it,
+  // returning whether that worked.
+  std::function<bool()> monitor_running;
+  std::function<bool(bool on)> set_monitor;
+
+  // The local version string (Ver), and what the update checker found: the
+  // new version (empty when none) and its "INFO" text.
+  std::string version;
+  std::function<std::string()> new_version;
+  std::function<std::string()> new_version_info;
+  // The update server's base URL without a trailing "/": NewVerDownURL is
+  // this + "/update/LUN/" unless "升级服务器" names another location.
+  std::string update_base_url;
+
+  // The program the autostart entry starts (AutoStart = True).
+  std::string executable;
+  // Starts a desktop program (xdg-open, an application of a file's "open
+  // with" list) without a shell and without waiting for it; false when it
+  // could not be started. Empty: LaunchDetached (desktop_apps.h).
+  std::function<bool(const std::vector<std::string>& argv)> launch;
+  // Where desktop files, MIME data and icon themes are looked for; empty:
+  // XdgDataDirs() (icon_theme.h).
+  std::vector<std::string> data_dirs;
+};
+
+struct FtsPage {
+  // True while the page is active: its Response writing flag is set (set at
+  // the start, cleared by Response.End, set again by Response.Clear). Empty:
+  // always active.
+  std::function<bool()> active;
+  // Server.MapPath of this page (FileTypeIcon). Empty: FileTypeIcon always
+  // answers "File.gif".
+  std::function<std::string(std::string_view path)> map_path;
+  // Answers the request with a file (DownLoad) or bytes (FileIcon,
+  // FileMenuIcon) instead of the page's output. Null: those members fail.
+  PageResponder* responder = nullptr;
+  // The request is the local user's: its IDCODE is a key of the session
+  // table and it comes from a loopback address. Only the local user may
+  // open files or run commands on the desktop (OpenFile, FileCommand);
+  // others may download only when "远程下载" is "允许".
+  bool local_user = false;
+};
+
+}  // namespace lun
+
+#endif  // LUN_PAGES_FTS_ENVIRONMENT_H_

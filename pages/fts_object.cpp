@@ -1,0 +1,714 @@
+#include "pages/fts_object.h"
+
+#include <sys/stat.h>
+
+#include <array>
+#include <cstdio>
+#include <ctime>
+
+#include "config/settings_store.h"
+#include "crawler/document_table.h"
+#include "crawler/extract/plugin_registry.h"
+#include "crawler/scan_scope.h"
+#include "engine/query/highlighter.h"
+#include "engine/query/recordset.h"
+#include "engine/query/search_service.h"
+#include "engine/storage/data_table.h"
+#include "engine/storage/engine_error.h"
+#include "engine/storage/search_project.h"
+#include "pages/desktop_apps.h"
+#include "pages/file_types.h"
+#include "pages/fts_system.h"
+#include "pages/icon_theme.h"
+#include "pages/recordset_object.h"
+#include "platform/autostart.h"
+#include "platform/paths.h"
+#include "platform/text.h"
+#include "platform/uuid.h"
+#include "web/http_response.h"
+#include "web/page_runner.h"
+
+namespace lun {
+namespace {
+
+constexpr auto kGet = static_cast<std::uint16_t>(DISPATCH_PROPERTYGET | DISPATCH_METHOD);
+constexpr auto kPut = static_cast<std::uint16_t>(DISPATCH_PROPERTYPUT);
+constexpr char kHelpPrefix[] = "mk:@MSITStore:";
+// Script error of a put that could not be saved ("Permission denied").
+constexpr int kCannotSaveError = 70;
+// Setting values are read as into a buffer of this many bytes.
+constexpr size_t kSettingCapacity = 10200;
+
+std::string Narrow(const Variant& v) { return ToNarrow(v.AsString()); }
+Variant Wide(std::string_view text) { return Variant::Bstr(ToWide(text)); }
+
+bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() &&
+         EqualsIgnoreAsciiCase(ToWide(text.substr(0, prefix.size())), ToWide(prefix));
+}
+
+std::string UpperAscii(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return out;
+}
+
+bool OneOfIgnoreCase(std::string_view value, std::initializer_list<std::string_view> list) {
+  const std::string upper = UpperAscii(value);
+  for (std::string_view item : list) {
+    if (upper == item) return true;
+  }
+  return false;
+}
+
+// A path as a file of the system: whether it exists, and what it is.
+struct FileKind {
+  bool exists = false;
+  bool regular = false;
+  bool executable = false;
+};
+
+FileKind KindOf(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return {};
+  return {true, S_ISREG(st.st_mode),
+          S_ISREG(st.st_mode) && (st.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) != 0};
+}
+
+std::string JoinLines(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) {
+    if (!text.empty()) text += "\r\n";
+    text += line;
+  }
+  return text;
+}
+
+std::string LocalTimeText() {
+  const std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
+  return text;
+}
+
+const FileTypeRow* RowOf(const Variant& index) {
+  return FileTypeAt(static_cast<int>(index.AsInteger()));
+}
+
+}  // namespace
+
+std::u16string TransformCommand(std::u16string_view text) {
+  static constexpr std::u16string_view kSpecial = u" *+-()<>=[]{}:?";
+  std::u16string out;
+  for (char16_t c : text) {
+    if (kSpecial.find(c) == std::u16string_view::npos) {
+      out += c;
+      continue;
+    }
+    char escaped[16];
+    std::snprintf(escaped, sizeof escaped, "%%0x00%2X%%", static_cast<unsigned>(c));
+    out += ToWide(escaped);
+  }
+  return out;
+}
+
+std::string ScopePathLines(std::string_view stored) {
+  std::vector<std::string> paths;
+  size_t pos = 0;
+  while (pos <= stored.size()) {
+    size_t bar = stored.find('|', pos);
+    if (bar == std::string_view::npos) bar = stored.size();
+    if (bar > pos) paths.emplace_back(stored.substr(pos, bar - pos));
+    pos = bar + 1;
+  }
+  return JoinLines(paths);
+}
+
+bool ScopePathsFromLines(std::string_view lines, std::string* stored) {
+  std::string out;
+  size_t pos = 0;
+  while (pos < lines.size()) {
+    size_t end = lines.find_first_of("\r\n", pos);
+    if (end == std::string_view::npos) end = lines.size();
+    std::string_view line = lines.substr(pos, end - pos);
+    pos = end + 1;
+    while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
+    if (line.size() > 1 && line.back() == '/') line.remove_suffix(1);
+    if (line.empty()) continue;
+    if (line.find('|') != std::string_view::npos) return false;
+    out += out.empty() ? "|" : "";
+    out += line;
+    out += "|";
+  }
+  *stored = std::move(out);
+  return true;
+}
+
+using F = FtsObject;
+
+// clang-format off
+const FtsObject::Table FtsObject::kTable = {
+    {{u"ClearLog", 1, DISPATCH_METHOD, 0, 0, {}, VT_EMPTY}, &F::ClearLog},
+    {{u"WriteLog", 2, DISPATCH_METHOD, 3, 3, {VT_BSTR, VT_BSTR, VT_BSTR}, VT_EMPTY}, &F::WriteLog},
+    {{u"KeywordNavigate", 3, kGet, 1, 1, {VT_BSTR}, VT_BSTR}, &F::KeywordNavigate},
+    {{u"UTF8ToGB2312", 4, kGet, 1, 1, {VT_BSTR}, VT_BSTR}, &F::Utf8ToGb2312},
+    {{u"MarkKeyword", 5, kGet, 2, 2, {VT_BSTR, VT_BSTR}, VT_BSTR}, &F::MarkKeyword},
+    {{u"DownLoad", 6, kGet, 1, 1, {VT_BSTR}, VT_BOOL}, &F::DownLoad},
+    {{u"OpenFile", 7, kGet, 1, 1, {VT_BSTR}, VT_BOOL}, &F::OpenFile},
+    {{u"TransformCommand", 8, kGet, 1, 1, {VT_BSTR}, VT_BSTR}, &F::TransformCommandMember},
+    {{u"Execute", 9, kGet, 1, 1, {VT_BSTR}, VT_DISPATCH}, &F::Execute},
+    {{u"DeleteRecord", 10, kGet, 2, 2, {VT_BSTR, VT_I4}, VT_BOOL}, &F::DeleteRecord},
+    {{u"LookAt", 11, kGet, 2, 2, {VT_BSTR, VT_I4}, VT_DISPATCH}, &F::LookAt},
+    {{u"FileTypeIcon", 12, kGet, 2, 2, {VT_BSTR, VT_BSTR}, VT_BSTR}, &F::FileTypeIcon},
+    {{u"Thumbnail", 13, kGet, 1, 1, {VT_BSTR}, VT_BOOL}, &F::Thumbnail},
+    {{u"Snap", 14, kGet, 1, 1, {VT_BSTR}, VT_BOOL}, &F::Snap},
+    {{u"GetFolder", 15, kGet, 1, 1, {VT_BSTR}, VT_BSTR}, &F::GetFolder},
+    {{u"SubFolders", 16, kGet, 1, 1, {VT_BSTR}, VT_BSTR}, &F::SubFolders},
+    {{u"GetFileName", 17, kGet, 1, 1, {VT_BSTR}, VT_BSTR}, &F::GetFileName},
+    {{u"LUNFilterInfo", 18, kGet, 1, 1, {VT_I4}, VT_BSTR}, &F::FilterInfo},
+    {{u"LUNFilterName", 19, kGet, 1, 1, {VT_I4}, VT_BSTR}, &F::FilterName},
+    {{u"LUNFilterType", 20, kGet, 1, 1, {VT_I4}, VT_BSTR}, &F::FilterType},
+    {{u"LUNFilterCount", 21, kGet, 0, 0, {}, VT_I4}, &F::FilterCount},
+    {{u"LUNPlugName", 22, kGet, 1, 1, {VT_I4}, VT_BSTR}, &F::PlugName},
+    {{u"LUNPlugType", 23, kGet, 1, 1, {VT_I4}, VT_BSTR}, &F::PlugType},
+    {{u"LUNPlugCount", 24, kGet, 0, 0, {}, VT_I4}, &F::PlugCount},
+    {{u"MSNPlugName", 25, kGet, 1, 1, {VT_I4}, VT_BSTR}, &F::MsnPlugName},
+    {{u"MSNPlugType", 26, kGet, 1, 1, {VT_I4}, VT_BSTR}, &F::MsnPlugType},
+    {{u"MSNPlugCount", 27, kGet, 0, 0, {}, VT_I4}, &F::MsnPlugCount},
+    {{u"FileIcon", 28, kGet, 1, 1, {VT_BSTR}, VT_BOOL}, &F::FileIcon},
+    {{u"FileMenuList", 29, kGet, 1, 1, {VT_BSTR}, VT_BSTR}, &F::FileMenuList},
+    {{u"FileMenuIcon", 30, kGet, 2, 2, {VT_BSTR, VT_I4}, VT_BOOL}, &F::FileMenuIcon},
+    {{u"FileCommand", 31, kGet, 2, 2, {VT_BSTR, VT_I4}, VT_BOOL}, &F::FileCommand},
+    {{u"Setting", 32, kGet, 1, 1, {VT_BSTR}, VT_BSTR}, &F::GetSetting},
+    {{u"Setting", 32, kPut, 2, 2, {VT_BSTR, VT_BSTR}, VT_EMPTY}, &F::PutSetting},
+    {{u"NewGuid", 33, kGet, 0, 0, {}, VT_BSTR}, &F::NewGuid},
+    {{u"Dictionary", 34, kGet, 0, 0, {}, VT_DISPATCH}, &F::GetDictionary},
+    {{u"FilterTotalCount", 35, kGet, 0, 0, {}, VT_I4}, &F::FilterTotalCount},
+    {{u"ForbidPath", 36, kGet, 0, 0, {}, VT_BSTR}, &F::GetForbidPath},
+    {{u"ForbidPath", 36, kPut, 1, 1, {VT_BSTR}, VT_EMPTY}, &F::PutForbidPath},
+    {{u"PermitPath", 37, kGet, 0, 0, {}, VT_BSTR}, &F::GetPermitPath},
+    {{u"PermitPath", 37, kPut, 1, 1, {VT_BSTR}, VT_EMPTY}, &F::PutPermitPath},
+    {{u"AutoStart", 38, kGet, 0, 0, {}, VT_BOOL}, &F::GetAutoStart},
+    {{u"AutoStart", 38, kPut, 1, 1, {VT_BOOL}, VT_EMPTY}, &F::PutAutoStart},
+    {{u"TryStop", 39, kGet, 0, 0, {}, VT_BOOL}, &F::TryStop},
+    {{u"Manage", 40, kGet, 0, 0, {}, VT_BOOL}, &F::Manage},
+    {{u"ScanComplete", 41, kGet, 0, 0, {}, VT_BOOL}, &F::ScanComplete},
+    {{u"Ver", 42, kGet, 0, 0, {}, VT_BSTR}, &F::Ver},
+    {{u"NewVer", 43, kGet, 0, 0, {}, VT_BSTR}, &F::NewVer},
+    {{u"NewVerInfo", 44, kGet, 0, 0, {}, VT_BSTR}, &F::NewVerInfo},
+    {{u"NewVerDownURL", 45, kGet, 0, 0, {}, VT_BSTR}, &F::NewVerDownUrl},
+    {{u"InternetConnected", 46, kGet, 0, 0, {}, VT_BOOL}, &F::InternetConnectedMember},
+    {{u"ID", 47, kGet, 0, 0, {}, VT_BSTR}, &F::Id},
+    {{u"FileMon", 48, kGet, 0, 0, {}, VT_BOOL}, &F::GetFileMon},
+    {{u"FileMon", 48, kPut, 1, 1, {VT_BOOL}, VT_EMPTY}, &F::PutFileMon},
+    {{u"TotalCount", 49, kGet, 0, 0, {}, VT_I4}, &F::TotalCount},
+};
+// clang-format on
+
+FtsObject::FtsObject(const FtsEnvironment& env, FtsPage page)
+    : TableDispatch(kTable), env_(env), page_(std::move(page)) {}
+
+bool FtsObject::Active() const { return !page_.active || page_.active(); }
+
+std::string FtsObject::Setting(std::string_view key) const {
+  return env_.settings ? env_.settings->GetValue(kSearchSection, key, {}, kSettingCapacity) : "";
+}
+
+// ---- the index and the log
+
+HResult FtsObject::ClearLog(Args, Variant*, ExcepInfo*) {
+  DataTable* log = Active() && env_.project ? env_.project->FindTable(kLogTable) : nullptr;
+  if (log) (void)log->ClearTable();
+  return S_OK;
+}
+
+HResult FtsObject::WriteLog(Args args, Variant*, ExcepInfo*) {
+  DataTable* log = Active() && env_.project ? EnsureLogTable(*env_.project) : nullptr;
+  if (!log || !log->BeginRecord()) return S_OK;
+  log->SetValue("时间", Wide(LocalTimeText()));
+  log->SetValue("IP", args[0]);
+  log->SetValue("行为", args[1]);
+  log->SetValue("内容", args[2]);
+  (void)log->CommitRecord();
+  return S_OK;
+}
+
+std::shared_ptr<RecordsetObject> FtsObject::NewRecordset() const {
+  RecordsetServices services;
+  services.search = env_.search;
+  if (const DocumentWriter* documents = env_.documents) {
+    services.category_list = [documents](int index) { return documents->CategoryList(index); };
+  }
+  return std::make_shared<RecordsetObject>(std::move(services));
+}
+
+HResult FtsObject::Execute(Args args, Variant* result, ExcepInfo*) {
+  if (!Active()) {
+    *result = Variant::Object(nullptr);
+    return S_OK;
+  }
+  auto rs = NewRecordset();
+  std::unique_ptr<Recordset> rows;
+  const int code = env_.search ? env_.search->Search(Narrow(args[0]), &rows) : kRecordsetCreateFailed;
+  if (code == kEngineOk && rows) {
+    rs->Attach(std::move(rows));
+  } else {
+    rs->Fail(code == kEngineOk ? kRecordsetOpenFailed : code);
+  }
+  *result = Variant::Object(std::move(rs));
+  return S_OK;
+}
+
+HResult FtsObject::DeleteRecord(Args args, Variant* result, ExcepInfo*) {
+  DataTable* table = Active() && env_.project ? env_.project->FindTable(Narrow(args[0])) : nullptr;
+  const int64_t record = args[1].AsInteger();
+  *result = Variant::Bool(table && record >= 0 && table->DeleteRecord(static_cast<uint32_t>(record)));
+  return S_OK;
+}
+
+HResult FtsObject::LookAt(Args args, Variant* result, ExcepInfo*) {
+  if (!Active()) {
+    *result = Variant::Object(nullptr);
+    return S_OK;
+  }
+  auto rs = NewRecordset();
+  const std::string name = Narrow(args[0]);
+  const int64_t record = args[1].AsInteger();
+  DataTable* table = env_.project ? env_.project->FindTable(name) : nullptr;
+  if (!table || !env_.search) {
+    rs->Fail(kNoSuchTable);
+  } else if (record < 0 || record >= table->record_count() ||
+             table->IsDeleted(static_cast<uint32_t>(record))) {
+    // The engine would show a record that is not there as a row of empty
+    // values.
+    rs->Fail(kEmptyRecordset);
+  } else if (auto rows = env_.search->OpenRecord(name, static_cast<uint32_t>(record))) {
+    rs->Attach(std::move(rows));
+  } else {
+    rs->Fail(kDatabaseLocked);
+  }
+  *result = Variant::Object(std::move(rs));
+  return S_OK;
+}
+
+HResult FtsObject::ScanComplete(Args, Variant* result, ExcepInfo*) {
+  const DataTable* queue = env_.project ? env_.project->FindTable(kQueueTable) : nullptr;
+  *result = Variant::Bool(!queue || queue->live_count() == 0);
+  return S_OK;
+}
+
+HResult FtsObject::TotalCount(Args, Variant* result, ExcepInfo*) {
+  const DataTable* docs = env_.project ? env_.project->FindTable(kDocumentTable) : nullptr;
+  *result = Variant::I4(docs ? static_cast<int32_t>(docs->live_count()) : 0);
+  return S_OK;
+}
+
+// ---- text helpers
+
+HResult FtsObject::KeywordNavigate(Args args, Variant* result, ExcepInfo*) {
+  *result = Variant::Bstr(KeywordNavigation(args[0].AsString()));
+  return S_OK;
+}
+
+HResult FtsObject::Utf8ToGb2312(Args args, Variant* result, ExcepInfo*) {
+  // Both code pages are UTF-8 on this system: decoding the text's bytes as
+  // UTF-8 gives the text back.
+  *result = Variant::Bstr(ToWide(ToNarrow(args[0].AsString())));
+  return S_OK;
+}
+
+HResult FtsObject::MarkKeyword(Args args, Variant* result, ExcepInfo*) {
+  Highlighter highlighter;
+  highlighter.SetText(args[0].AsString());
+  if (Active()) {
+    std::u16string_view words = args[1].AsString();
+    size_t colour = 0;
+    size_t pos = 0;
+    while (pos <= words.size()) {
+      size_t star = words.find(u'*', pos);
+      if (star == std::u16string_view::npos) star = words.size();
+      if (star > pos) highlighter.AddKeyword(words.substr(pos, star - pos), KeywordColour(colour++));
+      pos = star + 1;
+    }
+  }
+  *result = Variant::Bstr(highlighter.RenderPlain());
+  return S_OK;
+}
+
+HResult FtsObject::TransformCommandMember(Args args, Variant* result, ExcepInfo*) {
+  *result = Variant::Bstr(TransformCommand(args[0].AsString()));
+  return S_OK;
+}
+
+HResult FtsObject::Thumbnail(Args args, Variant* result, ExcepInfo*) {
+  *result = Variant::Bool(OneOfIgnoreCase(Narrow(args[0]), {"GIF", "JPG", "JPEG", "BMP"}));
+  return S_OK;
+}
+
+HResult FtsObject::Snap(Args args, Variant* result, ExcepInfo*) {
+  const std::string name = Narrow(args[0]);
+  bool known = false;
+  for (std::string_view c : {"文档", "网页", "邮件", "音乐", "其它"}) known = known || name == c;
+  *result = Variant::Bool(known);
+  return S_OK;
+}
+
+HResult FtsObject::GetFolder(Args args, Variant* result, ExcepInfo*) {
+  const std::string path = Narrow(args[0]);
+  const size_t slash = path.find_last_of('/');
+  *result = Wide(slash == std::string::npos ? "" : slash == 0 ? "/" : path.substr(0, slash));
+  return S_OK;
+}
+
+HResult FtsObject::GetFileName(Args args, Variant* result, ExcepInfo*) {
+  const std::string path = Narrow(args[0]);
+  const size_t slash = path.find_last_of('/');
+  *result = Wide(slash == std::string::npos ? path : path.substr(slash + 1));
+  return S_OK;
+}
+
+HResult FtsObject::SubFolders(Args args, Variant* result, ExcepInfo*) {
+  const std::string path = Narrow(args[0]);
+  *result = Wide(JoinLines(path.empty() ? LocalMountPoints() : SubDirectoryNames(path)));
+  return S_OK;
+}
+
+// ---- files on the desktop
+
+HResult FtsObject::DownLoad(Args args, Variant* result, ExcepInfo*) {
+  const std::string path = Narrow(args[0]);
+  const bool allowed = page_.local_user || Setting(key::kRemoteDownload) == kAllow;
+  const bool program =
+      OneOfIgnoreCase(FileExtension(BaseName(path)), {".EXE", ".COM", ".BAT", ".SH"});
+  *result = Variant::Bool(Active() && page_.responder && allowed && !program &&
+                          KindOf(path).regular && page_.responder->SendFile(path));
+  return S_OK;
+}
+
+bool FtsObject::Launch(const std::vector<std::string>& argv) const {
+  return env_.launch ? env_.launch(argv) : LaunchDetached(argv);
+}
+
+HResult FtsObject::OpenFile(Args args, Variant* result, ExcepInfo*) {
+  std::string path = Narrow(args[0]);
+  if (StartsWithIgnoreCase(path, kHelpPrefix)) {
+    // "mk:@MSITStore:/dir/help.chm::/page.htm": the help file itself.
+    path = path.substr(sizeof kHelpPrefix - 1);
+    path = path.substr(0, path.find("::"));
+  }
+  const FileKind kind = KindOf(path);
+  // Opening a program or a desktop entry would run it: a page must never be
+  // able to start code on the desktop.
+  const bool runs_code = kind.executable || path.ends_with(".desktop");
+  *result = Variant::Bool(Active() && page_.local_user && path.starts_with('/') && kind.exists &&
+                          !runs_code && Launch({"xdg-open", path}));
+  return S_OK;
+}
+
+HResult FtsObject::FileTypeIcon(Args args, Variant* result, ExcepInfo*) {
+  const std::string extension = Narrow(args[0]);
+  const std::string folder = Narrow(args[1]);
+  std::string name = "File.gif";
+  const bool plain = !extension.empty() && extension.find_first_of("/\\") == std::string::npos &&
+                     extension.find("..") == std::string::npos;
+  if (plain && page_.map_path) {
+    // File names are case-sensitive here: try the extension as given and in
+    // lower case.
+    std::string lower = extension;
+    for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    for (const std::string& candidate : {extension + ".gif", lower + ".gif"}) {
+      if (KindOf(page_.map_path(folder + "/" + candidate)).regular) {
+        name = candidate;
+        break;
+      }
+    }
+  }
+  *result = Wide(name);
+  return S_OK;
+}
+
+std::vector<std::string> FtsObject::DataDirs() const {
+  return env_.data_dirs.empty() ? XdgDataDirs() : env_.data_dirs;
+}
+
+std::vector<DesktopApp> FtsObject::AppsFor(const std::string& path) const {
+  const std::vector<std::string> dirs = DataDirs();
+  return AppsForMimeType(MimeTypeOf(path, dirs), dirs);
+}
+
+bool FtsObject::AppAt(const std::string& path, int64_t id, DesktopApp* app) const {
+  std::vector<DesktopApp> apps = AppsFor(path);
+  if (id < 1 || id > static_cast<int64_t>(apps.size())) return false;
+  *app = std::move(apps[static_cast<size_t>(id - 1)]);
+  return true;
+}
+
+bool FtsObject::SendPng(const std::string& icon_path) {
+  if (!page_.responder) return false;
+  page_.responder->SendMemory(".png", IconPngOrFallback(icon_path));
+  return true;
+}
+
+HResult FtsObject::FileIcon(Args args, Variant* result, ExcepInfo*) {
+  const std::string path = Narrow(args[0]);
+  const std::vector<std::string> dirs = DataDirs();
+  std::vector<std::string> names = MimeIconNames(MimeTypeOf(path, dirs), dirs);
+  std::string icon = FindThemeIcon(names, "mimetypes", dirs);
+  if (icon.empty()) icon = FindThemeIcon(names, "places", dirs);
+  *result = Variant::Bool(!path.empty() && SendPng(icon));
+  return S_OK;
+}
+
+HResult FtsObject::FileMenuList(Args args, Variant* result, ExcepInfo*) {
+  const std::string path = Narrow(args[0]);
+  std::string list;
+  if (!path.empty()) {
+    const std::vector<std::string> dirs = DataDirs();
+    int id = 0;
+    for (const DesktopApp& app : AppsFor(path)) {
+      const bool has_icon = !FindThemeIcon({app.icon}, "apps", dirs).empty();
+      list += "|" + std::to_string(has_icon ? 1 : 0) + "||" + std::to_string(++id) + "|" +
+              app.name + "|\r\n";
+    }
+  }
+  *result = Wide(list);
+  return S_OK;
+}
+
+HResult FtsObject::FileMenuIcon(Args args, Variant* result, ExcepInfo*) {
+  const std::string path = Narrow(args[0]);
+  DesktopApp app;
+  *result = Variant::Bool(AppAt(path, args[1].AsInteger(), &app) &&
+                          SendPng(FindThemeIcon({app.icon}, "apps", DataDirs())));
+  return S_OK;
+}
+
+HResult FtsObject::FileCommand(Args args, Variant* result, ExcepInfo*) {
+  const std::string path = Narrow(args[0]);
+  DesktopApp app;
+  bool started = false;
+  if (page_.local_user && path.starts_with('/') && AppAt(path, args[1].AsInteger(), &app)) {
+    const std::vector<std::string> argv = ExecArguments(app.exec, app.name, path);
+    started = !argv.empty() && Launch(argv);
+  }
+  *result = Variant::Bool(started);
+  return S_OK;
+}
+
+// ---- file types and plug-ins
+
+HResult FtsObject::FilterInfo(Args args, Variant* result, ExcepInfo*) {
+  const FileTypeRow* row = RowOf(args[0]);
+  *result = Wide(row ? row->description : "");
+  return S_OK;
+}
+
+HResult FtsObject::FilterName(Args args, Variant* result, ExcepInfo*) {
+  const FileTypeRow* row = RowOf(args[0]);
+  *result = Wide(row ? row->name : "");
+  return S_OK;
+}
+
+HResult FtsObject::FilterType(Args args, Variant* result, ExcepInfo*) {
+  const FileTypeRow* row = RowOf(args[0]);
+  *result = Wide(row ? row->types : "");
+  return S_OK;
+}
+
+HResult FtsObject::FilterCount(Args, Variant* result, ExcepInfo*) {
+  *result = Variant::I4(static_cast<int32_t>(BuiltInFileTypes().size()));
+  return S_OK;
+}
+
+HResult FtsObject::PluginText(const PluginRegistry* registry, bool types, Args args,
+                              Variant* result) const {
+  PluginInfoBlock block{};
+  if (!registry || !registry->GetPluginInfo(static_cast<int>(args[0].AsInteger()), &block)) {
+    *result = Variant::Bstr(u"");
+    return S_OK;
+  }
+  // The block comes from a plug-in: never read past it, terminated or not.
+  std::u16string_view text = types ? std::u16string_view(block.types, std::size(block.types))
+                                   : std::u16string_view(block.display, std::size(block.display));
+  *result = Variant::Bstr(text.substr(0, text.find(u'\0')));
+  return S_OK;
+}
+
+HResult FtsObject::PlugName(Args args, Variant* result, ExcepInfo*) {
+  return PluginText(env_.plugins, false, args, result);
+}
+
+HResult FtsObject::PlugType(Args args, Variant* result, ExcepInfo*) {
+  return PluginText(env_.plugins, true, args, result);
+}
+
+HResult FtsObject::PlugCount(Args, Variant* result, ExcepInfo*) {
+  *result = Variant::I4(env_.plugins ? env_.plugins->PluginCount() : 0);
+  return S_OK;
+}
+
+HResult FtsObject::MsnPlugName(Args args, Variant* result, ExcepInfo*) {
+  return PluginText(env_.msn_plugins, false, args, result);
+}
+
+HResult FtsObject::MsnPlugType(Args args, Variant* result, ExcepInfo*) {
+  return PluginText(env_.msn_plugins, true, args, result);
+}
+
+HResult FtsObject::MsnPlugCount(Args, Variant* result, ExcepInfo*) {
+  *result = Variant::I4(env_.msn_plugins ? env_.msn_plugins->PluginCount() : 0);
+  return S_OK;
+}
+
+HResult FtsObject::FilterTotalCount(Args, Variant* result, ExcepInfo*) {
+  const std::string other = TypeListFromPatterns(Setting(key::kOtherTextTypes));
+  int32_t count = static_cast<int32_t>(BuiltInFileTypes().size());
+  for (size_t i = 1; i < other.size(); ++i) count += other[i] == '|' ? 1 : 0;
+  if (env_.plugins) count += env_.plugins->PluginCount();
+  if (env_.msn_plugins) count += env_.msn_plugins->PluginCount();
+  *result = Variant::I4(count);
+  return S_OK;
+}
+
+// ---- settings
+
+HResult FtsObject::GetSetting(Args args, Variant* result, ExcepInfo*) {
+  *result = Wide(Active() ? Setting(Narrow(args[0])) : "");
+  return S_OK;
+}
+
+HResult FtsObject::PutSetting(Args args, Variant*, ExcepInfo* excep) {
+  if (!Active() || !env_.settings) return S_OK;
+  if (!env_.settings->ApplySetting(Narrow(args[0]), Narrow(args[1]))) {
+    return RaiseException(excep, kCannotSaveError, u"设置文件不能保存");
+  }
+  return S_OK;
+}
+
+HResult FtsObject::GetScopePaths(const char* key, Variant* result) const {
+  *result = Wide(Active() ? ScopePathLines(Setting(key)) : "");
+  return S_OK;
+}
+
+HResult FtsObject::PutScopePaths(const char* key, Args args, ExcepInfo* excep) {
+  if (!Active() || !env_.settings) return S_OK;
+  std::string stored;
+  if (!ScopePathsFromLines(Narrow(args[0]), &stored)) {
+    return RaiseException(excep, 5, u"路径中不能含有“|”");
+  }
+  if (!env_.settings->ApplySetting(key, stored)) {
+    return RaiseException(excep, kCannotSaveError, u"设置文件不能保存");
+  }
+  if (env_.scope) env_.scope->Load(*env_.settings, env_.default_scan_root, SystemForbiddenPaths());
+  return S_OK;
+}
+
+HResult FtsObject::GetForbidPath(Args, Variant* result, ExcepInfo*) {
+  return GetScopePaths(key::kForbiddenPaths, result);
+}
+
+HResult FtsObject::PutForbidPath(Args args, Variant*, ExcepInfo* excep) {
+  return PutScopePaths(key::kForbiddenPaths, args, excep);
+}
+
+HResult FtsObject::GetPermitPath(Args, Variant* result, ExcepInfo*) {
+  return GetScopePaths(key::kPermittedPaths, result);
+}
+
+HResult FtsObject::PutPermitPath(Args args, Variant*, ExcepInfo* excep) {
+  return PutScopePaths(key::kPermittedPaths, args, excep);
+}
+
+HResult FtsObject::GetAutoStart(Args, Variant* result, ExcepInfo*) {
+  *result = Variant::Bool(Active() && FlagIsTrue(Setting(key::kAutoStart)));
+  return S_OK;
+}
+
+HResult FtsObject::PutAutoStart(Args args, Variant*, ExcepInfo* excep) {
+  if (!Active() || !env_.settings) return S_OK;
+  const bool on = args[0].AsBool();
+  if (!SetAutostart(on, env_.executable)) {
+    return RaiseException(excep, kCannotSaveError, u"自动启动项不能写入");
+  }
+  env_.settings->SetValue(kSearchSection, key::kAutoStart, on ? kTrue : kFalse);
+  if (!env_.settings->Save()) return RaiseException(excep, kCannotSaveError, u"设置文件不能保存");
+  return S_OK;
+}
+
+HResult FtsObject::GetFileMon(Args, Variant* result, ExcepInfo*) {
+  *result = Variant::Bool(env_.monitor_running && env_.monitor_running());
+  return S_OK;
+}
+
+HResult FtsObject::PutFileMon(Args args, Variant*, ExcepInfo* excep) {
+  if (!env_.set_monitor || !env_.settings) return S_OK;
+  const bool on = args[0].AsBool();
+  if (!env_.set_monitor(on)) return RaiseException(excep, kCannotSaveError, u"实时监控不能启动");
+  env_.settings->SetValue(kSearchSection, key::kRealtimeMonitor, on ? kTrue : kFalse);
+  if (!env_.settings->Save()) return RaiseException(excep, kCannotSaveError, u"设置文件不能保存");
+  return S_OK;
+}
+
+// ---- the application's state
+
+HResult FtsObject::NewGuid(Args, Variant* result, ExcepInfo*) {
+  *result = Wide(NewUuidText());
+  return S_OK;
+}
+
+HResult FtsObject::GetDictionary(Args, Variant* result, ExcepInfo*) {
+  *result = Variant::Object(Active() ? env_.session_table : nullptr);
+  return S_OK;
+}
+
+HResult FtsObject::TryStop(Args, Variant* result, ExcepInfo*) {
+  *result = Variant::Bool(Active() && env_.stop_requested && env_.stop_requested());
+  return S_OK;
+}
+
+HResult FtsObject::Manage(Args, Variant* result, ExcepInfo*) {
+  *result = Variant::Bool(!Active() || (env_.maintaining && env_.maintaining()));
+  return S_OK;
+}
+
+HResult FtsObject::Ver(Args, Variant* result, ExcepInfo*) {
+  *result = Wide(env_.version);
+  return S_OK;
+}
+
+HResult FtsObject::NewVer(Args, Variant* result, ExcepInfo*) {
+  *result = Wide(env_.new_version ? env_.new_version() : "");
+  return S_OK;
+}
+
+HResult FtsObject::NewVerInfo(Args, Variant* result, ExcepInfo*) {
+  *result = Wide(env_.new_version_info ? env_.new_version_info() : "");
+  return S_OK;
+}
+
+HResult FtsObject::NewVerDownUrl(Args, Variant* result, ExcepInfo*) {
+  // The folder of the update description's URL.
+  const std::string server = Setting(key::kUpdateServer);
+  const size_t slash = server.find_last_of('/');
+  *result = Wide(slash == std::string::npos || server.find("://") == std::string::npos
+                     ? env_.update_base_url + "/update/LUN/"
+                     : server.substr(0, slash + 1));
+  return S_OK;
+}
+
+HResult FtsObject::InternetConnectedMember(Args, Variant* result, ExcepInfo*) {
+  *result = Variant::Bool(InternetConnected());
+  return S_OK;
+}
+
+HResult FtsObject::Id(Args, Variant* result, ExcepInfo*) {
+  *result = Wide(Setting(key::kLocalUserId));
+  return S_OK;
+}
+
+}  // namespace lun

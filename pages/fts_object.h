@@ -1,0 +1,206 @@
+// FtsObject: the page object "FTS", the fourth named item of every page
+// beside Request, Response and Server. It gives the pages of the user
+// interface what is not plain HTTP: searches and index records, the activity
+// log, settings, opening and downloading found files, file icons and "open
+// with" lists, the file-type and plug-in lists, keyword display helpers and
+// the state of the indexer and of the update checker. Almost every member
+// converts its arguments and calls another subsystem (fts_environment.h).
+//
+// "Active" members do nothing after Response.End (FtsPage::active false) and
+// answer 0, False, "" or Nothing. Members, in table order (dispatch id =
+// position); strings are UTF-16 for the script, UTF-8 inside:
+//    1 ClearLog                 active  empties the table "日志"
+//    2 WriteLog ip, action, text active appends to "日志": "时间" now, "IP",
+//                                       "行为", "内容" (the table is made when
+//                                       missing)
+//    3 KeywordNavigate(words)           the navigation bar of "*"-separated words
+//    4 UTF8ToGB2312(text)               the text as it reads once its code-page
+//                                       bytes are decoded as UTF-8; the code page
+//                                       is UTF-8 here, so the text comes back as
+//                                       given (unpaired surrogates made U+FFFD)
+//    5 MarkKeyword(text, words)         the text escaped, each non-empty
+//                                       "*"-separated word marked in the colour
+//                                       of its position; unmarked when inactive
+//    6 DownLoad(path)           active  answers the request with the file as an
+//                                       attachment (Range honoured); False for a
+//                                       missing file, a program (".EXE", ".COM",
+//                                       ".BAT", ".SH") or, for a visitor who is
+//                                       not the local user, unless "远程下载" is
+//                                       "允许"
+//    7 OpenFile(path)           active  opens an absolute path with xdg-open;
+//                                       "mk:@MSITStore:file.chm::/page" opens the
+//                                       help file. Local user only; programs
+//                                       (execute permission, ".desktop") refused
+//    8 TransformCommand(text)           query-language characters as "%0x00HH%"
+//    9 Execute(query)           active  a recordset object (recordset_object.h);
+//                                       a failed search gives one with Success
+//                                       False and the engine's message
+//   10 DeleteRecord(table, n)   active  deletes record n of the table
+//   11 LookAt(table, n)         active  a recordset object of that one record;
+//                                       "空的记录集" for a missing or deleted one
+//   12 FileTypeIcon(ext, folder)        ext + ".gif" when that file is in the
+//                                       folder (Server.MapPath), else "File.gif"
+//   13 Thumbnail(type)                  type is GIF, JPG, JPEG or BMP
+//   14 Snap(class)                      class is "文档", "网页", "邮件", "音乐",
+//                                       "其它"
+//   15 GetFolder(path)                  the path without its last component
+//   16 SubFolders(path)                 one name per line ("\r\n"): the local
+//                                       disks' mount points for "", else the
+//                                       sub-directories' names
+//   17 GetFileName(path)                the last component
+//   18 LUNFilterInfo(i), 19 LUNFilterName(i), 20 LUNFilterType(i),
+//   21 LUNFilterCount                   the built-in file-type table (file_types.h)
+//   22 LUNPlugName(i), 23 LUNPlugType(i), 24 LUNPlugCount,
+//   25 MSNPlugName(i), 26 MSNPlugType(i), 27 MSNPlugCount
+//                                       the two plug-in lists
+//   28 FileIcon(path)                   answers with the file type's icon (PNG)
+//   29 FileMenuList(path)               the applications that open the file,
+//                                       one line each: "|%d|%s|%d|%s|\r\n" with
+//                                       1 when the item has an icon, the
+//                                       position path of enclosing sub-menus
+//                                       (none: the list is flat), the command
+//                                       id (1, 2, ...) and the name
+//   30 FileMenuIcon(path, id)           answers with that item's icon (PNG)
+//   31 FileCommand(path, id)            opens the file with that application;
+//                                       local user only
+//   32 Setting(key)             active  get: the value in "检索设置"; put:
+//                                       ApplySetting (saved at once)
+//   33 NewGuid                          a new UUID text
+//   34 Dictionary               active  the session table
+//   35 FilterTotalCount                 file types + other text types + plug-ins
+//   36 ForbidPath, 37 PermitPath active get: "禁止扫描" / "允许扫描" one path per
+//                                       line; put: the lines stored as
+//                                       "|a|b|" and the scan scope reloaded
+//   38 AutoStart                active  get: "AutoStart" is "TRUE"; put: the
+//                                       autostart entry, then "TRUE"/"FALSE"
+//   39 TryStop                  active  the application's stop request
+//   40 Manage                           index maintenance; True when inactive
+//   41 ScanComplete                     "待扫描文件" is missing or empty
+//   42 Ver, 43 NewVer, 44 NewVerInfo, 45 NewVerDownURL
+//                                       versions of the update checker
+//   46 InternetConnected                a network interface is up
+//   47 ID                               the session code "本地用户ID"
+//   48 FileMon                          get: the monitor runs; put: start/stop it
+//                                       and store "实时监控"
+//   49 TotalCount                       records of "文档" (0 without the table)
+// Index arguments count from 0; an index outside a list gives "". A put that
+// cannot be saved raises script error 70 with the reason.
+//
+// Lifetime: one object per page run; it keeps no state between calls. The
+// environment must outlive it.
+//
+// Thread safety: one page thread; the subsystems it calls lock themselves.
+#ifndef LUN_PAGES_FTS_OBJECT_H_
+#define LUN_PAGES_FTS_OBJECT_H_
+
+#include <string>
+#include <vector>
+
+#include "automation/member_table.h"
+#include "pages/fts_environment.h"
+
+namespace lun {
+
+struct DesktopApp;
+class RecordsetObject;
+
+// The text of `text` with every character of the query language that a
+// word could hold ( blank * + - ( ) < > = [ ] { } : ? ) written as
+// "%0x00" + two hexadecimal digits + "%", so that the whole text is searched
+// as literal words.
+std::u16string TransformCommand(std::u16string_view text);
+
+// The scope path forms: the stored "|a|b|" as lines joined by "\r\n", and
+// lines (CR LF, LF or CR; blanks at both ends trimmed, empty lines dropped, a
+// trailing "/" removed) as the stored form. A path holding "|" cannot be
+// stored: false.
+std::string ScopePathLines(std::string_view stored);
+bool ScopePathsFromLines(std::string_view lines, std::string* stored);
+
+class FtsObject : public TableDispatch<FtsObject> {
+ public:
+  FtsObject(const FtsEnvironment& env, FtsPage page);
+
+  std::u16string TypeName() const override { return u"FTS"; }
+
+  static const Table kTable;
+
+ private:
+  using Args = std::span<Variant>;
+#define LUN_FTS_HANDLER(name) HResult name(Args args, Variant* result, ExcepInfo* excep)
+  LUN_FTS_HANDLER(ClearLog);
+  LUN_FTS_HANDLER(WriteLog);
+  LUN_FTS_HANDLER(KeywordNavigate);
+  LUN_FTS_HANDLER(Utf8ToGb2312);
+  LUN_FTS_HANDLER(MarkKeyword);
+  LUN_FTS_HANDLER(DownLoad);
+  LUN_FTS_HANDLER(OpenFile);
+  LUN_FTS_HANDLER(TransformCommandMember);
+  LUN_FTS_HANDLER(Execute);
+  LUN_FTS_HANDLER(DeleteRecord);
+  LUN_FTS_HANDLER(LookAt);
+  LUN_FTS_HANDLER(FileTypeIcon);
+  LUN_FTS_HANDLER(Thumbnail);
+  LUN_FTS_HANDLER(Snap);
+  LUN_FTS_HANDLER(GetFolder);
+  LUN_FTS_HANDLER(SubFolders);
+  LUN_FTS_HANDLER(GetFileName);
+  LUN_FTS_HANDLER(FilterInfo);
+  LUN_FTS_HANDLER(FilterName);
+  LUN_FTS_HANDLER(FilterType);
+  LUN_FTS_HANDLER(FilterCount);
+  LUN_FTS_HANDLER(PlugName);
+  LUN_FTS_HANDLER(PlugType);
+  LUN_FTS_HANDLER(PlugCount);
+  LUN_FTS_HANDLER(MsnPlugName);
+  LUN_FTS_HANDLER(MsnPlugType);
+  LUN_FTS_HANDLER(MsnPlugCount);
+  LUN_FTS_HANDLER(FileIcon);
+  LUN_FTS_HANDLER(FileMenuList);
+  LUN_FTS_HANDLER(FileMenuIcon);
+  LUN_FTS_HANDLER(FileCommand);
+  LUN_FTS_HANDLER(GetSetting);
+  LUN_FTS_HANDLER(PutSetting);
+  LUN_FTS_HANDLER(NewGuid);
+  LUN_FTS_HANDLER(GetDictionary);
+  LUN_FTS_HANDLER(FilterTotalCount);
+  LUN_FTS_HANDLER(GetForbidPath);
+  LUN_FTS_HANDLER(PutForbidPath);
+  LUN_FTS_HANDLER(GetPermitPath);
+  LUN_FTS_HANDLER(PutPermitPath);
+  LUN_FTS_HANDLER(GetAutoStart);
+  LUN_FTS_HANDLER(PutAutoStart);
+  LUN_FTS_HANDLER(TryStop);
+  LUN_FTS_HANDLER(Manage);
+  LUN_FTS_HANDLER(ScanComplete);
+  LUN_FTS_HANDLER(Ver);
+  LUN_FTS_HANDLER(NewVer);
+  LUN_FTS_HANDLER(NewVerInfo);
+  LUN_FTS_HANDLER(NewVerDownUrl);
+  LUN_FTS_HANDLER(InternetConnectedMember);
+  LUN_FTS_HANDLER(Id);
+  LUN_FTS_HANDLER(GetFileMon);
+  LUN_FTS_HANDLER(PutFileMon);
+  LUN_FTS_HANDLER(TotalCount);
+#undef LUN_FTS_HANDLER
+
+  bool Active() const;
+  std::string Setting(std::string_view key) const;
+  std::shared_ptr<RecordsetObject> NewRecordset() const;
+  HResult GetScopePaths(const char* key, Variant* result) const;
+  HResult PutScopePaths(const char* key, Args args, ExcepInfo* excep);
+  HResult PluginText(const PluginRegistry* registry, bool types, Args args, Variant* result) const;
+  bool Launch(const std::vector<std::string>& argv) const;
+  std::vector<std::string> DataDirs() const;
+  std::vector<DesktopApp> AppsFor(const std::string& path) const;
+  // The application of command id `id` for `path`; false when none.
+  bool AppAt(const std::string& path, int64_t id, DesktopApp* app) const;
+  bool SendPng(const std::string& icon_path);
+
+  const FtsEnvironment& env_;
+  FtsPage page_;
+};
+
+}  // namespace lun
+
+#endif  // LUN_PAGES_FTS_OBJECT_H_

@@ -1,0 +1,129 @@
+// Test helpers of the FTS and recordset object tests: a scratch project
+// whose table "文档" holds a few documents, the FTS environment over it, and
+// a runner that executes a small script with "FTS" and an "Out" object whose
+// Write collects the values written. Test code only.
+#ifndef LUN_PAGES_FTS_TEST_FIXTURE_H_
+#define LUN_PAGES_FTS_TEST_FIXTURE_H_
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "automation/member_table.h"
+#include "config/settings_store.h"
+#include "crawler/crawler_test_util.h"
+#include "crawler/scan_scope.h"
+#include "pages/fts_environment.h"
+#include "pages/fts_object.h"
+#include "pages/script/script_engine.h"
+#include "platform/text.h"
+#include "web/page_runner.h"
+
+namespace lun {
+
+// Out.Write v appends the text of v and ";". Like Response.Write it takes
+// a string, so an object is written as its default value and Nothing is a
+// type mismatch.
+class ScriptOutput : public TableDispatch<ScriptOutput> {
+ public:
+  ScriptOutput() : TableDispatch(kTable) {}
+  static const Table kTable;
+  HResult Write(std::span<Variant> args, Variant*, ExcepInfo*) {
+    written += ToNarrow(args[0].AsString()) + ";";
+    return S_OK;
+  }
+  std::string written;
+};
+
+inline const ScriptOutput::Table ScriptOutput::kTable = {
+    {{u"Write", 1, DISPATCH_METHOD, 1, 1, {VT_BSTR}, VT_EMPTY}, &ScriptOutput::Write},
+};
+
+// Records what a page asked to send instead of its output.
+class RecordingResponder : public PageResponder {
+ public:
+  bool SendFile(const std::string& path) override {
+    files.push_back(path);
+    return true;
+  }
+  void SendMemory(std::string_view extension, std::string_view bytes) override {
+    memory_extension = std::string(extension);
+    memory = std::string(bytes);
+  }
+  std::vector<std::string> files;
+  std::string memory_extension;
+  std::string memory;
+};
+
+struct ScriptRun {
+  bool ok = false;
+  std::string output;  // what Out.Write collected
+  std::string error;   // the description of the error that stopped the script
+};
+
+inline ScriptRun RunWithFts(std::shared_ptr<Dispatch> fts, std::string_view script) {
+  auto out = std::make_shared<ScriptOutput>();
+  ScriptRun run;
+  {
+    ScriptEngine engine;
+    EXPECT_TRUE(engine.AddNamedItem(u"FTS", std::move(fts), false));
+    EXPECT_TRUE(engine.AddNamedItem(u"Out", out, false));
+    run.ok = engine.Parse(ToWide(script)) && engine.Run();
+    if (const ScriptErrorInfo* e = engine.last_error()) run.error = ToNarrow(e->description);
+  }
+  run.output = out->written;
+  return run;
+}
+
+// A project with documents, and an FTS environment over it.
+class FtsFixture : public testing::Test {
+ protected:
+  struct Doc {
+    std::string name;
+    std::string type;
+    std::u16string text;
+  };
+
+  void SetUp() override { ASSERT_TRUE(store_.ok); }
+
+  // Adds the documents (paths "/docs/<name>") and builds the category lists.
+  void AddDocuments(const std::vector<Doc>& docs) {
+    for (const Doc& d : docs) {
+      DocumentRecord r;
+      r.name = d.name;
+      r.type = d.type;
+      r.path = "/docs/" + d.name;
+      r.modified = 40000;
+      r.text = d.text;
+      ASSERT_TRUE(store_.writer->AddOrUpdateDocument(r, false));
+    }
+    store_.writer->BuildCategoryLists();
+  }
+
+  FtsEnvironment& env() {
+    env_.project = store_.project.get();
+    env_.search = store_.search.get();
+    env_.settings = &store_.scratch.settings();
+    env_.documents = store_.writer.get();
+    return env_;
+  }
+
+  std::shared_ptr<FtsObject> Fts(FtsPage page = {}) {
+    return std::make_shared<FtsObject>(env(), std::move(page));
+  }
+
+  ScriptRun Run(std::string_view script, FtsPage page = {}) {
+    return RunWithFts(Fts(std::move(page)), script);
+  }
+
+  SettingsStore& settings() { return store_.scratch.settings(); }
+
+  DocumentStore store_;
+  FtsEnvironment env_;
+};
+
+}  // namespace lun
+
+#endif  // LUN_PAGES_FTS_TEST_FIXTURE_H_
