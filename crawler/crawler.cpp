@@ -7,10 +7,12 @@
 
 #include "automation/variant.h"
 #include "config/settings_store.h"
+#include "crawler/extract/compiled_help.h"
 #include "crawler/scan_scope.h"
 #include "engine/storage/data_table.h"
 #include "engine/storage/search_project.h"
 #include "platform/paths.h"
+#include "platform/process.h"
 #include "platform/text.h"
 
 namespace lun {
@@ -22,7 +24,31 @@ constexpr char kLowDiskText[] = "剩余磁盘空间低于100M，系统将不再�
 constexpr char kScanDoneTitle[] = "扫描完成";
 constexpr char kScanDoneText[] = "系统已经完成文件扫描，您现在可以搜索全部内容。";
 
+// A file whose request broke the crawl service this often in one scan is
+// not sent again in that scan: one failure may be another caller's file or
+// a service killed from outside, two on the same file are the file.
+constexpr int kMaxServiceFailures = 2;
+
 void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+int64_t SteadyNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Adds the time of its scope to a counter.
+class StageTimer {
+ public:
+  explicit StageTimer(std::atomic<int64_t>& counter) : counter_(counter), start_(SteadyNs()) {}
+  ~StageTimer() { counter_ += SteadyNs() - start_; }
+  StageTimer(const StageTimer&) = delete;
+  StageTimer& operator=(const StageTimer&) = delete;
+
+ private:
+  std::atomic<int64_t>& counter_;
+  const int64_t start_;
+};
 
 // The extension as written in the name, without the dot.
 std::string Extension(const std::string& path) {
@@ -50,6 +76,18 @@ std::string Crawler::index_position() const {
   return index_position_;
 }
 
+CrawlStats Crawler::stats() const {
+  CrawlStats s;
+  s.walk_ns = counters_.walk_ns;
+  s.queue_ns = counters_.queue_ns;
+  s.extract_ns = counters_.extract_ns;
+  s.write_ns = counters_.write_ns;
+  s.flush_ns = counters_.flush_ns;
+  s.files = counters_.files;
+  s.text_units = counters_.text_units;
+  return s;
+}
+
 void Crawler::SetScanPosition(const std::string& text) {
   std::lock_guard lock(position_mutex_);
   scan_position_ = text.substr(0, 500);
@@ -64,6 +102,10 @@ void Crawler::StartScan() {
   if (scan_thread_.joinable()) {
     if (scanning_) return;
     scan_thread_.join();
+  }
+  {
+    std::lock_guard lock(failures_mutex_);
+    service_failures_.clear();
   }
   stop_scan_ = false;
   scanning_ = true;
@@ -86,11 +128,54 @@ void Crawler::StopIndexing() {
   if (index_thread_.joinable()) index_thread_.join();
 }
 
-void Crawler::Throttle(int low_ms, int idle_ms) const {
+bool Crawler::Reindex(bool keep_index) {
+  const bool indexing = index_thread_.joinable();
+  StopScan();
+  StopIndexing();
+  bool emptied = true;
+  if (!keep_index) {
+    clearing_ = true;
+    env_.scope->SetClearing(true);
+    emptied = env_.writer->ClearDocuments();
+    if (DataTable* queue = env_.project->FindTable(kQueueTable)) {
+      emptied = queue->ClearTable().ok() && emptied;
+    }
+    next_entry_ = 0;
+    env_.scope->SetClearing(false);
+    clearing_ = false;
+  }
+  env_.settings->SetValue(kSearchSection, key::kFullScanDone, kFalse);
+  (void)env_.settings->Save();
+  // Appending without the duplicate check is safe only on a table that is
+  // really empty.
+  const bool fast = !keep_index && emptied;
+  env_.writer->set_fast_insert(fast);
+  first_pass = fast;
+  StartScan();
+  if (indexing) StartIndexing();
+  return emptied;
+}
+
+int64_t Crawler::NowMs() const { return env_.clock_ms ? env_.clock_ms() : MonotonicMs(); }
+
+bool Crawler::PollUserIdle() {
+  if (env_.user_idle_probe &&
+      static_cast<SpeedMode>(speed_mode.load()) == SpeedMode::kIdleHighSpeed) {
+    const int64_t now = NowMs();
+    int64_t due = next_idle_poll_ms_;
+    // One thread polls; the other keeps the flag as it is.
+    if (now >= due && next_idle_poll_ms_.compare_exchange_strong(due, now + env_.user_idle_poll_ms)) {
+      user_idle = env_.user_idle_probe();
+    }
+  }
+  return user_idle;
+}
+
+void Crawler::Throttle(int low_ms, int idle_ms) {
   switch (static_cast<SpeedMode>(speed_mode.load())) {
     case SpeedMode::kLowSpeed: Sleep(low_ms); break;
     case SpeedMode::kIdleHighSpeed:
-      if (!user_idle) Sleep(idle_ms);
+      if (!PollUserIdle()) Sleep(idle_ms);
       break;
     case SpeedMode::kHighSpeed: break;
   }
@@ -105,12 +190,21 @@ bool Crawler::Queue(const std::string& path, bool is_directory) {
 }
 
 bool Crawler::TakeEntry(std::string* path, bool* is_directory) {
+  StageTimer timer(counters_.queue_ns);
   DataTable* queue = env_.project->FindTable(kQueueTable);
   if (!queue) return false;
   const uint32_t end = queue->record_count();
   if (next_entry_ > end) next_entry_ = 0;  // the table was emptied meanwhile
   while (next_entry_ < end && queue->IsDeleted(next_entry_)) ++next_entry_;
-  if (next_entry_ >= end) return false;
+  if (next_entry_ >= end) {
+    // Live entries, none after the position: the table was emptied and
+    // filled past the position again between two looks (a new walk began
+    // while this thread was busy). Start over from its first record.
+    if (queue->live_count() == 0) return false;
+    next_entry_ = 0;
+    while (next_entry_ < end && queue->IsDeleted(next_entry_)) ++next_entry_;
+    if (next_entry_ >= end) return false;
+  }
   const uint32_t record = next_entry_++;
   const Variant name = queue->GetFieldValue(record, 0);
   const Variant kind = queue->GetFieldValue(record, 1);
@@ -125,16 +219,21 @@ bool Crawler::Walk(const std::string& directory) {
   SetScanPosition(directory);
   const bool queue_directories =
       ListContainsToken(env_.scope->TypeList(TypeListKind::kDocument), "|DIRECTORY|");
+  auto queue = [this](const std::string& path, bool is_directory) {
+    const int64_t start = SteadyNs();
+    Queue(path, is_directory);
+    walk_queue_ns_ += SteadyNs() - start;
+  };
   for (const std::string& path : ListDirectory(directory)) {
     Throttle(500, 100);
     if (stop_scan_) return false;
     struct stat st;
     if (lstat(path.c_str(), &st) != 0 || S_ISLNK(st.st_mode)) continue;
     if (S_ISDIR(st.st_mode)) {
-      if (queue_directories && !env_.scope->IsDirectoryExcluded(path)) Queue(path, true);
+      if (queue_directories && !env_.scope->IsDirectoryExcluded(path)) queue(path, true);
       if (!Walk(path)) return false;
     } else if (S_ISREG(st.st_mode) && env_.scope->IsTypeAdmitted(TypeTokenOf(path))) {
-      Queue(path, false);
+      queue(path, false);
       SetScanPosition(path);
     }
   }
@@ -166,6 +265,8 @@ void Crawler::ScanThread() {
     DataTable* queue = EnsureQueueTable(*env_.project);
     if (queue) {
       if (settings.GetValue(kSearchSection, key::kFullScanDone, kFalse) != kTrue) {
+        const int64_t start = SteadyNs();
+        walk_queue_ns_ = 0;
         (void)queue->ClearTable();
         const std::vector<std::string> roots = env_.scope->PermittedRoots();
         if (!env_.desktop.empty()) {
@@ -181,9 +282,12 @@ void Crawler::ScanThread() {
           if (!Walk(root)) break;
           env_.scope->AddWalkedRoot(root);
         }
+        counters_.queue_ns += walk_queue_ns_;
+        counters_.walk_ns += SteadyNs() - start - walk_queue_ns_;
       }
       SetScanPosition("已完成");
       first_pass = false;
+      if (stop_scan_) first_index = false;
       settings.SetValue(kSearchSection, key::kFullScanDone, stop_scan_ ? kFalse : kTrue);
       (void)settings.Save();
     }
@@ -192,6 +296,10 @@ void Crawler::ScanThread() {
 }
 
 void Crawler::IndexThread() {
+  const DataTable* documents = env_.project->FindTable(kDocumentTable);
+  if (!documents || documents->live_count() == 0 || env_.scope->used_default_roots()) {
+    first_index = true;
+  }
   bool queue_had_records = false;
   while (!stop_index_) {
     if (paused) {
@@ -226,9 +334,14 @@ void Crawler::IndexThread() {
   }
   DataTable* queue = env_.project->FindTable(kQueueTable);
   if (queue && queue->record_count() > 0 && queue->live_count() == 0) (void)queue->ClearTable();
-  if (DataTable* documents = env_.project->FindTable(kDocumentTable)) {
-    (void)documents->FlushIndexes();
+  if (DataTable* table = env_.project->FindTable(kDocumentTable)) {
+    StageTimer timer(counters_.flush_ns);
+    // The change monitor and the mail sources may be writing.
+    table->WriteLock();
+    (void)table->FlushIndexes();
+    table->Unlock();
   }
+  first_index = false;
 }
 
 void Crawler::IndexFile(const std::string& path, bool force) {
@@ -244,25 +357,77 @@ void Crawler::IndexFile(const std::string& path, bool force) {
       !IsSizeIndexable(static_cast<uint64_t>(st.st_size))) {
     return;
   }
+  // Linux keeps no creation time in stat; the inode change time is the
+  // nearest there is.
+  const double created = FileTimeToDate(st.st_ctime);
+  const double modified = FileTimeToDate(st.st_mtime);
+  const std::string documents = env_.scope->TypeList(TypeListKind::kDocument);
+  if (token == "|CHM|" && ListContainsToken(documents, token)) {
+    IndexCompiledHelp(path, created, modified, force);
+    return;
+  }
   DocumentRecord record;
   record.name = BaseName(path);
   record.type = Extension(path);
   record.path = path;
   record.size = static_cast<uint32_t>(st.st_size);
-  // Linux keeps no creation time in stat; the inode change time is the
-  // nearest there is.
-  record.created = FileTimeToDate(st.st_ctime);
-  record.modified = FileTimeToDate(st.st_mtime);
+  record.created = created;
+  record.modified = modified;
   const bool wants_text =
-      (ListContainsToken(env_.scope->TypeList(TypeListKind::kDocument), token) &&
-       env_.service_extracts && env_.service_extracts(token)) ||
+      (ListContainsToken(documents, token) && env_.service_extracts &&
+       env_.service_extracts(token)) ||
       ListContainsToken(env_.scope->TypeList(TypeListKind::kOtherText), token) ||
       ListContainsToken(env_.scope->TypeList(TypeListKind::kPlugin), token) ||
       ListContainsToken(env_.scope->TypeList(TypeListKind::kMsnPlugin), token);
-  if (wants_text && env_.extract_text) {
-    if (std::optional<std::u16string> text = env_.extract_text(path)) record.text = std::move(*text);
+  if (wants_text && env_.extract_text) record.text = ServiceTextOf(path);
+  WriteRecord(record, force);
+}
+
+std::u16string Crawler::ServiceTextOf(const std::string& path) {
+  StageTimer timer(counters_.extract_ns);
+  auto failures = [this, &path] {
+    std::lock_guard lock(failures_mutex_);
+    const auto it = service_failures_.find(path);
+    return it == service_failures_.end() ? 0 : it->second;
+  };
+  std::u16string text;
+  // The client has restarted the service after a failed exchange, so the
+  // second try meets a fresh one.
+  while (failures() < kMaxServiceFailures) {
+    const ServiceText outcome = env_.extract_text(path, &text);
+    if (outcome == ServiceText::kText) return text;
+    text.clear();
+    if (outcome == ServiceText::kNoText) break;
+    std::lock_guard lock(failures_mutex_);
+    ++service_failures_[path];
   }
-  env_.writer->AddOrUpdateDocument(record, force);
+  return text;
+}
+
+void Crawler::IndexCompiledHelp(const std::string& path, double created, double modified,
+                                bool force) {
+  // Pages are written with the caller's `force`: a help file changed under
+  // the change monitor replaces its pages' records instead of adding a
+  // second set while fast-insert mode lasts.
+  ForEachCompiledHelpPage(path, &stop_index_, [&](const CompiledHelpPage& page) {
+    DocumentRecord record;
+    record.name = page.name;
+    record.type = "CHM";
+    record.path = page.key;
+    record.size = static_cast<uint32_t>(page.size);
+    record.created = created;
+    record.modified = modified;
+    record.text = page.text;
+    WriteRecord(record, force);
+    return true;
+  });
+}
+
+bool Crawler::WriteRecord(const DocumentRecord& record, bool force) {
+  StageTimer timer(counters_.write_ns);
+  ++counters_.files;
+  counters_.text_units += record.text.size();
+  return env_.writer->AddOrUpdateDocument(record, force);
 }
 
 void Crawler::IndexDirectory(const std::string& path) {
@@ -274,7 +439,7 @@ void Crawler::IndexDirectory(const std::string& path) {
   record.path = path;
   record.created = FileTimeToDate(st.st_ctime);
   record.modified = FileTimeToDate(st.st_mtime);
-  env_.writer->AddOrUpdateDocument(record, false);
+  WriteRecord(record, false);
 }
 
 }  // namespace lun

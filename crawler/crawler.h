@@ -18,7 +18,9 @@
 #define LUN_CRAWLER_CRAWLER_H_
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -31,22 +33,49 @@ namespace lun {
 class ScanScope;
 class SettingsStore;
 
+// What the crawl service made of one request.
+enum class ServiceText {
+  kText,           // text received
+  kNoText,         // the file has none, or the service cannot be reached
+  kServiceFailed,  // the exchange failed: the service died or hung (and was restarted)
+};
+
 struct CrawlerEnvironment {
   SearchProject* project = nullptr;
   SearchService* search = nullptr;
   SettingsStore* settings = nullptr;
   ScanScope* scope = nullptr;
   DocumentWriter* writer = nullptr;
-  // The text of a file from the crawl service; nullopt when it has none.
-  std::function<std::optional<std::u16string>(const std::string& path)> extract_text;
+  // Asks the crawl service for the text of a file, filling `*text`.
+  std::function<ServiceText(const std::string& path, std::u16string* text)> extract_text;
   // True when the crawl service can extract text of this type token.
   std::function<bool(const std::string& token)> service_extracts;
   // A notice for the user (title, text).
   std::function<void(const std::string& title, const std::string& text)> notify;
+  // Whether the user is away (user_idle.h), asked at most every
+  // `user_idle_poll_ms` while the speed mode is kIdleHighSpeed. Null: the
+  // user_idle flag is left to whoever sets it.
+  std::function<bool()> user_idle_probe;
+  int user_idle_poll_ms = 5000;
+  // The clock of that poll, in milliseconds; null: the monotonic clock.
+  std::function<int64_t()> clock_ms;
   // Where the database lives, for the free-space check.
   std::string data_path;
   // The user's desktop folder, walked first when it lies under a root.
   std::string desktop;
+};
+
+// Where the crawler's time went, for the index status and the benchmarks.
+// Times are summed over the threads that spent them (the scan and index
+// threads overlap, so the stages may add up to more than the wall time).
+struct CrawlStats {
+  int64_t walk_ns = 0;     // listing directories and deciding admission
+  int64_t queue_ns = 0;    // appending to and taking from "待扫描文件"
+  int64_t extract_ns = 0;  // asking the crawl service for text
+  int64_t write_ns = 0;    // writing document records (periodic index flushes included)
+  int64_t flush_ns = 0;    // the index flush when the index thread ends
+  uint64_t files = 0;      // files and directories through IndexFile / IndexDirectory
+  uint64_t text_units = 0; // UTF-16 units of text written
 };
 
 enum class SpeedMode { kIdleHighSpeed = 0, kHighSpeed = 1, kLowSpeed = 2 };
@@ -59,17 +88,33 @@ class Crawler {
   Crawler& operator=(const Crawler&) = delete;
 
   // Starts the scan thread (nothing when it runs already) / asks it to stop
-  // and waits for it.
+  // and waits for it. A new scan forgets the files that broke the crawl
+  // service in the last one.
   void StartScan();
   void StopScan();
   // Starts the index thread / asks it to stop and waits for it.
   void StartIndexing();
   void StopIndexing();
 
+  // The re-index command. Stops the scan and index threads, writes
+  // "完成全面扫描" = "FALSE", and starts the scan again (and the index thread,
+  // when it was running). `keep_index` true keeps the document records (the
+  // walk re-checks every file against its record: the fast-insert and
+  // first-pass flags are cleared); false empties "文档" and "待扫描文件" while
+  // the clearing flag is raised (nothing is indexed meanwhile, records
+  // being written elsewhere are waited for) and raises the fast-insert and
+  // first-pass flags, as at start-up on an empty table. False when a table
+  // could not be emptied; the scan is restarted all the same.
+  bool Reindex(bool keep_index);
+
   // Appends one entry to the queue table (created when missing).
   bool Queue(const std::string& path, bool is_directory);
   // The per-file pipeline; `force` checks for an older record of the path
-  // even in fast-insert mode (the change monitor's writes).
+  // even in fast-insert mode (the change monitor's writes). A compiled-help
+  // file ("|CHM|" among the document types) becomes one record per page,
+  // keyed "mk:@MSITStore:" + path + "::/" + page path. A file whose text
+  // request broke the crawl service twice in the current scan gets its
+  // record without text and is not sent again in that scan.
   void IndexFile(const std::string& path, bool force);
   void IndexDirectory(const std::string& path);
   // Indexes every admitted file below `directory` now (with the duplicate
@@ -77,16 +122,27 @@ class Crawler {
   // watched are kept current. Stops early when `stop` is raised.
   void IndexTree(const std::string& directory, const std::atomic<bool>& stop);
 
+  // Asks the user-idle probe when its poll is due and the speed mode is
+  // kIdleHighSpeed; returns the user_idle flag. The threads call it before
+  // each pause.
+  bool PollUserIdle();
+
   // Control state, read and written by the desktop shell.
   std::atomic<bool> paused{false};
   std::atomic<int> speed_mode{static_cast<int>(SpeedMode::kHighSpeed)};
   std::atomic<bool> user_idle{false};
   // The walking part of the first full scan is still running.
   std::atomic<bool> first_pass{false};
+  // The index thread started on an empty document table, or the default
+  // roots are in use; the mail passes wait while it is set.
+  std::atomic<bool> first_index{false};
 
   bool scanning() const { return scanning_; }
+  // The tables are being emptied by Reindex; nothing is indexed.
+  bool clearing() const { return clearing_; }
   std::string scan_position() const;
   std::string index_position() const;
+  CrawlStats stats() const;
 
  private:
   void ScanThread();
@@ -95,9 +151,15 @@ class Crawler {
   bool Walk(const std::string& directory);
   // Takes the next queued entry; false when the queue is empty.
   bool TakeEntry(std::string* path, bool* is_directory);
-  void Throttle(int low_ms, int idle_ms) const;
+  void Throttle(int low_ms, int idle_ms);
   void SetScanPosition(const std::string& text);
   void SetIndexPosition(const std::string& text);
+  // The text of `path` from the crawl service, asked again once when the
+  // service fails; empty for a file that failed it twice in this scan.
+  std::u16string ServiceTextOf(const std::string& path);
+  void IndexCompiledHelp(const std::string& path, double created, double modified, bool force);
+  bool WriteRecord(const DocumentRecord& record, bool force);
+  int64_t NowMs() const;
 
   CrawlerEnvironment env_;
   std::thread scan_thread_;
@@ -105,10 +167,20 @@ class Crawler {
   std::atomic<bool> stop_scan_{false};
   std::atomic<bool> stop_index_{false};
   std::atomic<bool> scanning_{false};
+  std::atomic<bool> clearing_{false};
   mutable std::mutex position_mutex_;
   std::string scan_position_;
   std::string index_position_;
   uint32_t next_entry_ = 0;  // index thread only: lowest queue record not yet taken
+  int64_t walk_queue_ns_ = 0;  // scan thread only: time of the walk's queue appends
+  // Paths whose text request broke the service, and how often, this scan.
+  std::mutex failures_mutex_;
+  std::map<std::string, int> service_failures_;
+  std::atomic<int64_t> next_idle_poll_ms_{INT64_MIN};
+  struct Counters {
+    std::atomic<int64_t> walk_ns{0}, queue_ns{0}, extract_ns{0}, write_ns{0}, flush_ns{0};
+    std::atomic<uint64_t> files{0}, text_units{0};
+  } counters_;
 };
 
 }  // namespace lun

@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 #include <utime.h>
 
+#include <map>
 #include <thread>
 
 #include "config/settings_store.h"
+#include "crawler/extract/extract_test_util.h"
 #include "crawler/scan_scope.h"
 #include "engine/index/field_generations.h"
 #include "engine/query/index_term_source.h"
@@ -48,6 +50,67 @@ class CrawlerTest : public testing::Test {
     return paths;
   }
 
+  // The settings and scope of a crawl of `root` with these document types.
+  void Configure(const std::string& root, const std::string& document_types,
+                 const std::string& other_text = "") {
+    SettingsStore& settings = scratch_.settings();
+    settings.SetValue(kSearchSection, key::kPermittedPaths, "|" + root + "|");
+    settings.SetValue(kSearchSection, key::kDocumentTypes, document_types);
+    settings.SetValue(kSearchSection, key::kOtherTextTypes, other_text);
+    scope_.Load(settings, root, {});
+  }
+
+  // A crawler environment whose service reads the file as it is.
+  CrawlerEnvironment Env() {
+    CrawlerEnvironment env;
+    env.project = project_.get();
+    env.search = search_.get();
+    env.settings = &scratch_.settings();
+    env.scope = &scope_;
+    env.writer = writer_.get();
+    env.extract_text = [](const std::string& path, std::u16string* text) {
+      std::string bytes;
+      if (ReadWholeFile(DefaultFileSystem(), path, &bytes) != 0) return ServiceText::kNoText;
+      *text = ToWide(bytes);
+      return ServiceText::kText;
+    };
+    env.service_extracts = [](const std::string& token) { return token == "|TXT|"; };
+    env.data_path = scratch_.home().path();
+    return env;
+  }
+
+  // Runs the threads until the walk has ended and the queue is empty.
+  void CrawlToTheEnd(Crawler& crawler) {
+    crawler.StartIndexing();
+    for (int i = 0; i < 3000; ++i) {
+      const DataTable* queue = project_->FindTable(kQueueTable);
+      if (!crawler.scanning() && (!queue || queue->live_count() == 0)) break;
+      std::this_thread::sleep_for(10ms);
+    }
+    crawler.StopIndexing();  // finishes the entry in hand
+  }
+
+  std::u16string TextOf(const std::string& path) {
+    std::unique_ptr<Recordset> rs;
+    EXPECT_EQ(search_->Search("[文档]:完整路径=" + EscapeQueryText(path), &rs), kEngineOk);
+    if (!rs) return u"(no result)";
+    rs->MoveFirst();
+    if (rs->IsEOF()) return u"(no record)";
+    return std::u16string(rs->Value(rs->FindColumn(doc::kText)).AsString());
+  }
+
+  // The full paths of the live document records, sorted.
+  std::vector<std::string> LivePaths() {
+    const DataTable* docs = project_->FindTable(kDocumentTable);
+    const int column = docs->FindField(doc::kPath)->position;
+    std::vector<std::string> paths;
+    for (uint32_t r = 0; r < docs->record_count(); ++r) {
+      if (!docs->IsDeleted(r)) paths.push_back(ToNarrow(docs->GetFieldValue(r, column).AsString()));
+    }
+    std::sort(paths.begin(), paths.end());
+    return paths;
+  }
+
   DocumentRecord Record(const std::string& path, double modified) {
     DocumentRecord r;
     r.name = BaseName(path);
@@ -64,6 +127,7 @@ class CrawlerTest : public testing::Test {
   std::unique_ptr<SearchService>& search_ = store_.search;
   std::unique_ptr<DocumentWriter>& writer_ = store_.writer;
   ScratchDir tree_;
+  ScanScope scope_;
 };
 
 TEST_F(CrawlerTest, OneRecordPerPathAndUnchangedFilesAreSkipped) {
@@ -102,32 +166,16 @@ TEST_F(CrawlerTest, FullScanIndexesTheAdmittedFilesOfThePermittedRoots) {
   symlink(tree_.path().c_str(), tree_.File("docs/loop").c_str());
 
   SettingsStore& settings = scratch_.settings();
-  settings.SetValue(kSearchSection, key::kPermittedPaths, "|" + tree_.File("docs") + "|");
   settings.SetValue(kSearchSection, key::kForbiddenPaths, "|" + tree_.File("docs/skip") + "|");
-  settings.SetValue(kSearchSection, key::kDocumentTypes, "txt|jpg|directory");
-  settings.SetValue(kSearchSection, key::kOtherTextTypes, "*.log;");
-  ScanScope scope;
-  scope.Load(settings, tree_.path(), {});
+  Configure(tree_.File("docs"), "txt|jpg|directory", "*.log;");
 
   std::vector<std::string> notices;
   std::mutex notices_mutex;
-  CrawlerEnvironment env;
-  env.project = project_.get();
-  env.search = search_.get();
-  env.settings = &settings;
-  env.scope = &scope;
-  env.writer = writer_.get();
-  env.extract_text = [](const std::string& path) -> std::optional<std::u16string> {
-    std::string text;
-    if (ReadWholeFile(DefaultFileSystem(), path, &text) != 0) return std::nullopt;
-    return ToWide(text);
-  };
-  env.service_extracts = [](const std::string& token) { return token == "|TXT|"; };
+  CrawlerEnvironment env = Env();
   env.notify = [&](const std::string& title, const std::string&) {
     std::lock_guard lock(notices_mutex);
     notices.push_back(title);
   };
-  env.data_path = scratch_.home().path();
   writer_->set_fast_insert(true);
   Crawler crawler(env);
   crawler.first_pass = true;
@@ -150,6 +198,146 @@ TEST_F(CrawlerTest, FullScanIndexesTheAdmittedFilesOfThePermittedRoots) {
   EXPECT_EQ(Paths("[文档]:secret+forbidden"), std::vector<std::string>{});
   EXPECT_EQ(Paths("[文档]:分类=图像"), std::vector<std::string>{tree_.File("docs/image.jpg")});
   EXPECT_EQ(writer_->StatusText(), "待索引文件: 0，已索引文件: 4");
+}
+
+TEST_F(CrawlerTest, ReindexKeepsOrEmptiesTheTablesAndWalksAgain) {
+  Write(tree_.File("docs/a.txt"), "甲文件");
+  Write(tree_.File("docs/sub/b.txt"), "乙文件");
+  Configure(tree_.File("docs"), "txt");
+  SettingsStore& settings = scratch_.settings();
+  DataTable* docs = project_->FindTable(kDocumentTable);
+  writer_->set_fast_insert(true);
+  Crawler crawler(Env());
+  crawler.first_pass = true;
+  crawler.StartScan();
+  CrawlToTheEnd(crawler);
+  ASSERT_EQ(docs->live_count(), 2u);
+  EXPECT_FALSE(crawler.first_index) << "cleared when the index thread ends";
+
+  // Keeping the index: every file is checked against its record, so an
+  // unchanged file keeps its one record and a changed one is replaced.
+  Write(tree_.File("docs/a.txt"), "甲文件 新版", time(nullptr) + 100);
+  crawler.StartIndexing();
+  ASSERT_TRUE(crawler.Reindex(/*keep_index=*/true));
+  EXPECT_FALSE(writer_->fast_insert());
+  EXPECT_EQ(settings.GetValue(kSearchSection, key::kFullScanDone), "FALSE");
+  CrawlToTheEnd(crawler);
+  EXPECT_EQ(docs->live_count(), 2u);
+  EXPECT_EQ(Paths("[文档]:文本内容=新版"), std::vector<std::string>{tree_.File("docs/a.txt")});
+  EXPECT_EQ(settings.GetValue(kSearchSection, key::kFullScanDone), "TRUE");
+
+  // Discarding it: the tables are emptied, the walk fills them again on the
+  // fast path, and the category lists start over.
+  Write(tree_.File("docs/sub/b.txt"), "乙文件 第二版", time(nullptr) + 200);
+  crawler.StartIndexing();
+  ASSERT_TRUE(crawler.Reindex(/*keep_index=*/false));
+  EXPECT_FALSE(crawler.clearing());
+  CrawlToTheEnd(crawler);
+  EXPECT_EQ(docs->live_count(), 2u);
+  EXPECT_EQ(Paths("[文档]:文本内容=第二版"), std::vector<std::string>{tree_.File("docs/sub/b.txt")});
+  EXPECT_EQ(docs->GetFieldValue(docs->record_count() - 1, docs->FindField(doc::kHistory)->position)
+                .AsInteger(), 0);
+  EXPECT_EQ(writer_->CategoryList(CategoryIndex("文档")).size(), 2u);
+  EXPECT_EQ(settings.GetValue(kSearchSection, key::kFullScanDone), "TRUE");
+}
+
+TEST_F(CrawlerTest, AQueueRefilledBehindTheIndexThreadIsTakenWhole) {
+  // The index thread has taken three entries; then a new walk empties the
+  // queue and fills it past that position before the thread looks again.
+  Configure(tree_.path(), "txt");
+  Crawler crawler(Env());
+  for (const char* name : {"a", "b", "c"}) {
+    Write(tree_.File(std::string("old/") + name + ".txt"), "old");
+    ASSERT_TRUE(crawler.Queue(tree_.File(std::string("old/") + name + ".txt"), false));
+  }
+  CrawlToTheEnd(crawler);
+  DataTable* queue = project_->FindTable(kQueueTable);
+  ASSERT_TRUE(queue->ClearTable().ok());
+  std::vector<std::string> fresh;
+  for (const char* name : {"1", "2", "3", "4", "5"}) {
+    fresh.push_back(tree_.File(std::string("new/") + name + ".txt"));
+    Write(fresh.back(), "fresh");
+    ASSERT_TRUE(crawler.Queue(fresh.back(), false));
+  }
+  CrawlToTheEnd(crawler);
+  EXPECT_EQ(queue->live_count(), 0u);
+  EXPECT_EQ(Paths("[文档]:文本内容=fresh"), fresh);
+}
+
+TEST_F(CrawlerTest, AFileThatBreaksTheServiceTwiceGetsItsRecordWithoutText) {
+  const std::string poison = tree_.File("poison.txt");
+  const std::string flaky = tree_.File("flaky.txt");
+  const std::string plain = tree_.File("plain.txt");
+  Write(poison, "毒");
+  Write(flaky, "偶尔");
+  Write(plain, "正常");
+  Configure(tree_.path(), "txt");
+  std::map<std::string, int> calls;
+  CrawlerEnvironment env = Env();
+  env.extract_text = [&](const std::string& path, std::u16string* text) {
+    const int call = ++calls[path];
+    // The service dies on the poison file every time, on the flaky one once.
+    if (path == poison || (path == flaky && call == 1)) return ServiceText::kServiceFailed;
+    *text = path == flaky ? u"偶尔" : u"正常";
+    return ServiceText::kText;
+  };
+  Crawler crawler(env);
+  crawler.IndexFile(poison, false);
+  crawler.IndexFile(flaky, false);
+  crawler.IndexFile(plain, false);
+  EXPECT_EQ(calls[poison], 2);
+  EXPECT_EQ(calls[flaky], 2) << "one failure is tried again";
+  EXPECT_EQ(TextOf(poison), u"");
+  EXPECT_EQ(Paths("[文档]:文件名称=poison"), std::vector<std::string>{poison});
+  EXPECT_EQ(TextOf(flaky), u"偶尔");
+  EXPECT_EQ(TextOf(plain), u"正常");
+
+  // Not sent again in this scan, even when its change is indexed.
+  Write(poison, "毒 2", time(nullptr) + 100);
+  crawler.IndexFile(poison, true);
+  EXPECT_EQ(calls[poison], 2);
+  EXPECT_EQ(project_->FindTable(kDocumentTable)->live_count(), 3u);
+
+  // A new scan gives it another chance.
+  scratch_.settings().SetValue(kSearchSection, key::kFullScanDone, "TRUE");
+  crawler.StartScan();
+  crawler.StopScan();
+  crawler.IndexFile(poison, true);
+  EXPECT_EQ(calls[poison], 4);
+}
+
+TEST_F(CrawlerTest, CompiledHelpBecomesOneRecordPerPage) {
+  const std::string chm = tree_.File("help/manual.chm");
+  Write(chm, MakeChm({{"/html/intro.htm", "<p>帮助 introduction</p>"},
+                      {"/html/sub/Deep.HTML", "<p>深层 page</p>"},
+                      {"/style.css", "p { color: red }"},
+                      {"/logo.gif", "GIF89a"}}));
+  const std::string key = "mk:@MSITStore:" + chm + "::";
+  const std::vector<std::string> pages{key + "/html/intro.htm", key + "/html/sub/Deep.HTML"};
+  Configure(tree_.path(), "txt|chm");
+  Crawler crawler(Env());
+  crawler.IndexFile(chm, false);
+  EXPECT_EQ(LivePaths(), pages) << "no record of the file itself, its style sheet or image";
+  EXPECT_EQ(Paths("[文档]:文本内容=深层"), std::vector<std::string>{pages[1]});
+  EXPECT_EQ(Paths("[文档]:文件名称=deep"), std::vector<std::string>{pages[1]});
+  EXPECT_EQ(Paths("[文档]:文件类型=chm"), pages);
+  EXPECT_EQ(Paths("[文档]:分类=网页"), pages);
+
+  // A changed help file indexed by the change monitor (force) replaces its
+  // pages' records, fast-insert mode or not.
+  writer_->set_fast_insert(true);
+  Write(chm, MakeChm({{"/html/intro.htm", "<p>新的介绍</p>"}, {"/html/sub/Deep.HTML", "<p>深层</p>"}}),
+        time(nullptr) + 100);
+  crawler.IndexFile(chm, /*force=*/true);
+  EXPECT_EQ(LivePaths(), pages);
+  EXPECT_EQ(Paths("[文档]:文本内容=新的介绍"), std::vector<std::string>{pages[0]});
+
+  // Without "|CHM|" among the document types a .chm is a file like others.
+  ASSERT_TRUE(project_->FindTable(kDocumentTable)->ClearTable().ok());
+  Configure(tree_.path(), "txt|filename");
+  Crawler by_name(Env());
+  by_name.IndexFile(chm, false);
+  EXPECT_EQ(LivePaths(), std::vector<std::string>{chm});
 }
 
 TEST_F(CrawlerTest, FileTimesAreLocalDates) {

@@ -105,6 +105,7 @@ std::optional<uint32_t> DocumentWriter::ReplaceOlder(const std::string& path, do
 }
 
 bool DocumentWriter::AddOrUpdateDocument(const DocumentRecord& record, bool force) {
+  std::shared_lock gate(write_gate_);
   uint32_t history = 0;
   if (force || !fast_insert_) {
     bool unchanged = false;
@@ -143,6 +144,20 @@ void DocumentWriter::RemoveDocuments(const std::string& path) {
   for (rs->MoveFirst(); !rs->IsEOF(); rs->MoveNext()) {
     if (rs->Value(path_column).AsString() == wide_path) rs->DeleteCurrent();
   }
+}
+
+bool DocumentWriter::ClearDocuments() {
+  std::unique_lock gate(write_gate_);
+  DataTable* table = project_.FindTable(kDocumentTable);
+  if (table && !table->ClearTable().ok()) {
+    BuildCategoryLists();  // whatever is left keeps its lists
+    return false;
+  }
+  for (CategorySlot& slot : categories_) {
+    std::lock_guard lock(slot.mutex);
+    slot.records.clear();
+  }
+  return true;
 }
 
 std::string DocumentWriter::StatusText() const {

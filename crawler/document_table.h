@@ -22,6 +22,7 @@
 #include <ctime>
 #include <mutex>
 #include <optional>
+#include <shared_mutex>
 #include <string>
 #include <vector>
 
@@ -88,6 +89,12 @@ class DocumentWriter {
   // Deletes every record whose full path is `path`.
   void RemoveDocuments(const std::string& path);
 
+  // Empties the document table (when it exists) and the category lists.
+  // Waits for the records being written and holds new ones back until the
+  // table is empty, so none lands half-way. False when the table cannot be
+  // emptied.
+  bool ClearDocuments();
+
   // "数据连接已关闭", "“文档”数据表不存在" or
   // "待索引文件: %d，已索引文件: %d".
   std::string StatusText() const;
@@ -109,6 +116,8 @@ class DocumentWriter {
 
   SearchProject& project_;
   SearchService& search_;
+  // Shared by each AddOrUpdateDocument, exclusive for ClearDocuments.
+  std::shared_mutex write_gate_;
   std::atomic<bool> fast_insert_{false};
   struct CategorySlot {
     mutable std::mutex mutex;
