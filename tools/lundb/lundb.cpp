@@ -14,6 +14,11 @@
 //                                        (exit 0 clean, 1 corruption, 2 usage)
 //     query DB 'QUERY' [--page N] [--size N] [--fields F,F...] [--snippet FIELD]
 //           [--json]                     run a query and print a page of rows
+//     crawl DB ROOT [--port N]           the application's crawl of folder ROOT into DB
+//                                        (created when missing) with the crawl service
+//                                        luncrawl beside lundb (port N, default 8485);
+//                                        --settings gives the type lists and forbidden
+//                                        paths (default types: all the service reads)
 //     stress DB --seed S [--records N] [--max-bytes B] [--flush-every N]
 //                [--delete-rate P] [--segment-records L]
 //                                        the deterministic workload of the kill test
@@ -59,6 +64,7 @@ int Usage(const char* why) {
                "  stat DB\n"
                "  check DB\n"
                "  query DB 'QUERY' [--page N] [--size N] [--fields F,F...] [--snippet FIELD] [--json]\n"
+               "  crawl DB ROOT [--port N]\n"
                "  stress DB --seed S [--records N] [--max-bytes B] [--flush-every N]\n"
                "         [--delete-rate P] [--segment-records L]\n");
   return kUsage;
@@ -399,5 +405,6 @@ int main(int argc, char** argv) {
   if (command == "check") return CmdCheck(args);
   if (command == "stress") return CmdStress(args, settings_file);
   if (command == "query") return CmdQuery(args, settings_file);
+  if (command == "crawl") return CmdCrawl(args, settings_file);
   return Usage(("unknown command " + command).c_str());
 }

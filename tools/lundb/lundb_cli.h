@@ -38,6 +38,9 @@ int OpenSession(const std::string& db, const std::string& settings_file, Session
 //                        [--snippet FIELD] [--json]
 int CmdQuery(const std::vector<std::string>& args, const std::string& settings_file);
 
+// lundb crawl DB ROOT [--port N]
+int CmdCrawl(const std::vector<std::string>& args, const std::string& settings_file);
+
 }  // namespace lun
 
 #endif  // LUN_TOOLS_LUNDB_LUNDB_CLI_H_

@@ -56,6 +56,26 @@ printf 'X' | dd of="$S0" bs=1 seek=1027 conv=notrunc status=none
 expect 1 "check damaged" -- "$LUNDB" check "$DB"
 contains out "CORRUPT" "check finding"
 expect 2 "check usage" -- "$LUNDB" check
+# crawl: the application's crawl with the real crawl service, on a port of
+# its own.
+PORT=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+mkdir -p "$DIR/crawl/sub"
+printf '季度报告 quarterly\n' >"$DIR/crawl/report.txt"
+printf 'meeting notes 会议纪要\n' >"$DIR/crawl/sub/notes.txt"
+printf 'GIF89a' >"$DIR/crawl/image.gif"
+CDB=$DIR/crawldb/local.db
+expect 0 "crawl" -- "$LUNDB" crawl "$CDB" "$DIR/crawl" --port "$PORT"
+contains out "2 files, 2 records" "crawl figures (types the service reads only)"
+contains out "service round trips" "crawl stages"
+expect 0 "query after crawl" -- "$LUNDB" query "$CDB" '[文档]:文本内容=会议纪要' --fields 完整路径
+contains out "1 条记录" "crawled text found once"
+contains out "$DIR/crawl/sub/notes.txt" "crawled file found"
+expect 0 "crawl again" -- "$LUNDB" crawl "$CDB" "$DIR/crawl" --port "$PORT"
+contains out "2 records" "a second crawl keeps one record per file"
+expect 0 "check after crawl" -- "$LUNDB" check "$CDB"
+expect 2 "crawl into ROOT" -- "$LUNDB" crawl "$DIR/crawl/db/x.db" "$DIR/crawl"
+expect 1 "crawl of a missing folder" -- "$LUNDB" crawl "$CDB" "$DIR/nothing"
+expect 2 "crawl with a bad port" -- "$LUNDB" crawl "$CDB" "$DIR/crawl" --port 99999
 expect 0 "stress" -- "$LUNDB" stress "$DIR/stress/db" --seed 5 --records 30 --delete-rate 0.3 --segment-records 7
 contains out "ACK 29" "stress acknowledgements"
 expect 0 "check after stress" -- "$LUNDB" check "$DIR/stress/db"
