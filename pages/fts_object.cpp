@@ -472,8 +472,11 @@ HResult FtsObject::FileMenuList(Args args, Variant* result, ExcepInfo*) {
     int id = 0;
     for (const DesktopApp& app : AppsFor(path)) {
       const bool has_icon = !FindThemeIcon({app.icon}, "apps", dirs).empty();
-      list += "|" + std::to_string(has_icon ? 1 : 0) + "||" + std::to_string(++id) + "|" +
-              app.name + "|\r\n";
+      // A name holding the separators would break the line apart.
+      std::string name = app.name;
+      for (char& c : name) c = c == '|' || c == '\r' || c == '\n' ? ' ' : c;
+      list += "|" + std::to_string(has_icon ? 1 : 0) + "||" + std::to_string(++id) + "|" + name +
+              "|\r\n";
     }
   }
   *result = Wide(list);

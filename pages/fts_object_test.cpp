@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "automation/dictionary.h"
+#include "crawler/extract/plugin_registry.h"
 #include "crawler/scan_scope.h"
 #include "engine/storage/data_table.h"
 #include "pages/desktop_apps.h"
@@ -129,6 +130,41 @@ TEST_F(FtsObjectTest, FileTypeAndPluginListsByIndex) {
   ASSERT_TRUE(run.ok) << run.error;
   EXPECT_EQ(run.output,
             "28;Word文件/|DOC|DOCX|DOCM|/Word文件(*.DOC;*.DOCX;*.DOCM;);所有文件名//;30;0/0//;");
+}
+
+TEST_F(FtsObjectTest, PluginListsComeFromTheRegistries) {
+  // The loader tests' plug-ins, built beside this test's directory.
+  const std::string dir = JoinPath(DirName(ProgramDirectory()), "crawler/extract");
+  PluginRegistry lun_plugins, msn_plugins;
+  if (!lun_plugins.LoadPlugin(JoinPath(dir, "test_plugin_pax.so")) ||
+      !msn_plugins.LoadPlugin(JoinPath(dir, "test_plugin_later.so"))) {
+    GTEST_SKIP() << "the test plug-ins are not built in " << dir;
+  }
+  env().plugins = &lun_plugins;
+  env().msn_plugins = &msn_plugins;
+  ScriptRun run = Run(R"(
+    Out.Write FTS.LUNPlugCount & "/" & FTS.LUNPlugName(0) & "/" & FTS.LUNPlugType(0) & "/" & FTS.LUNPlugName(1)
+    Out.Write FTS.MSNPlugCount & "/" & FTS.MSNPlugType(0) & "/" & FTS.MSNPlugType(-1)
+    Out.Write FTS.FilterTotalCount
+  )");
+  ASSERT_TRUE(run.ok) << run.error;
+  EXPECT_EQ(run.output, "1/Test plug-in/PAX|PAD/;1/pad|PAQ/;30;");
+}
+
+TEST_F(FtsObjectTest, FileTypeIconFallsBackToFileGif) {
+  WriteFile(files_.File("images/doc.gif"), "GIF89a");
+  WriteFile(files_.File("images/PDF.gif"), "GIF89a");
+  FtsPage page;
+  page.map_path = [this](std::string_view path) { return files_.File(std::string(path)); };
+  ScriptRun run = Run(R"(
+    Out.Write FTS.FileTypeIcon("DOC", "images") & "/" & FTS.FileTypeIcon("PDF", "images")
+    Out.Write FTS.FileTypeIcon("xyz", "images") & "/" & FTS.FileTypeIcon("", "images")
+    Out.Write FTS.FileTypeIcon("../images/doc", "images") & "/" & FTS.FileTypeIcon("doc", "other")
+  )",
+                      page);
+  ASSERT_TRUE(run.ok) << run.error;
+  EXPECT_EQ(run.output, "doc.gif/PDF.gif;File.gif/File.gif;File.gif/File.gif;");
+  EXPECT_EQ(Run(R"(Out.Write FTS.FileTypeIcon("doc", "images"))").output, "File.gif;");
 }
 
 TEST(TransformCommandTest, EscapesTheQueryCharacters) {
@@ -459,7 +495,7 @@ class DesktopFilesTest : public FtsObjectTest {
               "[Desktop Entry]\nType=Application\nName=Editor\nName[zh_CN]=编辑器\n"
               "Exec=editor --new \"%f\" --title=%c\nIcon=editor\nMimeType=text/plain;text/x-c++src;\n");
     WriteFile(data + "/applications/viewer.desktop",
-              "[Desktop Entry]\nType=Application\nName=Viewer\nExec=viewer %U\n"
+              "[Desktop Entry]\nType=Application\nName=View|er\nExec=viewer %U\n"
               "Icon=no-such-icon\nMimeType=text/plain;\n");
     WriteFile(data + "/applications/hidden.desktop",
               "[Desktop Entry]\nType=Application\nName=Hidden\nExec=hidden %f\n"
@@ -519,7 +555,7 @@ TEST_F(DesktopFilesTest, OpenWithListIconsAndCommands) {
   )",
                       LocalPage(&responder));
   ASSERT_TRUE(run.ok) << run.error;
-  EXPECT_EQ(run.output, "|1||1|编辑器|\r\n|0||2|Viewer|\r\n;True/False;True/True/False;;");
+  EXPECT_EQ(run.output, "|1||1|编辑器|\r\n|0||2|View er|\r\n;True/False;True/True/False;;");
   EXPECT_EQ(responder.memory, "editor-32");
   EXPECT_EQ(launched_, (std::vector<std::vector<std::string>>{
                            {"editor", "--new", file, "--title=编辑器"}, {"viewer", file}}));
