@@ -36,7 +36,7 @@ async function main() {
     checks.ok(token !== null, 'the settings form carries its token');
     const settingsForm = (extra) => ({
       token: token ? token[1] : '', perpage: '10', snippet: '150', port: '8484', permit: scratch.docs,
-      type10: '1', monitor: '1', ...extra,
+      type10: '1', monitor: '1', quickcontent: 'TRUE', ...extra,
     });
 
     await checks.scenario('the local user', async () => {
@@ -124,7 +124,7 @@ async function remoteScenarios(checks, lun, local, settingsForm, token) {
       checks.ok(bad.body.includes('密码不正确') && !bad.headers['set-cookie'], 'a wrong password is refused');
       const good = await request(remoteUrl('login.shl'), { ...from, body: { password: 'pw-123' } });
       const cookie = (good.headers['set-cookie'] || []).map((c) => c.split(';')[0]).find((c) => c.startsWith('LUNAUTH='));
-      checks.ok(cookie !== undefined, 'the right password sets the login cookie');
+      checks.ok(cookie !== undefined && good.body.includes('登录成功'), 'the right password sets the login cookie');
       const withCookie = { ...from, headers: { Cookie: cookie || '' } };
       const search = await request(remoteUrl('Search.shl', '?SearchText=secretword'), withCookie);
       checks.equal(countIn(search.body), 1, 'a logged-in visitor can search');
