@@ -1,5 +1,7 @@
 #include "pages/field_object.h"
 
+#include <atomic>
+
 #include "engine/query/highlighter.h"
 #include "engine/query/recordset.h"
 #include "platform/text.h"

@@ -22,7 +22,6 @@
 #ifndef LUN_PAGES_FIELD_OBJECT_H_
 #define LUN_PAGES_FIELD_OBJECT_H_
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>

@@ -6,9 +6,11 @@
 #include <cstdio>
 #include <ctime>
 
+#include "automation/text_case.h"
 #include "config/settings_store.h"
 #include "crawler/document_table.h"
 #include "crawler/extract/plugin_registry.h"
+#include "crawler/extract/text_filters.h"
 #include "crawler/scan_scope.h"
 #include "engine/query/highlighter.h"
 #include "engine/query/recordset.h"
@@ -44,15 +46,7 @@ Variant Wide(std::string_view text) { return Variant::Bstr(ToWide(text)); }
 
 bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() &&
-         EqualsIgnoreAsciiCase(ToWide(text.substr(0, prefix.size())), ToWide(prefix));
-}
-
-std::string UpperAscii(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return out;
+         UpperAscii(text.substr(0, prefix.size())) == UpperAscii(prefix);
 }
 
 bool OneOfIgnoreCase(std::string_view value, std::initializer_list<std::string_view> list) {
@@ -419,8 +413,7 @@ HResult FtsObject::FileTypeIcon(Args args, Variant* result, ExcepInfo*) {
   if (plain && page_.map_path) {
     // File names are case-sensitive here: try the extension as given and in
     // lower case.
-    std::string lower = extension;
-    for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    const std::string lower = ToNarrow(ToLowerText(ToWide(extension)));
     for (const std::string& candidate : {extension + ".gif", lower + ".gif"}) {
       if (KindOf(page_.map_path(folder + "/" + candidate)).regular) {
         name = candidate;
