@@ -165,7 +165,8 @@ async function main() {
     await checks.scenario('the log', async () => {
       await page.goto(`${lun.base}log.shl?IDCODE=${lun.code}`);
       const text = await page.textContent('#log');
-      checks.ok(text.includes('搜索') && text.includes('pagingword'), 'searches are logged');
+      checks.ok(text.includes('搜索') && text.includes('injectword'), 'searches are logged');
+      checks.ok(text.includes('<img src=x'), 'a logged query is shown as text');
     });
 
     await checks.scenario('settings saved and read back', async () => {
