@@ -147,10 +147,6 @@ void AddLocalTime(LineBuilder& line) {
 // never finishes (the crashed thread itself was writing) leaves the text as
 // it stands after a few tries: possibly mixed, always terminated.
 void ReadStatus(char* out) {
-  if (status_sequence.load(std::memory_order_acquire) == 0) {
-    memcpy(out, kNoDatabaseStatus, sizeof kNoDatabaseStatus);
-    return;
-  }
   for (int attempt = 0; attempt < 100; ++attempt) {
     const uint32_t before = status_sequence.load(std::memory_order_acquire);
     for (size_t i = 0; i < kStatusCapacity; ++i) {
@@ -355,6 +351,9 @@ bool InstallCrashHandler(const CrashHandlerOptions& options) {
   state->argv = CopyArguments(options.argv, options.restart_program);
   // Never freed: a handler may read it until the process ends.
   handler_state.store(state.release());
+  exiting.store(false);
+  database_closer.store(nullptr);
+  SetCrashStatusText(kNoDatabaseStatus);
 
   struct sigaction action {};
   action.sa_sigaction = OnCrash;

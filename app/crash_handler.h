@@ -72,9 +72,12 @@ using CrashDatabaseCloser = void (*)();
 // Installs the handler for the five signals with `options`, prepares the
 // alternate stack of the calling thread and unblocks the five signals (a
 // restarted instance inherits the signal mask of the handler it was started
-// from). Call once, early in start-up, after SetApplicationHome and before
-// other threads start. False when the options do not fit (a path longer than
-// PATH_MAX) or the system refuses the signal stack or the handlers.
+// from). Installing starts afresh: the process is not exiting, no closer is
+// set and the status is "数据连接已关闭", the text of a process without an
+// open database. Call once, early in start-up, after SetApplicationHome and
+// before other threads start. False when the options do not fit (a path
+// longer than PATH_MAX) or the system refuses the signal stack or the
+// handlers.
 bool InstallCrashHandler(const CrashHandlerOptions& options);
 
 // Gives the calling thread an alternate signal stack of its own, released
@@ -83,10 +86,8 @@ bool InstallCrashHandler(const CrashHandlerOptions& options);
 bool PrepareCrashStackForThread();
 
 // Replaces the status text that a crash line reports (the crawler's
-// StatusText). Until the first call it is "数据连接已关闭", the text of a
-// process without an open database. Texts longer than 511 bytes are cut at
-// a character boundary. Thread-safe; a refresh racing a crash on another
-// thread gives the crash line the old or the new text, whole.
+// StatusText). Texts longer than 511 bytes are cut at a character boundary. Thread-safe; a refresh
+// racing a crash on another thread gives the crash line the old or the new text, whole.
 void SetCrashStatusText(std::string_view text);
 
 // Sets (or with nullptr removes) the function run after the line is written.

@@ -138,9 +138,18 @@ TEST_F(CrashHandlerTest, EachSignalWritesOneLineAndEndsTheProcessWhenExiting) {
   }
 }
 
-TEST_F(CrashHandlerTest, StatusBeforeAnyRefreshIsTheClosedDatabase) {
-  const ChildResult result = RunChild([] { SetCrashExiting(); }, [] { raise(SIGSEGV); });
+TEST_F(CrashHandlerTest, InstallingStartsWithTheClosedDatabaseAndNoExitOrCloser) {
+  // What a previous run of the handler's owner left behind is forgotten.
+  SetCrashStatusText("待索引文件: 0，已索引文件: 1");
+  SetCrashExiting();
+  snprintf(closer_marker, sizeof closer_marker, "%s", dir_.File("closed").c_str());
+  SetCrashDatabaseCloser(MarkingCloser);
+  RestartInto("touch", {dir_.File("restarted")});
+  const ChildResult result = RunChild([] {}, [] { raise(SIGSEGV); });
   EXPECT_NE(result.log.find("\t数据状态: 数据连接已关闭\r\n"), std::string::npos) << result.log;
+  EXPECT_EQ(access(dir_.File("restarted").c_str(), F_OK), 0);
+  EXPECT_NE(access(dir_.File("closed").c_str(), F_OK), 0);
+  SetCrashDatabaseCloser(nullptr);
 }
 
 TEST_F(CrashHandlerTest, LongStatusIsCutAtACharacter) {
