@@ -21,7 +21,8 @@ inline constexpr char kUpdateIniName[] = "Update.ini";
 // initialises nothing. Returns false when either marker is missing, and also
 // when the updater cannot be started (not executable, not a program): a
 // broken staged update must not keep the application from ever starting
-// again; the failure is written to the crash log.
+// again; the failure is written to the crash log of the application home
+// (platform/error_log.h), so call SetApplicationHome(home) first.
 bool HandOverPendingUpdate(const std::string& home);
 
 }  // namespace lun
