@@ -9,8 +9,8 @@ import fs from 'node:fs';
 import path from 'node:path';
 import { createRequire } from 'node:module';
 import {
-  Checks, countIn, freePort, makeScratch, parseArgs, request, runIsolated, searchUrl, sleep,
-  startLun, stopLun, waitFor,
+  Checks, freePort, makeScratch, parseArgs, runIsolated, searchUrl, sleep, startLun, stopLun,
+  waitForCount,
 } from './lun_fixture.mjs';
 
 const require = createRequire(import.meta.url);
@@ -59,11 +59,8 @@ async function main() {
   let browser = null;
   try {
     lun = await startLun(args.bin, scratch, await freePort());
-    const indexed = await waitFor(async () => {
-      const page = await request(searchUrl(lun, 'pagingword'));
-      const big = await request(searchUrl(lun, 'bigfile'));
-      return countIn(page.body) === 26 && countIn(big.body) === 1;
-    }, 120000, 'the fixture to be indexed');
+    const indexed = await waitForCount(lun, 'pagingword', 26, 120000) &&
+                    await waitForCount(lun, 'bigfile', 1, 60000);
     if (!checks.ok(indexed, 'the fixture folder is indexed')) return checks.finish();
 
     browser = await chromium.launchPersistentContext(path.join(scratch.root, 'profile'), {
@@ -138,10 +135,7 @@ async function main() {
       const file = path.join(scratch.docs, 'history.txt');
       await sleep(1100);  // a later modification time than the first version
       fs.writeFileSync(file, 'historyword version two, longer than before\n');
-      const changed = await waitFor(async () => {
-        const r = await request(searchUrl(lun, 'longer than before'));
-        return countIn(r.body) === 1;
-      }, 60000, 'the change to be indexed');
+      const changed = await waitForCount(lun, 'longer than before', 1, 60000);
       checks.ok(changed, 'the changed file is indexed again');
       await page.goto(searchUrl(lun, 'historyword'));
       await Promise.all([page.waitForNavigation(), page.click('.hit .actions a:text-is("历史版本")')]);

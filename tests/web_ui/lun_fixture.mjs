@@ -228,6 +228,16 @@ export async function waitFor(probe, ms, what) {
   return false;
 }
 
+// Polls the result page of `text` until it shows `count` results. A page
+// that does not answer "200 OK" ends the wait at once: the pages do not run.
+export async function waitForCount(lun, text, count, ms) {
+  return waitFor(async () => {
+    const r = await request(searchUrl(lun, text));
+    if (r.status !== 200) throw new Error(`the search page answered ${r.status}: ${r.body.slice(0, 200)}`);
+    return countIn(r.body) === count;
+  }, ms, `${count} results for "${text}"`);
+}
+
 export function searchUrl(lun, text, extra = '') {
   return `${lun.base}Search.shl?IDCODE=${lun.code}&SearchText=${encodeURIComponent(text)}${extra}`;
 }

@@ -12,7 +12,7 @@
 import fs from 'node:fs';
 import {
   Checks, FIXED_CODE, REMOTE_ADDRESS, countIn, freePort, isolated, makeScratch, parseArgs, request,
-  runIsolated, searchUrl, startLun, stopLun, waitFor,
+  runIsolated, searchUrl, startLun, stopLun, waitForCount,
 } from './lun_fixture.mjs';
 
 async function main() {
@@ -29,8 +29,7 @@ async function main() {
   try {
     lun = await startLun(args.bin, scratch, await freePort());
     const local = (page, query = '') => `${lun.base}${page}?IDCODE=${lun.code}${query}`;
-    const indexed = await waitFor(async () => countIn((await request(searchUrl(lun, 'secretword'))).body) === 1,
-      120000, 'the fixture to be indexed');
+    const indexed = await waitForCount(lun, 'secretword', 1, 120000);
     checks.ok(indexed, 'the fixture folder is indexed');
     const token = (await request(local('Setting.shl'))).body.match(/name="token" value="([^"]+)"/);
     checks.ok(token !== null, 'the settings form carries its token');
