@@ -442,7 +442,8 @@ bool FtsObject::AppAt(const std::string& path, int64_t id, DesktopApp* app) cons
 }
 
 bool FtsObject::SendPng(const std::string& icon_path) {
-  if (!page_.responder) return false;
+  // Like a download, an icon answers for the page only while it runs.
+  if (!Active() || !page_.responder) return false;
   page_.responder->SendMemory(".png", IconPngOrFallback(icon_path));
   return true;
 }

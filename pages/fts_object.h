@@ -53,14 +53,14 @@
 //   22 LUNPlugName(i), 23 LUNPlugType(i), 24 LUNPlugCount,
 //   25 MSNPlugName(i), 26 MSNPlugType(i), 27 MSNPlugCount
 //                                       the two plug-in lists
-//   28 FileIcon(path)                   answers with the file type's icon (PNG)
+//   28 FileIcon(path)           active  answers with the file type's icon (PNG)
 //   29 FileMenuList(path)               the applications that open the file,
 //                                       one line each: "|%d|%s|%d|%s|\r\n" with
 //                                       1 when the item has an icon, the
 //                                       position path of enclosing sub-menus
 //                                       (none: the list is flat), the command
 //                                       id (1, 2, ...) and the name
-//   30 FileMenuIcon(path, id)           answers with that item's icon (PNG)
+//   30 FileMenuIcon(path, id)   active  answers with that item's icon (PNG)
 //   31 FileCommand(path, id)            opens the file with that application;
 //                                       local user only
 //   32 Setting(key)             active  get: the value in "检索设置"; put:

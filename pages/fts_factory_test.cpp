@@ -1,0 +1,135 @@
+#include "pages/fts_factory.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "automation/dictionary.h"
+#include "pages/fts_test_fixture.h"
+#include "platform/paths.h"
+#include "platform/scratch_dir.h"
+#include "web/request_variables.h"
+
+namespace lun {
+namespace {
+
+std::shared_ptr<Dictionary> SessionTable() {
+  auto table = std::make_shared<Dictionary>();
+  EXPECT_EQ(table->SetCompareMode(1, nullptr), S_OK);
+  EXPECT_EQ(table->Add(Variant::Bstr(u"CODE-1"), Variant::Bstr(u"LUN_USER"), nullptr), S_OK);
+  return table;
+}
+
+struct RequestParts {
+  const char* peer;
+  const char* host;  // null: no Host header
+  const char* query;
+};
+
+// Builds the request a client thread hands to the page runner.
+struct TestRequest {
+  TestRequest(const RequestParts& parts, const std::string& web_root, const std::string& page) {
+    if (parts.host) http.headers.Set("Host", parts.host);
+    request.method = "GET";
+    request.web_root = web_root;
+    request.page_directory = web_root;
+    request.page_path = JoinPath(web_root, page);
+    request.query_string = parts.query;
+    request.query = ParseQueryString(parts.query);
+    request.request = &http;
+    request.connection.peer_address = parts.peer;
+  }
+  HttpRequest http;
+  PageRequest request;
+};
+
+TEST(IsLocalUserRequestTest, LoopbackHostAndSessionCode) {
+  auto sessions = SessionTable();
+  struct Case {
+    RequestParts parts;
+    bool local;
+  };
+  const Case cases[] = {
+      {{"127.0.0.1", "127.0.0.1:8484", "IDCODE=CODE-1"}, true},
+      {{"127.0.0.1", "localhost:8484", "IDCODE=code-1"}, true},  // compare mode 1
+      {{"::1", "[::1]:8484", "IDCODE=CODE-1"}, true},
+      {{"::ffff:127.0.0.1", nullptr, "IDCODE=CODE-1"}, true},
+      {{"127.0.0.1", "127.0.0.1", "q=x&IDCODE=CODE-1"}, true},
+      {{"10.0.0.2", "127.0.0.1:8484", "IDCODE=CODE-1"}, false},       // another machine
+      {{"127.0.0.1", "evil.example:8484", "IDCODE=CODE-1"}, false},   // DNS rebinding
+      {{"127.0.0.1", "[::1", "IDCODE=CODE-1"}, false},
+      {{"127.0.0.1", "127.0.0.1:8484", "IDCODE=CODE-2"}, false},
+      {{"127.0.0.1", "127.0.0.1:8484", "idcode=CODE-1"}, false},
+      {{"127.0.0.1", "127.0.0.1:8484", ""}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.parts.peer) + " " + (c.parts.host ? c.parts.host : "-") + " " +
+                 c.parts.query);
+    TestRequest r(c.parts, "/srv/", "x.shl");
+    EXPECT_EQ(IsLocalUserRequest(r.request, sessions.get()), c.local);
+  }
+  TestRequest r({"127.0.0.1", nullptr, "IDCODE=CODE-1"}, "/srv/", "x.shl");
+  EXPECT_FALSE(IsLocalUserRequest(r.request, nullptr));
+  EXPECT_EQ(sessions->Count(), 1u) << "asking adds no key";
+}
+
+// Pages run by the page runner with the FTS objects of the factory.
+class FtsFactoryTest : public FtsFixture {
+ protected:
+  void SetUp() override {
+    FtsFixture::SetUp();
+    AddDocuments({{"a.txt", "txt", u"alpha"}, {"b.txt", "txt", u"beta"}});
+    env().session_table = SessionTable();
+    env().launch = [this](const std::vector<std::string>& argv) {
+      launched_.push_back(argv);
+      return true;
+    };
+    runner_ = std::make_unique<ScriptPageRunner>(MakeFtsFactory(env()));
+    MakeDirectories(root_.File("img"));
+    std::ofstream(root_.File("img/doc.gif")) << "GIF89a";
+    std::ofstream(root_.File("a.pdf")) << "%PDF";
+  }
+
+  PageOutput RunPage(const std::string& page, const std::string& text, RequestParts parts) {
+    std::ofstream(root_.File(page), std::ios::trunc) << text;
+    TestRequest r(parts, root_.path() + "/", page);
+    PageOutput output;
+    EXPECT_EQ(runner_->Run(r.request, responder_, &output), PageRunStatus::kRan);
+    return output;
+  }
+
+  ScratchDir root_;
+  std::unique_ptr<ScriptPageRunner> runner_;
+  RecordingResponder responder_;
+  std::vector<std::vector<std::string>> launched_;
+};
+
+TEST_F(FtsFactoryTest, PagesReachTheirResponseServerAndRequestThroughFts) {
+  const std::string page =
+      "<% Response.End\n"
+      "   inactive = TypeName(FTS.Execute(\"[文档]:\"))\n"
+      "   Response.Clear\n"
+      "   Response.Write inactive & \"|\" & FTS.Execute(\"[文档]:\").RecordCount & \"|\" & _\n"
+      "     FTS.OpenFile(QueryString(\"p\")) & \"|\" & FTS.FileTypeIcon(\"doc\", \"img\") %>";
+  const std::string query = "IDCODE=CODE-1&p=" + root_.File("a.pdf");
+  EXPECT_EQ(RunPage("t.shl", page, {"127.0.0.1", "127.0.0.1:8484", query.c_str()}).body,
+            "Nothing|2|True|doc.gif");
+  EXPECT_EQ(launched_, (std::vector<std::vector<std::string>>{{"xdg-open", root_.File("a.pdf")}}));
+
+  launched_.clear();
+  EXPECT_EQ(RunPage("t.shl", page, {"10.0.0.2", "127.0.0.1:8484", query.c_str()}).body,
+            "Nothing|2|False|doc.gif");
+  EXPECT_TRUE(launched_.empty());
+}
+
+TEST_F(FtsFactoryTest, DownLoadAnswersWithTheFileInsteadOfThePage) {
+  const std::string query = "IDCODE=CODE-1&p=" + root_.File("a.pdf");
+  const PageOutput output =
+      RunPage("dl.shl", "<% If FTS.DownLoad(QueryString(\"p\")) Then Response.Write \"sent\" %>",
+              {"127.0.0.1", nullptr, query.c_str()});
+  EXPECT_EQ(output.body, "sent");
+  EXPECT_EQ(responder_.files, std::vector<std::string>{root_.File("a.pdf")});
+}
+
+}  // namespace
+}  // namespace lun
