@@ -3,6 +3,7 @@
 
 #include "pages/page_encoding.h"
 #include "pages/page_test_fixture.h"
+#include "pages/response_object.h"
 
 namespace lun {
 namespace {
@@ -87,10 +88,34 @@ TEST_F(PageObjectsTest, HeadersComeSortedAfterTheDefaults) {
   EXPECT_EQ(bad.output.headers.count("Bad: x"), 0u);
 }
 
-TEST_F(PageObjectsTest, BinaryWriteAppendsBytesOnly) {
-  const PageRun run = RunPage("<% Response.BinaryWrite \"text\" %>");
-  EXPECT_NE(run.output.body.find("Description: Type mismatch"), std::string::npos)
-      << run.output.body;
+TEST_F(PageObjectsTest, BinaryWriteTakesOnlyBytes) {
+  const PageRun text = RunPage("<% Response.BinaryWrite \"text\" %>");
+  EXPECT_NE(text.output.body.find("Description: Type mismatch"), std::string::npos)
+      << text.output.body;
+}
+
+TEST(ResponseObjectTest, BinaryWriteAppendsTheBytesUnchanged) {
+  ResponseObject response(std::make_shared<CookieCollection>());
+  const std::uint8_t bytes[] = {0, 0xFF, 'a', '\r'};
+  Variant args[] = {Variant::Bytes(bytes)};
+  ASSERT_EQ(response.Invoke(ResponseObject::kBinaryWrite, DISPATCH_METHOD, args, nullptr, nullptr),
+            S_OK);
+  EXPECT_EQ(response.output(), std::string("\0\xFF" "a\r", 4));
+  ASSERT_EQ(response.Invoke(ResponseObject::kEnd, DISPATCH_METHOD, {}, nullptr, nullptr), S_OK);
+  ASSERT_EQ(response.Invoke(ResponseObject::kBinaryWrite, DISPATCH_METHOD, args, nullptr, nullptr),
+            S_OK);
+  EXPECT_EQ(response.output().size(), 4u) << "nothing is written after End";
+}
+
+TEST(ResponseObjectTest, OutputStopsAtItsBoundWithAnError) {
+  ResponseObject response(std::make_shared<CookieCollection>(), 10);
+  Variant six[] = {Variant::Bstr(u"123456")};
+  ExcepInfo excep;
+  ASSERT_EQ(response.Invoke(ResponseObject::kWrite, DISPATCH_METHOD, six, nullptr, &excep), S_OK);
+  EXPECT_EQ(response.Invoke(ResponseObject::kWrite, DISPATCH_METHOD, six, nullptr, &excep),
+            DISP_E_EXCEPTION);
+  EXPECT_EQ(excep.scode, ScriptErrorCode(7));
+  EXPECT_EQ(response.output(), "123456") << "a refused write adds nothing";
 }
 
 TEST_F(PageObjectsTest, CookiesThePageWritesBecomeSetCookieLines) {

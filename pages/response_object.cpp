@@ -25,12 +25,12 @@ const ResponseObject::Table ResponseObject::kTable = {
      &ResponseObject::AddHeader},
 };
 
-ResponseObject::ResponseObject(std::shared_ptr<CookieCollection> cookies)
-    : TableDispatch(kTable), cookies_(std::move(cookies)) {}
+ResponseObject::ResponseObject(std::shared_ptr<CookieCollection> cookies, size_t max_output)
+    : TableDispatch(kTable), cookies_(std::move(cookies)), max_output_(max_output) {}
 
 HResult ResponseObject::Append(std::string_view bytes, ExcepInfo* excep) {
   if (!writing_) return S_OK;  // after End: ignored without an error
-  if (bytes.size() > kMaxPageOutputBytes - output_.size()) {
+  if (output_.size() > max_output_ || bytes.size() > max_output_ - output_.size()) {
     return RaiseException(excep, 7, u"Out of memory: the page output is too large");
   }
   output_.append(bytes);

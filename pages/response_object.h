@@ -13,8 +13,10 @@
 //   Cookies           the cookie collection shared with Request;
 //                     Cookies("n") = "v" sets a cookie
 //
-// Bounds: the output is at most kMaxPageOutputBytes; a Write past it is the
-// script error 7 "Out of memory" and adds nothing. A header name must be a
+// Bounds: the output is at most kMaxPageOutputBytes (64 MiB); a Write or
+// BinaryWrite past it is the script error 7 "Out of memory" and adds
+// nothing, so a page that writes without end fails instead of exhausting the
+// process's memory. A header name must be a
 // token (no blanks, control characters or ":"), else error 5.
 //
 // Thread safety: none; one Response per page run, used on its thread.
@@ -37,8 +39,10 @@ class ResponseObject : public TableDispatch<ResponseObject> {
   enum : DispId { kCookies = 1, kBuffer, kEnd, kClear, kWrite, kBinaryWrite, kRedirect, kAddHeader };
   static const Table kTable;
 
-  // `cookies` is the collection of the page's Request object.
-  explicit ResponseObject(std::shared_ptr<CookieCollection> cookies);
+  // `cookies` is the collection of the page's Request object; the output
+  // holds at most `max_output` bytes.
+  explicit ResponseObject(std::shared_ptr<CookieCollection> cookies,
+                          size_t max_output = kMaxPageOutputBytes);
 
   const std::string& output() const { return output_; }
   // Empties the output (the start of a run); writing stays as it is.
@@ -70,6 +74,7 @@ class ResponseObject : public TableDispatch<ResponseObject> {
   HResult Append(std::string_view bytes, ExcepInfo* excep);
 
   const std::shared_ptr<CookieCollection> cookies_;
+  const size_t max_output_;
   std::string output_;
   std::string redirect_;
   bool writing_ = true;
