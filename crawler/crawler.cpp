@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <vector>
 
 #include "automation/variant.h"
@@ -56,6 +58,69 @@ std::string Extension(const std::string& path) {
   const size_t dot = name.rfind('.');
   return dot == std::string::npos ? std::string() : name.substr(dot + 1);
 }
+
+// Hands the records the index thread has prepared (attributes and text) to
+// a writer thread, a few at a time. While the writer compresses and indexes
+// one record, the index thread already waits for the next file's text from
+// the crawl service, which runs in its own process: the two halves of the
+// pipeline overlap on two cores instead of taking turns.
+class RecordPipe {
+ public:
+  explicit RecordPipe(size_t capacity) : capacity_(capacity) {}
+
+  // Waits while the pipe is full.
+  void Push(DocumentRecord record) {
+    std::unique_lock lock(mutex_);
+    room_.wait(lock, [this] { return records_.size() < capacity_; });
+    records_.push_back(std::move(record));
+    ready_.notify_one();
+  }
+
+  // Waits for a record; false once the pipe is closed and empty. The caller
+  // calls Done() when the record is written.
+  bool Pop(DocumentRecord* record) {
+    std::unique_lock lock(mutex_);
+    ready_.wait(lock, [this] { return closed_ || !records_.empty(); });
+    if (records_.empty()) return false;
+    *record = std::move(records_.front());
+    records_.pop_front();
+    ++writing_;
+    room_.notify_one();
+    return true;
+  }
+
+  void Done() {
+    std::lock_guard lock(mutex_);
+    --writing_;
+    room_.notify_all();
+  }
+
+  // Waits until every record pushed so far is written.
+  void WaitWritten() {
+    std::unique_lock lock(mutex_);
+    room_.wait(lock, [this] { return records_.empty() && writing_ == 0; });
+  }
+
+  void Close() {
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+    ready_.notify_all();
+  }
+
+ private:
+  const size_t capacity_;
+  std::mutex mutex_;
+  std::condition_variable ready_;  // a record arrived, or the pipe closed
+  std::condition_variable room_;   // a record left or was written
+  std::deque<DocumentRecord> records_;
+  int writing_ = 0;
+  bool closed_ = false;
+};
+
+// Records prepared ahead of the writer: enough to keep it busy while one
+// text request takes long, few enough that texts of up to several MB each
+// stay a small amount of memory.
+constexpr size_t kPreparedRecords = 4;
 
 }  // namespace
 
@@ -300,6 +365,14 @@ void Crawler::IndexThread() {
   if (!documents || documents->live_count() == 0 || env_.scope->used_default_roots()) {
     first_index = true;
   }
+  RecordPipe pipe(kPreparedRecords);
+  std::thread writer([this, &pipe] {
+    DocumentRecord record;
+    while (pipe.Pop(&record)) {
+      WriteRecord(record, false);
+      pipe.Done();
+    }
+  });
   bool queue_had_records = false;
   while (!stop_index_) {
     if (paused) {
@@ -310,11 +383,12 @@ void Crawler::IndexThread() {
     bool is_directory = false;
     DataTable* queue = env_.project->FindTable(kQueueTable);
     if (!queue || queue->live_count() == 0) {
-      // The first full scan's queue has run dry: from now on every write
-      // checks for an older record of its path, and the user may search
-      // everything.
+      // The first full scan's queue has run dry: once its last records are
+      // written, every write checks for an older record of its path, and
+      // the user may search everything.
       if (!first_pass && queue_had_records) {
         queue_had_records = false;
+        pipe.WaitWritten();
         if (env_.writer->fast_insert() && env_.notify) env_.notify(kScanDoneTitle, kScanDoneText);
         env_.writer->set_fast_insert(false);
       }
@@ -325,13 +399,14 @@ void Crawler::IndexThread() {
     Throttle(500, 200);
     if (!TakeEntry(&path, &is_directory)) continue;
     SetIndexPosition(path);
-    if (is_directory) {
-      IndexDirectory(path);
-    } else {
-      IndexFile(path, false);
-    }
+    std::optional<DocumentRecord> record =
+        is_directory ? DirectoryDocumentOf(path) : FileDocumentOf(path, false);
+    if (record) pipe.Push(std::move(*record));
     SetIndexPosition("");
   }
+  // The entries taken are written before the thread ends.
+  pipe.Close();
+  writer.join();
   DataTable* queue = env_.project->FindTable(kQueueTable);
   if (queue && queue->record_count() > 0 && queue->live_count() == 0) (void)queue->ClearTable();
   if (DataTable* table = env_.project->FindTable(kDocumentTable)) {
@@ -345,17 +420,21 @@ void Crawler::IndexThread() {
 }
 
 void Crawler::IndexFile(const std::string& path, bool force) {
-  if (env_.scope->IsFileExcluded(path)) return;
+  if (std::optional<DocumentRecord> record = FileDocumentOf(path, force)) WriteRecord(*record, force);
+}
+
+std::optional<DocumentRecord> Crawler::FileDocumentOf(const std::string& path, bool force) {
+  if (env_.scope->IsFileExcluded(path)) return std::nullopt;
   const std::string token = TypeTokenOf(path);
-  if (!env_.scope->IsTypeAdmitted(token)) return;
+  if (!env_.scope->IsTypeAdmitted(token)) return std::nullopt;
   if (!HasDiskSpace(env_.data_path, kMinFreeMegabytes)) {
     if (env_.notify) env_.notify(kLowDiskTitle, kLowDiskText);
-    return;
+    return std::nullopt;
   }
   struct stat st;
   if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
       !IsSizeIndexable(static_cast<uint64_t>(st.st_size))) {
-    return;
+    return std::nullopt;
   }
   // Linux keeps no creation time in stat; the inode change time is the
   // nearest there is.
@@ -364,7 +443,7 @@ void Crawler::IndexFile(const std::string& path, bool force) {
   const std::string documents = env_.scope->TypeList(TypeListKind::kDocument);
   if (token == "|CHM|" && ListContainsToken(documents, token)) {
     IndexCompiledHelp(path, created, modified, force);
-    return;
+    return std::nullopt;
   }
   DocumentRecord record;
   record.name = BaseName(path);
@@ -380,7 +459,7 @@ void Crawler::IndexFile(const std::string& path, bool force) {
       ListContainsToken(env_.scope->TypeList(TypeListKind::kPlugin), token) ||
       ListContainsToken(env_.scope->TypeList(TypeListKind::kMsnPlugin), token);
   if (wants_text && env_.extract_text) record.text = ServiceTextOf(path);
-  WriteRecord(record, force);
+  return record;
 }
 
 std::u16string Crawler::ServiceTextOf(const std::string& path) {
@@ -431,15 +510,19 @@ bool Crawler::WriteRecord(const DocumentRecord& record, bool force) {
 }
 
 void Crawler::IndexDirectory(const std::string& path) {
+  if (std::optional<DocumentRecord> record = DirectoryDocumentOf(path)) WriteRecord(*record, false);
+}
+
+std::optional<DocumentRecord> Crawler::DirectoryDocumentOf(const std::string& path) {
   struct stat st;
-  if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return;
+  if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
   DocumentRecord record;
   record.name = BaseName(path);
   record.type = "DIR";
   record.path = path;
   record.created = FileTimeToDate(st.st_ctime);
   record.modified = FileTimeToDate(st.st_mtime);
-  WriteRecord(record, false);
+  return record;
 }
 
 }  // namespace lun

@@ -2,8 +2,11 @@
 //
 // The scan thread walks the permitted roots (scan_scope.h) once and queues
 // every admitted file and directory in the table "待扫描文件"; the index
-// thread takes queued entries in record order, gathers each file's
-// attributes and text and writes its document record (document_table.h).
+// thread takes queued entries in record order and gathers each file's
+// attributes and text, and a writer thread beside it writes the document
+// records (document_table.h), so that the next text is being extracted while
+// the last record is written. Every entry taken is written before the index
+// thread ends.
 // The queue is a table of the database, so it survives restarts; the setting
 // "完成全面扫描" remembers that a full walk has finished, so a later start
 // only resumes the queue.
@@ -157,6 +160,11 @@ class Crawler {
   // The text of `path` from the crawl service, asked again once when the
   // service fails; empty for a file that failed it twice in this scan.
   std::u16string ServiceTextOf(const std::string& path);
+  // The record IndexFile / IndexDirectory write, text included; nullopt
+  // when there is none to write (excluded, unreadable, or a compiled-help
+  // file, whose pages are written at once).
+  std::optional<DocumentRecord> FileDocumentOf(const std::string& path, bool force);
+  std::optional<DocumentRecord> DirectoryDocumentOf(const std::string& path);
   void IndexCompiledHelp(const std::string& path, double created, double modified, bool force);
   bool WriteRecord(const DocumentRecord& record, bool force);
   int64_t NowMs() const;
