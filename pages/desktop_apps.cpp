@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <fstream>
 #include <map>
+#include <set>
 #include <thread>
 
 #include "platform/paths.h"
@@ -92,17 +93,67 @@ bool SplitExec(std::string_view exec, std::vector<std::string>* words) {
   return !words->empty();
 }
 
+// The ids that "mimeinfo.cache" of `applications` lists for `mime_type`
+// ("text/plain=a.desktop;kde4-b.desktop;").
+std::vector<std::string> CachedIds(const std::string& applications, std::string_view mime_type) {
+  std::ifstream in(JoinPath(applications, "mimeinfo.cache"));
+  const std::string prefix = std::string(mime_type) + "=";
+  std::vector<std::string> ids;
+  for (std::string line; std::getline(in, line);) {
+    if (!line.starts_with(prefix)) continue;
+    std::string_view list = std::string_view(line).substr(prefix.size());
+    size_t pos = 0;
+    while (pos < list.size()) {
+      size_t end = list.find(';', pos);
+      if (end == std::string_view::npos) end = list.size();
+      if (end > pos) ids.emplace_back(list.substr(pos, end - pos));
+      pos = end + 1;
+    }
+  }
+  return ids;
+}
+
+// The file of desktop id `id` below `applications`: the id names a file in a
+// sub-folder with its "/" written as "-" ("kde4-okular.desktop" is
+// "kde4/okular.desktop"). Empty when none exists.
+std::string FileOfId(const std::string& applications, const std::string& id) {
+  std::string relative = id;
+  for (size_t dash = 0;; ++dash) {
+    const std::string path = JoinPath(applications, relative);
+    if (std::ifstream(path)) return path;
+    dash = relative.find('-', dash);
+    if (dash == std::string::npos) return {};
+    relative[dash] = '/';
+  }
+}
+
+// The desktop files (id -> path) of one "applications/" folder that may
+// offer `mime_type`: every file at its top level, and those in sub-folders
+// that its mimeinfo.cache names for the type.
+std::map<std::string, std::string> DesktopFiles(const std::string& applications,
+                                                std::string_view mime_type) {
+  std::map<std::string, std::string> files;
+  for (const std::string& path : ListDirectory(applications)) {
+    if (path.ends_with(".desktop")) files.emplace(BaseName(path), path);
+  }
+  for (const std::string& id : CachedIds(applications, mime_type)) {
+    if (files.count(id) || id.find("..") != std::string::npos) continue;
+    std::string path = FileOfId(applications, id);
+    if (!path.empty()) files.emplace(id, std::move(path));
+  }
+  return files;
+}
+
 }  // namespace
 
 std::vector<DesktopApp> AppsForMimeType(std::string_view mime_type,
                                         const std::vector<std::string>& data_dirs) {
   std::map<std::string, DesktopApp> by_id;
-  std::map<std::string, bool> seen;
+  std::set<std::string> seen;
   for (const std::string& dir : data_dirs) {
-    for (const std::string& path : ListDirectory(JoinPath(dir, "applications"))) {
-      std::string id = BaseName(path);
-      if (!id.ends_with(".desktop") || seen[id]) continue;
-      seen[id] = true;
+    const std::string applications = JoinPath(dir, "applications");
+    for (const auto& [id, path] : DesktopFiles(applications, mime_type)) {
+      if (!seen.insert(id).second) continue;
       auto keys = ReadDesktopEntry(path);
       if (keys["Type"] != "Application" || keys["NoDisplay"] == "true" ||
           keys["Hidden"] == "true" || keys["Exec"].empty() ||

@@ -3,11 +3,13 @@
 // directories), and starting programs for the pages without a shell.
 //
 // An application offers itself for a MIME type by listing it in the
-// MimeType= line of its desktop file; mimeinfo.cache is an index built from
-// those same lines, so reading the desktop files gives the same list without
-// depending on the cache being current. Only the top level of each
-// "applications/" folder is read; a desktop file id found in an earlier data
-// directory hides the same id in later ones (the user's own files first).
+// MimeType= line of its desktop file. The desktop files at the top of each
+// "applications/" folder are read directly, so a stale mimeinfo.cache
+// cannot hide or invent an application; the cache is read for the ids it
+// names in sub-folders ("kde4-okular.desktop" for "kde4/okular.desktop"),
+// whose MimeType= line must then list the type as well. A desktop file id
+// found in an earlier data directory hides the same id in later ones (the
+// user's own files first).
 //
 // Thread-safe: every function reads the files afresh.
 #ifndef LUN_PAGES_DESKTOP_APPS_H_

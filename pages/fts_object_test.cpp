@@ -500,6 +500,15 @@ class DesktopFilesTest : public FtsObjectTest {
     WriteFile(data + "/applications/hidden.desktop",
               "[Desktop Entry]\nType=Application\nName=Hidden\nExec=hidden %f\n"
               "NoDisplay=true\nMimeType=text/plain;\n");
+    // In a sub-folder: found through mimeinfo.cache only.
+    WriteFile(data + "/applications/kde/reader.desktop",
+              "[Desktop Entry]\nType=Application\nName=Reader\nExec=reader %f\n"
+              "MimeType=text/plain;\n");
+    WriteFile(data + "/applications/kde/uncached.desktop",
+              "[Desktop Entry]\nType=Application\nName=Uncached\nExec=uncached %f\n"
+              "MimeType=text/plain;\n");
+    WriteFile(data + "/applications/mimeinfo.cache",
+              "[MIME Cache]\ntext/plain=editor.desktop;kde-reader.desktop;kde-gone.desktop;\n");
     WriteFile(data + "/icons/hicolor/48x48/apps/editor.png", "editor-48");
     WriteFile(data + "/icons/hicolor/32x32/apps/editor.png", "editor-32");
     WriteFile(data + "/icons/hicolor/32x32/mimetypes/text-plain.png", "text-plain");
@@ -549,13 +558,14 @@ TEST_F(DesktopFilesTest, OpenWithListIconsAndCommands) {
   RecordingResponder responder;
   ScriptRun run = Run("p = \"" + file + "\"\n" + R"(
     Out.Write FTS.FileMenuList(p)
-    Out.Write FTS.FileMenuIcon(p, 1) & "/" & FTS.FileMenuIcon(p, 3)
-    Out.Write FTS.FileCommand(p, 1) & "/" & FTS.FileCommand(p, 2) & "/" & FTS.FileCommand(p, 0)
+    Out.Write FTS.FileMenuIcon(p, 1) & "/" & FTS.FileMenuIcon(p, 4)
+    Out.Write FTS.FileCommand(p, 1) & "/" & FTS.FileCommand(p, 3) & "/" & FTS.FileCommand(p, 0)
     Out.Write FTS.FileMenuList("")
   )",
                       LocalPage(&responder));
   ASSERT_TRUE(run.ok) << run.error;
-  EXPECT_EQ(run.output, "|1||1|编辑器|\r\n|0||2|View er|\r\n;True/False;True/True/False;;");
+  EXPECT_EQ(run.output,
+            "|1||1|编辑器|\r\n|0||2|Reader|\r\n|0||3|View er|\r\n;True/False;True/True/False;;");
   EXPECT_EQ(responder.memory, "editor-32");
   EXPECT_EQ(launched_, (std::vector<std::vector<std::string>>{
                            {"editor", "--new", file, "--title=编辑器"}, {"viewer", file}}));
