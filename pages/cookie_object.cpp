@@ -12,14 +12,6 @@
 namespace lun {
 namespace {
 
-bool EqualsAsciiNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if ((a[i] | 0x20) != (b[i] | 0x20)) return false;
-  }
-  return true;
-}
-
 // An attribute value may not end the attribute or the line early.
 std::string AttributeSafe(std::string_view text) {
   std::string out;
@@ -116,8 +108,9 @@ void CookieObject::SetFromHeader(std::string_view raw_value) {
 }
 
 void CookieObject::SetHeaderAttribute(std::string_view name, std::string_view value) {
-  if (EqualsAsciiNoCase(name, "Path")) path_ = std::string(value);
-  if (EqualsAsciiNoCase(name, "Domain")) domain_ = std::string(value);
+  const std::u16string wide = ToWide(name);
+  if (EqualsIgnoreAsciiCase(wide, u"Path")) path_ = std::string(value);
+  if (EqualsIgnoreAsciiCase(wide, u"Domain")) domain_ = std::string(value);
 }
 
 std::string CookieObject::Value() const {
