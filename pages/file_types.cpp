@@ -22,8 +22,7 @@ constexpr std::array<FileTypeRow, 28> kRows = {{
     {"|TXT|", "Txt文件", "Txt文件(*.TXT)"},
     {"|RTF|", "Rtf文件", "Rtf文件(*.RTF)"},
     {"|MHT|MHTML|", "Mht文件", "Mht文件(*.MHT;*.MHTML;)"},
-    {"|VSD|VSS|VST|VDX|VSX|VTX|", "Visio文件",
-     "Visio文件(*.VSD;*.VSS;*.VST;*.VDX;*.VSX;*.VTX;)"},
+    {"|VSD|VSS|VST|VDX|VSX|VTX|", "Visio文件", "Visio文件(*.VSD;*.VSS;*.VST;*.VDX;*.VSX;*.VTX;)"},
     {"|EXE|COM|DLL|", "可执行程序", "可执行程序(*.EXE;*.COM;*.DLL;)"},
     {"|MP3|MID|WMA|RM|WAV|MIDI|RMI|AU|AIF|AIFF|AIFC|ASX|WAX|M3U|WPL|WVX|WMX|", "音乐",
      "音乐(*.MP3;*.MID;*.WMA;*.RM;*.WAV;*.MIDI;*.RMI;*.AU;*.AIF;*.AIFF;*.AIFC;*.ASX;*.WAX;"

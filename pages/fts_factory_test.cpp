@@ -55,8 +55,8 @@ TEST(IsLocalUserRequestTest, LoopbackHostAndSessionCode) {
       {{"::1", "[::1]:8484", "IDCODE=CODE-1"}, true},
       {{"::ffff:127.0.0.1", nullptr, "IDCODE=CODE-1"}, true},
       {{"127.0.0.1", "127.0.0.1", "q=x&IDCODE=CODE-1"}, true},
-      {{"10.0.0.2", "127.0.0.1:8484", "IDCODE=CODE-1"}, false},       // another machine
-      {{"127.0.0.1", "evil.example:8484", "IDCODE=CODE-1"}, false},   // DNS rebinding
+      {{"10.0.0.2", "127.0.0.1:8484", "IDCODE=CODE-1"}, false},      // another machine
+      {{"127.0.0.1", "evil.example:8484", "IDCODE=CODE-1"}, false},  // DNS rebinding
       {{"127.0.0.1", "[::1", "IDCODE=CODE-1"}, false},
       {{"127.0.0.1", "127.0.0.1:8484", "IDCODE=CODE-2"}, false},
       {{"127.0.0.1", "127.0.0.1:8484", "idcode=CODE-1"}, false},

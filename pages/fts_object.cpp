@@ -2,8 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <array>
-#include <cstdio>
 #include <ctime>
 
 #include "automation/text_case.h"
@@ -13,6 +11,7 @@
 #include "crawler/extract/text_filters.h"
 #include "crawler/scan_scope.h"
 #include "engine/query/highlighter.h"
+#include "engine/query/query_escape.h"
 #include "engine/query/recordset.h"
 #include "engine/query/search_service.h"
 #include "engine/storage/data_table.h"
@@ -96,18 +95,7 @@ const FileTypeRow* RowOf(const Variant& index) {
 }  // namespace
 
 std::u16string TransformCommand(std::u16string_view text) {
-  static constexpr std::u16string_view kSpecial = u" *+-()<>=[]{}:?";
-  std::u16string out;
-  for (char16_t c : text) {
-    if (kSpecial.find(c) == std::u16string_view::npos) {
-      out += c;
-      continue;
-    }
-    char escaped[16];
-    std::snprintf(escaped, sizeof escaped, "%%0x00%2X%%", static_cast<unsigned>(c));
-    out += ToWide(escaped);
-  }
-  return out;
+  return ToWide(EscapeQueryText(ToNarrow(text)));
 }
 
 std::string ScopePathLines(std::string_view stored) {
@@ -248,7 +236,8 @@ HResult FtsObject::Execute(Args args, Variant* result, ExcepInfo*) {
   }
   auto rs = NewRecordset();
   std::unique_ptr<Recordset> rows;
-  const int code = env_.search ? env_.search->Search(Narrow(args[0]), &rows) : kRecordsetCreateFailed;
+  const int code =
+      env_.search ? env_.search->Search(Narrow(args[0]), &rows) : kRecordsetCreateFailed;
   if (code == kEngineOk && rows) {
     rs->Attach(std::move(rows));
   } else {
@@ -261,7 +250,8 @@ HResult FtsObject::Execute(Args args, Variant* result, ExcepInfo*) {
 HResult FtsObject::DeleteRecord(Args args, Variant* result, ExcepInfo*) {
   DataTable* table = Active() && env_.project ? env_.project->FindTable(Narrow(args[0])) : nullptr;
   const int64_t record = args[1].AsInteger();
-  *result = Variant::Bool(table && record >= 0 && table->DeleteRecord(static_cast<uint32_t>(record)));
+  *result =
+      Variant::Bool(table && record >= 0 && table->DeleteRecord(static_cast<uint32_t>(record)));
   return S_OK;
 }
 
@@ -326,7 +316,8 @@ HResult FtsObject::MarkKeyword(Args args, Variant* result, ExcepInfo*) {
     while (pos <= words.size()) {
       size_t star = words.find(u'*', pos);
       if (star == std::u16string_view::npos) star = words.size();
-      if (star > pos) highlighter.AddKeyword(words.substr(pos, star - pos), KeywordColour(colour++));
+      if (star > pos)
+        highlighter.AddKeyword(words.substr(pos, star - pos), KeywordColour(colour++));
       pos = star + 1;
     }
   }

@@ -104,10 +104,9 @@ namespace lun {
 struct DesktopApp;
 class RecordsetObject;
 
-// The text of `text` with every character of the query language that a
-// word could hold ( blank * + - ( ) < > = [ ] { } : ? ) written as
-// "%0x00" + two hexadecimal digits + "%", so that the whole text is searched
-// as literal words.
+// FTS.TransformCommand: `text` with every character the query language
+// reserves written as an escape (EscapeQueryText), so that the whole text is
+// searched as literal words.
 std::u16string TransformCommand(std::u16string_view text);
 
 // The scope path forms: the stored "|a|b|" as lines joined by "\r\n", and

@@ -217,7 +217,8 @@ TEST_F(FtsObjectTest, MembersThatNeedAnActivePageDoNothingAfterResponseEnd) {
     Out.Write TypeName(FTS.Execute("[文档]:")) & "/" & TypeName(FTS.LookAt("文档", 0))
     Out.Write FTS.Setting("每页记录数") & "/" & FTS.PermitPath & "/" & FTS.AutoStart
     Out.Write TypeName(FTS.Dictionary) & "/" & FTS.TryStop & "/" & FTS.Manage
-    Out.Write FTS.DownLoad(")" + files_.File("a.doc") + R"(") & "/" & FTS.DeleteRecord("文档", 2)
+    Out.Write FTS.DownLoad(")" +
+                            files_.File("a.doc") + R"(") & "/" & FTS.DeleteRecord("文档", 2)
     Out.Write FTS.MarkKeyword("alpha", "alpha")
   )";
   ScriptRun run = RunWithResponse(check + "Response.End\n" + check + "Response.Clear\n" +
@@ -311,9 +312,9 @@ TEST_F(FtsObjectTest, DownLoadSendsFilesButNoPrograms) {
     bool sent;
   };
   const Case cases[] = {
-      {"a.doc", true, true},     {"b.EXE", true, false},  {"c.sh", true, false},
-      {"d.Bat", true, false},    {"e.com", true, false},  {"missing.doc", true, false},
-      {"", true, false},         {"a.doc", false, false},  // remote visitor, remote download off
+      {"a.doc", true, true},  {"b.EXE", true, false},  {"c.sh", true, false},
+      {"d.Bat", true, false}, {"e.com", true, false},  {"missing.doc", true, false},
+      {"", true, false},      {"a.doc", false, false},  // remote visitor, remote download off
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -459,23 +460,24 @@ TEST(LocalMountPointsTest, OnlyLocalDiskFileSystems) {
       "/dev/sda3 /home btrfs rw 0 0\n"
       "/dev/sda3 /home btrfs rw 0 0\n"
       "garbage\n";
-  EXPECT_EQ(LocalMountPoints(table),
-            (std::vector<std::string>{"/", "/media/u/My Disk", "/home"}));
+  EXPECT_EQ(LocalMountPoints(table), (std::vector<std::string>{"/", "/media/u/My Disk", "/home"}));
 }
 
 TEST_F(FtsObjectTest, SubFoldersListsDirectoriesOrDisks) {
   MakeDirectories(files_.File("b dir"));
   MakeDirectories(files_.File("a"));
   WriteFile(files_.File("file.txt"), "x");
-  ScriptRun run = Run("Out.Write FTS.SubFolders(\"" + files_.path() + "\")\n" +
-                      "Out.Write FTS.SubFolders(\"" + files_.File("missing") + "\")\n" +
-                      "Out.Write FTS.SubFolders(\"\") = \"" + [] {
-                        std::string joined;
-                        for (const std::string& p : LocalMountPoints()) {
-                          joined += (joined.empty() ? "" : "\" & vbCrLf & \"") + p;
-                        }
-                        return joined;
-                      }() + "\"\n");
+  ScriptRun run =
+      Run("Out.Write FTS.SubFolders(\"" + files_.path() + "\")\n" + "Out.Write FTS.SubFolders(\"" +
+          files_.File("missing") + "\")\n" + "Out.Write FTS.SubFolders(\"\") = \"" +
+          [] {
+            std::string joined;
+            for (const std::string& p : LocalMountPoints()) {
+              joined += (joined.empty() ? "" : "\" & vbCrLf & \"") + p;
+            }
+            return joined;
+          }() +
+          "\"\n");
   ASSERT_TRUE(run.ok) << run.error;
   EXPECT_EQ(run.output, "a\r\nb dir;;True;");
 }
@@ -491,9 +493,10 @@ class DesktopFilesTest : public FtsObjectTest {
               "# comment\n50:text/plain:*.txt\n50:text/x-readme:README*:cs\n"
               "60:text/x-c++src:*.cpp\n");
     WriteFile(data + "/mime/generic-icons", "text/x-c++src:text-x-script\n");
-    WriteFile(data + "/applications/editor.desktop",
-              "[Desktop Entry]\nType=Application\nName=Editor\nName[zh_CN]=编辑器\n"
-              "Exec=editor --new \"%f\" --title=%c\nIcon=editor\nMimeType=text/plain;text/x-c++src;\n");
+    WriteFile(
+        data + "/applications/editor.desktop",
+        "[Desktop Entry]\nType=Application\nName=Editor\nName[zh_CN]=编辑器\n"
+        "Exec=editor --new \"%f\" --title=%c\nIcon=editor\nMimeType=text/plain;text/x-c++src;\n");
     WriteFile(data + "/applications/viewer.desktop",
               "[Desktop Entry]\nType=Application\nName=View|er\nExec=viewer %U\n"
               "Icon=no-such-icon\nMimeType=text/plain;\n");
@@ -542,8 +545,8 @@ TEST_F(DesktopFilesTest, FileIconsComeFromTheThemeOrTheFallback) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
     RecordingResponder responder;
-    ScriptRun run = Run(std::string("Out.Write FTS.FileIcon(\"") + c.file + "\")",
-                        LocalPage(&responder));
+    ScriptRun run =
+        Run(std::string("Out.Write FTS.FileIcon(\"") + c.file + "\")", LocalPage(&responder));
     ASSERT_TRUE(run.ok) << run.error;
     EXPECT_EQ(run.output, "True;");
     EXPECT_EQ(responder.memory_extension, ".png");

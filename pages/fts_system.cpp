@@ -15,9 +15,9 @@ namespace lun {
 namespace {
 
 constexpr std::array<std::string_view, 20> kDiskFileSystems = {
-    "ext2",  "ext3",  "ext4",    "xfs",     "btrfs",   "f2fs", "jfs",     "reiserfs",
-    "vfat",  "msdos", "exfat",   "ntfs",    "ntfs3",   "fuseblk", "hfs",  "hfsplus",
-    "udf",   "iso9660", "nilfs2", "bcachefs",
+    "ext2",     "ext3",    "ext4",  "xfs",     "btrfs",  "f2fs",     "jfs",
+    "reiserfs", "vfat",    "msdos", "exfat",   "ntfs",   "ntfs3",    "fuseblk",
+    "hfs",      "hfsplus", "udf",   "iso9660", "nilfs2", "bcachefs",
 };
 
 // Decodes the "\ooo" escapes the kernel writes for blanks, tabs, line
@@ -28,7 +28,8 @@ std::string DecodeMountField(std::string_view field) {
     if (field[i] == '\\' && field.size() - i >= 4) {
       const std::string_view digits = field.substr(i + 1, 3);
       if (std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '7'; })) {
-        out += static_cast<char>((digits[0] - '0') * 64 + (digits[1] - '0') * 8 + (digits[2] - '0'));
+        out +=
+            static_cast<char>((digits[0] - '0') * 64 + (digits[1] - '0') * 8 + (digits[2] - '0'));
         i += 3;
         continue;
       }

@@ -95,9 +95,8 @@ std::string MimeTypeOf(const std::string& path, const std::vector<std::string>& 
     const size_t second = first == std::string::npos ? first : line.find(':', first + 1);
     if (second == std::string::npos) continue;
     const size_t third = line.find(':', second + 1);
-    const std::string glob = line.substr(second + 1, third == std::string::npos
-                                                         ? std::string::npos
-                                                         : third - second - 1);
+    const std::string glob = line.substr(
+        second + 1, third == std::string::npos ? std::string::npos : third - second - 1);
     const bool case_sensitive =
         third != std::string::npos && line.find("cs", third) != std::string::npos;
     if (fnmatch(glob.c_str(), name.c_str(), case_sensitive ? 0 : FNM_CASEFOLD) != 0) continue;

@@ -201,9 +201,8 @@ HResult RecordsetObject::Statistic(std::span<Variant>, Variant* result, ExcepInf
 
 HResult RecordsetObject::GetCount(std::span<Variant> args, Variant* result, ExcepInfo*) {
   const int index = CategoryIndex(ToNarrow(args[0].AsString()));
-  *result = Variant::I4(index < 0 || index >= kCategoryCount
-                            ? 0
-                            : category_counts_[static_cast<size_t>(index)]);
+  *result = Variant::I4(
+      index < 0 || index >= kCategoryCount ? 0 : category_counts_[static_cast<size_t>(index)]);
   return S_OK;
 }
 
@@ -258,8 +257,8 @@ HResult RecordsetObject::GetFieldCount(std::span<Variant>, Variant* result, Exce
 
 HResult RecordsetObject::GetCursor(std::span<Variant>, Variant* result, ExcepInfo*) {
   // No current row (at the end) reads -1.
-  return IntegerProperty(result,
-                         [](const Recordset& rs) { return rs.IsEOF() ? int64_t{-1} : rs.cursor(); });
+  return IntegerProperty(
+      result, [](const Recordset& rs) { return rs.IsEOF() ? int64_t{-1} : rs.cursor(); });
 }
 
 HResult RecordsetObject::GetElapsedSecond(std::span<Variant>, Variant* result, ExcepInfo*) {

@@ -24,10 +24,18 @@
 //                              without rows.
 //   11 GetCount(name)  method  the category's count from the last Statistic;
 //                              0 for an unknown name.
-//   12 Eof, 13 Bof, 14 Success, 15 RecordPower, 16 PhysicsRecordNO,
-//   17 RecordCount, 18 CurPageNO, 19 CurPageSize, 20 MaxPageNO,
-//   21 FieldCount, 22 Cursor, 23 ElapsedSecond, 24 ErrorInfo
-//                      get     see the table in the .cpp
+//   12 Eof             get     no current row (at or past the end)
+//   13 Bof             get     the current row is row 0
+//   14 Success         get     the object has rows
+//   15 RecordPower     get     relevance of the current row; -1 unless the
+//                              rows are ordered by "相关度"
+//   16 PhysicsRecordNO get     record number of the current row; -1 without one
+//   17 RecordCount, 18 CurPageNO (1-based; 0 before any page move),
+//   19 CurPageSize, 20 MaxPageNO, 21 FieldCount
+//                      get     the rows, pages and columns
+//   22 Cursor          get     the 0-based current row; -1 without one
+//   23 ElapsedSecond   get     seconds the evaluation took
+//   24 ErrorInfo       get     the engine's message of a failed search, else ""
 //   25 PageSize        get/put rows per page (10 unless set); a put below 1 is
 //                              ignored.
 // Without rows (a failed search, or after Close) Eof and Bof are true,
@@ -73,10 +81,31 @@ struct RecordsetServices {
 class RecordsetObject : public TableDispatch<RecordsetObject> {
  public:
   enum : DispId {
-    kExecute = 1, kClose, kMovePage, kMove, kMoveFirst, kMoveLast, kMovePrev, kMoveNext,
-    kField, kStatistic, kGetCount, kEof, kBof, kSuccess, kRecordPower, kPhysicsRecordNo,
-    kRecordCount, kCurPageNo, kCurPageSize, kMaxPageNo, kFieldCount, kCursor,
-    kElapsedSecond, kErrorInfo, kPageSize,
+    kExecute = 1,
+    kClose,
+    kMovePage,
+    kMove,
+    kMoveFirst,
+    kMoveLast,
+    kMovePrev,
+    kMoveNext,
+    kField,
+    kStatistic,
+    kGetCount,
+    kEof,
+    kBof,
+    kSuccess,
+    kRecordPower,
+    kPhysicsRecordNo,
+    kRecordCount,
+    kCurPageNo,
+    kCurPageSize,
+    kMaxPageNo,
+    kFieldCount,
+    kCursor,
+    kElapsedSecond,
+    kErrorInfo,
+    kPageSize,
   };
   static constexpr int kCategoryCount = 8;
 

@@ -92,8 +92,7 @@ TEST_F(RecordsetObjectTest, FieldsByNameByNumberAndAsTheDefaultMember) {
     Out.Write TypeName(rs("文件大小").Value) & "/" & TypeName(rs("修改时间").Value)
   )");
   ASSERT_TRUE(run.ok) << run.error;
-  EXPECT_EQ(run.output,
-            "1/12;文件类型;MD5;True;True;True;doc3.txt;True;doc3.txt;Long/Date;");
+  EXPECT_EQ(run.output, "1/12;文件类型;MD5;True;True;True;doc3.txt;True;doc3.txt;Long/Date;");
 }
 
 TEST_F(RecordsetObjectTest, UnknownFieldIsAScriptError) {
