@@ -1,5 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the release configuration and starts lun.
+# Installs what is missing, builds the release configuration and starts lun
+# with the default application home (~/.local/share/tamrix-lun unless
+# $LUN_HOME or --home says otherwise). lun prints the address of the search
+# page with this run's IDCODE; Ctrl-C ends it cleanly.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -7,9 +10,4 @@ bash scripts/install_deps.sh
 cmake --preset release >/dev/null
 cmake --build --preset release
 
-if [ -x build/release/app/lun ]; then
-  exec build/release/app/lun "$@"
-fi
-echo "built into build/release:"
-find build/release -maxdepth 3 -type f -executable ! -name '*.so' ! -path '*CMakeFiles*' | sort
-echo "(lun itself arrives with the application core)"
+exec build/release/bin/lun "$@"

@@ -3,6 +3,7 @@
 // reads it later).
 #include <cstdio>
 
+#include "app/first_run_defaults.h"
 #include "app/user_interface.h"
 #include "platform/error_log.h"
 
@@ -38,7 +39,8 @@ std::string HeadlessInterface::tip() const {
   return tip_;
 }
 
-void HeadlessInterface::RunFirstRunWizard(SettingsStore& /*settings*/) {
+void HeadlessInterface::RunFirstRunWizard(SettingsStore& settings) {
+  ApplyFirstRunDefaults(settings);
   Say("[通知]", "系统初始化", "使用默认设置");
 }
 

@@ -50,7 +50,7 @@ class UserInterface {
 // The interface of a process without a display: a notice or a box becomes a
 // line on standard output and in the engine log, a box takes its default
 // answer at once (kTimedOut, the answer of a box nobody touched), the wizard
-// keeps the defaults and the tip is only remembered.
+// keeps the defaults (first_run_defaults.h) and the tip is only remembered.
 class HeadlessInterface : public UserInterface {
  public:
   void Notify(std::string_view title, std::string_view text) override;

@@ -42,18 +42,6 @@ std::string UpperAscii(std::string_view s) {
   return out;
 }
 
-std::vector<std::string> SplitBars(std::string_view value) {
-  std::vector<std::string> pieces;
-  size_t pos = 0;
-  while (pos <= value.size()) {
-    size_t end = value.find('|', pos);
-    if (end == std::string_view::npos) end = value.size();
-    if (end > pos) pieces.emplace_back(value.substr(pos, end - pos));
-    pos = end + 1;
-  }
-  return pieces;
-}
-
 std::string WithoutTrailingSlash(std::string path) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   return path;
@@ -145,13 +133,13 @@ void ScanScope::Load(SettingsStore& settings, const std::string& default_root,
                      const std::vector<std::string>& system_forbidden) {
   std::string permitted = settings.GetValue(kSearchSection, key::kPermittedPaths);
   bool used_default = false;
-  if (SplitBars(permitted).empty()) {
+  if (SplitPathList(permitted).empty()) {
     permitted = "|" + default_root + "|";
     settings.SetValue(kSearchSection, key::kPermittedPaths, permitted);
     used_default = true;
   }
   std::vector<std::string> forbidden;
-  for (const std::string& p : SplitBars(settings.GetValue(kSearchSection, key::kForbiddenPaths))) {
+  for (const std::string& p : SplitPathList(settings.GetValue(kSearchSection, key::kForbiddenPaths))) {
     forbidden.push_back(WithoutTrailingSlash(p));
   }
   forbidden.insert(forbidden.end(), system_forbidden.begin(), system_forbidden.end());
@@ -161,7 +149,7 @@ void ScanScope::Load(SettingsStore& settings, const std::string& default_root,
   }
   std::lock_guard<std::mutex> lock(mutex_);
   permitted_.clear();
-  for (const std::string& p : SplitBars(permitted)) permitted_.push_back(WithoutTrailingSlash(p));
+  for (const std::string& p : SplitPathList(permitted)) permitted_.push_back(WithoutTrailingSlash(p));
   forbidden_ = std::move(forbidden);
   used_default_roots_ = used_default;
 }
@@ -172,7 +160,7 @@ bool ScanScope::ReplaceTypeList(TypeListKind kind, std::string_view value) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::string& slot = lists_[static_cast<int>(kind)];
   bool added = false;
-  for (const std::string& token : SplitBars(list)) {
+  for (const std::string& token : SplitPathList(list)) {
     if (!ListContainsToken(slot, "|" + token + "|")) added = true;
   }
   slot = list;
@@ -244,13 +232,28 @@ std::vector<std::string> SystemForbiddenPaths() {
   return {"/proc", "/sys", "/dev", "/run", TempDirectory(), ApplicationHome()};
 }
 
+std::vector<std::string> SplitPathList(std::string_view value) {
+  std::vector<std::string> pieces;
+  size_t pos = 0;
+  while (pos <= value.size()) {
+    size_t end = value.find('|', pos);
+    if (end == std::string_view::npos) end = value.size();
+    if (end > pos) pieces.emplace_back(value.substr(pos, end - pos));
+    pos = end + 1;
+  }
+  return pieces;
+}
+
 void InstallTypeListHooks(SettingsStore& settings, ScanScope& scope,
-                          std::function<void()> on_new_types) {
+                          std::function<void()> on_new_types,
+                          std::function<void(const std::string&)> on_document_types) {
   for (int kind = 0; kind < 4; ++kind) {
-    settings.SetApplyHook(kListKeys[kind], [&scope, kind, on_new_types](const std::string& value) {
-      if (scope.ReplaceTypeList(static_cast<TypeListKind>(kind), value) && on_new_types) {
-        on_new_types();
-      }
+    const auto list_kind = static_cast<TypeListKind>(kind);
+    settings.SetApplyHook(kListKeys[kind], [&scope, list_kind, on_new_types,
+                                            on_document_types](const std::string& value) {
+      const bool gained = scope.ReplaceTypeList(list_kind, value);
+      if (list_kind == TypeListKind::kDocument && on_document_types) on_document_types(value);
+      if (gained && on_new_types) on_new_types();
     });
   }
 }

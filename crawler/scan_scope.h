@@ -42,6 +42,10 @@ std::string TypeListFromPatterns(std::string_view patterns);
 // "|" + upper-case extension of the last path component + "|".
 std::string TypeTokenOf(std::string_view path);
 
+// The non-empty pieces of a "|"-separated list ("|/home/u|/data|"), as the
+// path settings ("允许扫描", "禁止扫描", "Maildir目录") store them.
+std::vector<std::string> SplitPathList(std::string_view value);
+
 // Case-insensitive search of `token` in `list`.
 bool ListContainsToken(std::string_view list, std::string_view token);
 
@@ -109,9 +113,12 @@ std::vector<std::string> SystemForbiddenPaths();
 
 // Makes ApplySetting of "文档类型", "其他文本类型", "LUNPlugType" and
 // "MSNPlugType" replace the scope's list; `on_new_types` runs when a list
-// gained a type (the settings window then offers a rescan).
+// gained a type (a rescan is then offered), `on_document_types` (may be
+// null) after every change of "文档类型" with the new value (the mail sources
+// follow it).
 void InstallTypeListHooks(SettingsStore& settings, ScanScope& scope,
-                          std::function<void()> on_new_types);
+                          std::function<void()> on_new_types,
+                          std::function<void(const std::string&)> on_document_types = {});
 
 }  // namespace lun
 

@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# Usage: lun_run_test.sh PATH/TO/lun PATH/TO/lundb
+set -u
+LUN=$1
+LUNDB=$2
+DIR=$(mktemp -d)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; done
+  rm -rf "$DIR"
+}
+trap cleanup EXIT
+fail=0
+say_fail() { echo "FAIL $*"; fail=1; }
+
+# A port nothing listens on (lun falls back to another one if it is taken
+# meanwhile, and says which it uses).
+free_port() {
+  local p
+  while :; do
+    p=$((20000 + RANDOM % 40000))
+    (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null || { echo "$p"; return; }
+  done
+}
+
+# A folder to index, and settings that point lun at it (the settings file
+# may be plain INI text). The temporary directory is never indexed, so the
+# folder lives outside what lun takes for it.
+export TMPDIR=$DIR/tmp
+mkdir -p "$TMPDIR"
+HOME_DIR=$DIR/home
+mkdir -p "$HOME_DIR" "$DIR/docs/sub"
+printf '季度销售报告\n' >"$DIR/docs/report.txt"
+printf 'meeting notes about budget\n' >"$DIR/docs/sub/notes.txt"
+cat >"$HOME_DIR/Setting" <<INI
+[检索设置]
+允许扫描=|$DIR/docs|
+文档类型=|TXT|
+AutoStart=FALSE
+INI
+PORT=$(free_port)
+
+"$LUN" --help >"$DIR/help" || say_fail "--help exit code"
+grep -q -- "--home" "$DIR/help" || say_fail "--help text"
+"$LUN" --version | grep -q "0.7020051220" || say_fail "--version"
+"$LUN" --bogus >/dev/null 2>&1; [ $? = 2 ] || say_fail "unknown option exit code"
+
+XDG_CONFIG_HOME=$DIR/config "$LUN" --headless --home "$HOME_DIR" --port "$PORT" >"$DIR/out" 2>"$DIR/err" &
+LUN_PID=$!
+pids+=("$LUN_PID")
+
+# The page address with this run's session code.
+for _ in $(seq 1 300); do
+  grep -q "搜索页面:" "$DIR/out" && break
+  sleep 0.1
+done
+grep -q "搜索页面: http://127.0.0.1:[0-9]*/LUN/home.shl?IDCODE=" "$DIR/out" || {
+  say_fail "no page address"; cat "$DIR/out" "$DIR/err"; }
+
+# A second start with the same home ends at once, silently, with 0.
+timeout 20 "$LUN" --headless --home "$HOME_DIR" --port "$(free_port)" >"$DIR/second" 2>&1
+[ $? = 0 ] || say_fail "second instance exit code"
+[ -s "$DIR/second" ] && { say_fail "second instance printed something"; cat "$DIR/second"; }
+
+PORT=$(sed -n 's|.*http://127.0.0.1:\([0-9]*\)/.*|\1|p' "$DIR/out")
+CODE=$(sed -n 's|.*IDCODE=\([0-9A-F-]*\).*|\1|p' "$DIR/out")
+# get TARGET: the whole HTTP answer of lun's web server.
+get() {
+  exec 3<>"/dev/tcp/127.0.0.1/$PORT" || return 1
+  printf 'GET %s HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n' "$1" >&3
+  cat <&3
+  exec 3<&-
+}
+get "/LUN/home.shl?IDCODE=$CODE" >"$DIR/home.html"
+grep -q "HTTP/1.0 200" "$DIR/home.html" || { say_fail "home page"; head -20 "$DIR/home.html"; }
+grep -q "Tamrix桌面搜索" "$DIR/home.html" || say_fail "home page content"
+
+# The scan finishes ("扫描完成" notice) and the files get indexed.
+for _ in $(seq 1 600); do
+  grep -q "扫描完成" "$DIR/out" && break
+  sleep 0.1
+done
+grep -q "扫描完成" "$DIR/out" || { say_fail "scan never finished"; cat "$DIR/out"; }
+sleep 1
+
+# The search page finds the file ("销售", URL-encoded).
+get "/LUN/Search.shl?SearchText=%E9%94%80%E5%94%AE&IDCODE=$CODE" >"$DIR/search.html"
+grep -q "report.txt" "$DIR/search.html" || { say_fail "search page"; grep -i "error\|错误" "$DIR/search.html" | head; }
+
+kill -TERM "$LUN_PID"
+wait "$LUN_PID"
+[ $? = 0 ] || say_fail "SIGTERM exit code"
+
+"$LUNDB" query "$HOME_DIR/Data/local.db" '[文档]:文本内容=销售' --fields 完整路径 >"$DIR/q1" 2>&1
+grep -qF "$DIR/docs/report.txt" "$DIR/q1" || { say_fail "report not found"; cat "$DIR/q1"; }
+"$LUNDB" query "$HOME_DIR/Data/local.db" '[文档]:文本内容=budget' --fields 完整路径 >"$DIR/q2" 2>&1
+grep -qF "$DIR/docs/sub/notes.txt" "$DIR/q2" || { say_fail "notes not found"; cat "$DIR/q2"; }
+"$LUNDB" check "$HOME_DIR/Data/local.db" >"$DIR/check" 2>&1 || { say_fail "database not clean"; cat "$DIR/check"; }
+
+# A pending update takes over at the next start.
+mkdir -p "$HOME_DIR/Update"
+printf '#!/bin/sh\necho ran >"%s"\n' "$DIR/updater-ran" >"$HOME_DIR/Update/update"
+chmod +x "$HOME_DIR/Update/update"
+touch "$HOME_DIR/Update/Update.ini"
+timeout 20 "$LUN" --headless --home "$HOME_DIR" --port "$(free_port)" >"$DIR/upd" 2>&1
+[ $? = 0 ] || say_fail "hand-over exit code"
+for _ in $(seq 1 50); do [ -f "$DIR/updater-ran" ] && break; sleep 0.1; done
+[ -f "$DIR/updater-ran" ] || say_fail "updater not started"
+grep -q "搜索页面" "$DIR/upd" && say_fail "lun started despite a pending update"
+
+[ $fail = 0 ] && echo "lun_run: all passed"
+exit $fail
