@@ -6,11 +6,14 @@
 #
 # Usage: bench/crawl/run_crawl.sh [CORPUS]   (default /tmp/corpus)
 # Environment: WORK (scratch folder, default /tmp/lun-crawl-bench; emptied),
-# SKIP_BUILD=1 to use the release build as it is.
+# PORT (the crawl service's port, default 18485: a service of the
+# application's own port may belong to a running lun or a test), SKIP_BUILD=1
+# to use the release build as it is.
 set -euo pipefail
 REPO=$(cd "$(dirname "$0")/../.." && pwd)
 CORPUS=${1:-/tmp/corpus}
 WORK=${WORK:-/tmp/lun-crawl-bench}
+PORT=${PORT:-18485}
 
 if [[ ! -d "$CORPUS" ]]; then
   CORPUS="$CORPUS" bash "$REPO/../shared/bench/build_corpus.sh"
@@ -22,5 +25,5 @@ fi
 # keeps them together and makes every run start from an empty database.
 rm -rf "$WORK"
 mkdir -p "$WORK"
-"$REPO/build/release/bin/lundb" crawl "$WORK/crawl.db" "$CORPUS" | grep -v ' files indexed, '
+"$REPO/build/release/bin/lundb" crawl "$WORK/crawl.db" "$CORPUS" --port "$PORT" | grep -v ' files indexed, '
 "$REPO/build/release/bin/lundb" stat "$WORK/crawl.db" | grep '^table'

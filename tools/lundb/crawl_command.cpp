@@ -8,6 +8,7 @@
 // the time went; the wall time includes the start of the service.
 #include <sys/stat.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -132,6 +133,11 @@ int CmdCrawl(const std::vector<std::string>& args, const std::string& settings_f
   };
   CrawlServiceClient client(client_options);
   if (!client.Launch()) return 1;  // the notifier has said why
+  if (client.service_pid() < 0) {
+    // Its figures and its failures are not this crawl's alone.
+    std::printf("using the crawl service already running on port %llu\n",
+                static_cast<unsigned long long>(port));
+  }
 
   CrawlerEnvironment env;
   env.project = s.project.get();
@@ -139,8 +145,13 @@ int CmdCrawl(const std::vector<std::string>& args, const std::string& settings_f
   env.settings = &s.settings;
   env.scope = &scope;
   env.writer = &writer;
-  env.extract_text = [&client](const std::string& path, std::u16string* text) {
-    return FromOutcome(client.Extract(path, text));
+  // Requests that brought no text for a reason other than the file's.
+  std::atomic<uint64_t> failed{0}, unavailable{0};
+  env.extract_text = [&](const std::string& path, std::u16string* text) {
+    const ExtractOutcome outcome = client.Extract(path, text);
+    if (outcome == ExtractOutcome::kServiceFailed) ++failed;
+    if (outcome == ExtractOutcome::kServiceUnavailable) ++unavailable;
+    return FromOutcome(outcome);
   };
   env.service_extracts = [&scope](const std::string& token) {
     const TypeLists lists{scope.TypeList(TypeListKind::kDocument),
@@ -189,6 +200,11 @@ int CmdCrawl(const std::vector<std::string>& args, const std::string& settings_f
   PrintStage("service round trips", stats.extract_ns, wall);
   PrintStage("record writing", stats.write_ns, wall);
   PrintStage("index flush", stats.flush_ns, wall);
+  if (failed || unavailable) {
+    std::printf("crawl service: %llu failed exchanges, %llu requests found no service\n",
+                static_cast<unsigned long long>(failed.load()),
+                static_cast<unsigned long long>(unavailable.load()));
+  }
   return 0;
 }
 
