@@ -98,17 +98,7 @@ std::u16string TransformCommand(std::u16string_view text) {
   return ToWide(EscapeQueryText(ToNarrow(text)));
 }
 
-std::string ScopePathLines(std::string_view stored) {
-  std::vector<std::string> paths;
-  size_t pos = 0;
-  while (pos <= stored.size()) {
-    size_t bar = stored.find('|', pos);
-    if (bar == std::string_view::npos) bar = stored.size();
-    if (bar > pos) paths.emplace_back(stored.substr(pos, bar - pos));
-    pos = bar + 1;
-  }
-  return JoinLines(paths);
-}
+std::string ScopePathLines(std::string_view stored) { return JoinLines(SplitPathList(stored)); }
 
 bool ScopePathsFromLines(std::string_view lines, std::string* stored) {
   std::string out;
