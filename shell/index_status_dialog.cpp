@@ -1,0 +1,116 @@
+#include "shell/index_status_dialog.h"
+
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QVBoxLayout>
+
+#include "crawler/crawler.h"
+#include "crawler/document_table.h"
+#include "engine/storage/data_table.h"
+#include "engine/storage/search_project.h"
+#include "shell/shell_backend.h"
+#include "shell/shell_controller.h"
+
+namespace lun {
+
+namespace {
+
+constexpr int kRefreshMs = 500;
+// Rows of the drop-down: 高速, 正常, 低速.
+constexpr int kModeOfRow[] = {1, 0, 2};
+
+uint32_t LiveCount(SearchProject* project, const char* table) {
+  if (!project) return 0;
+  const DataTable* found = project->FindTable(table);
+  return found ? found->live_count() : 0;
+}
+
+}  // namespace
+
+int SpeedRowOfMode(int mode) {
+  for (int row = 0; row < 3; ++row) {
+    if (kModeOfRow[row] == mode) return row;
+  }
+  return -1;
+}
+
+int SpeedModeOfRow(int row) { return row >= 0 && row < 3 ? kModeOfRow[row] : -1; }
+
+IndexStatusDialog::IndexStatusDialog(ShellBackend& backend) : backend_(backend) {
+  setWindowTitle(QStringLiteral("索引状态"));
+  setWindowIcon(ApplicationIcon());
+  setModal(true);
+  counts_.setText(QStringLiteral("扫描：0，索引：0"));
+  counts_.setObjectName(QStringLiteral("static203"));
+  index_label_.setText(QStringLiteral("正在索引："));
+  index_label_.setObjectName(QStringLiteral("static1001"));
+  for (QLabel* path : {&index_path_, &scan_path_}) {
+    path->setMinimumWidth(360);
+    path->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  }
+  index_path_.setObjectName(QStringLiteral("static204"));
+  scan_path_.setObjectName(QStringLiteral("static207"));
+  speed_.addItems({QStringLiteral("高速"), QStringLiteral("正常"), QStringLiteral("低速")});
+  speed_.setObjectName(QStringLiteral("combo205"));
+  run_.setText(QStringLiteral("索  引"));
+  run_.setCheckable(true);
+  run_.setObjectName(QStringLiteral("button206"));
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(&counts_);
+  auto* paths = new QFormLayout;
+  paths->addRow(&index_label_, &index_path_);
+  paths->addRow(QStringLiteral("预先扫描："), &scan_path_);
+  layout->addLayout(paths);
+  auto* controls = new QHBoxLayout;
+  controls->addWidget(&speed_);
+  controls->addStretch(1);
+  controls->addWidget(&run_);
+  layout->addLayout(controls);
+
+  Crawler* crawler = backend_.crawler();
+  run_.setChecked(crawler && !crawler->paused);
+  speed_.setCurrentIndex(crawler ? SpeedRowOfMode(crawler->speed_mode) : -1);
+  speed_.setEnabled(crawler != nullptr);
+  run_.setEnabled(crawler != nullptr);
+  connect(&run_, &QPushButton::toggled, this, [this](bool checked) {
+    if (Crawler* c = backend_.crawler()) c->paused = !checked;
+  });
+  connect(&speed_, &QComboBox::activated, this, [this](int row) {
+    Crawler* c = backend_.crawler();
+    if (c && SpeedModeOfRow(row) >= 0) c->speed_mode = SpeedModeOfRow(row);
+  });
+  timer_.setInterval(kRefreshMs);
+  connect(&timer_, &QTimer::timeout, this, &IndexStatusDialog::Refresh);
+  connect(this, &QDialog::finished, &timer_, &QTimer::stop);
+  timer_.start();
+  Refresh();
+}
+
+void IndexStatusDialog::Refresh() {
+  Crawler* crawler = backend_.crawler();
+  const bool paused = crawler && crawler->paused;
+  {
+    const QSignalBlocker quiet(&run_);
+    run_.setChecked(crawler && !paused);
+  }
+  SearchProject* project = backend_.project();
+  counts_.setText(QStringLiteral("扫描：%1，索引：%2")
+                      .arg(LiveCount(project, kQueueTable))
+                      .arg(LiveCount(project, kDocumentTable)));
+  const DocumentWriter* writer = backend_.writer();
+  // Records are checked against older ones unless the table is being filled
+  // from empty (fast insert).
+  const bool deduplicating = writer && !writer->fast_insert();
+  index_label_.setText(deduplicating ? QStringLiteral("正在索引：(自动去重)")
+                                     : QStringLiteral("正在索引："));
+  if (paused) {
+    index_path_.setText(QStringLiteral("已暂停"));
+    scan_path_.setText(QStringLiteral("已暂停"));
+  } else if (crawler) {
+    index_path_.setText(QString::fromStdString(crawler->index_position()));
+    scan_path_.setText(QString::fromStdString(crawler->scan_position()));
+  }
+}
+
+}  // namespace lun

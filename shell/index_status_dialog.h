@@ -1,0 +1,57 @@
+// The index status window: the crawler's progress (queued and indexed
+// counts, the paths being indexed and pre-scanned), the speed drop-down and
+// the push-like pause button, refreshed every 500 ms.
+//
+// Speed entries, in order: "高速" (mode 1), "正常" (mode 0), "低速" (mode 2).
+// The button is checked while indexing runs; unchecking it pauses.
+//
+// Thread safety: user-interface thread only; the crawler's counters are
+// read without locking (a momentarily stale value is fine).
+#ifndef LUN_SHELL_INDEX_STATUS_DIALOG_H_
+#define LUN_SHELL_INDEX_STATUS_DIALOG_H_
+
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+
+namespace lun {
+
+class ShellBackend;
+
+// The drop-down row of a speed mode (-1 for a mode outside 0-2), and back.
+int SpeedRowOfMode(int mode);
+int SpeedModeOfRow(int row);
+
+class IndexStatusDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  // `backend` must outlive the dialog.
+  explicit IndexStatusDialog(ShellBackend& backend);
+
+  // One refresh (the timer's tick).
+  void Refresh();
+
+  QLabel* counts() { return &counts_; }
+  QLabel* index_label() { return &index_label_; }
+  QLabel* index_path() { return &index_path_; }
+  QLabel* scan_path() { return &scan_path_; }
+  QComboBox* speed() { return &speed_; }
+  QPushButton* run_button() { return &run_; }
+
+ private:
+  ShellBackend& backend_;
+  QLabel counts_;
+  QLabel index_label_;
+  QLabel index_path_;
+  QLabel scan_path_;
+  QComboBox speed_;
+  QPushButton run_;
+  QTimer timer_;
+};
+
+}  // namespace lun
+
+#endif  // LUN_SHELL_INDEX_STATUS_DIALOG_H_

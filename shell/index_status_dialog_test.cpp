@@ -1,0 +1,54 @@
+#include "shell/index_status_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include "shell/shell_test_util.h"
+
+namespace lun {
+namespace {
+
+TEST(SpeedRowTest, RowsMapToModes) {
+  EXPECT_EQ(SpeedRowOfMode(1), 0);  // 高速
+  EXPECT_EQ(SpeedRowOfMode(0), 1);  // 正常
+  EXPECT_EQ(SpeedRowOfMode(2), 2);  // 低速
+  EXPECT_EQ(SpeedRowOfMode(7), -1);
+  for (int row = 0; row < 3; ++row) EXPECT_EQ(SpeedRowOfMode(SpeedModeOfRow(row)), row);
+}
+
+TEST(IndexStatusDialogTest, ShowsCountsAndPausedPathsAndDrivesTheControls) {
+  FakeBackend backend;
+  backend.AddDocument("/nowhere/a.txt", "a");
+  backend.AddDocument("/nowhere/b.txt", "b");
+  Crawler& crawler = *backend.crawler();
+  crawler.speed_mode = 2;
+  IndexStatusDialog dialog(backend);
+  EXPECT_EQ(dialog.windowTitle(), "索引状态");
+  EXPECT_EQ(dialog.counts()->text(), "扫描：0，索引：2");
+  EXPECT_EQ(dialog.speed()->currentText(), "低速");
+  EXPECT_TRUE(dialog.run_button()->isChecked());
+  EXPECT_EQ(dialog.run_button()->text(), "索  引");
+  EXPECT_EQ(dialog.index_label()->text(), "正在索引：(自动去重)");
+
+  dialog.run_button()->click();
+  EXPECT_TRUE(crawler.paused);
+  dialog.Refresh();
+  EXPECT_EQ(dialog.index_path()->text(), "已暂停");
+  EXPECT_EQ(dialog.scan_path()->text(), "已暂停");
+
+  // Paused elsewhere (the menu): the button follows on the next tick.
+  crawler.paused = false;
+  dialog.Refresh();
+  EXPECT_TRUE(dialog.run_button()->isChecked());
+
+  emit dialog.speed()->activated(0);
+  EXPECT_EQ(crawler.speed_mode, 1);
+  emit dialog.speed()->activated(1);
+  EXPECT_EQ(crawler.speed_mode, 0);
+
+  backend.writer()->set_fast_insert(true);
+  dialog.Refresh();
+  EXPECT_EQ(dialog.index_label()->text(), "正在索引：");
+}
+
+}  // namespace
+}  // namespace lun

@@ -1,0 +1,47 @@
+// How a second start of lun reaches the one already running: a local
+// socket "lun.socket" in the application home (mode 0700, so only the user
+// can connect). The second start sends one request line and ends; the
+// running instance shows its quick search window. This is what the desktop
+// entry does when lun runs already, and how a desktop without a tray host
+// gets the window back.
+//
+// Thread safety: user-interface thread only.
+#ifndef LUN_SHELL_INSTANCE_CHANNEL_H_
+#define LUN_SHELL_INSTANCE_CHANNEL_H_
+
+#include <string>
+
+#include <QLocalServer>
+#include <QObject>
+#include <QString>
+
+namespace lun {
+
+inline constexpr char kQuickSearchRequest[] = "quick-search";
+
+class InstanceChannel : public QObject {
+  Q_OBJECT
+
+ public:
+  static QString SocketPath(const std::string& home);
+
+  // Sends `request` to the instance running with `home`; true when one took
+  // it (waits at most a second).
+  static bool AskRunningInstance(const std::string& home, const char* request);
+
+  // Listens in `home`, replacing a socket left by a run that died. Call only
+  // while holding the instance lock of `home`. False when it cannot listen.
+  bool Listen(const std::string& home);
+
+ signals:
+  void QuickSearchRequested();
+
+ private:
+  void Serve();
+
+  QLocalServer server_;
+};
+
+}  // namespace lun
+
+#endif  // LUN_SHELL_INSTANCE_CHANNEL_H_

@@ -1,0 +1,95 @@
+#include "shell/password_check.h"
+
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "config/settings_keys.h"
+#include "config/settings_store.h"
+
+namespace lun {
+
+namespace {
+
+constexpr int kPasswordLength = 99;
+constexpr char kDefaultQuestion[] = "你叫什么名字？";
+
+}  // namespace
+
+bool PasswordCheck(const SettingsStore& settings, PasswordPrompter& prompter) {
+  if (settings.GetValue(kSearchSection, key::kAutoLogin) != kForbid) return true;
+  for (;;) {
+    const PasswordReply reply = prompter.AskPassword();
+    if (reply.kind == PasswordReply::kCancel) return false;
+    if (reply.kind == PasswordReply::kOk) {
+      return reply.text == settings.GetValue(kSearchSection, key::kLoginPassword);
+    }
+    const std::string question =
+        settings.GetValue(kSearchSection, key::kPasswordQuestion, kDefaultQuestion);
+    const PasswordReply answer = prompter.AskAnswer(question);
+    if (answer.kind == PasswordReply::kOk) {
+      return answer.text == settings.GetValue(kSearchSection, key::kPasswordAnswer);
+    }
+    // A cancelled question brings the password dialog back.
+  }
+}
+
+VerifyPasswordDialog::VerifyPasswordDialog(QWidget* parent) : QDialog(parent) {
+  setWindowTitle(QStringLiteral("验证密码"));
+  setWindowFlag(Qt::WindowStaysOnTopHint);
+  auto* layout = new QVBoxLayout(this);
+  auto* hint = new QLabel(QStringLiteral(
+      "本机用户自动登陆已被禁止，请输入密码。\n默认密码是：37vexo"));
+  hint->setWordWrap(true);
+  layout->addWidget(hint);
+  password_.setEchoMode(QLineEdit::Password);
+  password_.setMaxLength(kPasswordLength);
+  password_.setObjectName(QStringLiteral("password"));
+  layout->addWidget(&password_);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+  QPushButton* forgot = buttons->addButton(QStringLiteral("忘记密码"), QDialogButtonBox::ActionRole);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  connect(forgot, &QPushButton::clicked, this, [this] {
+    forgot_ = true;
+    hide();
+    done(QDialog::Rejected);
+  });
+  layout->addWidget(buttons);
+}
+
+ForgotPasswordDialog::ForgotPasswordDialog(const QString& question, QWidget* parent)
+    : QDialog(parent) {
+  setWindowTitle(QStringLiteral("忘记密码"));
+  setWindowFlag(Qt::WindowStaysOnTopHint);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(new QLabel(QStringLiteral("密码问题：")));
+  auto* shown = new QLabel(question);
+  shown->setObjectName(QStringLiteral("question"));
+  layout->addWidget(shown);
+  layout->addWidget(new QLabel(QStringLiteral("问题答案：")));
+  answer_.setMaxLength(kPasswordLength);
+  answer_.setObjectName(QStringLiteral("answer"));
+  layout->addWidget(&answer_);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  layout->addWidget(buttons);
+}
+
+PasswordReply DialogPasswordPrompter::AskPassword() {
+  VerifyPasswordDialog dialog;
+  const int result = dialog.exec();
+  if (dialog.forgot()) return {PasswordReply::kForgot, {}};
+  if (result != QDialog::Accepted) return {PasswordReply::kCancel, {}};
+  return {PasswordReply::kOk, dialog.password()->text().toStdString()};
+}
+
+PasswordReply DialogPasswordPrompter::AskAnswer(const std::string& question) {
+  ForgotPasswordDialog dialog(QString::fromStdString(question));
+  if (dialog.exec() != QDialog::Accepted) return {PasswordReply::kCancel, {}};
+  return {PasswordReply::kOk, dialog.answer()->text().toStdString()};
+}
+
+}  // namespace lun

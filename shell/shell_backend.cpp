@@ -1,0 +1,66 @@
+#include "shell/shell_backend.h"
+
+#include <sys/wait.h>
+
+#include <thread>
+
+#include "app/application.h"
+#include "config/settings_keys.h"
+#include "config/settings_store.h"
+#include "platform/autostart.h"
+#include "platform/error_log.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+
+namespace lun {
+
+bool OpenWithDesktop(const std::string& target) {
+  const std::string opener = FindProgram("xdg-open");
+  if (opener.empty()) {
+    AppendEngineErrorLog("xdg-open 未安装, 无法打开: " + target);
+    return false;
+  }
+  pid_t pid = 0;
+  if (SpawnProcess({opener, target}, SpawnOptions{}, &pid) != 0) {
+    AppendEngineErrorLog("无法启动 xdg-open: " + target);
+    return false;
+  }
+  // xdg-open usually ends as soon as it has handed the target on, but a
+  // browser it starts may keep it waiting: reap it off the UI thread.
+  std::thread([pid] {
+    int status = 0;
+    (void)waitpid(pid, &status, 0);
+  }).detach();
+  return true;
+}
+
+ApplicationBackend::ApplicationBackend(Application& app) : app_(app) {}
+
+SettingsStore& ApplicationBackend::settings() { return app_.settings(); }
+SearchProject* ApplicationBackend::project() { return app_.project(); }
+SearchService* ApplicationBackend::search() { return app_.search(); }
+DocumentWriter* ApplicationBackend::writer() { return app_.writer(); }
+Crawler* ApplicationBackend::crawler() { return app_.crawler(); }
+ChangeMonitor* ApplicationBackend::monitor() { return app_.monitor(); }
+ScanScope* ApplicationBackend::scope() { return &app_.scope(); }
+
+std::string ApplicationBackend::PageBaseUrl() {
+  // The port the server really listens on: when the configured port was
+  // busy it runs on the fallback, and "发布端口" would point nowhere.
+  const std::string port = app_.web_running()
+                               ? std::to_string(app_.web_port())
+                               : app_.settings().GetValue(kSearchSection, key::kPublishPort, "8484");
+  return "http://127.0.0.1:" + port + "/LUN/";
+}
+
+std::string ApplicationBackend::SessionCode() { return app_.session_code(); }
+
+void ApplicationBackend::Open(const std::string& target) { (void)OpenWithDesktop(target); }
+
+bool ApplicationBackend::SetAutostart(bool on) {
+  return lun::SetAutostart(on, JoinPath(ProgramDirectory(), "lun"));
+}
+
+void ApplicationBackend::Shutdown() { app_.Shutdown(); }
+
+}  // namespace lun

@@ -1,0 +1,212 @@
+#include "shell/shell_controller.h"
+
+#include <gtest/gtest.h>
+
+#include <QSignalSpy>
+
+#include "shell/notification_popup.h"
+#include "shell/quick_search_window.h"
+#include "shell/shell_test_util.h"
+
+namespace lun {
+namespace {
+
+class ShellControllerTest : public testing::Test {
+ protected:
+  ShellControllerTest() : popups_(ApplicationIcon()), controller_(backend_, popups_, prompter_, ask_.Function()) {}
+
+  // The menu's items as "text" (a separator "-", a submenu "title>").
+  static QStringList Items(const QMenu& menu) {
+    QStringList items;
+    for (const QAction* item : menu.actions()) {
+      if (item->isSeparator()) {
+        items << "-";
+      } else if (item->menu()) {
+        items << item->text() + ">";
+        for (const QAction* sub : item->menu()->actions()) items << "  " + sub->text();
+      } else {
+        items << item->text();
+      }
+    }
+    return items;
+  }
+
+  FakeBackend backend_;
+  PopupCenter popups_;
+  ScriptedPrompter prompter_;
+  ScriptedAsk ask_;
+  ShellController controller_;
+};
+
+TEST_F(ShellControllerTest, MenuHoldsEveryItemInOrder) {
+  const QStringList expected = {
+      "桌面搜索", "高级搜索", "快速搜索", "-", "文件预览", "-", "索引>", "  索引状态",
+      "  高速索引", "  空闲高速", "  低速索引", "  暂停索引", "  重新索引", "安全>",
+      "  密码设置", "  网络访问", "系统日志", "-", "系统设置", "-", "使用帮助", "版本信息",
+      "-", "退出"};
+  EXPECT_EQ(Items(*controller_.menu()), expected);
+}
+
+TEST_F(ShellControllerTest, PageCommandsOpenTheirPagesWithTheSessionCodeButHelp) {
+  const struct {
+    int command;
+    const char* url;
+  } kCases[] = {
+      {kCmdDesktopSearch, "http://127.0.0.1:8484/LUN/home.shl?IDCODE=CODE"},
+      {kCmdAdvancedSearch, "http://127.0.0.1:8484/LUN/Advanced.shl?IDCODE=CODE"},
+      {kCmdSystemLog, "http://127.0.0.1:8484/LUN/log.shl?IDCODE=CODE"},
+      {kCmdVersion, "http://127.0.0.1:8484/LUN/VerInfo.shl?IDCODE=CODE"},
+      {kCmdHelp, "http://127.0.0.1:8484/LUN/jiqiao.shl"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.command);
+    backend_.opened.clear();
+    controller_.action(c.command)->trigger();
+    EXPECT_EQ(backend_.opened, std::vector<std::string>{c.url});
+  }
+}
+
+TEST_F(ShellControllerTest, SpeedItemsAndPauseLabelFollowTheCrawler) {
+  Crawler& crawler = *backend_.crawler();
+  const struct {
+    int command;
+    int mode;
+  } kCases[] = {{kCmdHighSpeed, 1}, {kCmdIdleHighSpeed, 0}, {kCmdLowSpeed, 2}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.command);
+    controller_.action(c.command)->trigger();
+    EXPECT_EQ(crawler.speed_mode, c.mode);
+    for (int other : {kCmdHighSpeed, kCmdIdleHighSpeed, kCmdLowSpeed}) {
+      EXPECT_EQ(controller_.action(other)->isChecked(), other == c.command) << other;
+    }
+  }
+  // A mode changed elsewhere (the status window) shows when the menu opens.
+  crawler.speed_mode = 1;
+  emit controller_.menu()->aboutToShow();
+  EXPECT_TRUE(controller_.action(kCmdHighSpeed)->isChecked());
+
+  controller_.action(kCmdPause)->trigger();
+  EXPECT_TRUE(crawler.paused);
+  EXPECT_EQ(controller_.action(kCmdPause)->text(), "继续索引");
+  controller_.action(kCmdPause)->trigger();
+  EXPECT_FALSE(crawler.paused);
+  EXPECT_EQ(controller_.action(kCmdPause)->text(), "暂停索引");
+}
+
+TEST_F(ShellControllerTest, DefaultSearchActionFollowsTheSetting) {
+  const struct {
+    const char* value;  // null: the key is missing
+    const char* url;    // null: the quick search window
+  } kCases[] = {
+      {nullptr, nullptr},
+      {"桌面搜索", "http://127.0.0.1:8484/LUN/home.shl?IDCODE=CODE"},
+      {"高级搜索", "http://127.0.0.1:8484/LUN/Advanced.shl?IDCODE=CODE"},
+      {"", nullptr},
+      {"快速搜索", nullptr},
+      {"something else", nullptr},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.value ? c.value : "(missing)");
+    if (c.value) backend_.settings().SetValue(kSearchSection, key::kDefaultSearch, c.value);
+    backend_.opened.clear();
+    if (controller_.quick_search()) controller_.quick_search()->hide();
+    controller_.DefaultSearchAction();
+    if (c.url) {
+      EXPECT_EQ(backend_.opened, std::vector<std::string>{c.url});
+    } else {
+      EXPECT_TRUE(backend_.opened.empty());
+      ASSERT_NE(controller_.quick_search(), nullptr);
+      EXPECT_TRUE(controller_.quick_search()->isVisible());
+    }
+  }
+}
+
+TEST_F(ShellControllerTest, ReindexCancelAndYesKeepTheRecordsNoEmptiesThem) {
+  backend_.AddDocument("/tmp/kept.txt", "kept");
+  auto documents = [&] { return backend_.project()->FindTable(kDocumentTable)->live_count(); };
+  ASSERT_EQ(documents(), 1u);
+
+  ask_.answers = {kAnswerCancel};
+  controller_.action(kCmdReindex)->trigger();
+  ASSERT_EQ(ask_.asked.size(), 1u);
+  EXPECT_EQ(ask_.asked[0].caption, "Tamrix桌面搜索");
+  EXPECT_EQ(ask_.asked[0].buttons, BoxButtons::kYesNoCancel);
+  EXPECT_FALSE(backend_.crawler()->scanning());
+  EXPECT_EQ(backend_.settings().GetValue(kSearchSection, key::kFullScanDone, "unset"), "unset");
+
+  ask_.answers = {kAnswerYes};
+  controller_.action(kCmdReindex)->trigger();
+  WaitForScanEnd(*backend_.crawler());
+  EXPECT_EQ(documents(), 1u);
+  EXPECT_EQ(popups_.slot_table().taken(0), false);
+
+  ask_.answers = {kAnswerNo};
+  controller_.action(kCmdReindex)->trigger();
+  WaitForScanEnd(*backend_.crawler());
+  EXPECT_EQ(documents(), 0u);
+  // The "重新扫描" popup is up.
+  EXPECT_TRUE(popups_.slot_table().taken(0));
+}
+
+TEST_F(ShellControllerTest, ExitAsksWithACountdownAndNoKeepsRunning) {
+  QSignalSpy quit(&controller_, &ShellController::QuitRequested);
+  ask_.answers = {kAnswerNo};
+  controller_.action(kCmdExit)->trigger();
+  ASSERT_EQ(ask_.asked.size(), 1u);
+  EXPECT_EQ(ask_.asked[0].milliseconds, 3000);
+  EXPECT_EQ(ask_.asked[0].buttons, BoxButtons::kYesNo);
+  EXPECT_EQ(backend_.shutdowns, 0);
+  EXPECT_EQ(quit.count(), 0);
+
+  // Yes, and a box left alone until its time ran out, both end the program.
+  for (int answer : {static_cast<int>(kAnswerYes), static_cast<int>(kTimedOut)}) {
+    ask_.answers = {answer};
+    controller_.action(kCmdExit)->trigger();
+  }
+  EXPECT_EQ(backend_.shutdowns, 2);
+  EXPECT_EQ(quit.count(), 2);
+}
+
+TEST_F(ShellControllerTest, WindowsAskForThePasswordWhenAutoLoginIsForbidden) {
+  backend_.settings().SetValue(kSearchSection, key::kAutoLogin, "禁止");
+  controller_.RunCommand(kCmdSettings);
+  controller_.RunCommand(kCmdIndexStatus);
+  controller_.RunCommand(kCmdFilePreview);
+  EXPECT_EQ(prompter_.asked, 3);
+  EXPECT_EQ(controller_.settings_window(), nullptr);
+  EXPECT_EQ(controller_.index_status(), nullptr);
+  EXPECT_EQ(controller_.file_preview(), nullptr);
+
+  prompter_.replies = {{PasswordReply::kOk, ""}};
+  controller_.RunCommand(kCmdPassword);
+  ASSERT_NE(controller_.settings_window(), nullptr);
+  EXPECT_EQ(controller_.settings_window()->current_page(), "安全选项::口令");
+}
+
+TEST_F(ShellControllerTest, SettingsCommandsOpenTheirPages) {
+  const struct {
+    int command;
+    const char* page;
+  } kCases[] = {{kCmdSettings, "常规设置::搜索选项"},
+                {kCmdPassword, "安全选项::口令"},
+                {kCmdNetworkAccess, "安全选项::网络访问"}};
+  for (const auto& c : kCases) {
+    controller_.RunCommand(c.command);
+    ASSERT_NE(controller_.settings_window(), nullptr);
+    EXPECT_EQ(controller_.settings_window()->current_page(), c.page);
+  }
+}
+
+TEST(TrayTipTextTest, DefaultScanningAndCutTo63Units) {
+  EXPECT_EQ(TrayTipText("", 5), "欢迎使用Tamrix桌面搜索");
+  EXPECT_EQ(TrayTipText("正在扫描...", 42), "已索引：42\n正在扫描...");
+  EXPECT_EQ(TrayTipText("待索引文件: 1，已索引文件: 2", 0), "待索引文件: 1，已索引文件: 2");
+  const QString long_text(100, QChar('x'));
+  EXPECT_EQ(TrayTipText(long_text, 0).size(), 63);
+  // A character outside the BMP is never cut in half.
+  const QString wide = QString(62, QChar('x')) + QString::fromUcs4(U"\U0001F600");
+  EXPECT_EQ(TrayTipText(wide, 0), QString(62, QChar('x')));
+}
+
+}  // namespace
+}  // namespace lun
