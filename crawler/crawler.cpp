@@ -389,6 +389,9 @@ void Crawler::IndexThread() {
       if (!first_pass && queue_had_records) {
         queue_had_records = false;
         pipe.WaitWritten();
+        // The mail passes waited for the first indexing, not for the end
+        // of the session.
+        first_index = false;
         if (env_.writer->fast_insert() && env_.notify) env_.notify(kScanDoneTitle, kScanDoneText);
         env_.writer->set_fast_insert(false);
       }

@@ -137,7 +137,8 @@ class Crawler {
   // The walking part of the first full scan is still running.
   std::atomic<bool> first_pass{false};
   // The index thread started on an empty document table, or the default
-  // roots are in use; the mail passes wait while it is set.
+  // roots are in use; the mail passes wait while it is set. Cleared when the
+  // first full scan's queue has run dry, and when either thread stops.
   std::atomic<bool> first_index{false};
 
   bool scanning() const { return scanning_; }

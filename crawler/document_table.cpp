@@ -104,10 +104,28 @@ std::optional<uint32_t> DocumentWriter::ReplaceOlder(const std::string& path, do
   return replaced;
 }
 
+void DocumentWriter::set_fast_insert(bool on) {
+  fast_insert_ = on;
+  std::lock_guard lock(forced_mutex_);
+  forced_paths_.clear();
+}
+
+bool DocumentWriter::NeedsCheck(const std::string& path, bool force) {
+  if (!fast_insert_) return true;
+  // The walk appends without looking; a file the change monitor wrote
+  // before the walk reached it already has its record.
+  std::lock_guard lock(forced_mutex_);
+  if (force) {
+    forced_paths_.insert(path);
+    return true;
+  }
+  return forced_paths_.count(path) > 0;
+}
+
 bool DocumentWriter::AddOrUpdateDocument(const DocumentRecord& record, bool force) {
   std::shared_lock gate(write_gate_);
   uint32_t history = 0;
-  if (force || !fast_insert_) {
+  if (NeedsCheck(record.path, force)) {
     bool unchanged = false;
     const std::optional<uint32_t> replaced = ReplaceOlder(record.path, record.modified, &unchanged);
     // A failed check skips the file this time; it comes back at its next

@@ -24,6 +24,7 @@
 #include <optional>
 #include <shared_mutex>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace lun {
@@ -104,7 +105,9 @@ class DocumentWriter {
   std::vector<uint32_t> CategoryList(int index) const;
 
   // Fast-insert mode: the table was empty when the current full scan began.
-  void set_fast_insert(bool on) { fast_insert_ = on; }
+  // A path written with `force` meanwhile (the change monitor's) is checked
+  // again when the walk reaches it, so it never gets two records.
+  void set_fast_insert(bool on);
   bool fast_insert() const { return fast_insert_; }
 
  private:
@@ -113,12 +116,16 @@ class DocumentWriter {
   std::optional<uint32_t> ReplaceOlder(const std::string& path, double modified,
                                        bool* unchanged);
   void AddToCategoryList(uint32_t record, int category);
+  // Whether a write of `path` looks for older records first.
+  bool NeedsCheck(const std::string& path, bool force);
 
   SearchProject& project_;
   SearchService& search_;
   // Shared by each AddOrUpdateDocument, exclusive for ClearDocuments.
   std::shared_mutex write_gate_;
   std::atomic<bool> fast_insert_{false};
+  std::mutex forced_mutex_;
+  std::unordered_set<std::string> forced_paths_;  // written with force in fast-insert mode
   struct CategorySlot {
     mutable std::mutex mutex;
     std::vector<uint32_t> records;
