@@ -14,19 +14,23 @@ export const FIXED_CODE = '20316842';
 // A second address of the test's own network namespace, outside 127/8:
 // requests from it come from "another computer".
 export const REMOTE_ADDRESS = '10.213.7.1';
+// A second such address: another remote computer.
+export const OTHER_REMOTE_ADDRESS = '10.213.7.2';
 
 // Runs the calling test script again inside a new network namespace (as
 // root, with unshare -n) whose loopback interface also carries
-// REMOTE_ADDRESS. lun and its crawl service then have the namespace's ports
-// to themselves, and clients can come from a non-loopback address. Returns
-// the nested run's exit code; null when running nested already or when no
-// namespace can be made (the caller then runs where it is).
+// REMOTE_ADDRESS and OTHER_REMOTE_ADDRESS. lun and its crawl service then
+// have the namespace's ports to themselves, and clients can come from
+// non-loopback addresses. Returns the nested run's exit code; null when
+// running nested already or when no namespace can be made (the caller then
+// runs where it is).
 export function runIsolated(scriptUrl) {
   if (process.env.LUN_WEB_UI_NETNS) return null;
   if (spawnSync('unshare', ['-n', 'true']).status !== 0) return null;
   const quoted = [process.execPath, new URL(scriptUrl).pathname, ...process.argv.slice(2)]
     .map((a) => `'${a.replace(/'/g, "'\\''")}'`).join(' ');
-  const script = `ip link set lo up && ip addr add ${REMOTE_ADDRESS}/32 dev lo && exec ${quoted}`;
+  const script = `ip link set lo up && ip addr add ${REMOTE_ADDRESS}/32 dev lo && ` +
+                 `ip addr add ${OTHER_REMOTE_ADDRESS}/32 dev lo && exec ${quoted}`;
   const run = spawnSync('unshare', ['-n', 'sh', '-c', script], {
     stdio: 'inherit', env: { ...process.env, LUN_WEB_UI_NETNS: '1' },
   });
@@ -138,7 +142,11 @@ export async function startLun(binDir, scratch, port) {
     XDG_DATA_HOME: path.join(scratch.root, 'data'),
     XDG_CACHE_HOME: path.join(scratch.root, 'cache'),
     LUN_HOME: scratch.home,
+    // lun never scans its temporary directory; the fixture lies in the
+    // system's, so lun gets one of its own inside the scratch directory.
+    TMPDIR: path.join(scratch.root, 'tmp'),
   };
+  fs.mkdirSync(env.TMPDIR, { recursive: true });
   delete env.DISPLAY;
   delete env.WAYLAND_DISPLAY;
   const child = spawn(lun, ['--headless', '--home', scratch.home, '--port', String(port)], {
