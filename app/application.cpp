@@ -336,12 +336,8 @@ void Application::PreparePageEnvironment() {
   env->version = kLocalVersion;
   env->new_version = [this] { return new_version(); };
   env->new_version_info = [this] { return new_version_notes(); };
-  // The update server's folder: the description's URL up to its last "/".
-  const std::string server = settings().GetValue(kSearchSection, key::kUpdateServer);
-  const size_t slash = server.rfind('/');
-  if (slash != std::string::npos && slash > server.find("//") + 1) {
-    env->update_base_url = server.substr(0, slash);
-  }
+  // No update server is built in ("升级服务器" names it), so there is no
+  // base URL for the download location either.
   env->executable = JoinPath(options_.program_directory, "lun");
   fts_environment_ = std::move(env);
 }
@@ -460,14 +456,16 @@ void Application::StatusLoop() {
 void Application::StartCrawlerThreads() {
   if (!crawler_) return;
   SettingsStore& s = settings();
-  const bool first_scan = s.GetValue(kSearchSection, key::kFullScanDone, kFalse) != kTrue;
-  if (first_scan) {
+  // The stored full-scan state decides the notice: a walk is due on an
+  // empty table (first use) or after an interrupted walk (continue). With
+  // the walk done the scan thread only runs the mail passes.
+  if (s.GetValue(kSearchSection, key::kFullScanDone, kFalse) != kTrue) {
     ui_.Notify("扫描信息", document_table_was_empty_
                                ? "在使用之前，您需要预先扫描一次磁盘。完成扫描之后您修改或是创建"
                                  "的文档，系统会自动将其索引。"
                                : "您上次终止了扫描过程，现在将继续扫描磁盘。");
-    crawler_->StartScan();
   }
+  crawler_->StartScan();
   crawler_->StartIndexing();
 }
 
