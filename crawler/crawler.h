@@ -1,4 +1,4 @@
-// The crawler's two background threads and the per-file pipeline.
+// The crawler's background threads and the per-file pipeline.
 //
 // The scan thread walks the permitted roots (scan_scope.h) once and queues
 // every admitted file and directory in the table "待扫描文件"; the index
@@ -15,8 +15,11 @@
 // in a circle or out of the permitted roots, and a linked file is indexed
 // under its own path when its tree is walked.
 //
-// Thread safety: the control members (Start*/Stop*, flags) may be called
-// from any thread; the flags are polled by the threads between entries.
+// Thread safety: the flags may be read and written from any thread; the
+// threads poll them between entries. The control members (Start*, Stop*,
+// Reindex) may be called from any thread, one at a time (the application
+// core's). IndexFile and IndexDirectory may run on several threads at once
+// (index thread, change monitor).
 #ifndef LUN_CRAWLER_CRAWLER_H_
 #define LUN_CRAWLER_CRAWLER_H_
 
@@ -69,15 +72,16 @@ struct CrawlerEnvironment {
 };
 
 // Where the crawler's time went, for the index status and the benchmarks.
-// Times are summed over the threads that spent them (the scan and index
-// threads overlap, so the stages may add up to more than the wall time).
+// Times are summed over the threads that spent them (the scan, index and
+// writer threads overlap, so the stages may add up to more than the wall
+// time).
 struct CrawlStats {
   int64_t walk_ns = 0;     // listing directories and deciding admission
   int64_t queue_ns = 0;    // appending to and taking from "待扫描文件"
   int64_t extract_ns = 0;  // asking the crawl service for text
   int64_t write_ns = 0;    // writing document records (periodic index flushes included)
   int64_t flush_ns = 0;    // the index flush when the index thread ends
-  uint64_t files = 0;      // files and directories through IndexFile / IndexDirectory
+  uint64_t files = 0;      // records written: files, directories, compiled-help pages
   uint64_t text_units = 0; // UTF-16 units of text written
 };
 
@@ -99,7 +103,9 @@ class Crawler {
   void StartIndexing();
   void StopIndexing();
 
-  // The re-index command. Stops the scan and index threads, writes
+  // The re-index command (and, keeping the index, the answer to the rescan
+  // question after new types were chosen). Stops the scan and index
+  // threads, writes
   // "完成全面扫描" = "FALSE", and starts the scan again (and the index thread,
   // when it was running). `keep_index` true keeps the document records (the
   // walk re-checks every file against its record: the fast-insert and
