@@ -58,7 +58,9 @@ contains out "CORRUPT" "check finding"
 expect 2 "check usage" -- "$LUNDB" check
 # crawl: the application's crawl with the real crawl service, on a port of
 # its own.
-PORT=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+PORT=$(node -e 'const s = require("net").createServer().listen(0, "127.0.0.1", () => {
+  console.log(s.address().port); s.close(); })' 2>/dev/null ||
+  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 mkdir -p "$DIR/crawl/sub"
 printf '季度报告 quarterly\n' >"$DIR/crawl/report.txt"
 printf 'meeting notes 会议纪要\n' >"$DIR/crawl/sub/notes.txt"
