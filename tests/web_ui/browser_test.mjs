@@ -181,7 +181,7 @@ async function main() {
     if (lun) console.log(lun.log());
   } finally {
     if (browser) await browser.close();
-    await stopLun(lun);
+    await stopLun(lun, checks);
     fs.rmSync(scratch.root, { recursive: true, force: true });
   }
   return checks.finish();

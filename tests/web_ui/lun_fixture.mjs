@@ -170,17 +170,24 @@ export async function startLun(binDir, scratch, port) {
       reject(new Error(`lun ended (${code}) before it printed an address:\n${output}`));
     });
   });
-  child.stdout.on('data', (chunk) => { output += chunk; });
   return { child, ...url, port, log: () => output };
 }
 
-export async function stopLun(lun) {
-  if (!lun || lun.child.exitCode !== null) return;
-  const ended = new Promise((resolve) => lun.child.once('exit', resolve));
-  lun.child.kill('SIGTERM');
-  const timer = setTimeout(() => lun.child.kill('SIGKILL'), 30000);
-  await ended;
-  clearTimeout(timer);
+// Ends lun with SIGTERM (its shutdown sequence). With `checks`, a memory
+// error that the sanitizer build reported while the pages ran is a failure.
+export async function stopLun(lun, checks = null) {
+  if (!lun) return;
+  if (lun.child.exitCode === null) {
+    const ended = new Promise((resolve) => lun.child.once('exit', resolve));
+    lun.child.kill('SIGTERM');
+    const timer = setTimeout(() => lun.child.kill('SIGKILL'), 30000);
+    await ended;
+    clearTimeout(timer);
+  }
+  if (checks) {
+    const report = lun.log().match(/ERROR: AddressSanitizer[^\n]*|runtime error:[^\n]*/);
+    checks.ok(report === null, 'lun reported no memory error', report ? report[0] : '');
+  }
 }
 
 // One HTTP request. `options`: method, headers, body (form fields as an

@@ -91,7 +91,7 @@ async function main() {
     checks.ok(false, 'the test ran to its end', error && error.stack ? error.stack : String(error));
     if (lun) console.log(lun.log());
   } finally {
-    await stopLun(lun);
+    await stopLun(lun, checks);
     fs.rmSync(scratch.root, { recursive: true, force: true });
   }
   return checks.finish();
