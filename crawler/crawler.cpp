@@ -31,6 +31,10 @@ constexpr char kScanDoneText[] = "系统已经完成文件扫描，您现在可�
 // a service killed from outside, two on the same file are the file.
 constexpr int kMaxServiceFailures = 2;
 
+// How long the index thread waits before the next entry after finding no
+// crawl service (the client itself retries starting it at intervals).
+constexpr int kServiceWaitMs = 1000;
+
 void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 int64_t SteadyNs() {
@@ -402,9 +406,18 @@ void Crawler::IndexThread() {
     Throttle(500, 200);
     if (!TakeEntry(&path, &is_directory)) continue;
     SetIndexPosition(path);
+    bool unavailable = false;
     std::optional<DocumentRecord> record =
-        is_directory ? DirectoryDocumentOf(path) : FileDocumentOf(path, false);
-    if (record) pipe.Push(std::move(*record));
+        is_directory ? DirectoryDocumentOf(path) : FileDocumentOf(path, false, &unavailable);
+    if (unavailable) {
+      // The service is down, not the file: rather than a record without
+      // text for good (an unchanged file is never read again), the entry
+      // goes back into the queue and the thread waits for the service.
+      Queue(path, false);
+      Sleep(kServiceWaitMs);
+    } else if (record) {
+      pipe.Push(std::move(*record));
+    }
     SetIndexPosition("");
   }
   // The entries taken are written before the thread ends.
@@ -423,10 +436,13 @@ void Crawler::IndexThread() {
 }
 
 void Crawler::IndexFile(const std::string& path, bool force) {
-  if (std::optional<DocumentRecord> record = FileDocumentOf(path, force)) WriteRecord(*record, force);
+  bool unavailable = false;
+  std::optional<DocumentRecord> record = FileDocumentOf(path, force, &unavailable);
+  if (record) WriteRecord(*record, force);
 }
 
-std::optional<DocumentRecord> Crawler::FileDocumentOf(const std::string& path, bool force) {
+std::optional<DocumentRecord> Crawler::FileDocumentOf(const std::string& path, bool force,
+                                                      bool* unavailable) {
   if (env_.scope->IsFileExcluded(path)) return std::nullopt;
   const std::string token = TypeTokenOf(path);
   if (!env_.scope->IsTypeAdmitted(token)) return std::nullopt;
@@ -461,11 +477,11 @@ std::optional<DocumentRecord> Crawler::FileDocumentOf(const std::string& path, b
       ListContainsToken(env_.scope->TypeList(TypeListKind::kOtherText), token) ||
       ListContainsToken(env_.scope->TypeList(TypeListKind::kPlugin), token) ||
       ListContainsToken(env_.scope->TypeList(TypeListKind::kMsnPlugin), token);
-  if (wants_text && env_.extract_text) record.text = ServiceTextOf(path);
+  if (wants_text && env_.extract_text) record.text = ServiceTextOf(path, unavailable);
   return record;
 }
 
-std::u16string Crawler::ServiceTextOf(const std::string& path) {
+std::u16string Crawler::ServiceTextOf(const std::string& path, bool* unavailable) {
   StageTimer timer(counters_.extract_ns);
   auto failures = [this, &path] {
     std::lock_guard lock(failures_mutex_);
@@ -479,7 +495,8 @@ std::u16string Crawler::ServiceTextOf(const std::string& path) {
     const ServiceText outcome = env_.extract_text(path, &text);
     if (outcome == ServiceText::kText) return text;
     text.clear();
-    if (outcome == ServiceText::kNoText) break;
+    *unavailable = outcome == ServiceText::kUnavailable;
+    if (outcome != ServiceText::kServiceFailed) break;
     std::lock_guard lock(failures_mutex_);
     ++service_failures_[path];
   }

@@ -42,8 +42,9 @@ class SettingsStore;
 // What the crawl service made of one request.
 enum class ServiceText {
   kText,           // text received
-  kNoText,         // the file has none, or the service cannot be reached
+  kNoText,         // the file has none
   kServiceFailed,  // the exchange failed: the service died or hung (and was restarted)
+  kUnavailable,    // no service could be reached: the file is not to blame
 };
 
 struct CrawlerEnvironment {
@@ -123,7 +124,10 @@ class Crawler {
   // file ("|CHM|" among the document types) becomes one record per page,
   // keyed "mk:@MSITStore:" + path + "::/" + page path. A file whose text
   // request broke the crawl service twice in the current scan gets its
-  // record without text and is not sent again in that scan.
+  // record without text and is not sent again in that scan. A file met
+  // while no service can be reached gets its record without text here; the
+  // index thread instead puts its entry back into the queue and waits, so
+  // that the text is not missing for good.
   void IndexFile(const std::string& path, bool force);
   void IndexDirectory(const std::string& path);
   // Indexes every admitted file below `directory` now (with the duplicate
@@ -166,11 +170,13 @@ class Crawler {
   void SetIndexPosition(const std::string& text);
   // The text of `path` from the crawl service, asked again once when the
   // service fails; empty for a file that failed it twice in this scan.
-  std::u16string ServiceTextOf(const std::string& path);
+  // `*unavailable` tells that no service could be reached.
+  std::u16string ServiceTextOf(const std::string& path, bool* unavailable);
   // The record IndexFile / IndexDirectory write, text included; nullopt
   // when there is none to write (excluded, unreadable, or a compiled-help
-  // file, whose pages are written at once).
-  std::optional<DocumentRecord> FileDocumentOf(const std::string& path, bool force);
+  // file, whose pages are written at once). `*unavailable` as above.
+  std::optional<DocumentRecord> FileDocumentOf(const std::string& path, bool force,
+                                               bool* unavailable);
   std::optional<DocumentRecord> DirectoryDocumentOf(const std::string& path);
   void IndexCompiledHelp(const std::string& path, double created, double modified, bool force);
   bool WriteRecord(const DocumentRecord& record, bool force);

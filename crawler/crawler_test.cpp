@@ -314,6 +314,33 @@ TEST_F(CrawlerTest, AFileThatBreaksTheServiceTwiceGetsItsRecordWithoutText) {
   EXPECT_EQ(calls[poison], 4);
 }
 
+TEST_F(CrawlerTest, AFileMetWhileTheServiceIsDownWaitsInTheQueueForItsText) {
+  const std::string path = tree_.File("report.txt");
+  Write(path, "报告");
+  Configure(tree_.path(), "txt");
+  std::atomic<int> calls{0};
+  CrawlerEnvironment env = Env();
+  env.extract_text = [&](const std::string&, std::u16string* text) {
+    if (++calls == 1) return ServiceText::kUnavailable;
+    *text = u"报告";
+    return ServiceText::kText;
+  };
+  Crawler crawler(env);
+  ASSERT_TRUE(crawler.Queue(path, false));
+  CrawlToTheEnd(crawler);
+  EXPECT_EQ(calls, 2);
+  EXPECT_EQ(LivePaths(), std::vector<std::string>{path});
+  EXPECT_EQ(TextOf(path), u"报告");
+
+  // Outside the queue (the change monitor) the record is written without
+  // text, as before: the file's next change brings it.
+  calls = 0;
+  Write(path, "报告 2", time(nullptr) + 100);
+  crawler.IndexFile(path, true);
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(TextOf(path), u"");
+}
+
 TEST_F(CrawlerTest, CompiledHelpBecomesOneRecordPerPage) {
   const std::string chm = tree_.File("help/manual.chm");
   Write(chm, MakeChm({{"/html/intro.htm", "<p>帮助 introduction</p>"},

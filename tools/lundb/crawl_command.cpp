@@ -55,9 +55,12 @@ bool IsUnder(const std::string& path, const std::string& dir) {
 ServiceText FromOutcome(ExtractOutcome outcome) {
   switch (outcome) {
     case ExtractOutcome::kText: return ServiceText::kText;
+    case ExtractOutcome::kNoText: return ServiceText::kNoText;
     case ExtractOutcome::kServiceFailed: return ServiceText::kServiceFailed;
-    default: return ServiceText::kNoText;
+    case ExtractOutcome::kServiceUnavailable:
+    case ExtractOutcome::kClosed: return ServiceText::kUnavailable;
   }
+  return ServiceText::kNoText;
 }
 
 double Seconds(int64_t ns) { return static_cast<double>(ns) / 1e9; }
@@ -171,8 +174,10 @@ int CmdCrawl(const std::vector<std::string>& args, const std::string& settings_f
   crawler.StartIndexing();
   double next_report = 1.0;
   // Done when the walk has ended and the queue is empty; StopIndexing then
-  // lets the entry in hand finish.
-  while (crawler.scanning() || LiveCount(*s.project, kQueueTable) > 0) {
+  // lets the entries in hand finish. While no service can be reached the
+  // crawler keeps its entries queued and waits; a tool run ends instead
+  // (the client has said why).
+  while ((crawler.scanning() || LiveCount(*s.project, kQueueTable) > 0) && unavailable == 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     if (elapsed() >= next_report) {
       std::printf("%6.1f s: %llu files indexed, %u waiting\n", elapsed(),
@@ -194,16 +199,19 @@ int CmdCrawl(const std::vector<std::string>& args, const std::string& settings_f
               static_cast<double>(stats.text_units) * 2 / 1e6,
               static_cast<unsigned long long>(stats.text_units), wall,
               wall > 0 ? static_cast<double>(stats.files) / wall : 0.0);
-  std::printf("time by stage (summed over the scan and index threads, which overlap):\n");
+  std::printf("time by stage (summed per thread; the scan, index and writer threads overlap):\n");
   PrintStage("walk", stats.walk_ns, wall);
   PrintStage("queue", stats.queue_ns, wall);
   PrintStage("service round trips", stats.extract_ns, wall);
   PrintStage("record writing", stats.write_ns, wall);
   PrintStage("index flush", stats.flush_ns, wall);
-  if (failed || unavailable) {
-    std::printf("crawl service: %llu failed exchanges, %llu requests found no service\n",
-                static_cast<unsigned long long>(failed.load()),
-                static_cast<unsigned long long>(unavailable.load()));
+  if (failed) {
+    std::printf("crawl service: %llu failed exchanges\n",
+                static_cast<unsigned long long>(failed.load()));
+  }
+  if (unavailable) {
+    return Fail("the crawl service could not be reached; the files not indexed stay queued in " +
+                db);
   }
   return 0;
 }
