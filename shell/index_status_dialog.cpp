@@ -46,6 +46,8 @@ IndexStatusDialog::IndexStatusDialog(ShellBackend& backend) : backend_(backend) 
   index_label_.setObjectName(QStringLiteral("static1001"));
   for (QLabel* path : {&index_path_, &scan_path_}) {
     path->setMinimumWidth(360);
+    // A long path must not stretch the window on every tick.
+    path->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     path->setTextInteractionFlags(Qt::TextSelectableByMouse);
   }
   index_path_.setObjectName(QStringLiteral("static204"));

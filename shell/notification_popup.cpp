@@ -89,7 +89,7 @@ void NotificationPopup::paintEvent(QPaintEvent*) {
   gradient.setColorAt(0, QColor(0xCC, 0xFF, 0xCC));
   gradient.setColorAt(1, QColor(0x33, 0x99, 0x33));
   p.fillRect(rect(), gradient);
-  icon_.paint(&p, QRect(8, 12, 24, 24));
+  icon_.paint(&p, QRect(8, 12, 32, 32));
   QFont title_font = font();
   title_font.setPixelSize(14);
   title_font.setWeight(QFont::Bold);

@@ -11,9 +11,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <fstream>
 #include <set>
-#include <sstream>
 
 #include "config/settings_keys.h"
 #include "config/settings_store.h"
@@ -21,6 +19,7 @@
 #include "crawler/extract/plugin_registry.h"
 #include "crawler/scan_scope.h"
 #include "pages/file_types.h"
+#include "pages/fts_system.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "shell/shell_backend.h"
@@ -448,28 +447,6 @@ class NetworkPage : public SettingsPage {
   QCheckBox* download_;
 };
 
-// Undoes the octal escapes of /proc/self/mounts ("\040" is a blank).
-std::string UnescapeMountField(const std::string& field) {
-  std::string out;
-  for (size_t i = 0; i < field.size(); ++i) {
-    if (field[i] == '\\' && i + 3 < field.size() &&
-        std::isdigit(static_cast<unsigned char>(field[i + 1]))) {
-      out += static_cast<char>(std::stoi(field.substr(i + 1, 3), nullptr, 8));
-      i += 3;
-    } else {
-      out += field[i];
-    }
-  }
-  return out;
-}
-
-bool IsLocalFileSystem(const std::string& type) {
-  static const std::set<std::string> kLocal = {
-      "ext2", "ext3", "ext4", "xfs", "btrfs", "vfat", "exfat", "ntfs", "ntfs3", "fuseblk",
-      "f2fs", "zfs", "jfs", "reiserfs", "hfsplus", "overlay"};
-  return kLocal.count(type) > 0;
-}
-
 }  // namespace
 
 SettingsPage::SettingsPage(QString name, PageContext context)
@@ -539,21 +516,6 @@ std::string NormalizePatternText(std::string text) {
   return text;
 }
 
-std::vector<std::string> LocalMountPoints() {
-  std::vector<std::string> points;
-  std::ifstream mounts("/proc/self/mounts");
-  std::string line;
-  while (std::getline(mounts, line)) {
-    std::istringstream fields(line);
-    std::string device, point, type;
-    if (!(fields >> device >> point >> type) || !IsLocalFileSystem(type)) continue;
-    point = UnescapeMountField(point);
-    if (std::find(points.begin(), points.end(), point) == points.end()) points.push_back(point);
-  }
-  std::sort(points.begin(), points.end());
-  return points;
-}
-
 FolderTree::FolderTree() {
   setObjectName(QStringLiteral("tree1060"));
   setHeaderHidden(true);
@@ -561,8 +523,13 @@ FolderTree::FolderTree() {
   root_->setIcon(0, style()->standardIcon(QStyle::SP_ComputerIcon));
   const std::string home = UserHomeDirectory();
   AddFolder(root_, QStringLiteral("主文件夹 (%1)").arg(Q(home)), Q(home));
-  for (const std::string& point : LocalMountPoints()) {
-    AddFolder(root_, Q(point), Q(point));
+  // The root file system always, whatever it is made of (a container's
+  // overlay too), then the other local disks.
+  AddFolder(root_, QStringLiteral("/"), QStringLiteral("/"));
+  std::vector<std::string> points = LocalMountPoints();
+  std::sort(points.begin(), points.end());
+  for (const std::string& point : points) {
+    if (point != "/") AddFolder(root_, Q(point), Q(point));
   }
   root_->setExpanded(true);
   connect(this, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* item) { Fill(item); });

@@ -93,8 +93,8 @@ std::string JoinPathList(const std::vector<std::string>& paths);
 std::string NormalizePatternText(std::string text);
 
 // The folder tree of the permitted-paths page: "我的电脑" with the user's
-// home folder and the local file systems, folders below them listed when
-// expanded, each with a check box.
+// home folder, the root file system and the other local disks, folders
+// below them listed when expanded, each with a check box.
 class FolderTree : public QTreeWidget {
   Q_OBJECT
 
@@ -116,9 +116,6 @@ class FolderTree : public QTreeWidget {
   QTreeWidgetItem* root_;
   std::vector<std::string> kept_;
 };
-
-// Mount points of local, non-virtual file systems ("/" first).
-std::vector<std::string> LocalMountPoints();
 
 }  // namespace lun
 

@@ -1,6 +1,6 @@
 #include "shell/shell_controller.h"
 
-#include <QGuiApplication>
+#include <QApplication>
 
 #include "app/application.h"
 #include "config/settings_keys.h"
@@ -68,6 +68,7 @@ ShellController::ShellController(ShellBackend& backend, PopupCenter& popups,
   connect(&menu_, &QMenu::aboutToShow, this, &ShellController::RefreshMenu);
   tray_watch_.setInterval(kTrayWatchMs);
   connect(&tray_watch_, &QTimer::timeout, this, &ShellController::WatchTrayHost);
+  connect(&tray_watch_, &QTimer::timeout, this, &ShellController::WatchCrawler);
 }
 
 ShellController::~ShellController() {
@@ -241,6 +242,8 @@ void ShellController::AskExit() {
 
 void ShellController::Exit() {
   RemoveTrayIcon();
+  // Dialogs waiting in a nested loop (a password, a question) give way.
+  QApplication::closeAllWindows();
   if (quick_) quick_->hide();
   if (preview_) preview_->hide();
   if (status_) status_->close();
@@ -306,6 +309,20 @@ void ShellController::SetStatusTip(const QString& status) {
   }
   tip_ = TrayTipText(status, indexed);
   if (tray_) tray_->setToolTip(tip_);
+}
+
+void ShellController::WatchCrawler() {
+  // The crawler reports its scan through its state, not through the tip:
+  // the tip follows that state, and leaves alone any other text it was
+  // given meanwhile.
+  Crawler* crawler = backend_.crawler();
+  const bool scanning = crawler && crawler->scanning();
+  if (scanning) {
+    SetStatusTip(QStringLiteral("正在扫描..."));
+  } else if (scan_shown_) {
+    SetStatusTip({});
+  }
+  scan_shown_ = scanning;
 }
 
 void ShellController::AddTrayIcon() {

@@ -99,6 +99,10 @@ class ShellController : public QObject {
 
   void SetStatusTip(const QString& status);
   QString tip() const { return tip_; }
+  // Follows the crawler's scan in the tip: "正在扫描..." with the indexed
+  // count while the scan runs, the default tip when it has ended. Runs
+  // every two seconds once the tray icon is added.
+  void WatchCrawler();
 
   // The windows (made on first use).
   QuickSearchWindow* ShowQuickSearch();
@@ -141,6 +145,7 @@ class ShellController : public QObject {
   std::unique_ptr<QSystemTrayIcon> tray_;
   QTimer tray_watch_;
   bool tray_host_seen_ = false;
+  bool scan_shown_ = false;
   QString tip_;
   std::unique_ptr<QuickSearchWindow> quick_;
   std::unique_ptr<FilePreviewWindow> preview_;

@@ -197,6 +197,16 @@ TEST_F(ShellControllerTest, SettingsCommandsOpenTheirPages) {
   }
 }
 
+TEST_F(ShellControllerTest, TipWatchLeavesOtherTextsAlone) {
+  controller_.WatchCrawler();
+  EXPECT_EQ(controller_.tip(), "欢迎使用Tamrix桌面搜索");
+  controller_.SetStatusTip("别的状态");
+  controller_.WatchCrawler();
+  EXPECT_EQ(controller_.tip(), "别的状态");
+  controller_.SetStatusTip("");
+  EXPECT_EQ(controller_.tip(), "欢迎使用Tamrix桌面搜索");
+}
+
 TEST(TrayTipTextTest, DefaultScanningAndCutTo63Units) {
   EXPECT_EQ(TrayTipText("", 5), "欢迎使用Tamrix桌面搜索");
   EXPECT_EQ(TrayTipText("正在扫描...", 42), "已索引：42\n正在扫描...");
