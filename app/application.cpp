@@ -7,6 +7,7 @@
 
 #include "app/crash_handler.h"
 #include "app/crawl_service_client.h"
+#include "app/crawl_service_text.h"
 #include "app/update_checker.h"
 #include "automation/dictionary.h"
 #include "config/settings_keys.h"
@@ -17,6 +18,7 @@
 #include "crawler/foxmail.h"
 #include "crawler/local_mail.h"
 #include "crawler/mail_sources.h"
+#include "crawler/user_idle.h"
 #include "crawler/extract/plugin_registry.h"
 #include "crawler/extract/text_filters.h"
 #include "engine/index/field_generations.h"
@@ -244,23 +246,9 @@ void Application::CreateCrawler() {
   env.settings = &settings();
   env.scope = &scope_;
   env.writer = writer_.get();
-  env.extract_text = [this](const std::string& path, std::u16string* text) {
-    switch (crawl_service_->Extract(path, text)) {
-      case ExtractOutcome::kText:
-        return ServiceText::kText;
-      case ExtractOutcome::kServiceFailed:
-        return ServiceText::kServiceFailed;
-      default:
-        return ServiceText::kNoText;
-    }
-  };
-  env.service_extracts = [this](const std::string& token) {
-    const TypeLists lists{scope_.TypeList(TypeListKind::kDocument),
-                          scope_.TypeList(TypeListKind::kOtherText),
-                          scope_.TypeList(TypeListKind::kPlugin),
-                          scope_.TypeList(TypeListKind::kMsnPlugin)};
-    return TextSourceOf(token, lists) == TextSource::kCrawlService;
-  };
+  env.extract_text = CrawlServiceTextSource(*crawl_service_);
+  env.service_extracts = [this](const std::string& token) { return scope_.ServiceExtracts(token); };
+  env.user_idle_probe = [probes = SystemUserIdleProbes()] { return IsUserIdle(probes); };
   env.notify = [this](const std::string& title, const std::string& text) {
     ui_.Notify(title, text);
   };

@@ -5,6 +5,7 @@
 #include <array>
 
 #include "config/settings_store.h"
+#include "crawler/extract/text_filters.h"
 #include "platform/paths.h"
 
 namespace lun {
@@ -33,14 +34,6 @@ constexpr char kOtherCategory[] = "其它";
 
 constexpr const char* kListKeys[] = {key::kDocumentTypes, key::kOtherTextTypes, key::kPlugTypes,
                                      key::kMsnPlugTypes};
-
-std::string UpperAscii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-  }
-  return out;
-}
 
 std::string WithoutTrailingSlash(std::string path) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
@@ -201,6 +194,12 @@ bool ScanScope::IsFileExcluded(std::string_view path) const {
   if (HasExcludedComponent(path)) return true;
   std::lock_guard<std::mutex> lock(mutex_);
   return clearing_ || IsForbidden(path);
+}
+
+bool ScanScope::ServiceExtracts(std::string_view token) const {
+  const TypeLists lists{TypeList(TypeListKind::kDocument), TypeList(TypeListKind::kOtherText),
+                        TypeList(TypeListKind::kPlugin), TypeList(TypeListKind::kMsnPlugin)};
+  return TextSourceOf(token, lists) == TextSource::kCrawlService;
 }
 
 std::vector<std::string> ScanScope::PermittedRoots() const {

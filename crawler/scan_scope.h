@@ -81,6 +81,9 @@ class ScanScope {
   std::string TypeList(TypeListKind kind) const;
 
   bool IsTypeAdmitted(std::string_view token) const;
+  // True when the text of files of type `token` is asked of the crawl
+  // service under the current type lists (TextSourceOf).
+  bool ServiceExtracts(std::string_view token) const;
   bool IsDirectoryExcluded(std::string_view path) const;
   bool IsFileExcluded(std::string_view path) const;
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/crawl_service_client.h"
+#include "app/crawl_service_text.h"
 #include "config/settings_store.h"
 #include "crawler/crawler.h"
 #include "crawler/document_table.h"
@@ -50,17 +51,6 @@ bool IsDirectory(const std::string& path) {
 bool IsUnder(const std::string& path, const std::string& dir) {
   return path.compare(0, dir.size(), dir) == 0 &&
          (path.size() == dir.size() || path[dir.size()] == '/' || dir.back() == '/');
-}
-
-ServiceText FromOutcome(ExtractOutcome outcome) {
-  switch (outcome) {
-    case ExtractOutcome::kText: return ServiceText::kText;
-    case ExtractOutcome::kNoText: return ServiceText::kNoText;
-    case ExtractOutcome::kServiceFailed: return ServiceText::kServiceFailed;
-    case ExtractOutcome::kServiceUnavailable:
-    case ExtractOutcome::kClosed: return ServiceText::kUnavailable;
-  }
-  return ServiceText::kNoText;
 }
 
 double Seconds(int64_t ns) { return static_cast<double>(ns) / 1e9; }
@@ -150,19 +140,11 @@ int CmdCrawl(const std::vector<std::string>& args, const std::string& settings_f
   env.writer = &writer;
   // Requests that brought no text for a reason other than the file's.
   std::atomic<uint64_t> failed{0}, unavailable{0};
-  env.extract_text = [&](const std::string& path, std::u16string* text) {
-    const ExtractOutcome outcome = client.Extract(path, text);
+  env.extract_text = CrawlServiceTextSource(client, [&](ExtractOutcome outcome) {
     if (outcome == ExtractOutcome::kServiceFailed) ++failed;
     if (outcome == ExtractOutcome::kServiceUnavailable) ++unavailable;
-    return FromOutcome(outcome);
-  };
-  env.service_extracts = [&scope](const std::string& token) {
-    const TypeLists lists{scope.TypeList(TypeListKind::kDocument),
-                          scope.TypeList(TypeListKind::kOtherText),
-                          scope.TypeList(TypeListKind::kPlugin),
-                          scope.TypeList(TypeListKind::kMsnPlugin)};
-    return TextSourceOf(token, lists) == TextSource::kCrawlService;
-  };
+  });
+  env.service_extracts = [&scope](const std::string& token) { return scope.ServiceExtracts(token); };
   env.notify = [](const std::string& title, const std::string& text) {
     std::fprintf(stderr, "lundb: %s: %s\n", title.c_str(), text.c_str());
   };
