@@ -252,6 +252,9 @@ void Application::CreateCrawler() {
   env.notify = [this](const std::string& title, const std::string& text) {
     ui_.Notify(title, text);
   };
+  env.index_mail = [this] {
+    if (mail_sources_) mail_sources_->IndexAll();
+  };
   env.data_path = DataFilePath();
   env.desktop = DesktopDirectory();
   crawler_ = std::make_unique<Crawler>(std::move(env));

@@ -354,6 +354,10 @@ void Crawler::ScanThread() {
         counters_.queue_ns += walk_queue_ns_;
         counters_.walk_ns += SteadyNs() - start - walk_queue_ns_;
       }
+      if (env_.index_mail && !stop_scan_) {
+        SetScanPosition("邮件");
+        env_.index_mail();
+      }
       SetScanPosition("已完成");
       first_pass = false;
       if (stop_scan_) first_index = false;

@@ -59,6 +59,9 @@ struct CrawlerEnvironment {
   std::function<bool(const std::string& token)> service_extracts;
   // A notice for the user (title, text).
   std::function<void(const std::string& title, const std::string& text)> notify;
+  // The scan's pass over the mail stores (MailSources::IndexAll), run after
+  // the walk; may be null.
+  std::function<void()> index_mail;
   // Whether the user is away (user_idle.h), asked at most every
   // `user_idle_poll_ms` while the speed mode is kIdleHighSpeed. Null: the
   // user_idle flag is left to whoever sets it.

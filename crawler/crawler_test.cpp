@@ -1,6 +1,8 @@
 #include "crawler/crawler.h"
 
 #include <gtest/gtest.h>
+
+#include <atomic>
 #include <sys/stat.h>
 #include <utime.h>
 
@@ -182,6 +184,8 @@ TEST_F(CrawlerTest, FullScanIndexesTheAdmittedFilesOfThePermittedRoots) {
     std::lock_guard lock(notices_mutex);
     notices.push_back(title);
   };
+  std::atomic<int> mail_passes{0};
+  env.index_mail = [&] { ++mail_passes; };
   writer_->set_fast_insert(true);
   Crawler crawler(env);
   crawler.first_pass = true;
@@ -197,6 +201,7 @@ TEST_F(CrawlerTest, FullScanIndexesTheAdmittedFilesOfThePermittedRoots) {
   crawler.StopScan();
   EXPECT_EQ(notices, std::vector<std::string>{"扫描完成"});
   EXPECT_EQ(settings.GetValue(kSearchSection, key::kFullScanDone), "TRUE");
+  EXPECT_EQ(mail_passes, 1) << "the scan reads the mail stores once, after the walk";
 
   EXPECT_EQ(Paths("[文档]:文本内容=报告"), std::vector<std::string>{tree_.File("docs/report.txt")});
   EXPECT_EQ(Paths("[文档]:文本内容=会议"), std::vector<std::string>{tree_.File("docs/deep/notes.log")});
