@@ -31,9 +31,9 @@ const FieldObject::Table FieldObject::kTable = {
      &FieldObject::GetMark},
 };
 
-FieldObject::FieldObject(std::weak_ptr<const Recordset> rows, int column)
+FieldObject::FieldObject(std::shared_ptr<const Recordset> rows, int column)
     : TableDispatch(kTable), rows_(std::move(rows)), column_(column) {
-  if (auto rs = rows_.lock()) name_ = ToWide(rs->columns()[static_cast<size_t>(column_)].name);
+  if (rows_) name_ = ToWide(rows_->columns()[static_cast<size_t>(column_)].name);
 }
 
 HResult FieldObject::Invoke(DispId id, std::uint16_t flags, std::span<const Variant> args,
@@ -43,20 +43,19 @@ HResult FieldObject::Invoke(DispId id, std::uint16_t flags, std::span<const Vari
 }
 
 HResult FieldObject::GetValue(std::span<Variant>, Variant* result, ExcepInfo*) {
-  if (auto rs = rows_.lock()) *result = rs->Value(column_);
+  if (rows_) *result = rows_->Value(column_);
   return S_OK;
 }
 
 HResult FieldObject::GetHtmlValue(std::span<Variant>, Variant* result, ExcepInfo*) {
-  auto rs = rows_.lock();
   std::u16string text;
   // A value without a text form (an array, Null) shows as nothing.
-  if (!rs || ToText(rs->Value(column_), &text) != S_OK) {
+  if (!rows_ || ToText(rows_->Value(column_), &text) != S_OK) {
     *result = Variant::Bstr(u"");
     return S_OK;
   }
   *result =
-      Variant::Bstr(HighlightedSnippet(text, rs->columns()[static_cast<size_t>(column_)].keywords));
+      Variant::Bstr(HighlightedSnippet(text, rows_->columns()[static_cast<size_t>(column_)].keywords));
   return S_OK;
 }
 
@@ -67,8 +66,8 @@ HResult FieldObject::GetName(std::span<Variant>, Variant* result, ExcepInfo*) {
 
 HResult FieldObject::GetMark(std::span<Variant>, Variant* result, ExcepInfo*) {
   std::u16string mark;
-  if (auto rs = rows_.lock()) {
-    for (const std::u16string& keyword : rs->columns()[static_cast<size_t>(column_)].keywords) {
+  if (rows_) {
+    for (const std::u16string& keyword : rows_->columns()[static_cast<size_t>(column_)].keywords) {
       mark += u'*';
       mark += keyword;
     }

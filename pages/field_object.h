@@ -14,9 +14,11 @@
 //                              ("*a*b"), for FTS.MarkKeyword and
 //                              FTS.KeywordNavigate.
 //
-// Lifetime: the object refers to its recordset's rows without owning them.
-// It may outlive the recordset object or its Close: Value, HTMLValue and Mark
-// then read empty, Name stays.
+// Lifetime: the object shares its recordset's rows, so that a field of a
+// recordset the page holds no variable for still reads its row
+// (FTS.Execute(q)("x").Mark, where the recordset is a temporary that is gone
+// before Mark is asked). Close of the recordset object detaches its fields:
+// Value, HTMLValue and Mark then read empty, Name stays.
 //
 // Thread safety: one page thread, like the recordset.
 #ifndef LUN_PAGES_FIELD_OBJECT_H_
@@ -52,7 +54,10 @@ class FieldObject : public TableDispatch<FieldObject> {
   enum : DispId { kValue = 1, kHtmlValue = 2, kName = 3, kMark = 4 };
 
   // Column `column` of `rows`.
-  FieldObject(std::weak_ptr<const Recordset> rows, int column);
+  FieldObject(std::shared_ptr<const Recordset> rows, int column);
+
+  // Lets go of the rows: the values read empty from now on.
+  void Detach() { rows_.reset(); }
 
   HResult Invoke(DispId id, std::uint16_t flags, std::span<const Variant> args, Variant* result,
                  ExcepInfo* excep) override;
@@ -67,7 +72,7 @@ class FieldObject : public TableDispatch<FieldObject> {
   HResult GetMark(std::span<Variant> args, Variant* result, ExcepInfo* excep);
 
   internal::LiveObjectCount count_;
-  std::weak_ptr<const Recordset> rows_;
+  std::shared_ptr<const Recordset> rows_;
   int column_;
   std::u16string name_;
 };

@@ -4,7 +4,12 @@
 #ifndef LUN_PAGES_PAGE_TEST_FIXTURE_H_
 #define LUN_PAGES_PAGE_TEST_FIXTURE_H_
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
 
 #include <ctime>
 #include <string>
@@ -42,6 +47,50 @@ struct RequestParts {
   std::string cookie;  // "Cookie" header value; empty: no header
 };
 
+// The request text a browser sends for `target` ("/LUN/x.shl"): a POST when
+// the parts carry a form, else a GET.
+inline std::string RequestText(const std::string& target, const RequestParts& parts) {
+  const bool post = !parts.form.empty();
+  std::string text = std::string(post ? "POST " : "GET ") + target +
+                     (parts.query.empty() ? "" : "?" + parts.query) + " HTTP/1.0\r\n";
+  if (!parts.cookie.empty()) text += "Cookie: " + parts.cookie + "\r\n";
+  if (post) text += "Content-Length: " + std::to_string(parts.form.size()) + "\r\n";
+  return text + "\r\n" + parts.form;
+}
+
+// Sends `request` to 127.0.0.1:`port` and reads the answer until the server
+// closes the connection; "" when the connection fails.
+inline std::string Exchange(uint16_t port, const std::string& request) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return {};
+  timeval timeout{20, 0};  // a hung server fails the test instead of hanging it
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string answer;
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+          static_cast<ssize_t>(request.size())) {
+    char buffer[65536];
+    for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;) {
+      answer.append(buffer, static_cast<size_t>(n));
+    }
+  }
+  close(fd);
+  return answer;
+}
+
+// The head of an HTTP answer (up to and without the empty line) and its body.
+inline std::string Head(const std::string& answer) {
+  return answer.substr(0, answer.find("\r\n\r\n"));
+}
+inline std::string Body(const std::string& answer) {
+  const size_t end = answer.find("\r\n\r\n");
+  return end == std::string::npos ? std::string() : answer.substr(end + 4);
+}
+
 struct PageRun {
   PageRunStatus status = PageRunStatus::kRan;
   PageOutput output;
@@ -70,12 +119,7 @@ class PageFixture : public ::testing::Test {
   PageRun RunFile(const std::string& name, const RequestParts& parts = {},
                   const ScriptLimits& limits = DefaultPageLimits(), FtsFactory make_fts = {}) {
     const bool post = !parts.form.empty();
-    std::string text = std::string(post ? "POST" : "GET") + " /LUN/" + name +
-                       (parts.query.empty() ? "" : "?" + parts.query) + " HTTP/1.0\r\n";
-    if (!parts.cookie.empty()) text += "Cookie: " + parts.cookie + "\r\n";
-    if (post) text += "Content-Length: " + std::to_string(parts.form.size()) + "\r\n";
-    text += "\r\n" + parts.form;
-    const HttpRequest http = ParseRequest(text);
+    const HttpRequest http = ParseRequest(RequestText("/LUN/" + name, parts));
     PageRequest request;
     request.method = post ? "POST" : "GET";
     request.page_path = page_dir_ + name;

@@ -126,6 +126,8 @@ HResult RecordsetObject::Execute(std::span<Variant> args, Variant* result, Excep
 }
 
 HResult RecordsetObject::Close(std::span<Variant>, Variant*, ExcepInfo*) {
+  // Fields the page still holds share the rows: they must let go too.
+  for (const std::shared_ptr<FieldObject>& field : fields_) field->Detach();
   fields_.clear();
   rows_.reset();
   return S_OK;

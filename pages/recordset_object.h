@@ -9,7 +9,8 @@
 //                              with the query (search within). On a recordset
 //                              without rows the new object is empty too, with
 //                              an empty ErrorInfo.
-//    2 Close           method  releases the field objects and the rows.
+//    2 Close           method  releases the field objects and the rows; the
+//                              fields the page still holds read empty.
 //    3 MovePage(page)  method  1-based; 0 (or less) means 1, beyond the last
 //                              means the last.
 //    4 Move(row)       method  0-based row; outside the rows: no current row.

@@ -1,15 +1,11 @@
 // Pages served by the real web server over a loopback socket.
 #include "pages/script_page_runner.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <unistd.h>
 
 #include <string>
 
+#include "pages/page_test_fixture.h"
 #include "platform/paths.h"
 #include "platform/scratch_dir.h"
 #include "web/test_zip.h"
@@ -18,29 +14,8 @@
 namespace lun {
 namespace {
 
-// Sends `request` to 127.0.0.1:`port` and reads the answer until the server
-// closes the connection; "" when the connection fails.
-std::string Exchange(uint16_t port, const std::string& request) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return {};
-  timeval timeout{20, 0};  // a hung server fails the test instead of hanging it
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  std::string answer;
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
-          static_cast<ssize_t>(request.size())) {
-    char buffer[65536];
-    for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;) {
-      answer.append(buffer, static_cast<size_t>(n));
-    }
-  }
-  close(fd);
-  return answer;
-}
+using page_test::Body;
+using page_test::Exchange;
 
 class ScriptPageRunnerTest : public ::testing::Test {
  protected:
@@ -69,11 +44,6 @@ class ScriptPageRunnerTest : public ::testing::Test {
   ScriptPageRunner runner_;
   std::unique_ptr<WebServer> server_;
 };
-
-std::string Body(const std::string& answer) {
-  const size_t end = answer.find("\r\n\r\n");
-  return end == std::string::npos ? std::string() : answer.substr(end + 4);
-}
 
 TEST_F(ScriptPageRunnerTest, ServesPagesWithIncludesAndQueries) {
   const std::string answer = Get("/LUN/?IDCODE=20316842");
