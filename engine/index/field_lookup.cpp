@@ -15,8 +15,8 @@ namespace {
 constexpr size_t kMaxTermUnits = 1024;
 // The alignment gives up on the index once the characters still to align
 // cost more than reading the text of the records found so far: each
-// remaining character costs its position count plus this constant, each
-// candidate record this constant.
+// remaining character costs the positions its probes decode plus this
+// constant, each candidate this constant.
 constexpr uint64_t kAbandonUnit = 10000;
 
 enum FieldType {
@@ -46,33 +46,39 @@ bool MatchesAt(std::u16string_view text, size_t at, std::u16string_view phrase,
   return true;
 }
 
-// Keeps the phrase starts `s` for which s + offset is in `positions`
-// (both ascending). Gallops through the longer list, so a few candidates
-// against a long list cost a few binary searches.
-void KeepAligned(std::vector<uint32_t>* starts, const std::vector<uint32_t>& positions,
-                 uint32_t offset) {
+// Keeps the phrase starts `s` for which s + offset is a value of `cursor`
+// (both ascending): a few candidates against a long list cost a few jumps
+// through its skip table.
+void KeepAligned(std::vector<uint32_t>* starts, ListCursor& cursor, uint32_t offset) {
   size_t kept = 0;
-  auto from = positions.begin();
-  const auto end = positions.end();
   for (uint32_t s : *starts) {
     const uint64_t target = uint64_t{s} + offset;
-    if (target > 0xFFFFFFFFu) break;
-    size_t step = 1;
-    auto probe = from;
-    while (probe != end && *probe < target) {
-      from = probe;
-      if (size_t(end - probe) <= step) {
-        probe = end;
-        break;
-      }
-      probe += step;
-      step *= 2;
-    }
-    from = std::lower_bound(from, probe, uint32_t(target));
-    if (from == end) break;
-    if (*from == target) (*starts)[kept++] = s;
+    if (target > 0xFFFFFFFFu || !cursor.SeekAtLeast(uint32_t(target))) break;
+    if (cursor.value() == target) (*starts)[kept++] = s;
   }
   starts->resize(kept);
+}
+
+// The phrase starts s (from 1) at which s + offset_a is a value of `a` and
+// s + offset_b one of `b`. Each list leaps to the other's next candidate,
+// so long stretches of either list without a partner are jumped over.
+LookupStatus AlignPair(ListCursor& a, uint32_t offset_a, ListCursor& b, uint32_t offset_b,
+                       const std::atomic<bool>* cancel, std::vector<uint32_t>* starts) {
+  uint64_t s = 1;
+  for (uint32_t step = 1;; ++step) {
+    if ((step & 0xFFFF) == 0 && Cancelled(cancel)) return LookupStatus::kCancelled;
+    if (s + offset_a > 0xFFFFFFFFu || !a.SeekAtLeast(uint32_t(s + offset_a))) break;
+    s = a.value() - offset_a;
+    if (s + offset_b > 0xFFFFFFFFu || !b.SeekAtLeast(uint32_t(s + offset_b))) break;
+    const uint64_t t = b.value() - offset_b;
+    if (t == s) {
+      starts->push_back(uint32_t(s));
+      ++s;
+    } else {
+      s = t;
+    }
+  }
+  return LookupStatus::kOk;
 }
 
 std::u16string StoredText(const StoredField& stored, uint32_t record) {
@@ -303,37 +309,58 @@ LookupStatus AlignPhrase(const WordIndexSegment& segment, std::u16string_view ph
                    [](const Letter& a, const Letter& b) { return a.count < b.count; });
   if (letters.front().count == 0) return LookupStatus::kOk;
 
+  std::vector<std::shared_ptr<const SeekableList>> lists(letters.size());
+  std::vector<ListCursor> cursors;
+  cursors.reserve(letters.size());
+  for (size_t j = 0; j < letters.size(); ++j) {
+    // A character at several places of the phrase reads its list once.
+    size_t same = 0;
+    while (same < j && letters[same].c != letters[j].c) ++same;
+    if (same < j) {
+      lists[j] = lists[same];
+    } else if (!segment.StoredList(letters[j].c, &lists[j])) {
+      return LookupStatus::kOk;
+    }
+    cursors.emplace_back(lists[j].get(), segment.PendingPositions(letters[j].c));
+  }
+
   // Phrase starts s (position of the phrase's first character) that the
   // letters aligned so far allow.
   std::vector<uint32_t> starts;
-  std::vector<uint32_t> positions;
-  if (!segment.ReadPositions(letters[0].c, &positions)) return LookupStatus::kOk;
-  starts.reserve(positions.size());
-  for (uint32_t p : positions) {
-    if (p > letters[0].offset) starts.push_back(p - letters[0].offset);
-  }
-  for (size_t j = 1; j < letters.size() && !starts.empty(); ++j) {
-    if (Cancelled(cancel)) return LookupStatus::kCancelled;
-    if (j >= 2) {
-      uint64_t cost = 0;
-      for (size_t i = j; i < letters.size(); ++i) cost += letters[i].count + kAbandonUnit;
-      if (cost > kAbandonUnit * starts.size()) {
-        // Cheaper to read the few candidate records than the long lists.
-        std::vector<uint32_t> candidates;
-        segment.RecordsOf(starts, 0, length - 1, MatchForm::kOccurrence, &candidates, nullptr);
-        for (uint32_t r : candidates) {
-          if (Cancelled(cancel)) return LookupStatus::kCancelled;
-          const uint32_t n = MatchStoredText(StoredText(stored, r), phrase, form, filter);
-          if (n == 0) continue;
-          records->push_back(r);
-          counts->push_back(n);
-        }
-        return LookupStatus::kOk;
-      }
+  if (letters.size() == 1) {
+    const uint32_t offset = letters[0].offset;
+    starts.reserve(letters[0].count);
+    while (cursors[0].Next()) {
+      if (cursors[0].value() > offset) starts.push_back(cursors[0].value() - offset);
     }
-    positions.clear();
-    if (!segment.ReadPositions(letters[j].c, &positions)) return LookupStatus::kOk;
-    KeepAligned(&starts, positions, letters[j].offset);
+  } else if (AlignPair(cursors[0], letters[0].offset, cursors[1], letters[1].offset, cancel,
+                       &starts) == LookupStatus::kCancelled) {
+    return LookupStatus::kCancelled;
+  }
+  for (size_t j = 2; j < letters.size() && !starts.empty(); ++j) {
+    if (Cancelled(cancel)) return LookupStatus::kCancelled;
+    // A further letter costs what its probes decode: at most a skip
+    // interval per candidate, never more than its whole list.
+    uint64_t cost = 0;
+    for (size_t i = j; i < letters.size(); ++i) {
+      cost += std::min<uint64_t>(letters[i].count,
+                                 uint64_t{SeekableList::kSkipInterval} * starts.size()) +
+              kAbandonUnit;
+    }
+    if (cost > kAbandonUnit * starts.size()) {
+      // Cheaper to read the few candidate records than to probe the lists.
+      std::vector<uint32_t> candidates;
+      segment.RecordsOf(starts, 0, length - 1, MatchForm::kOccurrence, &candidates, nullptr);
+      for (uint32_t r : candidates) {
+        if (Cancelled(cancel)) return LookupStatus::kCancelled;
+        const uint32_t n = MatchStoredText(StoredText(stored, r), phrase, form, filter);
+        if (n == 0) continue;
+        records->push_back(r);
+        counts->push_back(n);
+      }
+      return LookupStatus::kOk;
+    }
+    KeepAligned(&starts, cursors[j], letters[j].offset);
   }
   segment.RecordsOf(starts, 0, length - 1, form, records, counts);
   return LookupStatus::kOk;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "automation/variant.h"
 #include "engine/index/char_filter.h"
 #include "engine/index/field_generations.h"
@@ -140,6 +142,67 @@ TEST(FieldLookupTest, AbandonedAlignmentChecksTheStoredText) {
   EXPECT_EQ(f.Find(u"xy").records.size(), 1u);  // two letters: the index alone
 }
 
+std::vector<uint32_t> Records(const LookupResult& r) { return {r.records.begin(), r.records.end()}; }
+
+// Long lists (so that the alignment jumps through skip tables and keeps
+// lists in the posting cache) against a plain scan of the same texts: terms
+// at record starts and ends, the first position of the generation,
+// repeated letters, wildcards, phrases longer than any record.
+TEST(FieldLookupTest, LongListsAlignLikeAScanOfTheTexts) {
+  std::mt19937 rng(7);
+  std::vector<Variant> values;
+  for (int i = 0; i < 3000; ++i) {
+    std::u16string t;
+    const int n = int(rng() % 24);
+    for (int j = 0; j < n; ++j) t.push_back(u"aaabbc d"[rng() % 8]);
+    values.push_back(i % 500 == 7 ? Variant() : Variant::Bstr(t));
+  }
+  values[0] = Variant::Bstr(u"aaa");  // the generation's first positions
+  Field f(kWordIndexKind, values);
+  f.IndexAll(2600);  // 2000 stored, 600 in memory, 400 only in the records
+  const std::u16string long_phrase(30, u'a');
+  for (const std::u16string& term :
+       {std::u16string(u"a"), std::u16string(u"aaa"), std::u16string(u"ab"), std::u16string(u"[aa"),
+        std::u16string(u"ba]"), std::u16string(u"[abc]"), std::u16string(u"a?b"),
+        std::u16string(u"c d"), std::u16string(u"bbcab"), long_phrase}) {
+    SCOPED_TRACE(std::string(term.begin(), term.end()));
+    std::u16string phrase = term;
+    MatchForm form = MatchForm::kOccurrence;
+    if (phrase.front() == u'[' && phrase.back() == u']') {
+      form = MatchForm::kWhole;
+      phrase = phrase.substr(1, phrase.size() - 2);
+    } else if (phrase.front() == u'[') {
+      form = MatchForm::kStartsWith;
+      phrase.erase(0, 1);
+    } else if (phrase.back() == u']') {
+      form = MatchForm::kEndsWith;
+      phrase.pop_back();
+    }
+    std::vector<uint32_t> expected;
+    for (uint32_t r = 0; r < values.size(); ++r) {
+      if (values[r].is_string() && MatchStoredText(values[r].AsString(), phrase, form, f.filter.get())) {
+        expected.push_back(r);
+      }
+    }
+    EXPECT_EQ(Records(f.Find(term)), expected);
+  }
+}
+
+TEST(FieldLookupTest, LookUpsAfterAFlushSeeTheNewPositions) {
+  // "a" has enough stored positions to be kept in the posting cache; the
+  // flush must drop the kept list, or the records flushed since vanish.
+  std::vector<Variant> values(4100, Variant::Bstr(u"ab"));
+  Field f(kWordIndexKind, values);
+  f.request.stored.record_count = 2500;
+  f.IndexAll(2500);
+  EXPECT_EQ(f.Find(u"ab").records.size(), 2500u);
+  f.request.stored.record_count = 4100;
+  for (uint32_t r = 2500; r < 4100; ++r) ASSERT_TRUE(f.index->AddRecord(r, values[r]));
+  ASSERT_TRUE(f.index->Flush());
+  EXPECT_EQ(f.Find(u"ab").records.size(), 4100u);
+  EXPECT_EQ(f.Find(u"a").records.size(), 4100u);
+}
+
 TEST(FieldLookupTest, ExactFormMatchesWholeNormalisedValues) {
   Field f(kExactIndexKind, Texts({u"/Home/A.txt", u"/home/a.txt", u"/home/a.txt.bak", u"/home/?"}));
   f.IndexAll(2);  // the rest only in the stored records
@@ -151,8 +214,6 @@ TEST(FieldLookupTest, ExactFormMatchesWholeNormalisedValues) {
     EXPECT_FALSE(r.has_weights);
   }
 }
-
-std::vector<uint32_t> Records(const LookupResult& r) { return {r.records.begin(), r.records.end()}; }
 
 TEST(FieldLookupTest, IntegerTermsAndRanges) {
   std::vector<Variant> values;

@@ -1,6 +1,7 @@
 #include "engine/index/little_endian.h"
 #include "engine/index/packed_list.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -245,14 +246,19 @@ bool PackedListReader::Next(uint32_t* value) {
   return true;
 }
 
-bool DecodePackedList(std::span<const uint8_t> bytes, std::vector<uint32_t>* out) {
-  const size_t size_on_entry = out->size();
+namespace {
+
+// Decodes the list `bytes` with every check of PackedListReader, handing the
+// values over as they come: begin(count) first, then put(index, value, bit)
+// with the stream bit after each value. False when the list is damaged;
+// put() may then have seen values that are not in the list.
+template <typename Begin, typename Put>
+bool DecodeChecked(std::span<const uint8_t> bytes, Begin begin, Put put) {
   PackedListReader reader;
   if (!reader.Init(bytes)) return false;
   const uint32_t count = reader.count();
+  begin(count);
   if (count == 0) return true;
-  out->resize(size_on_entry + count);
-  uint32_t* dst = out->data() + size_on_entry;
   const uint8_t* stream = bytes.data() + kStreamOffset;
   // Whole-word loads may run into the 5 trailer bytes after the stream; the
   // bits used are checked against the stream's length once at the end.
@@ -260,46 +266,178 @@ bool DecodePackedList(std::span<const uint8_t> bytes, std::vector<uint32_t>* out
   const unsigned k = bytes[kKOffset];
   uint64_t bit = 0;
   uint64_t value = GetU32(&bytes[kFirstOffset]);
-  dst[0] = uint32_t(value);
+  put(0, uint32_t(value), bit);
   uint32_t i = 1;
-  // Fast path: one 64-bit load per value, no per-bit branches. A load at
-  // any bit offset gives at least 57 valid bits; a code that needs more
-  // (a long unary run) leaves the fast path.
-  for (; i < count; ++i) {
-    const uint64_t byte = bit >> 3;
-    if (byte + 8 > loadable) break;
-    uint64_t w;
-    std::memcpy(&w, stream + byte, 8);
-    w = __builtin_bswap64(w) << (bit & 7);
-    const unsigned q = unsigned(std::countl_one(w));
-    if (q + 1 + k > 56) break;
-    const uint64_t low = k ? (w << (q + 1)) >> (64 - k) : 0;
-    bit += q + 1 + k;
-    value += ((uint64_t{q} << k) | low) + 1;
-    dst[i] = uint32_t(value);
-  }
-  if (i < count) {
-    if (value > 0xFFFFFFFFu) {
-      out->resize(size_on_entry);
-      return false;
+  while (i < count) {
+    // Fast path: one 64-bit load per value, no per-bit branches. A load at
+    // any bit offset gives at least 57 valid bits; a code that needs more
+    // (a long unary run) or one near the end of the buffer leaves it.
+    for (; i < count; ++i) {
+      const uint64_t byte = bit >> 3;
+      if (byte + 8 > loadable) break;
+      uint64_t w;
+      std::memcpy(&w, stream + byte, 8);
+      w = __builtin_bswap64(w) << (bit & 7);
+      const unsigned q = unsigned(std::countl_one(w));
+      if (q + 1 + k > 56) break;
+      const uint64_t low = k ? (w << (q + 1)) >> (64 - k) : 0;
+      bit += q + 1 + k;
+      value += ((uint64_t{q} << k) | low) + 1;
+      put(i, uint32_t(value), bit);
     }
-    // The rest (near the end of the buffer, or after a long run) through
-    // the checked step reader, positioned where the fast path stopped.
+    if (i == count || value > 0xFFFFFFFFu) break;
+    // That one value through the checked step reader, positioned where the
+    // fast path stopped; then back to the fast path.
+    uint32_t v = 0;
     reader.Skip(bit, uint32_t(value), i);
-    uint32_t v;
-    for (; i < count && reader.Next(&v); ++i) dst[i] = v;
-    if (i < count || reader.damaged()) {
-      out->resize(size_on_entry);
-      return false;
-    }
+    if (!reader.Next(&v)) break;
     value = v;
     bit = reader.bits_used();
+    put(i++, v, bit);
   }
-  if (bit > reader.total_bits() || value != reader.last()) {
-    out->resize(size_on_entry);
+  return i == count && !reader.damaged() && bit <= reader.total_bits() &&
+         value == reader.last();
+}
+
+}  // namespace
+
+bool DecodePackedList(std::span<const uint8_t> bytes, std::vector<uint32_t>* out) {
+  const size_t size_on_entry = out->size();
+  uint32_t* dst = nullptr;
+  const bool ok = DecodeChecked(
+      bytes,
+      [&](uint32_t count) {
+        out->resize(size_on_entry + count);
+        dst = out->data() + size_on_entry;
+      },
+      [&](uint32_t i, uint32_t value, uint64_t) { dst[i] = value; });
+  if (!ok) out->resize(size_on_entry);
+  return ok;
+}
+
+bool SeekableList::Build(std::vector<uint8_t> bytes) {
+  bytes_ = std::move(bytes);
+  skips_.clear();
+  count_ = 0;
+  const bool ok = DecodeChecked(
+      bytes_, [&](uint32_t count) { skips_.reserve(count / kSkipInterval + 1); },
+      [&](uint32_t i, uint32_t value, uint64_t bit) {
+        if (i % kSkipInterval == 0) skips_.push_back({bit, value});
+      });
+  if (!ok) {
+    bytes_.clear();
+    skips_.clear();
     return false;
   }
+  count_ = GetU32(bytes_.data());
+  if (count_ != 0) {
+    k_ = bytes_[kKOffset];
+    last_ = GetU32(&bytes_[bytes_.size() - 4]);
+  }
+  bytes_.resize(bytes_.size() + kPadding, 0);
+  bytes_.shrink_to_fit();
+  skips_.shrink_to_fit();
   return true;
+}
+
+ListCursor::ListCursor(const SeekableList* list, std::span<const uint32_t> after)
+    : list_(list), after_(after) {
+  in_list_ = list_ && list_->count_ > 0;
+  if (!in_list_) return;
+  stream_ = list_->bytes_.data() + kStreamOffset;
+  skips_ = list_->skips_.data();
+  skip_count_ = list_->skips_.size();
+  count_ = list_->count_;
+  last_ = list_->last_;
+  k_ = list_->k_;
+}
+
+void ListCursor::StepSlowly() {
+  if (produced_ == 0) {
+    value_ = skips_[0].value;
+    Count();
+    return;
+  }
+  // A long unary run: count its ones 56 at a time.
+  uint64_t q = 0;
+  for (;;) {
+    const unsigned ones = unsigned(std::countl_one(LoadBits(bit_ + q)));
+    if (ones <= 56) {
+      q += ones;
+      break;
+    }
+    q += 56;
+  }
+  bit_ += q + 1;
+  const uint64_t low = k_ ? LoadBits(bit_) >> (64 - k_) : 0;
+  bit_ += k_;
+  value_ += uint32_t((q << k_) | low) + 1;
+  Count();
+}
+
+// Moves to the last skip entry not above `target` when it lies ahead.
+// Galloping first: probes usually land close by.
+void ListCursor::JumpTowards(uint32_t target) {
+  const size_t n = skip_count_;
+  size_t low = skip_ + 1, step = 1;
+  while (low + step < n && skips_[low + step].value <= target) {
+    low += step;
+    step *= 2;
+  }
+  size_t high = std::min(n, low + step);  // skips_[high] > target, or the end
+  while (high - low > 1) {
+    const size_t mid = low + (high - low) / 2;
+    if (skips_[mid].value <= target) {
+      low = mid;
+    } else {
+      high = mid;
+    }
+  }
+  const uint32_t produced = uint32_t(low * SeekableList::kSkipInterval + 1);
+  if (produced <= produced_) return;
+  skip_ = low;
+  bit_ = skips_[low].bit;
+  value_ = skips_[low].value;
+  produced_ = produced;
+}
+
+bool ListCursor::EnterAfter(uint32_t target) {
+  in_list_ = false;
+  const auto it = std::lower_bound(after_.begin() + after_index_, after_.end(), target);
+  if (it == after_.end()) {
+    ended_ = true;
+    return false;
+  }
+  value_ = *it;
+  after_index_ = size_t(it - after_.begin()) + 1;
+  return true;
+}
+
+bool ListCursor::Next() {
+  if (ended_) return false;
+  if (in_list_ && produced_ < count_) {
+    Step();
+    return true;
+  }
+  in_list_ = false;
+  if (after_index_ < after_.size()) {
+    value_ = after_[after_index_++];
+    return true;
+  }
+  ended_ = true;
+  return false;
+}
+
+// SeekAtLeast when the cursor has not started, has left the list or the
+// target lies beyond it.
+bool ListCursor::SeekOutside(uint32_t target) {
+  if (ended_) return false;
+  if (in_list_ && target <= last_) {  // not started: the first value, then on
+    StepSlowly();
+    return SeekAtLeast(target);
+  }
+  if ((produced_ > 0 || after_index_ > 0) && value_ >= target) return true;
+  return EnterAfter(target);
 }
 
 }  // namespace lun

@@ -9,7 +9,10 @@
 #ifndef LUN_ENGINE_INDEX_PACKED_LIST_H_
 #define LUN_ENGINE_INDEX_PACKED_LIST_H_
 
+#include <bit>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <vector>
 
@@ -70,6 +73,7 @@ class PackedListReader {
   uint32_t last() const { return last_; }
   uint64_t total_bits() const { return total_bits_; }
   uint64_t bits_used() const { return bit_; }
+  uint32_t produced() const { return produced_; }
   // Continues from a state reached elsewhere: `produced` values read, the
   // last being `previous`, the stream consumed up to `bit`. A state past the
   // stream marks the reader damaged.
@@ -94,6 +98,109 @@ class PackedListReader {
   uint32_t last_ = 0;
   uint8_t k_ = 0;
   bool damaged_ = false;
+};
+
+// A list kept in memory for probing: its bytes and a skip table holding
+// every kSkipInterval-th value with the stream bit after it, so that a
+// probe far ahead jumps there instead of decoding everything in between.
+// Immutable once built; any number of cursors may read it together.
+class SeekableList {
+ public:
+  static constexpr uint32_t kSkipInterval = 64;
+  // Zero bytes Build() appends for whole-word loads; bytes reserved for
+  // them beforehand spare a copy.
+  static constexpr size_t kPadding = 8;
+
+  // Takes the exact bytes of one list and checks the whole list (as
+  // DecodePackedList does). False when it is damaged.
+  bool Build(std::vector<uint8_t> bytes);
+  uint32_t count() const { return count_; }
+  // Memory held, for the callers that bound what they keep.
+  size_t memory_bytes() const { return bytes_.capacity() + skips_.capacity() * sizeof(Skip); }
+
+ private:
+  friend class ListCursor;
+  struct Skip {
+    uint64_t bit;  // stream bit after the value
+    uint32_t value;
+  };
+  std::vector<uint8_t> bytes_;  // the list, then zero bytes for whole-word loads
+  std::vector<Skip> skips_;
+  uint32_t count_ = 0;
+  uint32_t last_ = 0;
+  uint8_t k_ = 0;
+};
+
+// Walks the values of a SeekableList (may be null: none) followed by the
+// values of `after` (ascending, all above the list's last value).
+// The cursor moves forward only. The steps inside the list are inline: the
+// phrase alignment takes millions of them per look-up.
+class ListCursor {
+ public:
+  ListCursor(const SeekableList* list, std::span<const uint32_t> after);
+  // Moves to the first value >= target (staying put when the current one
+  // is). False when no value is left; value() is then meaningless.
+  bool SeekAtLeast(uint32_t target) {
+    if (in_list_ && produced_ > 0 && target <= last_) {
+      if (value_ >= target) return true;
+      if (skip_ + 1 < skip_count_ && skips_[skip_ + 1].value <= target) JumpTowards(target);
+      while (value_ < target) Step();  // the list's last value is >= target
+      return true;
+    }
+    return SeekOutside(target);
+  }
+  // Moves to the next value; false at the end.
+  bool Next();
+  uint32_t value() const { return value_; }
+
+ private:
+  // 64 bits of the stream from bit `bit`; at least the first 57 are the
+  // stream's. The list's padding keeps the load inside its buffer.
+  uint64_t LoadBits(uint64_t bit) const {
+    uint64_t w;
+    std::memcpy(&w, stream_ + (bit >> 3), 8);
+    return __builtin_bswap64(w) << (bit & 7);
+  }
+  // Decodes the list's next value (there is one: the list was checked whole
+  // by Build(), so every code lies inside the stream).
+  void Step() {
+    const uint64_t w = LoadBits(bit_);
+    const unsigned q = unsigned(std::countl_one(w));
+    if (q + 1 + k_ > 56 || produced_ == 0) {
+      StepSlowly();
+      return;
+    }
+    const uint64_t low = k_ ? (w << (q + 1)) >> (64 - k_) : 0;
+    bit_ += q + 1 + k_;
+    value_ += uint32_t((uint64_t{q} << k_) | low) + 1;
+    Count();
+  }
+  // Keeps skip_ at the entry of the current value, so that JumpTowards
+  // only searches the entries ahead.
+  void Count() {
+    if (produced_ % SeekableList::kSkipInterval == 0) skip_ = produced_ / SeekableList::kSkipInterval;
+    ++produced_;
+  }
+  void StepSlowly();  // the first value, or a code with a long unary run
+  void JumpTowards(uint32_t target);
+  bool SeekOutside(uint32_t target);
+  bool EnterAfter(uint32_t target);
+
+  const SeekableList* list_;
+  std::span<const uint32_t> after_;
+  const uint8_t* stream_ = nullptr;
+  const SeekableList::Skip* skips_ = nullptr;
+  size_t skip_count_ = 0;
+  uint32_t count_ = 0;
+  uint32_t last_ = 0;
+  unsigned k_ = 0;
+  uint64_t bit_ = 0;        // stream bit after the current value
+  uint32_t produced_ = 0;   // list values read so far
+  size_t skip_ = 0;         // skip entry at or before the current value
+  size_t after_index_ = 0;  // next value of `after`
+  bool in_list_ = false;    // reading the list (else `after`)
+  bool ended_ = false;
+  uint32_t value_ = 0;
 };
 
 }  // namespace lun

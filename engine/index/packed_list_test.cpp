@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <random>
 
@@ -40,7 +41,10 @@ TEST(PackedListTest, EmptyListIsTheCountWordOnly) {
   EXPECT_TRUE(ok);
 }
 
-TEST(PackedListTest, ListsRoundTrip) {
+// Lists of every shape the readers must take: single values, the ends of
+// the number range, long unary runs (alone and repeated through a long
+// list), random gaps.
+std::vector<std::vector<uint32_t>> ShapeCases() {
   std::mt19937 rng(42);
   std::vector<std::vector<uint32_t>> cases = {
       {0},
@@ -56,7 +60,17 @@ TEST(PackedListTest, ListsRoundTrip) {
     for (int i = 0; i < n; ++i) v.push_back(x += 1 + rng() % (i % 7 == 0 ? 100000 : 20));
     cases.push_back(v);
   }
-  for (const auto& values : cases) {
+  // Small gaps with a large one every 500 values: k stays small, so each
+  // large gap is a unary run of hundreds of bits amid short codes.
+  std::vector<uint32_t> runs;
+  uint32_t x = 1;
+  for (int i = 0; i < 3000; ++i) runs.push_back(x += i % 500 == 499 ? 1000000 : 1 + i % 2);
+  cases.push_back(runs);
+  return cases;
+}
+
+TEST(PackedListTest, ListsRoundTrip) {
+  for (const auto& values : ShapeCases()) {
     SCOPED_TRACE(values.size());
     const auto bytes = Encode(values);
     PackedListTail tail;
@@ -66,6 +80,59 @@ TEST(PackedListTest, ListsRoundTrip) {
     EXPECT_EQ(Decode(bytes, &ok), values);
     EXPECT_TRUE(ok);
   }
+}
+
+TEST(PackedListTest, CursorSeeksLikeABinarySearch) {
+  // Every value, the numbers next to it and the ends, from a fresh cursor
+  // and from one that walked up to there; values after the list (the
+  // in-memory ones) continue it.
+  for (const auto& listed : ShapeCases()) {
+    SCOPED_TRACE(listed.size());
+    SeekableList list;
+    ASSERT_TRUE(list.Build(Encode(listed)));
+    EXPECT_EQ(list.count(), listed.size());
+    std::vector<uint32_t> after;
+    if (listed.back() < 0xFFFFFFF0u) after = {listed.back() + 2, listed.back() + 9};
+    std::vector<uint32_t> all = listed;
+    all.insert(all.end(), after.begin(), after.end());
+
+    ListCursor walker(&list, after);
+    for (uint32_t v : all) {
+      ASSERT_TRUE(walker.Next());
+      ASSERT_EQ(walker.value(), v);
+    }
+    EXPECT_FALSE(walker.Next());
+
+    std::vector<uint32_t> targets = {0, 0xFFFFFFFFu};
+    for (size_t i = 0; i < all.size(); i += 1 + all.size() / 300) {
+      for (int64_t d : {-1, 0, 1}) {
+        const int64_t t = int64_t{all[i]} + d;
+        if (t >= 0 && t <= 0xFFFFFFFF) targets.push_back(uint32_t(t));
+      }
+    }
+    std::sort(targets.begin(), targets.end());
+    ListCursor rising(&list, after);
+    for (uint32_t t : targets) {
+      const auto expected = std::lower_bound(all.begin(), all.end(), t);
+      ListCursor fresh(&list, after);
+      ASSERT_EQ(fresh.SeekAtLeast(t), expected != all.end()) << t;
+      ASSERT_EQ(rising.SeekAtLeast(t), expected != all.end()) << t;
+      if (expected == all.end()) continue;
+      ASSERT_EQ(fresh.value(), *expected) << t;
+      ASSERT_EQ(rising.value(), *expected) << t;
+    }
+  }
+}
+
+TEST(PackedListTest, CursorWithoutAStoredList) {
+  const std::vector<uint32_t> after = {4, 9};
+  ListCursor c(nullptr, after);
+  ASSERT_TRUE(c.SeekAtLeast(5));
+  EXPECT_EQ(c.value(), 9u);
+  EXPECT_TRUE(c.SeekAtLeast(2));  // never moves back
+  EXPECT_EQ(c.value(), 9u);
+  EXPECT_FALSE(c.Next());
+  EXPECT_FALSE(ListCursor(nullptr, {}).SeekAtLeast(0));
 }
 
 TEST(PackedListTest, ContinuationDecodesLikeTheWholeList) {
@@ -120,6 +187,8 @@ TEST(PackedListTest, DamagedListsAreRejected) {
     std::vector<uint32_t> out = {99};
     EXPECT_FALSE(DecodePackedList(c.bytes, &out));
     EXPECT_EQ(out, std::vector<uint32_t>{99});  // restored on failure
+    SeekableList list;
+    EXPECT_FALSE(list.Build(c.bytes));
   }
 }
 

@@ -7,6 +7,7 @@
 
 #include "engine/index/indexing_pace.h"
 #include "engine/index/packed_list_format.h"
+#include "engine/index/posting_cache.h"
 #include "engine/index/word_index_format.h"
 #include "platform/error_log.h"
 #include "platform/file_system.h"
@@ -29,6 +30,9 @@ constexpr char kReadError[] = "读取索引信息错误";
 constexpr uint64_t kUnaryBitsPerValueLimit = 4;
 // The same for one boundary appended to the record boundary list.
 constexpr uint64_t kUnaryBitsLimitPerAppend = 64;
+// Shorter stored lists are read afresh for every look-up (one short read);
+// longer ones are kept in the posting cache.
+constexpr uint32_t kCachedListMinCount = 1024;
 
 }  // namespace
 
@@ -45,10 +49,12 @@ WordIndexSegment::WordIndexSegment(FileSystem& fs, const CharFilter& filter, std
       definition_(definition),
       generation_(generation),
       base_(base),
+      cache_owner_(PostingCache::NewOwner()),
       directory_(kTermCount),
       pending_(kTermCount) {}
 
 WordIndexSegment::~WordIndexSegment() {
+  PostingCache::Shared().Forget(cache_owner_);
   for (int fd : {ix_fd_, ha_fd_, rl_fd_}) {
     if (fd >= 0) (void)fs_.Close(fd);
   }
@@ -257,6 +263,27 @@ bool WordIndexSegment::ReadPositions(char16_t c, std::vector<uint32_t>* out) con
     }
   }
   out->insert(out->end(), pending_[c].begin(), pending_[c].end());
+  return true;
+}
+
+bool WordIndexSegment::StoredList(char16_t c, std::shared_ptr<const SeekableList>* out) const {
+  out->reset();
+  const TermEntry& e = directory_[c];
+  if (e.count == 0) return true;
+  const bool cached = e.count >= kCachedListMinCount;
+  if (cached) {
+    *out = PostingCache::Shared().Find(cache_owner_, c);
+    if (*out) return true;
+  }
+  std::vector<uint8_t> bytes;
+  bytes.reserve(size_t{e.total_length} + SeekableList::kPadding);  // kept exactly this size
+  auto list = std::make_shared<SeekableList>();
+  if (!files_open_ || !ReadChain(e, &bytes) || !list->Build(std::move(bytes))) {
+    AppendEngineErrorLog(kReadError);
+    return false;
+  }
+  if (cached) PostingCache::Shared().Insert(cache_owner_, c, list);
+  *out = std::move(list);
   return true;
 }
 
@@ -508,6 +535,8 @@ bool WordIndexSegment::Flush() {
     SetU32(page.data() + kHeaderLargestRun, 1);
     if (WriteFully(fs_, ix_fd_, page.data(), page.size(), 0) != 0) return false;
   }
+  // The stored lists change from here on: no look-up may see the old ones.
+  PostingCache::Shared().Forget(cache_owner_);
   LUN_KILL_POINT("index.word.flush.begin");
   FlushPacer pacer;
   for (uint32_t c = 0; c < code_limit_; ++c) {

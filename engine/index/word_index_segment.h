@@ -99,6 +99,13 @@ class WordIndexSegment {
   // Appends the positions of `c` (stored, then in memory), ascending.
   // False when the stored list is damaged (logged; nothing appended).
   bool ReadPositions(char16_t c, std::vector<uint32_t>* out) const;
+  // The stored list of `c` ready for probing (kept in PostingCache::Shared()
+  // across look-ups until the next Flush when it is long); null when `c` has
+  // no stored positions. False when the stored list is damaged (logged).
+  bool StoredList(char16_t c, std::shared_ptr<const SeekableList>* out) const;
+  // The positions of `c` taken since the last Flush, all above the stored
+  // ones. Valid until the next AddText or Flush.
+  std::span<const uint32_t> PendingPositions(char16_t c) const { return pending_[c]; }
   // The same as one packed list (stored list continued with the in-memory
   // positions). False when `c` has no positions or the list is damaged.
   bool Positions(char16_t c, std::vector<uint8_t>* packed) const;
@@ -160,6 +167,8 @@ class WordIndexSegment {
   const int definition_;
   const int generation_;
   const uint32_t base_;
+  // This generation's entries in PostingCache::Shared().
+  const uint64_t cache_owner_;
 
   int ix_fd_ = -1;
   int ha_fd_ = -1;
