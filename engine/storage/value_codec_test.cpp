@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "config/packed_text.h"
+
 namespace lun {
 namespace {
 
@@ -92,6 +94,22 @@ TEST(ValueCodecTest, LongTextIsCompressedWithTheFixedGzipHeader) {
   EXPECT_EQ(LoadU32(out.data() + out.size() - 4), text.size() * 2);
   std::u16string back;
   ASSERT_TRUE(DecodeTextValue(std::string_view(out).substr(4), &back));
+  EXPECT_EQ(back, text);
+}
+
+TEST(ValueCodecTest, TextCompressedAtTheDefaultLevelStillDecodes) {
+  // Records written before the writer chose its faster level hold members
+  // deflated at the default level (as the packed text container writes).
+  std::u16string text;
+  for (int i = 0; i < 300; ++i) text += u"desktop search 桌面搜索 ";
+  std::string plain;
+  for (char16_t c : text) {
+    plain.push_back(static_cast<char>(c & 0xFF));
+    plain.push_back(static_cast<char>(c >> 8));
+  }
+  const std::string value = std::string(1, char(record_format::kMethodGzip)) + GzipMember(plain);
+  std::u16string back;
+  ASSERT_TRUE(DecodeTextValue(value, &back));
   EXPECT_EQ(back, text);
 }
 
