@@ -1,5 +1,7 @@
 #include "shell/countdown_box.h"
 
+#include <QAbstractButton>
+
 namespace lun {
 
 namespace {
@@ -44,6 +46,17 @@ CountdownBox::CountdownBox(const QString& caption, const QString& text, int mill
       seconds_left_(milliseconds / 1000) {
   setWindowModality(Qt::ApplicationModal);
   setWindowFlag(Qt::WindowStaysOnTopHint);
+  // The program speaks Chinese whatever the locale's Qt translations are.
+  const struct {
+    QMessageBox::StandardButton button;
+    const char* text;
+  } kTexts[] = {{QMessageBox::Yes, "是(&Y)"},
+                {QMessageBox::No, "否(&N)"},
+                {QMessageBox::Cancel, "取消"},
+                {QMessageBox::Ok, "确定"}};
+  for (const auto& t : kTexts) {
+    if (QAbstractButton* b = button(t.button)) b->setText(QString::fromUtf8(t.text));
+  }
   if (milliseconds <= 0) return;
   // A time-out under one second still counts down once.
   if (seconds_left_ < 1) seconds_left_ = 1;

@@ -13,6 +13,14 @@ namespace lun {
 namespace {
 
 constexpr int kPasswordLength = 99;
+
+// OK and Cancel, in Chinese whatever Qt's translations are.
+QDialogButtonBox* OkCancel() {
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+  buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("确定"));
+  buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("取消"));
+  return buttons;
+}
 constexpr char kDefaultQuestion[] = "你叫什么名字？";
 
 }  // namespace
@@ -47,7 +55,7 @@ VerifyPasswordDialog::VerifyPasswordDialog(QWidget* parent) : QDialog(parent) {
   password_.setMaxLength(kPasswordLength);
   password_.setObjectName(QStringLiteral("password"));
   layout->addWidget(&password_);
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+  auto* buttons = OkCancel();
   QPushButton* forgot = buttons->addButton(QStringLiteral("忘记密码"), QDialogButtonBox::ActionRole);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -72,7 +80,7 @@ ForgotPasswordDialog::ForgotPasswordDialog(const QString& question, QWidget* par
   answer_.setMaxLength(kPasswordLength);
   answer_.setObjectName(QStringLiteral("answer"));
   layout->addWidget(&answer_);
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+  auto* buttons = OkCancel();
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   layout->addWidget(buttons);

@@ -4,8 +4,8 @@
 //   xvfb-run -a -s "-screen 0 1280x800x24" shell_screenshots OUT_DIR
 //
 // Writes tray_menu.png, quick_search.png, index_status.png, popup.png,
-// settings.png, settings_types.png and exit_box.png, each a grab of the
-// whole screen. The windows run over a scratch project with a few
+// settings*.png, file_preview.png, the password dialogs and exit_box.png,
+// each a grab of the whole screen. The windows run over a scratch project with a few
 // documents, as in the tests. Exit status 1 when an image cannot be written.
 #include <QApplication>
 #include <QCursor>
@@ -18,6 +18,7 @@
 #include <cstdio>
 
 #include "engine/storage/storage_test_util.h"
+#include "shell/file_preview_window.h"
 #include "shell/index_status_dialog.h"
 #include "shell/notification_popup.h"
 #include "shell/quick_search_window.h"
@@ -94,6 +95,23 @@ int Run(const QString& dir) {
   controller.settings_window()->SelectPage("扫描路径::允许");
   ok = Grab(dir, "settings_paths.png") && ok;
   controller.settings_window()->close();
+
+  controller.ShowFilePreview(QString::fromStdString(JoinPath(backend.files(), "年度报告.txt")));
+  ok = Grab(dir, "file_preview.png") && ok;
+  controller.file_preview()->hide();
+
+  VerifyPasswordDialog verify;
+  QTimer::singleShot(600, [&] {
+    ok = Grab(dir, "verify_password.png", 0) && ok;
+    verify.reject();
+  });
+  verify.exec();
+  ForgotPasswordDialog forgot("你叫什么名字？");
+  QTimer::singleShot(600, [&] {
+    ok = Grab(dir, "forgot_password.png", 0) && ok;
+    forgot.reject();
+  });
+  forgot.exec();
 
   QTimer::singleShot(600, [&] { ok = Grab(dir, "exit_box.png", 0) && ok; });
   (void)ShowCountdown("Tamrix桌面搜索",

@@ -148,6 +148,10 @@ FirstRunWizard::FirstRunWizard(ShellBackend& backend, AskFunction ask) {
   setWindowTitle(QStringLiteral("系统初始化"));
   setWindowIcon(ApplicationIcon());
   setWizardStyle(QWizard::ClassicStyle);
+  setButtonText(QWizard::BackButton, QStringLiteral("< 上一步"));
+  setButtonText(QWizard::NextButton, QStringLiteral("下一步 >"));
+  setButtonText(QWizard::FinishButton, QStringLiteral("完成"));
+  setButtonText(QWizard::CancelButton, QStringLiteral("取消"));
   addPage(WelcomePage());
   for (const QString& name : WizardPageNames()) {
     pages_.push_back(MakeSettingsPage(name, PageContext{&backend, ask}));
