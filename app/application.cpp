@@ -89,18 +89,23 @@ bool Application::Startup() {
   RecoverDamagedIndex();
   if (!OpenDatabase()) return false;
   EnsureTables();
-  ApplyAutostart();
+  const bool index_once = !options_.index_once_roots.empty();
+  if (!index_once) ApplyAutostart();
   StartCrawlService();
   session_code_ = NewUuidText();
   settings().SetValue(kSearchSection, key::kLocalUserId, session_code_);
   if (!CreateSessionTable()) return false;
-  StartWebServer();
+  if (!index_once) StartWebServer();
   writer_->BuildCategoryLists();
   ui_.Notify("启动成功", std::string("欢迎使用Tamrix桌面搜索") + kLocalVersion + "版本。");
-  StartUpdateChecker();
-  InstallSettingHooks();
-  StartMonitor();
-  StartMailSources();
+  if (index_once) {
+    PrepareIndexOnce();
+  } else {
+    StartUpdateChecker();
+    InstallSettingHooks();
+    StartMonitor();
+    StartMailSources();
+  }
   StartCrawlerThreads();
   status_thread_ = std::thread([this] { StatusLoop(); });
   started_ = true;
@@ -111,6 +116,12 @@ void Application::InstallCrashHandler() {
   if (options_.argv.empty()) return;
   CrashHandlerOptions crash_options;
   crash_options.argv = options_.argv;
+#if defined(LUN_TEST_HOOKS)
+  // Tests that crash on purpose shortly after start want to see the restart.
+  if (const char* guard = std::getenv("LUN_RESTART_GUARD_S")) {
+    crash_options.min_uptime_for_restart_s = std::atoi(guard);
+  }
+#endif
   (void)lun::InstallCrashHandler(crash_options);
 }
 
@@ -216,6 +227,9 @@ void Application::EnsureTables() {
   }
   const DataTable* documents = project_->FindTable(kDocumentTable);
   document_table_was_empty_ = documents == nullptr || documents->record_count() == 0;
+  // The queue table is made when a walk begins: with it, an unfinished
+  // full scan was interrupted, not never started.
+  walk_begun_ = project_->FindTable(kQueueTable) != nullptr;
 }
 
 void Application::ApplyAutostart() {
@@ -447,17 +461,36 @@ void Application::StatusLoop() {
 void Application::StartCrawlerThreads() {
   if (!crawler_) return;
   SettingsStore& s = settings();
-  // The stored full-scan state decides the notice: a walk is due on an
-  // empty table (first use) or after an interrupted walk (continue). With
-  // the walk done the scan thread only runs the mail passes.
+  // The stored scan state decides the notice: "完成全面扫描" says whether a
+  // walk is due, the queue table whether one was begun before (continue)
+  // or never (first use). With the walk done the scan thread only runs the
+  // mail passes.
   if (s.GetValue(kSearchSection, key::kFullScanDone, kFalse) != kTrue) {
-    ui_.Notify("扫描信息", document_table_was_empty_
-                               ? "在使用之前，您需要预先扫描一次磁盘。完成扫描之后您修改或是创建"
-                                 "的文档，系统会自动将其索引。"
-                               : "您上次终止了扫描过程，现在将继续扫描磁盘。");
+    ui_.Notify("扫描信息", walk_begun_ ? "您上次终止了扫描过程，现在将继续扫描磁盘。"
+                                       : "在使用之前，您需要预先扫描一次磁盘。完成扫描之后您"
+                                         "修改或是创建的文档，系统会自动将其索引。");
   }
   crawler_->StartScan();
   crawler_->StartIndexing();
+}
+
+void Application::PrepareIndexOnce() {
+  scope_.SetPermittedRoots(options_.index_once_roots);
+  // The walk of these folders is not the full scan of the permitted roots:
+  // the stored state comes back at shutdown.
+  full_scan_state_ = settings().GetValue(kSearchSection, key::kFullScanDone, kFalse);
+  settings().SetValue(kSearchSection, key::kFullScanDone, kFalse);
+}
+
+bool Application::IndexingDone() const {
+  return crawler_ && !crawler_->scanning() && files_waiting() == 0;
+}
+
+uint64_t Application::files_indexed() const { return crawler_ ? crawler_->stats().files : 0; }
+
+uint32_t Application::files_waiting() const {
+  const DataTable* queue = project_ ? project_->FindTable(kQueueTable) : nullptr;
+  return queue ? queue->live_count() : 0;
 }
 
 std::string Application::HomeUrl() const {
@@ -488,6 +521,9 @@ void Application::Shutdown() {
   web_.reset();
   page_runner_.reset();
   if (update_checker_) update_checker_->Stop();
+  if (!options_.index_once_roots.empty()) {
+    settings().SetValue(kSearchSection, key::kFullScanDone, full_scan_state_);
+  }
   (void)settings().Save();
   mail_sources_.reset();
   monitor_.reset();

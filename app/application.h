@@ -86,6 +86,11 @@ struct ApplicationOptions {
   std::vector<std::string> argv;
   // How often the status text of crash lines and the tray tip is refreshed.
   int status_refresh_ms = 2000;
+  // One-shot indexing: walk and index these folders (instead of the
+  // permitted roots, which the settings keep) into the index of the home,
+  // without web server, monitor, mail sources or update check. The caller
+  // waits for IndexingDone() and shuts down.
+  std::vector<std::string> index_once_roots;
 };
 
 class Application {
@@ -102,6 +107,13 @@ class Application {
   bool Startup();
   // The shutdown sequence; nothing when Startup did not succeed. Idempotent.
   void Shutdown();
+
+  // True when the scan has walked everything and the queue is empty: what a
+  // one-shot indexing waits for.
+  bool IndexingDone() const;
+  // Files and directories indexed since start-up, and entries still queued.
+  uint64_t files_indexed() const;
+  uint32_t files_waiting() const;
 
   // The search page of the local user: "http://127.0.0.1:PORT/LUN/" with
   // the session code, or empty while the web server does not run.
@@ -150,6 +162,7 @@ class Application {
   void StartMonitor();
   void StartMailSources();
   void StartCrawlerThreads();
+  void PrepareIndexOnce();
   void InstallSettingHooks();
 
   // Starts the monitor when monitoring or real-time deletion is on, stops
@@ -187,8 +200,10 @@ class Application {
   uint16_t web_port_ = 0;
   bool web_running_ = false;
   bool started_ = false;
+  std::string full_scan_state_;  // "完成全面扫描" before a one-shot indexing
   bool table_outdated_ = false;
   bool document_table_was_empty_ = false;
+  bool walk_begun_ = false;
   std::atomic<bool> exiting_{false};
 };
 

@@ -1,18 +1,24 @@
 // lun: the desktop search application.
 //
 //   lun [--home DIR] [--headless] [--port N] [--help] [--version]
+//   lun [--home DIR] --index-once ROOT...
 //
 // Runs the start-up sequence, prints the address of the search pages and
 // keeps the index current until it is asked to end (SIGINT, SIGTERM), then
-// runs the shutdown sequence. A second start with the same application home
+// runs the shutdown sequence. With --index-once it indexes the given
+// folders into the index of the home, printing progress, and ends when they
+// are done. A second start with the same application home
 // ends at once, silently, with status 0.
 #include <signal.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/application.h"
 #include "app/update_handover.h"
@@ -23,9 +29,11 @@ namespace {
 
 constexpr char kUsage[] =
     "用法: lun [--home 目录] [--headless] [--port 端口] [--help] [--version]\n"
+    "      lun [--home 目录] --index-once 文件夹...\n"
     "  --home 目录   应用目录 (默认: $LUN_HOME, 否则 ~/.local/share/tamrix-lun)\n"
     "  --headless    不显示桌面界面, 通知写到标准输出和日志\n"
     "  --port 端口   本次运行使用的网页端口 (不写入设置)\n"
+    "  --index-once  把给出的文件夹索引一次后退出 (显示进度)\n"
     "  --help        显示本说明\n"
     "  --version     显示版本\n";
 
@@ -35,7 +43,15 @@ struct CommandLine {
   std::optional<uint16_t> port;
   bool help = false;
   bool version = false;
+  std::vector<std::string> index_once;  // folders of --index-once
 };
+
+std::string AbsolutePath(const std::string& path) {
+  std::error_code ignored;
+  std::string absolute = std::filesystem::absolute(path, ignored).lexically_normal().string();
+  while (absolute.size() > 1 && absolute.back() == '/') absolute.pop_back();
+  return absolute;
+}
 
 // Parses the arguments; nullopt (after a message) when they are wrong.
 std::optional<CommandLine> ParseCommandLine(int argc, char** argv) {
@@ -53,6 +69,14 @@ std::optional<CommandLine> ParseCommandLine(int argc, char** argv) {
         return std::nullopt;
       }
       line.port = static_cast<uint16_t>(port);
+    } else if (arg == "--index-once") {
+      while (i + 1 < argc && std::strncmp(argv[i + 1], "--", 2) != 0) {
+        line.index_once.push_back(AbsolutePath(argv[++i]));
+      }
+      if (line.index_once.empty()) {
+        std::fprintf(stderr, "lun: --index-once 需要至少一个文件夹\n");
+        return std::nullopt;
+      }
     } else if (arg == "--headless") {
       line.headless = true;
     } else if (arg == "--help") {
@@ -67,15 +91,49 @@ std::optional<CommandLine> ParseCommandLine(int argc, char** argv) {
   return line;
 }
 
-// Waits for SIGINT, SIGTERM or SIGHUP: the ways a headless lun is asked to end.
-void WaitForEndSignal() {
+// The signals that ask lun to end: SIGINT, SIGTERM, SIGHUP.
+sigset_t EndSignals() {
   sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
   sigaddset(&signals, SIGHUP);
-  int received = 0;
-  sigwait(&signals, &received);
+  return signals;
+}
+
+// Waits up to `ms` for an end signal; true when one came.
+bool EndSignalWithin(int ms) {
+  const sigset_t signals = EndSignals();
+  const timespec wait{ms / 1000, (ms % 1000) * 1000000L};
+  return sigtimedwait(&signals, nullptr, &wait) > 0;
+}
+
+// The one-shot indexing: progress once a second until the folders are done
+// (or an end signal comes). Returns the exit status.
+int IndexOnce(lun::Application& app, const std::vector<std::string>& roots) {
+  for (const std::string& root : roots) {
+    if (app.scope().IsDirectoryExcluded(root)) {
+      std::printf("跳过 (不在扫描范围内): %s\n", root.c_str());
+    }
+  }
+  const auto start = std::chrono::steady_clock::now();
+  bool interrupted = false;
+  while (!app.IndexingDone()) {
+    if (EndSignalWithin(1000)) {
+      interrupted = true;
+      break;
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("%6.1f 秒: 已索引 %llu 个文件, 等待 %u 个\n", seconds,
+                static_cast<unsigned long long>(app.files_indexed()), app.files_waiting());
+    std::fflush(stdout);
+  }
+  const uint64_t indexed = app.files_indexed();
+  app.Shutdown();  // finishes the entry in hand and flushes the indexes
+  std::printf("%s: 已索引 %llu 个文件\n", interrupted ? "已中断" : "完成",
+              static_cast<unsigned long long>(indexed));
+  return interrupted ? 1 : 0;
 }
 
 }  // namespace
@@ -91,13 +149,9 @@ int main(int argc, char** argv) {
     std::printf("lun %s\n", lun::kLocalVersion);
     return 0;
   }
-  // The end signals are taken by WaitForEndSignal only: block them before
+  // The end signals are only taken by waiting for them: block them before
   // any thread starts, so that every thread inherits the mask.
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  sigaddset(&signals, SIGHUP);
+  const sigset_t signals = EndSignals();
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   // A client that goes away mid-answer must not end the process.
   signal(SIGPIPE, SIG_IGN);
@@ -106,6 +160,7 @@ int main(int argc, char** argv) {
   options.home = lun::ResolveApplicationHome(line->home);
   options.port = line->port;
   options.argv.assign(argv, argv + argc);
+  options.index_once_roots = line->index_once;
   // A staged update takes over before anything else runs (the home is set
   // first, so that a failed hand-over is logged where the user looks).
   if (!lun::SetApplicationHome(options.home)) {
@@ -116,6 +171,7 @@ int main(int argc, char** argv) {
   lun::HeadlessInterface ui;
   lun::Application app(options, ui);
   if (!app.Startup()) return 0;
+  if (!line->index_once.empty()) return IndexOnce(app, line->index_once);
   const std::string url = app.HomeUrl();
   if (url.empty()) {
     std::printf("网页服务未能启动, 搜索页面不可用。\n");
@@ -123,7 +179,8 @@ int main(int argc, char** argv) {
     std::printf("搜索页面: %s\n", url.c_str());
   }
   std::fflush(stdout);
-  WaitForEndSignal();
+  int received = 0;
+  sigwait(&signals, &received);
   app.Shutdown();
   return 0;
 }

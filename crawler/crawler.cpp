@@ -13,6 +13,7 @@
 #include "crawler/scan_scope.h"
 #include "engine/storage/data_table.h"
 #include "engine/storage/search_project.h"
+#include "platform/kill_point.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/text.h"
@@ -324,6 +325,7 @@ void Crawler::IndexTree(const std::string& directory, const std::atomic<bool>& s
 }
 
 void Crawler::ScanThread() {
+  LUN_CRASH_POINT("scan");
   SettingsStore& settings = *env_.settings;
   bool any_list = false;
   for (int k = 0; k < 4; ++k) {

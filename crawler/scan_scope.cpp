@@ -202,6 +202,12 @@ bool ScanScope::ServiceExtracts(std::string_view token) const {
   return TextSourceOf(token, lists) == TextSource::kCrawlService;
 }
 
+void ScanScope::SetPermittedRoots(const std::vector<std::string>& roots) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  permitted_.clear();
+  for (const std::string& root : roots) permitted_.push_back(WithoutTrailingSlash(root));
+}
+
 std::vector<std::string> ScanScope::PermittedRoots() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return permitted_;

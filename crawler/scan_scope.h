@@ -88,6 +88,9 @@ class ScanScope {
   bool IsFileExcluded(std::string_view path) const;
 
   std::vector<std::string> PermittedRoots() const;
+  // Replaces the permitted roots for this process only (the settings keep
+  // theirs): a one-shot indexing of chosen folders.
+  void SetPermittedRoots(const std::vector<std::string>& roots);
   bool used_default_roots() const;
 
   // The roots walked in the current scan pass: a tree inside one of them is

@@ -1,6 +1,7 @@
 #include "platform/kill_point.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -49,6 +50,17 @@ void MaybeKill(const char* point) {
     }
   }
   ::_exit(137);
+}
+
+void MaybeCrash(const char* point) {
+  const char* wanted = std::getenv("LUN_CRASH_POINT");
+  if (!wanted || std::strcmp(wanted, point) != 0) return;
+  if (const char* once = std::getenv("LUN_CRASH_ONCE")) {
+    const int fd = ::open(once, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    ::close(fd);
+  }
+  ::raise(SIGSEGV);
 }
 
 }  // namespace lun

@@ -108,5 +108,78 @@ for _ in $(seq 1 50); do [ -f "$DIR/updater-ran" ] && break; sleep 0.1; done
 [ -f "$DIR/updater-ran" ] || say_fail "updater not started"
 grep -q "搜索页面" "$DIR/upd" && say_fail "lun started despite a pending update"
 
+rm -rf "$HOME_DIR/Update"
+
+# start_lun HOME OUT [env...]: lun in the background on a free port.
+start_lun() {
+  local home=$1 out=$2; shift 2
+  env "$@" XDG_CONFIG_HOME="$DIR/config" "$LUN" --headless --home "$home" --port "$(free_port)" \
+    >"$out" 2>&1 &
+  LUN_PID=$!
+  pids+=("$LUN_PID")
+}
+# wait_for FILE TEXT SECONDS
+wait_for() {
+  for _ in $(seq 1 $(($3 * 10))); do grep -q "$2" "$1" && return 0; sleep 0.1; done
+  return 1
+}
+# The number of documents the home page reports for the lun whose output is $1.
+indexed_total() {
+  PORT=$(sed -n 's|.*http://127.0.0.1:\([0-9]*\)/.*|\1|p' "$1")
+  CODE=$(sed -n 's|.*IDCODE=\([0-9A-F-]*\).*|\1|p' "$1")
+  get "/LUN/home.shl?IDCODE=$CODE" | sed -n 's|.*id="total">\([0-9]*\)<.*|\1|p'
+}
+# count_paths HOME QUERY: "records distinct" of the documents QUERY finds.
+count_paths() {
+  "$LUNDB" query "$1/Data/local.db" "$2" --size 100000 --fields 完整路径 >"$DIR/paths" 2>&1
+  echo "$(grep -c '完整路径:' "$DIR/paths") $(grep '完整路径:' "$DIR/paths" | sort -u | wc -l)"
+}
+
+# One-shot indexing of chosen folders into the home's index.
+mkdir -p "$DIR/once"
+printf 'einmal indexiert\n' >"$DIR/once/o.txt"
+"$LUN" --home "$HOME_DIR" --index-once "$DIR/once" >"$DIR/once.out" 2>&1 || say_fail "--index-once exit code"
+grep -q "完成: 已索引 1 个文件" "$DIR/once.out" || { say_fail "--index-once progress"; cat "$DIR/once.out"; }
+[ "$(count_paths "$HOME_DIR" '[文档]:文本内容=einmal')" = "1 1" ] || say_fail "--index-once record"
+
+# kill -9 in the middle of the first scan (a kill point in the engine's
+# record append, which the walk's queue and the index thread both reach),
+# then a normal start: every document ends up indexed exactly once.
+KILL_HOME=$DIR/killhome
+mkdir -p "$KILL_HOME" "$DIR/many"
+for i in $(seq 1 300); do printf 'document number %d 文档编号\n' "$i" >"$DIR/many/f$i.txt"; done
+cat >"$KILL_HOME/Setting" <<INI
+[检索设置]
+允许扫描=|$DIR/many|
+文档类型=|TXT|
+AutoStart=FALSE
+INI
+start_lun "$KILL_HOME" "$DIR/kill1" LUN_KILL_ODDS=40 LUN_KILL_ONLY=record-offset-written
+wait "$LUN_PID"
+[ $? = 137 ] || say_fail "the kill point did not end the first run"
+start_lun "$KILL_HOME" "$DIR/kill2"
+wait_for "$DIR/kill2" "搜索页面" 60 || say_fail "restart after kill"
+if grep -q "扫描信息" "$DIR/kill2"; then
+  grep -q "您上次终止了扫描过程" "$DIR/kill2" || { say_fail "continue notice"; cat "$DIR/kill2"; }
+fi
+for _ in $(seq 1 240); do [ "$(indexed_total "$DIR/kill2")" = 300 ] && break; sleep 0.5; done
+kill -TERM "$LUN_PID"; wait "$LUN_PID"
+[ "$(count_paths "$KILL_HOME" '[文档]:文本内容=文档编号')" = "300 300" ] ||
+  say_fail "after the kill: $(count_paths "$KILL_HOME" '[文档]:文本内容=文档编号') (records, distinct)"
+
+# A crash in the scan thread: one line in LUNError.Log, and the program
+# starts again by itself (the restart guard is shortened for the test).
+CRASH_HOME=$DIR/crashhome
+mkdir -p "$CRASH_HOME"
+cp "$HOME_DIR/Setting" "$CRASH_HOME/Setting"
+start_lun "$CRASH_HOME" "$DIR/crash" LUN_CRASH_POINT=scan LUN_CRASH_ONCE="$DIR/crashed-once" \
+  LUN_RESTART_GUARD_S=0 ASAN_OPTIONS=handle_segv=0
+for _ in $(seq 1 300); do [ "$(grep -c "搜索页面" "$DIR/crash")" -ge 2 ] && break; sleep 0.1; done
+[ "$(grep -c "搜索页面" "$DIR/crash")" = 2 ] || { say_fail "no restart after the crash"; cat "$DIR/crash"; }
+[ "$(grep -c "错误原因" "$CRASH_HOME/LUNError.Log")" = 1 ] || {
+  say_fail "crash log line"; cat "$CRASH_HOME/LUNError.Log"; }
+kill -TERM "$LUN_PID"; wait "$LUN_PID"
+[ $? = 0 ] || say_fail "the restarted lun did not end cleanly"
+
 [ $fail = 0 ] && echo "lun_run: all passed"
 exit $fail
