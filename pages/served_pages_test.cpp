@@ -178,20 +178,32 @@ TEST_F(ServedPagesTest, ServerAnswersAfterPagesThatFail) {
   struct Case {
     const char* name;
     std::string page;
+    std::string answer_start;  // status line, then the start of the body after the head
     std::string body_start;
+    std::string description;  // a text the body holds
   };
+  const std::string ok = "HTTP/1.0 200 OK\r\n";
   const Case cases[] = {
-      {"syntax", "<% x = %>", "Script error detected at line 1.\nSource line: x = "},
-      {"runtime", "written<% y = 1 / 0 %>",
-       "Script error detected at line 1.\nSource line: y = 1 / 0 \nDescription: Division by zero"},
-      {"endless", "<% Do : Loop %>", "Script error detected at line 1."},
-      {"endless_guarded", "<% On Error Resume Next\r\nWhile True : Wend %>",
-       "Script error detected at line 2."},
+      {"syntax", "<% x = %>", ok, "Script error detected at line 1.\nSource line: x = ",
+       "\nDescription: "},
+      {"runtime", "written<% y = 1 / 0 %>", ok,
+       "Script error detected at line 1.\nSource line: y = 1 / 0 \nDescription: Division by zero",
+       ""},
+      {"endless", "<% Do : Loop %>", ok, "Script error detected at line 1.", "step limit"},
+      {"endless_guarded", "<% On Error Resume Next\r\nWhile True : Wend %>", ok,
+       "Script error detected at line 2.", "step limit"},
+      {"recursion", "<% Function F(n) : F = F(n + 1) : End Function : x = F(1) %>", ok,
+       "Script error detected at line 1.", "Description: Out of stack space"},
+      {"nesting", "<%= " + std::string(50000, '(') + "1" + std::string(50000, ')') + " %>", ok,
+       "Script error detected at line 1.", "\nDescription: "},
       {"too_much_output",
-       "<% s = String(1048576, \"x\") : For i = 1 To 65 : Response.Write s : Next %>",
-       "Script error detected at line 1."},
-      {"include_cycle", "<!--#include file=\"ping.inc\"-->", "Page translation failed: "},
-      {"unclosed", "a<% x = 1", "Page translation failed: "},
+       "<% s = String(1048576, \"x\") : For i = 1 To 65 : Response.Write s : Next %>", ok,
+       "Script error detected at line 1.", "Description: Out of memory"},
+      {"include_cycle", "<!--#include file=\"ping.inc\"-->", ok, "Page translation failed: ",
+       "includes nest too deep"},
+      {"unclosed", "a<% x = 1", ok, "Page translation failed: ", "no closing"},
+      {"damaged_packed_page", "<Tamrix.Script>\x01\x1F\x8B\x08\x00garbage",
+       "HTTP/1.0 404 Not Found\r\n", "", ""},
   };
   std::vector<ServedCase> pages;
   for (const Case& c : cases) pages.push_back({c.name, c.page, {}, "", {}});
@@ -201,9 +213,10 @@ TEST_F(ServedPagesTest, ServerAnswersAfterPagesThatFail) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string answer = Ask(std::string(c.name) + ".shl", {});
-    EXPECT_EQ(answer.rfind("HTTP/1.0 200 OK\r\n", 0), 0u) << answer.substr(0, 200);
+    EXPECT_EQ(answer.substr(0, c.answer_start.size()), c.answer_start) << answer.substr(0, 200);
     EXPECT_EQ(Body(answer).substr(0, c.body_start.size()), c.body_start)
         << Body(answer).substr(0, 300);
+    EXPECT_NE(Body(answer).find(c.description), std::string::npos) << Body(answer).substr(0, 300);
     EXPECT_EQ(answer.find("written"), std::string::npos);
     EXPECT_EQ(Body(Ask("ok.shl", {})), "ok") << "the server answers the next request";
   }
