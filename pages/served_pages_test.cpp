@@ -125,6 +125,12 @@ TEST_F(ServedPagesTest, TranslationAndPageObjects) {
        "&lt;a href=&quot;x&quot;&gt;Tom&apos;s &amp; co&lt;/a&gt;", {}},
       {"item_prefers_the_form", "<%= Item(\"q\") %>|<%= Item(\"r\") %>",
        {"q=query&r=query", "q=form&r=", ""}, "form|query", {}},
+      // Request data with a line break cannot add a header of its own.
+      {"header_from_the_request", "<% Response.AddHeader \"X-Note\", QueryString(\"v\") %>",
+       {"v=a%0D%0ASet-Cookie:%20evil=1", "", ""}, "", {"\r\nX-Note: aSet-Cookie: evil=1"}},
+      {"redirect_from_the_request", "<% Response.Redirect \"ok.shl?v=\" & QueryString(\"v\") %>",
+       {"v=a%0D%0ASet-Cookie:%20evil=1", "", ""}, "",
+       {"\r\nLocation: ok.shl?v=aSet-Cookie: evil=1"}},
       {"cookie_deletion", "<% Response.Cookies(\"gone\") = \"\" %>", {"", "", "gone=1; keep=2"},
        "", {"Set-Cookie: gone=; max-age=0; version=1"}},
   });
