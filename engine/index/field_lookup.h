@@ -93,9 +93,11 @@ uint32_t MatchStoredText(std::u16string_view text, std::u16string_view phrase, M
                          const CharFilter* filter);
 
 // Aligns `phrase` (normalised, not empty) on one word-index generation:
-// appends the records holding it in `form` with their counts. Starts from
-// the two rarest characters; when the remaining characters would cost more
-// than checking the records found so far, reads their stored text instead.
+// appends the records holding it in `form` with their counts. The two
+// rarest characters leapfrog each other through their lists; each further
+// character is probed at the places found so far (through the lists' skip
+// tables), unless those probes would cost more than checking the records
+// found so far against their stored text, which is then read instead.
 LookupStatus AlignPhrase(const WordIndexSegment& segment, std::u16string_view phrase,
                          MatchForm form, const CharFilter* filter, const StoredField& stored,
                          const std::atomic<bool>* cancel, std::vector<uint32_t>* records,

@@ -319,10 +319,34 @@ bool SeekableList::Build(std::vector<uint8_t> bytes) {
   bytes_ = std::move(bytes);
   skips_.clear();
   count_ = 0;
+  byte_gaps_ = false;
+  // Both forms are made in the one checking pass; the larger one goes.
+  std::vector<uint8_t> gaps;
+  std::vector<Skip> gap_skips;
+  uint32_t previous = 0;
   const bool ok = DecodeChecked(
-      bytes_, [&](uint32_t count) { skips_.reserve(count / kSkipInterval + 1); },
+      bytes_,
+      [&](uint32_t count) {
+        skips_.reserve(count / kSkipInterval + 1);
+        gap_skips.reserve(count / kSkipInterval + 1);
+        gaps.reserve(count);
+      },
       [&](uint32_t i, uint32_t value, uint64_t bit) {
-        if (i % kSkipInterval == 0) skips_.push_back({bit, value});
+        if (i > 0) {
+          const uint32_t gap = value - previous;
+          if (gap < 256) {
+            gaps.push_back(uint8_t(gap));
+          } else {
+            const uint8_t wide[5] = {0, uint8_t(gap), uint8_t(gap >> 8), uint8_t(gap >> 16),
+                                     uint8_t(gap >> 24)};
+            gaps.insert(gaps.end(), wide, wide + 5);
+          }
+        }
+        previous = value;
+        if (i % kSkipInterval == 0) {
+          skips_.push_back({bit, value});
+          gap_skips.push_back({gaps.size(), value});
+        }
       });
   if (!ok) {
     bytes_.clear();
@@ -334,7 +358,13 @@ bool SeekableList::Build(std::vector<uint8_t> bytes) {
     k_ = bytes_[kKOffset];
     last_ = GetU32(&bytes_[bytes_.size() - 4]);
   }
-  bytes_.resize(bytes_.size() + kPadding, 0);
+  if (count_ > 1 && gaps.size() * 2 <= bytes_.size() * 3) {
+    byte_gaps_ = true;
+    bytes_ = std::move(gaps);
+    skips_ = std::move(gap_skips);
+  } else {
+    bytes_.resize(bytes_.size() + kPadding, 0);
+  }
   bytes_.shrink_to_fit();
   skips_.shrink_to_fit();
   return true;
@@ -344,7 +374,8 @@ ListCursor::ListCursor(const SeekableList* list, std::span<const uint32_t> after
     : list_(list), after_(after) {
   in_list_ = list_ && list_->count_ > 0;
   if (!in_list_) return;
-  stream_ = list_->bytes_.data() + kStreamOffset;
+  byte_gaps_ = list_->byte_gaps_;
+  stream_ = list_->bytes_.data() + (byte_gaps_ ? 0 : kStreamOffset);
   skips_ = list_->skips_.data();
   skip_count_ = list_->skips_.size();
   count_ = list_->count_;
@@ -353,6 +384,8 @@ ListCursor::ListCursor(const SeekableList* list, std::span<const uint32_t> after
 }
 
 void ListCursor::StepSlowly() {
+  avail_ = 0;  // the held word is refilled at the next step
+  word_ = 0;
   if (produced_ == 0) {
     value_ = skips_[0].value;
     Count();
@@ -396,7 +429,9 @@ void ListCursor::JumpTowards(uint32_t target) {
   const uint32_t produced = uint32_t(low * SeekableList::kSkipInterval + 1);
   if (produced <= produced_) return;
   skip_ = low;
-  bit_ = skips_[low].bit;
+  avail_ = 0;
+  word_ = 0;
+  bit_ = skips_[low].at;
   value_ = skips_[low].value;
   produced_ = produced;
 }

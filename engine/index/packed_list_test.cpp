@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <random>
+#include <set>
 
 #include "engine/index/packed_list_format.h"
 
@@ -66,6 +67,16 @@ std::vector<std::vector<uint32_t>> ShapeCases() {
   uint32_t x = 1;
   for (int i = 0; i < 3000; ++i) runs.push_back(x += i % 500 == 499 ? 1000000 : 1 + i % 2);
   cases.push_back(runs);
+  // Gaps all above a byte (kept as Rice codes), with and without a long
+  // unary run every 400 values.
+  for (bool long_runs : {false, true}) {
+    std::vector<uint32_t> wide;
+    uint32_t y = 3;
+    for (int i = 0; i < 2000; ++i) {
+      wide.push_back(y += long_runs && i % 400 == 399 ? 5000000 : 256 + rng() % 64);
+    }
+    cases.push_back(wide);
+  }
   return cases;
 }
 
@@ -85,12 +96,14 @@ TEST(PackedListTest, ListsRoundTrip) {
 TEST(PackedListTest, CursorSeeksLikeABinarySearch) {
   // Every value, the numbers next to it and the ends, from a fresh cursor
   // and from one that walked up to there; values after the list (the
-  // in-memory ones) continue it.
+  // in-memory ones) continue it. Both forms of a kept list are met.
+  std::set<bool> forms;
   for (const auto& listed : ShapeCases()) {
     SCOPED_TRACE(listed.size());
     SeekableList list;
     ASSERT_TRUE(list.Build(Encode(listed)));
     EXPECT_EQ(list.count(), listed.size());
+    forms.insert(list.byte_gaps());
     std::vector<uint32_t> after;
     if (listed.back() < 0xFFFFFFF0u) after = {listed.back() + 2, listed.back() + 9};
     std::vector<uint32_t> all = listed;
@@ -122,6 +135,7 @@ TEST(PackedListTest, CursorSeeksLikeABinarySearch) {
       ASSERT_EQ(rising.value(), *expected) << t;
     }
   }
+  EXPECT_EQ(forms, (std::set<bool>{false, true}));  // Rice codes and byte gaps
 }
 
 TEST(PackedListTest, CursorWithoutAStoredList) {
