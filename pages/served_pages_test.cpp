@@ -57,6 +57,7 @@ class ServedPagesTest : public FtsFixture {
     auto sessions = std::make_shared<Dictionary>();
     ASSERT_EQ(sessions->Add(Variant::Bstr(u"CODE-1"), Variant::Bstr(u"LUN_USER"), nullptr), S_OK);
     env().session_table = sessions;
+    env().launch = [](const std::vector<std::string>&) { return false; };  // no desktop programs
     ScriptLimits limits = DefaultPageLimits();
     limits.max_steps = 200000;
     runner_ = std::make_unique<ScriptPageRunner>(MakeFtsFactory(env()), limits);
@@ -228,6 +229,42 @@ TEST_F(ServedPagesTest, ServerAnswersAfterPagesThatFail) {
   }
   const std::string big = Ask("big.shl", {});
   EXPECT_EQ(Body(big), std::string(size_t{20} << 20, 'y'));
+}
+
+// Every member of FTS and of its recordsets meets values no page means to
+// pass; each call either works or raises a script error, and the page, the
+// process and the server go on.
+TEST_F(ServedPagesTest, OddArgumentsNeverBreakThePageOrTheServer) {
+  const char* const values[] = {
+      "Null", "Empty", "\"\"", "String(20000, \"*\")", "\"中*文\" & Chr(0) & \"<b>\"",
+      "-1", "2147483647", "1E+300", "Array(1, 2)", "Nothing", "\"../../..\"", "\"/\"",
+  };
+  const char* const calls[] = {
+      "x = FTS.KeywordNavigate(V)", "x = FTS.UTF8ToGB2312(V)", "x = FTS.DownLoad(V)",
+      "x = FTS.TransformCommand(V)", "Set x = FTS.Execute(V)", "x = FTS.Thumbnail(V)",
+      "x = FTS.Snap(V)", "x = FTS.GetFolder(V)", "x = FTS.GetFileName(V)",
+      "x = FTS.LUNFilterInfo(V)", "x = FTS.LUNFilterName(V)", "x = FTS.LUNFilterType(V)",
+      "x = FTS.LUNPlugName(V)", "x = FTS.MSNPlugType(V)", "x = FTS.FileMenuList(V)",
+      "x = FTS.Setting(V)", "x = FTS.MarkKeyword(V, V)", "x = FTS.DeleteRecord(\"日志\", V)",
+      "Set x = FTS.LookAt(V, V)", "x = FTS.FileTypeIcon(V, V)", "FTS.WriteLog V, V, V",
+      "FTS.Setting(V) = V", "Set x = rs.Execute(V)", "rs.MovePage V", "rs.Move V",
+      "rs.PageSize = V", "Set x = rs.Field(V)", "x = rs(V)", "x = rs.GetCount(V)",
+  };
+  std::string page = "<% On Error Resume Next\r\nSet rs = FTS.Execute(\"[文档]:\")\r\n";
+  for (const char* call : calls) {
+    for (const char* value : values) {
+      std::string line = call;
+      for (size_t at; (at = line.find('V')) != std::string::npos;) line.replace(at, 1, value);
+      page += "Err.Clear : " + line + " : n = n + 1\r\n";
+    }
+  }
+  page += "Response.Write n & \"/\" & rs.RecordCount %>";
+  Serve({{"odd", page, {}, "", {}}});
+  const std::string answer = Ask("odd.shl", {});
+  EXPECT_EQ(answer.rfind("HTTP/1.0 200 OK\r\n", 0), 0u) << answer.substr(0, 300);
+  EXPECT_EQ(Body(answer), std::to_string(std::size(calls) * std::size(values)) + "/15")
+      << Body(answer).substr(0, 300);
+  EXPECT_EQ(Body(Ask("ok.shl", {})), "ok");
 }
 
 }  // namespace
