@@ -12,6 +12,10 @@
 //   - a page without "<%" translates, and the script's Response.Write
 //     statements write back exactly the page (quotes undoubled, "& vbCrLf"
 //     for every "\r\n").
+//
+// Run with the dictionary of the page syntax and the include names:
+//   build/fuzz/fuzz/pages/fuzz_page_translation -dict=fuzz/pages/pages.dict \
+//       -max_total_time=180 CORPUS_DIR fuzz/pages/seeds
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
