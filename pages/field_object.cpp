@@ -54,8 +54,8 @@ HResult FieldObject::GetHtmlValue(std::span<Variant>, Variant* result, ExcepInfo
     *result = Variant::Bstr(u"");
     return S_OK;
   }
-  *result =
-      Variant::Bstr(HighlightedSnippet(text, rows_->columns()[static_cast<size_t>(column_)].keywords));
+  *result = Variant::Bstr(
+      HighlightedSnippet(text, rows_->columns()[static_cast<size_t>(column_)].keywords));
   return S_OK;
 }
 

@@ -31,9 +31,9 @@ constexpr char kSession[] = "IDCODE=CODE-1";
 // A page of the test web root, how it is asked for, and what comes back.
 struct ServedCase {
   const char* name;
-  std::string page;            // the text of "/LUN/<name>.shl"
-  RequestParts request;        // IDCODE of the local user is added to the query
-  std::string body;            // the whole body
+  std::string page;               // the text of "/LUN/<name>.shl"
+  RequestParts request;           // IDCODE of the local user is added to the query
+  std::string body;               // the whole body
   std::vector<std::string> head;  // lines the head must hold
 };
 
@@ -112,71 +112,132 @@ TEST_F(ServedPagesTest, TranslationAndPageObjects) {
   Check({
       {"quotes", "say \"hi\" and \"\"", {}, "say \"hi\" and \"\"", {"Content-Length: 15"}},
       {"no_final_break", "a\r\nb", {}, "a\r\nb", {"Content-Length: 4"}},
-      {"include_in_capitals", "<!--#INCLUDE FILE=\"Head.inc\"-->body", {}, "<h1>T2</h1>\r\nbody",
+      {"include_in_capitals",
+       "<!--#INCLUDE FILE=\"Head.inc\"-->body",
+       {},
+       "<h1>T2</h1>\r\nbody",
        {}},
       {"missing_include", "a<!--#include file=\"none.inc\"-->b", {}, "ab", {}},
-      {"end", "<% Response.Write \"a\" : Response.End : Response.Write \"b\" %>c", {}, "a",
+      {"end",
+       "<% Response.Write \"a\" : Response.End : Response.Write \"b\" %>c",
+       {},
+       "a",
        {"Content-Length: 1"}},
       {"clear", "a<% Response.Clear %>b", {}, "b", {}},
-      {"redirect", "before<% Response.Redirect \"/LUN/ok.shl?x=1\" %>after", {}, "",
+      {"redirect",
+       "before<% Response.Redirect \"/LUN/ok.shl?x=1\" %>after",
+       {},
+       "",
        {"HTTP/1.0 302 Object Moved", "Location: /LUN/ok.shl?x=1", "Content-Length: 0"}},
-      {"url_encode", "<%= Server.URLEncode(\"a b&c\") %>|<%= Server.URLEncode(\"\xE4\xB8\xAD\") %>",
-       {}, "a+b%26c|%E4%B8%AD", {}},
-      {"html_encode", "<%= Server.HTMLEncode(\"<a href=\"\"x\"\">Tom's & co</a>\") %>", {},
-       "&lt;a href=&quot;x&quot;&gt;Tom&apos;s &amp; co&lt;/a&gt;", {}},
-      {"item_prefers_the_form", "<%= Item(\"q\") %>|<%= Item(\"r\") %>",
-       {"q=query&r=query", "q=form&r=", ""}, "form|query", {}},
+      {"url_encode",
+       "<%= Server.URLEncode(\"a b&c\") %>|<%= Server.URLEncode(\"\xE4\xB8\xAD\") %>",
+       {},
+       "a+b%26c|%E4%B8%AD",
+       {}},
+      {"html_encode",
+       "<%= Server.HTMLEncode(\"<a href=\"\"x\"\">Tom's & co</a>\") %>",
+       {},
+       "&lt;a href=&quot;x&quot;&gt;Tom&apos;s &amp; co&lt;/a&gt;",
+       {}},
+      {"item_prefers_the_form",
+       "<%= Item(\"q\") %>|<%= Item(\"r\") %>",
+       {"q=query&r=query", "q=form&r=", ""},
+       "form|query",
+       {}},
       // Request data with a line break cannot add a header of its own.
-      {"header_from_the_request", "<% Response.AddHeader \"X-Note\", QueryString(\"v\") %>",
-       {"v=a%0D%0ASet-Cookie:%20evil=1", "", ""}, "", {"\r\nX-Note: aSet-Cookie: evil=1"}},
-      {"redirect_from_the_request", "<% Response.Redirect \"ok.shl?v=\" & QueryString(\"v\") %>",
-       {"v=a%0D%0ASet-Cookie:%20evil=1", "", ""}, "",
+      {"header_from_the_request",
+       "<% Response.AddHeader \"X-Note\", QueryString(\"v\") %>",
+       {"v=a%0D%0ASet-Cookie:%20evil=1", "", ""},
+       "",
+       {"\r\nX-Note: aSet-Cookie: evil=1"}},
+      {"redirect_from_the_request",
+       "<% Response.Redirect \"ok.shl?v=\" & QueryString(\"v\") %>",
+       {"v=a%0D%0ASet-Cookie:%20evil=1", "", ""},
+       "",
        {"\r\nLocation: ok.shl?v=aSet-Cookie: evil=1"}},
-      {"cookie_deletion", "<% Response.Cookies(\"gone\") = \"\" %>", {"", "", "gone=1; keep=2"},
-       "", {"Set-Cookie: gone=; max-age=0; version=1"}},
+      {"cookie_deletion",
+       "<% Response.Cookies(\"gone\") = \"\" %>",
+       {"", "", "gone=1; keep=2"},
+       "",
+       {"Set-Cookie: gone=; max-age=0; version=1"}},
   });
 }
 
 TEST_F(ServedPagesTest, RecordsetsAndFts) {
   const std::string all = "Set rs = FTS.Execute(\"[文档]:\")\r\n";
   Check({
-      {"move_page_999", "<% " + all + "rs.PageSize = 7 : rs.MovePage 999 %>"
-                        "<%= rs.CurPageNO & \"/\" & rs.CurPageSize & \"/\" & rs.Cursor %>",
-       {}, "3/1/14", {}},
-      {"page_size", "<% " + all + "rs.PageSize = 7 : m = rs.MaxPageNO : rs.PageSize = 0 %>"
-                    "<%= rs.RecordCount & \"/\" & m & \"/\" & rs.PageSize %>",
-       {}, "15/3/7", {}},
-      {"field_by_number", "<% " + all + "%><%= rs.Field(\"2\").Name & \"/\" & "
-                          "(rs.Field(\"0\") Is Nothing) & \"/\" & (rs.Field(\"99\") Is Nothing) %>",
-       {}, "文件类型/True/True", {}},
-      {"end_of_rows", "<% " + all + "rs.MoveLast : rs.MoveNext %>"
-                      "<%= rs.Eof & \"/\" & rs.Cursor & \"/\" & rs.PhysicsRecordNO %>",
-       {}, "True/-1/-1", {}},
+      {"move_page_999",
+       "<% " + all +
+           "rs.PageSize = 7 : rs.MovePage 999 %>"
+           "<%= rs.CurPageNO & \"/\" & rs.CurPageSize & \"/\" & rs.Cursor %>",
+       {},
+       "3/1/14",
+       {}},
+      {"page_size",
+       "<% " + all +
+           "rs.PageSize = 7 : m = rs.MaxPageNO : rs.PageSize = 0 %>"
+           "<%= rs.RecordCount & \"/\" & m & \"/\" & rs.PageSize %>",
+       {},
+       "15/3/7",
+       {}},
+      {"field_by_number",
+       "<% " + all +
+           "%><%= rs.Field(\"2\").Name & \"/\" & "
+           "(rs.Field(\"0\") Is Nothing) & \"/\" & (rs.Field(\"99\") Is Nothing) %>",
+       {},
+       "文件类型/True/True",
+       {}},
+      {"end_of_rows",
+       "<% " + all +
+           "rs.MoveLast : rs.MoveNext %>"
+           "<%= rs.Eof & \"/\" & rs.Cursor & \"/\" & rs.PhysicsRecordNO %>",
+       {},
+       "True/-1/-1",
+       {}},
       {"record_power", "<%= FTS.Execute(\"[文档]:文本内容=alpha\").RecordPower %>", {}, "-1", {}},
       // The recordset is a temporary here, gone before Mark is read: its field
       // used to read empty.
-      {"mark", "<%= FTS.Execute(\"[文档]:文本内容=alpha*文本内容=beta\")(\"文本内容\").Mark %>",
-       {}, "*alpha*beta", {}},
-      {"execute_on_failed", "<% Set bad = FTS.Execute(\"[没有的表]:x\") : "
-                            "Set inner = bad.Execute(\"[文档]:\") %>"
-                            "<%= bad.ErrorInfo & \"/\" & inner.Success & \"/\" & inner.ErrorInfo %>",
-       {}, "不存在的数据表/False/", {}},
+      {"mark",
+       "<%= FTS.Execute(\"[文档]:文本内容=alpha*文本内容=beta\")(\"文本内容\").Mark %>",
+       {},
+       "*alpha*beta",
+       {}},
+      {"execute_on_failed",
+       "<% Set bad = FTS.Execute(\"[没有的表]:x\") : "
+       "Set inner = bad.Execute(\"[文档]:\") %>"
+       "<%= bad.ErrorInfo & \"/\" & inner.Success & \"/\" & inner.ErrorInfo %>",
+       {},
+       "不存在的数据表/False/",
+       {}},
       {"statistic_of_nothing",
        "<% Set rs = FTS.Execute(\"[文档]:文本内容=[nothing]\") %><%= rs.Statistic & \"/\" & "
        "rs.GetCount(\"文档\") & rs.GetCount(\"网页\") & rs.GetCount(\"图像\") %>",
-       {}, "True/000", {}},
-      {"filter_name", "<%= FTS.LUNFilterName(0) & \"/\" & FTS.LUNFilterName(FTS.LUNFilterCount) %>",
-       {}, "Word文件/", {}},
+       {},
+       "True/000",
+       {}},
+      {"filter_name",
+       "<%= FTS.LUNFilterName(0) & \"/\" & FTS.LUNFilterName(FTS.LUNFilterCount) %>",
+       {},
+       "Word文件/",
+       {}},
       {"transform_command", "<%= FTS.TransformCommand(\"a+b\") %>", {}, "a%0x002B%b", {}},
-      {"download_exe", "<%= FTS.DownLoad(QueryString(\"p\")) %>",
-       {"p=" + files_.File("setup.exe"), "", ""}, "False", {}},
-      {"download_doc", "page<% FTS.DownLoad QueryString(\"p\") %>",
-       {"p=" + files_.File("a.doc"), "", ""}, "DOC\r\nbytes",
+      {"download_exe",
+       "<%= FTS.DownLoad(QueryString(\"p\")) %>",
+       {"p=" + files_.File("setup.exe"), "", ""},
+       "False",
+       {}},
+      {"download_doc",
+       "page<% FTS.DownLoad QueryString(\"p\") %>",
+       {"p=" + files_.File("a.doc"), "", ""},
+       "DOC\r\nbytes",
        {"HTTP/1.0 200 OK", "Content-Disposition: attachment; filename=a.doc",
         "Content-Length: 10"}},
-      {"after_end", "<% Response.End : t = TypeName(FTS.Execute(\"[文档]:\")) : "
-                    "s = FTS.Setting(\"每页记录数\") : Response.Clear %><%= t & \"/\" & s %>",
-       {}, "Nothing/", {}},
+      {"after_end",
+       "<% Response.End : t = TypeName(FTS.Execute(\"[文档]:\")) : "
+       "s = FTS.Setting(\"每页记录数\") : Response.Clear %><%= t & \"/\" & s %>",
+       {},
+       "Nothing/",
+       {}},
       {"scan_complete", "<%= FTS.ScanComplete %>", {}, "True", {}},
   });
 }
@@ -191,8 +252,8 @@ TEST_F(ServedPagesTest, ServerAnswersAfterPagesThatFail) {
   };
   const std::string ok = "HTTP/1.0 200 OK\r\n";
   const Case cases[] = {
-      {"syntax", "<% x = %>", ok, "Script error detected at line 1.\nSource line: x = ",
-       "\nDescription: "},
+      {"syntax", "<% x = %>", ok,
+       "Script error detected at line 1.\nSource line: x = ", "\nDescription: "},
       {"runtime", "written<% y = 1 / 0 %>", ok,
        "Script error detected at line 1.\nSource line: y = 1 / 0 \nDescription: Division by zero",
        ""},
@@ -206,16 +267,20 @@ TEST_F(ServedPagesTest, ServerAnswersAfterPagesThatFail) {
       {"too_much_output",
        "<% s = String(1048576, \"x\") : For i = 1 To 65 : Response.Write s : Next %>", ok,
        "Script error detected at line 1.", "Description: Out of memory"},
-      {"include_cycle", "<!--#include file=\"ping.inc\"-->", ok, "Page translation failed: ",
-       "includes nest too deep"},
+      {"include_cycle", "<!--#include file=\"ping.inc\"-->", ok,
+       "Page translation failed: ", "includes nest too deep"},
       {"unclosed", "a<% x = 1", ok, "Page translation failed: ", "no closing"},
       {"damaged_packed_page", "<Tamrix.Script>\x01\x1F\x8B\x08\x00garbage",
        "HTTP/1.0 404 Not Found\r\n", "", ""},
   };
   std::vector<ServedCase> pages;
   for (const Case& c : cases) pages.push_back({c.name, c.page, {}, "", {}});
-  pages.push_back({"big", "<% s = String(1048576, \"y\") : For i = 1 To 20 : Response.Write s : "
-                          "Next %>", {}, "", {}});
+  pages.push_back({"big",
+                   "<% s = String(1048576, \"y\") : For i = 1 To 20 : Response.Write s : "
+                   "Next %>",
+                   {},
+                   "",
+                   {}});
   Serve(pages);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -236,19 +301,49 @@ TEST_F(ServedPagesTest, ServerAnswersAfterPagesThatFail) {
 // process and the server go on.
 TEST_F(ServedPagesTest, OddArgumentsNeverBreakThePageOrTheServer) {
   const char* const values[] = {
-      "Null", "Empty", "\"\"", "String(20000, \"*\")", "\"中*文\" & Chr(0) & \"<b>\"",
-      "-1", "2147483647", "1E+300", "Array(1, 2)", "Nothing", "\"../../..\"", "\"/\"",
+      "Null",
+      "Empty",
+      "\"\"",
+      "String(20000, \"*\")",
+      "\"中*文\" & Chr(0) & \"<b>\"",
+      "-1",
+      "2147483647",
+      "1E+300",
+      "Array(1, 2)",
+      "Nothing",
+      "\"../../..\"",
+      "\"/\"",
   };
   const char* const calls[] = {
-      "x = FTS.KeywordNavigate(V)", "x = FTS.UTF8ToGB2312(V)", "x = FTS.DownLoad(V)",
-      "x = FTS.TransformCommand(V)", "Set x = FTS.Execute(V)", "x = FTS.Thumbnail(V)",
-      "x = FTS.Snap(V)", "x = FTS.GetFolder(V)", "x = FTS.GetFileName(V)",
-      "x = FTS.LUNFilterInfo(V)", "x = FTS.LUNFilterName(V)", "x = FTS.LUNFilterType(V)",
-      "x = FTS.LUNPlugName(V)", "x = FTS.MSNPlugType(V)", "x = FTS.FileMenuList(V)",
-      "x = FTS.Setting(V)", "x = FTS.MarkKeyword(V, V)", "x = FTS.DeleteRecord(\"日志\", V)",
-      "Set x = FTS.LookAt(V, V)", "x = FTS.FileTypeIcon(V, V)", "FTS.WriteLog V, V, V",
-      "FTS.Setting(V) = V", "Set x = rs.Execute(V)", "rs.MovePage V", "rs.Move V",
-      "rs.PageSize = V", "Set x = rs.Field(V)", "x = rs(V)", "x = rs.GetCount(V)",
+      "x = FTS.KeywordNavigate(V)",
+      "x = FTS.UTF8ToGB2312(V)",
+      "x = FTS.DownLoad(V)",
+      "x = FTS.TransformCommand(V)",
+      "Set x = FTS.Execute(V)",
+      "x = FTS.Thumbnail(V)",
+      "x = FTS.Snap(V)",
+      "x = FTS.GetFolder(V)",
+      "x = FTS.GetFileName(V)",
+      "x = FTS.LUNFilterInfo(V)",
+      "x = FTS.LUNFilterName(V)",
+      "x = FTS.LUNFilterType(V)",
+      "x = FTS.LUNPlugName(V)",
+      "x = FTS.MSNPlugType(V)",
+      "x = FTS.FileMenuList(V)",
+      "x = FTS.Setting(V)",
+      "x = FTS.MarkKeyword(V, V)",
+      "x = FTS.DeleteRecord(\"日志\", V)",
+      "Set x = FTS.LookAt(V, V)",
+      "x = FTS.FileTypeIcon(V, V)",
+      "FTS.WriteLog V, V, V",
+      "FTS.Setting(V) = V",
+      "Set x = rs.Execute(V)",
+      "rs.MovePage V",
+      "rs.Move V",
+      "rs.PageSize = V",
+      "Set x = rs.Field(V)",
+      "x = rs(V)",
+      "x = rs.GetCount(V)",
   };
   std::string page = "<% On Error Resume Next\r\nSet rs = FTS.Execute(\"[文档]:\")\r\n";
   for (const char* call : calls) {

@@ -74,7 +74,8 @@ For i = 1 To rs.CurPageSize
 )";
 constexpr char kSnippet[] = R"(<div class="snippet"><%= rs("文本内容").HTMLValue %></div>
 )";
-constexpr char kRowsTail[] = R"(<div class="meta"><%= Server.HTMLEncode(rs("完整路径")) %> · <%= rs("文件大小") %> · <%= rs("修改时间") %></div></li>
+constexpr char kRowsTail[] =
+    R"(<div class="meta"><%= Server.HTMLEncode(rs("完整路径")) %> · <%= rs("文件大小") %> · <%= rs("修改时间") %></div></li>
 <%
   rs.MoveNext
 Next
@@ -200,12 +201,10 @@ void Report(const std::string& page, int connections, const LoadResult& load,
             const std::vector<double>& server_ms) {
   const size_t n = load.round_trip_ms.size();
   std::printf("%s, %d connection%s: %zu requests (%zu failed) in %.1f s = %.0f req/s\n",
-              page.c_str(), connections,
-              connections == 1 ? "" : "s", n, load.failed, load.seconds,
+              page.c_str(), connections, connections == 1 ? "" : "s", n, load.failed, load.seconds,
               static_cast<double>(n) / load.seconds);
   std::printf("  server-side  p50 %6.2f ms  p95 %6.2f ms  max %7.2f ms\n",
-              Percentile(server_ms, 0.50), Percentile(server_ms, 0.95),
-              Percentile(server_ms, 1.0));
+              Percentile(server_ms, 0.50), Percentile(server_ms, 0.95), Percentile(server_ms, 1.0));
   std::printf("  round trip   p50 %6.2f ms  p95 %6.2f ms  max %7.2f ms\n",
               Percentile(load.round_trip_ms, 0.50), Percentile(load.round_trip_ms, 0.95),
               Percentile(load.round_trip_ms, 1.0));
@@ -259,9 +258,9 @@ int main(int argc, char** argv) {
   const std::vector<BenchPage> pages = BenchPages();
   bool written = lun::MakeDirectories(page_dir);
   for (const BenchPage& page : pages) {
-    written = written && lun::ReplaceFileAtomically(lun::DefaultFileSystem(),
-                                                    lun::JoinPath(page_dir, page.name),
-                                                    page.text) == 0;
+    written =
+        written && lun::ReplaceFileAtomically(lun::DefaultFileSystem(),
+                                              lun::JoinPath(page_dir, page.name), page.text) == 0;
   }
   if (!written) {
     std::fprintf(stderr, "pages_bench: cannot write the pages\n");
