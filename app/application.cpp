@@ -301,7 +301,12 @@ void Application::StartWebServer() {
   const std::string port_text = s.GetValue(kSearchSection, key::kPublishPort, "8484");
   const uint16_t port = options_.port.value_or(ParsePort(port_text).value_or(0));
   PreparePageEnvironment();
-  page_runner_ = std::make_unique<ScriptPageRunner>(MakeFtsFactory(*fts_environment_));
+  // A page still running at shutdown stops at once instead of holding the
+  // web server's shutdown up to its time limit.
+  ScriptLimits page_limits = DefaultPageLimits();
+  page_limits.stop = &exiting_;
+  page_runner_ =
+      std::make_unique<ScriptPageRunner>(MakeFtsFactory(*fts_environment_), page_limits);
   web_ = std::make_unique<WebServer>(page_runner_.get(), options_.home);
   const std::string archives = JoinPath(options_.program_directory, kResourceFolder);
   web_running_ = port != 0 && web_->Start(archives, kDefaultDocument, port, kWebIdleTimeoutMs);

@@ -650,18 +650,22 @@ bool ScriptEngine::Impl::Run() {
 
 void ScriptEngine::Impl::Step() {
   ++steps_;
-  bool over = limits.max_steps != 0 && steps_ > limits.max_steps;
-  if (!over && has_deadline_ && (steps_ & 255) == 0) {
-    over = std::chrono::steady_clock::now() > deadline_;
+  const char16_t* why = nullptr;
+  if (limits.max_steps != 0 && steps_ > limits.max_steps) {
+    why = u"Script stopped: it exceeded its step limit";
+  } else if ((steps_ & 255) == 0) {
+    if (limits.stop && limits.stop->load(std::memory_order_relaxed)) {
+      why = u"Script stopped: the server is shutting down";
+    } else if (has_deadline_ && std::chrono::steady_clock::now() > deadline_) {
+      why = u"Script stopped: it exceeded its time limit";
+    }
   }
-  if (over) {
+  if (why) {
     ScriptThrow t;
     t.abort = true;
     t.number = static_cast<int>(E_ABORT);
     t.hresult = E_ABORT;
-    t.description = limits.max_steps != 0 && steps_ > limits.max_steps
-                        ? u"Script stopped: it exceeded its step limit"
-                        : u"Script stopped: it exceeded its time limit";
+    t.description = why;
     t.source = std::u16string(kRuntimeSource);
     throw t;
   }

@@ -38,6 +38,7 @@
 #ifndef LUN_PAGES_SCRIPT_SCRIPT_ENGINE_H_
 #define LUN_PAGES_SCRIPT_SCRIPT_ENGINE_H_
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -82,6 +83,9 @@ struct ScriptLimits {
   std::uint64_t max_steps = 0;
   // Wall-clock time a run may take; zero means no limit.
   std::chrono::milliseconds time_budget{0};
+  // A flag the host raises to stop every run at once (the application's
+  // shutdown); null: none. Checked with the clock, every 256 statements.
+  const std::atomic<bool>* stop = nullptr;
   // Longest string a script may build (error 14 beyond it), in UTF-16 units.
   std::size_t max_string_length = std::size_t{1} << 26;
   // Most elements in one array (error 7 beyond it).

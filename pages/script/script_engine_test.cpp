@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "automation/dictionary.h"
@@ -501,6 +504,22 @@ TEST(ScriptEngineTest, RunawayScriptsBecomeErrors) {
   EXPECT_EQ(r.error.hresult, E_ABORT);
   r = RunScript("While True : Wend", &limits, false);
   EXPECT_EQ(r.error.hresult, E_ABORT);
+  // The host's stop flag ends a run that has no limit of its own, even
+  // under Resume Next (a server shutting down).
+  {
+    std::atomic<bool> stop{false};
+    ScriptLimits unlimited;
+    unlimited.stop = &stop;
+    std::thread raise([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      stop = true;
+    });
+    r = RunScript("On Error Resume Next\nDo\nLoop", &unlimited, false);
+    raise.join();
+    ASSERT_TRUE(r.failed);
+    EXPECT_EQ(r.error.hresult, E_ABORT);
+    EXPECT_EQ(r.error.description, u"Script stopped: the server is shutting down");
+  }
   r = RunScript("Sub R(n) : R n + 1 : End Sub\nR 0", nullptr, false);
   EXPECT_EQ(r.text, "!err 28");
   // Deep recursion under Resume Next unwinds cleanly and continues.
