@@ -5,8 +5,10 @@
 namespace lun {
 
 PostingCache& PostingCache::Shared() {
-  static PostingCache cache(kDefaultBudget);
-  return cache;
+  // Never destroyed: generations owned by static objects may still forget
+  // their entries while the process exits.
+  static PostingCache* const cache = new PostingCache(kDefaultBudget);
+  return *cache;
 }
 
 uint64_t PostingCache::NewOwner() {
