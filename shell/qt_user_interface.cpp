@@ -64,6 +64,11 @@ int QtUserInterface::Countdown(std::string_view caption, std::string_view text, 
   QMetaObject::invokeMethod(
       this,
       [this, answer, c, t, milliseconds, buttons] {
+        {
+          // The asking thread has given up on a closing shell.
+          std::lock_guard lock(mutex_);
+          if (closing_) return;
+        }
         const int value = ask_(c, t, milliseconds, buttons, IconOf(buttons));
         std::lock_guard lock(mutex_);
         answer->value = value;
