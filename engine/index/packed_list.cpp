@@ -295,8 +295,7 @@ bool DecodeChecked(std::span<const uint8_t> bytes, Begin begin, Put put) {
     bit = reader.bits_used();
     put(i++, v, bit);
   }
-  return i == count && !reader.damaged() && bit <= reader.total_bits() &&
-         value == reader.last();
+  return i == count && !reader.damaged() && bit <= reader.total_bits() && value == reader.last();
 }
 
 }  // namespace

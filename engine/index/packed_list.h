@@ -212,7 +212,9 @@ class ListCursor {
   // Keeps skip_ at the entry of the current value, so that JumpTowards
   // only searches the entries ahead.
   void Count() {
-    if (produced_ % SeekableList::kSkipInterval == 0) skip_ = produced_ / SeekableList::kSkipInterval;
+    if (produced_ % SeekableList::kSkipInterval == 0) {
+      skip_ = produced_ / SeekableList::kSkipInterval;
+    }
     ++produced_;
   }
   void StepSlowly();  // the first value, or a code with a long unary run

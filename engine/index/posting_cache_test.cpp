@@ -38,7 +38,7 @@ TEST(PostingCacheTest, EvictsTheLeastRecentlyUsedBeyondTheBudget) {
   for (uint32_t k = 0; k < 3; ++k) cache.Insert(7, k, ListOf(2000));
   EXPECT_EQ(cache.entries(), 3u);
   ASSERT_NE(cache.Find(7, 0), nullptr);  // 0 becomes the most recent
-  cache.Insert(7, 3, ListOf(2000));     // 1, the least recent, leaves
+  cache.Insert(7, 3, ListOf(2000));      // 1, the least recent, leaves
   EXPECT_NE(cache.Find(7, 0), nullptr);
   EXPECT_EQ(cache.Find(7, 1), nullptr);
   EXPECT_NE(cache.Find(7, 3), nullptr);
