@@ -26,7 +26,8 @@ namespace {
 // closing before the shutdown sequence waits for the crawler's threads.
 class DesktopBackend : public ApplicationBackend {
  public:
-  DesktopBackend(Application& app, QtUserInterface& ui) : ApplicationBackend(app), ui_(ui) {}
+  DesktopBackend(Application& app, bool manage_autostart, QtUserInterface& ui)
+      : ApplicationBackend(app, manage_autostart), ui_(ui) {}
   void Shutdown() override {
     ui_.BeginClosing();
     ApplicationBackend::Shutdown();
@@ -71,7 +72,7 @@ int RunDesktopShell(const ApplicationOptions& options, int argc, char** argv) {
   PopupCenter popups(ApplicationIcon());
   QtUserInterface ui(popups, ask);
   Application app(options, ui);
-  DesktopBackend backend(app, ui);
+  DesktopBackend backend(app, options.manage_autostart, ui);
   DialogPasswordPrompter passwords;
   ShellController controller(backend, popups, passwords, ask);
   ui.Attach(&backend, &controller);

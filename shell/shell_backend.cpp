@@ -34,7 +34,8 @@ bool OpenWithDesktop(const std::string& target) {
   return true;
 }
 
-ApplicationBackend::ApplicationBackend(Application& app) : app_(app) {}
+ApplicationBackend::ApplicationBackend(Application& app, bool manage_autostart)
+    : app_(app), manage_autostart_(manage_autostart) {}
 
 SettingsStore& ApplicationBackend::settings() { return app_.settings(); }
 SearchProject* ApplicationBackend::project() { return app_.project(); }
@@ -58,6 +59,7 @@ std::string ApplicationBackend::SessionCode() { return app_.session_code(); }
 void ApplicationBackend::Open(const std::string& target) { (void)OpenWithDesktop(target); }
 
 bool ApplicationBackend::SetAutostart(bool on) {
+  if (!manage_autostart_) return true;
   return lun::SetAutostart(on, JoinPath(ProgramDirectory(), "lun"));
 }
 

@@ -59,8 +59,9 @@ class ShellBackend {
 // the XDG autostart entry.
 class ApplicationBackend : public ShellBackend {
  public:
-  // `app` must outlive the backend.
-  explicit ApplicationBackend(Application& app);
+  // `app` must outlive the backend. Without `manage_autostart` (tests)
+  // SetAutostart leaves the user's entry alone and reports success.
+  ApplicationBackend(Application& app, bool manage_autostart);
 
   SettingsStore& settings() override;
   SearchProject* project() override;
@@ -77,6 +78,7 @@ class ApplicationBackend : public ShellBackend {
 
  private:
   Application& app_;
+  bool manage_autostart_;
 };
 
 // Starts `xdg-open target` without a shell and reaps it in the background.
