@@ -78,8 +78,8 @@ void CountdownBox::Tick() {
 
 int CountdownBox::Run() { return AnswerOf(exec()); }
 
-int ShowCountdown(const QString& caption, const QString& text, int milliseconds,
-                  BoxButtons buttons, QMessageBox::Icon icon) {
+int ShowCountdown(const QString& caption, const QString& text, int milliseconds, BoxButtons buttons,
+                  QMessageBox::Icon icon) {
   CountdownBox box(caption, text, milliseconds, buttons, icon);
   return box.Run();
 }

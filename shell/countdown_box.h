@@ -16,11 +16,10 @@
 #ifndef LUN_SHELL_COUNTDOWN_BOX_H_
 #define LUN_SHELL_COUNTDOWN_BOX_H_
 
-#include <functional>
-
 #include <QMessageBox>
 #include <QString>
 #include <QTimer>
+#include <functional>
 
 #include "app/user_interface.h"
 
@@ -33,8 +32,8 @@ class CountdownBox : public QMessageBox {
   Q_OBJECT
 
  public:
-  CountdownBox(const QString& caption, const QString& text, int milliseconds,
-               BoxButtons buttons, QMessageBox::Icon icon, QWidget* parent = nullptr);
+  CountdownBox(const QString& caption, const QString& text, int milliseconds, BoxButtons buttons,
+               QMessageBox::Icon icon, QWidget* parent = nullptr);
 
   // Shows the box modally; returns a BoxAnswer.
   int Run();
@@ -48,14 +47,13 @@ class CountdownBox : public QMessageBox {
 };
 
 // Shows a count-down box and returns its answer.
-int ShowCountdown(const QString& caption, const QString& text, int milliseconds,
-                  BoxButtons buttons, QMessageBox::Icon icon = QMessageBox::Information);
+int ShowCountdown(const QString& caption, const QString& text, int milliseconds, BoxButtons buttons,
+                  QMessageBox::Icon icon = QMessageBox::Information);
 
 // How the shell's windows ask the user a question (ShowCountdown for real;
 // tests answer without a window).
-using AskFunction = std::function<int(const QString& caption, const QString& text,
-                                      int milliseconds, BoxButtons buttons,
-                                      QMessageBox::Icon icon)>;
+using AskFunction = std::function<int(const QString& caption, const QString& text, int milliseconds,
+                                      BoxButtons buttons, QMessageBox::Icon icon)>;
 
 }  // namespace lun
 

@@ -4,11 +4,10 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
-#include <cstdlib>
-
 #include <QApplication>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <cstdlib>
 
 #include "shell/countdown_box.h"
 #include "shell/instance_channel.h"

@@ -31,8 +31,7 @@ std::u16string PreviewTextOf(const std::string& path) {
   return std::move(read.text);
 }
 
-FilePreviewWindow::FilePreviewWindow()
-    : QWidget(nullptr, Qt::Window | Qt::WindowStaysOnTopHint) {
+FilePreviewWindow::FilePreviewWindow() : QWidget(nullptr, Qt::Window | Qt::WindowStaysOnTopHint) {
   setWindowTitle(QStringLiteral("文件预览"));
   setWindowIcon(ApplicationIcon());
   setAcceptDrops(true);

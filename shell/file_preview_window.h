@@ -8,13 +8,12 @@
 #ifndef LUN_SHELL_FILE_PREVIEW_WINDOW_H_
 #define LUN_SHELL_FILE_PREVIEW_WINDOW_H_
 
-#include <string>
-
 #include <QList>
 #include <QPlainTextEdit>
 #include <QString>
 #include <QUrl>
 #include <QWidget>
+#include <string>
 
 namespace lun {
 

@@ -20,7 +20,8 @@ TEST(FilePreviewWindowTest, OnlyTheFirstDroppedFileIsPreviewed) {
   WriteTestFile(dir.File("first.txt"), "第一个文件的内容");
   WriteTestFile(dir.File("second.txt"), "second");
   FilePreviewWindow window;
-  window.DropUrls({QUrl("http://example.invalid/x"), QUrl::fromLocalFile(QString::fromStdString(dir.File("first.txt"))),
+  window.DropUrls({QUrl("http://example.invalid/x"),
+                   QUrl::fromLocalFile(QString::fromStdString(dir.File("first.txt"))),
                    QUrl::fromLocalFile(QString::fromStdString(dir.File("second.txt")))});
   EXPECT_EQ(window.windowTitle().toStdString(), "文件预览: " + dir.File("first.txt"));
   EXPECT_EQ(window.view()->toPlainText(), "第一个文件的内容");

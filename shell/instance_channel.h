@@ -9,11 +9,10 @@
 #ifndef LUN_SHELL_INSTANCE_CHANNEL_H_
 #define LUN_SHELL_INSTANCE_CHANNEL_H_
 
-#include <string>
-
 #include <QLocalServer>
 #include <QObject>
 #include <QString>
+#include <string>
 
 namespace lun {
 

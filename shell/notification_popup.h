@@ -11,8 +11,6 @@
 #ifndef LUN_SHELL_NOTIFICATION_POPUP_H_
 #define LUN_SHELL_NOTIFICATION_POPUP_H_
 
-#include <array>
-
 #include <QIcon>
 #include <QPointer>
 #include <QPropertyAnimation>
@@ -20,6 +18,7 @@
 #include <QString>
 #include <QTimer>
 #include <QWidget>
+#include <array>
 
 namespace lun {
 

@@ -47,8 +47,8 @@ VerifyPasswordDialog::VerifyPasswordDialog(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("验证密码"));
   setWindowFlag(Qt::WindowStaysOnTopHint);
   auto* layout = new QVBoxLayout(this);
-  auto* hint = new QLabel(QStringLiteral(
-      "本机用户自动登陆已被禁止，请输入密码。\n默认密码是：37vexo"));
+  auto* hint =
+      new QLabel(QStringLiteral("本机用户自动登陆已被禁止，请输入密码。\n默认密码是：37vexo"));
   hint->setWordWrap(true);
   layout->addWidget(hint);
   password_.setEchoMode(QLineEdit::Password);
@@ -56,7 +56,8 @@ VerifyPasswordDialog::VerifyPasswordDialog(QWidget* parent) : QDialog(parent) {
   password_.setObjectName(QStringLiteral("password"));
   layout->addWidget(&password_);
   auto* buttons = OkCancel();
-  QPushButton* forgot = buttons->addButton(QStringLiteral("忘记密码"), QDialogButtonBox::ActionRole);
+  QPushButton* forgot =
+      buttons->addButton(QStringLiteral("忘记密码"), QDialogButtonBox::ActionRole);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   connect(forgot, &QPushButton::clicked, this, [this] {

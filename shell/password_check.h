@@ -12,11 +12,10 @@
 #ifndef LUN_SHELL_PASSWORD_CHECK_H_
 #define LUN_SHELL_PASSWORD_CHECK_H_
 
-#include <string>
-
 #include <QDialog>
 #include <QLineEdit>
 #include <QString>
+#include <string>
 
 namespace lun {
 

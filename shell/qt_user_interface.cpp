@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QThread>
-
 #include <memory>
 
 #include "shell/notification_popup.h"

@@ -10,11 +10,10 @@
 #ifndef LUN_SHELL_QT_USER_INTERFACE_H_
 #define LUN_SHELL_QT_USER_INTERFACE_H_
 
-#include <condition_variable>
-#include <mutex>
-
 #include <QObject>
 #include <QPointer>
+#include <condition_variable>
+#include <mutex>
 
 #include "app/user_interface.h"
 #include "shell/countdown_box.h"

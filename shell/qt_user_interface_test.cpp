@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-
 #include <atomic>
 #include <chrono>
 #include <thread>

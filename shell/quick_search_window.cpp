@@ -114,7 +114,8 @@ QuickSearchResult RunQuickSearch(SearchService& search, std::string_view text, b
 }
 
 std::string EncodeQueryText(std::string_view text) {
-  return QUrl::toPercentEncoding(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())))
+  return QUrl::toPercentEncoding(
+             QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())))
       .toStdString();
 }
 
@@ -171,8 +172,11 @@ QuickSearchWindow::QuickSearchWindow(ShellBackend& backend)
   const struct {
     int command;
     const char* text;
-  } kItems[] = {{kOpen, "打开"}, {kFolder, "所在目录"}, {kSnapshot, "内容快照"},
-                {kSame, "相同文件"}, {kHistory, "历史版本"}};
+  } kItems[] = {{kOpen, "打开"},
+                {kFolder, "所在目录"},
+                {kSnapshot, "内容快照"},
+                {kSame, "相同文件"},
+                {kHistory, "历史版本"}};
   for (const auto& item : kItems) {
     QAction* a = item_menu_.addAction(QString::fromUtf8(item.text));
     a->setData(item.command);

@@ -17,12 +17,6 @@
 #ifndef LUN_SHELL_QUICK_SEARCH_WINDOW_H_
 #define LUN_SHELL_QUICK_SEARCH_WINDOW_H_
 
-#include <cstdint>
-#include <mutex>
-#include <string>
-#include <string_view>
-#include <vector>
-
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -31,6 +25,11 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QWidget>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace lun {
 
@@ -98,8 +97,13 @@ class QuickSearchWindow : public QWidget {
   void SetCommandMenu(QMenu* menu);
 
   // The context menu's commands on the item of `row`.
-  enum ItemCommand { kOpen = 32796, kFolder = 32798, kSnapshot = 32797, kSame = 32799,
-                     kHistory = 32800 };
+  enum ItemCommand {
+    kOpen = 32796,
+    kFolder = 32798,
+    kSnapshot = 32797,
+    kSame = 32799,
+    kHistory = 32800
+  };
   void RunItemCommand(int command, int row);
   // The "桌面搜索" button.
   void OpenFullSearch();

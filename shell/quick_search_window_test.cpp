@@ -71,7 +71,8 @@ class QuickSearchWindowTest : public testing::Test {
 
 TEST_F(QuickSearchWindowTest, ListsAtMost25HitsWithTheStatusLine) {
   for (int i = 0; i < 30; ++i) {
-    backend_.AddDocument(backend_.files() + "/报告" + std::to_string(i) + ".txt", "正文\r\n\r\n第二行");
+    backend_.AddDocument(backend_.files() + "/报告" + std::to_string(i) + ".txt",
+                         "正文\r\n\r\n第二行");
   }
   window_.ShowAndSearch();  // the empty text: the bare document query
   EXPECT_EQ(window_.list()->count(), 25);
@@ -117,9 +118,9 @@ TEST_F(QuickSearchWindowTest, ButtonAndItemMenuOpenTheirPages) {
   for (const QAction* a : window_.item_menu()->actions()) items << a->text();
   EXPECT_EQ(items, (QStringList{"打开", "所在目录", "内容快照", "相同文件", "历史版本"}));
 
-  for (int command : {QuickSearchWindow::kOpen, QuickSearchWindow::kFolder,
-                      QuickSearchWindow::kSnapshot, QuickSearchWindow::kSame,
-                      QuickSearchWindow::kHistory}) {
+  for (int command :
+       {QuickSearchWindow::kOpen, QuickSearchWindow::kFolder, QuickSearchWindow::kSnapshot,
+        QuickSearchWindow::kSame, QuickSearchWindow::kHistory}) {
     window_.RunItemCommand(command, 0);
   }
   window_.edit()->setText("  a&b #1  ");

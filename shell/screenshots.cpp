@@ -14,7 +14,6 @@
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
-
 #include <cstdio>
 
 #include "engine/storage/storage_test_util.h"
@@ -84,7 +83,9 @@ int Run(const QString& dir) {
   controller.index_status()->close();
 
   popups.Show("启动成功", "欢迎使用Tamrix桌面搜索0.7020051220版本。");
-  popups.Show("扫描信息", "在使用之前，您需要预先扫描一次磁盘。完成扫描之后您修改或是创建的文档，系统会自动将其索引。");
+  popups.Show(
+      "扫描信息",
+      "在使用之前，您需要预先扫描一次磁盘。完成扫描之后您修改或是创建的文档，系统会自动将其索引。");
   ok = Grab(dir, "popup.png", 1500) && ok;
   popups.CloseAll();
 

@@ -9,7 +9,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
-
 #include <algorithm>
 #include <set>
 
@@ -240,7 +239,8 @@ class ForbiddenPathsPage : public SettingsPage {
     edit_ = new QPlainTextEdit(this);
     edit_->setObjectName(QStringLiteral("edit201"));
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(new QLabel(QStringLiteral("每行一个目录。名称以“$”开头的目录从不扫描。"), this));
+    layout->addWidget(
+        new QLabel(QStringLiteral("每行一个目录。名称以“$”开头的目录从不扫描。"), this));
     layout->addWidget(edit_);
   }
   void Load() override {
@@ -280,7 +280,8 @@ class TypeRowsPage : public SettingsPage {
       const bool all = !rows_[row].empty() &&
                        std::all_of(rows_[row].begin(), rows_[row].end(),
                                    [&](const std::string& t) { return stored.count(t) > 0; });
-      list_->topLevelItem(static_cast<int>(row))->setCheckState(0, all ? Qt::Checked : Qt::Unchecked);
+      list_->topLevelItem(static_cast<int>(row))
+          ->setCheckState(0, all ? Qt::Checked : Qt::Unchecked);
     }
   }
 
@@ -321,7 +322,8 @@ class TypeRowsPage : public SettingsPage {
 class BasicTypesPage : public TypeRowsPage {
  public:
   explicit BasicTypesPage(PageContext context)
-      : TypeRowsPage(QStringLiteral("文挡类型::基本类型"), std::move(context), key::kDocumentTypes) {
+      : TypeRowsPage(QStringLiteral("文挡类型::基本类型"), std::move(context),
+                     key::kDocumentTypes) {
     list_ = CheckList(this, QStringLiteral("类型"));
     for (const FileTypeRow& row : BuiltInFileTypes()) {
       AddRow(Q(row.name), Q(row.description), row.types);
@@ -358,7 +360,8 @@ class TextTypesPage : public SettingsPage {
     edit_ = new QPlainTextEdit(this);
     edit_->setObjectName(QStringLiteral("edit201"));
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(new QLabel(QStringLiteral("按纯文本读取的文件类型，例如：*.INI；*.PAS；"), this));
+    layout->addWidget(
+        new QLabel(QStringLiteral("按纯文本读取的文件类型，例如：*.INI；*.PAS；"), this));
     layout->addWidget(edit_);
   }
   QString caption() const override { return QStringLiteral("文档类型::文本类型"); }
@@ -401,8 +404,8 @@ class PasswordPage : public SettingsPage {
   }
   bool Validate() override {
     if (password_->text() == repeat_->text()) return true;
-    context_.ask(QStringLiteral("验证失败"), QStringLiteral("两次输入的密码不相同，请重新输入。"), 0,
-                 BoxButtons::kOk, QMessageBox::Information);
+    context_.ask(QStringLiteral("验证失败"), QStringLiteral("两次输入的密码不相同，请重新输入。"),
+                 0, BoxButtons::kOk, QMessageBox::Information);
     password_->setFocus();
     return false;
   }
@@ -481,17 +484,38 @@ std::unique_ptr<SettingsPage> MakeSettingsPage(const QString& name, PageContext 
   std::unique_ptr<SettingsPage> page;
   const int index = SettingsPageNames().indexOf(name);
   switch (index) {
-    case 0: page = std::make_unique<SearchOptionsPage>(std::move(context)); break;
-    case 1: page = std::make_unique<ResultDisplayPage>(std::move(context)); break;
-    case 2: page = std::make_unique<RunPage>(std::move(context)); break;
-    case 3: page = std::make_unique<PermittedPathsPage>(std::move(context)); break;
-    case 4: page = std::make_unique<ForbiddenPathsPage>(std::move(context)); break;
-    case 5: page = std::make_unique<BasicTypesPage>(std::move(context)); break;
-    case 6: page = std::make_unique<PluginTypesPage>(std::move(context)); break;
-    case 7: page = std::make_unique<TextTypesPage>(std::move(context)); break;
-    case 8: page = std::make_unique<PasswordPage>(std::move(context)); break;
-    case 9: page = std::make_unique<NetworkPage>(std::move(context)); break;
-    default: return nullptr;
+    case 0:
+      page = std::make_unique<SearchOptionsPage>(std::move(context));
+      break;
+    case 1:
+      page = std::make_unique<ResultDisplayPage>(std::move(context));
+      break;
+    case 2:
+      page = std::make_unique<RunPage>(std::move(context));
+      break;
+    case 3:
+      page = std::make_unique<PermittedPathsPage>(std::move(context));
+      break;
+    case 4:
+      page = std::make_unique<ForbiddenPathsPage>(std::move(context));
+      break;
+    case 5:
+      page = std::make_unique<BasicTypesPage>(std::move(context));
+      break;
+    case 6:
+      page = std::make_unique<PluginTypesPage>(std::move(context));
+      break;
+    case 7:
+      page = std::make_unique<TextTypesPage>(std::move(context));
+      break;
+    case 8:
+      page = std::make_unique<PasswordPage>(std::move(context));
+      break;
+    case 9:
+      page = std::make_unique<NetworkPage>(std::move(context));
+      break;
+    default:
+      return nullptr;
   }
   page->Load();
   return page;

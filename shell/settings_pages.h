@@ -22,15 +22,14 @@
 #ifndef LUN_SHELL_SETTINGS_PAGES_H_
 #define LUN_SHELL_SETTINGS_PAGES_H_
 
-#include <memory>
-#include <string>
-#include <string_view>
-#include <vector>
-
 #include <QString>
 #include <QStringList>
 #include <QTreeWidget>
 #include <QWidget>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "shell/countdown_box.h"
 

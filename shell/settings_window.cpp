@@ -32,13 +32,13 @@ class WizardPageHost : public QWizardPage {
 QWizardPage* WelcomePage() {
   auto* page = new QWizardPage;
   page->setTitle(QStringLiteral("欢迎使用Tamrix桌面搜索"));
-  auto* text = new QLabel(QStringLiteral(
-      "在开始使用之前，请设置以下内容：\n\n"
-      "扫描路径：需要扫描哪些目录，哪些目录不扫描；\n"
-      "文档类型：需要索引哪些类型的文件；\n"
-      "使用密码：打开桌面窗口时是否需要密码；\n"
-      "发布端口：搜索网页使用的端口。\n\n"
-      "这些设置以后都可以在“系统设置”中修改。"));
+  auto* text =
+      new QLabel(QStringLiteral("在开始使用之前，请设置以下内容：\n\n"
+                                "扫描路径：需要扫描哪些目录，哪些目录不扫描；\n"
+                                "文档类型：需要索引哪些类型的文件；\n"
+                                "使用密码：打开桌面窗口时是否需要密码；\n"
+                                "发布端口：搜索网页使用的端口。\n\n"
+                                "这些设置以后都可以在“系统设置”中修改。"));
   text->setWordWrap(true);
   auto* layout = new QVBoxLayout(page);
   layout->addWidget(text);

@@ -14,15 +14,14 @@
 #ifndef LUN_SHELL_SETTINGS_WINDOW_H_
 #define LUN_SHELL_SETTINGS_WINDOW_H_
 
-#include <map>
-#include <memory>
-
 #include <QDialog>
 #include <QLabel>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTreeWidget>
 #include <QWizard>
+#include <map>
+#include <memory>
 
 #include "shell/countdown_box.h"
 #include "shell/settings_pages.h"

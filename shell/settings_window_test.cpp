@@ -65,10 +65,16 @@ class SettingsPagesTest : public testing::Test {
 TEST_F(SettingsPagesTest, PagesLoadAndSaveTheirKeys) {
   const auto noop = [](SettingsPage&) {};
   const PageCase kCases[] = {
-      {"search options: defaults round-trip", "常规设置::搜索选项", {}, noop,
-       {{"默认搜索", "快速搜索"}, {"在内容中快速搜索", "FALSE"}, {"实时监控", "TRUE"},
+      {"search options: defaults round-trip",
+       "常规设置::搜索选项",
+       {},
+       noop,
+       {{"默认搜索", "快速搜索"},
+        {"在内容中快速搜索", "FALSE"},
+        {"实时监控", "TRUE"},
         {"实时文件删除", "FALSE"}}},
-      {"search options: stored values show and change", "常规设置::搜索选项",
+      {"search options: stored values show and change",
+       "常规设置::搜索选项",
        {{"默认搜索", "桌面搜索"}, {"在内容中快速搜索", "TRUE"}, {"实时监控", "FALSE"}},
        [](SettingsPage& p) {
          EXPECT_EQ(Control<QComboBox>(p, "combo211")->currentIndex(), 1);
@@ -78,20 +84,27 @@ TEST_F(SettingsPagesTest, PagesLoadAndSaveTheirKeys) {
          Combo(p, "combo212", 0);
          Checked(p, "check1058", true);
        },
-       {{"默认搜索", "高级搜索"}, {"在内容中快速搜索", "FALSE"}, {"实时监控", "FALSE"},
+       {{"默认搜索", "高级搜索"},
+        {"在内容中快速搜索", "FALSE"},
+        {"实时监控", "FALSE"},
         {"实时文件删除", "TRUE"}}},
       {"search options: an unknown default selects nothing and saves 快速搜索",
-       "常规设置::搜索选项", {{"默认搜索", "别的"}},
+       "常规设置::搜索选项",
+       {{"默认搜索", "别的"}},
        [](SettingsPage& p) { EXPECT_EQ(Control<QComboBox>(p, "combo211")->currentIndex(), -1); },
        {{"默认搜索", "快速搜索"}}},
-      {"result display: defaults, and text stored as typed", "常规设置::结果显示", {},
+      {"result display: defaults, and text stored as typed",
+       "常规设置::结果显示",
+       {},
        [](SettingsPage& p) {
          EXPECT_EQ(Control<QLineEdit>(p, "edit201")->text(), "10");
          EXPECT_EQ(Control<QLineEdit>(p, "edit202")->text(), "150");
          Text(p, "edit201", "abc");
        },
        {{"每页记录数", "abc"}, {"显示长度", "150"}}},
-      {"run: autostart off and a port", "常规设置::运行", {{"AutoStart", "TRUE"}},
+      {"run: autostart off and a port",
+       "常规设置::运行",
+       {{"AutoStart", "TRUE"}},
        [](SettingsPage& p) {
          EXPECT_TRUE(Control<QCheckBox>(p, "check1057")->isChecked());
          EXPECT_EQ(Control<QLineEdit>(p, "edit201")->text(), "8484");
@@ -99,26 +112,36 @@ TEST_F(SettingsPagesTest, PagesLoadAndSaveTheirKeys) {
          Text(p, "edit201", "9000");
        },
        {{"AutoStart", "FALSE"}, {"发布端口", "9000"}}},
-      {"run: only TRUE checks autostart", "常规设置::运行", {{"AutoStart", "true"}},
+      {"run: only TRUE checks autostart",
+       "常规设置::运行",
+       {{"AutoStart", "true"}},
        [](SettingsPage& p) { EXPECT_FALSE(Control<QCheckBox>(p, "check1057")->isChecked()); },
        {{"AutoStart", "FALSE"}}},
-      {"forbidden paths: one a line, stored as a list", "扫描路径::禁止",
+      {"forbidden paths: one a line, stored as a list",
+       "扫描路径::禁止",
        {{"禁止扫描", "|/a|/b c|"}},
        [](SettingsPage& p) {
          EXPECT_EQ(Control<QPlainTextEdit>(p, "edit201")->toPlainText(), "/a\n/b c");
          Text(p, "edit201", "/x\n\n  /y  \n");
        },
        {{"禁止扫描", "|/x|/y|"}}},
-      {"basic types: a row checked, tokens of no row kept", "文挡类型::基本类型",
+      {"basic types: a row checked, tokens of no row kept",
+       "文挡类型::基本类型",
        {{"文档类型", "|ZZZ|"}},
        [](SettingsPage& p) { CheckRowNamed(p, "Html文件", true); },
        {{"文档类型", "|HTM|HTX|HTT|HTML|HTA|ZZZ|"}}},
-      {"text types: full-width separators and the last item's ;", "文挡类型::文本类型", {},
+      {"text types: full-width separators and the last item's ;",
+       "文挡类型::文本类型",
+       {},
        [](SettingsPage& p) { Text(p, "edit201", "*.INI；*.PAS"); },
        {{"其他文本类型", "*.INI;*.PAS;"}}},
-      {"password: defaults", "安全选项::口令", {}, noop,
+      {"password: defaults",
+       "安全选项::口令",
+       {},
+       noop,
        {{"登陆口令", ""}, {"自动登陆", "允许"}, {"密码问题", "你叫什么名字？"}, {"密码答案", ""}}},
-      {"password: only 禁止 unchecks auto-login", "安全选项::口令",
+      {"password: only 禁止 unchecks auto-login",
+       "安全选项::口令",
        {{"自动登陆", "禁止"}, {"登陆口令", "old"}},
        [](SettingsPage& p) {
          EXPECT_FALSE(Control<QCheckBox>(p, "check1057")->isChecked());
@@ -128,7 +151,8 @@ TEST_F(SettingsPagesTest, PagesLoadAndSaveTheirKeys) {
          Text(p, "edit204", "Tam");
        },
        {{"登陆口令", "new"}, {"自动登陆", "禁止"}, {"密码答案", "Tam"}}},
-      {"network: 允许 checks, unchecked saves 禁止", "安全选项::网络访问",
+      {"network: 允许 checks, unchecked saves 禁止",
+       "安全选项::网络访问",
        {{"远程登陆", "允许"}},
        [](SettingsPage& p) {
          EXPECT_TRUE(Control<QCheckBox>(p, "check1057")->isChecked());
@@ -141,8 +165,10 @@ TEST_F(SettingsPagesTest, PagesLoadAndSaveTheirKeys) {
   for (const PageCase& c : kCases) {
     SCOPED_TRACE(c.name);
     FakeBackend backend;
-    for (const auto& [key, value] : c.before) backend.settings().SetValue(kSearchSection, key, value);
-    std::unique_ptr<SettingsPage> page = MakeSettingsPage(c.page, PageContext{&backend, ask_.Function()});
+    for (const auto& [key, value] : c.before)
+      backend.settings().SetValue(kSearchSection, key, value);
+    std::unique_ptr<SettingsPage> page =
+        MakeSettingsPage(c.page, PageContext{&backend, ask_.Function()});
     ASSERT_NE(page, nullptr);
     c.act(*page);
     ASSERT_TRUE(page->Validate());

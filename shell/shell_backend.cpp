@@ -48,9 +48,9 @@ ScanScope* ApplicationBackend::scope() { return &app_.scope(); }
 std::string ApplicationBackend::PageBaseUrl() {
   // The port the server really listens on: when the configured port was
   // busy it runs on the fallback, and "发布端口" would point nowhere.
-  const std::string port = app_.web_running()
-                               ? std::to_string(app_.web_port())
-                               : app_.settings().GetValue(kSearchSection, key::kPublishPort, "8484");
+  const std::string port =
+      app_.web_running() ? std::to_string(app_.web_port())
+                         : app_.settings().GetValue(kSearchSection, key::kPublishPort, "8484");
   return "http://127.0.0.1:" + port + "/LUN/";
 }
 

@@ -258,8 +258,9 @@ bool ShellController::Authorized() { return PasswordCheck(backend_.settings(), p
 QuickSearchWindow* ShellController::ShowQuickSearch() {
   if (!quick_) {
     quick_ = std::make_unique<QuickSearchWindow>(backend_);
-    connect(quick_.get(), &QuickSearchWindow::PreviewRequested, this,
-            [this](const QString& path, const QString& text) { ShowFilePreview(path, text, true); });
+    connect(
+        quick_.get(), &QuickSearchWindow::PreviewRequested, this,
+        [this](const QString& path, const QString& text) { ShowFilePreview(path, text, true); });
     // Without a tray host the command menu is reached from this window.
     if (!tray_visible()) quick_->SetCommandMenu(&menu_);
   }

@@ -15,9 +15,6 @@
 #ifndef LUN_SHELL_SHELL_CONTROLLER_H_
 #define LUN_SHELL_SHELL_CONTROLLER_H_
 
-#include <memory>
-#include <string>
-
 #include <QAction>
 #include <QIcon>
 #include <QMenu>
@@ -25,6 +22,8 @@
 #include <QPointer>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <memory>
+#include <string>
 
 #include "shell/countdown_box.h"
 #include "shell/index_status_dialog.h"

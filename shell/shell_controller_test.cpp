@@ -13,7 +13,8 @@ namespace {
 
 class ShellControllerTest : public testing::Test {
  protected:
-  ShellControllerTest() : popups_(ApplicationIcon()), controller_(backend_, popups_, prompter_, ask_.Function()) {}
+  ShellControllerTest()
+      : popups_(ApplicationIcon()), controller_(backend_, popups_, prompter_, ask_.Function()) {}
 
   // The menu's items as "text" (a separator "-", a submenu "title>").
   static QStringList Items(const QMenu& menu) {
@@ -40,10 +41,10 @@ class ShellControllerTest : public testing::Test {
 
 TEST_F(ShellControllerTest, MenuHoldsEveryItemInOrder) {
   const QStringList expected = {
-      "桌面搜索", "高级搜索", "快速搜索", "-", "文件预览", "-", "索引>", "  索引状态",
-      "  高速索引", "  空闲高速", "  低速索引", "  暂停索引", "  重新索引", "安全>",
-      "  密码设置", "  网络访问", "系统日志", "-", "系统设置", "-", "使用帮助", "版本信息",
-      "-", "退出"};
+      "桌面搜索",   "高级搜索",   "快速搜索",   "-",          "文件预览",   "-",
+      "索引>",      "  索引状态", "  高速索引", "  空闲高速", "  低速索引", "  暂停索引",
+      "  重新索引", "安全>",      "  密码设置", "  网络访问", "系统日志",   "-",
+      "系统设置",   "-",          "使用帮助",   "版本信息",   "-",          "退出"};
   EXPECT_EQ(Items(*controller_.menu()), expected);
 }
 

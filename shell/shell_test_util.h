@@ -29,7 +29,8 @@ class FakeBackend : public ShellBackend {
  public:
   FakeBackend() {
     // The crawler walks an empty folder of its own.
-    store_.scratch.settings().SetValue(kSearchSection, key::kPermittedPaths, "|" + files_.path() + "|");
+    store_.scratch.settings().SetValue(kSearchSection, key::kPermittedPaths,
+                                       "|" + files_.path() + "|");
     scope_.Load(store_.scratch.settings(), files_.path(), {});
     CrawlerEnvironment env;
     env.project = store_.project.get();
