@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 #include "automation/date_time.h"
 #include "automation/variant.h"
@@ -46,15 +47,67 @@ bool MatchesAt(std::u16string_view text, size_t at, std::u16string_view phrase,
   return true;
 }
 
+// A list at most this many times longer than the candidates is merged
+// with them; a longer one is probed at each candidate, jumping through its
+// skip table.
+constexpr uint64_t kMergeRatio = 32;
+
 // Keeps the phrase starts `s` for which s + offset is a value of `cursor`
-// (both ascending): a few candidates against a long list cost a few jumps
-// through its skip table.
-void KeepAligned(std::vector<uint32_t>* starts, ListCursor& cursor, uint32_t offset) {
+// (both ascending), probing the list at each start: a few candidates
+// against a long list cost a few jumps through its skip table.
+void KeepAlignedByProbes(std::vector<uint32_t>* starts, ListCursor& cursor, uint32_t offset) {
   size_t kept = 0;
   for (uint32_t s : *starts) {
     const uint64_t target = uint64_t{s} + offset;
     if (target > 0xFFFFFFFFu || !cursor.SeekAtLeast(uint32_t(target))) break;
     if (cursor.value() == target) (*starts)[kept++] = s;
+  }
+  starts->resize(kept);
+}
+
+// The same by merging the list, read in blocks, with the starts. The merge
+// has no branch that depends on the data; a probe per start has several,
+// and their mispredictions cost more than reading a list that is not much
+// longer than the starts.
+void KeepAlignedByMerge(std::vector<uint32_t>* starts, ListCursor& cursor, uint32_t offset) {
+  std::vector<uint32_t>& st = *starts;
+  uint32_t block[512];
+  size_t filled = 0, at = 0, kept = 0;
+  for (size_t j = 0; j < st.size();) {
+    if (at == filled) {
+      filled = cursor.Fill(block, std::size(block));
+      at = 0;
+      if (filled == 0) break;
+    }
+    const uint64_t x = uint64_t{st[j]} + offset;
+    const uint64_t y = block[at];
+    st[kept] = st[j];
+    kept += x == y;
+    j += x <= y;
+    at += y <= x;
+  }
+  st.resize(kept);
+}
+
+void KeepAligned(std::vector<uint32_t>* starts, ListCursor& cursor, uint32_t offset,
+                 uint32_t list_count) {
+  if (list_count > kMergeRatio * starts->size()) {
+    KeepAlignedByProbes(starts, cursor, offset);
+  } else {
+    KeepAlignedByMerge(starts, cursor, offset);
+  }
+}
+
+// The phrase starts (from 1) that the positions of `cursor` allow for a
+// character at `offset` in the phrase.
+void AllStarts(ListCursor& cursor, uint32_t offset, uint32_t count, std::vector<uint32_t>* starts) {
+  starts->resize(count);
+  const size_t filled = cursor.Fill(starts->data(), count);
+  size_t kept = 0;
+  for (size_t i = 0; i < filled; ++i) {
+    const uint32_t p = (*starts)[i];
+    (*starts)[kept] = p - offset;
+    kept += p > offset;
   }
   starts->resize(kept);
 }
@@ -328,14 +381,16 @@ LookupStatus AlignPhrase(const WordIndexSegment& segment, std::u16string_view ph
   // letters aligned so far allow.
   std::vector<uint32_t> starts;
   if (letters.size() == 1) {
-    const uint32_t offset = letters[0].offset;
-    starts.reserve(letters[0].count);
-    while (cursors[0].Next()) {
-      if (cursors[0].value() > offset) starts.push_back(cursors[0].value() - offset);
+    AllStarts(cursors[0], letters[0].offset, letters[0].count, &starts);
+  } else if (letters[1].count > kMergeRatio * letters[0].count) {
+    if (AlignPair(cursors[0], letters[0].offset, cursors[1], letters[1].offset, cancel,
+                  &starts) == LookupStatus::kCancelled) {
+      return LookupStatus::kCancelled;
     }
-  } else if (AlignPair(cursors[0], letters[0].offset, cursors[1], letters[1].offset, cancel,
-                       &starts) == LookupStatus::kCancelled) {
-    return LookupStatus::kCancelled;
+  } else {
+    // Lists of similar length: every position of both is read anyway.
+    AllStarts(cursors[0], letters[0].offset, letters[0].count, &starts);
+    KeepAlignedByMerge(&starts, cursors[1], letters[1].offset);
   }
   for (size_t j = 2; j < letters.size() && !starts.empty(); ++j) {
     if (Cancelled(cancel)) return LookupStatus::kCancelled;
@@ -360,7 +415,7 @@ LookupStatus AlignPhrase(const WordIndexSegment& segment, std::u16string_view ph
       }
       return LookupStatus::kOk;
     }
-    KeepAligned(&starts, cursors[j], letters[j].offset);
+    KeepAligned(&starts, cursors[j], letters[j].offset, letters[j].count);
   }
   segment.RecordsOf(starts, 0, length - 1, form, records, counts);
   return LookupStatus::kOk;

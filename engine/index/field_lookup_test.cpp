@@ -147,7 +147,8 @@ std::vector<uint32_t> Records(const LookupResult& r) { return {r.records.begin()
 // Long lists (so that the alignment jumps through skip tables and keeps
 // lists in the posting cache) against a plain scan of the same texts: terms
 // at record starts and ends, the first position of the generation,
-// repeated letters, wildcards, phrases longer than any record.
+// repeated letters, wildcards, phrases longer than any record; letters of
+// similar counts (merged) and a rare one against frequent ones (probed).
 TEST(FieldLookupTest, LongListsAlignLikeAScanOfTheTexts) {
   std::mt19937 rng(7);
   std::vector<Variant> values;
@@ -155,6 +156,7 @@ TEST(FieldLookupTest, LongListsAlignLikeAScanOfTheTexts) {
     std::u16string t;
     const int n = int(rng() % 24);
     for (int j = 0; j < n; ++j) t.push_back(u"aaabbc d"[rng() % 8]);
+    if (i % 97 == 3) t.insert(rng() % (t.size() + 1), u"xa");  // a rare letter
     values.push_back(i % 500 == 7 ? Variant() : Variant::Bstr(t));
   }
   values[0] = Variant::Bstr(u"aaa");  // the generation's first positions
@@ -164,7 +166,8 @@ TEST(FieldLookupTest, LongListsAlignLikeAScanOfTheTexts) {
   for (const std::u16string& term :
        {std::u16string(u"a"), std::u16string(u"aaa"), std::u16string(u"ab"), std::u16string(u"[aa"),
         std::u16string(u"ba]"), std::u16string(u"[abc]"), std::u16string(u"a?b"),
-        std::u16string(u"c d"), std::u16string(u"bbcab"), long_phrase}) {
+        std::u16string(u"c d"), std::u16string(u"bbcab"), std::u16string(u"xaa"),
+        std::u16string(u"ax?b"), std::u16string(u"[xa"), long_phrase}) {
     SCOPED_TRACE(std::string(term.begin(), term.end()));
     std::u16string phrase = term;
     MatchForm form = MatchForm::kOccurrence;

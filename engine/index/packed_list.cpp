@@ -462,6 +462,34 @@ bool ListCursor::Next() {
   return false;
 }
 
+size_t ListCursor::Fill(uint32_t* out, size_t max) {
+  size_t n = 0;
+  if (in_list_ && byte_gaps_ && produced_ > 0) {
+    // Byte gaps in locals: the loop that reads the dense lists whole.
+    const uint8_t* const gaps = stream_;
+    uint64_t at = bit_;
+    uint32_t value = value_;
+    const uint32_t take = uint32_t(std::min<uint64_t>(max, count_ - produced_));
+    for (; n < take; ++n) {
+      uint32_t gap = gaps[at];
+      if (gap != 0) {
+        at += 1;
+      } else {
+        gap = index_bytes::GetU32(gaps + at + 1);
+        at += 5;
+      }
+      value += gap;
+      out[n] = value;
+    }
+    bit_ = at;
+    value_ = value;
+    produced_ += uint32_t(n);
+    skip_ = (produced_ - 1) / SeekableList::kSkipInterval;
+  }
+  while (n < max && Next()) out[n++] = value_;
+  return n;
+}
+
 // SeekAtLeast when the cursor has not started, has left the list or the
 // target lies beyond it.
 bool ListCursor::SeekOutside(uint32_t target) {

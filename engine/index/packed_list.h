@@ -153,13 +153,21 @@ class ListCursor {
     if (in_list_ && produced_ > 0 && target <= last_) {
       if (value_ >= target) return true;
       if (skip_ + 1 < skip_count_ && skips_[skip_ + 1].value <= target) JumpTowards(target);
-      while (value_ < target) Step();  // the list's last value is >= target
+      // The list's last value is >= target, so the steps stay inside it.
+      if (byte_gaps_) {
+        AdvanceGaps(target);
+      } else {
+        while (value_ < target) Step();
+      }
       return true;
     }
     return SeekOutside(target);
   }
   // Moves to the next value; false at the end.
   bool Next();
+  // Moves through the next values, copying them to `out` (room for `max`);
+  // returns how many (0 at the end). The way to read a list whole.
+  size_t Fill(uint32_t* out, size_t max);
   uint32_t value() const { return value_; }
 
  private:
@@ -208,6 +216,29 @@ class ListCursor {
     bit_ += used;
     value_ += uint32_t((uint64_t{q} << k_) | low) + 1;
     Count();
+  }
+  // Steps through byte gaps up to the first value >= target, in locals:
+  // the loop of the dense lists, which a look-up runs millions of times.
+  void AdvanceGaps(uint32_t target) {
+    const uint8_t* const gaps = stream_;
+    uint64_t at = bit_;
+    uint32_t value = value_;
+    uint32_t produced = produced_;
+    while (value < target) {
+      uint32_t gap = gaps[at];
+      if (gap != 0) {
+        at += 1;
+      } else {
+        gap = index_bytes::GetU32(gaps + at + 1);
+        at += 5;
+      }
+      value += gap;
+      ++produced;
+    }
+    bit_ = at;
+    value_ = value;
+    produced_ = produced;
+    skip_ = (produced - 1) / SeekableList::kSkipInterval;
   }
   // Keeps skip_ at the entry of the current value, so that JumpTowards
   // only searches the entries ahead.
