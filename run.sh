@@ -10,4 +10,10 @@ bash scripts/install_deps.sh
 cmake --preset release >/dev/null
 cmake --build --preset release
 
+# The desktop entry and icon, so that lun can be started from the desktop's
+# applications menu (only where the shell was built).
+if [ -f shell/install_desktop_entry.sh ] && [ -d build/release/shell ]; then
+  bash shell/install_desktop_entry.sh build/release/bin/lun || echo "run.sh: the desktop entry could not be installed" >&2
+fi
+
 exec build/release/bin/lun "$@"

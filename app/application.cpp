@@ -19,6 +19,7 @@
 #include "crawler/local_mail.h"
 #include "crawler/mail_sources.h"
 #include "crawler/user_idle.h"
+#include "crawler/extract/crawl_wire_format.h"
 #include "crawler/extract/plugin_registry.h"
 #include "crawler/extract/text_filters.h"
 #include "engine/index/field_generations.h"
@@ -245,6 +246,10 @@ void Application::StartCrawlService() {
   client_options.executable = JoinPath(options_.program_directory, "luncrawl");
   client_options.port = options_.crawl_service_port;
   client_options.extra_arguments = options_.crawl_service_arguments;
+  if (options_.crawl_service_port != kCrawlServicePort) {
+    client_options.extra_arguments.insert(client_options.extra_arguments.begin(),
+                                          {"--port", std::to_string(options_.crawl_service_port)});
+  }
   client_options.notifier = [this](std::string_view caption, std::string_view text, int ms) {
     ui_.Countdown(caption, text, ms, BoxButtons::kOk);
   };
@@ -364,6 +369,14 @@ void Application::StartUpdateChecker() {
   update_checker_->Start();
 }
 
+std::u16string Application::DocumentText(const std::string& path) {
+  ExtractResult filtered = FilterText(path);
+  if (filtered.has_text()) return std::move(filtered.text);
+  std::u16string text;
+  if (crawl_service_ && crawl_service_->Extract(path, &text) == ExtractOutcome::kText) return text;
+  return {};
+}
+
 std::string Application::new_version() const {
   return update_checker_ ? update_checker_->new_version() : std::string();
 }
@@ -436,6 +449,7 @@ void Application::StartMailSources() {
 }
 
 void Application::OfferRescan() {
+  if (ui_.OffersRescanItself()) return;
   const int answer = ui_.Countdown(kApplicationCaption,
                                    "您修改了文件类型的设置，需要重新扫描磁盘请选择“是”。\r\n"
                                    "不需要重新扫描磁盘请选择“否”。",

@@ -73,7 +73,8 @@ struct ApplicationOptions {
   uint16_t fallback_port = 8484;
   // Where luncrawl and res/ are; empty: the directory of the executable.
   std::string program_directory;
-  // The crawl service's port, and arguments for it (tests isolate it).
+  // The crawl service's port (another than 8485 is passed on to the service
+  // it starts), and further arguments for it.
   uint16_t crawl_service_port = 8485;
   std::vector<std::string> crawl_service_arguments;
   // False in tests: do not touch the user's autostart entry.
@@ -131,6 +132,12 @@ class Application {
   Crawler* crawler() { return crawler_.get(); }
   ChangeMonitor* monitor() { return monitor_.get(); }
   MailSources* mail_sources() { return mail_sources_.get(); }
+  // The text of a file for a preview: the in-process filters for the types
+  // they handle (plain text, web pages, mail files), the crawl service for
+  // every other type, so that a reader that crashes or hangs on a damaged
+  // document never takes lun down. Empty when neither yields text.
+  std::u16string DocumentText(const std::string& path);
+
   // The newer version the update checker found ("" when none) and its notes.
   std::string new_version() const;
   std::string new_version_notes() const;
@@ -168,7 +175,8 @@ class Application {
   // Starts the monitor when monitoring or real-time deletion is on, stops
   // it when both are off.
   void ApplyMonitorFlags();
-  // Asks whether to rescan after the type lists gained a type.
+  // Asks whether to rescan after the type lists gained a type, unless the
+  // user interface's settings window asks itself.
   void OfferRescan();
   // Refreshes the crash line's status text and the tray tip until exit.
   void StatusLoop();

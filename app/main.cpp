@@ -3,9 +3,11 @@
 //   lun [--home DIR] [--headless] [--port N] [--help] [--version]
 //   lun [--home DIR] --index-once ROOT...
 //
-// Runs the start-up sequence, prints the address of the search pages and
-// keeps the index current until it is asked to end (SIGINT, SIGTERM), then
-// runs the shutdown sequence. With --index-once it indexes the given
+// With a display (and the desktop shell built) the shell runs the
+// application: tray icon, quick search, windows. Headless (no display, or
+// --headless) it runs the start-up sequence, prints the address of the
+// search pages and keeps the index current until it is asked to end
+// (SIGINT, SIGTERM), then runs the shutdown sequence. With --index-once it indexes the given
 // folders into the index of the home, printing progress, and ends when they
 // are done. A second start with the same application home
 // ends at once, silently, with status 0.
@@ -22,6 +24,9 @@
 
 #include "app/application.h"
 #include "app/update_handover.h"
+#if defined(LUN_HAVE_DESKTOP_SHELL)
+#include "shell/desktop_shell.h"
+#endif
 #include "app/user_interface.h"
 #include "platform/paths.h"
 
@@ -149,18 +154,17 @@ int main(int argc, char** argv) {
     std::printf("lun %s\n", lun::kLocalVersion);
     return 0;
   }
-  // The end signals are only taken by waiting for them: block them before
-  // any thread starts, so that every thread inherits the mask.
-  const sigset_t signals = EndSignals();
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-  // A client that goes away mid-answer must not end the process.
-  signal(SIGPIPE, SIG_IGN);
-
   lun::ApplicationOptions options;
   options.home = lun::ResolveApplicationHome(line->home);
   options.port = line->port;
   options.argv.assign(argv, argv + argc);
   options.index_once_roots = line->index_once;
+  // The crawl service serves one lun at a time; several instances of lun
+  // with homes of their own (tests run side by side) each need their own.
+  if (const char* crawl_port = std::getenv("LUN_CRAWL_PORT")) {
+    const long port = std::strtol(crawl_port, nullptr, 10);
+    if (port > 0 && port < 65536) options.crawl_service_port = static_cast<uint16_t>(port);
+  }
   // A staged update takes over before anything else runs (the home is set
   // first, so that a failed hand-over is logged where the user looks).
   if (!lun::SetApplicationHome(options.home)) {
@@ -168,6 +172,19 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (lun::HandOverPendingUpdate(options.home)) return 0;
+#if defined(LUN_HAVE_DESKTOP_SHELL)
+  // With a display the desktop shell runs the application on its event loop.
+  if (!line->headless && line->index_once.empty() && lun::DesktopAvailable()) {
+    return lun::RunDesktopShell(options, argc, argv);
+  }
+#endif
+  // The end signals are only taken by waiting for them: block them before
+  // any thread starts, so that every thread inherits the mask.
+  const sigset_t signals = EndSignals();
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  // A client that goes away mid-answer must not end the process.
+  signal(SIGPIPE, SIG_IGN);
+
   lun::HeadlessInterface ui;
   lun::Application app(options, ui);
   if (!app.Startup()) return 0;

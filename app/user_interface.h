@@ -45,6 +45,12 @@ class UserInterface {
   // The first-run wizard "系统初始化": lets the user choose the settings of a
   // new installation and writes them into `settings`. Returns when done.
   virtual void RunFirstRunWizard(SettingsStore& settings) = 0;
+
+  // True when the interface has a settings window that itself offers the
+  // rescan after the user changed the document types. Otherwise (the pages
+  // are the only settings there are) the application asks when a type list
+  // gains a type.
+  virtual bool OffersRescanItself() const { return false; }
 };
 
 // The interface of a process without a display: a notice or a box becomes a

@@ -7,7 +7,6 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-#include "crawler/extract/plugin_registry.h"
 #include "crawler/extract/text_filters.h"
 #include "platform/text.h"
 #include "shell/shell_controller.h"
@@ -23,15 +22,11 @@ constexpr int kHeight = 480;
 
 std::u16string PreviewTextOf(const std::string& path) {
   ExtractResult filtered = FilterText(path);
-  if (filtered.has_text()) return std::move(filtered.text);
-  // The in-process filters cover the types with a persistent handler only;
-  // the library's readers (and plug-ins) know every other type the crawl
-  // service would index.
-  ExtractResult read = ExtractFileText(path, kFilterTextLimit, &Plugins());
-  return std::move(read.text);
+  return filtered.has_text() ? std::move(filtered.text) : std::u16string();
 }
 
-FilePreviewWindow::FilePreviewWindow() : QWidget(nullptr, Qt::Window | Qt::WindowStaysOnTopHint) {
+FilePreviewWindow::FilePreviewWindow(PreviewTextSource text_of)
+    : QWidget(nullptr, Qt::Window | Qt::WindowStaysOnTopHint), text_of_(std::move(text_of)) {
   setWindowTitle(QStringLiteral("文件预览"));
   setWindowIcon(ApplicationIcon());
   setAcceptDrops(true);
@@ -60,7 +55,7 @@ void FilePreviewWindow::ShowCentered() {
 }
 
 void FilePreviewWindow::PreviewPath(const QString& path) {
-  const std::u16string text = PreviewTextOf(path.toStdString());
+  const std::u16string text = text_of_(path.toStdString());
   ShowText(path, QString::fromStdU16String(text));
 }
 

@@ -13,21 +13,27 @@
 #include <QString>
 #include <QUrl>
 #include <QWidget>
+#include <functional>
 #include <string>
 
 namespace lun {
 
 inline constexpr char kNoTextNote[] = "<未能提取出文本>";
 
-// The text of the file at `path` through the in-process filters, then the
-// readers of the text-filter library; empty when none yields text.
+// Where a preview's text comes from.
+using PreviewTextSource = std::function<std::u16string(const std::string& path)>;
+
+// The text of the file at `path` through the in-process filters only (plain
+// text, web pages, mail files); empty when they yield none. A running lun
+// previews through ShellBackend::DocumentText, which asks the crawl service
+// for the other types.
 std::u16string PreviewTextOf(const std::string& path);
 
 class FilePreviewWindow : public QWidget {
   Q_OBJECT
 
  public:
-  FilePreviewWindow();
+  explicit FilePreviewWindow(PreviewTextSource text_of = PreviewTextOf);
 
   // Shows the window centred on the screen (only the first time it is
   // placed).
@@ -46,6 +52,7 @@ class FilePreviewWindow : public QWidget {
   void dropEvent(QDropEvent* event) override;
 
  private:
+  PreviewTextSource text_of_;
   QPlainTextEdit view_;
   bool placed_ = false;
 };

@@ -42,6 +42,8 @@ class QtUserInterface : public QObject, public UserInterface {
                 BoxButtons buttons) override;
   void SetTip(std::string_view tip) override;
   void RunFirstRunWizard(SettingsStore& settings) override;
+  // The settings window asks after a type change (settings_window.h).
+  bool OffersRescanItself() const override { return true; }
 
  private:
   bool OnUiThread() const;

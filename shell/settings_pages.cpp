@@ -106,7 +106,7 @@ QTreeWidgetItem* CheckRow(QTreeWidget* list, const QString& name, const QString&
 // 常规设置::搜索选项
 class SearchOptionsPage : public SettingsPage {
  public:
-  explicit SearchOptionsPage(PageContext context)
+  explicit SearchOptionsPage(SettingsPageContext context)
       : SettingsPage(QStringLiteral("常规设置::搜索选项"), std::move(context)) {
     default_search_ = new QComboBox(this);
     default_search_->setObjectName(QStringLiteral("combo211"));
@@ -154,7 +154,7 @@ class SearchOptionsPage : public SettingsPage {
 // 常规设置::结果显示
 class ResultDisplayPage : public SettingsPage {
  public:
-  explicit ResultDisplayPage(PageContext context)
+  explicit ResultDisplayPage(SettingsPageContext context)
       : SettingsPage(QStringLiteral("常规设置::结果显示"), std::move(context)) {
     per_page_ = Edit(this, 201);
     length_ = Edit(this, 202);
@@ -180,7 +180,7 @@ class ResultDisplayPage : public SettingsPage {
 // 常规设置::运行
 class RunPage : public SettingsPage {
  public:
-  explicit RunPage(PageContext context)
+  explicit RunPage(SettingsPageContext context)
       : SettingsPage(QStringLiteral("常规设置::运行"), std::move(context)) {
     autostart_ = Check(this, "登录到Windows时自动运行", 1057);
     port_ = Edit(this, 201);
@@ -214,7 +214,7 @@ void ReloadScope(ShellBackend& backend) {
 // 扫描路径::允许
 class PermittedPathsPage : public SettingsPage {
  public:
-  explicit PermittedPathsPage(PageContext context)
+  explicit PermittedPathsPage(SettingsPageContext context)
       : SettingsPage(QStringLiteral("扫描路径::允许"), std::move(context)) {
     tree_ = new FolderTree;
     tree_->setParent(this);
@@ -234,7 +234,7 @@ class PermittedPathsPage : public SettingsPage {
 // 扫描路径::禁止
 class ForbiddenPathsPage : public SettingsPage {
  public:
-  explicit ForbiddenPathsPage(PageContext context)
+  explicit ForbiddenPathsPage(SettingsPageContext context)
       : SettingsPage(QStringLiteral("扫描路径::禁止"), std::move(context)) {
     edit_ = new QPlainTextEdit(this);
     edit_->setObjectName(QStringLiteral("edit201"));
@@ -266,7 +266,7 @@ class ForbiddenPathsPage : public SettingsPage {
 // stored list's tokens that belong to no row are kept as they are.
 class TypeRowsPage : public SettingsPage {
  public:
-  TypeRowsPage(QString name, PageContext context, const char* key)
+  TypeRowsPage(QString name, SettingsPageContext context, const char* key)
       : SettingsPage(std::move(name), std::move(context)), key_(key) {}
 
   QString caption() const override {
@@ -321,7 +321,7 @@ class TypeRowsPage : public SettingsPage {
 // 文挡类型::基本类型
 class BasicTypesPage : public TypeRowsPage {
  public:
-  explicit BasicTypesPage(PageContext context)
+  explicit BasicTypesPage(SettingsPageContext context)
       : TypeRowsPage(QStringLiteral("文挡类型::基本类型"), std::move(context),
                      key::kDocumentTypes) {
     list_ = CheckList(this, QStringLiteral("类型"));
@@ -337,7 +337,7 @@ class BasicTypesPage : public TypeRowsPage {
 // list, stored in "LUNPlugType"; "MSNPlugType" is left as it is.
 class PluginTypesPage : public TypeRowsPage {
  public:
-  explicit PluginTypesPage(PageContext context)
+  explicit PluginTypesPage(SettingsPageContext context)
       : TypeRowsPage(QStringLiteral("文挡类型::扩展类型"), std::move(context), key::kPlugTypes) {
     list_ = CheckList(this, QStringLiteral("插件"));
     const PluginRegistry& plugins = Plugins();
@@ -355,7 +355,7 @@ class PluginTypesPage : public TypeRowsPage {
 // 文挡类型::文本类型
 class TextTypesPage : public SettingsPage {
  public:
-  explicit TextTypesPage(PageContext context)
+  explicit TextTypesPage(SettingsPageContext context)
       : SettingsPage(QStringLiteral("文挡类型::文本类型"), std::move(context)) {
     edit_ = new QPlainTextEdit(this);
     edit_->setObjectName(QStringLiteral("edit201"));
@@ -380,7 +380,7 @@ class TextTypesPage : public SettingsPage {
 // 安全选项::口令
 class PasswordPage : public SettingsPage {
  public:
-  explicit PasswordPage(PageContext context)
+  explicit PasswordPage(SettingsPageContext context)
       : SettingsPage(QStringLiteral("安全选项::口令"), std::move(context)) {
     password_ = Edit(this, 201, true);
     repeat_ = Edit(this, 202, true);
@@ -427,7 +427,7 @@ class PasswordPage : public SettingsPage {
 // 安全选项::网络访问
 class NetworkPage : public SettingsPage {
  public:
-  explicit NetworkPage(PageContext context)
+  explicit NetworkPage(SettingsPageContext context)
       : SettingsPage(QStringLiteral("安全选项::网络访问"), std::move(context)) {
     login_ = Check(this, "允许远程登陆", 1057);
     download_ = Check(this, "允许远程下载", 1058);
@@ -452,7 +452,7 @@ class NetworkPage : public SettingsPage {
 
 }  // namespace
 
-SettingsPage::SettingsPage(QString name, PageContext context)
+SettingsPage::SettingsPage(QString name, SettingsPageContext context)
     : context_(std::move(context)), name_(std::move(name)) {}
 
 SettingsStore& SettingsPage::settings() { return context_.backend->settings(); }
@@ -480,7 +480,7 @@ QStringList WizardPageNames() {
           QStringLiteral("常规设置::运行")};
 }
 
-std::unique_ptr<SettingsPage> MakeSettingsPage(const QString& name, PageContext context) {
+std::unique_ptr<SettingsPage> MakeSettingsPage(const QString& name, SettingsPageContext context) {
   std::unique_ptr<SettingsPage> page;
   const int index = SettingsPageNames().indexOf(name);
   switch (index) {

@@ -39,7 +39,7 @@ class SettingsStore;
 class ShellBackend;
 
 // What a page needs besides its controls.
-struct PageContext {
+struct SettingsPageContext {
   ShellBackend* backend = nullptr;
   // Message boxes (the password page's "验证失败").
   AskFunction ask;
@@ -49,7 +49,7 @@ class SettingsPage : public QWidget {
   Q_OBJECT
 
  public:
-  SettingsPage(QString name, PageContext context);
+  SettingsPage(QString name, SettingsPageContext context);
 
   const QString& name() const { return name_; }
   // The caption shown above the page ("文档类型::..." for the type pages).
@@ -68,7 +68,7 @@ class SettingsPage : public QWidget {
   // ApplySetting: side effects, store, save.
   void Put(std::string_view key, std::string_view value);
 
-  PageContext context_;
+  SettingsPageContext context_;
   bool types_changed_ = false;
 
  private:
@@ -80,7 +80,7 @@ QStringList SettingsPageNames();
 // The pages of the first-run wizard, in its order.
 QStringList WizardPageNames();
 // A new page of `name`, loaded; null for an unknown name.
-std::unique_ptr<SettingsPage> MakeSettingsPage(const QString& name, PageContext context);
+std::unique_ptr<SettingsPage> MakeSettingsPage(const QString& name, SettingsPageContext context);
 
 // A path list ("允许扫描", "禁止扫描") from paths: "|a|b|", empty for none.
 // SplitPathList (scan_scope.h) reads it back.

@@ -108,7 +108,7 @@ bool SettingsWindow::SelectPage(const QString& name) {
   if (!SettingsPageNames().contains(name)) return false;
   auto found = pages_.find(name);
   if (found == pages_.end()) {
-    found = pages_.emplace(name, MakeSettingsPage(name, PageContext{&backend_, ask_})).first;
+    found = pages_.emplace(name, MakeSettingsPage(name, SettingsPageContext{&backend_, ask_})).first;
     stack_.addWidget(found->second.get());
   }
   stack_.setCurrentWidget(found->second.get());
@@ -154,7 +154,7 @@ FirstRunWizard::FirstRunWizard(ShellBackend& backend, AskFunction ask) {
   setButtonText(QWizard::CancelButton, QStringLiteral("取消"));
   addPage(WelcomePage());
   for (const QString& name : WizardPageNames()) {
-    pages_.push_back(MakeSettingsPage(name, PageContext{&backend, ask}));
+    pages_.push_back(MakeSettingsPage(name, SettingsPageContext{&backend, ask}));
     addPage(new WizardPageHost(pages_.back().get()));
   }
   connect(this, &QWizard::accepted, this, &FirstRunWizard::SaveAll);

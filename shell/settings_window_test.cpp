@@ -53,7 +53,7 @@ void CheckRowNamed(SettingsPage& p, const QString& row, bool on) {
 
 class SettingsPagesTest : public testing::Test {
  protected:
-  PageContext Context() { return PageContext{&backend_, ask_.Function()}; }
+  SettingsPageContext Context() { return SettingsPageContext{&backend_, ask_.Function()}; }
   std::string Value(const char* key) {
     return backend_.settings().GetValue(kSearchSection, key, "(missing)");
   }
@@ -168,7 +168,7 @@ TEST_F(SettingsPagesTest, PagesLoadAndSaveTheirKeys) {
     for (const auto& [key, value] : c.before)
       backend.settings().SetValue(kSearchSection, key, value);
     std::unique_ptr<SettingsPage> page =
-        MakeSettingsPage(c.page, PageContext{&backend, ask_.Function()});
+        MakeSettingsPage(c.page, SettingsPageContext{&backend, ask_.Function()});
     ASSERT_NE(page, nullptr);
     c.act(*page);
     ASSERT_TRUE(page->Validate());

@@ -56,6 +56,10 @@ std::string ApplicationBackend::PageBaseUrl() {
 
 std::string ApplicationBackend::SessionCode() { return app_.session_code(); }
 
+std::u16string ApplicationBackend::DocumentText(const std::string& path) {
+  return app_.DocumentText(path);
+}
+
 void ApplicationBackend::Open(const std::string& target) { (void)OpenWithDesktop(target); }
 
 bool ApplicationBackend::SetAutostart(bool on) {

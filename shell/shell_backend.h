@@ -44,6 +44,9 @@ class ShellBackend {
   // The session code every page URL carries as IDCODE.
   virtual std::string SessionCode() = 0;
 
+  // The text of a file for the preview window; empty when it has none.
+  virtual std::u16string DocumentText(const std::string& path) = 0;
+
   // Hands a URL, a file or a folder to the desktop's opener. Never blocks.
   virtual void Open(const std::string& target) = 0;
 
@@ -72,6 +75,7 @@ class ApplicationBackend : public ShellBackend {
   ScanScope* scope() override;
   std::string PageBaseUrl() override;
   std::string SessionCode() override;
+  std::u16string DocumentText(const std::string& path) override;
   void Open(const std::string& target) override;
   bool SetAutostart(bool on) override;
   void Shutdown() override;

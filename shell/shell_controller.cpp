@@ -270,7 +270,10 @@ QuickSearchWindow* ShellController::ShowQuickSearch() {
 
 void ShellController::ShowFilePreview(const QString& path, const QString& text, bool has_text) {
   if (!Authorized()) return;
-  if (!preview_) preview_ = std::make_unique<FilePreviewWindow>();
+  if (!preview_) {
+    preview_ = std::make_unique<FilePreviewWindow>(
+        [this](const std::string& file) { return backend_.DocumentText(file); });
+  }
   preview_->ShowCentered();
   if (has_text) {
     preview_->ShowText(path, text);

@@ -21,6 +21,7 @@
 #include "platform/text.h"
 #include "shell/countdown_box.h"
 #include "shell/password_check.h"
+#include "shell/file_preview_window.h"
 #include "shell/shell_backend.h"
 
 namespace lun {
@@ -53,6 +54,7 @@ class FakeBackend : public ShellBackend {
   ScanScope* scope() override { return &scope_; }
   std::string PageBaseUrl() override { return "http://127.0.0.1:8484/LUN/"; }
   std::string SessionCode() override { return "CODE"; }
+  std::u16string DocumentText(const std::string& path) override { return PreviewTextOf(path); }
   void Open(const std::string& target) override { opened.push_back(target); }
   bool SetAutostart(bool on) override {
     autostart.push_back(on);

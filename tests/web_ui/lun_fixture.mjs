@@ -145,6 +145,8 @@ export async function startLun(binDir, scratch, port) {
     // lun never scans its temporary directory; the fixture lies in the
     // system's, so lun gets one of its own inside the scratch directory.
     TMPDIR: path.join(scratch.root, 'tmp'),
+    // A crawl service of its own: another lun may run beside this one.
+    LUN_CRAWL_PORT: String(await freePort()),
   };
   fs.mkdirSync(env.TMPDIR, { recursive: true });
   delete env.DISPLAY;
