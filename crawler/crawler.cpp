@@ -178,8 +178,27 @@ void Crawler::StartScan() {
     service_failures_.clear();
   }
   stop_scan_ = false;
+  // A walk starts from an empty queue. Emptying it here, before the thread
+  // runs, keeps an index thread started next from taking the entries of an
+  // interrupted walk that the new walk queues again: in fast-insert mode
+  // those would be written twice.
+  if (WalkDue()) {
+    if (DataTable* queue = EnsureQueueTable(*env_.project)) (void)queue->ClearTable();
+  }
   scanning_ = true;
   scan_thread_ = std::thread(&Crawler::ScanThread, this);
+}
+
+bool Crawler::AnyTypeList() const {
+  for (int k = 0; k < 4; ++k) {
+    if (env_.scope->TypeList(static_cast<TypeListKind>(k)).size() > 2) return true;
+  }
+  return false;
+}
+
+bool Crawler::WalkDue() const {
+  return AnyTypeList() &&
+         env_.settings->GetValue(kSearchSection, key::kFullScanDone, kFalse) != kTrue;
 }
 
 void Crawler::StopScan() {
@@ -327,18 +346,13 @@ void Crawler::IndexTree(const std::string& directory, const std::atomic<bool>& s
 void Crawler::ScanThread() {
   LUN_CRASH_POINT("scan");
   SettingsStore& settings = *env_.settings;
-  bool any_list = false;
-  for (int k = 0; k < 4; ++k) {
-    any_list |= env_.scope->TypeList(static_cast<TypeListKind>(k)).size() > 2;
-  }
-  if (any_list) {
+  if (AnyTypeList()) {
     env_.scope->ClearWalkedRoots();
     DataTable* queue = EnsureQueueTable(*env_.project);
     if (queue) {
-      if (settings.GetValue(kSearchSection, key::kFullScanDone, kFalse) != kTrue) {
+      if (WalkDue()) {
         const int64_t start = SteadyNs();
         walk_queue_ns_ = 0;
-        (void)queue->ClearTable();
         const std::vector<std::string> roots = env_.scope->PermittedRoots();
         if (!env_.desktop.empty()) {
           for (const std::string& root : roots) {

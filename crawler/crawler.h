@@ -163,6 +163,9 @@ class Crawler {
 
  private:
   void ScanThread();
+  bool AnyTypeList() const;
+  // A full walk is due: a type list is set and "完成全面扫描" is not TRUE.
+  bool WalkDue() const;
   void IndexThread();
   // False when the walk must stop.
   bool Walk(const std::string& directory);

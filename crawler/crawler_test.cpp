@@ -277,6 +277,26 @@ TEST_F(CrawlerTest, AQueueRefilledBehindTheIndexThreadIsTakenWhole) {
   EXPECT_EQ(Paths("[文档]:文本内容=fresh"), fresh);
 }
 
+TEST_F(CrawlerTest, AWalkStartsFromAnEmptyQueue) {
+  // An interrupted walk left entries behind; the next walk queues its files
+  // again, so none of the old entries may be left for the index thread
+  // (in fast-insert mode it would write their files twice).
+  Configure(tree_.File("docs"), "txt");
+  Write(tree_.File("docs/a.txt"), "a");
+  Crawler crawler(Env());
+  const std::string stale = tree_.File("elsewhere/stale.txt");
+  ASSERT_TRUE(crawler.Queue(stale, false));
+  ASSERT_TRUE(crawler.Queue(tree_.File("docs/a.txt"), false));
+  crawler.StartScan();
+  // Emptied before the walk began: nothing the walk does can bring back the
+  // entry outside the root.
+  const DataTable* queue = project_->FindTable(kQueueTable);
+  EXPECT_LE(queue->live_count(), 1u);
+  writer_->set_fast_insert(true);
+  CrawlToTheEnd(crawler);
+  EXPECT_EQ(Paths("[文档]:文件类型=txt"), std::vector<std::string>{tree_.File("docs/a.txt")});
+}
+
 TEST_F(CrawlerTest, AFileThatBreaksTheServiceTwiceGetsItsRecordWithoutText) {
   const std::string poison = tree_.File("poison.txt");
   const std::string flaky = tree_.File("flaky.txt");
