@@ -20,6 +20,7 @@
 #include "platform/scratch_dir.h"
 #include "web/http_request.h"
 #include "web/http_response.h"
+#include "web/loopback_client.h"
 #include "web/request_variables.h"
 
 // The names live in their own namespace: other test files of this target
@@ -59,27 +60,10 @@ inline std::string RequestText(const std::string& target, const RequestParts& pa
 }
 
 // Sends `request` to 127.0.0.1:`port` and reads the answer until the server
-// closes the connection; "" when the connection fails.
+// closes the connection; "" when the connection fails. A hung server fails
+// the test instead of hanging it.
 inline std::string Exchange(uint16_t port, const std::string& request) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return {};
-  timeval timeout{20, 0};  // a hung server fails the test instead of hanging it
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  std::string answer;
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
-          static_cast<ssize_t>(request.size())) {
-    char buffer[65536];
-    for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;) {
-      answer.append(buffer, static_cast<size_t>(n));
-    }
-  }
-  close(fd);
-  return answer;
+  return ExchangeOverLoopback(port, request, 20);
 }
 
 // The head of an HTTP answer (up to and without the empty line) and its body.

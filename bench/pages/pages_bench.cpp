@@ -14,11 +14,6 @@
 // and p50/p95/max of the server-side time of a request (HandleRequest:
 // parsing, the page run with its search, the answer's head; no socket I/O)
 // and of the round trip the client saw.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -46,6 +41,7 @@
 #include "platform/file_system.h"
 #include "platform/paths.h"
 #include "platform/scratch_dir.h"
+#include "web/loopback_client.h"
 #include "web/web_server.h"
 
 namespace {
@@ -125,27 +121,6 @@ class TimedWebServer : public lun::WebServer {
   std::vector<double> times_ms_;
 };
 
-// One request over a fresh connection; the answer, "" on failure.
-std::string Exchange(uint16_t port, const std::string& request) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return {};
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  std::string answer;
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
-          static_cast<ssize_t>(request.size())) {
-    char buffer[65536];
-    for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;) {
-      answer.append(buffer, static_cast<size_t>(n));
-    }
-  }
-  close(fd);
-  return answer;
-}
-
 std::string PageRequest(const std::string& page, const std::string& term) {
   return "GET /LUN/" + page + "?q=" + lun::UrlEncode(term) + " HTTP/1.0\r\n\r\n";
 }
@@ -180,7 +155,7 @@ LoadResult RunLoad(uint16_t port, const std::string& page, const std::vector<std
       while (Clock::now() < end) {
         const std::string& term = terms[next_term.fetch_add(1) % terms.size()];
         const Clock::time_point sent = Clock::now();
-        const std::string answer = Exchange(port, PageRequest(page, term));
+        const std::string answer = lun::ExchangeOverLoopback(port, PageRequest(page, term));
         mine.push_back(std::chrono::duration<double, std::milli>(Clock::now() - sent).count());
         if (answer.rfind("HTTP/1.0 200 OK\r\n", 0) != 0 ||
             answer.find("</html>") == std::string::npos) {
@@ -269,7 +244,8 @@ int main(int argc, char** argv) {
 
   // One pass over the terms: their hit counts, and warm caches.
   for (const std::string& term : terms) {
-    const std::string answer = Exchange(server.port(), PageRequest(pages[0].name, term));
+    const std::string answer =
+        lun::ExchangeOverLoopback(server.port(), PageRequest(pages[0].name, term));
     const std::string count_mark = "找到 <b>";
     const size_t at = answer.find(count_mark);
     const std::string count =

@@ -471,14 +471,7 @@ size_t ListCursor::Fill(uint32_t* out, size_t max) {
     uint32_t value = value_;
     const uint32_t take = uint32_t(std::min<uint64_t>(max, count_ - produced_));
     for (; n < take; ++n) {
-      uint32_t gap = gaps[at];
-      if (gap != 0) {
-        at += 1;
-      } else {
-        gap = index_bytes::GetU32(gaps + at + 1);
-        at += 5;
-      }
-      value += gap;
+      value += NextByteGap(gaps, &at);
       out[n] = value;
     }
     bit_ = at;

@@ -146,6 +146,19 @@ class SeekableList {
 // phrase alignment takes millions of them per look-up.
 class ListCursor {
  public:
+  // The byte-gap form's next gap at `*at`: one byte, or a 0 byte followed
+  // by the gap as 4 little-endian bytes. Moves `*at` past it.
+  static uint32_t NextByteGap(const uint8_t* gaps, uint64_t* at) {
+    const uint32_t gap = gaps[*at];
+    if (gap != 0) {
+      *at += 1;
+      return gap;
+    }
+    const uint32_t wide = index_bytes::GetU32(gaps + *at + 1);
+    *at += 5;
+    return wide;
+  }
+
   ListCursor(const SeekableList* list, std::span<const uint32_t> after);
   // Moves to the first value >= target (staying put when the current one
   // is). False when no value is left; value() is then meaningless.
@@ -188,14 +201,7 @@ class ListCursor {
         StepSlowly();
         return;
       }
-      uint32_t gap = stream_[bit_];
-      if (gap != 0) {
-        bit_ += 1;
-      } else {
-        gap = index_bytes::GetU32(stream_ + bit_ + 1);
-        bit_ += 5;
-      }
-      value_ += gap;
+      value_ += NextByteGap(stream_, &bit_);
       Count();
       return;
     }
@@ -225,14 +231,7 @@ class ListCursor {
     uint32_t value = value_;
     uint32_t produced = produced_;
     while (value < target) {
-      uint32_t gap = gaps[at];
-      if (gap != 0) {
-        at += 1;
-      } else {
-        gap = index_bytes::GetU32(gaps + at + 1);
-        at += 5;
-      }
-      value += gap;
+      value += NextByteGap(gaps, &at);
       ++produced;
     }
     bit_ = at;
