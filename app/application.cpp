@@ -15,13 +15,13 @@
 #include "crawler/change_monitor.h"
 #include "crawler/crawler.h"
 #include "crawler/document_table.h"
+#include "crawler/extract/crawl_wire_format.h"
+#include "crawler/extract/plugin_registry.h"
+#include "crawler/extract/text_filters.h"
 #include "crawler/foxmail.h"
 #include "crawler/local_mail.h"
 #include "crawler/mail_sources.h"
 #include "crawler/user_idle.h"
-#include "crawler/extract/crawl_wire_format.h"
-#include "crawler/extract/plugin_registry.h"
-#include "crawler/extract/text_filters.h"
 #include "engine/index/field_generations.h"
 #include "engine/query/index_term_source.h"
 #include "engine/query/search_service.h"
@@ -153,8 +153,8 @@ void Application::LoadScope() {
 }
 
 std::string Application::DataFilePath() const {
-  const std::string stored = Settings().GetValue(kSearchSection, key::kDataDirectory,
-                                                 "Data/local.db", 261);
+  const std::string stored =
+      Settings().GetValue(kSearchSection, key::kDataDirectory, "Data/local.db", 261);
   if (!stored.empty() && stored[0] == '/') return stored;
   return JoinPath(options_.home, stored.empty() ? "Data/local.db" : stored);
 }
@@ -194,7 +194,8 @@ bool Application::OpenDatabase() {
   project_options.settings = &s;
   project_options.index_factory = MakeFieldIndexFactory();
   project_ = std::make_unique<SearchProject>(std::move(project_options));
-  const EngineStatus status = Exists(path) ? project_->OpenProject() : project_->CreateProject(path);
+  const EngineStatus status =
+      Exists(path) ? project_->OpenProject() : project_->CreateProject(path);
   if (!status) {
     project_.reset();
     ui_.Countdown(kApplicationCaption, "数据文件无法打开，系统启动失败!", kFatalBoxMs,
@@ -288,12 +289,11 @@ void Application::CreateCrawler() {
 bool Application::CreateSessionTable() {
   session_table_ = std::make_shared<Dictionary>();
   ExcepInfo excep;
-  const bool made =
-      session_table_->SetCompareMode(1, &excep) == S_OK &&
-      session_table_->Add(Variant::Bstr(ToWide(session_code_)), Variant::Bstr(ToWide(kLocalUserName)),
-                          &excep) == S_OK &&
-      session_table_->Add(Variant::Bstr(ToWide(kFixedSessionCode)),
-                          Variant::Bstr(ToWide(kLocalUserName)), &excep) == S_OK;
+  const bool made = session_table_->SetCompareMode(1, &excep) == S_OK &&
+                    session_table_->Add(Variant::Bstr(ToWide(session_code_)),
+                                        Variant::Bstr(ToWide(kLocalUserName)), &excep) == S_OK &&
+                    session_table_->Add(Variant::Bstr(ToWide(kFixedSessionCode)),
+                                        Variant::Bstr(ToWide(kLocalUserName)), &excep) == S_OK;
   if (made) return true;
   session_table_.reset();
   ui_.Countdown(kApplicationCaption, "创建Scripting.Dictionary对象失败!", kFatalBoxMs,
@@ -310,14 +310,13 @@ void Application::StartWebServer() {
   // web server's shutdown up to its time limit.
   ScriptLimits page_limits = DefaultPageLimits();
   page_limits.stop = &exiting_;
-  page_runner_ =
-      std::make_unique<ScriptPageRunner>(MakeFtsFactory(*fts_environment_), page_limits);
+  page_runner_ = std::make_unique<ScriptPageRunner>(MakeFtsFactory(*fts_environment_), page_limits);
   web_ = std::make_unique<WebServer>(page_runner_.get(), options_.home);
   const std::string archives = JoinPath(options_.program_directory, kResourceFolder);
   web_running_ = port != 0 && web_->Start(archives, kDefaultDocument, port, kWebIdleTimeoutMs);
   if (!web_running_) {
-    web_running_ = web_->Start(archives, kDefaultDocument, options_.fallback_port,
-                               kWebIdleTimeoutMs);
+    web_running_ =
+        web_->Start(archives, kDefaultDocument, options_.fallback_port, kWebIdleTimeoutMs);
   }
   web_port_ = web_running_ ? web_->port() : 0;
   // The text that was read goes back, not the port in use: a busy port this
@@ -387,11 +386,22 @@ std::string Application::new_version_notes() const {
 
 void Application::InstallSettingHooks() {
   SettingsStore& s = settings();
+  // New types: the stat-only walk queues just the files they admit (the
+  // rescan question stays for those who want everything read again);
+  // types taken away: their records go.
   InstallTypeListHooks(
-      s, scope_, [this] { OfferRescan(); },
+      s, scope_,
+      [this] {
+        Reconcile({.everything = true, .trees = {}, .prune = false});
+        OfferRescan();
+      },
       [this](const std::string& types) {
         if (mail_sources_ && !exiting_) (void)mail_sources_->Apply(types);
-      });
+      },
+      [this] { Reconcile({.everything = false, .trees = {}, .prune = true}); });
+  for (const char* key : {key::kPermittedPaths, key::kForbiddenPaths}) {
+    s.SetApplyHook(key, [this, key](const std::string& value) { ApplyScopePaths(key, value); });
+  }
   s.SetApplyHook(key::kRealtimeMonitor, [this](const std::string& value) {
     if (monitor_) monitor_->monitoring = FlagIsTrue(value);
     ApplyMonitorFlags();
@@ -402,6 +412,40 @@ void Application::InstallSettingHooks() {
   });
 }
 
+void Application::Reconcile(const ReconcileRequest& request) {
+  if (crawler_ && !exiting_) crawler_->RequestReconcile(request);
+}
+
+void Application::ApplyScopePaths(const std::string& key, const std::string& value) {
+  const std::vector<std::string> roots_before = scope_.PermittedRoots();
+  const std::vector<std::string> forbidden_before =
+      SplitPathList(settings().GetValue(kSearchSection, key::kForbiddenPaths));
+  // The value is stored by the caller after this hook; the scope needs it now.
+  settings().SetValue(kSearchSection, key, value);
+  LoadScope();
+  // Only what came into scope is walked: new roots, and paths no longer
+  // forbidden that lie under a root. What left it is pruned.
+  ReconcileRequest request;
+  request.prune = true;
+  auto lacks = [](const std::vector<std::string>& list, const std::string& path) {
+    for (const std::string& p : list) {
+      if (IsPathUnder(path, p)) return false;
+    }
+    return true;
+  };
+  for (const std::string& root : scope_.PermittedRoots()) {
+    if (lacks(roots_before, root)) request.trees.push_back(root);
+  }
+  const std::vector<std::string> forbidden_now =
+      SplitPathList(settings().GetValue(kSearchSection, key::kForbiddenPaths));
+  for (const std::string& path : forbidden_before) {
+    if (lacks(forbidden_now, path) && scope_.IsInPermittedRoot(path)) request.trees.push_back(path);
+  }
+  Reconcile(request);
+  // New roots are watched from now on.
+  if (monitor_) (void)monitor_->WatchNewRoots();
+}
+
 void Application::StartMonitor() {
   if (!options_.start_crawler) return;
   ChangeMonitorOptions monitor_options;
@@ -409,8 +453,8 @@ void Application::StartMonitor() {
     ui_.Notify(title, text);
   };
   monitor_options.on_rescan = [this](const std::string& reason) {
-    AppendEngineErrorLog("重新扫描: " + reason);
-    if (crawler_) crawler_->StartScan();
+    AppendEngineErrorLog("核对索引: " + reason);
+    Reconcile({.everything = true, .trees = {}, .prune = false});
   };
   monitor_ = std::make_unique<ChangeMonitor>(*crawler_, *writer_, scope_, monitor_options);
   SettingsStore& s = settings();
@@ -444,7 +488,8 @@ void Application::StartMailSources() {
     ui_.Countdown(caption, text, ms, BoxButtons::kOk);
   };
   mail_sources_ = std::make_unique<MailSources>(std::move(env));
-  const std::string unwatched = mail_sources_->Apply(s.GetValue(kSearchSection, key::kDocumentTypes));
+  const std::string unwatched =
+      mail_sources_->Apply(s.GetValue(kSearchSection, key::kDocumentTypes));
   if (!unwatched.empty()) AppendEngineErrorLog("邮件监控: " + unwatched);
 }
 
@@ -469,12 +514,22 @@ void Application::RequestRescan() {
 void Application::StatusLoop() {
   std::unique_lock lock(status_mutex_);
   while (!exiting_) {
-    const std::string status = writer_->StatusText();
+    const std::string status = StatusText();
     SetCrashStatusText(status);
     ui_.SetTip(status);
     status_wake_.wait_for(lock, std::chrono::milliseconds(options_.status_refresh_ms),
                           [this] { return exiting_.load(); });
   }
+}
+
+std::string Application::StatusText() const {
+  std::string status = writer_->StatusText();
+  if (crawler_ && crawler_->low_disk()) status += "，磁盘空间不足，索引已暂停";
+  if (crawler_ && crawler_->reconciling()) {
+    status += "，正在核对索引: " + std::to_string(crawler_->reconcile_stats().checked);
+  }
+  if (monitor_ && !monitor_->unwatched().empty()) status += "，" + monitor_->StatusText();
+  return status;
 }
 
 void Application::StartCrawlerThreads() {
@@ -490,6 +545,13 @@ void Application::StartCrawlerThreads() {
                                          "修改或是创建的文档，系统会自动将其索引。");
   }
   crawler_->StartScan();
+  // After the first full scan, what changed while lun was not running (or
+  // in the seconds before it was killed) is found by comparing the disk
+  // with the records.
+  if (s.GetValue(kSearchSection, key::kFullScanDone, kFalse) == kTrue &&
+      options_.index_once_roots.empty()) {
+    Reconcile({.everything = true, .trees = {}, .prune = false});
+  }
   crawler_->StartIndexing();
 }
 
@@ -514,8 +576,7 @@ uint32_t Application::files_waiting() const {
 
 std::string Application::HomeUrl() const {
   if (!web_running_) return {};
-  return "http://127.0.0.1:" + std::to_string(web_port_) + "/LUN/home.shl?IDCODE=" +
-         session_code_;
+  return "http://127.0.0.1:" + std::to_string(web_port_) + "/LUN/home.shl?IDCODE=" + session_code_;
 }
 
 void Application::Shutdown() {

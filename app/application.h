@@ -37,6 +37,7 @@
 #include <vector>
 
 #include "app/user_interface.h"
+#include "crawler/reconciler.h"
 #include "crawler/scan_scope.h"
 #include "platform/instance_lock.h"
 
@@ -175,6 +176,13 @@ class Application {
   // Starts the monitor when monitoring or real-time deletion is on, stops
   // it when both are off.
   void ApplyMonitorFlags();
+  void Reconcile(const ReconcileRequest& request);
+  // The hook of "允许扫描" and "禁止扫描": the scope follows at once, what
+  // came into it is reconciled, what left it is pruned.
+  void ApplyScopePaths(const std::string& key, const std::string& value);
+  // The tray tip: queue and index counts, reconciliation, low disk, the
+  // directories that could not be watched.
+  std::string StatusText() const;
   // Asks whether to rescan after the type lists gained a type, unless the
   // user interface's settings window asks itself.
   void OfferRescan();

@@ -126,7 +126,7 @@ TEST_F(ApplicationTest, FirstStartCreatesTheTablesSettingsAndSessionTable) {
   Run(Options(), [&](Application& app) {
     const DataTable* documents = app.project()->FindTable(kDocumentTable);
     ASSERT_NE(documents, nullptr);
-    EXPECT_EQ(documents->field_count(), 12);
+    EXPECT_EQ(documents->field_count(), 13) << "the twelve fields and the file identity";
     EXPECT_NE(app.project()->FindTable(kLogTable), nullptr);
     EXPECT_TRUE(ui_.Saw("wizard:"));
     EXPECT_TRUE(ui_.Saw("notice:启动成功"));

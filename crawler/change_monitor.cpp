@@ -25,12 +25,22 @@ class ChangeMonitor::Handler final : public WatchHandler {
     if (!IsPdf(path) && Accepted(path)) m_.Touch(path);
   }
   void FileRenamed(const std::string& old_path, const std::string& new_path) override {
-    if (IsPdf(new_path)) return;
-    FileRemoved(old_path);
+    if (!m_.monitoring) return;
+    struct stat st;
+    if (lstat(new_path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      m_.DirectoryMoved(old_path, new_path);
+      return;
+    }
+    // The file lives on under its new name: the old record goes whatever
+    // the deletion setting says, or the file would be listed twice.
+    m_.Forget(old_path);
     FileAdded(new_path);
   }
   void FileRemoved(const std::string& path) override {
-    if (Accepted(path)) m_.Removed(path);
+    if (Accepted(path)) m_.Removed(path, /*directory=*/false);
+  }
+  void DirectoryRemoved(const std::string& path) override {
+    if (m_.monitoring) m_.Removed(path, /*directory=*/true);
   }
   void WatchLimitReached(const std::string& directory) override { m_.Unwatched(directory); }
   void EventsLost() override {
@@ -39,7 +49,7 @@ class ChangeMonitor::Handler final : public WatchHandler {
 
  private:
   bool Accepted(const std::string& path) const {
-    return m_.monitoring && !m_.scope_.IsFileExcluded(path);
+    return m_.monitoring && m_.scope_.IsInPermittedRoot(path) && !m_.scope_.IsFileExcluded(path);
   }
   ChangeMonitor& m_;
 };
@@ -90,13 +100,13 @@ void ChangeMonitor::Unwatched(const std::string& directory) {
     first = unwatched_.empty();
     unwatched_.push_back(directory);
   }
-  // Said once, loudly: the system limit (fs.inotify.max_user_watches) is too
-  // low for the trees to watch, and changes there arrive late.
+  AppendEngineErrorLog("inotify监控数量已达上限，未能监控(定期核对): " + directory);
+  // The notice is given once: the system limit (fs.inotify.max_user_watches)
+  // is too low for the trees to watch, and changes there arrive late.
   if (!first) return;
-  AppendEngineErrorLog("inotify监控数量已达上限，未能监控: " + directory);
   if (options_.notify) {
-    options_.notify("警告",
-                    "文件监控数量已达到系统上限(fs.inotify.max_user_watches)，部分目录将定期扫描。");
+    options_.notify(
+        "警告", "文件监控数量已达到系统上限(fs.inotify.max_user_watches)，部分目录将定期扫描。");
   }
 }
 
@@ -111,27 +121,46 @@ std::string ChangeMonitor::Start() {
   watcher_ = std::make_unique<DirectoryWatcher>();
   watcher_->SetWatchLimitForTesting(options_.watch_limit_for_testing);
   stop_ = false;
-  stop_walk_ = false;
   unwatched_.clear();
+  watched_roots_.clear();
   lock.unlock();
+  const std::string report = WatchNewRoots();
+  thread_ = std::thread(&ChangeMonitor::Process, this);
+  AppendEngineErrorLog(StatusText());
+  return report;
+}
+
+std::string ChangeMonitor::WatchNewRoots() {
+  std::lock_guard watching(watch_mutex_);
   std::string report;
   for (const std::string& root : scope_.PermittedRoots()) {
+    {
+      std::lock_guard lock(mutex_);
+      if (!watcher_) break;
+      bool known = false;
+      for (const std::string& w : watched_roots_) known = known || IsPathUnder(root, w);
+      if (known) continue;
+    }
     const int rc = watcher_->Watch(root, handler_.get(), [this](const std::string& dir) {
       return scope_.IsDirectoryExcluded(dir);
     });
-    if (rc != 0) report += root + ": " + ErrorText(rc) + "\r\n";
+    if (rc != 0) {
+      report += root + ": " + ErrorText(rc) + "\r\n";
+      continue;
+    }
+    std::lock_guard lock(mutex_);
+    watched_roots_.push_back(root);
   }
-  thread_ = std::thread(&ChangeMonitor::Process, this);
   return report;
 }
 
 void ChangeMonitor::Stop() {
+  std::lock_guard watching(watch_mutex_);
   std::unique_ptr<DirectoryWatcher> watcher;
   {
     std::lock_guard lock(mutex_);
     watcher = std::move(watcher_);
     stop_ = true;
-    stop_walk_ = true;
   }
   if (watcher) watcher->UnwatchAll();
   wake_.notify_all();
@@ -147,16 +176,54 @@ void ChangeMonitor::Touch(const std::string& path) {
   p.state = Pending::kChanged;
 }
 
-void ChangeMonitor::Removed(const std::string& path) {
+void ChangeMonitor::Forget(const std::string& path) {
   std::lock_guard lock(mutex_);
+  pending_[path] = Pending{std::chrono::steady_clock::now(), Pending::kDeleted};
+}
+
+void ChangeMonitor::Removed(const std::string& path, bool directory) {
+  std::lock_guard lock(mutex_);
+  if (directory) {
+    // Changes waiting below it have nothing left to index.
+    const std::string prefix = path + "/";
+    for (auto it = pending_.lower_bound(prefix);
+         it != pending_.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it) {
+      it->second.state = Pending::kCancelled;
+    }
+  }
+  const Pending::State deleted = directory ? Pending::kTreeDeleted : Pending::kDeleted;
   const auto it = pending_.find(path);
   if (it != pending_.end()) {
     // Created (or changed) and deleted before it was indexed: a pending
     // change is simply cancelled, and the deletion still counts when the
     // file had a record before.
-    it->second.state = realtime_delete ? Pending::kDeleted : Pending::kCancelled;
+    it->second.state = realtime_delete ? deleted : Pending::kCancelled;
   } else if (realtime_delete) {
-    pending_[path] = Pending{std::chrono::steady_clock::now(), Pending::kDeleted};
+    pending_[path] = Pending{std::chrono::steady_clock::now(), deleted};
+  }
+}
+
+void ChangeMonitor::DirectoryMoved(const std::string& from, const std::string& to) {
+  {
+    // Changes waiting below the old name wait on under the new one.
+    std::lock_guard lock(mutex_);
+    const std::string prefix = from + "/";
+    std::vector<std::pair<std::string, Pending>> moved;
+    for (auto it = pending_.lower_bound(prefix);
+         it != pending_.end() && it->first.compare(0, prefix.size(), prefix) == 0;) {
+      moved.emplace_back(to + it->first.substr(from.size()), it->second);
+      it = pending_.erase(it);
+    }
+    for (auto& [path, p] : moved) pending_[path] = p;
+    pending_[from] = Pending{std::chrono::steady_clock::now(), Pending::kDeleted};
+    pending_[to] = Pending{std::chrono::steady_clock::now(), Pending::kChanged};
+  }
+  // The records below follow the directory, text and all; a directory moved
+  // somewhere the crawler does not look loses them.
+  if (scope_.IsDirectoryExcluded(to)) {
+    writer_.RemoveTree(from);
+  } else {
+    writer_.MoveTree(from, to);
   }
 }
 
@@ -169,7 +236,8 @@ void ChangeMonitor::Process() {
       const Pending& p = it->second;
       if (p.state == Pending::kCancelled) {
         it = pending_.erase(it);
-      } else if (p.state == Pending::kDeleted || now - p.last > options_.quiet_period) {
+      } else if (p.state == Pending::kDeleted || p.state == Pending::kTreeDeleted ||
+                 now - p.last > options_.quiet_period) {
         due.emplace_back(it->first, p.state);
         it = pending_.erase(it);
       } else {
@@ -179,8 +247,9 @@ void ChangeMonitor::Process() {
     // Index without holding the map: events keep arriving meanwhile.
     lock.unlock();
     for (const auto& [path, state] : due) {
-      if (state == Pending::kDeleted) {
+      if (state == Pending::kDeleted || state == Pending::kTreeDeleted) {
         writer_.RemoveDocuments(path);
+        if (state == Pending::kTreeDeleted) writer_.RemoveTree(path);
         continue;
       }
       struct stat st;
@@ -196,9 +265,10 @@ void ChangeMonitor::Process() {
     lock.lock();
     if (!unwatched_.empty() && now - last_rewalk_ >= options_.rewalk_interval) {
       last_rewalk_ = now;
-      const std::vector<std::string> trees = unwatched_;
+      ReconcileRequest request;
+      request.trees = unwatched_;
       lock.unlock();
-      for (const std::string& tree : trees) crawler_.IndexTree(tree, stop_walk_);
+      crawler_.RequestReconcile(request);
       lock.lock();
     }
     wake_.wait_for(lock, options_.pass_interval, [&] { return stop_; });

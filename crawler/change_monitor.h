@@ -8,11 +8,19 @@
 // one indexing run. A deletion removes the path's records when real-time
 // deletion ("实时文件删除") is on; a file created and deleted within the quiet
 // period leaves no trace. Events are ignored while monitoring ("实时监控")
-// is off. PDF files are not re-indexed on modification or rename.
+// is off. PDF files are not re-indexed on mere modification.
 //
-// When the kernel drops events, or the watch limit keeps part of a tree
-// unwatched, `on_rescan` runs (once per occurrence) so that the owner can
-// schedule a scan: nothing is missed silently.
+// Every directory under the roots is watched, also those created, moved in
+// or renamed later (the watcher adds them as they appear). A renamed file's
+// old record goes at once (it is not a deletion: the file is indexed under
+// its new name); a renamed directory takes the records of the files below
+// it along (MoveTree), without reading them again; a directory deleted or
+// moved out counts as the deletion of everything below it.
+//
+// When the kernel drops events `on_rescan` runs so that the owner can
+// reconcile; trees the watch limit keeps unwatched are reconciled every
+// rewalk interval instead (each logged, one notice): nothing is missed
+// silently. The watch count is logged at start.
 //
 // Thread safety: all members may be called from any thread.
 #ifndef LUN_CRAWLER_CHANGE_MONITOR_H_
@@ -40,9 +48,9 @@ class ScanScope;
 struct ChangeMonitorOptions {
   std::chrono::milliseconds quiet_period{5000};
   std::chrono::milliseconds pass_interval{1000};
-  // How often the trees that could not be watched are walked for changes.
+  // How often the trees that could not be watched are reconciled.
   std::chrono::milliseconds rewalk_interval{std::chrono::minutes(10)};
-  // Events were lost: the owner should schedule a scan.
+  // Events were lost: the owner should reconcile.
   std::function<void(const std::string& reason)> on_rescan;
   // A notice for the user (title, text); shown once per watch-limit problem.
   std::function<void(const std::string& title, const std::string& text)> notify;
@@ -63,11 +71,14 @@ class ChangeMonitor {
   // thread; nothing when already started. Returns the roots that could not
   // be watched, one line each with the reason.
   std::string Start();
+  // Watches the permitted roots not watched yet (the roots changed); the
+  // report as Start's. Paths outside the roots are ignored from now on.
+  std::string WatchNewRoots();
   // Stops watching and processing; pending changes are dropped.
   void Stop();
   bool running() const;
 
-  std::atomic<bool> monitoring{true};      // "实时监控"
+  std::atomic<bool> monitoring{true};        // "实时监控"
   std::atomic<bool> realtime_delete{false};  // "实时文件删除"
 
   // Number of paths waiting for their quiet period (for status displays).
@@ -87,7 +98,10 @@ class ChangeMonitor {
   class Handler;
   void Process();
   void Touch(const std::string& path);
-  void Removed(const std::string& path);
+  // The records of `path` go after the pass, whatever the deletion setting.
+  void Forget(const std::string& path);
+  void Removed(const std::string& path, bool directory);
+  void DirectoryMoved(const std::string& from, const std::string& to);
   void Unwatched(const std::string& directory);
 
   Crawler& crawler_;
@@ -100,15 +114,17 @@ class ChangeMonitor {
   bool stop_ = false;
   mutable std::mutex mutex_;
   std::condition_variable wake_;
-  // path -> last event time, or deleted (remove its records) or cancelled.
+  // path -> last event time, or deleted (remove its records; with the
+  // records below it for a directory) or cancelled.
   struct Pending {
     std::chrono::steady_clock::time_point last;
-    enum State { kChanged, kDeleted, kCancelled } state = kChanged;
+    enum State { kChanged, kDeleted, kTreeDeleted, kCancelled } state = kChanged;
   };
   std::map<std::string, Pending> pending_;
   std::vector<std::string> unwatched_;
+  std::vector<std::string> watched_roots_;
+  std::mutex watch_mutex_;  // one WatchNewRoots at a time
   std::chrono::steady_clock::time_point last_rewalk_;
-  std::atomic<bool> stop_walk_{false};
 };
 
 }  // namespace lun

@@ -113,13 +113,54 @@ TEST_F(ChangeMonitorTest, DeletionsFollowTheRealTimeDeletionSetting) {
   EXPECT_TRUE(WaitForRecords("gone.txt", 0));
 }
 
-TEST_F(ChangeMonitorTest, RenamesMoveTheRecord) {
+TEST_F(ChangeMonitorTest, RenamesMoveTheRecordWhateverTheDeletionSetting) {
+  for (const bool realtime_delete : {true, false}) {
+    monitor_->realtime_delete = realtime_delete;
+    const std::string from = realtime_delete ? "a.txt" : "a.pdf";
+    const std::string to = realtime_delete ? "b.txt" : "b.pdf";
+    Write(from);
+    ASSERT_TRUE(WaitForRecords(from, 1));
+    ASSERT_EQ(rename(JoinPath(root_, from).c_str(), JoinPath(root_, to).c_str()), 0);
+    EXPECT_TRUE(WaitForRecords(to, 1)) << "PDF files too";
+    EXPECT_EQ(RecordsOf(from), 0u) << "a renamed file is not listed twice";
+  }
+}
+
+// Every directory under the root is watched at every moment: those made
+// after the start, moved in from outside, and renamed ones, whose files'
+// records follow them.
+TEST_F(ChangeMonitorTest, NewMovedInAndRenamedDirectoriesAreFollowed) {
+  MakeDirectories(JoinPath(root_, "d1/deep/er"));
+  Write("d1/deep/er/inner.txt", "inner");
+  ASSERT_TRUE(WaitForRecords("d1/deep/er/inner.txt", 1));
+  Write("d1/deep/er/more.txt", "more");
+  ASSERT_TRUE(WaitForRecords("d1/deep/er/more.txt", 1));
+
+  ASSERT_EQ(rename(JoinPath(root_, "d1").c_str(), JoinPath(root_, "d6").c_str()), 0);
+  EXPECT_TRUE(WaitForRecords("d6/deep/er/inner.txt", 1));
+  EXPECT_TRUE(WaitForRecords("d6/deep/er/more.txt", 1));
+  EXPECT_EQ(RecordsOf("d1/deep/er/inner.txt"), 0u);
+  EXPECT_EQ(RecordsOf("d1/deep/er/more.txt"), 0u);
+  Write("d6/deep/er/after.txt");
+  EXPECT_TRUE(WaitForRecords("d6/deep/er/after.txt", 1)) << "watched under its new name";
+
+  // A tree moved in from outside the root.
+  const std::string outside = tree_.File("outside");
+  MakeDirectories(JoinPath(outside, "x/y"));
+  ASSERT_EQ(ReplaceFileAtomically(DefaultFileSystem(), JoinPath(outside, "x/y/z.txt"), "z"), 0);
+  ASSERT_EQ(rename(JoinPath(outside, "x").c_str(), JoinPath(root_, "x").c_str()), 0);
+  EXPECT_TRUE(WaitForRecords("x/y/z.txt", 1));
+  Write("x/y/later.txt");
+  EXPECT_TRUE(WaitForRecords("x/y/later.txt", 1));
+
+  // Moved out again with real-time deletion on: its records go, and so
+  // do its watches.
+  const size_t watches = monitor_->watch_count();
   monitor_->realtime_delete = true;
-  Write("a.txt");
-  ASSERT_TRUE(WaitForRecords("a.txt", 1));
-  ASSERT_EQ(rename(JoinPath(root_, "a.txt").c_str(), JoinPath(root_, "b.txt").c_str()), 0);
-  EXPECT_TRUE(WaitForRecords("b.txt", 1));
-  EXPECT_EQ(RecordsOf("a.txt"), 0u);
+  ASSERT_EQ(rename(JoinPath(root_, "x").c_str(), JoinPath(outside, "x").c_str()), 0);
+  EXPECT_TRUE(WaitForRecords("x/y/z.txt", 0));
+  EXPECT_TRUE(WaitForRecords("x/y/later.txt", 0));
+  EXPECT_EQ(monitor_->watch_count(), watches - 2);
 }
 
 TEST_F(ChangeMonitorTest, CreatedAndDeletedWithinTheQuietPeriodLeavesNothing) {
@@ -142,7 +183,7 @@ TEST_F(ChangeMonitorTest, NothingIsSeenWhileMonitoringIsOff) {
   EXPECT_TRUE(WaitForRecords("seen.txt", 1));
 }
 
-TEST_F(ChangeMonitorTest, TreesBeyondTheWatchLimitAreWalkedInstead) {
+TEST_F(ChangeMonitorTest, TreesBeyondTheWatchLimitAreReconciledInstead) {
   monitor_->Stop();
   for (const char* d : {"a", "b", "c", "d"}) MakeDirectories(JoinPath(root_, d));
   std::vector<std::string> notices;
@@ -159,7 +200,9 @@ TEST_F(ChangeMonitorTest, TreesBeyondTheWatchLimitAreWalkedInstead) {
   EXPECT_EQ(notices, std::vector<std::string>{"警告"}) << "said once";
   EXPECT_NE(limited.StatusText().find("未能监控"), std::string::npos);
   EXPECT_NE(scratch_.ErrorLog().find("未能监控"), std::string::npos);
-  // A file in an unwatched folder still arrives, through the periodic walk.
+  // A file in an unwatched folder still arrives, through the periodic
+  // reconciliation and the index thread.
+  crawler_->StartIndexing();
   Write("d/late.txt");
   Write("c/late.txt");
   EXPECT_TRUE(WaitForRecords("d/late.txt", 1));

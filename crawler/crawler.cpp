@@ -2,12 +2,14 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <vector>
 
 #include "automation/variant.h"
+#include "config/settings_keys.h"
 #include "config/settings_store.h"
 #include "crawler/extract/compiled_help.h"
 #include "crawler/scan_scope.h"
@@ -23,7 +25,9 @@ namespace {
 
 constexpr uint64_t kMinFreeMegabytes = 100;
 constexpr char kLowDiskTitle[] = "警告";
-constexpr char kLowDiskText[] = "剩余磁盘空间低于100M，系统将不再索引文件。";
+constexpr char kLowDiskText[] = "剩余磁盘空间低于100M，索引已暂停，空间恢复后将自动继续。";
+// How often indexing looks at the free space again while it waits.
+constexpr int kLowDiskWaitMs = 2000;
 constexpr char kScanDoneTitle[] = "扫描完成";
 constexpr char kScanDoneText[] = "系统已经完成文件扫描，您现在可以搜索全部内容。";
 
@@ -69,12 +73,13 @@ std::string Extension(const std::string& path) {
 // one record, the index thread already waits for the next file's text from
 // the crawl service, which runs in its own process: the two halves of the
 // pipeline overlap on two cores instead of taking turns.
+template <typename Record>
 class RecordPipe {
  public:
   explicit RecordPipe(size_t capacity) : capacity_(capacity) {}
 
   // Waits while the pipe is full.
-  void Push(DocumentRecord record) {
+  void Push(Record record) {
     std::unique_lock lock(mutex_);
     room_.wait(lock, [this] { return records_.size() < capacity_; });
     records_.push_back(std::move(record));
@@ -83,7 +88,7 @@ class RecordPipe {
 
   // Waits for a record; false once the pipe is closed and empty. The caller
   // calls Done() when the record is written.
-  bool Pop(DocumentRecord* record) {
+  bool Pop(Record* record) {
     std::unique_lock lock(mutex_);
     ready_.wait(lock, [this] { return closed_ || !records_.empty(); });
     if (records_.empty()) return false;
@@ -117,7 +122,7 @@ class RecordPipe {
   std::mutex mutex_;
   std::condition_variable ready_;  // a record arrived, or the pipe closed
   std::condition_variable room_;   // a record left or was written
-  std::deque<DocumentRecord> records_;
+  std::deque<Record> records_;
   int writing_ = 0;
   bool closed_ = false;
 };
@@ -128,6 +133,12 @@ class RecordPipe {
 constexpr size_t kPreparedRecords = 4;
 
 }  // namespace
+
+// A record ready for the writer thread, with the queue entry it came from.
+struct Crawler::Prepared {
+  DocumentRecord record;
+  Crawler::Entry entry;
+};
 
 Crawler::Crawler(CrawlerEnvironment env) : env_(std::move(env)) {}
 
@@ -169,24 +180,43 @@ void Crawler::SetIndexPosition(const std::string& text) {
 }
 
 void Crawler::StartScan() {
+  std::lock_guard control(control_mutex_);
+  StartScanThread(/*full_pass=*/true);
+}
+
+void Crawler::StartScanThread(bool full_pass) {
   if (scan_thread_.joinable()) {
     if (scanning_) return;
     scan_thread_.join();
   }
-  {
-    std::lock_guard lock(failures_mutex_);
-    service_failures_.clear();
-  }
   stop_scan_ = false;
-  // A walk starts from an empty queue. Emptying it here, before the thread
-  // runs, keeps an index thread started next from taking the entries of an
-  // interrupted walk that the new walk queues again: in fast-insert mode
-  // those would be written twice.
-  if (WalkDue()) {
-    if (DataTable* queue = EnsureQueueTable(*env_.project)) (void)queue->ClearTable();
+  if (full_pass) {
+    {
+      std::lock_guard lock(failures_mutex_);
+      service_failures_.clear();
+    }
+    // A walk starts from an empty queue. Emptying it here, before the
+    // thread runs, keeps an index thread started next from taking the
+    // entries of an interrupted walk that the new walk queues again: in
+    // fast-insert mode those would be written twice.
+    if (WalkDue()) ClearQueue();
   }
   scanning_ = true;
-  scan_thread_ = std::thread(&Crawler::ScanThread, this);
+  scan_thread_ = std::thread(&Crawler::ScanThread, this, full_pass);
+}
+
+void Crawler::RequestReconcile(const ReconcileRequest& request) {
+  std::lock_guard control(control_mutex_);
+  {
+    std::lock_guard lock(reconcile_mutex_);
+    pending_reconcile_.Merge(request);
+    if (scanning_) return;  // the running thread takes it before it ends
+  }
+  if (!env_.writer->fast_insert()) StartScanThread(/*full_pass=*/false);
+}
+
+ReconcileStats Crawler::reconcile_stats() const {
+  return reconciler_ ? reconciler_->stats() : ReconcileStats{};
 }
 
 bool Crawler::AnyTypeList() const {
@@ -202,6 +232,7 @@ bool Crawler::WalkDue() const {
 }
 
 void Crawler::StopScan() {
+  std::lock_guard control(control_mutex_);
   stop_scan_ = true;
   if (scan_thread_.joinable()) scan_thread_.join();
 }
@@ -226,10 +257,7 @@ bool Crawler::Reindex(bool keep_index) {
     clearing_ = true;
     env_.scope->SetClearing(true);
     emptied = env_.writer->ClearDocuments();
-    if (DataTable* queue = env_.project->FindTable(kQueueTable)) {
-      emptied = queue->ClearTable().ok() && emptied;
-    }
-    next_entry_ = 0;
+    emptied = ClearQueue() && emptied;
     env_.scope->SetClearing(false);
     clearing_ = false;
   }
@@ -253,7 +281,8 @@ bool Crawler::PollUserIdle() {
     const int64_t now = NowMs();
     int64_t due = next_idle_poll_ms_;
     // One thread polls; the other keeps the flag as it is.
-    if (now >= due && next_idle_poll_ms_.compare_exchange_strong(due, now + env_.user_idle_poll_ms)) {
+    if (now >= due &&
+        next_idle_poll_ms_.compare_exchange_strong(due, now + env_.user_idle_poll_ms)) {
       user_idle = env_.user_idle_probe();
     }
   }
@@ -262,11 +291,14 @@ bool Crawler::PollUserIdle() {
 
 void Crawler::Throttle(int low_ms, int idle_ms) {
   switch (static_cast<SpeedMode>(speed_mode.load())) {
-    case SpeedMode::kLowSpeed: Sleep(low_ms); break;
+    case SpeedMode::kLowSpeed:
+      Sleep(low_ms);
+      break;
     case SpeedMode::kIdleHighSpeed:
       if (!PollUserIdle()) Sleep(idle_ms);
       break;
-    case SpeedMode::kHighSpeed: break;
+    case SpeedMode::kHighSpeed:
+      break;
   }
 }
 
@@ -278,33 +310,74 @@ bool Crawler::Queue(const std::string& path, bool is_directory) {
   return queue->CommitRecord().ok();
 }
 
-bool Crawler::TakeEntry(std::string* path, bool* is_directory) {
+Crawler::Take Crawler::TakeEntry(Entry* entry, std::string* path, bool* is_directory) {
   StageTimer timer(counters_.queue_ns);
+  std::lock_guard lock(queue_mutex_);
   DataTable* queue = env_.project->FindTable(kQueueTable);
-  if (!queue) return false;
+  if (!queue) return Take::kNone;
   const uint32_t end = queue->record_count();
+  auto skip = [&](uint32_t from) {
+    while (from < end && (queue->IsDeleted(from) || in_flight_.count(from))) ++from;
+    return from;
+  };
   if (next_entry_ > end) next_entry_ = 0;  // the table was emptied meanwhile
-  while (next_entry_ < end && queue->IsDeleted(next_entry_)) ++next_entry_;
+  next_entry_ = skip(next_entry_);
   if (next_entry_ >= end) {
-    // Live entries, none after the position: the table was emptied and
-    // filled past the position again between two looks (a new walk began
-    // while this thread was busy). Start over from its first record.
-    if (queue->live_count() == 0) return false;
-    next_entry_ = 0;
-    while (next_entry_ < end && queue->IsDeleted(next_entry_)) ++next_entry_;
-    if (next_entry_ >= end) return false;
+    // Entries waiting, none after the position: the table was emptied and
+    // filled past the position again between two looks, or an entry was
+    // given back. Start over from its first record.
+    if (queue->live_count() <= in_flight_.size()) return Take::kNone;
+    next_entry_ = skip(0);
+    if (next_entry_ >= end) return Take::kNone;
   }
-  const uint32_t record = next_entry_++;
-  const Variant name = queue->GetFieldValue(record, 0);
-  const Variant kind = queue->GetFieldValue(record, 1);
-  queue->DeleteRecord(record);
+  entry->record = next_entry_++;
+  entry->epoch = queue_epoch_;
+  in_flight_.insert(entry->record);
+  const Variant name = queue->GetFieldValue(entry->record, 0);
+  const Variant kind = queue->GetFieldValue(entry->record, 1);
   *path = ToNarrow(name.AsString());
   *is_directory = kind.AsInteger() == 1;
-  return !name.is_empty() && !kind.is_empty();
+  return !name.is_empty() && !kind.is_empty() ? Take::kEntry : Take::kBadEntry;
 }
 
-bool Crawler::Walk(const std::string& directory) {
+void Crawler::DropEntry(const Entry& entry) {
+  StageTimer timer(counters_.queue_ns);
+  std::lock_guard lock(queue_mutex_);
+  if (entry.epoch != queue_epoch_) return;
+  in_flight_.erase(entry.record);
+  if (DataTable* queue = env_.project->FindTable(kQueueTable))
+    (void)queue->DeleteRecord(entry.record);
+}
+
+void Crawler::ReleaseEntry(const Entry& entry) {
+  std::lock_guard lock(queue_mutex_);
+  if (entry.epoch != queue_epoch_) return;
+  in_flight_.erase(entry.record);
+  next_entry_ = std::min(next_entry_, entry.record);
+}
+
+uint32_t Crawler::WaitingEntries() {
+  std::lock_guard lock(queue_mutex_);
+  const DataTable* queue = env_.project->FindTable(kQueueTable);
+  if (!queue) return 0;
+  const uint32_t live = queue->live_count();
+  return live > in_flight_.size() ? live - static_cast<uint32_t>(in_flight_.size()) : 0;
+}
+
+bool Crawler::ClearQueue() {
+  std::lock_guard lock(queue_mutex_);
+  ++queue_epoch_;
+  in_flight_.clear();
+  next_entry_ = 0;
+  DataTable* queue = env_.project->FindTable(kQueueTable);
+  return !queue || queue->ClearTable().ok();
+}
+
+bool Crawler::Walk(const std::string& directory, const std::vector<std::string>& walked) {
   if (env_.scope->IsDirectoryExcluded(directory)) return true;
+  for (const std::string& done : walked) {
+    if (IsPathUnder(directory, done)) return true;
+  }
   SetScanPosition(directory);
   const bool queue_directories =
       ListContainsToken(env_.scope->TypeList(TypeListKind::kDocument), "|DIRECTORY|");
@@ -320,8 +393,10 @@ bool Crawler::Walk(const std::string& directory) {
     if (lstat(path.c_str(), &st) != 0 || S_ISLNK(st.st_mode)) continue;
     if (S_ISDIR(st.st_mode)) {
       if (queue_directories && !env_.scope->IsDirectoryExcluded(path)) queue(path, true);
-      if (!Walk(path)) return false;
-    } else if (S_ISREG(st.st_mode) && env_.scope->IsTypeAdmitted(TypeTokenOf(path))) {
+      if (!Walk(path, walked)) return false;
+    } else if (S_ISREG(st.st_mode) && (env_.scope->IsTypeAdmitted(TypeTokenOf(path)) ||
+                                       (env_.admit_unknown && !env_.scope->IsFileExcluded(path) &&
+                                        env_.admit_unknown(path)))) {
       queue(path, false);
       SetScanPosition(path);
     }
@@ -329,59 +404,89 @@ bool Crawler::Walk(const std::string& directory) {
   return true;
 }
 
-void Crawler::IndexTree(const std::string& directory, const std::atomic<bool>& stop) {
-  if (env_.scope->IsDirectoryExcluded(directory)) return;
-  for (const std::string& path : ListDirectory(directory)) {
-    if (stop) return;
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0 || S_ISLNK(st.st_mode)) continue;
-    if (S_ISDIR(st.st_mode)) {
-      IndexTree(path, stop);
-    } else if (S_ISREG(st.st_mode)) {
-      IndexFile(path, /*force=*/true);
+void Crawler::ScanThread(bool full_pass) {
+  LUN_CRASH_POINT("scan");
+  if (full_pass && AnyTypeList()) FullPass();
+  for (;;) {
+    RunReconciliations();
+    std::lock_guard lock(reconcile_mutex_);
+    // A request that came while the last pass ran is taken now; one that
+    // waits for the fast-insert mode to end is started by the index thread.
+    if (stop_scan_ || pending_reconcile_.empty() || env_.writer->fast_insert()) {
+      scanning_ = false;
+      return;
     }
   }
 }
 
-void Crawler::ScanThread() {
-  LUN_CRASH_POINT("scan");
+void Crawler::FullPass() {
   SettingsStore& settings = *env_.settings;
-  if (AnyTypeList()) {
-    env_.scope->ClearWalkedRoots();
-    DataTable* queue = EnsureQueueTable(*env_.project);
-    if (queue) {
-      if (WalkDue()) {
-        const int64_t start = SteadyNs();
-        walk_queue_ns_ = 0;
-        const std::vector<std::string> roots = env_.scope->PermittedRoots();
-        if (!env_.desktop.empty()) {
-          for (const std::string& root : roots) {
-            if (env_.desktop.find(root) != std::string::npos) {
-              Walk(env_.desktop);
-              env_.scope->AddWalkedRoot(env_.desktop);
-              break;
-            }
-          }
+  if (!EnsureQueueTable(*env_.project)) return;
+  if (WalkDue()) {
+    const int64_t start = SteadyNs();
+    walk_queue_ns_ = 0;
+    std::vector<std::string> walked;
+    const std::vector<std::string> roots = env_.scope->PermittedRoots();
+    if (!env_.desktop.empty()) {
+      for (const std::string& root : roots) {
+        if (env_.desktop.find(root) != std::string::npos) {
+          if (Walk(env_.desktop, walked)) walked.push_back(env_.desktop);
+          break;
         }
-        for (const std::string& root : roots) {
-          if (!Walk(root)) break;
-          env_.scope->AddWalkedRoot(root);
-        }
-        counters_.queue_ns += walk_queue_ns_;
-        counters_.walk_ns += SteadyNs() - start - walk_queue_ns_;
       }
-      if (env_.index_mail && !stop_scan_) {
-        SetScanPosition("邮件");
-        env_.index_mail();
-      }
-      SetScanPosition("已完成");
-      first_pass = false;
-      if (stop_scan_) first_index = false;
-      settings.SetValue(kSearchSection, key::kFullScanDone, stop_scan_ ? kFalse : kTrue);
-      (void)settings.Save();
+    }
+    for (const std::string& root : roots) {
+      if (!Walk(root, walked)) break;
+      walked.push_back(root);
+    }
+    counters_.queue_ns += walk_queue_ns_;
+    counters_.walk_ns += SteadyNs() - start - walk_queue_ns_;
+  }
+  if (env_.index_mail && !stop_scan_) {
+    SetScanPosition("邮件");
+    env_.index_mail();
+  }
+  SetScanPosition("已完成");
+  first_pass = false;
+  if (stop_scan_) first_index = false;
+  settings.SetValue(kSearchSection, key::kFullScanDone, stop_scan_ ? kFalse : kTrue);
+  (void)settings.Save();
+}
+
+void Crawler::RunReconciliations() {
+  if (!AnyTypeList()) return;
+  if (!reconciler_) {
+    ReconcileHooks hooks;
+    hooks.queue = [this](const std::string& path, bool is_directory) {
+      return Queue(path, is_directory);
+    };
+    hooks.admit_unknown = env_.admit_unknown;
+    if (env_.admit_unknown) hooks.detects_text = [] { return true; };
+    hooks.throttle = [this] { Throttle(500, 100); };
+    hooks.position = [this](const std::string& text) { SetScanPosition(text); };
+    hooks.realtime_delete = [this] {
+      return FlagIsTrue(env_.settings->GetValue(kSearchSection, key::kRealtimeDelete, kFalse));
+    };
+    reconciler_ = std::make_unique<Reconciler>(*env_.scope, *env_.writer, std::move(hooks));
+  }
+  while (!stop_scan_ && !env_.writer->fast_insert()) {
+    ReconcileRequest request;
+    {
+      std::lock_guard lock(reconcile_mutex_);
+      std::swap(request, pending_reconcile_);
+    }
+    if (request.empty()) break;
+    reconciling_ = true;
+    const bool finished = reconciler_->Run(request, stop_scan_);
+    reconciling_ = false;
+    if (!finished) {
+      // Stopped: the request waits for the next start of the thread (and
+      // the start-up pass covers everything anyway).
+      std::lock_guard lock(reconcile_mutex_);
+      pending_reconcile_.Merge(request);
+      break;
     }
   }
-  scanning_ = false;
 }
 
 void Crawler::IndexThread() {
@@ -389,11 +494,13 @@ void Crawler::IndexThread() {
   if (!documents || documents->live_count() == 0 || env_.scope->used_default_roots()) {
     first_index = true;
   }
-  RecordPipe pipe(kPreparedRecords);
+  RecordPipe<Prepared> pipe(kPreparedRecords);
   std::thread writer([this, &pipe] {
-    DocumentRecord record;
-    while (pipe.Pop(&record)) {
-      WriteRecord(record, false);
+    Prepared prepared;
+    while (pipe.Pop(&prepared)) {
+      WriteRecord(prepared.record, false);
+      // The record is committed: only now may its queue entry go.
+      DropEntry(prepared.entry);
       pipe.Done();
     }
   });
@@ -403,48 +510,65 @@ void Crawler::IndexThread() {
       Sleep(100);
       continue;
     }
-    std::string path;
-    bool is_directory = false;
-    DataTable* queue = env_.project->FindTable(kQueueTable);
-    if (!queue || queue->live_count() == 0) {
+    if (WaitingEntries() == 0) {
       // The first full scan's queue has run dry: once its last records are
       // written, every write checks for an older record of its path, and
       // the user may search everything.
-      if (!first_pass && queue_had_records) {
+      // (A first scan that found nothing ends the mode too.)
+      if (!first_pass && (queue_had_records || env_.writer->fast_insert())) {
         queue_had_records = false;
         pipe.WaitWritten();
         // The mail passes waited for the first indexing, not for the end
         // of the session.
         first_index = false;
-        if (env_.writer->fast_insert() && env_.notify) env_.notify(kScanDoneTitle, kScanDoneText);
-        env_.writer->set_fast_insert(false);
+        if (env_.writer->fast_insert()) {
+          if (env_.notify) env_.notify(kScanDoneTitle, kScanDoneText);
+          env_.writer->set_fast_insert(false);
+          // Reconciliations asked for meanwhile waited for this.
+          RequestReconcile({});
+        }
       }
       Sleep(100);
       continue;
     }
     queue_had_records = true;
     Throttle(500, 200);
-    if (!TakeEntry(&path, &is_directory)) continue;
+    Entry entry;
+    std::string path;
+    bool is_directory = false;
+    const Take take = TakeEntry(&entry, &path, &is_directory);
+    if (take == Take::kNone) {
+      Sleep(10);  // an append under way; look again
+      continue;
+    }
+    if (take == Take::kBadEntry) {
+      DropEntry(entry);
+      continue;
+    }
     SetIndexPosition(path);
-    bool unavailable = false;
+    bool retry = false;
     std::optional<DocumentRecord> record =
-        is_directory ? DirectoryDocumentOf(path) : FileDocumentOf(path, false, &unavailable);
-    if (unavailable) {
-      // The service is down, not the file: rather than a record without
-      // text for good (an unchanged file is never read again), the entry
-      // goes back into the queue and the thread waits for the service.
-      Queue(path, false);
-      Sleep(kServiceWaitMs);
+        is_directory ? DirectoryDocumentOf(path) : FileDocumentOf(path, false, &retry);
+    if (retry) {
+      // The service is down or the disk full, not the file: rather than a
+      // record without text for good (an unchanged file is never read
+      // again), the entry stays and the thread waits.
+      ReleaseEntry(entry);
+      Sleep(low_disk_ ? kLowDiskWaitMs : kServiceWaitMs);
     } else if (record) {
-      pipe.Push(std::move(*record));
+      pipe.Push(Prepared{std::move(*record), entry});
+    } else {
+      DropEntry(entry);
     }
     SetIndexPosition("");
   }
   // The entries taken are written before the thread ends.
   pipe.Close();
   writer.join();
-  DataTable* queue = env_.project->FindTable(kQueueTable);
-  if (queue && queue->record_count() > 0 && queue->live_count() == 0) (void)queue->ClearTable();
+  if (WaitingEntries() == 0) {
+    DataTable* queue = env_.project->FindTable(kQueueTable);
+    if (queue && queue->record_count() > 0 && queue->live_count() == 0) (void)ClearQueue();
+  }
   if (DataTable* table = env_.project->FindTable(kDocumentTable)) {
     StageTimer timer(counters_.flush_ns);
     // The change monitor and the mail sources may be writing.
@@ -456,25 +580,36 @@ void Crawler::IndexThread() {
 }
 
 void Crawler::IndexFile(const std::string& path, bool force) {
-  bool unavailable = false;
-  std::optional<DocumentRecord> record = FileDocumentOf(path, force, &unavailable);
+  bool retry = false;
+  std::optional<DocumentRecord> record = FileDocumentOf(path, force, &retry);
   if (record) WriteRecord(*record, force);
 }
 
+bool Crawler::CheckDiskSpace() {
+  const bool enough = HasDiskSpace(env_.data_path, kMinFreeMegabytes);
+  if (enough) {
+    if (low_disk_.exchange(false)) {
+      // What changed while nothing was written is found again.
+      RequestReconcile(ReconcileRequest{.everything = true, .trees = {}, .prune = false});
+    }
+    return true;
+  }
+  if (!low_disk_.exchange(true) && env_.notify) env_.notify(kLowDiskTitle, kLowDiskText);
+  return false;
+}
+
 std::optional<DocumentRecord> Crawler::FileDocumentOf(const std::string& path, bool force,
-                                                      bool* unavailable) {
+                                                      bool* retry) {
   if (env_.scope->IsFileExcluded(path)) return std::nullopt;
   const std::string token = TypeTokenOf(path);
-  if (!env_.scope->IsTypeAdmitted(token)) return std::nullopt;
-  if (!HasDiskSpace(env_.data_path, kMinFreeMegabytes)) {
-    if (env_.notify) env_.notify(kLowDiskTitle, kLowDiskText);
+  const bool admitted = env_.scope->IsTypeAdmitted(token);
+  if (!admitted && !(env_.admit_unknown && env_.admit_unknown(path))) return std::nullopt;
+  if (!CheckDiskSpace()) {
+    *retry = true;
     return std::nullopt;
   }
   struct stat st;
-  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
-      !IsSizeIndexable(static_cast<uint64_t>(st.st_size))) {
-    return std::nullopt;
-  }
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
   // Linux keeps no creation time in stat; the inode change time is the
   // nearest there is.
   const double created = FileTimeToDate(st.st_ctime);
@@ -491,13 +626,21 @@ std::optional<DocumentRecord> Crawler::FileDocumentOf(const std::string& path, b
   record.size = static_cast<uint32_t>(st.st_size);
   record.created = created;
   record.modified = modified;
+  record.file_id = FileIdOf(st.st_dev, st.st_ino);
+  // An unchanged file is not read again (a queue entry taken a second time
+  // after a restart, a reconciliation that met a file the monitor wrote).
+  if ((force || !env_.writer->fast_insert()) && env_.writer->IsCurrent(record)) return std::nullopt;
+  // A file over the size limit is found by its name and attributes; its
+  // text is never read.
+  if (!IsSizeIndexable(static_cast<uint64_t>(st.st_size))) return record;
   const bool wants_text =
+      !admitted ||  // admitted as text by its content
       (ListContainsToken(documents, token) && env_.service_extracts &&
        env_.service_extracts(token)) ||
       ListContainsToken(env_.scope->TypeList(TypeListKind::kOtherText), token) ||
       ListContainsToken(env_.scope->TypeList(TypeListKind::kPlugin), token) ||
       ListContainsToken(env_.scope->TypeList(TypeListKind::kMsnPlugin), token);
-  if (wants_text && env_.extract_text) record.text = ServiceTextOf(path, unavailable);
+  if (wants_text && env_.extract_text) record.text = ServiceTextOf(path, retry);
   return record;
 }
 

@@ -9,7 +9,15 @@
 // thread ends.
 // The queue is a table of the database, so it survives restarts; the setting
 // "完成全面扫描" remembers that a full walk has finished, so a later start
-// only resumes the queue.
+// only resumes the queue. A queue entry is deleted only after its record is
+// committed (or when it turned out to need none): a process killed at any
+// moment loses no file.
+//
+// Reconciliation (reconciler.h) runs on the scan thread too, after the full
+// walk or on its own: RequestReconcile merges requests and starts the
+// thread when it is idle. While the table is filled in fast-insert mode no
+// pass runs (a file queued twice would get two records); the requests wait
+// until the first scan's queue has run dry.
 //
 // Symbolic links are not followed: a link to a directory could lead the walk
 // in a circle or out of the permitted roots, and a linked file is indexed
@@ -27,12 +35,16 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "crawler/document_table.h"
+#include "crawler/reconciler.h"
 
 namespace lun {
 
@@ -73,6 +85,9 @@ struct CrawlerEnvironment {
   std::string data_path;
   // The user's desktop folder, walked first when it lies under a root.
   std::string desktop;
+  // Whether a file of a type no list admits is text by its content (the
+  // unknown-type detector, already aware of its setting); may be null.
+  std::function<bool(const std::string& path)> admit_unknown;
 };
 
 // Where the crawler's time went, for the index status and the benchmarks.
@@ -80,13 +95,13 @@ struct CrawlerEnvironment {
 // writer threads overlap, so the stages may add up to more than the wall
 // time).
 struct CrawlStats {
-  int64_t walk_ns = 0;     // listing directories and deciding admission
-  int64_t queue_ns = 0;    // appending to and taking from "待扫描文件"
-  int64_t extract_ns = 0;  // asking the crawl service for text
-  int64_t write_ns = 0;    // writing document records (periodic index flushes included)
-  int64_t flush_ns = 0;    // the index flush when the index thread ends
-  uint64_t files = 0;      // records written: files, directories, compiled-help pages
-  uint64_t text_units = 0; // UTF-16 units of text written
+  int64_t walk_ns = 0;      // listing directories and deciding admission
+  int64_t queue_ns = 0;     // appending to and taking from "待扫描文件"
+  int64_t extract_ns = 0;   // asking the crawl service for text
+  int64_t write_ns = 0;     // writing document records (periodic index flushes included)
+  int64_t flush_ns = 0;     // the index flush when the index thread ends
+  uint64_t files = 0;       // records written: files, directories, compiled-help pages
+  uint64_t text_units = 0;  // UTF-16 units of text written
 };
 
 enum class SpeedMode { kIdleHighSpeed = 0, kHighSpeed = 1, kLowSpeed = 2 };
@@ -103,6 +118,15 @@ class Crawler {
   // service in the last one.
   void StartScan();
   void StopScan();
+  // Asks for a reconciliation pass (merged with those waiting); starts the
+  // scan thread when it is idle. Nothing runs while no type list is set.
+  void RequestReconcile(const ReconcileRequest& request);
+  // A pass is running, and the figures of the last one.
+  bool reconciling() const { return reconciling_; }
+  ReconcileStats reconcile_stats() const;
+  // The database's disk is below the free-space limit: indexing waits.
+  bool low_disk() const { return low_disk_; }
+
   // Starts the index thread / asks it to stop and waits for it.
   void StartIndexing();
   void StopIndexing();
@@ -133,11 +157,6 @@ class Crawler {
   // that the text is not missing for good.
   void IndexFile(const std::string& path, bool force);
   void IndexDirectory(const std::string& path);
-  // Indexes every admitted file below `directory` now (with the duplicate
-  // check, so unchanged files cost one query): how trees that cannot be
-  // watched are kept current. Stops early when `stop` is raised.
-  void IndexTree(const std::string& directory, const std::atomic<bool>& stop);
-
   // Asks the user-idle probe when its poll is due and the speed mode is
   // kIdleHighSpeed; returns the user_idle flag. The threads call it before
   // each pause.
@@ -162,15 +181,39 @@ class Crawler {
   CrawlStats stats() const;
 
  private:
-  void ScanThread();
+  // A queue entry taken by the index thread: deleted once done, unless the
+  // queue was emptied meanwhile (another epoch).
+  struct Entry {
+    uint32_t record = 0;
+    uint64_t epoch = 0;
+  };
+  enum class Take { kEntry, kBadEntry, kNone };
+  struct Prepared;
+
+  void StartScanThread(bool full_pass);
+  void ScanThread(bool full_pass);
+  void FullPass();
+  void RunReconciliations();
   bool AnyTypeList() const;
   // A full walk is due: a type list is set and "完成全面扫描" is not TRUE.
   bool WalkDue() const;
   void IndexThread();
-  // False when the walk must stop.
-  bool Walk(const std::string& directory);
-  // Takes the next queued entry; false when the queue is empty.
-  bool TakeEntry(std::string* path, bool* is_directory);
+  // False when the walk must stop. `walked` holds the trees walked to their
+  // end in this pass: a tree inside one of them is not walked twice.
+  bool Walk(const std::string& directory, const std::vector<std::string>& walked);
+  // Takes the next queued entry that is not being worked on.
+  Take TakeEntry(Entry* entry, std::string* path, bool* is_directory);
+  // The entry is done: its record is committed, or it needs none.
+  void DropEntry(const Entry& entry);
+  // The entry goes back to be taken again later.
+  void ReleaseEntry(const Entry& entry);
+  // Entries not being worked on.
+  uint32_t WaitingEntries();
+  // Empties the queue table; false when it cannot be emptied.
+  bool ClearQueue();
+  // False (with one notice per episode) while the database's disk is
+  // below the free-space limit.
+  bool CheckDiskSpace();
   void Throttle(int low_ms, int idle_ms);
   void SetScanPosition(const std::string& text);
   void SetIndexPosition(const std::string& text);
@@ -179,10 +222,10 @@ class Crawler {
   // `*unavailable` tells that no service could be reached.
   std::u16string ServiceTextOf(const std::string& path, bool* unavailable);
   // The record IndexFile / IndexDirectory write, text included; nullopt
-  // when there is none to write (excluded, unreadable, or a compiled-help
-  // file, whose pages are written at once). `*unavailable` as above.
-  std::optional<DocumentRecord> FileDocumentOf(const std::string& path, bool force,
-                                               bool* unavailable);
+  // when there is none to write (excluded, unreadable, unchanged, or a
+  // compiled-help file, whose pages are written at once). `*retry` tells
+  // that the file must wait (no crawl service, too little disk space).
+  std::optional<DocumentRecord> FileDocumentOf(const std::string& path, bool force, bool* retry);
   std::optional<DocumentRecord> DirectoryDocumentOf(const std::string& path);
   void IndexCompiledHelp(const std::string& path, double created, double modified, bool force);
   bool WriteRecord(const DocumentRecord& record, bool force);
@@ -198,7 +241,16 @@ class Crawler {
   mutable std::mutex position_mutex_;
   std::string scan_position_;
   std::string index_position_;
-  uint32_t next_entry_ = 0;  // index thread only: lowest queue record not yet taken
+  std::mutex control_mutex_;      // StartScan / StopScan / RequestReconcile
+  std::mutex queue_mutex_;        // the fields below
+  uint32_t next_entry_ = 0;       // lowest queue record not yet taken
+  uint64_t queue_epoch_ = 0;      // counts the emptyings of the queue
+  std::set<uint32_t> in_flight_;  // entries taken and not yet done
+  std::mutex reconcile_mutex_;
+  ReconcileRequest pending_reconcile_;
+  std::unique_ptr<Reconciler> reconciler_;
+  std::atomic<bool> reconciling_{false};
+  std::atomic<bool> low_disk_{false};
   int64_t walk_queue_ns_ = 0;  // scan thread only: time of the walk's queue appends
   // Paths whose text request broke the service, and how often, this scan.
   std::mutex failures_mutex_;

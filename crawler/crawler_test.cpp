@@ -11,6 +11,7 @@
 
 #include "config/settings_store.h"
 #include "crawler/extract/extract_test_util.h"
+#include "crawler/reconciler.h"
 #include "crawler/scan_scope.h"
 #include "engine/index/field_generations.h"
 #include "engine/query/index_term_source.h"
@@ -163,6 +164,87 @@ TEST_F(CrawlerTest, OneRecordPerPathAndUnchangedFilesAreSkipped) {
   ASSERT_TRUE(writer_->AddOrUpdateDocument(Record(early, 400), /*force=*/true));
   ASSERT_TRUE(writer_->AddOrUpdateDocument(Record(early, 400), false));
   EXPECT_EQ(docs->live_count(), 3u);
+}
+
+// Every path check reads the exact-value index: a path is found again
+// whatever its length and whichever characters of the query language it
+// holds, and never gets a second record.
+TEST_F(CrawlerTest, ThePathCheckFindsEveryPathExactly) {
+  std::string long_path = "/home/u";
+  while (long_path.size() < 3000) long_path += "/目录 with blanks " + std::to_string(long_path.size());
+  std::vector<std::string> paths = {long_path + "/end.txt"};
+  for (const char c : std::string(" *+-()<>=[]{}:?%\"'&|!^~,;#@$")) {
+    paths.push_back(std::string("/home/u/a") + c + "b.txt");
+  }
+  paths.push_back("/home/u/name %0x0020% literal.txt");
+  paths.push_back("/home/u/[完整路径=x].txt");
+  DataTable* docs = project_->FindTable(kDocumentTable);
+  for (const std::string& path : paths) {
+    SCOPED_TRACE(path.substr(0, 80));
+    const uint32_t before = docs->live_count();
+    ASSERT_TRUE(writer_->AddOrUpdateDocument(Record(path, 100), false));
+    ASSERT_TRUE(writer_->AddOrUpdateDocument(Record(path, 100), false));
+    EXPECT_EQ(docs->live_count(), before + 1) << "unchanged: one record";
+    ASSERT_TRUE(writer_->AddOrUpdateDocument(Record(path, 200), false));
+    EXPECT_EQ(docs->live_count(), before + 1) << "changed: replaced";
+    EXPECT_EQ(writer_->FindPath(path).size(), 1u);
+  }
+  // A prefix or a normalised twin of a path is another path.
+  EXPECT_TRUE(writer_->FindPath(long_path).empty());
+  EXPECT_TRUE(writer_->FindPath("/home/u/A b.txt").empty());
+  for (const std::string& path : paths) writer_->RemoveDocuments(path);
+  EXPECT_EQ(docs->live_count(), 0u);
+}
+
+// Reconciliation compares by stat alone: only what changed is queued, gone
+// files follow the deletion rule, renamed ones leave no old record, and
+// records out of scope go.
+TEST_F(CrawlerTest, ReconciliationQueuesWhatChangedAndRemovesWhatLeft) {
+  const std::string root = tree_.path();
+  Configure(root, "txt");
+  for (const char* name : {"same.txt", "changed.txt", "gone.txt", "moved.txt", "hidden/x.txt",
+                           "sub/kept.txt"}) {
+    Write(tree_.File(name), name, 1000000);
+  }
+  Crawler crawler(Env());
+  for (const char* name : {"same.txt", "changed.txt", "gone.txt", "moved.txt", "hidden/x.txt",
+                           "sub/kept.txt"}) {
+    crawler.IndexFile(tree_.File(name), true);
+  }
+  // What happens while lun is not running.
+  Write(tree_.File("changed.txt"), "changed, longer now", 1000000);  // same time, new size
+  Write(tree_.File("new.txt"), "new");
+  ASSERT_EQ(unlink(tree_.File("gone.txt").c_str()), 0);
+  ASSERT_EQ(rename(tree_.File("moved.txt").c_str(), tree_.File("sub/renamed.txt").c_str()), 0);
+  scratch_.settings().SetValue(kSearchSection, key::kForbiddenPaths, "|" + tree_.File("hidden") + "|");
+  scope_.Load(scratch_.settings(), root, {});
+
+  std::vector<std::string> queued;
+  for (const bool realtime_delete : {false, true}) {
+    queued.clear();
+    ReconcileHooks hooks;
+    hooks.queue = [&](const std::string& path, bool) {
+      queued.push_back(path);
+      return true;
+    };
+    hooks.realtime_delete = [realtime_delete] { return realtime_delete; };
+    Reconciler reconciler(scope_, *writer_, hooks);
+    std::atomic<bool> stop{false};
+    ASSERT_TRUE(reconciler.Run(ReconcileRequest{.everything = true, .trees = {}, .prune = false}, stop));
+    std::sort(queued.begin(), queued.end());
+    EXPECT_EQ(queued, (std::vector<std::string>{tree_.File("changed.txt"), tree_.File("new.txt"),
+                                                tree_.File("sub/renamed.txt")}));
+    std::vector<std::string> expected = {tree_.File("changed.txt"), tree_.File("same.txt"),
+                                         tree_.File("sub/kept.txt")};
+    if (!realtime_delete) expected.insert(expected.begin() + 1, tree_.File("gone.txt"));
+    EXPECT_EQ(LivePaths(), expected) << "realtime_delete " << realtime_delete;
+  }
+  // A stopped pass removes nothing.
+  ReconcileHooks hooks;
+  hooks.queue = [](const std::string&, bool) { return true; };
+  Reconciler reconciler(scope_, *writer_, hooks);
+  std::atomic<bool> stop{true};
+  EXPECT_FALSE(reconciler.Run(ReconcileRequest{.everything = true, .trees = {}, .prune = false}, stop));
 }
 
 TEST_F(CrawlerTest, FullScanIndexesTheAdmittedFilesOfThePermittedRoots) {
@@ -331,10 +413,13 @@ TEST_F(CrawlerTest, AFileThatBreaksTheServiceTwiceGetsItsRecordWithoutText) {
   EXPECT_EQ(calls[poison], 2);
   EXPECT_EQ(project_->FindTable(kDocumentTable)->live_count(), 3u);
 
-  // A new scan gives it another chance.
+  // A new scan gives it another chance when it changes.
   scratch_.settings().SetValue(kSearchSection, key::kFullScanDone, "TRUE");
   crawler.StartScan();
   crawler.StopScan();
+  crawler.IndexFile(poison, true);
+  EXPECT_EQ(calls[poison], 2) << "unchanged since its record: not read again";
+  Write(poison, "毒 3", time(nullptr) + 200);
   crawler.IndexFile(poison, true);
   EXPECT_EQ(calls[poison], 4);
 }

@@ -3,7 +3,8 @@
 #include "automation/date_time.h"
 #include "automation/variant.h"
 #include "crawler/scan_scope.h"
-#include "engine/query/query_escape.h"
+#include "engine/index/field_generations.h"
+#include "engine/index/field_lookup.h"
 #include "engine/query/search_service.h"
 #include "engine/storage/data_table.h"
 #include "engine/storage/record_format.h"
@@ -27,6 +28,7 @@ constexpr FieldSpec kDocumentFields[] = {
     {doc::kModified, kFieldDate, kNoIndex},   {doc::kText, kFieldText, kWordIndex},
     {doc::kPower, kFieldSingle, kNoIndex},    {doc::kCategory, kFieldText, kExactIndex},
     {doc::kHistory, kFieldInteger, kNoIndex}, {doc::kMd5, kFieldText, kExactIndex},
+    {doc::kFileId, kFieldText, kNoIndex},
 };
 
 constexpr FieldSpec kLogFields[] = {
@@ -43,18 +45,48 @@ constexpr FieldSpec kQueueFields[] = {
 
 template <size_t N>
 DataTable* EnsureTable(SearchProject& project, const char* name, const FieldSpec (&fields)[N]) {
-  if (DataTable* t = project.FindTable(name)) return t;
-  if (!project.CreateTable("", "", name, "").ok()) return project.FindTable(name);
   DataTable* t = project.FindTable(name);
-  if (!t) return nullptr;
+  if (!t) {
+    if (!project.CreateTable("", "", name, "").ok()) return project.FindTable(name);
+    t = project.FindTable(name);
+    if (!t) return nullptr;
+  }
+  // A table made by an older build (or one whose creation was interrupted)
+  // gets the fields it lacks; its earlier records read as Empty there.
   for (const FieldSpec& f : fields) {
+    if (t->FindField(f.name)) continue;
     if (!t->AddField(f.name, "", static_cast<uint32_t>(f.type), f.index_kind).ok()) return nullptr;
   }
   return t;
 }
 
-std::string PathQuery(const std::string& path) {
-  return std::string("[") + kDocumentTable + "]:" + doc::kPath + "=" + EscapeQueryText(path);
+int Position(const DataTable& table, const char* field) {
+  const TableField* f = table.FindField(field);
+  return f ? f->position : -1;
+}
+
+// The records the exact-value index (and the stored values it has not
+// taken yet) gives for `path`, deleted ones included. The table's read
+// lock is held for the look-up; a writer flushing a large index can hold
+// the lock for long, so it is waited for rather than the look-up given up
+// (a failed look-up would append a second record of the path).
+std::vector<uint32_t> PathCandidates(DataTable& table, const std::u16string& path) {
+  const TableField* field = table.FindField(doc::kPath);
+  if (!field) return {};
+  while (!table.ReadLock(DataTable::kSearchReadTimeoutMs)) {
+  }
+  FieldLookupRequest request;
+  request.field_type = field->type;
+  request.index_kind = field->index_kind;
+  request.index = dynamic_cast<const FieldGenerations*>(field->index.get());
+  request.stored.record_count = table.record_count();
+  const int position = field->position;
+  request.stored.read = [&table, position](uint32_t r) { return table.GetFieldValue(r, position); };
+  request.term = path;
+  LookupResult result;
+  (void)FieldLookup(request, &result);
+  table.Unlock();
+  return {result.records.begin(), result.records.end()};
 }
 
 }  // namespace
@@ -80,26 +112,61 @@ double FileTimeToDate(std::time_t t) {
 DocumentWriter::DocumentWriter(SearchProject& project, SearchService& search)
     : project_(project), search_(search) {}
 
-std::optional<uint32_t> DocumentWriter::ReplaceOlder(const std::string& path, double modified,
-                                                     bool* unchanged) {
-  *unchanged = false;
-  std::unique_ptr<Recordset> rs;
-  if (search_.Search(PathQuery(path), &rs) != kEngineOk || !rs) return std::nullopt;
-  const int path_column = rs->FindColumn(doc::kPath);
-  const int modified_column = rs->FindColumn(doc::kModified);
+std::string FileIdOf(uint64_t device, uint64_t inode) {
+  return std::to_string(device) + ":" + std::to_string(inode);
+}
+
+std::vector<uint32_t> DocumentWriter::FindPath(const std::string& path) const {
+  DataTable* table = project_.FindTable(kDocumentTable);
+  if (!table) return {};
   const std::u16string wide_path = ToWide(path);
+  const int column = Position(*table, doc::kPath);
+  std::vector<uint32_t> records;
+  for (uint32_t r : PathCandidates(*table, wide_path)) {
+    // The index compares normalised text (case, width, traditional forms);
+    // on this file system "A.txt" and "a.txt" are two files, so only
+    // records of exactly this path count.
+    if (!table->IsDeleted(r) && table->GetFieldValue(r, column).AsString() == wide_path) {
+      records.push_back(r);
+    }
+  }
+  return records;
+}
+
+bool DocumentWriter::Matches(const DataTable& table, uint32_t r,
+                             const DocumentRecord& record) const {
+  if (table.GetFieldValue(r, Position(table, doc::kModified)).AsDouble() != record.modified ||
+      static_cast<uint32_t>(table.GetFieldValue(r, Position(table, doc::kSize)).AsInteger()) !=
+          record.size) {
+    return false;
+  }
+  // Records made before the identity was kept, and mail, match on the rest.
+  const int id_at = Position(table, doc::kFileId);
+  const std::string stored_id =
+      id_at < 0 ? std::string() : ToNarrow(table.GetFieldValue(r, id_at).AsString());
+  return stored_id.empty() || record.file_id.empty() || stored_id == record.file_id;
+}
+
+bool DocumentWriter::IsCurrent(const DocumentRecord& record) const {
+  const DataTable* table = project_.FindTable(kDocumentTable);
+  if (!table) return false;
+  for (uint32_t r : FindPath(record.path)) {
+    if (Matches(*table, r, record)) return true;
+  }
+  return false;
+}
+
+uint32_t DocumentWriter::ReplaceOlder(const DocumentRecord& record, bool* unchanged) {
+  *unchanged = false;
+  DataTable* table = project_.FindTable(kDocumentTable);
+  if (!table) return 0;
   uint32_t replaced = 0;
-  for (rs->MoveFirst(); !rs->IsEOF(); rs->MoveNext()) {
-    // The path index compares normalised text (case, width, traditional
-    // forms); on this file system "A.txt" and "a.txt" are two files, so
-    // only rows of exactly this path count.
-    if (rs->Value(path_column).AsString() != wide_path) continue;
-    if (rs->Value(modified_column).AsDouble() == modified) {
+  for (uint32_t r : FindPath(record.path)) {
+    if (Matches(*table, r, record)) {
       *unchanged = true;
       return replaced;
     }
-    rs->DeleteCurrent();
-    ++replaced;
+    if (table->DeleteRecord(r)) ++replaced;
   }
   return replaced;
 }
@@ -124,44 +191,138 @@ bool DocumentWriter::NeedsCheck(const std::string& path, bool force) {
 
 bool DocumentWriter::AddOrUpdateDocument(const DocumentRecord& record, bool force) {
   std::shared_lock gate(write_gate_);
+  std::lock_guard check(check_mutex_);
   uint32_t history = 0;
   if (NeedsCheck(record.path, force)) {
     bool unchanged = false;
-    const std::optional<uint32_t> replaced = ReplaceOlder(record.path, record.modified, &unchanged);
-    // A failed check skips the file this time; it comes back at its next
-    // change or scan.
-    if (!replaced || unchanged) return true;
-    history = *replaced;
+    history = ReplaceOlder(record, &unchanged);
+    if (unchanged) return true;
   }
   DataTable* table = EnsureDocumentTable(project_);
   if (!table) return false;
+  // A failed append is logged by the engine; the file comes back at its
+  // next change or reconciliation.
+  (void)Append(*table, record, history);
+  return true;
+}
+
+bool DocumentWriter::Append(DataTable& table, const DocumentRecord& record, uint32_t history) {
   const std::string category = CategoryOfType("|" + record.type + "|");
-  if (!table->BeginRecord()) return false;
-  table->SetValue(doc::kName, Variant::Bstr(ToWide(record.name)));
-  table->SetValue(doc::kType, Variant::Bstr(ToWide(record.type)));
-  table->SetValue(doc::kPath, Variant::Bstr(ToWide(record.path)));
-  table->SetValue(doc::kDirectory,
-                  Variant::Bstr(ToWide(record.directory ? *record.directory : DirName(record.path))));
-  table->SetValue(doc::kSize, Variant::I4(static_cast<int32_t>(record.size)));
-  table->SetValue(doc::kCreated, Variant::Date(record.created));
-  table->SetValue(doc::kModified, Variant::Date(record.modified));
-  table->SetValue(doc::kText, Variant::Bstr(record.text));
-  table->SetValue(doc::kPower, Variant::R4(record.power));
-  table->SetValue(doc::kCategory, Variant::Bstr(ToWide(category)));
-  table->SetValue(doc::kHistory, Variant::I4(static_cast<int32_t>(history)));
-  table->SetValue(doc::kMd5, Variant::Bstr(ToWide(record.md5)));
-  if (table->CommitRecord().ok()) AddToCategoryList(table->record_count() - 1, CategoryIndex(category));
+  if (!table.BeginRecord()) return false;
+  table.SetValue(doc::kName, Variant::Bstr(ToWide(record.name)));
+  table.SetValue(doc::kType, Variant::Bstr(ToWide(record.type)));
+  table.SetValue(doc::kPath, Variant::Bstr(ToWide(record.path)));
+  table.SetValue(doc::kDirectory, Variant::Bstr(ToWide(record.directory ? *record.directory
+                                                                        : DirName(record.path))));
+  table.SetValue(doc::kSize, Variant::I4(static_cast<int32_t>(record.size)));
+  table.SetValue(doc::kCreated, Variant::Date(record.created));
+  table.SetValue(doc::kModified, Variant::Date(record.modified));
+  table.SetValue(doc::kText, Variant::Bstr(record.text));
+  table.SetValue(doc::kPower, Variant::R4(record.power));
+  table.SetValue(doc::kCategory, Variant::Bstr(ToWide(category)));
+  table.SetValue(doc::kHistory, Variant::I4(static_cast<int32_t>(history)));
+  table.SetValue(doc::kMd5, Variant::Bstr(ToWide(record.md5)));
+  table.SetValue(doc::kFileId, Variant::Bstr(ToWide(record.file_id)));
+  if (!table.CommitRecord().ok()) return false;
+  AddToCategoryList(table.record_count() - 1, CategoryIndex(category));
   return true;
 }
 
 void DocumentWriter::RemoveDocuments(const std::string& path) {
-  std::unique_ptr<Recordset> rs;
-  if (search_.Search(PathQuery(path), &rs) != kEngineOk || !rs) return;
-  const int path_column = rs->FindColumn(doc::kPath);
-  const std::u16string wide_path = ToWide(path);
-  for (rs->MoveFirst(); !rs->IsEOF(); rs->MoveNext()) {
-    if (rs->Value(path_column).AsString() == wide_path) rs->DeleteCurrent();
+  std::lock_guard check(check_mutex_);
+  DataTable* table = project_.FindTable(kDocumentTable);
+  if (!table) return;
+  for (uint32_t r : FindPath(path)) (void)table->DeleteRecord(r);
+}
+
+void DocumentWriter::RemoveRecord(uint32_t record) {
+  DataTable* table = project_.FindTable(kDocumentTable);
+  if (table && record < table->record_count() && !table->IsDeleted(record)) {
+    (void)table->DeleteRecord(record);
   }
+}
+
+void DocumentWriter::ForEachFileRecord(const std::function<void(const StoredFile&)>& visit) const {
+  const DataTable* table = project_.FindTable(kDocumentTable);
+  if (!table) return;
+  const int path = Position(*table, doc::kPath);
+  const int type = Position(*table, doc::kType);
+  const int directory = Position(*table, doc::kDirectory);
+  const int size = Position(*table, doc::kSize);
+  const int modified = Position(*table, doc::kModified);
+  const int file_id = Position(*table, doc::kFileId);
+  const uint32_t end = table->record_count();
+  for (uint32_t r = 0; r < end; ++r) {
+    if (table->IsDeleted(r)) continue;
+    StoredFile f;
+    f.record = r;
+    f.path = ToNarrow(table->GetFieldValue(r, path).AsString());
+    if (f.path.empty() || f.path[0] != '/' ||
+        ToNarrow(table->GetFieldValue(r, directory).AsString()) != DirName(f.path)) {
+      continue;
+    }
+    f.type = ToNarrow(table->GetFieldValue(r, type).AsString());
+    f.size = static_cast<uint32_t>(table->GetFieldValue(r, size).AsInteger());
+    f.modified = table->GetFieldValue(r, modified).AsDouble();
+    if (file_id >= 0) f.file_id = ToNarrow(table->GetFieldValue(r, file_id).AsString());
+    visit(f);
+  }
+}
+
+std::vector<StoredFile> DocumentWriter::FilesBelow(const std::string& directory) const {
+  std::vector<StoredFile> below;
+  const std::string prefix = directory + "/";
+  ForEachFileRecord([&](const StoredFile& f) {
+    if (f.path.compare(0, prefix.size(), prefix) == 0) below.push_back(f);
+  });
+  return below;
+}
+
+void DocumentWriter::RemoveTree(const std::string& directory) {
+  for (const StoredFile& f : FilesBelow(directory)) RemoveRecord(f.record);
+}
+
+size_t DocumentWriter::MoveTree(const std::string& from, const std::string& to) {
+  const std::vector<StoredFile> below = FilesBelow(from);
+  std::shared_lock gate(write_gate_);
+  std::lock_guard check(check_mutex_);
+  DataTable* table = project_.FindTable(kDocumentTable);
+  if (!table) return 0;
+  auto text = [&](const std::vector<Variant>& values, const char* field) {
+    const int at = Position(*table, field);
+    return at < 0 ? std::string() : ToNarrow(values[static_cast<size_t>(at)].AsString());
+  };
+  auto number = [&](const std::vector<Variant>& values, const char* field) {
+    const int at = Position(*table, field);
+    return at < 0 ? 0.0 : values[static_cast<size_t>(at)].AsDouble();
+  };
+  size_t moved = 0;
+  for (const StoredFile& f : below) {
+    std::vector<Variant> values;
+    if (!table->ReadRecord(f.record, &values)) continue;
+    DocumentRecord record;
+    record.path = to + f.path.substr(from.size());
+    // A file written under the new name meanwhile keeps its own record.
+    if (!FindPath(record.path).empty()) {
+      (void)table->DeleteRecord(f.record);
+      continue;
+    }
+    record.name = text(values, doc::kName);
+    record.type = text(values, doc::kType);
+    record.size = f.size;
+    record.created = number(values, doc::kCreated);
+    record.modified = f.modified;
+    const int text_at = Position(*table, doc::kText);
+    if (text_at >= 0) record.text = values[static_cast<size_t>(text_at)].AsString();
+    record.power = static_cast<float>(number(values, doc::kPower));
+    record.md5 = text(values, doc::kMd5);
+    record.file_id = f.file_id;
+    if (Append(*table, record, 0)) {
+      (void)table->DeleteRecord(f.record);
+      ++moved;
+    }
+  }
+  return moved;
 }
 
 bool DocumentWriter::ClearDocuments() {
@@ -194,7 +355,8 @@ void DocumentWriter::BuildCategoryLists() {
     std::unique_ptr<Recordset> rs;
     std::vector<uint32_t> records;
     if (search_.Search(std::string("[") + kDocumentTable + "]:" + doc::kCategory + "=" + name,
-                       &rs) == kEngineOk && rs) {
+                       &rs) == kEngineOk &&
+        rs) {
       records.assign(rs->rows().records.begin(), rs->rows().records.end());
     }
     std::lock_guard lock(categories_[i].mutex);

@@ -3,10 +3,17 @@
 //
 // One record per document; its "完整路径" (full path) is the document's key.
 // AddOrUpdateDocument replaces the older records of a path unless one of
-// them has the same modification time (the document is unchanged), and
+// them has the same modification time, size and file identity (the
+// document is unchanged), and
 // counts what it replaced in "历史数". While the table was empty when the
 // current full scan began (the fast-insert mode) records are appended
-// without that check, which saves one query per file.
+// without that check, which saves one look-up per file.
+//
+// Every path check reads the exact-value index of "完整路径" directly (no
+// query text is built): a query text has a length limit and characters of
+// its own, and a path may be long and hold any of them. The index compares
+// normalised values, so its candidates are confirmed against the stored
+// path byte for byte.
 //
 // Category lists: for each of the eight categories (scan_scope.h), the
 // record numbers of its documents, so result pages can filter by category
@@ -20,6 +27,7 @@
 #include <array>
 #include <atomic>
 #include <ctime>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <shared_mutex>
@@ -50,10 +58,15 @@ inline constexpr char kPower[] = "Power";
 inline constexpr char kCategory[] = "分类";
 inline constexpr char kHistory[] = "历史数";
 inline constexpr char kMd5[] = "MD5";
+// "设备号:索引节点号" of the file the record was made from: a file replaced
+// by another one with the same size and time (a rename over it) is still
+// seen as changed. Added to tables made before it existed; empty for mail.
+inline constexpr char kFileId[] = "文件编号";
 }  // namespace doc
 
-// Creates the table with its fields when it is missing; returns it, or null
-// when it cannot be created.
+// Creates the table with its fields when it is missing (and adds the fields
+// an older document table lacks); returns it, or null when it cannot be
+// created.
 DataTable* EnsureDocumentTable(SearchProject& project);
 DataTable* EnsureLogTable(SearchProject& project);
 DataTable* EnsureQueueTable(SearchProject& project);
@@ -63,18 +76,32 @@ DataTable* EnsureQueueTable(SearchProject& project);
 double FileTimeToDate(std::time_t t);
 
 struct DocumentRecord {
-  std::string name;       // file name, or a mail's subject
-  std::string type;       // extension without the dot, "DIR", or a mail source
-  std::string path;       // the key
+  std::string name;  // file name, or a mail's subject
+  std::string type;  // extension without the dot, "DIR", or a mail source
+  std::string path;  // the key
   // "路径": the directory of `path` when unset; mail records put their key
   // here as well.
   std::optional<std::string> directory;
   uint32_t size = 0;
-  double created = 0;     // date values
+  double created = 0;  // date values
   double modified = 0;
   std::u16string text;
   float power = 1.0f;
   std::string md5;
+  std::string file_id;  // doc::kFileId
+};
+
+// The identity of a file for doc::kFileId.
+std::string FileIdOf(uint64_t device, uint64_t inode);
+
+// What the reconciliation compares of a file record.
+struct StoredFile {
+  uint32_t record = 0;
+  std::string path;
+  std::string type;  // "文件类型": the extension, or "DIR"
+  uint32_t size = 0;
+  double modified = 0;
+  std::string file_id;
 };
 
 class DocumentWriter {
@@ -82,13 +109,33 @@ class DocumentWriter {
   // `project` and `search` must outlive the writer.
   DocumentWriter(SearchProject& project, SearchService& search);
 
-  // Writes `record` unless an equal-dated record of its path exists; deletes
+  // Writes `record` unless a record of the same file state exists; deletes
   // the older records of its path. `force` checks for older records even in
   // fast-insert mode. False only when the document table cannot be had.
   bool AddOrUpdateDocument(const DocumentRecord& record, bool force);
 
   // Deletes every record whose full path is `path`.
   void RemoveDocuments(const std::string& path);
+
+  // The live records whose "完整路径" is exactly `path`, ascending.
+  std::vector<uint32_t> FindPath(const std::string& path) const;
+  // True when a live record of `record.path` has its modification time,
+  // size and file identity: writing the file again would change nothing,
+  // so its text need not be read.
+  bool IsCurrent(const DocumentRecord& record) const;
+
+  // Calls `visit` for every live record of a file (mail messages and
+  // compiled-help pages are not files: their key is not a path whose
+  // directory is their "路径").
+  void ForEachFileRecord(const std::function<void(const StoredFile&)>& visit) const;
+  // Deletes one record (by number) unless it is deleted already.
+  void RemoveRecord(uint32_t record);
+  // Deletes the records of the files below directory `directory`.
+  void RemoveTree(const std::string& directory);
+  // Writes the records of the files below directory `from` again under
+  // `to` (a renamed or moved directory), text included, and deletes the
+  // old ones. Returns the number moved.
+  size_t MoveTree(const std::string& from, const std::string& to);
 
   // Empties the document table (when it exists) and the category lists.
   // Waits for the records being written and holds new ones back until the
@@ -111,10 +158,14 @@ class DocumentWriter {
   bool fast_insert() const { return fast_insert_; }
 
  private:
-  // Runs the path query; nullopt when it fails. Deletes older records and
-  // says whether an equal-dated one exists.
-  std::optional<uint32_t> ReplaceOlder(const std::string& path, double modified,
-                                       bool* unchanged);
+  std::vector<StoredFile> FilesBelow(const std::string& directory) const;
+  // Whether record `r` describes the same file state as `record`.
+  bool Matches(const DataTable& table, uint32_t r, const DocumentRecord& record) const;
+  // Deletes the older records of `record.path` and says whether one of the
+  // same file state exists; returns how many were deleted.
+  uint32_t ReplaceOlder(const DocumentRecord& record, bool* unchanged);
+  // Appends one record; false when the append failed.
+  bool Append(DataTable& table, const DocumentRecord& record, uint32_t history);
   void AddToCategoryList(uint32_t record, int category);
   // Whether a write of `path` looks for older records first.
   bool NeedsCheck(const std::string& path, bool force);
@@ -123,6 +174,9 @@ class DocumentWriter {
   SearchService& search_;
   // Shared by each AddOrUpdateDocument, exclusive for ClearDocuments.
   std::shared_mutex write_gate_;
+  // Held from the path check to the append, so that two writers of one
+  // path (index thread, change monitor) never both append.
+  std::mutex check_mutex_;
   std::atomic<bool> fast_insert_{false};
   std::mutex forced_mutex_;
   std::unordered_set<std::string> forced_paths_;  // written with force in fast-insert mode

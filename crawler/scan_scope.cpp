@@ -40,12 +40,6 @@ std::string WithoutTrailingSlash(std::string path) {
   return path;
 }
 
-// True when `path` is `dir` or lies below it.
-bool IsUnder(std::string_view path, std::string_view dir) {
-  if (dir.empty() || path.substr(0, dir.size()) != dir) return false;
-  return path.size() == dir.size() || dir.back() == '/' || path[dir.size()] == '/';
-}
-
 // Components the crawler never enters or indexes: names starting with "$"
 // (kept from the Windows convention for system folders), hidden names
 // (starting with "."; caches, trash and configuration live there) and
@@ -63,6 +57,11 @@ bool HasExcludedComponent(std::string_view path) {
 }
 
 }  // namespace
+
+bool IsPathUnder(std::string_view path, std::string_view dir) {
+  if (dir.empty() || path.substr(0, dir.size()) != dir) return false;
+  return path.size() == dir.size() || dir.back() == '/' || path[dir.size()] == '/';
+}
 
 std::string NormalizeTypeList(std::string_view value) {
   std::string list = "|" + std::string(value) + "|";
@@ -87,7 +86,8 @@ std::string TypeTokenOf(std::string_view path) {
   const size_t slash = path.rfind('/');
   const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
   const size_t dot = name.rfind('.');
-  const std::string_view ext = dot == std::string_view::npos ? std::string_view() : name.substr(dot + 1);
+  const std::string_view ext =
+      dot == std::string_view::npos ? std::string_view() : name.substr(dot + 1);
   return "|" + UpperAscii(ext) + "|";
 }
 
@@ -132,22 +132,25 @@ void ScanScope::Load(SettingsStore& settings, const std::string& default_root,
     used_default = true;
   }
   std::vector<std::string> forbidden;
-  for (const std::string& p : SplitPathList(settings.GetValue(kSearchSection, key::kForbiddenPaths))) {
+  for (const std::string& p :
+       SplitPathList(settings.GetValue(kSearchSection, key::kForbiddenPaths))) {
     forbidden.push_back(WithoutTrailingSlash(p));
   }
   forbidden.insert(forbidden.end(), system_forbidden.begin(), system_forbidden.end());
 
   for (int kind = 0; kind < 4; ++kind) {
-    ReplaceTypeList(static_cast<TypeListKind>(kind), settings.GetValue(kSearchSection, kListKeys[kind]));
+    ReplaceTypeList(static_cast<TypeListKind>(kind),
+                    settings.GetValue(kSearchSection, kListKeys[kind]));
   }
   std::lock_guard<std::mutex> lock(mutex_);
   permitted_.clear();
-  for (const std::string& p : SplitPathList(permitted)) permitted_.push_back(WithoutTrailingSlash(p));
+  for (const std::string& p : SplitPathList(permitted))
+    permitted_.push_back(WithoutTrailingSlash(p));
   forbidden_ = std::move(forbidden);
   used_default_roots_ = used_default;
 }
 
-bool ScanScope::ReplaceTypeList(TypeListKind kind, std::string_view value) {
+bool ScanScope::ReplaceTypeList(TypeListKind kind, std::string_view value, bool* lost) {
   const std::string list =
       kind == TypeListKind::kOtherText ? TypeListFromPatterns(value) : NormalizeTypeList(value);
   std::lock_guard<std::mutex> lock(mutex_);
@@ -155,6 +158,12 @@ bool ScanScope::ReplaceTypeList(TypeListKind kind, std::string_view value) {
   bool added = false;
   for (const std::string& token : SplitPathList(list)) {
     if (!ListContainsToken(slot, "|" + token + "|")) added = true;
+  }
+  if (lost) {
+    *lost = false;
+    for (const std::string& token : SplitPathList(slot)) {
+      if (!ListContainsToken(list, "|" + token + "|")) *lost = true;
+    }
   }
   slot = list;
   return added;
@@ -176,7 +185,15 @@ bool ScanScope::IsTypeAdmitted(std::string_view token) const {
 
 bool ScanScope::IsForbidden(std::string_view path) const {
   for (const std::string& f : forbidden_) {
-    if (IsUnder(path, f)) return true;
+    if (!IsPathUnder(path, f)) continue;
+    // The nearer choice wins: a root the user chose inside a forbidden
+    // path (a folder under the temporary directory) is walked all the same.
+    bool chosen_inside = false;
+    for (const std::string& root : permitted_) {
+      chosen_inside =
+          chosen_inside || (root != f && IsPathUnder(root, f) && IsPathUnder(path, root));
+    }
+    if (!chosen_inside) return true;
   }
   return false;
 }
@@ -184,9 +201,6 @@ bool ScanScope::IsForbidden(std::string_view path) const {
 bool ScanScope::IsDirectoryExcluded(std::string_view path) const {
   if (HasExcludedComponent(path)) return true;
   std::lock_guard<std::mutex> lock(mutex_);
-  for (const std::string& root : walked_) {
-    if (IsUnder(path, root)) return true;
-  }
   return IsForbidden(path);
 }
 
@@ -213,19 +227,17 @@ std::vector<std::string> ScanScope::PermittedRoots() const {
   return permitted_;
 }
 
+bool ScanScope::IsInPermittedRoot(std::string_view path) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const std::string& root : permitted_) {
+    if (IsPathUnder(path, root)) return true;
+  }
+  return false;
+}
+
 bool ScanScope::used_default_roots() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return used_default_roots_;
-}
-
-void ScanScope::ClearWalkedRoots() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  walked_.clear();
-}
-
-void ScanScope::AddWalkedRoot(std::string_view root) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  walked_.push_back(WithoutTrailingSlash(std::string(root)));
 }
 
 void ScanScope::SetClearing(bool clearing) {
@@ -251,13 +263,16 @@ std::vector<std::string> SplitPathList(std::string_view value) {
 
 void InstallTypeListHooks(SettingsStore& settings, ScanScope& scope,
                           std::function<void()> on_new_types,
-                          std::function<void(const std::string&)> on_document_types) {
+                          std::function<void(const std::string&)> on_document_types,
+                          std::function<void()> on_lost_types) {
   for (int kind = 0; kind < 4; ++kind) {
     const auto list_kind = static_cast<TypeListKind>(kind);
-    settings.SetApplyHook(kListKeys[kind], [&scope, list_kind, on_new_types,
-                                            on_document_types](const std::string& value) {
-      const bool gained = scope.ReplaceTypeList(list_kind, value);
+    settings.SetApplyHook(kListKeys[kind], [&scope, list_kind, on_new_types, on_document_types,
+                                            on_lost_types](const std::string& value) {
+      bool lost = false;
+      const bool gained = scope.ReplaceTypeList(list_kind, value, &lost);
       if (list_kind == TypeListKind::kDocument && on_document_types) on_document_types(value);
+      if (lost && on_lost_types) on_lost_types();
       if (gained && on_new_types) on_new_types();
     });
   }

@@ -13,7 +13,9 @@
 // Paths: the scope works on absolute paths with "/". A path is "under" a
 // directory when it equals it or continues it after a "/" (a forbidden
 // "/home/u/doc" does not exclude "/home/u/documents"); comparisons are exact,
-// as the file system's are.
+// as the file system's are. A permitted root that lies inside a forbidden
+// path (a folder the user chose under the temporary directory) is walked:
+// the nearer choice wins.
 //
 // Thread safety: ScanScope is shared by the walker, the change monitor and
 // the settings pages; every member takes its own lock.
@@ -30,6 +32,9 @@
 namespace lun {
 
 class SettingsStore;
+
+// True when `path` is `directory` or lies below it.
+bool IsPathUnder(std::string_view path, std::string_view directory);
 
 // "|" + value + "|", every "||" made "|", upper case.
 std::string NormalizeTypeList(std::string_view value);
@@ -76,8 +81,9 @@ class ScanScope {
 
   // Replaces one type list with the normalised form of `value` (the pattern
   // form for kOtherText). Returns true when the new list holds a token the
-  // old one lacked: new types are worth a rescan.
-  bool ReplaceTypeList(TypeListKind kind, std::string_view value);
+  // old one lacked: new types are worth a rescan. `*lost` (may be null)
+  // tells whether the old list held a token the new one lacks.
+  bool ReplaceTypeList(TypeListKind kind, std::string_view value, bool* lost = nullptr);
   std::string TypeList(TypeListKind kind) const;
 
   bool IsTypeAdmitted(std::string_view token) const;
@@ -88,15 +94,12 @@ class ScanScope {
   bool IsFileExcluded(std::string_view path) const;
 
   std::vector<std::string> PermittedRoots() const;
+  // True when `path` lies under (or is) a permitted root.
+  bool IsInPermittedRoot(std::string_view path) const;
   // Replaces the permitted roots for this process only (the settings keep
   // theirs): a one-shot indexing of chosen folders.
   void SetPermittedRoots(const std::vector<std::string>& roots);
   bool used_default_roots() const;
-
-  // The roots walked in the current scan pass: a tree inside one of them is
-  // not walked twice.
-  void ClearWalkedRoots();
-  void AddWalkedRoot(std::string_view root);
 
   // While the crawler clears its tables no file is indexed.
   void SetClearing(bool clearing);
@@ -108,7 +111,6 @@ class ScanScope {
   std::string lists_[4];
   std::vector<std::string> permitted_;
   std::vector<std::string> forbidden_;
-  std::vector<std::string> walked_;
   bool used_default_roots_ = false;
   bool clearing_ = false;
 };
@@ -121,10 +123,11 @@ std::vector<std::string> SystemForbiddenPaths();
 // "MSNPlugType" replace the scope's list; `on_new_types` runs when a list
 // gained a type (a rescan is then offered), `on_document_types` (may be
 // null) after every change of "文档类型" with the new value (the mail sources
-// follow it).
+// follow it), `on_lost_types` (may be null) when a list lost a type.
 void InstallTypeListHooks(SettingsStore& settings, ScanScope& scope,
                           std::function<void()> on_new_types,
-                          std::function<void(const std::string&)> on_document_types = {});
+                          std::function<void(const std::string&)> on_document_types = {},
+                          std::function<void()> on_lost_types = {});
 
 }  // namespace lun
 

@@ -117,6 +117,20 @@ void DirectoryWatcher::AddTree(Tree* tree, const std::string& directory, bool re
   }
 }
 
+void DirectoryWatcher::RemoveWatchesUnder(const std::string& directory) {
+  std::lock_guard lock(mutex_);
+  const std::string prefix = directory + "/";
+  for (auto it = directories_.begin(); it != directories_.end();) {
+    const std::string& path = it->second.first;
+    if (path == directory || path.compare(0, prefix.size(), prefix) == 0) {
+      inotify_rm_watch(inotify_fd_, it->first);
+      it = directories_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
 void DirectoryWatcher::UnwatchAll() {
   if (worker_.joinable()) {
     stopping_ = true;
@@ -175,9 +189,16 @@ void DirectoryWatcher::HandleEvents(const char* buffer, size_t length) {
   // one cookie, normally next to each other in one read.
   std::string moved_from;
   uint32_t moved_cookie = 0;
+  bool moved_directory = false;
   Tree* moved_tree = nullptr;
+  // A move whose other half never came left the watched trees.
   auto flush_move = [&] {
-    if (moved_tree) moved_tree->handler->FileRemoved(moved_from);
+    if (moved_tree && moved_directory) {
+      RemoveWatchesUnder(moved_from);
+      moved_tree->handler->DirectoryRemoved(moved_from);
+    } else if (moved_tree) {
+      moved_tree->handler->FileRemoved(moved_from);
+    }
     moved_tree = nullptr;
   };
   size_t pos = 0;
@@ -216,6 +237,7 @@ void DirectoryWatcher::HandleEvents(const char* buffer, size_t length) {
       flush_move();
       moved_from = path;
       moved_cookie = ev->cookie;
+      moved_directory = is_dir;
       moved_tree = tree;
       continue;
     }
@@ -251,6 +273,8 @@ void DirectoryWatcher::HandleEvents(const char* buffer, size_t length) {
       }
     } else if (ev->mask & IN_CLOSE_WRITE) {
       tree->handler->FileModified(path);
+    } else if ((ev->mask & IN_DELETE) && is_dir) {
+      tree->handler->DirectoryRemoved(path);
     } else if (ev->mask & IN_DELETE) {
       tree->handler->FileRemoved(path);
     }

@@ -36,6 +36,10 @@ class WatchHandler {
   virtual void FileRemoved(const std::string& path) = 0;
   virtual void FileRenamed(const std::string& old_path, const std::string& new_path) = 0;
   virtual void FileModified(const std::string& path) = 0;
+  // A directory was deleted or moved out of the watched trees: nothing
+  // below it is there any more. Handlers that keep nothing per directory
+  // take it as one removed path.
+  virtual void DirectoryRemoved(const std::string& path) { FileRemoved(path); }
   // The watch limit stopped `directory` (and what lies below it) from being
   // watched. Called for every such directory.
   virtual void WatchLimitReached(const std::string& /*directory*/) {}
@@ -108,6 +112,9 @@ class DirectoryWatcher {
   void HandleEvents(const char* buffer, size_t length);
   // inotify_add_watch, or ENOSPC beyond the testing limit.
   int AddWatch(const std::string& directory);
+  // Forgets the watches of `directory` and below (moved out of the trees:
+  // inotify would go on reporting them under their old paths).
+  void RemoveWatchesUnder(const std::string& directory);
 
   int inotify_fd_ = -1;
   int wake_fd_ = -1;

@@ -430,7 +430,9 @@ LookupStatus FieldLookup(const FieldLookupRequest& request, LookupResult* result
     case kText:
     case kDocument: {
       const int kind = request.index ? request.index->index_kind() : request.index_kind;
-      return kind == kExactIndexKind ? ExactForm(request, term, result)
+      // An exact value is compared whole (its key keeps kMaxKeyUnits):
+      // cut at the phrase limit, a long path would match nothing.
+      return kind == kExactIndexKind ? ExactForm(request, request.term, result)
                                      : WordForm(request, term, result);
     }
     case kLogical: {

@@ -1,0 +1,94 @@
+// The reconciliation pass: brings the document records level with the disk
+// after the change monitor could not follow it (changes made while lun was
+// not running, lost events, trees that cannot be watched, a change of the
+// roots, forbidden paths or type lists).
+//
+// It walks the trees asked for and compares every admitted file's size,
+// modification time and identity (device and inode) with its record, by
+// stat alone: a file without a record, or whose record differs, is queued
+// for the index thread; an unchanged file is not read. Then it looks at the
+// records: a record that left the scope (no permitted root above it, a
+// forbidden path, a type no longer admitted) is removed; a record of a file
+// that is gone from a walked tree is removed when its file reappeared under
+// another name (a rename: the file is indexed under the new one) or when
+// real-time deletion is on, and otherwise kept (its text stays readable;
+// the result pages mark it deleted).
+//
+// A pass can be stopped at any entry; it then removes nothing, and the
+// next pass (at the latest the one at the next start-up) does the whole
+// work again. What it queued is in the queue table and survives.
+//
+// Thread safety: one Run at a time per Reconciler; the scope and writer are
+// thread-safe.
+#ifndef LUN_CRAWLER_RECONCILER_H_
+#define LUN_CRAWLER_RECONCILER_H_
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace lun {
+
+class DocumentWriter;
+class ScanScope;
+
+// What a pass covers. Requests merge: everything wins over trees.
+struct ReconcileRequest {
+  bool everything = false;         // every permitted root
+  std::vector<std::string> trees;  // these trees only (below permitted roots)
+  // No walk: only the records that left the scope are removed (roots,
+  // forbidden paths or types were taken away). Every pass does this too.
+  bool prune = false;
+
+  bool empty() const { return !everything && trees.empty() && !prune; }
+  void Merge(const ReconcileRequest& other);
+};
+
+struct ReconcileStats {
+  uint64_t checked = 0;  // files and directories compared with their records
+  uint64_t queued = 0;   // new or changed, handed to the index thread
+  uint64_t removed = 0;  // records removed (gone, renamed or out of scope)
+};
+
+struct ReconcileHooks {
+  // Appends a queue entry; false when the queue cannot be written.
+  std::function<bool(const std::string& path, bool is_directory)> queue;
+  // Whether a file without an admitted type is admitted by its content
+  // (the unknown-type text detector), and whether that detector is on;
+  // both may be null (off).
+  std::function<bool(const std::string& path)> admit_unknown;
+  std::function<bool()> detects_text;
+  // Called before every directory entry: the crawler's pace.
+  std::function<void()> throttle;
+  // Progress for the status displays.
+  std::function<void(const std::string& text)> position;
+  // "实时文件删除".
+  std::function<bool()> realtime_delete;
+};
+
+class Reconciler {
+ public:
+  // Everything given must outlive the reconciler.
+  Reconciler(ScanScope& scope, DocumentWriter& writer, ReconcileHooks hooks);
+
+  // Runs one pass; false when `stop` ended it early.
+  bool Run(const ReconcileRequest& request, const std::atomic<bool>& stop);
+  // The figures of the last (or running) pass.
+  ReconcileStats stats() const;
+
+ private:
+  struct Pass;
+  bool WalkTree(Pass& pass, const std::string& directory, const std::atomic<bool>& stop);
+  bool RecordInScope(const std::string& path, const std::string& type) const;
+
+  ScanScope& scope_;
+  DocumentWriter& writer_;
+  ReconcileHooks hooks_;
+  std::atomic<uint64_t> checked_{0}, queued_{0}, removed_{0};
+};
+
+}  // namespace lun
+
+#endif  // LUN_CRAWLER_RECONCILER_H_
