@@ -333,6 +333,7 @@ Crawler::Take Crawler::TakeEntry(Entry* entry, std::string* path, bool* is_direc
   entry->record = next_entry_++;
   entry->epoch = queue_epoch_;
   in_flight_.insert(entry->record);
+  LUN_KILL_POINT("crawler-entry-taken");
   const Variant name = queue->GetFieldValue(entry->record, 0);
   const Variant kind = queue->GetFieldValue(entry->record, 1);
   *path = ToNarrow(name.AsString());
