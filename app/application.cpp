@@ -275,6 +275,9 @@ void Application::CreateCrawler() {
   env.index_mail = [this] {
     if (mail_sources_) mail_sources_->IndexAll();
   };
+  env.detects_text = [this] {
+    return FlagOnAtStartup(settings().GetValue(kSearchSection, key::kDetectText, kTrue));
+  };
   env.data_path = DataFilePath();
   env.desktop = DesktopDirectory();
   crawler_ = std::make_unique<Crawler>(std::move(env));

@@ -11,10 +11,13 @@
 #include "automation/variant.h"
 #include "config/settings_keys.h"
 #include "config/settings_store.h"
+#include "crawler/extract/charset.h"
 #include "crawler/extract/compiled_help.h"
 #include "crawler/scan_scope.h"
+#include "crawler/text_detector.h"
 #include "engine/storage/data_table.h"
 #include "engine/storage/search_project.h"
+#include "platform/file_system.h"
 #include "platform/kill_point.h"
 #include "platform/paths.h"
 #include "platform/process.h"
@@ -395,9 +398,9 @@ bool Crawler::Walk(const std::string& directory, const std::vector<std::string>&
     if (S_ISDIR(st.st_mode)) {
       if (queue_directories && !env_.scope->IsDirectoryExcluded(path)) queue(path, true);
       if (!Walk(path, walked)) return false;
-    } else if (S_ISREG(st.st_mode) && (env_.scope->IsTypeAdmitted(TypeTokenOf(path)) ||
-                                       (env_.admit_unknown && !env_.scope->IsFileExcluded(path) &&
-                                        env_.admit_unknown(path)))) {
+    } else if (S_ISREG(st.st_mode) &&
+               (env_.scope->IsTypeAdmitted(TypeTokenOf(path)) ||
+                (!env_.scope->IsFileExcluded(path) && AdmitsUnknown(path)))) {
       queue(path, false);
       SetScanPosition(path);
     }
@@ -461,8 +464,8 @@ void Crawler::RunReconciliations() {
     hooks.queue = [this](const std::string& path, bool is_directory) {
       return Queue(path, is_directory);
     };
-    hooks.admit_unknown = env_.admit_unknown;
-    if (env_.admit_unknown) hooks.detects_text = [] { return true; };
+    hooks.admit_unknown = [this](const std::string& path) { return AdmitsUnknown(path); };
+    hooks.detects_text = [this] { return env_.detects_text && env_.detects_text(); };
     hooks.throttle = [this] { Throttle(500, 100); };
     hooks.position = [this](const std::string& text) { SetScanPosition(text); };
     hooks.realtime_delete = [this] {
@@ -586,6 +589,22 @@ void Crawler::IndexFile(const std::string& path, bool force) {
   if (record) WriteRecord(*record, force);
 }
 
+bool Crawler::AdmitsUnknown(const std::string& path) {
+  if (!env_.detects_text || !env_.detects_text()) return false;
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  const std::pair<int64_t, int64_t> state{st.st_size, st.st_mtime};
+  {
+    std::lock_guard lock(not_text_mutex_);
+    const auto it = not_text_.find(path);
+    if (it != not_text_.end() && it->second == state) return false;
+  }
+  if (FileLooksLikeText(path)) return true;
+  std::lock_guard lock(not_text_mutex_);
+  not_text_[path] = state;
+  return false;
+}
+
 bool Crawler::CheckDiskSpace() {
   const bool enough = HasDiskSpace(env_.data_path, kMinFreeMegabytes);
   if (enough) {
@@ -604,7 +623,7 @@ std::optional<DocumentRecord> Crawler::FileDocumentOf(const std::string& path, b
   if (env_.scope->IsFileExcluded(path)) return std::nullopt;
   const std::string token = TypeTokenOf(path);
   const bool admitted = env_.scope->IsTypeAdmitted(token);
-  if (!admitted && !(env_.admit_unknown && env_.admit_unknown(path))) return std::nullopt;
+  if (!admitted && !AdmitsUnknown(path)) return std::nullopt;
   if (!CheckDiskSpace()) {
     *retry = true;
     return std::nullopt;
@@ -634,8 +653,16 @@ std::optional<DocumentRecord> Crawler::FileDocumentOf(const std::string& path, b
   // A file over the size limit is found by its name and attributes; its
   // text is never read.
   if (!IsSizeIndexable(static_cast<uint64_t>(st.st_size))) return record;
+  if (!admitted) {
+    // Admitted as text by its content: decoded here, whatever its charset.
+    std::string bytes;
+    if (ReadWholeFile(DefaultFileSystem(), path, &bytes) == 0) {
+      record.text = DecodeText(bytes);
+      ScrubControlCharacters(&record.text);
+    }
+    return record;
+  }
   const bool wants_text =
-      !admitted ||  // admitted as text by its content
       (ListContainsToken(documents, token) && env_.service_extracts &&
        env_.service_extracts(token)) ||
       ListContainsToken(env_.scope->TypeList(TypeListKind::kOtherText), token) ||

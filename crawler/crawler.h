@@ -85,9 +85,9 @@ struct CrawlerEnvironment {
   std::string data_path;
   // The user's desktop folder, walked first when it lies under a root.
   std::string desktop;
-  // Whether a file of a type no list admits is text by its content (the
-  // unknown-type detector, already aware of its setting); may be null.
-  std::function<bool(const std::string& path)> admit_unknown;
+  // Whether files of a type no list admits are looked at by their content
+  // (text_detector.h; the setting "识别无扩展名文本"); null: never.
+  std::function<bool()> detects_text;
 };
 
 // Where the crawler's time went, for the index status and the benchmarks.
@@ -209,6 +209,10 @@ class Crawler {
   void ReleaseEntry(const Entry& entry);
   // Entries not being worked on.
   uint32_t WaitingEntries();
+  // Whether `path`, of no admitted type, is admitted as text by its
+  // content. A file found not to be text is not read again while its size
+  // and time stay (the reconciliation meets it at every pass).
+  bool AdmitsUnknown(const std::string& path);
   // Empties the queue table; false when it cannot be emptied.
   bool ClearQueue();
   // False (with one notice per episode) while the database's disk is
@@ -251,6 +255,8 @@ class Crawler {
   std::unique_ptr<Reconciler> reconciler_;
   std::atomic<bool> reconciling_{false};
   std::atomic<bool> low_disk_{false};
+  std::mutex not_text_mutex_;
+  std::map<std::string, std::pair<int64_t, int64_t>> not_text_;  // path -> size, mtime
   int64_t walk_queue_ns_ = 0;  // scan thread only: time of the walk's queue appends
   // Paths whose text request broke the service, and how often, this scan.
   std::mutex failures_mutex_;

@@ -1,15 +1,15 @@
 #include "crawler/crawler.h"
 
 #include <gtest/gtest.h>
-
-#include <atomic>
 #include <sys/stat.h>
 #include <utime.h>
 
+#include <atomic>
 #include <map>
 #include <thread>
 
 #include "config/settings_store.h"
+#include "crawler/crawler_test_util.h"
 #include "crawler/extract/extract_test_util.h"
 #include "crawler/reconciler.h"
 #include "crawler/scan_scope.h"
@@ -17,7 +17,6 @@
 #include "engine/query/index_term_source.h"
 #include "engine/query/query_escape.h"
 #include "engine/query/search_service.h"
-#include "crawler/crawler_test_util.h"
 #include "platform/text.h"
 
 namespace lun {
@@ -27,9 +26,7 @@ using namespace std::chrono_literals;
 
 class CrawlerTest : public testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(store_.ok);
-  }
+  void SetUp() override { ASSERT_TRUE(store_.ok); }
 
   void Write(const std::string& path, const std::string& text, std::time_t mtime = 0) {
     MakeDirectories(DirName(path));
@@ -171,7 +168,8 @@ TEST_F(CrawlerTest, OneRecordPerPathAndUnchangedFilesAreSkipped) {
 // holds, and never gets a second record.
 TEST_F(CrawlerTest, ThePathCheckFindsEveryPathExactly) {
   std::string long_path = "/home/u";
-  while (long_path.size() < 3000) long_path += "/目录 with blanks " + std::to_string(long_path.size());
+  while (long_path.size() < 3000)
+    long_path += "/目录 with blanks " + std::to_string(long_path.size());
   std::vector<std::string> paths = {long_path + "/end.txt"};
   for (const char c : std::string(" *+-()<>=[]{}:?%\"'&|!^~,;#@$")) {
     paths.push_back(std::string("/home/u/a") + c + "b.txt");
@@ -202,13 +200,13 @@ TEST_F(CrawlerTest, ThePathCheckFindsEveryPathExactly) {
 TEST_F(CrawlerTest, ReconciliationQueuesWhatChangedAndRemovesWhatLeft) {
   const std::string root = tree_.path();
   Configure(root, "txt");
-  for (const char* name : {"same.txt", "changed.txt", "gone.txt", "moved.txt", "hidden/x.txt",
-                           "sub/kept.txt"}) {
+  for (const char* name :
+       {"same.txt", "changed.txt", "gone.txt", "moved.txt", "hidden/x.txt", "sub/kept.txt"}) {
     Write(tree_.File(name), name, 1000000);
   }
   Crawler crawler(Env());
-  for (const char* name : {"same.txt", "changed.txt", "gone.txt", "moved.txt", "hidden/x.txt",
-                           "sub/kept.txt"}) {
+  for (const char* name :
+       {"same.txt", "changed.txt", "gone.txt", "moved.txt", "hidden/x.txt", "sub/kept.txt"}) {
     crawler.IndexFile(tree_.File(name), true);
   }
   // What happens while lun is not running.
@@ -216,7 +214,8 @@ TEST_F(CrawlerTest, ReconciliationQueuesWhatChangedAndRemovesWhatLeft) {
   Write(tree_.File("new.txt"), "new");
   ASSERT_EQ(unlink(tree_.File("gone.txt").c_str()), 0);
   ASSERT_EQ(rename(tree_.File("moved.txt").c_str(), tree_.File("sub/renamed.txt").c_str()), 0);
-  scratch_.settings().SetValue(kSearchSection, key::kForbiddenPaths, "|" + tree_.File("hidden") + "|");
+  scratch_.settings().SetValue(kSearchSection, key::kForbiddenPaths,
+                               "|" + tree_.File("hidden") + "|");
   scope_.Load(scratch_.settings(), root, {});
 
   std::vector<std::string> queued;
@@ -230,7 +229,8 @@ TEST_F(CrawlerTest, ReconciliationQueuesWhatChangedAndRemovesWhatLeft) {
     hooks.realtime_delete = [realtime_delete] { return realtime_delete; };
     Reconciler reconciler(scope_, *writer_, hooks);
     std::atomic<bool> stop{false};
-    ASSERT_TRUE(reconciler.Run(ReconcileRequest{.everything = true, .trees = {}, .prune = false}, stop));
+    ASSERT_TRUE(
+        reconciler.Run(ReconcileRequest{.everything = true, .trees = {}, .prune = false}, stop));
     std::sort(queued.begin(), queued.end());
     EXPECT_EQ(queued, (std::vector<std::string>{tree_.File("changed.txt"), tree_.File("new.txt"),
                                                 tree_.File("sub/renamed.txt")}));
@@ -244,7 +244,35 @@ TEST_F(CrawlerTest, ReconciliationQueuesWhatChangedAndRemovesWhatLeft) {
   hooks.queue = [](const std::string&, bool) { return true; };
   Reconciler reconciler(scope_, *writer_, hooks);
   std::atomic<bool> stop{true};
-  EXPECT_FALSE(reconciler.Run(ReconcileRequest{.everything = true, .trees = {}, .prune = false}, stop));
+  EXPECT_FALSE(
+      reconciler.Run(ReconcileRequest{.everything = true, .trees = {}, .prune = false}, stop));
+}
+
+// Files of no admitted type are indexed as text when their content is text
+// and the detector is on; binary ones are not.
+TEST_F(CrawlerTest, UnknownTypesAreAdmittedByTheirContent) {
+  Write(tree_.File("README"), "安装说明 install notes");
+  Write(tree_.File("notes.weird"), "weird extension, plain words");
+  Write(tree_.File("blob"), std::string("\x7F"
+                                        "ELF\0\0binary",
+                                        11));
+  Configure(tree_.path(), "txt");
+  for (const bool on : {false, true}) {
+    CrawlerEnvironment env = Env();
+    env.detects_text = [on] { return on; };
+    scratch_.settings().SetValue(kSearchSection, key::kFullScanDone, "FALSE");
+    Crawler crawler(env);
+    crawler.StartScan();
+    CrawlToTheEnd(crawler);
+    if (!on) {
+      EXPECT_TRUE(LivePaths().empty());
+      continue;
+    }
+    EXPECT_EQ(LivePaths(),
+              (std::vector<std::string>{tree_.File("README"), tree_.File("notes.weird")}));
+    EXPECT_EQ(Paths("[文档]:文本内容=安装说明"), std::vector<std::string>{tree_.File("README")});
+    EXPECT_EQ(Paths("[文档]:分类=其它"), LivePaths());
+  }
 }
 
 TEST_F(CrawlerTest, FullScanIndexesTheAdmittedFilesOfThePermittedRoots) {
@@ -286,7 +314,8 @@ TEST_F(CrawlerTest, FullScanIndexesTheAdmittedFilesOfThePermittedRoots) {
   EXPECT_EQ(mail_passes, 1) << "the scan reads the mail stores once, after the walk";
 
   EXPECT_EQ(Paths("[文档]:文本内容=报告"), std::vector<std::string>{tree_.File("docs/report.txt")});
-  EXPECT_EQ(Paths("[文档]:文本内容=会议"), std::vector<std::string>{tree_.File("docs/deep/notes.log")});
+  EXPECT_EQ(Paths("[文档]:文本内容=会议"),
+            std::vector<std::string>{tree_.File("docs/deep/notes.log")});
   EXPECT_EQ(Paths("[文档]:文件类型=jpg"), std::vector<std::string>{tree_.File("docs/image.jpg")});
   EXPECT_EQ(Paths("[文档]:文件类型=dir"), std::vector<std::string>{tree_.File("docs/deep")});
   EXPECT_EQ(Paths("[文档]:secret+forbidden"), std::vector<std::string>{});
@@ -329,9 +358,11 @@ TEST_F(CrawlerTest, ReindexKeepsOrEmptiesTheTablesAndWalksAgain) {
   EXPECT_FALSE(crawler.clearing());
   CrawlToTheEnd(crawler);
   EXPECT_EQ(docs->live_count(), 2u);
-  EXPECT_EQ(Paths("[文档]:文本内容=第二版"), std::vector<std::string>{tree_.File("docs/sub/b.txt")});
+  EXPECT_EQ(Paths("[文档]:文本内容=第二版"),
+            std::vector<std::string>{tree_.File("docs/sub/b.txt")});
   EXPECT_EQ(docs->GetFieldValue(docs->record_count() - 1, docs->FindField(doc::kHistory)->position)
-                .AsInteger(), 0);
+                .AsInteger(),
+            0);
   EXPECT_EQ(writer_->CategoryList(CategoryIndex("文档")).size(), 2u);
   EXPECT_EQ(settings.GetValue(kSearchSection, key::kFullScanDone), "TRUE");
 }
@@ -471,7 +502,8 @@ TEST_F(CrawlerTest, CompiledHelpBecomesOneRecordPerPage) {
   // A changed help file indexed by the change monitor (force) replaces its
   // pages' records, fast-insert mode or not.
   writer_->set_fast_insert(true);
-  Write(chm, MakeChm({{"/html/intro.htm", "<p>新的介绍</p>"}, {"/html/sub/Deep.HTML", "<p>深层</p>"}}),
+  Write(chm,
+        MakeChm({{"/html/intro.htm", "<p>新的介绍</p>"}, {"/html/sub/Deep.HTML", "<p>深层</p>"}}),
         time(nullptr) + 100);
   crawler.IndexFile(chm, /*force=*/true);
   EXPECT_EQ(LivePaths(), pages);

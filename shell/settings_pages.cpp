@@ -117,11 +117,13 @@ class SearchOptionsPage : public SettingsPage {
     quick_scope_->addItems({QStringLiteral("文件名"), QStringLiteral("文件名和内容")});
     monitor_ = Check(this, "实时监控文件修改", 1057);
     deletions_ = Check(this, "实时监控文件删除", 1058);
+    detect_text_ = Check(this, "识别无扩展名文本", 1059);
     auto* form = new QFormLayout(this);
     form->addRow(QStringLiteral("默认搜索："), default_search_);
     form->addRow(QStringLiteral("快速搜索："), quick_scope_);
     form->addRow(monitor_);
     form->addRow(deletions_);
+    form->addRow(detect_text_);
   }
 
   void Load() override {
@@ -134,6 +136,7 @@ class SearchOptionsPage : public SettingsPage {
                                  : FlagOnAtStartup(Get(key::kRealtimeMonitor, kTrue)));
     deletions_->setChecked(monitor ? monitor->realtime_delete.load()
                                    : FlagOnAtStartup(Get(key::kRealtimeDelete, kFalse)));
+    detect_text_->setChecked(FlagOnAtStartup(Get(key::kDetectText, kTrue)));
   }
 
   void Save() override {
@@ -142,6 +145,7 @@ class SearchOptionsPage : public SettingsPage {
     Put(key::kQuickSearchContent, quick_scope_->currentIndex() == 1 ? kTrue : kFalse);
     Put(key::kRealtimeMonitor, monitor_->isChecked() ? kTrue : kFalse);
     Put(key::kRealtimeDelete, deletions_->isChecked() ? kTrue : kFalse);
+    Put(key::kDetectText, detect_text_->isChecked() ? kTrue : kFalse);
   }
 
  private:
@@ -149,6 +153,7 @@ class SearchOptionsPage : public SettingsPage {
   QComboBox* quick_scope_;
   QCheckBox* monitor_;
   QCheckBox* deletions_;
+  QCheckBox* detect_text_;
 };
 
 // 常规设置::结果显示

@@ -6,6 +6,9 @@
 #include <QWizardPage>
 
 #include "app/application.h"
+#include "app/first_run_defaults.h"
+#include "config/settings_keys.h"
+#include "config/settings_store.h"
 #include "crawler/crawler.h"
 #include "shell/notification_popup.h"
 #include "shell/shell_backend.h"
@@ -108,7 +111,8 @@ bool SettingsWindow::SelectPage(const QString& name) {
   if (!SettingsPageNames().contains(name)) return false;
   auto found = pages_.find(name);
   if (found == pages_.end()) {
-    found = pages_.emplace(name, MakeSettingsPage(name, SettingsPageContext{&backend_, ask_})).first;
+    found =
+        pages_.emplace(name, MakeSettingsPage(name, SettingsPageContext{&backend_, ask_})).first;
     stack_.addWidget(found->second.get());
   }
   stack_.setCurrentWidget(found->second.get());
@@ -144,7 +148,9 @@ bool SettingsWindow::Apply() {
   return true;
 }
 
-FirstRunWizard::FirstRunWizard(ShellBackend& backend, AskFunction ask) {
+FirstRunWizard::FirstRunWizard(ShellBackend& backend, AskFunction ask)
+    : backend_(backend), ask_(std::move(ask)) {
+  ApplyFirstRunDefaults(backend.settings());
   setWindowTitle(QStringLiteral("系统初始化"));
   setWindowIcon(ApplicationIcon());
   setWizardStyle(QWizard::ClassicStyle);
@@ -154,10 +160,9 @@ FirstRunWizard::FirstRunWizard(ShellBackend& backend, AskFunction ask) {
   setButtonText(QWizard::CancelButton, QStringLiteral("取消"));
   addPage(WelcomePage());
   for (const QString& name : WizardPageNames()) {
-    pages_.push_back(MakeSettingsPage(name, SettingsPageContext{&backend, ask}));
+    pages_.push_back(MakeSettingsPage(name, SettingsPageContext{&backend, ask_}));
     addPage(new WizardPageHost(pages_.back().get()));
   }
-  connect(this, &QWizard::accepted, this, &FirstRunWizard::SaveAll);
   resize(640, 480);
 }
 
@@ -171,6 +176,27 @@ void FirstRunWizard::SaveAll() {
   for (const std::unique_ptr<SettingsPage>& page : pages_) {
     if (page->Validate()) page->Save();
   }
+}
+
+bool FirstRunWizard::Finish() {
+  SaveAll();
+  const SettingsStore& s = backend_.settings();
+  bool any_type = false;
+  for (const char* key :
+       {key::kDocumentTypes, key::kOtherTextTypes, key::kPlugTypes, key::kMsnPlugTypes}) {
+    const std::string value = s.GetValue(kSearchSection, key);
+    any_type = any_type || value.find_first_not_of("|; ") != std::string::npos;
+  }
+  if (any_type) return true;
+  const int answer = ask_(QStringLiteral("系统初始化"),
+                          QStringLiteral("您没有选择任何文件类型，系统将不会索引任何文件。\r\n"
+                                         "仍然完成请选择“是”，返回修改请选择“否”。"),
+                          0, BoxButtons::kYesNo, QMessageBox::Warning);
+  return answer != kAnswerNo;
+}
+
+void FirstRunWizard::accept() {
+  if (Finish()) QWizard::accept();
 }
 
 }  // namespace lun

@@ -66,6 +66,9 @@ class SettingsWindow : public QDialog {
 // popup tells the user and the crawler re-indexes keeping the records.
 void OfferRescan(ShellBackend& backend, PopupCenter& popups, const AskFunction& ask);
 
+// Opens with the first-run defaults (app/first_run_defaults.h) filled into
+// the empty settings, so that its type pages show them checked. Finishing
+// with no file type at all asks first: such an index finds nothing.
 class FirstRunWizard : public QWizard {
   Q_OBJECT
 
@@ -75,9 +78,16 @@ class FirstRunWizard : public QWizard {
 
   // Validates and saves every page (what finishing does).
   void SaveAll();
+  // Finishing: saves, and when no type list holds a type, warns; "否"
+  // keeps the wizard open. False when it stays open.
+  bool Finish();
   const std::vector<std::unique_ptr<SettingsPage>>& pages() const { return pages_; }
 
+  void accept() override;
+
  private:
+  ShellBackend& backend_;
+  AskFunction ask_;
   std::vector<std::unique_ptr<SettingsPage>> pages_;
 };
 

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 
+#include "app/first_run_defaults.h"
 #include "shell/notification_popup.h"
 #include "shell/shell_controller.h"
 #include "shell/shell_test_util.h"
@@ -271,6 +272,27 @@ TEST_F(SettingsPagesTest, WizardShowsItsPagesInOrderAndSavesThem) {
   wizard.SaveAll();
   EXPECT_EQ(Value("发布端口"), "8484");
   EXPECT_EQ(Value("自动登陆"), "允许");
+  // It opened with the first-run defaults checked, and finishing keeps them.
+  for (const char* type : {"|DOC|", "|PDF|", "|TXT|", "|DOCX|"}) {
+    EXPECT_NE(Value("文档类型").find(type), std::string::npos) << type;
+  }
+  EXPECT_EQ(Value("其他文本类型"), kFirstRunOtherTextTypes);
+  EXPECT_TRUE(wizard.Finish());
+  EXPECT_TRUE(ask_.asked.empty()) << "no warning with types chosen";
+}
+
+TEST_F(SettingsPagesTest, FinishingTheWizardWithNoTypeWarns) {
+  FirstRunWizard wizard(backend_, ask_.Function());
+  // The user unchecks everything: every type list ends empty.
+  for (const char* key : {"文档类型", "其他文本类型", "LUNPlugType", "MSNPlugType"}) {
+    backend_.settings().SetValue(kSearchSection, key, "");
+  }
+  for (const auto& page : wizard.pages()) page->Load();
+  ask_.answers = {kAnswerNo, kAnswerYes};
+  EXPECT_FALSE(wizard.Finish()) << "No: back to the wizard";
+  ASSERT_EQ(ask_.asked.size(), 1u);
+  EXPECT_TRUE(ask_.asked[0].text.contains("没有选择任何文件类型"));
+  EXPECT_TRUE(wizard.Finish()) << "Yes: finished all the same";
 }
 
 TEST(PathListTest, SplitAndJoin) {
