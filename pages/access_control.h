@@ -20,8 +20,9 @@
 //     of them can reach 127.0.0.1, and the fixed code is no secret.
 //
 // A cross-site request carries "Sec-Fetch-Site" other than "same-origin" or
-// "none" (a typed address or bookmark), or an "Origin" that is not this
-// server. Such a request may change nothing, whoever sends it.
+// "none" (a typed address or bookmark), or, from a browser that does not
+// send that header, an "Origin" that is not this server. Such a request may
+// change nothing, whoever sends it.
 //
 // Thread safety: pure functions, except the default peer lookup which reads
 // the kernel's socket tables.

@@ -110,6 +110,8 @@ TEST(AccessControlTest, CrossSiteRequests) {
       {nullptr, "cross-site", true},
       {nullptr, "same-site", true},  // another port of this machine is another site
       {"http://127.0.0.1:8484", "cross-site", true},
+      // Our own form under a no-referrer policy: Origin "null".
+      {"null", "same-origin", false},
       {"http://evil.example", nullptr, true},
       {"http://127.attacker.test:8484", nullptr, true},
       {"http://127.0.0.1:9999", nullptr, true},

@@ -177,7 +177,7 @@ TEST_F(SettingsPagesTest, PagesLoadAndSaveTheirKeys) {
     page->Save();
     for (const auto& [key, value] : c.after) {
       const std::string stored = backend.settings().GetValue(kSearchSection, key, "(missing)");
-      if (key == std::string(key::kLoginPassword) && !value.empty()) {
+      if (key == std::string(key::kLoginPassword) && *value != '\0') {
         EXPECT_TRUE(IsPasswordHash(stored) && VerifyPassword(value, stored)) << stored;
       } else {
         EXPECT_EQ(stored, value) << key;
