@@ -10,6 +10,7 @@
 #include "app/crawl_service_text.h"
 #include "app/update_checker.h"
 #include "automation/dictionary.h"
+#include "config/password_hash.h"
 #include "config/settings_keys.h"
 #include "config/settings_store.h"
 #include "crawler/change_monitor.h"
@@ -138,6 +139,10 @@ void Application::LoadSettings() {
   SettingsStore& s = settings();
   (void)s.Load(JoinPath(options_.home, kSettingsFileName));
   s.SetValue(kSearchSection, key::kModulePath, options_.home + "/");
+  // A login password stored as text by an earlier version becomes its hash.
+  if (!UpgradeStoredPassword(s)) {
+    AppendEngineErrorLog("登陆口令: 设置文件不能保存，口令下次启动时再转换");
+  }
 }
 
 void Application::CheckVersion() {
@@ -253,6 +258,9 @@ void Application::StartCrawlService() {
   }
   client_options.notifier = [this](std::string_view caption, std::string_view text, int ms) {
     ui_.Countdown(caption, text, ms, BoxButtons::kOk);
+  };
+  client_options.on_untrusted = [](std::string_view message) {
+    AppendEngineErrorLog(std::string(message));
   };
   crawl_service_ = std::make_unique<CrawlServiceClient>(std::move(client_options));
   (void)crawl_service_->Launch();
@@ -519,7 +527,8 @@ void Application::StatusLoop() {
   while (!exiting_) {
     const std::string status = StatusText();
     SetCrashStatusText(status);
-    ui_.SetTip(status);
+    const bool untrusted = crawl_service_ && !crawl_service_->trouble().empty();
+    ui_.SetTip(untrusted ? std::string(kUntrustedServiceTip) : status);
     status_wake_.wait_for(lock, std::chrono::milliseconds(options_.status_refresh_ms),
                           [this] { return exiting_.load(); });
   }

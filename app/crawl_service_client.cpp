@@ -11,9 +11,13 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <utility>
+
 #include "crawler/extract/crawl_wire_format.h"
+#include "platform/crypto.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "platform/socket_owner.h"
 #include "platform/text.h"
 
 namespace lun {
@@ -69,6 +73,7 @@ Io ReceiveAll(int fd, char* buf, size_t size, int64_t deadline) {
 CrawlServiceClient::CrawlServiceClient(CrawlServiceClientOptions options)
     : options_(std::move(options)) {
   if (options_.executable.empty()) options_.executable = JoinPath(ProgramDirectory(), "luncrawl");
+  if (options_.token.empty()) options_.token = HexText(RandomBytes(32));
 }
 
 CrawlServiceClient::~CrawlServiceClient() {
@@ -80,6 +85,11 @@ CrawlServiceClient::~CrawlServiceClient() {
 pid_t CrawlServiceClient::service_pid() const {
   std::lock_guard lock(mutex_);
   return service_pid_;
+}
+
+std::string CrawlServiceClient::trouble() const {
+  std::lock_guard lock(trouble_mutex_);
+  return trouble_;
 }
 
 bool CrawlServiceClient::Launch() {
@@ -139,24 +149,62 @@ bool CrawlServiceClient::StartService() {
   argv.insert(argv.end(), options_.extra_arguments.begin(), options_.extra_arguments.end());
   SpawnOptions spawn;
   spawn.new_process_group = true;  // so that it and its workers can be killed together
+  spawn.environment = {std::string(kCrawlTokenVariable) + "=" + options_.token};
   pid_t pid = -1;
   if (SpawnProcess(argv, spawn, &pid) != 0) return false;
   service_pid_ = pid;
   return true;
 }
 
+std::string CrawlServiceClient::CheckService() {
+  const std::string port = std::to_string(options_.port);
+  const std::vector<uid_t> owners = LoopbackListenerUids(options_.port);
+  if (owners.empty()) {
+    return "数据提取服务: 无法确定端口 " + port + " 上的程序属于哪个用户，不使用它";
+  }
+  for (uid_t owner : owners) {
+    if (owner != getuid()) {
+      return "数据提取服务: 端口 " + port + " 被其他用户 (uid " + std::to_string(owner) +
+             ") 的程序占用，不使用它";
+    }
+  }
+  const std::string challenge = HexText(RandomBytes(16));
+  std::u16string answer;
+  const ExtractOutcome outcome = Exchange(kCrawlHelloPrefix + challenge, &answer);
+  if (outcome == ExtractOutcome::kText &&
+      ConstantTimeEquals(ToNarrow(answer), HelloAnswer(options_.token, challenge))) {
+    return {};
+  }
+  return "数据提取服务: 端口 " + port +
+         " 上的程序不是本次启动的数据提取服务 (没有正确回答口令)，不使用它";
+}
+
 bool CrawlServiceClient::LaunchLocked() {
   CloseSocket();
+  // A connection stands: it is used only if its listener is our service.
+  auto trusted = [this] {
+    std::string reason = CheckService();
+    std::string before;
+    {
+      std::lock_guard lock(trouble_mutex_);
+      before = std::exchange(trouble_, reason);
+    }
+    if (reason.empty()) return true;
+    CloseSocket();
+    launch_blocked_until_ms_ = MonotonicMs() + options_.relaunch_backoff_ms;
+    if (reason != before && options_.on_untrusted) options_.on_untrusted(reason);
+    return false;
+  };
   for (int attempt = 0; attempt < options_.launch_attempts; ++attempt) {
     for (int i = 0; i < options_.connect_tries; ++i) {
-      if (ConnectOnce()) return true;
+      if (ConnectOnce()) return trusted();
       SleepMs(options_.connect_retry_ms);
     }
     StartService();
     SleepMs(options_.after_launch_ms);
   }
   // The last start gets its chance too.
-  if (ConnectOnce()) return true;
+  if (ConnectOnce()) return trusted();
   // Whatever we started and cannot reach goes: a service that died at start
   // leaves no zombie, one stuck in its start no orphan.
   StopOwnService(/*force=*/true);
@@ -186,7 +234,8 @@ ExtractOutcome CrawlServiceClient::Extract(std::string_view path, std::u16string
   if (fd_ >= 0 && ConnectionIsStale()) CloseSocket();
   if (fd_ < 0) {
     if (MonotonicMs() < launch_blocked_until_ms_ || !LaunchLocked()) {
-      return ExtractOutcome::kServiceUnavailable;
+      return trouble().empty() ? ExtractOutcome::kServiceUnavailable
+                               : ExtractOutcome::kServiceUntrusted;
     }
   }
   const ExtractOutcome outcome = Exchange(path, text);

@@ -13,6 +13,16 @@
 // exchange). Each costs -1 for that file; a service this client started is
 // then killed with its process group and started anew, one it found
 // running is reconnected.
+//
+// Whom it talks to: only a service that runs as our own user (the owner of
+// the socket listening on the port, platform/socket_owner.h) and that
+// answers a fresh challenge with the per-start token this client hands to
+// the service it starts (crawl_wire_format.h). A listener that fails either
+// test (another account's program that took the port first would otherwise
+// read every path we index and feed us its own text) is never sent a path:
+// the client reports it once through `on_untrusted`, keeps it in trouble(),
+// answers kServiceUntrusted (the files are indexed by name only) and looks
+// again after the back-off.
 #ifndef LUN_APP_CRAWL_SERVICE_CLIENT_H_
 #define LUN_APP_CRAWL_SERVICE_CLIENT_H_
 
@@ -55,13 +65,22 @@ struct CrawlServiceClientOptions {
   int relaunch_backoff_ms = 30000;
   int32_t max_reply_bytes = 8 * 1024 * 1024;
   CountdownNotifier notifier;
+  // The token handed to the service this client starts; empty: a random one
+  // made by the constructor (one per start of the application).
+  std::string token;
+  // Told once each time a listener on the port is refused, with the reason.
+  std::function<void(std::string_view message)> on_untrusted;
 };
+
+// The tip shown while the port is held by a service that is not ours.
+inline constexpr char kUntrustedServiceTip[] = "数据提取服务端口被其他程序占用：文件只按名称索引";
 
 enum class ExtractOutcome {
   kText,                // text received
   kNoText,              // the service answered N <= 0
   kServiceFailed,       // the exchange failed (crash, hang, malformed reply); service restarted
   kServiceUnavailable,  // no service could be reached
+  kServiceUntrusted,    // the listener on the port is not our service: no text
   kClosed,              // SendExit was called
 };
 
@@ -95,6 +114,10 @@ class CrawlServiceClient {
   // The process id of the service this client started, or -1.
   pid_t service_pid() const;
 
+  // Why the listener on the port was last refused; "" while the service is
+  // ours (or none was reached).
+  std::string trouble() const;
+
  private:
   bool LaunchLocked();
   bool ConnectOnce();
@@ -103,6 +126,8 @@ class CrawlServiceClient {
   void ReapOwnService();
   void CloseSocket();
   bool ConnectionIsStale() const;
+  // "" when the connected listener is our service, else why not.
+  std::string CheckService();
   ExtractOutcome Exchange(std::string_view path, std::u16string* text);
 
   CrawlServiceClientOptions options_;
@@ -111,6 +136,10 @@ class CrawlServiceClient {
   pid_t service_pid_ = -1;
   bool closed_ = false;
   int64_t launch_blocked_until_ms_ = 0;
+  // Its own lock: the status display asks for it while an exchange may
+  // hold `mutex_` for a long time.
+  mutable std::mutex trouble_mutex_;
+  std::string trouble_;
 };
 
 }  // namespace lun

@@ -7,12 +7,14 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
 #include <atomic>
 #include <cstring>
 #include <list>
+#include <mutex>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -34,11 +36,15 @@ std::string Length(int32_t n) {
   return out;
 }
 
+// The token the tests hand the client and their services.
+constexpr char kToken[] = "test-token";
+
 // Serves every connection on a thread of its own, so that a "hung"
-// connection does not stop the client from reconnecting.
+// connection does not stop the client from reconnecting. It answers the
+// client's challenge with `token` and keeps every request it received.
 class ScriptedService {
  public:
-  ScriptedService() {
+  explicit ScriptedService(std::string token = kToken) : token_(std::move(token)) {
     listen_fd_ = socket(AF_INET, SOCK_STREAM, 0);
     const int one = 1;
     setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -63,6 +69,10 @@ class ScriptedService {
   }
   uint16_t port() const { return port_; }
   int connections() const { return accepted_; }
+  std::vector<std::string> requests() const {
+    std::lock_guard lock(requests_mutex_);
+    return requests_;
+  }
 
  private:
   void AcceptLoop() {
@@ -94,7 +104,14 @@ class ScriptedService {
 
   // False ends the connection (after the misbehaviour).
   bool Answer(int fd, const std::string& path) {
-    if (path.rfind("text:", 0) == 0) {
+    {
+      std::lock_guard lock(requests_mutex_);
+      requests_.push_back(path);
+    }
+    if (path.starts_with(kCrawlHelloPrefix)) {
+      const std::string challenge = path.substr(sizeof kCrawlHelloPrefix - 1);
+      SendRaw(fd, EncodeReply(ToWide(HelloAnswer(token_, challenge))));
+    } else if (path.rfind("text:", 0) == 0) {
       SendRaw(fd, EncodeReply(ToWide(path.substr(5))));
     } else if (path == "notext") {
       SendRaw(fd, Length(0));
@@ -120,6 +137,9 @@ class ScriptedService {
     return true;
   }
 
+  const std::string token_;
+  mutable std::mutex requests_mutex_;
+  std::vector<std::string> requests_;
   int listen_fd_ = -1;
   uint16_t port_ = 0;
   std::atomic<bool> stopping_{false};
@@ -139,8 +159,76 @@ CrawlServiceClientOptions FastOptions(uint16_t port) {
   options.after_launch_ms = 10;
   options.request_deadline_ms = 2000;
   options.relaunch_backoff_ms = 60000;
+  options.token = kToken;
   return options;
 }
+
+// A listener of another account on `port`: a child process that becomes
+// user "nobody" before it makes its socket and reports every byte it
+// receives through a pipe. Needs root (skipped otherwise).
+class ForeignListener {
+ public:
+  ForeignListener() {
+    int ready[2];
+    if (pipe(ready) != 0 || pipe(received_) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      close(ready[0]);
+      close(received_[0]);
+      if (setgid(65534) != 0 || setuid(65534) != 0) _exit(1);
+      const int fd = socket(AF_INET, SOCK_STREAM, 0);
+      sockaddr_in addr{};
+      addr.sin_family = AF_INET;
+      addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 8) != 0) {
+        _exit(1);
+      }
+      socklen_t len = sizeof addr;
+      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+      const uint16_t port = ntohs(addr.sin_port);
+      (void)!write(ready[1], &port, sizeof port);
+      for (;;) {
+        const int conn = accept(fd, nullptr, nullptr);
+        if (conn < 0) _exit(0);
+        char buf[4096];
+        ssize_t n;
+        while ((n = recv(conn, buf, sizeof buf, 0)) > 0) {
+          (void)!write(received_[1], buf, static_cast<size_t>(n));
+          SendRaw(conn, EncodeReply(u"squatted"));
+        }
+        close(conn);
+      }
+    }
+    close(ready[1]);
+    close(received_[1]);
+    if (read(ready[0], &port_, sizeof port_) != sizeof port_) port_ = 0;
+    close(ready[0]);
+  }
+  ~ForeignListener() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    close(received_[0]);
+  }
+  uint16_t port() const { return port_; }
+  // Everything the listener was sent (call once the client is done).
+  std::string Received() {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+    std::string all;
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(received_[0], buf, sizeof buf)) > 0) all.append(buf, static_cast<size_t>(n));
+    return all;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int received_[2] = {-1, -1};
+  uint16_t port_ = 0;
+};
 
 TEST(CrawlServiceClientTest, EveryMisbehaviourCostsOneFileAndTheClientRecovers) {
   ScriptedService service;
@@ -237,6 +325,42 @@ TEST(CrawlServiceClientTest, NoServiceGivesOneNoticeThenFailsFast) {
     EXPECT_EQ(client.Extract("/a.txt", &text), ExtractOutcome::kServiceUnavailable);
   }
   EXPECT_EQ(notices, 1);  // within the back-off no new launch, no new notice
+}
+
+TEST(CrawlServiceClientTest, AListenerThatDoesNotKnowTheTokenGetsNoPath) {
+  ScriptedService squatter("another-token");
+  CrawlServiceClientOptions options = FastOptions(squatter.port());
+  std::vector<std::string> reports;
+  options.on_untrusted = [&](std::string_view message) { reports.emplace_back(message); };
+  CrawlServiceClient client(options);
+  EXPECT_FALSE(client.Launch());
+  std::u16string text;
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(client.Extract("/home/user/secret.txt", &text), ExtractOutcome::kServiceUntrusted);
+    EXPECT_TRUE(text.empty());
+  }
+  ASSERT_EQ(reports.size(), 1u) << "reported once";
+  EXPECT_NE(reports[0].find("口令"), std::string::npos) << reports[0];
+  EXPECT_EQ(client.trouble(), reports[0]);
+  for (const std::string& request : squatter.requests()) {
+    EXPECT_TRUE(request.starts_with(kCrawlHelloPrefix)) << request;
+    EXPECT_EQ(request.find(kToken), std::string::npos) << "the token never travels";
+  }
+}
+
+TEST(CrawlServiceClientTest, AListenerOfAnotherUserIsNeverSpokenTo) {
+  if (geteuid() != 0) GTEST_SKIP() << "making a listener of another user needs root";
+  ForeignListener squatter;
+  ASSERT_NE(squatter.port(), 0);
+  CrawlServiceClientOptions options = FastOptions(squatter.port());
+  std::string report;
+  options.on_untrusted = [&](std::string_view message) { report = message; };
+  CrawlServiceClient client(options);
+  EXPECT_FALSE(client.Launch());
+  std::u16string text;
+  EXPECT_EQ(client.Extract("/home/user/secret.txt", &text), ExtractOutcome::kServiceUntrusted);
+  EXPECT_NE(report.find("uid 65534"), std::string::npos) << report;
+  EXPECT_EQ(squatter.Received(), "") << "not even the challenge";
 }
 
 TEST(CrawlServiceClientTest, NothingAfterSendExit) {

@@ -14,12 +14,14 @@ namespace lun {
 
 // What the crawler makes of each outcome: a service that cannot be reached
 // (or was told to exit) is not the file's fault, so the file is retried
-// later instead of getting a record without text.
+// later instead of getting a record without text. A listener that is not
+// our service gets no path at all: the file is indexed by name only.
 inline ServiceText ServiceTextOf(ExtractOutcome outcome) {
   switch (outcome) {
     case ExtractOutcome::kText:
       return ServiceText::kText;
     case ExtractOutcome::kNoText:
+    case ExtractOutcome::kServiceUntrusted:
       return ServiceText::kNoText;
     case ExtractOutcome::kServiceFailed:
       return ServiceText::kServiceFailed;

@@ -13,11 +13,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "crawl_service/peer_credentials.h"
 #include "crawler/extract/crawl_wire_format.h"
 #include "crawler/extract/plugin_registry.h"
 #include "crawler/extract/text_filters.h"
 #include "platform/paths.h"
+#include "platform/socket_owner.h"
+#include "platform/text.h"
 
 namespace lun {
 namespace {
@@ -107,7 +108,11 @@ class Server {
 
   bool Answer(int fd, const std::string& path) {
     std::string reply;
-    if (ReadsAsPlainText(path, &Plugins())) {
+    if (path.starts_with(kCrawlHelloPrefix)) {
+      const std::string challenge = path.substr(sizeof kCrawlHelloPrefix - 1);
+      reply = EncodeReply(options_.token.empty() ? std::u16string()
+                                                 : ToWide(HelloAnswer(options_.token, challenge)));
+    } else if (ReadsAsPlainText(path, &Plugins())) {
       // Plain text (most files of a desktop: notes, logs, source code) is
       // decoded here: a fork per file would cost more than the reading, and
       // this reader only scans bytes linearly, so it can neither hang nor

@@ -2,7 +2,8 @@
 // crawler/extract/crawl_wire_format.h), one connection at a time, each
 // extraction in a worker process (extraction_worker.h).
 //
-// It serves only peers of its own user, ends on "Exit", ends when its parent
+// It serves only peers of its own user, proves to lun with the token lun
+// gave it that it is the service lun started, ends on "Exit", ends when its parent
 // process dies (its parent id changes), and ends at once when the port is
 // taken (another service already runs).
 #ifndef LUN_CRAWL_SERVICE_CRAWL_SERVER_H_
@@ -21,6 +22,10 @@ struct CrawlServerOptions {
   uint64_t service_memory_bytes = 2048ull * 1024 * 1024;  // RLIMIT_AS of the service; 0: none
   std::string plugin_directory;  // empty: no plug-ins
   bool follow_parent = true;     // end when the parent process goes away
+  // The per-start token of the lun that started us (crawl_wire_format.h):
+  // the service answers its challenge with it. Empty: no proof is given, and
+  // lun will not use this service.
+  std::string token;
 };
 
 // Exit codes of RunCrawlServer.

@@ -1,5 +1,8 @@
 // luncrawl: the crawl service. Started by lun from the program directory.
+#include <stdlib.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "crawl_service/crawl_server.h"
@@ -7,6 +10,10 @@
 
 int main(int argc, char** argv) {
   lun::CrawlServerOptions options;
+  // The token lun handed us; out of the environment at once, so that the
+  // extraction workers (and whatever a plug-in starts) never see it.
+  if (const char* token = std::getenv(lun::kCrawlTokenVariable)) options.token = token;
+  unsetenv(lun::kCrawlTokenVariable);
   options.port = lun::kCrawlServicePort;
   options.worker.text_limit = lun::kServiceTextLimit;
   std::string error;

@@ -148,6 +148,11 @@ std::string CookieObject::SetCookieText() const {
   }
   if (path_) attributes["path"] = "=" + AttributeSafe(*path_);
   if (secure_) attributes["secure"] = "";
+  // Only this server reads its cookies: no script of a page may (a login
+  // cookie read by injected script would leave with it), and no page of
+  // another site may send them along.
+  attributes["httponly"] = "";
+  attributes["samesite"] = "=Strict";
   if (!has_value) {  // nothing to keep: the browser is told to forget the cookie
     attributes["max-age"] = "=0";
     attributes["version"] = "=1";

@@ -20,7 +20,8 @@
 // expiry (the browser does not send it), turning every lasting cookie into
 // one that ends with the browser session. A written cookie whose value is
 // empty and that has no sub-key with a value is sent as a deletion
-// ("max-age=0; version=1"). Values and sub-keys are URL-encoded on output
+// ("max-age=0; version=1"). Every cookie is sent "httponly" and
+// "samesite=Strict": only this server reads them. Values and sub-keys are URL-encoded on output
 // and decoded on input, so "&", "=", ";" and line breaks inside them
 // survive.
 //

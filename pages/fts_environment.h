@@ -9,11 +9,16 @@
 #ifndef LUN_PAGES_FTS_ENVIRONMENT_H_
 #define LUN_PAGES_FTS_ENVIRONMENT_H_
 
+#include <unistd.h>
+
 #include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "pages/access_control.h"
+#include "pages/login_gate.h"
 
 namespace lun {
 
@@ -75,6 +80,13 @@ struct FtsEnvironment {
   // Where desktop files, MIME data and icon themes are looked for; empty:
   // XdgDataDirs() (icon_theme.h).
   std::vector<std::string> data_dirs;
+
+  // The remote logins of this start, with their per-start secret.
+  std::shared_ptr<LoginGate> logins = std::make_shared<LoginGate>();
+  // Who owns the peer of a page request's connection; empty: the kernel's
+  // socket tables. Compared with `own_uid`, the user lun runs as.
+  PeerUidLookup peer_uid;
+  uid_t own_uid = getuid();
 };
 
 struct FtsPage {
@@ -88,11 +100,16 @@ struct FtsPage {
   // Answers the request with a file (DownLoad) or bytes (FileIcon,
   // FileMenuIcon) instead of the page's output. Null: those members fail.
   PageResponder* responder = nullptr;
-  // The request is the local user's: its IDCODE is a key of the session
-  // table and it comes from a loopback address. Only the local user may
-  // open files or run commands on the desktop (OpenFile, FileCommand);
-  // others may download only when "远程下载" is "允许".
+  // The request is the local user's (access_control.h). Only the local
+  // user may open files or run commands on the desktop (OpenFile,
+  // FileCommand); others may download only when logged in and "远程下载"
+  // is "允许".
   bool local_user = false;
+  // The rest of what is known of the sender (access_control.h), its
+  // address and the value of its login cookie "LUNAUTH" ("" when none).
+  RequestAccess access;
+  std::string peer_address;
+  std::string login_cookie;
 };
 
 }  // namespace lun

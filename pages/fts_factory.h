@@ -11,22 +11,17 @@
 
 namespace lun {
 
-class Dispatch;
 struct PageRequest;
 
-// Whether `request` is the local user's: it comes from a loopback address
-// (127.0.0.0/8 or ::1, also IPv4-mapped), its Host header is missing or
-// names this machine by a loopback name ("localhost", "127.x.y.z", "[::1]",
-// any port; a page of another site re-pointed at 127.0.0.1 names its own
-// host), and its IDCODE query parameter is a key of `session_table` (asked
-// through its Exists member, so nothing is added to it). The pages'
-// security include takes the same decision for what pages show; FTS takes
-// it for what it does on the desktop.
-bool IsLocalUserRequest(const PageRequest& request, Dispatch* session_table);
+// The FtsPage of one page run over `env`: who sent the request
+// (AssessRequest of access_control.h with the environment's session table
+// and peer lookup), its address and its login cookie. The pages' security
+// include asks FTS for these, so pages and FTS take one decision.
+FtsPage DescribeRequest(const PageRequest& request, const FtsEnvironment& env);
 
 // One FtsObject per page run over `env` (which must outlive every page run):
-// active while the run's Response writes, MapPath of its Server, its
-// responder, and IsLocalUserRequest of its request.
+// DescribeRequest of its request, active while the run's Response writes,
+// MapPath of its Server and its responder.
 FtsFactory MakeFtsFactory(const FtsEnvironment& env);
 
 }  // namespace lun

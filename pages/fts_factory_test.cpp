@@ -1,8 +1,10 @@
 #include "pages/fts_factory.h"
 
-#include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <fstream>
+
+#include <gtest/gtest.h>
 
 #include "automation/dictionary.h"
 #include "pages/fts_test_fixture.h"
@@ -38,39 +40,26 @@ struct TestRequest {
     request.query = ParseQueryString(parts.query);
     request.request = &http;
     request.connection.peer_address = parts.peer;
+    request.connection.local_address = "127.0.0.1";
+    request.connection.local_port = 8484;
   }
   HttpRequest http;
   PageRequest request;
 };
 
-TEST(IsLocalUserRequestTest, LoopbackHostAndSessionCode) {
-  auto sessions = SessionTable();
-  struct Case {
-    RequestParts parts;
-    bool local;
-  };
-  const Case cases[] = {
-      {{"127.0.0.1", "127.0.0.1:8484", "IDCODE=CODE-1"}, true},
-      {{"127.0.0.1", "localhost:8484", "IDCODE=code-1"}, true},  // compare mode 1
-      {{"::1", "[::1]:8484", "IDCODE=CODE-1"}, true},
-      {{"::ffff:127.0.0.1", nullptr, "IDCODE=CODE-1"}, true},
-      {{"127.0.0.1", "127.0.0.1", "q=x&IDCODE=CODE-1"}, true},
-      {{"10.0.0.2", "127.0.0.1:8484", "IDCODE=CODE-1"}, false},      // another machine
-      {{"127.0.0.1", "evil.example:8484", "IDCODE=CODE-1"}, false},  // DNS rebinding
-      {{"127.0.0.1", "[::1", "IDCODE=CODE-1"}, false},
-      {{"127.0.0.1", "127.0.0.1:8484", "IDCODE=CODE-2"}, false},
-      {{"127.0.0.1", "127.0.0.1:8484", "idcode=CODE-1"}, false},
-      {{"127.0.0.1", "127.0.0.1:8484", ""}, false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.parts.peer) + " " + (c.parts.host ? c.parts.host : "-") + " " +
-                 c.parts.query);
-    TestRequest r(c.parts, "/srv/", "x.shl");
-    EXPECT_EQ(IsLocalUserRequest(r.request, sessions.get()), c.local);
-  }
-  TestRequest r({"127.0.0.1", nullptr, "IDCODE=CODE-1"}, "/srv/", "x.shl");
-  EXPECT_FALSE(IsLocalUserRequest(r.request, nullptr));
-  EXPECT_EQ(sessions->Count(), 1u) << "asking adds no key";
+TEST(DescribeRequestTest, CarriesTheAccessDecisionAndTheLoginCookie) {
+  FtsEnvironment env;
+  env.session_table = SessionTable();
+  env.peer_uid = [](const ConnectionInfo&) { return std::optional<uid_t>(getuid()); };
+  TestRequest r({"127.0.0.1", "127.0.0.1:8484", "IDCODE=CODE-1"}, "/srv/", "x.shl");
+  r.request.cookies = ParseCookies("a=1; LUNAUTH=abc.1.ff");
+  const FtsPage page = DescribeRequest(r.request, env);
+  EXPECT_TRUE(page.local_user);
+  EXPECT_EQ(page.access.id_code, "CODE-1");
+  EXPECT_EQ(page.peer_address, "127.0.0.1");
+  EXPECT_EQ(page.login_cookie, "abc.1.ff");
+  env.peer_uid = [](const ConnectionInfo&) { return std::optional<uid_t>(getuid() + 1); };
+  EXPECT_FALSE(DescribeRequest(r.request, env).local_user) << "another account's browser";
 }
 
 // Pages run by the page runner with the FTS objects of the factory.
@@ -80,6 +69,7 @@ class FtsFactoryTest : public FtsFixture {
     FtsFixture::SetUp();
     AddDocuments({{"a.txt", "txt", u"alpha"}, {"b.txt", "txt", u"beta"}});
     env().session_table = SessionTable();
+    env().peer_uid = [](const ConnectionInfo&) { return std::optional<uid_t>(getuid()); };
     env().launch = [this](const std::vector<std::string>& argv) {
       launched_.push_back(argv);
       return true;

@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "automation/text_case.h"
+#include "config/password_hash.h"
 #include "config/settings_store.h"
 #include "crawler/document_table.h"
 #include "crawler/extract/plugin_registry.h"
@@ -179,6 +180,13 @@ const FtsObject::Table FtsObject::kTable = {
     {{u"FileMon", 48, kGet, 0, 0, {}, VT_BOOL}, &F::GetFileMon},
     {{u"FileMon", 48, kPut, 1, 1, {VT_BOOL}, VT_EMPTY}, &F::PutFileMon},
     {{u"TotalCount", 49, kGet, 0, 0, {}, VT_I4}, &F::TotalCount},
+    {{u"LocalUser", 50, kGet, 0, 0, {}, VT_BOOL}, &F::LocalUser},
+    {{u"Loopback", 51, kGet, 0, 0, {}, VT_BOOL}, &F::Loopback},
+    {{u"CrossSite", 52, kGet, 0, 0, {}, VT_BOOL}, &F::CrossSite},
+    {{u"IdCode", 53, kGet, 0, 0, {}, VT_BSTR}, &F::IdCode},
+    {{u"RemoteUser", 54, kGet, 0, 0, {}, VT_BOOL}, &F::RemoteUserMember},
+    {{u"Login", 55, kGet, 1, 1, {VT_BSTR}, VT_BSTR}, &F::Login},
+    {{u"LoginWait", 56, kGet, 0, 0, {}, VT_I4}, &F::LoginWait},
 };
 // clang-format on
 
@@ -187,6 +195,8 @@ FtsObject::FtsObject(const FtsEnvironment& env, FtsPage page)
 
 bool FtsObject::Active() const { return !page_.active || page_.active(); }
 
+bool FtsObject::MayChangeState() const { return Active() && !page_.access.cross_site; }
+
 std::string FtsObject::Setting(std::string_view key) const {
   return env_.settings ? env_.settings->GetValue(kSearchSection, key, {}, kSettingCapacity) : "";
 }
@@ -194,20 +204,26 @@ std::string FtsObject::Setting(std::string_view key) const {
 // ---- the index and the log
 
 HResult FtsObject::ClearLog(Args, Variant*, ExcepInfo*) {
-  DataTable* log = Active() && env_.project ? env_.project->FindTable(kLogTable) : nullptr;
+  DataTable* log =
+      MayChangeState() && env_.project ? env_.project->FindTable(kLogTable) : nullptr;
   if (log) (void)log->ClearTable();
   return S_OK;
 }
 
 HResult FtsObject::WriteLog(Args args, Variant*, ExcepInfo*) {
-  DataTable* log = Active() && env_.project ? EnsureLogTable(*env_.project) : nullptr;
-  if (!log || !log->BeginRecord()) return S_OK;
-  log->SetValue("时间", Wide(LocalTimeText()));
-  log->SetValue("IP", args[0]);
-  log->SetValue("行为", args[1]);
-  log->SetValue("内容", args[2]);
-  (void)log->CommitRecord();
+  if (Active()) AppendLog(Narrow(args[0]), Narrow(args[1]), Narrow(args[2]));
   return S_OK;
+}
+
+void FtsObject::AppendLog(std::string_view ip, std::string_view action,
+                          std::string_view text) const {
+  DataTable* log = env_.project ? EnsureLogTable(*env_.project) : nullptr;
+  if (!log || !log->BeginRecord()) return;
+  log->SetValue("时间", Wide(LocalTimeText()));
+  log->SetValue("IP", Wide(ip));
+  log->SetValue("行为", Wide(action));
+  log->SetValue("内容", Wide(text));
+  (void)log->CommitRecord();
 }
 
 std::shared_ptr<RecordsetObject> FtsObject::NewRecordset() const {
@@ -238,7 +254,8 @@ HResult FtsObject::Execute(Args args, Variant* result, ExcepInfo*) {
 }
 
 HResult FtsObject::DeleteRecord(Args args, Variant* result, ExcepInfo*) {
-  DataTable* table = Active() && env_.project ? env_.project->FindTable(Narrow(args[0])) : nullptr;
+  DataTable* table =
+      MayChangeState() && env_.project ? env_.project->FindTable(Narrow(args[0])) : nullptr;
   const int64_t record = args[1].AsInteger();
   *result =
       Variant::Bool(table && record >= 0 && table->DeleteRecord(static_cast<uint32_t>(record)));
@@ -357,7 +374,8 @@ HResult FtsObject::SubFolders(Args args, Variant* result, ExcepInfo*) {
 
 HResult FtsObject::DownLoad(Args args, Variant* result, ExcepInfo*) {
   const std::string path = Narrow(args[0]);
-  const bool allowed = page_.local_user || Setting(key::kRemoteDownload) == kAllow;
+  const bool allowed =
+      page_.local_user || (RemoteUser() && Setting(key::kRemoteDownload) == kAllow);
   const bool program =
       OneOfIgnoreCase(FileExtension(BaseName(path)), {".EXE", ".COM", ".BAT", ".SH"});
   *result = Variant::Bool(Active() && page_.responder && allowed && !program &&
@@ -561,8 +579,12 @@ HResult FtsObject::GetSetting(Args args, Variant* result, ExcepInfo*) {
 }
 
 HResult FtsObject::PutSetting(Args args, Variant*, ExcepInfo* excep) {
-  if (!Active() || !env_.settings) return S_OK;
-  if (!env_.settings->ApplySetting(Narrow(args[0]), Narrow(args[1]))) {
+  if (!MayChangeState() || !env_.settings) return S_OK;
+  const std::string name = Narrow(args[0]);
+  std::string value = Narrow(args[1]);
+  // The password is stored only as its salted hash.
+  if (name == key::kLoginPassword) value = StoredPasswordForm(value);
+  if (!env_.settings->ApplySetting(name, value)) {
     return RaiseException(excep, kCannotSaveError, u"设置文件不能保存");
   }
   return S_OK;
@@ -574,7 +596,7 @@ HResult FtsObject::GetScopePaths(const char* key, Variant* result) const {
 }
 
 HResult FtsObject::PutScopePaths(const char* key, Args args, ExcepInfo* excep) {
-  if (!Active() || !env_.settings) return S_OK;
+  if (!MayChangeState() || !env_.settings) return S_OK;
   std::string stored;
   if (!ScopePathsFromLines(Narrow(args[0]), &stored)) {
     return RaiseException(excep, 5, u"路径中不能含有“|”");
@@ -608,7 +630,7 @@ HResult FtsObject::GetAutoStart(Args, Variant* result, ExcepInfo*) {
 }
 
 HResult FtsObject::PutAutoStart(Args args, Variant*, ExcepInfo* excep) {
-  if (!Active() || !env_.settings) return S_OK;
+  if (!MayChangeState() || !env_.settings) return S_OK;
   const bool on = args[0].AsBool();
   if (!SetAutostart(on, env_.executable)) {
     return RaiseException(excep, kCannotSaveError, u"自动启动项不能写入");
@@ -624,7 +646,7 @@ HResult FtsObject::GetFileMon(Args, Variant* result, ExcepInfo*) {
 }
 
 HResult FtsObject::PutFileMon(Args args, Variant*, ExcepInfo* excep) {
-  if (!env_.set_monitor || !env_.settings) return S_OK;
+  if (!MayChangeState() || !env_.set_monitor || !env_.settings) return S_OK;
   const bool on = args[0].AsBool();
   if (!env_.set_monitor(on)) return RaiseException(excep, kCannotSaveError, u"实时监控不能启动");
   env_.settings->SetValue(kSearchSection, key::kRealtimeMonitor, on ? kTrue : kFalse);
@@ -686,6 +708,73 @@ HResult FtsObject::InternetConnectedMember(Args, Variant* result, ExcepInfo*) {
 
 HResult FtsObject::Id(Args, Variant* result, ExcepInfo*) {
   *result = Wide(Setting(key::kLocalUserId));
+  return S_OK;
+}
+
+// ---- who sent the request
+
+bool FtsObject::RemoteUser() const {
+  return !page_.access.loopback && env_.logins && Setting(key::kRemoteLogin) == kAllow &&
+         env_.logins->CookieValid(page_.login_cookie, page_.peer_address,
+                                  Setting(key::kLoginPassword));
+}
+
+HResult FtsObject::LocalUser(Args, Variant* result, ExcepInfo*) {
+  *result = Variant::Bool(page_.local_user);
+  return S_OK;
+}
+
+HResult FtsObject::Loopback(Args, Variant* result, ExcepInfo*) {
+  *result = Variant::Bool(page_.access.loopback);
+  return S_OK;
+}
+
+HResult FtsObject::CrossSite(Args, Variant* result, ExcepInfo*) {
+  *result = Variant::Bool(page_.access.cross_site);
+  return S_OK;
+}
+
+HResult FtsObject::IdCode(Args, Variant* result, ExcepInfo*) {
+  *result = Wide(page_.access.id_code);
+  return S_OK;
+}
+
+HResult FtsObject::RemoteUserMember(Args, Variant* result, ExcepInfo*) {
+  *result = Variant::Bool(RemoteUser());
+  return S_OK;
+}
+
+HResult FtsObject::Login(Args args, Variant* result, ExcepInfo*) {
+  *result = Wide("");
+  // Logging in is for visitors from other computers while remote login is
+  // on; a page of another site cannot log its visitor in (login CSRF).
+  if (!Active() || !env_.logins || page_.access.loopback || page_.access.cross_site ||
+      Setting(key::kRemoteLogin) != kAllow) {
+    return S_OK;
+  }
+  const LoginGate::Attempt attempt =
+      env_.logins->TryLogin(page_.peer_address, Narrow(args[0]), Setting(key::kLoginPassword));
+  switch (attempt.outcome) {
+    case LoginGate::Outcome::kLoggedIn:
+      AppendLog(page_.peer_address, "登录", "成功");
+      *result = Wide(attempt.cookie);
+      break;
+    case LoginGate::Outcome::kWrongPassword:
+      AppendLog(page_.peer_address, "登录", "失败");
+      break;
+    case LoginGate::Outcome::kMustWait:
+      AppendLog(page_.peer_address, "登录",
+                "拒绝：还需等待 " + std::to_string(attempt.wait_seconds) + " 秒");
+      break;
+    case LoginGate::Outcome::kNoPassword:
+      break;
+  }
+  return S_OK;
+}
+
+HResult FtsObject::LoginWait(Args, Variant* result, ExcepInfo*) {
+  const int64_t wait = env_.logins ? env_.logins->WaitSeconds(page_.peer_address) : 0;
+  *result = Variant::I4(static_cast<int32_t>(wait));
   return S_OK;
 }
 

@@ -7,7 +7,10 @@
 // converts its arguments and calls another subsystem (fts_environment.h).
 //
 // "Active" members do nothing after Response.End (FtsPage::active false) and
-// answer 0, False, "" or Nothing. Members, in table order (dispatch id =
+// answer 0, False, "" or Nothing. Members that change settings, the index or
+// the log (ClearLog, DeleteRecord, the puts of Setting, ForbidPath,
+// PermitPath, AutoStart and FileMon) also do nothing for a request that a
+// page of another site sent (access_control.h). Members, in table order (dispatch id =
 // position); strings are UTF-16 for the script, UTF-8 inside:
 //    1 ClearLog                 active  empties the table "日志"
 //    2 WriteLog ip, action, text active appends to "日志": "时间" now, "IP",
@@ -83,6 +86,23 @@
 //   48 FileMon                          get: the monitor runs; put: start/stop it
 //                                       and store "实时监控"
 //   49 TotalCount                       records of "文档" (0 without the table)
+// Who sent the request (access_control.h), for the pages' security include:
+//   50 LocalUser                        the request is the local user's
+//   51 Loopback                         it comes from a loopback address
+//   52 CrossSite                        a page of another site sent it
+//   53 IdCode                           its IDCODE ("" when none)
+//   54 RemoteUser                       from another address, "远程登陆" is
+//                                       "允许" and its cookie "LUNAUTH" proves
+//                                       a login (login_gate.h)
+//   55 Login(password)          active  a login attempt of a visitor from
+//                                       another address: the value for the
+//                                       cookie "LUNAUTH", or "" (wrong
+//                                       password, none set, remote login
+//                                       off, a loopback or cross-site
+//                                       request, or the address must wait);
+//                                       every failure goes to "日志"
+//   56 LoginWait                        seconds this address must wait before
+//                                       its next attempt
 // Index arguments count from 0; an index outside a list gives "". A put that
 // cannot be saved raises script error 70 with the reason.
 //
@@ -181,9 +201,24 @@ class FtsObject : public TableDispatch<FtsObject> {
   LUN_FTS_HANDLER(GetFileMon);
   LUN_FTS_HANDLER(PutFileMon);
   LUN_FTS_HANDLER(TotalCount);
+  LUN_FTS_HANDLER(LocalUser);
+  LUN_FTS_HANDLER(Loopback);
+  LUN_FTS_HANDLER(CrossSite);
+  LUN_FTS_HANDLER(IdCode);
+  LUN_FTS_HANDLER(RemoteUserMember);
+  LUN_FTS_HANDLER(Login);
+  LUN_FTS_HANDLER(LoginWait);
 #undef LUN_FTS_HANDLER
 
   bool Active() const;
+  // Active, and not a request sent by a page of another site: the members
+  // that change settings, the index or the log do nothing otherwise,
+  // whatever the page asks.
+  bool MayChangeState() const;
+  // A visitor from another address with a valid login while "远程登陆" is
+  // "允许".
+  bool RemoteUser() const;
+  void AppendLog(std::string_view ip, std::string_view action, std::string_view text) const;
   std::string Setting(std::string_view key) const;
   std::shared_ptr<RecordsetObject> NewRecordset() const;
   HResult GetScopePaths(const char* key, Variant* result) const;

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "automation/dictionary.h"
+#include "config/password_hash.h"
 #include "crawler/extract/plugin_registry.h"
 #include "crawler/scan_scope.h"
 #include "engine/storage/data_table.h"
@@ -251,6 +252,19 @@ TEST_F(FtsObjectTest, SettingGetAndPut) {
   SettingsStore reloaded;
   ASSERT_TRUE(reloaded.Load(settings().path()));
   EXPECT_EQ(reloaded.GetValue(kSearchSection, "每页记录数"), "25");
+
+  // A request that a page of another site sent changes nothing.
+  FtsPage cross_site;
+  cross_site.access.cross_site = true;
+  run = Run(R"(
+    FTS.Setting("每页记录数") = 99
+    FTS.PermitPath = "/"
+    FTS.ClearLog
+  )",
+            cross_site);
+  ASSERT_TRUE(run.ok) << run.error;
+  EXPECT_EQ(settings().GetValue(kSearchSection, "每页记录数"), "25");
+  EXPECT_EQ(settings().GetValue(kSearchSection, key::kPermittedPaths), "");
 }
 
 TEST(ScopePathFormsTest, LinesAndStoredForm) {
@@ -331,12 +345,27 @@ TEST_F(FtsObjectTest, DownLoadSendsFilesButNoPrograms) {
   EXPECT_EQ(Run("Out.Write FTS.DownLoad(\"" + files_.path() + "\")", LocalPage(&responder)).output,
             "False;");
 
+  // A visitor from another computer: only when logged in, with remote
+  // login and remote download on.
   settings().SetValue(kSearchSection, key::kRemoteDownload, kAllow);
+  settings().SetValue(kSearchSection, key::kRemoteLogin, kAllow);
+  settings().SetValue(kSearchSection, key::kLoginPassword, HashPassword("pw", 100));
   FtsPage remote = LocalPage(&responder);
   remote.local_user = false;
+  remote.peer_address = "10.0.0.2";
+  EXPECT_EQ(Run("Out.Write FTS.DownLoad(\"" + files_.File("a.doc") + "\")", remote).output,
+            "False;");
+  remote.login_cookie =
+      env()
+          .logins
+          ->TryLogin("10.0.0.2", "pw", settings().GetValue(kSearchSection, key::kLoginPassword))
+          .cookie;
   EXPECT_EQ(Run("Out.Write FTS.DownLoad(\"" + files_.File("a.doc") + "\")", remote).output,
             "True;");
   EXPECT_EQ(responder.files, std::vector<std::string>{files_.File("a.doc")});
+  settings().SetValue(kSearchSection, key::kRemoteDownload, "禁止");
+  EXPECT_EQ(Run("Out.Write FTS.DownLoad(\"" + files_.File("a.doc") + "\")", remote).output,
+            "False;");
 }
 
 TEST_F(FtsObjectTest, OpenFileIsForTheLocalUserAndNeverRunsPrograms) {

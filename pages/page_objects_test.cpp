@@ -125,26 +125,30 @@ TEST_F(PageObjectsTest, CookiesThePageWritesBecomeSetCookieLines) {
     std::vector<std::string> lines;
   };
   const Case cases[] = {
-      {"value", "<% Response.Cookies(\"a\") = \"1\" %>", {"a=1"}},
-      {"sub-keys in key order", "<% Response.Cookies(\"p\")(\"z\") = \"1\" : "
-                                "Response.Cookies(\"p\")(\"a\") = \"x y\" : "
-                                "Response.Cookies(\"p\")(\"k\") = \"\" %>",
-       {"p=a=x+y&k&z=1"}},
+      {"value", "<% Response.Cookies(\"a\") = \"1\" %>", {"a=1; httponly; samesite=Strict"}},
+      {"sub-keys in key order",
+       "<% Response.Cookies(\"p\")(\"z\") = \"1\" : "
+       "Response.Cookies(\"p\")(\"a\") = \"x y\" : "
+       "Response.Cookies(\"p\")(\"k\") = \"\" %>",
+       {"p=a=x+y&k&z=1; httponly; samesite=Strict"}},
       {"attributes in name order",
        "<% Set c = Response.Cookies(\"s\") : c.Item = \"v\" : c.Path = \"/LUN\" : "
        "c.Secure = True : c.Domain = \"localhost\" %>",
-       {"s=v; domain=localhost; path=/LUN; secure"}},
-      {"empty value is a deletion", "<% Response.Cookies(\"gone\") = \"\" %>",
-       {"gone=; max-age=0; version=1"}},
-      {"separators inside values are encoded", "<% Response.Cookies(\"e\") = \"a;b&c=d\" %>",
-       {"e=a%3Bb%26c%3Dd"}},
+       {"s=v; domain=localhost; httponly; path=/LUN; samesite=Strict; secure"}},
+      {"empty value is a deletion",
+       "<% Response.Cookies(\"gone\") = \"\" %>",
+       {"gone=; httponly; max-age=0; samesite=Strict; version=1"}},
+      {"separators inside values are encoded",
+       "<% Response.Cookies(\"e\") = \"a;b&c=d\" %>",
+       {"e=a%3Bb%26c%3Dd; httponly; samesite=Strict"}},
       {"names cookies cannot have are left out", "<% Response.Cookies(\"a b\") = \"1\" %>", {}},
-      {"reading does not create", "<% x = Request.Cookies(\"new\")(\"k\") & Cookies(\"n2\") %>",
+      {"reading does not create",
+       "<% x = Request.Cookies(\"new\")(\"k\") & Cookies(\"n2\") %>",
        {}},
       {"names in order, each once",
        "<% Response.Cookies(\"b\") = \"1\" : Response.Cookies(\"a\") = \"2\" : "
        "Response.Cookies(\"b\") = \"3\" %>",
-       {"a=2", "b=3"}},
+       {"a=2; httponly; samesite=Strict", "b=3; httponly; samesite=Strict"}},
       {"too long to send", "<% Response.Cookies(\"big\") = String(3000, \"x\") %>", {}},
   };
   for (const Case& c : cases) {
@@ -154,7 +158,8 @@ TEST_F(PageObjectsTest, CookiesThePageWritesBecomeSetCookieLines) {
     EXPECT_EQ(run.output.cookies, c.lines);
   }
   const PageRun answer = RunPage("<% Response.Cookies(\"a\") = \"1\" %>");
-  EXPECT_NE(answer.Answer().find("\r\nSet-Cookie: a=1\r\n\r\n"), std::string::npos);
+  EXPECT_NE(answer.Answer().find("\r\nSet-Cookie: a=1; httponly; samesite=Strict\r\n\r\n"),
+            std::string::npos);
 }
 
 TEST_F(PageObjectsTest, RequestCookiesRoundTripWhenThePageChangesThem) {
@@ -166,7 +171,8 @@ TEST_F(PageObjectsTest, RequestCookiesRoundTripWhenThePageChangesThem) {
       "<% For Each n In Request.Cookies : Response.Write n & \",\" : Next %>",
       parts);
   EXPECT_EQ(run.output.body, "a;b|lang,size,|keep,prefs,raw,");
-  EXPECT_EQ(run.output.cookies, std::vector<std::string>{"prefs=lang=zh&size=12"});
+  EXPECT_EQ(run.output.cookies,
+            std::vector<std::string>{"prefs=lang=zh&size=12; httponly; samesite=Strict"});
 }
 
 TEST_F(PageObjectsTest, CookieExpiryIsWrittenInGmt) {
@@ -180,7 +186,7 @@ TEST_F(PageObjectsTest, CookieExpiryIsWrittenInGmt) {
   const std::string& line = run.output.cookies[0];
   EXPECT_EQ(line.rfind("t=1; expires=", 0), 0u) << line;
   EXPECT_NE(line.find("-Jan-2030 "), std::string::npos) << line;
-  EXPECT_EQ(line.substr(line.size() - 4), " GMT");
+  EXPECT_NE(line.find(" GMT; httponly"), std::string::npos) << line;
 }
 
 TEST_F(PageObjectsTest, ServerEncodesMapsAndCreates) {

@@ -58,7 +58,9 @@ TEST_F(ScriptPageRunnerTest, PostedFormsSetCookies) {
       Exchange(server_->port(), "POST /LUN/Search.shl HTTP/1.0\r\nContent-Length: " +
                                     std::to_string(form.size()) + "\r\n\r\n" + form);
   EXPECT_EQ(Body(answer), "POST &lt;b&gt; x from 127.0.0.1");
-  EXPECT_NE(answer.find("\r\nSet-Cookie: last=%3Cb%3E+x\r\n\r\n"), std::string::npos) << answer;
+  EXPECT_NE(answer.find("\r\nSet-Cookie: last=%3Cb%3E+x; httponly; samesite=Strict\r\n\r\n"),
+            std::string::npos)
+      << answer;
 }
 
 TEST_F(ScriptPageRunnerTest, RedirectsAndErrors) {

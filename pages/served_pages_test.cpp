@@ -159,7 +159,7 @@ TEST_F(ServedPagesTest, TranslationAndPageObjects) {
        "<% Response.Cookies(\"gone\") = \"\" %>",
        {"", "", "gone=1; keep=2"},
        "",
-       {"Set-Cookie: gone=; max-age=0; version=1"}},
+       {"Set-Cookie: gone=; httponly; max-age=0; samesite=Strict; version=1"}},
   });
 }
 
@@ -230,7 +230,8 @@ TEST_F(ServedPagesTest, RecordsetsAndFts) {
        "page<% FTS.DownLoad QueryString(\"p\") %>",
        {"p=" + files_.File("a.doc"), "", ""},
        "DOC\r\nbytes",
-       {"HTTP/1.0 200 OK", "Content-Disposition: attachment; filename=a.doc",
+       {"HTTP/1.0 200 OK",
+        "Content-Disposition: attachment; filename=\"a.doc\"; filename*=UTF-8''a.doc",
         "Content-Length: 10"}},
       {"after_end",
        "<% Response.End : t = TypeName(FTS.Execute(\"[文档]:\")) : "

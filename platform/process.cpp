@@ -42,6 +42,18 @@ int SpawnProcess(const std::vector<std::string>& argv, const SpawnOptions& optio
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
+  std::vector<char*> env;
+  for (char** e = environ; *e; ++e) {
+    const std::string_view entry(*e);
+    const std::string_view name = entry.substr(0, entry.find('=') + 1);
+    bool replaced = false;
+    for (const std::string& extra : options.environment)
+      replaced = replaced || extra.starts_with(name);
+    if (!replaced) env.push_back(*e);
+  }
+  for (const std::string& extra : options.environment)
+    env.push_back(const_cast<char*>(extra.c_str()));
+  env.push_back(nullptr);
   int error_pipe[2];
   if (pipe2(error_pipe, O_CLOEXEC) != 0) return errno;
   const int null_fd = open("/dev/null", O_RDWR | O_CLOEXEC);
@@ -81,7 +93,7 @@ int SpawnProcess(const std::vector<std::string>& argv, const SpawnOptions& optio
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    execv(args[0], args.data());
+    execve(args[0], args.data(), env.data());
     const int e = errno;
     (void)!write(3, &e, sizeof e);
     _exit(127);

@@ -23,6 +23,11 @@ struct SpawnOptions {
   int stdout_fd = -1;             // descriptor for the child's output; -1: /dev/null
   bool new_process_group = false; // the child leads a group of its own (so it and its
                                   // children can be killed together)
+  // "NAME=value" entries set in the child's environment (replacing any of
+  // the same name); the rest of the environment is inherited. The way to
+  // hand a child a secret: unlike its arguments, a process's environment
+  // is readable only by its own user.
+  std::vector<std::string> environment;
 };
 
 // Milliseconds of the monotonic clock, for deadlines.

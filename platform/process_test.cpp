@@ -36,6 +36,34 @@ TEST(ProcessTest, RunAndCaptureCollectsOutputAndEndsRunawayPrograms) {
   EXPECT_EQ(FindProgram("no-such-program-anywhere"), "");
 }
 
+TEST(ProcessTest, SpawnSetsTheChildsEnvironmentOnly) {
+  const std::string sh = FindProgram("sh");
+  ASSERT_FALSE(sh.empty());
+  setenv("LUN_SPAWN_KEPT", "kept", 1);
+  setenv("LUN_SPAWN_REPLACED", "old", 1);
+  int pipe_fds[2];
+  ASSERT_EQ(pipe(pipe_fds), 0);
+  SpawnOptions options;
+  options.stdout_fd = pipe_fds[1];
+  options.environment = {"LUN_SPAWN_REPLACED=new", "LUN_SPAWN_SECRET=s3"};
+  pid_t pid = -1;
+  ASSERT_EQ(SpawnProcess({sh, "-c", "echo $LUN_SPAWN_KEPT $LUN_SPAWN_REPLACED $LUN_SPAWN_SECRET"},
+                         options, &pid),
+            0);
+  close(pipe_fds[1]);
+  char buf[64] = {};
+  std::string out;
+  ssize_t n;
+  while ((n = read(pipe_fds[0], buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
+  close(pipe_fds[0]);
+  ASSERT_EQ(waitpid(pid, nullptr, 0), pid);
+  EXPECT_EQ(out, "kept new s3\n");
+  EXPECT_STREQ(getenv("LUN_SPAWN_REPLACED"), "old");
+  EXPECT_EQ(getenv("LUN_SPAWN_SECRET"), nullptr);
+  unsetenv("LUN_SPAWN_KEPT");
+  unsetenv("LUN_SPAWN_REPLACED");
+}
+
 TEST(ProcessTest, CommandLinesSplitAtNul) {
   using Args = std::vector<std::string_view>;
   const struct {

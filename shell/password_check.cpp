@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "config/password_hash.h"
 #include "config/settings_keys.h"
 #include "config/settings_store.h"
 
@@ -31,7 +32,9 @@ bool PasswordCheck(const SettingsStore& settings, PasswordPrompter& prompter) {
     const PasswordReply reply = prompter.AskPassword();
     if (reply.kind == PasswordReply::kCancel) return false;
     if (reply.kind == PasswordReply::kOk) {
-      return reply.text == settings.GetValue(kSearchSection, key::kLoginPassword);
+      const std::string stored = settings.GetValue(kSearchSection, key::kLoginPassword);
+      // No password set: the empty text passes, as it always did.
+      return stored.empty() ? reply.text.empty() : VerifyPassword(reply.text, stored);
     }
     const std::string question =
         settings.GetValue(kSearchSection, key::kPasswordQuestion, kDefaultQuestion);

@@ -3,9 +3,10 @@
 //
 // When "自动登陆" is anything but "禁止" (a missing key included) the check
 // passes at once. Otherwise the dialog "验证密码" asks for the password: OK
-// passes when the text equals "登陆口令" (default empty) and fails
-// otherwise; Cancel fails; "忘记密码" opens the dialog "忘记密码", which asks
-// the question "密码问题" and passes when the answer equals "密码答案". A
+// passes when the text is the password "登陆口令" (stored as its hash,
+// config/password_hash.h; none set: the empty text) and fails otherwise;
+// Cancel fails; "忘记密码" opens the dialog "忘记密码", which asks the
+// question "密码问题" and passes when the answer equals "密码答案". A
 // cancelled "忘记密码" shows "验证密码" again.
 //
 // Thread safety: user-interface thread only.

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <set>
 
+#include "config/password_hash.h"
 #include "config/settings_keys.h"
 #include "config/settings_store.h"
 #include "crawler/change_monitor.h"
@@ -415,7 +416,9 @@ class PasswordPage : public SettingsPage {
     return false;
   }
   void Save() override {
-    Put(key::kLoginPassword, S(password_->text()));
+    // Stored as its hash; the field shows the stored form, which is kept
+    // when it comes back unchanged.
+    Put(key::kLoginPassword, StoredPasswordForm(S(password_->text())));
     Put(key::kAutoLogin, auto_login_->isChecked() ? kAllow : kForbid);
     Put(key::kPasswordQuestion, S(question_->text()));
     Put(key::kPasswordAnswer, S(answer_->text()));

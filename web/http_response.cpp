@@ -255,6 +255,34 @@ RangeDecision ResolveRange(const std::string* range_header, uint64_t size) {
   return {RangeDecision::Kind::kPartial, first, last - first + 1};
 }
 
+std::string ContentDispositionLine(std::string_view file_name) {
+  // The quoted name for old clients: ASCII only, without the characters
+  // that would end or escape the quoted string; the exact name follows as
+  // RFC 5987 UTF-8 percent-encoding, which every current browser prefers.
+  std::string line = "Content-Disposition: attachment; filename=\"";
+  for (char c : file_name) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    line.push_back(u < 0x20 || u >= 0x7F || c == '"' || c == '\\' ? '_' : c);
+  }
+  line.append("\"; filename*=UTF-8''");
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  for (char c : file_name) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    const bool attr_char = (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') ||
+                           (u >= '0' && u <= '9') ||
+                           std::string_view("!#$&+-.^_`|~").find(c) != std::string_view::npos;
+    if (attr_char) {
+      line.push_back(c);
+    } else {
+      line.push_back('%');
+      line.push_back(kHex[u >> 4]);
+      line.push_back(kHex[u & 15]);
+    }
+  }
+  line.append("\r\n");
+  return line;
+}
+
 std::string FileHead(std::string_view file_name, uint64_t file_size, const RangeDecision& range,
                      std::time_t last_modified) {
   const bool partial = range.kind == RangeDecision::Kind::kPartial;
@@ -262,12 +290,7 @@ std::string FileHead(std::string_view file_name, uint64_t file_size, const Range
   head.append(partial ? "206 Partial Content\r\n" : "200 OK\r\n");
   head.append(kServerHeaderLine);
   head.append(ContentTypeLine(FileExtension(file_name)));
-  head.append("Content-Disposition: attachment; filename=");
-  for (char c : file_name) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    head.push_back(u < 0x20 || u == 0x7F ? '_' : c);
-  }
-  head.append("\r\n");
+  head.append(ContentDispositionLine(file_name));
   char line[128];
   if (partial) {
     std::snprintf(line, sizeof line, "Content-Range: bytes %llu-%llu/%llu\r\n",

@@ -57,12 +57,17 @@ struct RangeDecision {
 // file). A range that covers the whole file is kWhole. Never overflows.
 RangeDecision ResolveRange(const std::string* range_header, uint64_t size);
 
+// The "Content-Disposition: attachment" line (with CR LF) for a file named
+// `file_name` (UTF-8): a quoted ASCII fallback name, in which control
+// characters, non-ASCII bytes, '"' and '\\' are "_" (so that a hostile name
+// can neither add header lines nor end the quoted string), and the exact
+// name in RFC 5987 form (filename*=UTF-8''...).
+std::string ContentDispositionLine(std::string_view file_name);
+
 // The head of a static file response: status ("200 OK" or "206 Partial
 // Content"), Server, Content-Type (from `file_name`'s extension),
-// "Content-Disposition: attachment; filename=<file_name>", Content-Length (with
-// Content-Range before it for a part), Last-Modified, blank line. Control
-// characters in the file name become "_" so that a hostile name cannot add
-// header lines.
+// ContentDispositionLine(file_name), Content-Length (with Content-Range
+// before it for a part), Last-Modified, blank line.
 std::string FileHead(std::string_view file_name, uint64_t file_size, const RangeDecision& range,
                      std::time_t last_modified);
 

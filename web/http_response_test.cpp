@@ -99,26 +99,46 @@ TEST(ResolveRangeTest, EmptyFileIsSentWhole) {
 
 TEST(FileHeadTest, WholeAndPartialHeads) {
   const std::string date = HttpDate(784111777);
-  EXPECT_EQ(FileHead("page.htm", 1000, {RangeDecision::Kind::kWhole, 0, 1000}, 784111777),
-            "HTTP/1.0 200 OK\r\n" + std::string(kServer) +
-                "Content-Type: text/html\r\n"
-                "Content-Disposition: attachment; filename=page.htm\r\n"
-                "Content-Length: 1000\r\n"
-                "Last-Modified: " + date + "\r\n\r\n");
+  EXPECT_EQ(
+      FileHead("page.htm", 1000, {RangeDecision::Kind::kWhole, 0, 1000}, 784111777),
+      "HTTP/1.0 200 OK\r\n" + std::string(kServer) +
+          "Content-Type: text/html\r\n"
+          "Content-Disposition: attachment; filename=\"page.htm\"; filename*=UTF-8''page.htm\r\n"
+          "Content-Length: 1000\r\n"
+          "Last-Modified: " +
+          date + "\r\n\r\n");
   EXPECT_EQ(FileHead("r.bin", 1000, {RangeDecision::Kind::kPartial, 100, 100}, 784111777),
             "HTTP/1.0 206 Partial Content\r\n" + std::string(kServer) +
                 "Content-Type: application/octet-stream\r\n"
-                "Content-Disposition: attachment; filename=r.bin\r\n"
+                "Content-Disposition: attachment; filename=\"r.bin\"; filename*=UTF-8''r.bin\r\n"
                 "Content-Range: bytes 100-199/1000\r\n"
                 "Content-Length: 100\r\n"
-                "Last-Modified: " + date + "\r\n\r\n");
+                "Last-Modified: " +
+                date + "\r\n\r\n");
 }
 
-TEST(FileHeadTest, ControlCharactersInTheNameCannotAddHeaders) {
-  const std::string head =
-      FileHead("a\r\nSet-Cookie: x=1.txt", 1, {RangeDecision::Kind::kWhole, 0, 1}, 0);
-  EXPECT_NE(head.find("filename=a__Set-Cookie: x=1.txt\r\n"), std::string::npos);
-  EXPECT_EQ(head.find("\r\nSet-Cookie"), std::string::npos);
+TEST(FileHeadTest, FileNamesAreQuotedAndEncoded) {
+  const struct {
+    const char* name;
+    const char* line;
+  } cases[] = {
+      {"a\r\nSet-Cookie: x=1.txt",
+       "filename=\"a__Set-Cookie: x=1.txt\"; "
+       "filename*=UTF-8''a%0D%0ASet-Cookie%3A%20x%3D1.txt\r\n"},
+      {"a\"; filename=evil.exe",
+       "filename=\"a_; filename=evil.exe\"; filename*=UTF-8''a%22%3B%20filename%3Devil.exe\r\n"},
+      {"报告 1.doc", "filename=\"______ 1.doc\"; filename*=UTF-8''%E6%8A%A5%E5%91%8A%201.doc\r\n"},
+      {"back\\slash,semi;.txt",
+       "filename=\"back_slash,semi;.txt\"; filename*=UTF-8''back%5Cslash%2Csemi%3B.txt\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string head = FileHead(c.name, 1, {RangeDecision::Kind::kWhole, 0, 1}, 0);
+    EXPECT_NE(head.find(std::string("Content-Disposition: attachment; ") + c.line),
+              std::string::npos)
+        << head;
+    EXPECT_EQ(head.find("\r\nSet-Cookie"), std::string::npos);
+  }
 }
 
 TEST(ErrorResponseTest, Form) {

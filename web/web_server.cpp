@@ -86,6 +86,13 @@ void WebServer::Exchange::Dispatch() {
     Trace("Sending listing...");  // no listings are produced: nothing is sent
     return;
   }
+  // Include files are pieces of pages (the access rules among them): their
+  // source is never sent, as if they were not there.
+  if (EndsWithIgnoreCase(path, ".inc")) {
+    Trace("Error processing: " + request_.path);
+    SendError(kNotFoundStatus);
+    return;
+  }
   if (EndsWithIgnoreCase(path, ".shl") || EndsWithIgnoreCase(path, ".asp")) {
     if (!RunPage(path) && !errored_) {
       Trace("Error processing: " + request_.path);

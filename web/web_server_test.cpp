@@ -52,15 +52,16 @@ class WebServerTest : public ::testing::Test {
     ASSERT_TRUE(MakeDirectories(dir_.File("res")));
     std::string thousand;
     for (int i = 0; i < 1000; ++i) thousand.push_back(static_cast<char>('0' + i % 10));
-    ASSERT_TRUE(WriteTestZip(dir_.File("res/LUN.WR"),
-                             {{"index.shl", "<% x %>"},
-                              {"Search.shl", "<% y %>"},
-                              {"page.htm", "<html></html>"},
-                              {"r.bin", thousand},
-                              {"a b.gif", "GIF89a"},
-                              {"odd.xyzzy", "?"},
-                              {"empty/", ""},
-                              {"../escaped.txt", "no"}}));
+    ASSERT_TRUE(WriteTestZip(dir_.File("res/LUN.WR"), {{"index.shl", "<% x %>"},
+                                                       {"Search.shl", "<% y %>"},
+                                                       {"security.inc", "<% rules %>"},
+                                                       {"Upper.INC", "<% rules %>"},
+                                                       {"page.htm", "<html></html>"},
+                                                       {"r.bin", thousand},
+                                                       {"a b.gif", "GIF89a"},
+                                                       {"odd.xyzzy", "?"},
+                                                       {"empty/", ""},
+                                                       {"../escaped.txt", "no"}}));
     ASSERT_TRUE(WriteTestZip(dir_.File("res/B.WR"), {{"img/x.gif", "GIF"}}));
     ASSERT_EQ(ReplaceFileAtomically(DefaultFileSystem(), dir_.File("secret.txt"), "CANARY-7f3a"),
               0);
@@ -108,7 +109,8 @@ TEST_F(WebServerTest, StaticFileIsStreamedNotLoaded) {
   const Reply reply = Get("/LUN/page.htm");
   EXPECT_EQ(StatusLine(reply), "HTTP/1.0 200 OK");
   EXPECT_NE(reply.bytes.find("Content-Type: text/html\r\n"), std::string::npos);
-  EXPECT_NE(reply.bytes.find("Content-Disposition: attachment; filename=page.htm\r\n"),
+  EXPECT_NE(reply.bytes.find("Content-Disposition: attachment; filename=\"page.htm\"; "
+                             "filename*=UTF-8''page.htm\r\n"),
             std::string::npos);
   EXPECT_EQ(reply.bytes.find("<html>"), std::string::npos);
   EXPECT_EQ(reply.file_path, root_ + "LUN/page.htm");
@@ -209,6 +211,24 @@ TEST_F(WebServerTest, PageRunGetsItsRequestAndAnswersWithSortedHeaders) {
   EXPECT_LT(length, type);
   EXPECT_LT(type, modified);
   EXPECT_TRUE(text.ends_with("\r\n\r\n<p>page</p>"));
+}
+
+TEST_F(WebServerTest, PageSourcesAreNeverSentAsFiles) {
+  for (const char* target : {"/LUN/security.inc", "/LUN/Upper.INC", "/LUN/security%2Einc",
+                             "/LUN/security.inc?x=1", "/LUN/./security.inc"}) {
+    SCOPED_TRACE(target);
+    const Reply reply = Get(target);
+    EXPECT_EQ(StatusLine(reply), "HTTP/1.0 404 Not Found");
+    EXPECT_TRUE(reply.file_path.empty());
+    EXPECT_EQ(reply.bytes.find("rules"), std::string::npos);
+  }
+  // A page is run, never sent, also when it cannot be run.
+  for (PageRunStatus status : {PageRunStatus::kCannotTranslate, PageRunStatus::kCannotCreateHost}) {
+    runner_.status = status;
+    const Reply reply = Get("/LUN/Search.shl");
+    EXPECT_TRUE(reply.file_path.empty());
+    EXPECT_EQ(reply.bytes.find("<% y %>"), std::string::npos);
+  }
 }
 
 TEST_F(WebServerTest, FolderRunsDefaultDocument) {

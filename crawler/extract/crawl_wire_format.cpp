@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/crypto.h"
+
 namespace lun {
 
 std::string EncodeRequest(std::string_view path) {
@@ -57,6 +59,10 @@ std::u16string DecodeUtf16Le(std::string_view bytes) {
                                    (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
   }
   return out;
+}
+
+std::string HelloAnswer(std::string_view token, std::string_view challenge) {
+  return HexText(HmacSha256(token, challenge));
 }
 
 }  // namespace lun

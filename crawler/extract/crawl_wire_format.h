@@ -70,6 +70,21 @@ ReplyCheck CheckReplyLength(int32_t n, int32_t max_bytes = kMaxReplyBytes);
 // byte is dropped).
 std::u16string DecodeUtf16Le(std::string_view bytes);
 
+// The service proves that it is the one this lun started. lun makes a random
+// token at each start and hands it to the luncrawl it starts in the
+// environment variable kCrawlTokenVariable (never on the command line, which
+// every user of the machine can read). After connecting, lun sends the
+// request kCrawlHelloPrefix + a fresh random challenge (hexadecimal); the
+// service answers an ordinary reply whose text is HelloAnswer(token,
+// challenge). The token itself never travels, so a listener that took the
+// port learns nothing from the exchange. A service without a token answers
+// "no text" (N = 0), as for any file it cannot read.
+inline constexpr char kCrawlTokenVariable[] = "LUN_CRAWL_TOKEN";
+inline constexpr char kCrawlHelloPrefix[] = "Hello:";
+
+// Hexadecimal HMAC-SHA-256 of `challenge` under `token`.
+std::string HelloAnswer(std::string_view token, std::string_view challenge);
+
 }  // namespace lun
 
 #endif  // LUN_CRAWLER_EXTRACT_CRAWL_WIRE_FORMAT_H_

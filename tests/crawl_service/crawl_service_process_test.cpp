@@ -4,6 +4,7 @@
 // running; a second service on a taken port; a service whose parent dies.
 // Waits poll for a state with a generous bound; nothing asserts a duration.
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -13,9 +14,8 @@
 #include <filesystem>
 #include <functional>
 
-#include <gtest/gtest.h>
-
 #include "app/crawl_service_client.h"
+#include "crawler/extract/crawl_wire_format.h"
 #include "crawler/extract/extract_test_util.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
@@ -170,12 +170,17 @@ TEST(CrawlServiceProcessTest, ARunningServiceIsUsedAndNoSecondOneStarted) {
   const std::string log = dir.File("launches");
   const uint16_t port = FreeLoopbackPort();
   pid_t running = -1;
+  // A service started for this client before: it knows the client's token.
+  SpawnOptions spawn;
+  spawn.environment = {std::string(kCrawlTokenVariable) + "=earlier-start"};
   ASSERT_EQ(SpawnProcess({FAKE_EXTRACTD_PATH, "--port", std::to_string(port), "--launch-log", log},
-                         {}, &running),
+                         spawn, &running),
             0);
   ASSERT_TRUE(Eventually([&] { return Accepts(port); }));
   {
-    CrawlServiceClient client(Options(FAKE_EXTRACTD_PATH, port, {"--launch-log", log}));
+    CrawlServiceClientOptions options = Options(FAKE_EXTRACTD_PATH, port, {"--launch-log", log});
+    options.token = "earlier-start";
+    CrawlServiceClient client(options);
     ASSERT_TRUE(client.Launch());
     EXPECT_EQ(client.service_pid(), -1);
     std::u16string text;
@@ -189,6 +194,37 @@ TEST(CrawlServiceProcessTest, ARunningServiceIsUsedAndNoSecondOneStarted) {
   EXPECT_EQ(waitpid(running, &status, 0), running);
   EXPECT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST(CrawlServiceProcessTest, AServiceThatCannotAnswerTheTokenGetsNoPath) {
+  // A real service on the port, started by someone else with another token
+  // (or none): the client indexes by name only and leaves it alone.
+  ScratchDir dir;
+  const std::string file = Write(dir, "secret.txt", "secret words");
+  const uint16_t port = FreeLoopbackPort();
+  for (const char* token : {"someone-else", ""}) {
+    SCOPED_TRACE(token);
+    SpawnOptions spawn;
+    if (*token) spawn.environment = {std::string(kCrawlTokenVariable) + "=" + token};
+    pid_t squatter = -1;
+    ASSERT_EQ(SpawnProcess({LUNCRAWL_PATH, "--port", std::to_string(port)}, spawn, &squatter), 0);
+    ASSERT_TRUE(Eventually([&] { return Accepts(port); }));
+    CrawlServiceClientOptions options = Options(LUNCRAWL_PATH, port, {});
+    int reports = 0;
+    options.on_untrusted = [&](std::string_view) { ++reports; };
+    CrawlServiceClient client(options);
+    EXPECT_FALSE(client.Launch());
+    std::u16string text;
+    EXPECT_EQ(client.Extract(file, &text), ExtractOutcome::kServiceUntrusted);
+    EXPECT_TRUE(text.empty());
+    EXPECT_EQ(reports, 1);
+    EXPECT_FALSE(client.trouble().empty());
+    EXPECT_EQ(client.service_pid(), -1) << "no second service was started";
+    EXPECT_TRUE(Alive(squatter));
+    kill(squatter, SIGKILL);
+    waitpid(squatter, nullptr, 0);
+    ASSERT_TRUE(Eventually([&] { return !Accepts(port); }));
+  }
 }
 
 TEST(CrawlServiceProcessTest, SecondServiceFindsThePortTakenAndEnds) {

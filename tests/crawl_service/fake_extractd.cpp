@@ -11,6 +11,7 @@
 //   halfclose  half a reply, then the connection closes
 //   notext     N = 0
 //   otherwise  the path itself is the text
+// The client's challenge is answered with the token of $LUN_CRAWL_TOKEN.
 // Options: --port N, --exit-at-start (ends at once, for restart loops),
 // --launch-log FILE (appends one line per start).
 #include <arpa/inet.h>
@@ -49,6 +50,15 @@ bool Has(const std::string& path, const char* word) { return path.find(word) != 
 
 // False ends the connection.
 bool Answer(int fd, const std::string& path) {
+  // The challenge of the client, answered with the token it handed us like
+  // the real service does.
+  if (path.starts_with(lun::kCrawlHelloPrefix)) {
+    const char* token = std::getenv(lun::kCrawlTokenVariable);
+    SendRaw(fd, lun::EncodeReply(lun::ToWide(
+                    token ? lun::HelloAnswer(token, path.substr(sizeof lun::kCrawlHelloPrefix - 1))
+                          : std::string())));
+    return true;
+  }
   if (Has(path, "crash")) raise(SIGSEGV);
   if (Has(path, "hang")) {
     for (;;) pause();

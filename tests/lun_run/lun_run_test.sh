@@ -144,6 +144,38 @@ printf 'einmal indexiert\n' >"$DIR/once/o.txt"
 grep -q "完成: 已索引 1 个文件" "$DIR/once.out" || { say_fail "--index-once progress"; cat "$DIR/once.out"; }
 [ "$(count_paths "$HOME_DIR" '[文档]:文本内容=einmal')" = "1 1" ] || say_fail "--index-once record"
 
+# The crawl service's port held by a listener that is not this lun's
+# service: the real luncrawl started by someone else (another token), and,
+# when the test runs as root, one of another account. lun sends it no path,
+# says so in its log and indexes the files by name only.
+LUNCRAWL=$(dirname "$LUN")/luncrawl
+mkdir -p "$DIR/squat"
+printf 'squattedword in the content\n' >"$DIR/squat/squatfile.txt"
+squatters=("env LUN_CRAWL_TOKEN=someone-else")
+[ "$(id -u)" = 0 ] && command -v setpriv >/dev/null &&
+  squatters+=("setpriv --reuid=65534 --regid=65534 --clear-groups env LUN_CRAWL_TOKEN=x")
+n=0
+for squatter in "${squatters[@]}"; do
+  n=$((n + 1))
+  SQUAT_PORT=$(free_port)
+  $squatter "$LUNCRAWL" --port "$SQUAT_PORT" --no-follow-parent >/dev/null 2>&1 &
+  SQUAT_PID=$!
+  pids+=("$SQUAT_PID")
+  for _ in $(seq 1 300); do (exec 3<>"/dev/tcp/127.0.0.1/$SQUAT_PORT") 2>/dev/null && break; sleep 0.1; done
+  SQUAT_HOME=$DIR/squathome$n
+  mkdir -p "$SQUAT_HOME"
+  LUN_CRAWL_PORT=$SQUAT_PORT "$LUN" --home "$SQUAT_HOME" --index-once "$DIR/squat" >"$DIR/squat.out" 2>&1 ||
+    say_fail "--index-once beside a squatter ($squatter): exit code"
+  [ "$(count_paths "$SQUAT_HOME" '[文档]:文件名称=squatfile')" = "1 1" ] ||
+    { say_fail "squatter ($squatter): the file is not indexed by name"; cat "$DIR/squat.out"; }
+  [ "$(count_paths "$SQUAT_HOME" '[文档]:文本内容=squattedword')" = "0 0" ] ||
+    say_fail "squatter ($squatter): text came from a service that is not ours"
+  grep -q "数据提取服务" "$SQUAT_HOME/TamrixError.Log" 2>/dev/null ||
+    { say_fail "squatter ($squatter): not in the log"; ls "$SQUAT_HOME"; }
+  kill -9 "$SQUAT_PID" 2>/dev/null
+  wait "$SQUAT_PID" 2>/dev/null
+done
+
 # kill -9 in the middle of the first scan (a kill point in the engine's
 # record append, which the walk's queue and the index thread both reach),
 # then a normal start: every document ends up indexed exactly once.

@@ -1,7 +1,10 @@
 // End-to-end test of the web UI in Debian's Chromium: lun --headless on a
 // scratch home that indexes a small fixture folder, driven through the
 // pages as a person would (search, tabs, paging, sorting, advanced search,
-// content snapshot, history, log, settings). Screenshots of the home,
+// content snapshot, history, log, settings), and as an attacker would: a
+// page of another site whose name the browser resolves to 127.0.0.1 (DNS
+// rebinding, made with Chromium's --host-resolver-rules) tries to search,
+// download, read the form token and save settings. Screenshots of the home,
 // result and snapshot pages go to --out.
 //
 //   node browser_test.mjs --bin BUILD/bin --out DIR
@@ -9,8 +12,8 @@ import fs from 'node:fs';
 import path from 'node:path';
 import { createRequire } from 'node:module';
 import {
-  Checks, freePort, makeScratch, parseArgs, runIsolated, searchUrl, sleep, startLun, stopLun,
-  waitForCount,
+  Checks, FIXED_CODE, freePort, makeScratch, parseArgs, runIsolated, searchUrl, sleep, startLun,
+  stopLun, waitForCount,
 } from './lun_fixture.mjs';
 
 const require = createRequire(import.meta.url);
@@ -176,6 +179,14 @@ async function main() {
       await page.goto(searchUrl(lun, 'pagingword'));
       checks.equal(await page.locator('.hit').count(), 5, 'result pages use the new size');
     });
+
+    await checks.scenario('a page of another site rebound to this machine gets nothing', async () => {
+      await rebindingAttack(checks, scratch, lun);
+      await page.goto(`${lun.base}Setting.shl?IDCODE=${lun.code}`);
+      checks.ok(!(await page.isChecked('input[name=remotelogin]')), 'remote login is still off');
+      checks.ok(!(await page.isChecked('input[name=remotedownload]')), 'remote download is still off');
+      checks.equal(await page.inputValue('#perpage'), '5', 'the settings are as the user left them');
+    });
   } catch (error) {
     checks.ok(false, 'the test ran to its end', error && error.stack ? error.stack : String(error));
     if (lun) console.log(lun.log());
@@ -185,6 +196,61 @@ async function main() {
     fs.rmSync(scratch.root, { recursive: true, force: true });
   }
   return checks.finish();
+}
+
+// What a page of another site can do once its host name resolves to
+// 127.0.0.1: its first answer came from the attacker's server (here: a
+// route of the browser), every later request of the page reaches lun as
+// the same origin. It uses the fixed code, which is no secret.
+async function rebindingAttack(checks, scratch, lun) {
+  const hosts = ['127.attacker.test', '127.0.0.1.nip.io'];
+  const rules = hosts.map((host) => `MAP ${host} 127.0.0.1`).join(', ');
+  const browser = await chromium.launchPersistentContext(path.join(scratch.root, 'attacker'), {
+    executablePath: CHROMIUM, headless: true, args: [...CHROMIUM_FLAGS, `--host-resolver-rules=${rules}`],
+  });
+  try {
+    for (const host of hosts) {
+      const evil = await browser.newPage();
+      const origin = `http://${host}:${lun.port}`;
+      await evil.route(`${origin}/evil.html`, (route) => route.fulfill({
+        contentType: 'text/html', body: '<!DOCTYPE html><html><body>another site</body></html>',
+      }));
+      await evil.goto(`${origin}/evil.html`);
+      const loot = await evil.evaluate(async (code) => {
+        const get = async (url, init) => {
+          try {
+            const r = await fetch(url, init);
+            return { status: r.status, disposition: r.headers.get('content-disposition'), text: await r.text() };
+          } catch (error) {
+            return { status: 0, disposition: null, text: String(error) };
+          }
+        };
+        const out = { static: await get('/LUN/style.css') };
+        out.search = await get(`/LUN/Search.shl?IDCODE=${code}&SearchText=alpha`);
+        out.download = await get(`/LUN/Open.shl?IDCODE=${code}&RecordNO=0&Mode=down`);
+        out.settings = await get(`/LUN/Setting.shl?IDCODE=${code}`);
+        out.token = (out.settings.text.match(/name="token" value="([^"]+)"/) || [])[1] || '';
+        const form = new URLSearchParams({
+          token: out.token, perpage: '9', snippet: '150', port: location.port, remotelogin: '1',
+          remotedownload: '1', password: 'owned', password2: 'owned', permit: '/',
+        });
+        out.save = await get(`/LUN/Setting.shl?IDCODE=${code}`, { method: 'POST', body: form });
+        out.source = await get('/LUN/security.inc');
+        return out;
+      }, FIXED_CODE);
+      checks.equal(loot.static.status, 200, `${host}: the page reaches lun under its own name`);
+      checks.ok(!loot.search.text.includes('report.txt') && !loot.search.text.includes('class="hit'),
+        `${host}: no search`);
+      checks.ok(loot.download.disposition === null && !loot.download.text.includes('alpha'),
+        `${host}: no download`);
+      checks.equal(loot.token, '', `${host}: no form token`);
+      checks.ok(!loot.save.text.includes('id="saved"'), `${host}: no settings saved`);
+      checks.equal(loot.source.status, 404, `${host}: no page source`);
+      await evil.close();
+    }
+  } finally {
+    await browser.close();
+  }
 }
 
 process.exitCode = await main();

@@ -1,15 +1,21 @@
 // The access rules of the pages (res/LUN/security.inc), run through the real
 // page runner and FTS object with requests whose source address, Host
-// header, session code, cookie and form are set directly, so every rule is
-// checked without sockets or a second network address (the Node test
-// security_test.mjs checks the same over real connections).
+// header, session code, peer's user, cookie, form and origin are set
+// directly, so every rule is checked without sockets, a second network
+// address or a second account (the Node tests security_test.mjs and
+// browser_test.mjs check the same over real connections and in Chromium).
+#include <gtest/gtest.h>
+#include <unistd.h>
+
 #include <map>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "automation/dictionary.h"
+#include "config/password_hash.h"
+#include "engine/storage/data_table.h"
+#include "engine/storage/search_project.h"
+#include "pages/fts_factory.h"
 #include "pages/fts_test_fixture.h"
 #include "pages/script_page_runner.h"
 #include "web/request_variables.h"
@@ -21,6 +27,10 @@ constexpr char kCode[] = "5e1f0c2a-3b4d-4e5f-8a9b-0c1d2e3f4a5b";
 constexpr char kFixedCode[] = "20316842";
 constexpr char kSearchSection[] = "检索设置";
 
+constexpr uid_t kOurUid = 1000;
+// Few hash rounds: the tests check the rules, not the cost.
+constexpr int kQuickHash = 100;
+
 struct Visit {
   std::string peer = "127.0.0.1";
   std::string page = "home.shl";
@@ -28,6 +38,9 @@ struct Visit {
   std::string host = "127.0.0.1:8484";
   std::string cookie;
   std::string form;  // url-encoded; a POST when set
+  uid_t peer_uid = kOurUid;
+  std::string origin;      // the Origin header, when set
+  std::string fetch_site;  // the Sec-Fetch-Site header, when set
 };
 
 class PageAccessTest : public FtsFixture {
@@ -42,23 +55,34 @@ class PageAccessTest : public FtsFixture {
       ASSERT_EQ(table->Add(Variant::Bstr(ToWide(code)), Variant::Bstr(u"LUN_USER"), &excep), S_OK);
     }
     env().session_table = table;
+    env().own_uid = kOurUid;
+    env().peer_uid = [this](const ConnectionInfo&) { return std::optional<uid_t>(peer_uid_); };
+    env().logins = std::make_shared<LoginGate>([this] { return now_; });
     settings().SetValue(kSearchSection, "本地用户ID", kCode);
   }
 
   PageOutput Run(const Visit& visit) {
+    peer_uid_ = visit.peer_uid;
     ScriptPageRunner runner([this](const PageContext& context) -> std::shared_ptr<Dispatch> {
-      FtsPage page;
+      FtsPage page = DescribeRequest(context.request, env());
       page.responder = &context.responder;
       return Fts(std::move(page));
     });
+    HttpRequest http;
+    if (!visit.host.empty()) http.headers.Set("Host", " " + visit.host);
+    if (!visit.origin.empty()) http.headers.Set("Origin", " " + visit.origin);
+    if (!visit.fetch_site.empty()) http.headers.Set("Sec-Fetch-Site", " " + visit.fetch_site);
     PageRequest request;
     request.method = visit.form.empty() ? "GET" : "POST";
     request.page_directory = std::string(LUN_PAGES_DIR) + "/";
     request.page_path = request.page_directory + visit.page;
     request.web_root = request.page_directory;
     request.query_string = visit.query;
+    request.request = &http;
     request.connection.peer_address = visit.peer;
+    request.connection.peer_port = 40000;
     request.connection.local_address = "127.0.0.1";
+    request.connection.local_port = 8484;
     request.server_variables.Set("REQUEST_METHOD", request.method);
     request.server_variables.Set("REMOTE_ADDR", visit.peer);
     request.server_variables.Set("REMOTE_HOST", " " + visit.host);
@@ -75,19 +99,38 @@ class PageAccessTest : public FtsFixture {
     return output;
   }
 
+  // The rows of the activity log with action `action`.
+  std::vector<std::string> LogLines(const std::string& action) {
+    std::vector<std::string> lines;
+    const PageOutput out = Run({.page = "log.shl", .query = kLocalQueryText()});
+    for (size_t pos = 0;
+         (pos = out.body.find("<td class=\"nowrap\">" + action, pos)) != std::string::npos; ++pos) {
+      lines.push_back(out.body.substr(pos, 80));
+    }
+    return lines;
+  }
+  static std::string kLocalQueryText() { return std::string("IDCODE=") + kCode; }
+
   // Turns remote login on with a password and returns the cookie a visitor
   // from `peer` gets by logging in.
   std::string LogIn(const std::string& peer) {
     settings().SetValue(kSearchSection, "远程登陆", "允许");
-    settings().SetValue(kSearchSection, "登陆口令", "pw-123");
+    if (!VerifyPassword("pw-123", settings().GetValue(kSearchSection, "登陆口令"))) {
+      settings().SetValue(kSearchSection, "登陆口令", HashPassword("pw-123", kQuickHash));
+    }
     const PageOutput wrong = Run({.peer = peer, .page = "login.shl", .form = "password=nope"});
     EXPECT_NE(wrong.body.find("密码不正确"), std::string::npos);
     EXPECT_TRUE(wrong.cookies.empty());
     const PageOutput out = Run({.peer = peer, .page = "login.shl", .form = "password=pw-123"});
     EXPECT_EQ(out.cookies.size(), 1u);
     if (out.cookies.empty()) return {};
+    EXPECT_NE(out.cookies[0].find("; httponly"), std::string::npos) << out.cookies[0];
+    EXPECT_NE(out.cookies[0].find("; samesite=Strict"), std::string::npos) << out.cookies[0];
     return out.cookies[0].substr(0, out.cookies[0].find(';'));
   }
+
+  uid_t peer_uid_ = kOurUid;
+  int64_t now_ = 1'700'000'000;
 };
 
 constexpr char kSearchBox[] = "name=\"SearchText\"";
@@ -106,9 +149,27 @@ TEST_F(PageAccessTest, TheLocalUserIsTheSessionCodeFromLoopbackNamingThisMachine
       {{.query = kLocalQuery, .host = ""}, true, "no Host header (HTTP/1.0)"},
       {{.query = ""}, false, "no code"},
       {{.query = "IDCODE=not-a-code"}, false, "an unknown code"},
-      {{.query = kLocalQuery, .host = "evil.example:8484"}, false, "a foreign host name (DNS rebinding)"},
+      {{.query = std::string("ID%43ODE=") + kCode}, true, "an encoded parameter name"},
+      {{.query = kLocalQuery, .host = "evil.example:8484"},
+       false,
+       "a foreign host name (DNS rebinding)"},
+      {{.query = std::string("IDCODE=") + kFixedCode, .host = "127.evil.example:8484"},
+       false,
+       "a name that starts like loopback"},
+      {{.query = std::string("IDCODE=") + kFixedCode, .host = "127.0.0.1.nip.io:8484"},
+       false,
+       "a name that embeds loopback"},
+      {{.query = std::string("IDCODE=") + kFixedCode, .host = "[::1]evil"},
+       false,
+       "a bracketed loopback with a tail"},
+      {{.query = kLocalQuery, .host = "127.0.0.1:9999"}, false, "another port"},
+      {{.query = kLocalQuery, .peer_uid = 1001}, false, "another account with the session code"},
+      {{.query = std::string("IDCODE=") + kFixedCode, .peer_uid = 1001},
+       false,
+       "another account with the fixed code"},
       {{.peer = "10.1.2.3", .query = kLocalQuery}, false, "another computer with the code"},
-      {{.peer = "10.1.2.3", .query = std::string("IDCODE=") + kFixedCode}, false,
+      {{.peer = "10.1.2.3", .query = std::string("IDCODE=") + kFixedCode},
+       false,
        "another computer with the fixed code"},
   };
   for (const auto& c : cases) {
@@ -150,12 +211,128 @@ TEST_F(PageAccessTest, RemoteVisitorsLogInAndMaySearchButNotChangeSettings) {
                 .body.find("Mode=down"),
             std::string::npos);
 
-  // The cookie is bound to the address and the password.
-  EXPECT_EQ(Run({.peer = "10.9.9.9", .page = "home.shl", .cookie = cookie}).redirect, "login.shl");
-  settings().SetValue(kSearchSection, "登陆口令", "changed");
-  EXPECT_EQ(Run({.peer = "10.1.2.3", .page = "home.shl", .cookie = cookie}).redirect, "login.shl");
-  EXPECT_EQ(Run({.peer = "10.1.2.3", .page = "home.shl", .cookie = "LUNAUTH=0123456789ABCDEF"}).redirect,
-            "login.shl");
+  // The log holds the local user's searches: not for visitors.
+  const PageOutput log = Run({.peer = "10.1.2.3", .page = "log.shl", .cookie = cookie});
+  EXPECT_NE(log.body.find("只限本机用户"), std::string::npos);
+  EXPECT_EQ(log.body.find("id=\"log\""), std::string::npos);
+  EXPECT_EQ(search.body.find("log.shl"), std::string::npos) << "no link to it either";
+}
+
+TEST_F(PageAccessTest, LoginCookiesCannotBeForgedMovedOrKeptForever) {
+  const std::string cookie = LogIn("10.1.2.3");
+  ASSERT_FALSE(cookie.empty());
+  auto admitted = [this](const std::string& peer, const std::string& cookie) {
+    return Run({.peer = peer, .page = "home.shl", .cookie = cookie}).redirect.empty();
+  };
+  EXPECT_TRUE(admitted("10.1.2.3", cookie));
+  // Another address: neither the cookie itself nor one rewritten for it.
+  EXPECT_FALSE(admitted("10.1.2.4", cookie));
+  const std::string value = cookie.substr(cookie.find('=') + 1);
+  const std::string id = value.substr(0, value.find('.'));
+  const std::string rest = value.substr(value.find('.'));
+  for (const std::string& forged :
+       {std::string("LUNAUTH=") + value.substr(0, value.size() - 1) +
+            (value.back() == '0' ? "1" : "0"),  // mac changed
+        "LUNAUTH=" + id + "." + std::to_string(now_ + 999999) + rest.substr(rest.rfind('.')),
+        "LUNAUTH=" + std::string(id.size(), 'a') + rest,  // another session id
+        std::string("LUNAUTH=0123456789ABCDEF"), std::string("LUNAUTH=..")}) {
+    SCOPED_TRACE(forged);
+    EXPECT_FALSE(admitted("10.1.2.3", forged));
+  }
+  // A new password ends every login.
+  settings().SetValue(kSearchSection, "登陆口令", HashPassword("changed", kQuickHash));
+  EXPECT_FALSE(admitted("10.1.2.3", cookie));
+  // A login expires.
+  settings().SetValue(kSearchSection, "登陆口令", "");
+  const std::string fresh = LogIn("10.1.2.3");
+  now_ += LoginGate::kLoginSeconds - 1;
+  EXPECT_TRUE(admitted("10.1.2.3", fresh));
+  now_ += 2;
+  EXPECT_FALSE(admitted("10.1.2.3", fresh));
+  // A fresh gate (a restart) knows none of them.
+  env().logins = std::make_shared<LoginGate>([this] { return now_; });
+  now_ -= 2;
+  EXPECT_FALSE(admitted("10.1.2.3", fresh));
+}
+
+TEST_F(PageAccessTest, WrongPasswordsMakeTheAddressWait) {
+  settings().SetValue(kSearchSection, "远程登陆", "允许");
+  settings().SetValue(kSearchSection, "登陆口令", HashPassword("pw-123", kQuickHash));
+  auto attempt = [this](const std::string& peer, const std::string& password) {
+    return Run({.peer = peer, .page = "login.shl", .form = "password=" + password});
+  };
+  for (int i = 0; i < LoginGate::kFreeFailures - 1; ++i) {
+    EXPECT_NE(attempt("10.1.2.3", "guess").body.find("密码不正确"), std::string::npos);
+  }
+  EXPECT_NE(attempt("10.1.2.3", "guess").body.find("请在 1 秒后再试"), std::string::npos);
+  // Now even the right password is not looked at until the wait is over.
+  PageOutput out = attempt("10.1.2.3", "pw-123");
+  EXPECT_TRUE(out.cookies.empty());
+  EXPECT_NE(out.body.find("密码错误次数过多"), std::string::npos);
+  // Each further failure doubles the wait, up to 15 minutes.
+  int64_t expected = 1;
+  for (int i = 0; i < 12; ++i) {
+    now_ += expected;
+    expected = std::min<int64_t>(expected * 2, LoginGate::kMaxWaitSeconds);
+    out = attempt("10.1.2.3", "guess");
+    EXPECT_NE(out.body.find("请在 " + std::to_string(expected) + " 秒后再试"), std::string::npos)
+        << i;
+  }
+  EXPECT_EQ(expected, LoginGate::kMaxWaitSeconds);
+  // Another address is not held up by this one.
+  EXPECT_EQ(attempt("10.1.2.4", "pw-123").cookies.size(), 1u);
+  // Once the wait is over the right password works, and the count is gone.
+  now_ += expected;
+  EXPECT_EQ(attempt("10.1.2.3", "pw-123").cookies.size(), 1u);
+  EXPECT_NE(attempt("10.1.2.3", "guess").body.find("密码不正确"), std::string::npos);
+  // Every failure is in the activity log.
+  EXPECT_EQ(LogLines("登录").size(), static_cast<size_t>(LoginGate::kFreeFailures + 12 + 1 + 2));
+}
+
+TEST_F(PageAccessTest, CrossSiteRequestsChangeNothing) {
+  const std::string fields = std::string("token=") + kCode + "&perpage=7&snippet=150&port=8484";
+  for (const Visit& visit :
+       {Visit{.origin = "http://evil.example"}, Visit{.fetch_site = "cross-site"},
+        Visit{.origin = "http://127.0.0.1:8484", .fetch_site = "same-site"},
+        Visit{.origin = "null"}}) {
+    Visit post = visit;
+    post.page = "Setting.shl";
+    post.query = kLocalQuery;
+    post.form = fields;
+    const PageOutput out = Run(post);
+    EXPECT_NE(out.body.find("请求无效"), std::string::npos) << post.origin << post.fetch_site;
+    EXPECT_EQ(settings().GetValue(kSearchSection, "每页记录数"), "");
+  }
+  EXPECT_NE(Run({.page = "Setting.shl",
+                 .query = kLocalQuery,
+                 .form = fields,
+                 .origin = "http://127.0.0.1:8484",
+                 .fetch_site = "same-origin"})
+                .body.find("id=\"saved\""),
+            std::string::npos);
+  EXPECT_EQ(settings().GetValue(kSearchSection, "每页记录数"), "7");
+  // Nor can a page of another site log its visitor in.
+  settings().SetValue(kSearchSection, "远程登陆", "允许");
+  settings().SetValue(kSearchSection, "登陆口令", HashPassword("pw-123", kQuickHash));
+  EXPECT_TRUE(Run({.peer = "10.1.2.3",
+                   .page = "login.shl",
+                   .form = "password=pw-123",
+                   .origin = "http://evil.example"})
+                  .cookies.empty());
+}
+
+TEST_F(PageAccessTest, ThePasswordIsStoredAsASaltedHash) {
+  const PageOutput saved = Run(
+      {.page = "Setting.shl",
+       .query = kLocalQuery,
+       .form = std::string("token=") + kCode +
+               "&perpage=7&snippet=150&port=8484&password=s3cret&password2=s3cret&remotelogin=1"});
+  EXPECT_NE(saved.body.find("id=\"saved\""), std::string::npos) << saved.body;
+  const std::string stored = settings().GetValue(kSearchSection, "登陆口令");
+  EXPECT_TRUE(IsPasswordHash(stored)) << stored;
+  EXPECT_EQ(stored.find("s3cret"), std::string::npos);
+  EXPECT_EQ(
+      Run({.peer = "10.1.2.3", .page = "login.shl", .form = "password=s3cret"}).cookies.size(), 1u);
 }
 
 TEST_F(PageAccessTest, RemoteLoginNeedsAPassword) {

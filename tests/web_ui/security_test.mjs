@@ -1,6 +1,7 @@
 // HTTP-level test of the pages' access rules (security.inc): session codes
-// and loopback, the Host check, the form token of state-changing requests,
-// remote visitors (login, refusal, downloads).
+// and loopback, the Host check, the form token and the origin of
+// state-changing requests, page sources, another account of this machine,
+// remote visitors (login, back-off, refusal, the log, downloads).
 //
 // Requests from another computer need a source address outside 127/8. The
 // test makes one without touching the machine's network: it runs itself,
@@ -9,6 +10,7 @@
 // namespace can be made, the remote cases are reported as skipped.
 //
 //   node security_test.mjs --bin BUILD/bin
+import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import {
   Checks, FIXED_CODE, OTHER_REMOTE_ADDRESS, REMOTE_ADDRESS, countIn, freePort, isolated,
@@ -54,10 +56,54 @@ async function main() {
     });
 
     await checks.scenario('the Host header must name this machine', async () => {
-      const rebound = await request(local('home.shl'), { headers: { Host: `evil.example:${lun.port}` } });
-      checks.ok(!rebound.body.includes('name="SearchText"'), 'a foreign host name is not the local user');
+      for (const host of ['evil.example', '127.evil.example', '127.0.0.1.nip.io', '[::1]evil', 'localhost.evil.example']) {
+        for (const code of [lun.code, FIXED_CODE]) {
+          const rebound = await request(`${lun.base}Search.shl?IDCODE=${code}&SearchText=secretword`,
+            { headers: { Host: `${host}:${lun.port}` } });
+          checks.ok(!rebound.body.includes('secret.txt'), `${host} is another site (${code === FIXED_CODE ? 'fixed' : 'session'} code)`);
+        }
+      }
+      const otherPort = await request(local('home.shl'), { headers: { Host: `127.0.0.1:${lun.port + 1}` } });
+      checks.ok(!otherPort.body.includes('name="SearchText"'), 'another port is another site');
       const named = await request(local('home.shl'), { headers: { Host: `localhost:${lun.port}` } });
       checks.ok(named.body.includes('name="SearchText"'), 'localhost is');
+      const encoded = await request(`${lun.base}home.shl?ID%43ODE=${lun.code}`);
+      checks.ok(encoded.body.includes('name="SearchText"'), 'an encoded IDCODE is read like the plain one');
+    });
+
+    await checks.scenario('page sources are never sent', async () => {
+      for (const target of ['security.inc', 'common.inc', 'security%2Einc', 'Security.INC']) {
+        const r = await request(`${lun.base}${target}`);
+        // 404 for the files there are; 400 for a spelling no file has.
+        checks.ok(r.status >= 400 && !r.body.includes('FTS.'), `${target} is not served`, String(r.status));
+      }
+      const page = await request(`${lun.base}home.shl`);
+      checks.ok(!page.body.includes('Admit('), 'a page is run, not sent');
+    });
+
+    await checks.scenario('another account of this machine', async () => {
+      const probe = anotherAccount(`${lun.base}Setting.shl?IDCODE=${FIXED_CODE}`);
+      if (probe === null) {
+        checks.skip('another account of this machine', 'running as another user needs root');
+        return;
+      }
+      checks.ok(probe.ok && !probe.body.includes('name="token"'), 'the fixed code gives it no form token',
+        probe.body.slice(0, 200));
+      const search = anotherAccount(`${lun.base}Search.shl?IDCODE=${lun.code}&SearchText=secretword`);
+      checks.ok(search.ok && !search.body.includes('secret.txt'), 'nor does the session code give it a search');
+    });
+
+    await checks.scenario('requests of other sites change nothing', async () => {
+      for (const headers of [{ Origin: 'http://evil.example' }, { 'Sec-Fetch-Site': 'cross-site' },
+        { Origin: `http://127.0.0.1:${lun.port + 1}` }, { Origin: 'null' }]) {
+        const r = await request(local('Setting.shl'), { headers, body: settingsForm({ perpage: '7' }) });
+        checks.ok(r.body.includes('请求无效'), `refused with ${JSON.stringify(headers)}`);
+      }
+      const same = await request(local('Setting.shl'), {
+        headers: { Origin: `http://127.0.0.1:${lun.port}`, 'Sec-Fetch-Site': 'same-origin' },
+        body: settingsForm({ perpage: '10' }),
+      });
+      checks.ok(same.body.includes('id="saved"'), 'a form of this server is saved');
     });
 
     await checks.scenario('state-changing forms need their token', async () => {
@@ -138,6 +184,12 @@ async function remoteScenarios(checks, lun, local, settingsForm, token) {
         { ...from, headers: { Cookie: 'LUNAUTH=0000000000000000' } });
       checks.equal(countIn(forged.body), -1, 'a made-up cookie is no login');
 
+      checks.ok(/HttpOnly/i.test(good.headers['set-cookie'][0]) && /SameSite=Strict/i.test(good.headers['set-cookie'][0]),
+        'the login cookie is HttpOnly and SameSite=Strict');
+      const log = await request(remoteUrl('log.shl'), withCookie);
+      checks.ok(log.body.includes('只限本机用户') && !log.body.includes('id="log"'),
+        'the activity log is for the local user only');
+
       const noDownload = await request(remoteUrl('Open.shl', '?RecordNO=0&Mode=down'), withCookie);
       checks.ok(noDownload.body.includes('不允许下载'), 'downloads need 远程下载');
       await request(local('Setting.shl'), {
@@ -148,9 +200,34 @@ async function remoteScenarios(checks, lun, local, settingsForm, token) {
       checks.ok(record !== null, 'with 远程下载 the results offer downloads');
       const download = await request(remoteUrl('Open.shl', `?RecordNO=${record ? record[1] : 0}&Mode=down`), withCookie);
       checks.equal(download.body, 'secretword in a document\n', 'the download is the file');
+      checks.equal(download.headers['content-disposition'],
+        'attachment; filename="secret.txt"; filename*=UTF-8\'\'secret.txt', 'its name is quoted and encoded');
       const open = await request(remoteUrl('Open.shl', `?RecordNO=0&Mode=open&token=${token ? token[1] : ''}`), withCookie);
       checks.ok(!open.body.includes('已打开'), 'a visitor cannot open files on the desktop');
     });
+
+    // The waits themselves are checked with a clock of the test's own in
+    // page_access_test.cpp; here only what does not depend on timing.
+    await checks.scenario('password guessing', async () => {
+      const guess = (password) => request(remoteUrl('login.shl'), { localAddress: OTHER_REMOTE_ADDRESS, body: { password } });
+      for (let i = 0; i < 5; i++) {
+        const r = await guess(`wrong-${i}`);
+        checks.ok(!r.headers['set-cookie'], `wrong password ${i + 1} is refused`);
+      }
+      const log = await request(local('log.shl'));
+      checks.ok((log.body.match(new RegExp(`${OTHER_REMOTE_ADDRESS.replaceAll('.', '\\.')}</td><td class="nowrap">登录</td><td class="wrap">失败`, 'g')) || []).length === 5,
+        'every failure is in the log');
+    });
+}
+
+// GETs `url` from a process of user "nobody"; null when this test cannot
+// run one (not root).
+function anotherAccount(url) {
+  if (process.getuid() !== 0) return null;
+  const script = `fetch(${JSON.stringify(url)}).then(async (r) => process.stdout.write(await r.text()),
+    (e) => { process.stderr.write(String(e)); process.exit(1); });`;
+  const run = spawnSync(process.execPath, ['-e', script], { uid: 65534, gid: 65534, encoding: 'utf8', timeout: 60000 });
+  return { ok: run.status === 0, body: run.stdout || run.stderr || '' };
 }
 
 process.exitCode = await main();
