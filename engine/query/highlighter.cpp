@@ -144,18 +144,26 @@ bool Highlighter::AddKeyword(std::u16string_view keyword, std::u16string_view co
   return true;
 }
 
-std::u16string Highlighter::Render(bool anchored) const {
+std::u16string Highlighter::Render(bool anchored, size_t first, size_t count, bool wrap) const {
+  const size_t begin = std::min(first, marks_.size());
+  const size_t end = begin + std::min(count, marks_.size() - begin);
+  std::array<size_t, 256> total{};  // per letter: anchors in the window
+  if (wrap) {
+    for (size_t i = begin; i < end; ++i) ++total[static_cast<unsigned char>(marks_[i].letter)];
+  }
   std::u16string out;
-  out.reserve(text_.size() + marks_.size() * 64);
+  out.reserve(text_.size() + (end - begin) * 64);
   std::array<size_t, 256> occurrence{};  // per letter: anchors written so far
   size_t pos = 0;
-  for (const Mark& m : marks_) {
+  for (size_t i = begin; i < end; ++i) {
+    const Mark& m = marks_[i];
     AppendEscaped(&out, pos, m.start);
     if (anchored) {
+      const unsigned char l = static_cast<unsigned char>(m.letter);
       const std::u16string letter(1, static_cast<char16_t>(m.letter));
-      size_t& n = occurrence[static_cast<unsigned char>(m.letter)];
-      out += u"<A name=" + letter + Number(n) + u" href=#" + letter + Number(n + 1) + u">";
-      ++n;
+      const size_t n = occurrence[l]++;
+      const size_t next = wrap ? (n + 1) % total[l] : n + 1;
+      out += u"<A name=" + letter + Number(n) + u" href=#" + letter + Number(next) + u">";
     }
     out += u"<font color=\"" + m.colour + u"\">";
     AppendEscaped(&out, m.start, m.start + m.length);
@@ -166,8 +174,11 @@ std::u16string Highlighter::Render(bool anchored) const {
   return out;
 }
 
-std::u16string Highlighter::RenderPlain() const { return Render(false); }
-std::u16string Highlighter::RenderAnchored() const { return Render(true); }
+std::u16string Highlighter::RenderPlain() const { return Render(false, 0, marks_.size(), false); }
+std::u16string Highlighter::RenderAnchored() const { return Render(true, 0, marks_.size(), false); }
+std::u16string Highlighter::RenderAnchoredWindow(size_t first, size_t count) const {
+  return Render(true, first, count, true);
+}
 
 std::u16string KeywordNavigation(std::u16string_view keywords) {
   std::u16string out;

@@ -46,6 +46,12 @@ class Highlighter {
 
   std::u16string RenderPlain() const;
   std::u16string RenderAnchored() const;
+  // RenderAnchored for the marks numbered [first, first + count) in text
+  // order; the other occurrences are written as unmarked text, so a
+  // document with a hundred thousand hits costs a bounded amount of markup.
+  // Anchors count per letter from 0 within the window, and the last one of
+  // a letter links back to its first, so a reader can go round.
+  std::u16string RenderAnchoredWindow(size_t first, size_t count) const;
 
   struct Mark {
     size_t start;  // in the text as given
@@ -59,7 +65,7 @@ class Highlighter {
  private:
   void Keep(std::u16string_view text, bool multiline);
   void AppendEscaped(std::u16string* out, size_t from, size_t to) const;
-  std::u16string Render(bool anchored) const;
+  std::u16string Render(bool anchored, size_t first, size_t count, bool wrap) const;
 
   bool has_text_ = false;
   bool multiline_ = false;

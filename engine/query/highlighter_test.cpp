@@ -80,6 +80,24 @@ TEST(HighlighterTest, AnchorsLinkEachOccurrenceToTheNext) {
             "<A name=A2 href=#A3><font color=\"red\">x</font></A>");
 }
 
+// A window of the marks is anchored; the occurrences before and after it
+// are plain text, and each keyword's last anchor leads back to its first.
+TEST(HighlighterTest, AnchoredWindow) {
+  Highlighter h;
+  h.SetText(u"x y x x<");
+  h.AddKeyword(u"x");
+  h.AddKeyword(u"y");
+  EXPECT_EQ(ToNarrow(h.RenderAnchoredWindow(1, 2)),
+            "x <A name=B0 href=#B0><font color=\"red\">y</font></A> "
+            "<A name=A0 href=#A0><font color=\"red\">x</font></A> x&lt;");
+  EXPECT_EQ(ToNarrow(h.RenderAnchoredWindow(0, 100)),
+            "<A name=A0 href=#A1><font color=\"red\">x</font></A> "
+            "<A name=B0 href=#B0><font color=\"red\">y</font></A> "
+            "<A name=A1 href=#A2><font color=\"red\">x</font></A> "
+            "<A name=A2 href=#A0><font color=\"red\">x</font></A>&lt;");
+  EXPECT_EQ(ToNarrow(h.RenderAnchoredWindow(9, 5)), "x y x x&lt;");
+}
+
 TEST(HighlighterTest, KeywordNavigation) {
   EXPECT_EQ(ToNarrow(KeywordNavigation(u"a*b**c")),
             "<A href=#A0><font color=red>a</font></A> &nbsp;"
