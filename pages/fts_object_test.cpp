@@ -210,6 +210,25 @@ TEST_F(FtsObjectTest, TextHelpers) {
             "color=magenta>b</font></A>;");
 }
 
+// The content snapshot marks a window of the hits: the count of all of
+// them, and only those of the window marked and anchored.
+TEST_F(FtsObjectTest, SnapshotMarksAWindowOfTheHits) {
+  ScriptRun run = Run(R"(
+    t = "a b a & a"
+    Out.Write FTS.SnapshotHits(t, "*a*b")
+    Out.Write FTS.MarkSnapshot(t, "*a*b", 1, 2)
+    Out.Write FTS.MarkSnapshot(t, "a", 0, 100000)
+  )");
+  ASSERT_TRUE(run.ok) << run.error;
+  EXPECT_EQ(run.output,
+            "4;"
+            "a <A name=B0 href=#B0><font color=\"magenta\">b</font></A> "
+            "<A name=A0 href=#A0><font color=\"red\">a</font></A> &amp; a;"
+            "<A name=A0 href=#A1><font color=\"red\">a</font></A> b "
+            "<A name=A1 href=#A2><font color=\"red\">a</font></A> &amp; "
+            "<A name=A2 href=#A0><font color=\"red\">a</font></A>;");
+}
+
 TEST_F(FtsObjectTest, MembersThatNeedAnActivePageDoNothingAfterResponseEnd) {
   settings().SetValue(kSearchSection, "每页记录数", "20");
   settings().SetValue(kSearchSection, key::kPermittedPaths, "|/home/u|");
