@@ -323,6 +323,11 @@ void Application::StartWebServer() {
   page_limits.stop = &exiting_;
   page_runner_ = std::make_unique<ScriptPageRunner>(MakeFtsFactory(*fts_environment_), page_limits);
   web_ = std::make_unique<WebServer>(page_runner_.get(), options_.home);
+  // While remote login is off, other computers get nothing from the pages:
+  // their connections are closed before they cost a thread.
+  web_->set_remote_admission([&s] {
+    return s.GetValue(kSearchSection, key::kRemoteLogin, "") == kAllow;
+  });
   const std::string archives = JoinPath(options_.program_directory, kResourceFolder);
   web_running_ = port != 0 && web_->Start(archives, kDefaultDocument, port, kWebIdleTimeoutMs);
   if (!web_running_) {

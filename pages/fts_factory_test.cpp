@@ -74,10 +74,11 @@ class FtsFactoryTest : public FtsFixture {
       launched_.push_back(argv);
       return true;
     };
-    runner_ = std::make_unique<ScriptPageRunner>(MakeFtsFactory(env()));
     MakeDirectories(root_.File("img"));
     std::ofstream(root_.File("img/doc.gif")) << "GIF89a";
     std::ofstream(root_.File("a.pdf")) << "%PDF";
+    IndexFile(root_.File("a.pdf"));  // FTS opens only indexed files
+    runner_ = std::make_unique<ScriptPageRunner>(MakeFtsFactory(env()));
   }
 
   PageOutput RunPage(const std::string& page, const std::string& text, RequestParts parts) {
@@ -103,12 +104,12 @@ TEST_F(FtsFactoryTest, PagesReachTheirResponseServerAndRequestThroughFts) {
       "     FTS.OpenFile(QueryString(\"p\")) & \"|\" & FTS.FileTypeIcon(\"doc\", \"img\") %>";
   const std::string query = "IDCODE=CODE-1&p=" + root_.File("a.pdf");
   EXPECT_EQ(RunPage("t.shl", page, {"127.0.0.1", "127.0.0.1:8484", query.c_str()}).body,
-            "Nothing|2|True|doc.gif");
+            "Nothing|3|True|doc.gif");
   EXPECT_EQ(launched_, (std::vector<std::vector<std::string>>{{"xdg-open", root_.File("a.pdf")}}));
 
   launched_.clear();
   EXPECT_EQ(RunPage("t.shl", page, {"10.0.0.2", "127.0.0.1:8484", query.c_str()}).body,
-            "Nothing|2|False|doc.gif");
+            "Nothing|3|False|doc.gif");
   EXPECT_TRUE(launched_.empty());
 }
 

@@ -1,8 +1,11 @@
 #include "pages/fts_object.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <ctime>
+#include <limits>
 
 #include "automation/text_case.h"
 #include "config/password_hash.h"
@@ -22,6 +25,7 @@
 #include "pages/file_types.h"
 #include "pages/fts_system.h"
 #include "pages/icon_theme.h"
+#include "pages/indexed_file.h"
 #include "pages/recordset_object.h"
 #include "platform/autostart.h"
 #include "platform/paths.h"
@@ -38,6 +42,10 @@ constexpr auto kPut = static_cast<std::uint16_t>(DISPATCH_PROPERTYPUT);
 constexpr char kHelpPrefix[] = "mk:@MSITStore:";
 // Script error of a put that could not be saved ("Permission denied").
 constexpr int kCannotSaveError = 70;
+// The most hits a content snapshot marks and anchors at once: the page shows
+// further ones on demand, so a large document with a common word stays
+// quick to build and to show.
+constexpr int64_t kMaxSnapshotHits = 1000;
 // Setting values are read as into a buffer of this many bytes.
 constexpr size_t kSettingCapacity = 10200;
 
@@ -69,6 +77,34 @@ FileKind KindOf(const std::string& path) {
   if (stat(path.c_str(), &st) != 0) return {};
   return {true, S_ISREG(st.st_mode),
           S_ISREG(st.st_mode) && (st.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) != 0};
+}
+
+// The file a page names for opening: a help-file reference
+// "mk:@MSITStore:/dir/help.chm::/page.htm" stands for the help file itself.
+std::string FileOfReference(std::string path) {
+  if (StartsWithIgnoreCase(path, kHelpPrefix)) {
+    path = path.substr(sizeof kHelpPrefix - 1);
+    path = path.substr(0, path.find("::"));
+  }
+  return path;
+}
+
+// Programs are never sent: a download of one is too easily run.
+bool IsProgramName(const std::string& path) {
+  return OneOfIgnoreCase(FileExtension(BaseName(path)), {".EXE", ".COM", ".BAT", ".SH"});
+}
+
+// Each non-empty "*"-separated word of `words` as a keyword, in the colour
+// of its position.
+void AddKeywords(Highlighter* highlighter, std::u16string_view words) {
+  size_t colour = 0;
+  size_t pos = 0;
+  while (pos <= words.size()) {
+    size_t star = words.find(u'*', pos);
+    if (star == std::u16string_view::npos) star = words.size();
+    if (star > pos) highlighter->AddKeyword(words.substr(pos, star - pos), KeywordColour(colour++));
+    pos = star + 1;
+  }
 }
 
 std::string JoinLines(const std::vector<std::string>& lines) {
@@ -187,6 +223,9 @@ const FtsObject::Table FtsObject::kTable = {
     {{u"RemoteUser", 54, kGet, 0, 0, {}, VT_BOOL}, &F::RemoteUserMember},
     {{u"Login", 55, kGet, 1, 1, {VT_BSTR}, VT_BSTR}, &F::Login},
     {{u"LoginWait", 56, kGet, 0, 0, {}, VT_I4}, &F::LoginWait},
+    {{u"CheckFile", 57, kGet, 1, 1, {VT_BSTR}, VT_BSTR}, &F::CheckFile},
+    {{u"SnapshotHits", 58, kGet, 2, 2, {VT_BSTR, VT_BSTR}, VT_I4}, &F::SnapshotHits},
+    {{u"MarkSnapshot", 59, kGet, 4, 4, {VT_BSTR, VT_BSTR, VT_I4, VT_I4}, VT_BSTR}, &F::MarkSnapshot},
 };
 // clang-format on
 
@@ -316,19 +355,28 @@ HResult FtsObject::Utf8ToGb2312(Args args, Variant* result, ExcepInfo*) {
 HResult FtsObject::MarkKeyword(Args args, Variant* result, ExcepInfo*) {
   Highlighter highlighter;
   highlighter.SetText(args[0].AsString());
-  if (Active()) {
-    std::u16string_view words = args[1].AsString();
-    size_t colour = 0;
-    size_t pos = 0;
-    while (pos <= words.size()) {
-      size_t star = words.find(u'*', pos);
-      if (star == std::u16string_view::npos) star = words.size();
-      if (star > pos)
-        highlighter.AddKeyword(words.substr(pos, star - pos), KeywordColour(colour++));
-      pos = star + 1;
-    }
-  }
+  if (Active()) AddKeywords(&highlighter, args[1].AsString());
   *result = Variant::Bstr(highlighter.RenderPlain());
+  return S_OK;
+}
+
+HResult FtsObject::SnapshotHits(Args args, Variant* result, ExcepInfo*) {
+  Highlighter highlighter;
+  highlighter.SetText(args[0].AsString());
+  AddKeywords(&highlighter, args[1].AsString());
+  *result = Variant::I4(static_cast<int32_t>(
+      std::min<size_t>(highlighter.marks().size(), std::numeric_limits<int32_t>::max())));
+  return S_OK;
+}
+
+HResult FtsObject::MarkSnapshot(Args args, Variant* result, ExcepInfo*) {
+  Highlighter highlighter;
+  highlighter.SetText(args[0].AsString());
+  AddKeywords(&highlighter, args[1].AsString());
+  const int64_t first = std::max<int64_t>(args[2].AsInteger(), 0);
+  const int64_t count = std::clamp<int64_t>(args[3].AsInteger(), 0, kMaxSnapshotHits);
+  *result = Variant::Bstr(
+      highlighter.RenderAnchoredWindow(static_cast<size_t>(first), static_cast<size_t>(count)));
   return S_OK;
 }
 
@@ -372,14 +420,20 @@ HResult FtsObject::SubFolders(Args args, Variant* result, ExcepInfo*) {
 
 // ---- files on the desktop
 
+FileCheck FtsObject::OpenChecked(const std::string& path, FileRole role, int* fd) const {
+  return OpenIndexedFile(path, role, env_.scope, env_.search, fd);
+}
+
 HResult FtsObject::DownLoad(Args args, Variant* result, ExcepInfo*) {
   const std::string path = Narrow(args[0]);
-  const bool allowed =
-      page_.local_user || (RemoteUser() && Setting(key::kRemoteDownload) == kAllow);
-  const bool program =
-      OneOfIgnoreCase(FileExtension(BaseName(path)), {".EXE", ".COM", ".BAT", ".SH"});
-  *result = Variant::Bool(Active() && page_.responder && allowed && !program &&
-                          KindOf(path).regular && page_.responder->SendFile(path));
+  const bool allowed = page_.local_user || (RemoteUser() && Setting(key::kRemoteDownload) == kAllow);
+  bool sent = false;
+  int fd = -1;
+  if (Active() && page_.responder && allowed && !IsProgramName(path) &&
+      OpenChecked(path, FileRole::kIndexedFile, &fd) == FileCheck::kOk) {
+    sent = page_.responder->SendFile(path, fd);
+  }
+  *result = Variant::Bool(sent);
   return S_OK;
 }
 
@@ -387,19 +441,35 @@ bool FtsObject::Launch(const std::vector<std::string>& argv) const {
   return env_.launch ? env_.launch(argv) : LaunchDetached(argv);
 }
 
+// The path is checked like a download (a folder: only its place and links);
+// the desktop program then opens it by name, as it cannot take a descriptor.
 HResult FtsObject::OpenFile(Args args, Variant* result, ExcepInfo*) {
-  std::string path = Narrow(args[0]);
-  if (StartsWithIgnoreCase(path, kHelpPrefix)) {
-    // "mk:@MSITStore:/dir/help.chm::/page.htm": the help file itself.
-    path = path.substr(sizeof kHelpPrefix - 1);
-    path = path.substr(0, path.find("::"));
-  }
+  const std::string path = FileOfReference(Narrow(args[0]));
   const FileKind kind = KindOf(path);
   // Opening a program or a desktop entry would run it: a page must never be
   // able to start code on the desktop.
   const bool runs_code = kind.executable || path.ends_with(".desktop");
-  *result = Variant::Bool(Active() && page_.local_user && path.starts_with('/') && kind.exists &&
-                          !runs_code && Launch({"xdg-open", path}));
+  bool opened = false;
+  if (Active() && page_.local_user && !runs_code) {
+    int fd = -1;
+    const FileRole role = kind.exists && !kind.regular ? FileRole::kFolder : FileRole::kIndexedFile;
+    if (OpenChecked(path, role, &fd) == FileCheck::kOk) {
+      close(fd);
+      opened = Launch({"xdg-open", path});
+    }
+  }
+  *result = Variant::Bool(opened);
+  return S_OK;
+}
+
+HResult FtsObject::CheckFile(Args args, Variant* result, ExcepInfo*) {
+  const std::string path = FileOfReference(Narrow(args[0]));
+  const FileKind kind = KindOf(path);
+  int fd = -1;
+  const FileCheck check = OpenChecked(
+      path, kind.exists && !kind.regular ? FileRole::kFolder : FileRole::kIndexedFile, &fd);
+  if (fd >= 0) close(fd);
+  *result = Wide(FileCheckMessage(check));
   return S_OK;
 }
 

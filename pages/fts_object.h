@@ -26,11 +26,15 @@
 //                                       of its position; unmarked when inactive
 //    6 DownLoad(path)           active  answers the request with the file as an
 //                                       attachment (Range honoured); False for a
-//                                       missing file, a program (".EXE", ".COM",
+//                                       file refused by OpenIndexedFile (a link,
+//                                       changed since indexed, outside the
+//                                       roots), a program (".EXE", ".COM",
 //                                       ".BAT", ".SH") or, for a visitor who is
 //                                       not the local user, unless "远程下载" is
 //                                       "允许"
-//    7 OpenFile(path)           active  opens an absolute path with xdg-open;
+//    7 OpenFile(path)           active  opens an absolute path with xdg-open once
+//                                       OpenIndexedFile accepts it (a folder: no
+//                                       link, under a root);
 //                                       "mk:@MSITStore:file.chm::/page" opens the
 //                                       help file. Local user only; programs
 //                                       (execute permission, ".desktop") refused
@@ -103,6 +107,16 @@
 //                                       every failure goes to "日志"
 //   56 LoginWait                        seconds this address must wait before
 //                                       its next attempt
+//   57 CheckFile(path)                  "" when DownLoad or OpenFile may open the
+//                                       path (indexed_file.h), else why not, in
+//                                       words for the user
+//   58 SnapshotHits(text, words)        how many marks MarkKeyword would make
+//   59 MarkSnapshot(text, words, first, count)
+//                                       the text escaped, with only the marks
+//                                       first .. first+count-1 (count at most
+//                                       1000) marked and anchored: the n-th of
+//                                       keyword L named L+n, linking to the next
+//                                       of L, the last back to the first
 // Index arguments count from 0; an index outside a list gives "". A put that
 // cannot be saved raises script error 70 with the reason.
 //
@@ -118,6 +132,7 @@
 
 #include "automation/member_table.h"
 #include "pages/fts_environment.h"
+#include "pages/indexed_file.h"
 
 namespace lun {
 
@@ -208,6 +223,9 @@ class FtsObject : public TableDispatch<FtsObject> {
   LUN_FTS_HANDLER(RemoteUserMember);
   LUN_FTS_HANDLER(Login);
   LUN_FTS_HANDLER(LoginWait);
+  LUN_FTS_HANDLER(CheckFile);
+  LUN_FTS_HANDLER(SnapshotHits);
+  LUN_FTS_HANDLER(MarkSnapshot);
 #undef LUN_FTS_HANDLER
 
   bool Active() const;
@@ -225,6 +243,7 @@ class FtsObject : public TableDispatch<FtsObject> {
   HResult PutScopePaths(const char* key, Args args, ExcepInfo* excep);
   HResult PluginText(const PluginRegistry* registry, bool types, Args args, Variant* result) const;
   bool Launch(const std::vector<std::string>& argv) const;
+  FileCheck OpenChecked(const std::string& path, FileRole role, int* fd) const;
   std::vector<std::string> DataDirs() const;
   std::vector<DesktopApp> AppsFor(const std::string& path) const;
   // The application of command id `id` for `path`; false when none.

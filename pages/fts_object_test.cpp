@@ -79,6 +79,12 @@ class FtsObjectTest : public FtsFixture {
     return run;
   }
 
+  // Writes a file and indexes it, the scratch folder a permitted root.
+  void WriteIndexedFile(const std::string& path, const std::string& text, mode_t mode = 0644) {
+    WriteFile(path, text, mode);
+    IndexFile(path, files_.path());
+  }
+
   FtsPage LocalPage(RecordingResponder* responder) {
     FtsPage page;
     page.responder = responder;
@@ -205,6 +211,25 @@ TEST_F(FtsObjectTest, TextHelpers) {
             "color=magenta>b</font></A>;");
 }
 
+// The content snapshot marks a window of the hits: the count of all of
+// them, and only those of the window marked and anchored.
+TEST_F(FtsObjectTest, SnapshotMarksAWindowOfTheHits) {
+  ScriptRun run = Run(R"(
+    t = "a b a & a"
+    Out.Write FTS.SnapshotHits(t, "*a*b")
+    Out.Write FTS.MarkSnapshot(t, "*a*b", 1, 2)
+    Out.Write FTS.MarkSnapshot(t, "a", 0, 100000)
+  )");
+  ASSERT_TRUE(run.ok) << run.error;
+  EXPECT_EQ(run.output,
+            "4;"
+            "a <A name=B0 href=#B0><font color=\"magenta\">b</font></A> "
+            "<A name=A0 href=#A0><font color=\"red\">a</font></A> &amp; a;"
+            "<A name=A0 href=#A1><font color=\"red\">a</font></A> b "
+            "<A name=A1 href=#A2><font color=\"red\">a</font></A> &amp; "
+            "<A name=A2 href=#A0><font color=\"red\">a</font></A>;");
+}
+
 TEST_F(FtsObjectTest, MembersThatNeedAnActivePageDoNothingAfterResponseEnd) {
   settings().SetValue(kSearchSection, "每页记录数", "20");
   settings().SetValue(kSearchSection, key::kPermittedPaths, "|/home/u|");
@@ -213,7 +238,7 @@ TEST_F(FtsObjectTest, MembersThatNeedAnActivePageDoNothingAfterResponseEnd) {
   env().stop_requested = [] { return true; };
   env().maintaining = [] { return false; };
   RecordingResponder responder;
-  WriteFile(files_.File("a.doc"), "doc");
+  WriteIndexedFile(files_.File("a.doc"), "doc");  // a fourth document
   const std::string check = R"(
     Out.Write TypeName(FTS.Execute("[文档]:")) & "/" & TypeName(FTS.LookAt("文档", 0))
     Out.Write FTS.Setting("每页记录数") & "/" & FTS.PermitPath & "/" & FTS.AutoStart
@@ -236,7 +261,7 @@ TEST_F(FtsObjectTest, MembersThatNeedAnActivePageDoNothingAfterResponseEnd) {
             "20;");
   EXPECT_EQ(responder.files, std::vector<std::string>{files_.File("a.doc")});
   // Only the active DeleteRecord deleted.
-  EXPECT_EQ(store_.project->FindTable(kDocumentTable)->live_count(), 2u);
+  EXPECT_EQ(store_.project->FindTable(kDocumentTable)->live_count(), 3u);
 }
 
 TEST_F(FtsObjectTest, SettingGetAndPut) {
@@ -318,7 +343,7 @@ TEST_F(FtsObjectTest, ScopePathsRoundTripAndReloadTheScope) {
 
 TEST_F(FtsObjectTest, DownLoadSendsFilesButNoPrograms) {
   for (const char* name : {"a.doc", "b.EXE", "c.sh", "d.Bat", "e.com"}) {
-    WriteFile(files_.File(name), "content");
+    WriteIndexedFile(files_.File(name), "content");
   }
   struct Case {
     const char* name;
@@ -369,10 +394,10 @@ TEST_F(FtsObjectTest, DownLoadSendsFilesButNoPrograms) {
 }
 
 TEST_F(FtsObjectTest, OpenFileIsForTheLocalUserAndNeverRunsPrograms) {
-  WriteFile(files_.File("a.pdf"), "%PDF");
-  WriteFile(files_.File("help.chm"), "ITSF");
-  WriteFile(files_.File("run.pdf"), "#!/bin/sh", 0755);
-  WriteFile(files_.File("app.desktop"), "[Desktop Entry]");
+  WriteIndexedFile(files_.File("a.pdf"), "%PDF");
+  WriteIndexedFile(files_.File("help.chm"), "ITSF");
+  WriteIndexedFile(files_.File("run.pdf"), "#!/bin/sh", 0755);
+  WriteIndexedFile(files_.File("app.desktop"), "[Desktop Entry]");
   struct Case {
     std::string path;
     bool local;
@@ -403,6 +428,74 @@ TEST_F(FtsObjectTest, OpenFileIsForTheLocalUserAndNeverRunsPrograms) {
       EXPECT_TRUE(launched_.empty());
     }
   }
+}
+
+// An indexed file swapped afterwards, in any of the ways that would hand out
+// another file, is neither sent nor opened, and CheckFile says why.
+TEST_F(FtsObjectTest, SwappedFilesAreRefused) {
+  ScratchDir outside;
+  WriteFile(outside.File("secret.txt"), "content");  // same size as the indexed files
+  WriteFile(outside.File("sub/a.txt"), "content");
+  const std::string link = files_.File("link.txt");
+  const std::string in_sub = files_.File("sub/a.txt");
+  const std::string changed = files_.File("changed.txt");
+  WriteIndexedFile(link, "content");
+  WriteIndexedFile(in_sub, "content");
+  WriteIndexedFile(changed, "content");
+  WriteFile(files_.File("unindexed.txt"), "content");
+  WriteIndexedFile(files_.File("kept.txt"), "content");
+
+  ASSERT_EQ(unlink(link.c_str()), 0);
+  ASSERT_EQ(symlink(outside.File("secret.txt").c_str(), link.c_str()), 0);
+  ASSERT_EQ(rename(files_.File("sub").c_str(), files_.File("sub.old").c_str()), 0);
+  ASSERT_EQ(symlink(outside.File("sub").c_str(), files_.File("sub").c_str()), 0);
+  WriteFile(changed, "other content");
+
+  struct Case {
+    std::string path;
+    FileCheck check;
+  };
+  const Case cases[] = {
+      {link, FileCheck::kSymbolicLink},
+      {in_sub, FileCheck::kSymbolicLink},  // a folder on the way is the link
+      {changed, FileCheck::kChanged},
+      {files_.File("unindexed.txt"), FileCheck::kNotIndexed},
+      {files_.File("gone.txt"), FileCheck::kMissing},
+      {files_.File("sub.old/../sub/a.txt"), FileCheck::kOutsideRoots},  // ".." is never entered
+      {files_.File("kept.txt"), FileCheck::kOk},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    RecordingResponder responder;
+    launched_.clear();
+    const bool ok = c.check == FileCheck::kOk;
+    const ScriptRun run =
+        Run("Out.Write FTS.DownLoad(\"" + c.path + "\")\n" + "Out.Write FTS.OpenFile(\"" + c.path +
+                "\")\n" + "Out.Write FTS.CheckFile(\"" + c.path + "\")",
+            LocalPage(&responder));
+    ASSERT_TRUE(run.ok) << run.error;
+    const std::string verdict = ok ? "True;True;" : "False;False;";
+    EXPECT_EQ(run.output, verdict + std::string(FileCheckMessage(c.check)) + ";");
+    EXPECT_EQ(responder.contents,
+              ok ? std::vector<std::string>{"content"} : std::vector<std::string>{});
+    EXPECT_EQ(launched_.size(), ok ? 1u : 0u);
+  }
+
+  // Outside every permitted root the file is refused though it is indexed.
+  scope_.SetPermittedRoots({files_.File("elsewhere")});
+  RecordingResponder responder;
+  EXPECT_EQ(Run("Out.Write FTS.DownLoad(\"" + files_.File("kept.txt") + "\")\n" +
+                    "Out.Write FTS.CheckFile(\"" + files_.File("kept.txt") + "\")",
+                LocalPage(&responder))
+                .output,
+            "False;" + std::string(FileCheckMessage(FileCheck::kOutsideRoots)) + ";");
+  // A folder (OpenFile "所在目录") is checked for links and its root too.
+  scope_.SetPermittedRoots({files_.path()});
+  EXPECT_EQ(Run("Out.Write FTS.OpenFile(\"" + files_.File("sub.old") + "\")\n" +
+                    "Out.Write FTS.OpenFile(\"" + files_.File("sub") + "\")",
+                LocalPage(&responder))
+                .output,
+            "True;False;");
 }
 
 TEST_F(FtsObjectTest, LogRecordsAndTables) {

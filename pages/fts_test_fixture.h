@@ -6,6 +6,8 @@
 #define LUN_PAGES_FTS_TEST_FIXTURE_H_
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <memory>
 #include <string>
@@ -44,8 +46,15 @@ inline const ScriptOutput::Table ScriptOutput::kTable = {
 // Records what a page asked to send instead of its output.
 class RecordingResponder : public PageResponder {
  public:
-  bool SendFile(const std::string& path) override {
+  // Keeps the name and what the descriptor reads: the bytes a download
+  // would send.
+  bool SendFile(const std::string& path, int fd) override {
     files.push_back(path);
+    std::string bytes;
+    char buffer[4096];
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) bytes.append(buffer, n);
+    contents.push_back(std::move(bytes));
+    close(fd);
     return true;
   }
   void SendMemory(std::string_view extension, std::string_view bytes) override {
@@ -53,6 +62,7 @@ class RecordingResponder : public PageResponder {
     memory = std::string(bytes);
   }
   std::vector<std::string> files;
+  std::vector<std::string> contents;
   std::string memory_extension;
   std::string memory;
 };
@@ -102,6 +112,25 @@ class FtsFixture : public testing::Test {
     store_.writer->BuildCategoryLists();
   }
 
+  // Indexes the file at `path` as the crawler would (its size and time) and
+  // permits `root` (empty: the file's folder) in the scope that FTS checks
+  // opened files against.
+  void IndexFile(const std::string& path, std::string root = {}) {
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0) << path;
+    DocumentRecord r;
+    r.name = path.substr(path.find_last_of('/') + 1);
+    r.type = "txt";
+    r.path = path;
+    r.size = static_cast<uint32_t>(st.st_size);
+    r.modified = FileTimeToDate(st.st_mtime);
+    ASSERT_TRUE(store_.writer->AddOrUpdateDocument(r, false));
+    std::vector<std::string> roots = scope_.PermittedRoots();
+    roots.push_back(root.empty() ? path.substr(0, path.find_last_of('/')) : root);
+    scope_.SetPermittedRoots(roots);
+    env().scope = &scope_;
+  }
+
   FtsEnvironment& env() {
     env_.project = store_.project.get();
     env_.search = store_.search.get();
@@ -122,6 +151,7 @@ class FtsFixture : public testing::Test {
 
   DocumentStore store_;
   FtsEnvironment env_;
+  ScanScope scope_;
 };
 
 }  // namespace lun

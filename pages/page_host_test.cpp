@@ -1,5 +1,6 @@
 #include "pages/page_host.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -29,8 +30,8 @@ TEST_F(PageHostTest, PagesWriteTheirLiteralTextAndTheirCode) {
        "a\r\n\"b\"\r\nc"},
       {"a final break is written", "a\r\n", "a\r\n"},
       {"lone LF and non-ASCII text pass unchanged", "x\ny \xE4\xB8\xAD", "x\ny \xE4\xB8\xAD"},
-      {"code blocks run, assignments write nothing",
-       "<% For i = 1 To 3 %>[<%= i %>]<% Next %>", "[1][2][3]"},
+      {"code blocks run, assignments write nothing", "<% For i = 1 To 3 %>[<%= i %>]<% Next %>",
+       "[1][2][3]"},
       {"a variable set in one block is read in a later one", "<% n = \"v\" %>n=<%=n%>", "n=v"},
       {"includes nest and are named in any case",
        "<!--#INCLUDE FILE=\"Head.inc\"-->body<!--#include file=\"none.inc\"-->",
@@ -112,7 +113,8 @@ class FakeFts : public TableDispatch<FakeFts> {
     return S_OK;
   }
   HResult DownLoad(std::span<Variant> args, Variant* result, ExcepInfo*) {
-    *result = Variant::Bool(responder_.SendFile(ToNarrow(args[0].AsString())));
+    const std::string path = ToNarrow(args[0].AsString());
+    *result = Variant::Bool(responder_.SendFile(path, open(path.c_str(), O_RDONLY | O_CLOEXEC)));
     return S_OK;
   }
 
@@ -164,8 +166,9 @@ TEST(PageHostLifecycleTest, RunsOncePerCreateAndReleasesEverything) {
 }
 
 TEST_F(PageHostTest, PagesRunOnSeveralThreadsAtOnce) {
-  WritePageFile("count.shl", "<% For i = 1 To 200 : s = s & i Mod 10 : Next %><%= "
-                             "Request.QueryString(\"t\") & Len(s) %>");
+  WritePageFile("count.shl",
+                "<% For i = 1 To 200 : s = s & i Mod 10 : Next %><%= "
+                "Request.QueryString(\"t\") & Len(s) %>");
   std::vector<std::string> bodies(4);
   std::vector<std::thread> threads;
   for (size_t t = 0; t < bodies.size(); ++t) {

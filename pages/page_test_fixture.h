@@ -30,8 +30,9 @@ namespace lun::page_test {
 // Records what a page asked to send in place of its output.
 class RecordingResponder : public PageResponder {
  public:
-  bool SendFile(const std::string& path) override {
+  bool SendFile(const std::string& path, int fd) override {
     files.push_back(path);
+    close(fd);
     return true;
   }
   void SendMemory(std::string_view extension, std::string_view bytes) override {
@@ -112,9 +113,9 @@ class PageFixture : public ::testing::Test {
     request.query_string = http.query_string;
     request.request = &http;
     request.connection = {"127.0.0.1", 8484, "127.0.0.1", 50000};
-    request.server_variables = FillServerVariables(http, request.method, http.query_string,
-                                                   request.page_path, request.connection,
-                                                   ServerIdentity{"user", "host"});
+    request.server_variables =
+        FillServerVariables(http, request.method, http.query_string, request.page_path,
+                            request.connection, ServerIdentity{"user", "host"});
     request.query = ParseQueryString(http.query_string);
     request.form = ParseForm(http.form_data);
     if (const std::string* cookie = http.headers.Find("Cookie")) {

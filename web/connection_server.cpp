@@ -61,6 +61,11 @@ constexpr char kLog[] = "UMServer.log";
 
 }  // namespace
 
+void FileHandle::Reset() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+}
+
 ConnectionServer::ConnectionServer(std::string log_directory)
     : FileLogger(std::move(log_directory)) {}
 
@@ -92,6 +97,10 @@ bool ConnectionServer::Run(uint16_t port, int idle_timeout_ms) {
     return false;
   }
   idle_timeout_ms_ = idle_timeout_ms;
+  {
+    std::lock_guard<std::mutex> clients(clients_lock_);
+    admission_ = ConnectionAdmission(limits_);
+  }
   stopping_ = false;
   wake_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (wake_fd_ < 0) {
@@ -216,24 +225,59 @@ void ConnectionServer::AcceptThread() {
   }
 }
 
+void ConnectionServer::Refuse(int fd, const std::string& address, const char* why) {
+  connections_refused_.fetch_add(1);
+  // A flood would fill the log: one line for each run of refusals.
+  if (!refusing_) Log(kLog, std::string(why) + ": " + address, "AcceptThread", 0);
+  refusing_ = true;
+  close(fd);
+}
+
+// The admission is decided here, on the accept thread, so that a refused
+// connection never costs a thread: it is closed at once.
 void ConnectionServer::AddClient(int fd, const sockaddr_in& peer) {
-  OnConnect(AddressText(peer), peer.sin_port);
+  std::string address = AddressText(peer);
+  const bool loopback = IsLoopbackAddress(address);
+  if (!loopback && remote_allowed_ && !remote_allowed_()) {
+    std::lock_guard<std::mutex> hold(clients_lock_);
+    Refuse(fd, address, "Remote connection closed, remote login is off");
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> hold(clients_lock_);
+    if (!admission_.Admit(address)) {
+      Refuse(fd, address, "Connection refused, too many connections");
+      return;
+    }
+    refusing_ = false;
+  }
+  OnConnect(address, peer.sin_port);
+  // Remote peers get the shorter time-out: an idle remote connection holds
+  // its place only briefly.
+  int timeout_ms = idle_timeout_ms_;
+  if (!loopback && limits_.remote_idle_timeout_ms > 0 &&
+      (timeout_ms <= 0 || limits_.remote_idle_timeout_ms < timeout_ms)) {
+    timeout_ms = limits_.remote_idle_timeout_ms;
+  }
   // The thread starts under the lock, so it finds itself in the list even if
   // it ends at once.
   std::lock_guard<std::mutex> hold(clients_lock_);
   const uint64_t id = next_client_id_++;
   try {
-    clients_.emplace(id, std::thread(&ConnectionServer::ClientThread, this, fd, id));
+    clients_.emplace(
+        id, std::thread(&ConnectionServer::ClientThread, this, fd, id, address, timeout_ms));
     clients_started_.fetch_add(1);
   } catch (const std::system_error& e) {
     Log(kLog, "_beginthreadex(...) failure", "AddClient", e.code().value());
+    admission_.Release(address);
     close(fd);  // not served: the client sees the connection closed
   }
 }
 
-void ConnectionServer::RemoveClient(uint64_t id, int fd) {
+void ConnectionServer::RemoveClient(uint64_t id, int fd, const std::string& address) {
   close(fd);
   std::lock_guard<std::mutex> hold(clients_lock_);
+  admission_.Release(address);
   const auto found = clients_.find(id);
   if (found == clients_.end()) {
     Log(kLog, "Thread not found in the list", "ClientThread", 0);
@@ -258,7 +302,7 @@ void ConnectionServer::HelperThread() {
   }
 }
 
-bool ConnectionServer::SendAll(int fd, std::string_view data, int* error) const {
+bool ConnectionServer::SendAll(int fd, std::string_view data, int timeout_ms, int* error) const {
   while (!data.empty()) {
     const size_t chunk = std::min(data.size(), kSendChunkBytes);
     const ssize_t n = send(fd, data.data(), chunk, MSG_NOSIGNAL);
@@ -268,11 +312,18 @@ bool ConnectionServer::SendAll(int fd, std::string_view data, int* error) const 
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      switch (WaitFor(fd, POLLOUT, idle_timeout_ms_ > 0 ? idle_timeout_ms_ : -1)) {
-        case Wait::kReady: continue;
-        case Wait::kShutdown: *error = 0; return false;
-        case Wait::kTimeout: *error = ETIMEDOUT; return false;
-        case Wait::kError: *error = errno; return false;
+      switch (WaitFor(fd, POLLOUT, timeout_ms > 0 ? timeout_ms : -1)) {
+        case Wait::kReady:
+          continue;
+        case Wait::kShutdown:
+          *error = 0;
+          return false;
+        case Wait::kTimeout:
+          *error = ETIMEDOUT;
+          return false;
+        case Wait::kError:
+          *error = errno;
+          return false;
       }
     }
     *error = n < 0 ? errno : EPIPE;
@@ -281,9 +332,12 @@ bool ConnectionServer::SendAll(int fd, std::string_view data, int* error) const 
   return true;
 }
 
-bool ConnectionServer::SendFileRange(int fd, const Reply& reply, uint64_t* sent,
+bool ConnectionServer::SendFileRange(int fd, const Reply& reply, int timeout_ms, uint64_t* sent,
                                      int* error) const {
-  const int file = open(reply.file_path.c_str(), O_RDONLY | O_CLOEXEC);
+  FileHandle opened;
+  if (reply.file.get() < 0)
+    opened = FileHandle(open(reply.file_path.c_str(), O_RDONLY | O_CLOEXEC));
+  const int file = reply.file.get() >= 0 ? reply.file.get() : opened.get();
   if (file < 0) return true;  // nothing more to send; the head has gone
   char buffer[kSendChunkBytes];
   uint64_t offset = reply.file_offset;
@@ -294,7 +348,7 @@ bool ConnectionServer::SendFileRange(int fd, const Reply& reply, uint64_t* sent,
     const ssize_t n = pread(file, buffer, want, static_cast<off_t>(offset));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;  // read failure or a file that shrank: stop, the client sees a short body
-    if (!SendAll(fd, std::string_view(buffer, static_cast<size_t>(n)), error)) {
+    if (!SendAll(fd, std::string_view(buffer, static_cast<size_t>(n)), timeout_ms, error)) {
       ok = false;
       break;
     }
@@ -302,7 +356,6 @@ bool ConnectionServer::SendFileRange(int fd, const Reply& reply, uint64_t* sent,
     left -= static_cast<uint64_t>(n);
     *sent += static_cast<uint64_t>(n);
   }
-  close(file);
   return ok;
 }
 
@@ -329,10 +382,10 @@ void ConnectionServer::LingeringClose(int fd) const {
 // The whole request must arrive within the idle time-out of the connection's
 // start: a client that trickles bytes cannot hold its thread longer than a
 // silent one.
-void ConnectionServer::ClientThread(int fd, uint64_t id) {
+void ConnectionServer::ClientThread(int fd, uint64_t id, std::string address, int timeout_ms) {
   const ConnectionInfo info = DescribeConnection(fd);
-  const bool limited = idle_timeout_ms_ > 0;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(idle_timeout_ms_);
+  const bool limited = timeout_ms > 0;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   std::string request;
   // On the stack, untouched beyond what recv writes: an idle connection
   // costs no resident memory for it.
@@ -341,7 +394,8 @@ void ConnectionServer::ClientThread(int fd, uint64_t id) {
   bool peer_closed = false;
   while (frame.state == RequestFrame::State::kIncomplete && !peer_closed) {
     const Wait wait = WaitFor(fd, POLLIN, RemainingMs(limited, deadline));
-    if (wait == Wait::kError) Log(kLog, "WSAWaitForMultipleEvents(...) failure", "ClientThread", errno);
+    if (wait == Wait::kError)
+      Log(kLog, "WSAWaitForMultipleEvents(...) failure", "ClientThread", errno);
     if (wait != Wait::kReady) break;  // time-out and shutdown end it without a line
     for (;;) {
       const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
@@ -386,9 +440,9 @@ void ConnectionServer::ClientThread(int fd, uint64_t id) {
   if (answer) {
     int error = 0;
     uint64_t sent = 0;
-    bool ok = SendAll(fd, reply.bytes, &error);
+    bool ok = SendAll(fd, reply.bytes, timeout_ms, &error);
     if (ok) sent += reply.bytes.size();
-    if (ok && !reply.file_path.empty()) ok = SendFileRange(fd, reply, &sent, &error);
+    if (ok && !reply.file_path.empty()) ok = SendFileRange(fd, reply, timeout_ms, &sent, &error);
     if (!ok && error != 0) {
       Log(kLog, "WSASend(...) failure", "ClientThread, Primary Send", error);
     } else if (ok) {
@@ -396,7 +450,7 @@ void ConnectionServer::ClientThread(int fd, uint64_t id) {
     }
     if (ok) LingeringClose(fd);
   }
-  RemoveClient(id, fd);
+  RemoveClient(id, fd, address);
 }
 
 }  // namespace lun

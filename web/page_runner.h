@@ -44,10 +44,12 @@ struct PageRequest {
 class PageResponder {
  public:
   virtual ~PageResponder() = default;
-  // Prepares `path` (any readable file; no web-root check) as the response,
-  // honouring the request's "Range". False when the file cannot be served;
-  // the error response is then already prepared.
-  virtual bool SendFile(const std::string& path) = 0;
+  // Prepares the file `fd`, opened and checked by the caller and taken over
+  // by this call, as the response, honouring the request's "Range"; `path`
+  // gives its name and type. The bytes are read from `fd`, never from a new
+  // open of `path`. False when the file cannot be served; the error
+  // response is then already prepared.
+  virtual bool SendFile(const std::string& path, int fd) = 0;
   // Answers with `bytes`, typed by `extension` (e.g. ".BMP").
   virtual void SendMemory(std::string_view extension, std::string_view bytes) = 0;
 };

@@ -40,13 +40,16 @@ class WebServer::Exchange : public PageResponder {
 
   void Dispatch();
 
-  bool SendFile(const std::string& path) override { return PrepareFile(path, false); }
+  bool SendFile(const std::string& path, int fd) override {
+    return PrepareFile(path, false, FileHandle(fd));
+  }
   void SendMemory(std::string_view extension, std::string_view bytes) override;
 
  private:
   void Trace(const std::string& line) { server_.Log(kServerLogName, line, {}, 0); }
   void SendError(std::string_view status, std::string_view extra_headers = {});
-  bool PrepareFile(std::string path, bool check_root);
+  // Serves `path`, or the already opened `file` when it is open.
+  bool PrepareFile(std::string path, bool check_root, FileHandle file = FileHandle());
   bool RunPage(const std::string& path);
 
   WebServer& server_;
@@ -103,25 +106,23 @@ void WebServer::Exchange::Dispatch() {
   PrepareFile(path, true);
 }
 
-bool WebServer::Exchange::PrepareFile(std::string path, bool check_root) {
+bool WebServer::Exchange::PrepareFile(std::string path, bool check_root, FileHandle file) {
   struct stat st;
-  if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-    while (!path.empty() && path.back() == '/') path.pop_back();
-    path += "/index.htm";
+  if (file.get() < 0) {
+    if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      while (!path.empty() && path.back() == '/') path.pop_back();
+      path += "/index.htm";
+    }
+    if (check_root && !IsUnderRoot(server_.web_root_, path)) {
+      SendError(kForbiddenStatus);
+      return false;
+    }
+    Trace("Sending file: " + path);
+    file = FileHandle(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  } else {
+    Trace("Sending file: " + path);
   }
-  if (check_root && !IsUnderRoot(server_.web_root_, path)) {
-    SendError(kForbiddenStatus);
-    return false;
-  }
-  Trace("Sending file: " + path);
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    SendError(kNotFoundStatus);
-    return false;
-  }
-  const bool usable = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  close(fd);
-  if (!usable) {
+  if (file.get() < 0 || fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
     SendError(kNotFoundStatus);
     return false;
   }
@@ -140,6 +141,7 @@ bool WebServer::Exchange::PrepareFile(std::string path, bool check_root) {
   reply_->bytes = FileHead(BaseName(path), size, range, st.st_mtime);
   if (!head_only_) {
     reply_->file_path = path;
+    reply_->file = std::move(file);
     reply_->file_offset = range.first;
     reply_->file_length = range.count;
   }
@@ -220,12 +222,15 @@ void WebServer::PrepareWebRoot(const std::string& archive_dir) {
   std::error_code error;
   const std::filesystem::path archives =
       std::filesystem::absolute(archive_dir.empty() ? "." : archive_dir, error);
-  std::string root = JoinPath(archives.string(), kWebRootFolder);
+  // The web root lives in the server's own directory (the application home),
+  // never beside the archives: two servers started from one program
+  // directory would otherwise unpack into, and on exit delete, the same
+  // folder, and every page of the other would be gone.
+  std::string root = JoinPath(LogDirectory(), kWebRootFolder);
   // A web root left by a process that did not end cleanly may hold files of
   // older archives; start from an empty folder.
   std::filesystem::remove_all(root, error);
-  if (!MakeDirectories(root)) {
-    // The archives may sit in a read-only program directory.
+  if (!MakeDirectories(root, 0700)) {
     const std::string fallback = TemporaryName(TempDirectory());
     Log(kServerLogName, "Cannot create the web root " + root + ", using " + fallback, "Start",
         errno);
@@ -237,7 +242,8 @@ void WebServer::PrepareWebRoot(const std::string& archive_dir) {
   std::vector<std::filesystem::path> found;
   for (const auto& entry : std::filesystem::directory_iterator(archives, error)) {
     const std::string name = entry.path().filename().string();
-    if (entry.is_regular_file(error) && EndsWithIgnoreCase(name, ".WR")) found.push_back(entry.path());
+    if (entry.is_regular_file(error) && EndsWithIgnoreCase(name, ".WR"))
+      found.push_back(entry.path());
   }
   std::sort(found.begin(), found.end());
   for (const auto& archive : found) {

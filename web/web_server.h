@@ -22,24 +22,27 @@
 
 namespace lun {
 
-// The folder, inside the archive directory, that becomes the web root.
+// The folder, inside the server's own directory, that becomes the web root.
 inline constexpr char kWebRootFolder[] = "$A76218B8-E3D8-4e32-9243-923E94701573";
 
 class WebServer : public ConnectionServer {
  public:
   // `page_runner` (may be null; must outlive the server) runs the pages;
   // without one a page request is answered like a page whose script host
-  // cannot be created ("400 Bad Request"). `log_directory` empty: the
-  // application home.
+  // cannot be created ("400 Bad Request"). `log_directory` (empty: the
+  // application home) holds the log and the unpacked web root, so it must
+  // be this server's alone: the application passes its home, which
+  // lun.lock keeps to one process.
   explicit WebServer(PageRunner* page_runner = nullptr, std::string log_directory = {});
   ~WebServer() override;
 
-  // Prepares the web root "<archive_dir>/$A76218B8-.../": removes a left-over
-  // one, unpacks every "NAME.WR" of `archive_dir` into its folder "NAME/"
-  // (served under "/NAME/"), stores the default document ("index.shl" in the
-  // application) and calls Run(port, idle_timeout_ms). When the archive
-  // directory cannot hold the web root, a fresh folder in the temporary
-  // directory is used instead. Returns the result of Run.
+  // Prepares the web root "<log directory>/$A76218B8-.../" (mode 0700):
+  // removes a left-over one, unpacks every "NAME.WR" of `archive_dir` into
+  // its folder "NAME/" (served under "/NAME/"), stores the default document
+  // ("index.shl" in the application) and calls Run(port, idle_timeout_ms).
+  // Nothing is written beside the archives. When the log directory cannot
+  // hold the web root, a fresh folder in the temporary directory is used
+  // instead. Returns the result of Run.
   bool Start(const std::string& archive_dir, const std::string& default_document, uint16_t port,
              int idle_timeout_ms);
 

@@ -1,5 +1,6 @@
 #include "web/web_server.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -28,7 +29,9 @@ class FakePageRunner : public PageRunner {
     form = request.form;
     server_variables = request.server_variables;
     cookies = request.cookies;
-    if (!download.empty()) responder.SendFile(download);
+    if (!download.empty()) {
+      responder.SendFile(download, open(download.c_str(), O_RDONLY | O_CLOEXEC));
+    }
     if (!status_only) {
       output->body = body;
       output->redirect = redirect;
@@ -92,7 +95,9 @@ class WebServerTest : public ::testing::Test {
 std::string StatusLine(const Reply& reply) { return reply.bytes.substr(0, reply.bytes.find("\r\n")); }
 
 TEST_F(WebServerTest, StartUnpacksEachArchiveIntoItsFolderAndDestructionRemovesIt) {
-  EXPECT_EQ(root_, dir_.File("res") + "/" + kWebRootFolder + "/");
+  EXPECT_EQ(root_, dir_.File(kWebRootFolder) + "/");
+  EXPECT_EQ(std::filesystem::status(root_).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_all);
   EXPECT_TRUE(std::filesystem::is_regular_file(root_ + "LUN/index.shl"));
   EXPECT_TRUE(std::filesystem::is_regular_file(root_ + "B/img/x.gif"));
   EXPECT_TRUE(std::filesystem::is_directory(root_ + "LUN/empty"));
@@ -256,9 +261,27 @@ TEST_F(WebServerTest, PageOutcomes) {
   EXPECT_EQ(download.bytes.find("<p>page</p>"), std::string::npos);
 }
 
+// Two servers from one program directory (two homes): each unpacks into
+// its own directory, nothing lands beside the archives, and ending one
+// leaves the other's pages in place.
+TEST_F(WebServerTest, ServersOfOneArchiveDirectoryKeepTheirOwnWebRoots) {
+  ScratchDir other_home;
+  auto other = std::make_unique<WebServer>(&runner_, other_home.path());
+  ASSERT_TRUE(other->Start(dir_.File("res"), "index.shl", 0, 30000));
+  const std::string other_root = other->web_root();
+  EXPECT_EQ(other_root, other_home.File(kWebRootFolder) + "/");
+  EXPECT_EQ(StatusLine(Get("/LUN/page.htm")), "HTTP/1.0 200 OK");
+  other.reset();
+  EXPECT_FALSE(std::filesystem::exists(other_root));
+  EXPECT_EQ(StatusLine(Get("/LUN/page.htm")), "HTTP/1.0 200 OK");
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.File("res"))) {
+    EXPECT_TRUE(entry.path().string().ends_with(".WR")) << entry.path();
+  }
+}
+
 TEST_F(WebServerTest, WithoutPageRunnerPagesAreBadRequests) {
-  WebServer bare(nullptr, dir_.path());
   ScratchDir other;
+  WebServer bare(nullptr, other.path());
   ASSERT_TRUE(WriteTestZip(other.File("LUN.WR"), {{"index.shl", "x"}}));
   ASSERT_TRUE(bare.Start(other.path(), "index.shl", 0, 1000));
   Reply reply;

@@ -13,8 +13,8 @@ constexpr size_t kSnippetLength = 200;
 constexpr size_t kSnippetLead = 100;
 
 constexpr std::array<std::u16string_view, 12> kColours = {
-    u"red",      u"magenta",   u"blue",  u"cyan",  u"firebrick", u"cadetblue",
-    u"green",    u"brown",     u"coral", u"indigo", u"lawngreen", u"navy"};
+    u"red",   u"magenta", u"blue",  u"cyan",   u"firebrick", u"cadetblue",
+    u"green", u"brown",   u"coral", u"indigo", u"lawngreen", u"navy"};
 
 // Letters run A..Z, then a..z, then start again, so anchor names stay
 // letters whatever the number of keywords.
@@ -47,11 +47,20 @@ std::u16string StripKeyword(std::u16string_view keyword) {
 void AppendHtmlEscaped(std::u16string* out, std::u16string_view text) {
   for (const char16_t c : text) {
     switch (c) {
-      case u'<': *out += u"&lt;"; break;
-      case u'>': *out += u"&gt;"; break;
-      case u'&': *out += u"&amp;"; break;
-      case u'"': *out += u"&quot;"; break;
-      default: out->push_back(c);
+      case u'<':
+        *out += u"&lt;";
+        break;
+      case u'>':
+        *out += u"&gt;";
+        break;
+      case u'&':
+        *out += u"&amp;";
+        break;
+      case u'"':
+        *out += u"&quot;";
+        break;
+      default:
+        out->push_back(c);
     }
   }
 }
@@ -65,38 +74,35 @@ std::u16string Number(size_t n) {
 
 std::u16string_view KeywordColour(size_t i) { return kColours[i % kColours.size()]; }
 
-void Highlighter::Escape(std::u16string_view text, bool multiline) {
-  text_.clear();
-  text_.reserve(text.size());
-  boundary_.clear();
-  auto append = [&](std::u16string_view piece) {
-    // A mark may begin or end before the first character of a piece, never
-    // inside one: "&l<font>t;</font>" would break the markup.
-    boundary_.push_back(true);
-    boundary_.insert(boundary_.end(), piece.size() - 1, false);
-    text_ += piece;
-  };
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char16_t c = text[i];
-    if (c == u'<') {
-      append(u"&lt;");
-    } else if (c == u'>') {
-      append(u"&gt;");
-    } else if (multiline && c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
-      append(u"<BR>");
-      ++i;
-    } else {
-      append(std::u16string_view(&c, 1));
+void Highlighter::Keep(std::u16string_view text, bool multiline) {
+  text_.assign(text);
+  multiline_ = multiline;
+  // A mark may begin or end anywhere but between the CR and the LF of a
+  // line break that is written as one "<BR>".
+  boundary_.assign(text_.size() + 1, true);
+  if (multiline) {
+    for (size_t i = 1; i < text_.size(); ++i) {
+      if (text_[i - 1] == u'\r' && text_[i] == u'\n') boundary_[i] = false;
     }
   }
-  boundary_.push_back(true);  // the end of the text
   match_copy_ = Normalize(text_);
   marks_.clear();
   has_text_ = true;
 }
 
-void Highlighter::SetText(std::u16string_view text) { Escape(text, false); }
-void Highlighter::SetMultilineText(std::u16string_view text) { Escape(text, true); }
+void Highlighter::SetText(std::u16string_view text) { Keep(text, false); }
+void Highlighter::SetMultilineText(std::u16string_view text) { Keep(text, true); }
+
+void Highlighter::AppendEscaped(std::u16string* out, size_t from, size_t to) const {
+  for (size_t i = from; i < to; ++i) {
+    if (multiline_ && text_[i] == u'\r' && i + 1 < to && text_[i + 1] == u'\n') {
+      *out += u"<BR>";
+      ++i;
+    } else {
+      AppendHtmlEscaped(out, std::u16string_view(&text_[i], 1));
+    }
+  }
+}
 
 bool Highlighter::AddKeyword(std::u16string_view keyword, std::u16string_view colour) {
   if (!has_text_ || colour.size() > kMaxColourLength) return false;
@@ -138,30 +144,41 @@ bool Highlighter::AddKeyword(std::u16string_view keyword, std::u16string_view co
   return true;
 }
 
-std::u16string Highlighter::Render(bool anchored) const {
+std::u16string Highlighter::Render(bool anchored, size_t first, size_t count, bool wrap) const {
+  const size_t begin = std::min(first, marks_.size());
+  const size_t end = begin + std::min(count, marks_.size() - begin);
+  std::array<size_t, 256> total{};  // per letter: anchors in the window
+  if (wrap) {
+    for (size_t i = begin; i < end; ++i) ++total[static_cast<unsigned char>(marks_[i].letter)];
+  }
   std::u16string out;
-  out.reserve(text_.size() + marks_.size() * 64);
+  out.reserve(text_.size() + (end - begin) * 64);
   std::array<size_t, 256> occurrence{};  // per letter: anchors written so far
   size_t pos = 0;
-  for (const Mark& m : marks_) {
-    out.append(text_, pos, m.start - pos);
+  for (size_t i = begin; i < end; ++i) {
+    const Mark& m = marks_[i];
+    AppendEscaped(&out, pos, m.start);
     if (anchored) {
+      const unsigned char l = static_cast<unsigned char>(m.letter);
       const std::u16string letter(1, static_cast<char16_t>(m.letter));
-      size_t& n = occurrence[static_cast<unsigned char>(m.letter)];
-      out += u"<A name=" + letter + Number(n) + u" href=#" + letter + Number(n + 1) + u">";
-      ++n;
+      const size_t n = occurrence[l]++;
+      const size_t next = wrap ? (n + 1) % total[l] : n + 1;
+      out += u"<A name=" + letter + Number(n) + u" href=#" + letter + Number(next) + u">";
     }
     out += u"<font color=\"" + m.colour + u"\">";
-    out.append(text_, m.start, m.length);
+    AppendEscaped(&out, m.start, m.start + m.length);
     out += anchored ? u"</font></A>" : u"</font>";
     pos = m.start + m.length;
   }
-  out.append(text_, pos, std::u16string::npos);
+  AppendEscaped(&out, pos, text_.size());
   return out;
 }
 
-std::u16string Highlighter::RenderPlain() const { return Render(false); }
-std::u16string Highlighter::RenderAnchored() const { return Render(true); }
+std::u16string Highlighter::RenderPlain() const { return Render(false, 0, marks_.size(), false); }
+std::u16string Highlighter::RenderAnchored() const { return Render(true, 0, marks_.size(), false); }
+std::u16string Highlighter::RenderAnchoredWindow(size_t first, size_t count) const {
+  return Render(true, first, count, true);
+}
 
 std::u16string KeywordNavigation(std::u16string_view keywords) {
   std::u16string out;

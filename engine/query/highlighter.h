@@ -1,15 +1,18 @@
 // Keyword highlighting of field values for result pages.
 //
-// A Highlighter holds one text, HTML-escaped ("<" and ">" only; the
-// multi-line form also turns CR LF into "<BR>"), and a list of marks: the
+// A Highlighter holds one text as it is and a list of marks: the
 // occurrences of the keywords added so far, ordered by position and never
-// overlapping. Matching compares the normalised forms of keyword and text
-// (the one normalisation table: width, case, traditional/simplified), with
-// "?" in a keyword matching any one character. Each keyword gets a letter
-// ("A" for the first) and a colour; a later keyword's occurrence keeps its
-// whole span and earlier marks give way around it. A mark never begins or
-// ends inside an escape ("&lt;", "&gt;", "<BR>"), so the markup stays whole.
+// overlapping. Keywords are matched in the text itself, before any HTML
+// escaping, so a keyword finds what the reader sees ("<b" marks "a<b") and
+// never lands inside an escape ("amp" does not mark the "&amp;" written for
+// "&"). Matching compares the normalised forms of keyword and text (the one
+// normalisation table: width, case, traditional/simplified), with "?" in a
+// keyword matching any one character. Each keyword gets a letter ("A" for
+// the first) and a colour; a later keyword's occurrence keeps its whole span
+// and earlier marks give way around it.
 //
+// Rendering escapes the text for HTML ("<", ">", "&" and '"'; the multi-line
+// form also writes CR LF as "<BR>", and a mark never splits that pair).
 // Rendering wraps each mark in <font color="..."> ... </font>; the anchored
 // form also names the n-th occurrence of letter L "Ln" and links it to
 // "#L(n+1)", so a reader can jump from one occurrence to the next.
@@ -43,9 +46,15 @@ class Highlighter {
 
   std::u16string RenderPlain() const;
   std::u16string RenderAnchored() const;
+  // RenderAnchored for the marks numbered [first, first + count) in text
+  // order; the other occurrences are written as unmarked text, so a
+  // document with a hundred thousand hits costs a bounded amount of markup.
+  // Anchors count per letter from 0 within the window, and the last one of
+  // a letter links back to its first, so a reader can go round.
+  std::u16string RenderAnchoredWindow(size_t first, size_t count) const;
 
   struct Mark {
-    size_t start;   // in the escaped text
+    size_t start;  // in the text as given
     size_t length;
     char letter;
     std::u16string colour;
@@ -54,13 +63,15 @@ class Highlighter {
   const std::u16string& text() const { return text_; }
 
  private:
-  void Escape(std::u16string_view text, bool multiline);
-  std::u16string Render(bool anchored) const;
+  void Keep(std::u16string_view text, bool multiline);
+  void AppendEscaped(std::u16string* out, size_t from, size_t to) const;
+  std::u16string Render(bool anchored, size_t first, size_t count, bool wrap) const;
 
   bool has_text_ = false;
+  bool multiline_ = false;
   char next_letter_ = 'A';
-  std::u16string text_;        // escaped
-  std::u16string match_copy_;  // normalised escaped text
+  std::u16string text_;         // as given
+  std::u16string match_copy_;   // normalised text
   std::vector<bool> boundary_;  // per position of text_ (and its end): may a mark begin here
   std::vector<Mark> marks_;
 };
@@ -73,8 +84,8 @@ std::u16string KeywordNavigation(std::u16string_view keywords);
 
 // A column value for a result page: at most 200 characters around the first
 // occurrence of the first keyword (from 100 characters before it; the last
-// 200 characters when fewer follow), escaped, with every keyword marked in
-// red.
+// 200 characters when fewer follow), with every keyword marked in red and
+// the text escaped for HTML.
 std::u16string HighlightedSnippet(std::u16string_view value,
                                   const std::vector<std::u16string>& keywords);
 

@@ -30,9 +30,13 @@ TEST(HighlighterTest, MarksKeywordOccurrences) {
     const char* rendered;
   };
   const Case cases[] = {
-      {"escaping", u"a<b>c", {}, "a&lt;b&gt;c"},
-      {"escaped keyword matches the escape", u"a<b", {u"&lt;b"}, "a{red:&lt;b}"},
-      {"a keyword never splits an escape", u"a<b", {u"lt"}, "a&lt;b"},
+      {"escaping", u"a<b>c&\"", {}, "a&lt;b&gt;c&amp;&quot;"},
+      // Keywords are found in the text as the reader sees it, then escaped.
+      {"keyword matches what is shown", u"a<b", {u"<b"}, "a{red:&lt;b}"},
+      {"an escape is never matched", u"a<b", {u"lt"}, "a&lt;b"},
+      {"amp is not found in an ampersand", u"R&D amp", {u"amp"}, "R&amp;D {red:amp}"},
+      {"an ampersand is found", u"R&D", {u"&"}, "R{red:&amp;}D"},
+      {"an escape written in the text is text", u"&amp;", {u"amp"}, "&amp;{red:amp};"},
       {"repeated occurrences", u"abab", {u"ab"}, "{red:ab}{red:ab}"},
       {"occurrences do not overlap", u"aaa", {u"aa"}, "{red:aa}a"},
       {"later keyword cuts around", u"abc", {u"abc", u"b"}, "{red:a}{magenta:b}{red:c}"},
@@ -43,10 +47,11 @@ TEST(HighlighterTest, MarksKeywordOccurrences) {
       {"leading and trailing ? dropped", u"xaby", {u"??ab?"}, "x{red:ab}y"},
       {"normalised matching", u"ＡＢＣ 繁體", {u"abc", u"繁体"}, "{red:ＡＢＣ} {magenta:繁體}"},
       {"multi-line", u"a\r\nb", {u"b"}, "a<BR>{red:b}"},
+      {"multi-line: a mark never splits a line break", u"a\r\nb", {u"\nb"}, "a<BR>b"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(Plain(c.text, c.keywords, c.name == std::string("multi-line")), c.rendered);
+    EXPECT_EQ(Plain(c.text, c.keywords, std::string(c.name).starts_with("multi-line")), c.rendered);
   }
 }
 
@@ -75,6 +80,24 @@ TEST(HighlighterTest, AnchorsLinkEachOccurrenceToTheNext) {
             "<A name=A2 href=#A3><font color=\"red\">x</font></A>");
 }
 
+// A window of the marks is anchored; the occurrences before and after it
+// are plain text, and each keyword's last anchor leads back to its first.
+TEST(HighlighterTest, AnchoredWindow) {
+  Highlighter h;
+  h.SetText(u"x y x x<");
+  h.AddKeyword(u"x");
+  h.AddKeyword(u"y");
+  EXPECT_EQ(ToNarrow(h.RenderAnchoredWindow(1, 2)),
+            "x <A name=B0 href=#B0><font color=\"red\">y</font></A> "
+            "<A name=A0 href=#A0><font color=\"red\">x</font></A> x&lt;");
+  EXPECT_EQ(ToNarrow(h.RenderAnchoredWindow(0, 100)),
+            "<A name=A0 href=#A1><font color=\"red\">x</font></A> "
+            "<A name=B0 href=#B0><font color=\"red\">y</font></A> "
+            "<A name=A1 href=#A2><font color=\"red\">x</font></A> "
+            "<A name=A2 href=#A0><font color=\"red\">x</font></A>&lt;");
+  EXPECT_EQ(ToNarrow(h.RenderAnchoredWindow(9, 5)), "x y x x&lt;");
+}
+
 TEST(HighlighterTest, KeywordNavigation) {
   EXPECT_EQ(ToNarrow(KeywordNavigation(u"a*b**c")),
             "<A href=#A0><font color=red>a</font></A> &nbsp;"
@@ -91,7 +114,8 @@ TEST(HighlighterTest, SnippetAroundTheFirstKeyword) {
   std::u16string value(1000, u'.');
   value.replace(500, 3, u"key");
   const std::string snippet = ToNarrow(HighlightedSnippet(value, {u"key"}));
-  EXPECT_EQ(snippet, std::string(100, '.') + "<font color=\"red\">key</font>" + std::string(97, '.'));
+  EXPECT_EQ(snippet,
+            std::string(100, '.') + "<font color=\"red\">key</font>" + std::string(97, '.'));
 
   std::u16string late(1000, u'.');
   late.replace(950, 3, u"key");

@@ -2,7 +2,10 @@
 
 #include <vector>
 
+#include "automation/date_time.h"
+#include "engine/query/query_escape.h"
 #include "engine/storage/engine_error.h"
+#include "engine/storage/record_format.h"
 #include "platform/normalize.h"
 #include "platform/text.h"
 
@@ -129,6 +132,22 @@ bool ExpectsOperand(Previous p) {
          p == Previous::kFieldPrefix;
 }
 
+// Whether the evaluator can read the value of `term` as its field's type
+// requires. Only dates are checked here: an unreadable date would compare
+// as "no date" and select nearly every record, where a typing mistake should
+// be told. The value is read as the look-up reads it: escapes decoded,
+// leading blanks dropped.
+bool ReadableValue(const QueryToken& term, const FieldTypeResolver& field_type) {
+  if (!field_type || term.field < 0 || field_type(term.field) != kFieldDate) return true;
+  std::u16string_view value = term.text;
+  const std::u16string decoded = DecodeQueryEscapes(value);
+  value = decoded;
+  while (!value.empty() && (value.front() == u' ' || value.front() == u'\t'))
+    value.remove_prefix(1);
+  double serial = 0;
+  return ParseDateText(value, &serial);
+}
+
 QueryToken Operator(TokenType type) {
   QueryToken t;
   t.type = type;
@@ -220,7 +239,7 @@ int32_t ResolveField(std::u16string_view name, const FieldResolver& resolver) {
 }
 
 bool ToPostfix(const TokenList& infix, const FieldResolver& resolver, int32_t default_field,
-               TokenList* postfix) {
+               TokenList* postfix, const FieldTypeResolver& field_type) {
   postfix->clear();
   // The bottom "(" is a sentinel that the end of the expression must meet.
   std::vector<TokenType> stack = {TokenType::kOpen};
@@ -265,6 +284,7 @@ bool ToPostfix(const TokenList& infix, const FieldResolver& resolver, int32_t de
         term.comparison = parsed.comparison;
         term.text = parsed.value;
         term.field = scope.back();
+        if (!ReadableValue(term, field_type)) return false;
         postfix->push_back(std::move(term));
         previous = Previous::kTerm;
         break;
@@ -308,11 +328,12 @@ bool ToPostfix(const TokenList& infix, const FieldResolver& resolver, int32_t de
 
 std::optional<TokenList> ParseExpression(const OperatorTable& ops,
                                          std::u16string_view normalized_expression,
-                                         const FieldResolver& resolver) {
+                                         const FieldResolver& resolver,
+                                         const FieldTypeResolver& field_type) {
   TokenList postfix;
   const TokenList infix = Tokenize(ops, normalized_expression);
   if (infix.empty()) return postfix;
-  if (!ToPostfix(infix, resolver, kAnyField, &postfix)) return std::nullopt;
+  if (!ToPostfix(infix, resolver, kAnyField, &postfix, field_type)) return std::nullopt;
   return postfix;
 }
 

@@ -64,18 +64,26 @@ using FieldResolver = std::function<int32_t(std::string_view name)>;
 // "任意字段" (any field) gives kAnyField; otherwise what `resolver` says.
 int32_t ResolveField(std::u16string_view name, const FieldResolver& resolver);
 
+// The stored type code of a field number (record_format.h: kFieldDate ...),
+// so that the parser can check the values it can read itself.
+using FieldTypeResolver = std::function<int(int32_t field)>;
+
 // Rewrites `infix` (from Tokenize) into postfix order, parsing each term's
 // field and comparison. False on a syntax error: an operator without an
 // operand, an unmatched parenthesis, a malformed comparison, an unknown
-// field, a field prefix not followed by "(" or a negation.
+// field, a field prefix not followed by "(" or a negation, and (when
+// `field_type` is given) a term on a date field whose value is no readable
+// date: "修改时间>=9999-99-99" is a mistake to report, not a comparison that
+// quietly matches every record.
 bool ToPostfix(const TokenList& infix, const FieldResolver& resolver, int32_t default_field,
-               TokenList* postfix);
+               TokenList* postfix, const FieldTypeResolver& field_type = {});
 
 // Tokenize followed by ToPostfix; nullopt on a syntax error. An empty
 // expression gives an empty list (every record).
 std::optional<TokenList> ParseExpression(const OperatorTable& ops,
                                          std::u16string_view normalized_expression,
-                                         const FieldResolver& resolver);
+                                         const FieldResolver& resolver,
+                                         const FieldTypeResolver& field_type = {});
 
 }  // namespace lun
 

@@ -216,9 +216,14 @@ int SearchService::Evaluate(DataTable& table, std::u16string_view expression, bo
     ~Unlock() { t.table_lock().Unlock(); }
   } unlock{table};
   const auto parsed = ParseExpression(
-      OperatorTable::FromSettings(project_.settings()), expression, [&](std::string_view name) {
+      OperatorTable::FromSettings(project_.settings()), expression,
+      [&](std::string_view name) {
         const TableField* f = table.FindField(name);
         return f ? static_cast<int32_t>(f->position) : kUnknownField;
+      },
+      [&](int32_t field) {
+        const TableField* f = table.FieldAt(field);
+        return f ? f->type : kFieldUnknown;
       });
   if (!parsed) {
     AppendEngineErrorLog("解析错误");

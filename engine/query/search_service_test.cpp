@@ -205,6 +205,7 @@ TEST_F(SearchServiceTest, SearchWithin) {
 }
 
 TEST_F(SearchServiceTest, ErrorCodes) {
+  ASSERT_TRUE(table_->AddField("修改时间", "", kFieldDate, -1).ok());
   Add("a", "b");
   auto service = Service();
   std::unique_ptr<Recordset> rs;
@@ -219,6 +220,12 @@ TEST_F(SearchServiceTest, ErrorCodes) {
       {"[文档]:a*", kQuerySyntaxError},
       {"[文档]:无此字段=a", kQuerySyntaxError},
       {"no colon", kQuerySyntaxError},
+      // A date that cannot be read is a mistake to tell the user, not a
+      // comparison with "no date" that selects every record.
+      {"[文档]:修改时间>=9999-99-99", kQuerySyntaxError},
+      {"[文档]:修改时间>=9999%0x002D%99%0x002D%99", kQuerySyntaxError},
+      {"[文档]:修改时间<=", kQuerySyntaxError},
+      {"[文档]:a*修改时间>明天", kQuerySyntaxError},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.query.substr(0, 40));
@@ -226,6 +233,12 @@ TEST_F(SearchServiceTest, ErrorCodes) {
     EXPECT_EQ(rs, nullptr);
   }
   EXPECT_NE(scratch_.ErrorLog().find("解析错误"), std::string::npos);
+  // Readable dates, also in the escaped form the pages send, still search.
+  for (const char* query : {"[文档]:修改时间>=2005/1/1", "[文档]:修改时间>=2005%0x002D%1%0x002D%1",
+                            "[文档]:修改时间<= 2005/1/1 23:59:59"}) {
+    SCOPED_TRACE(query);
+    EXPECT_EQ(service->Search(query, &rs), kEngineOk);
+  }
 
   // 1023 UTF-16 units of expression are evaluated, 1024 are too long (the
   // query string itself stays below its byte limit).

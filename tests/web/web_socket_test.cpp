@@ -3,14 +3,17 @@
 // silent clients, disconnects, many connections at once, and shutdown.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <ifaddrs.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -43,7 +46,9 @@ class EchoRunner : public PageRunner {
   }
 };
 
-int Connect(uint16_t port) {
+// Connects to `host` (an IPv4 address text; default loopback), so the
+// server sees the connection coming from that address.
+int Connect(uint16_t port, const std::string& host = "127.0.0.1") {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
   timeval timeout{20, 0};  // a hung server fails the test instead of hanging it
@@ -51,7 +56,7 @@ int Connect(uint16_t port) {
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  inet_pton(AF_INET, host.c_str(), &address.sin_addr);
   if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
     close(fd);
     return -1;
@@ -118,6 +123,22 @@ bool Eventually(Fn condition) {
   return true;
 }
 
+// An IPv4 address of this machine outside 127.0.0.0/8: connections to it
+// come from a peer the server treats as remote. Empty when there is none.
+std::string NonLoopbackAddress() {
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) return {};
+  std::string found;
+  for (ifaddrs* a = list; a != nullptr && found.empty(); a = a->ifa_next) {
+    if (a->ifa_addr == nullptr || a->ifa_addr->sa_family != AF_INET) continue;
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(a->ifa_addr)->sin_addr, text, sizeof text);
+    if (!IsLoopbackAddress(text)) found = text;
+  }
+  freeifaddrs(list);
+  return found;
+}
+
 int ThreadCount() {
   std::ifstream status("/proc/self/status");
   std::string line;
@@ -152,8 +173,12 @@ class WebSocketTest : public ::testing::Test {
     StartServer(30000);
   }
 
-  void StartServer(int idle_timeout_ms) {
+  void StartServer(int idle_timeout_ms, const ConnectionLimits& limits = {},
+                   std::function<bool()> remote_allowed = {}) {
+    server_.reset();
     server_ = std::make_unique<WebServer>(&runner_, dir_.path());
+    server_->set_limits(limits);
+    server_->set_remote_admission(std::move(remote_allowed));
     ASSERT_TRUE(server_->Start(dir_.File("res"), "index.html", 0, idle_timeout_ms));
     port_ = server_->port();
     ASSERT_NE(port_, 0);
@@ -413,6 +438,80 @@ TEST_F(WebSocketTest, ShutdownWaitsForConnectedClients) {
   const std::string root = server_->web_root();
   server_.reset();
   EXPECT_FALSE(std::filesystem::exists(root));
+}
+
+}  // namespace
+}  // namespace lun
+
+namespace lun {
+namespace {
+
+// Idle connections from one remote address take only their few places; the
+// rest are closed at once, and the local user's request is served while
+// they hold.
+TEST_F(WebSocketTest, IdleRemoteFloodDoesNotKeepTheLocalUserOut) {
+  const std::string remote = NonLoopbackAddress();
+  if (remote.empty()) GTEST_SKIP() << "this machine has no address outside 127.0.0.0/8";
+  ConnectionLimits limits;
+  limits.max_connections = 64;
+  limits.loopback_reserve = 32;
+  limits.max_per_remote_address = 4;
+  limits.remote_idle_timeout_ms = 120000;  // the flood holds its places for the whole test
+  StartServer(120000, limits);
+  constexpr int kFlood = 300;
+  std::vector<int> flood;
+  for (int i = 0; i < kFlood; ++i) {
+    const int fd = Connect(port_, remote);
+    ASSERT_GE(fd, 0) << i;
+    flood.push_back(fd);
+  }
+  ASSERT_TRUE(Eventually([&] {
+    return server_->connections_refused() == kFlood - 4 && server_->client_count() == 4;
+  }));
+  EXPECT_EQ(Get("/LUN/index.html").body, "<html>home</html>");
+  // The local request's thread ends; the admitted flood still holds its
+  // places.
+  EXPECT_TRUE(Eventually([&] { return server_->client_count() == 4; }));
+  EXPECT_EQ(server_->connections_refused(), static_cast<uint64_t>(kFlood - 4));
+  // A refused connection was closed by the server, not left hanging.
+  char byte;
+  EXPECT_LE(recv(flood.back(), &byte, 1, 0), 0);
+  EXPECT_NE(ReadLog().find("Connection refused, too many connections: " + remote),
+            std::string::npos);
+  for (int fd : flood) close(fd);
+}
+
+TEST_F(WebSocketTest, RemotePeersAreClosedWhileRemoteLoginIsOffAndIdleBriefly) {
+  const std::string remote = NonLoopbackAddress();
+  if (remote.empty()) GTEST_SKIP() << "this machine has no address outside 127.0.0.0/8";
+  std::atomic<bool> remote_login{false};
+  ConnectionLimits limits;
+  limits.remote_idle_timeout_ms = 200;
+  StartServer(120000, limits, [&remote_login] { return remote_login.load(); });
+
+  const int refused = Connect(port_, remote);
+  ASSERT_GE(refused, 0);
+  char byte;
+  EXPECT_LE(recv(refused, &byte, 1, 0), 0) << "closed at once";
+  close(refused);
+  EXPECT_EQ(server_->clients_started(), 0u);
+  EXPECT_EQ(server_->connections_refused(), 1u);
+  EXPECT_EQ(Get("/LUN/index.html").body, "<html>home</html>");
+
+  // With remote login on a remote peer is served, and one that stays silent
+  // is dropped after the short remote time-out (the receive guard of the
+  // client is 20 s; the server's own idle time-out is two minutes).
+  remote_login = true;
+  const int remote_fd = Connect(port_, remote);
+  ASSERT_GE(remote_fd, 0);
+  ASSERT_TRUE(SendBytes(remote_fd, "GET /LUN/index.html HTTP/1.0\r\n\r\n"));
+  EXPECT_EQ(Parse(ReadAll(remote_fd)).body, "<html>home</html>");
+  close(remote_fd);
+  const int silent = Connect(port_, remote);
+  ASSERT_GE(silent, 0);
+  errno = 0;
+  EXPECT_EQ(recv(silent, &byte, 1, 0), 0) << "errno " << errno;
+  close(silent);
 }
 
 }  // namespace
