@@ -7,9 +7,11 @@
 #include "engine/index/exact_index_format.h"
 #include "engine/index/word_index_format.h"
 #include "engine/storage/data_table.h"
+#include "engine/storage/storage_files.h"
 #include "platform/error_log.h"
 #include "platform/file_system.h"
 #include "platform/kill_point.h"
+#include "platform/paths.h"
 
 namespace lun {
 namespace {
@@ -119,6 +121,16 @@ void FieldGenerations::StartGeneration(uint32_t base) {
   }
 }
 
+bool FieldGenerations::damaged() const {
+  for (const auto& g : word_) {
+    if (g->damaged()) return true;
+  }
+  for (const auto& g : exact_) {
+    if (g->damaged()) return true;
+  }
+  return false;
+}
+
 uint32_t FieldGenerations::RecordCount() const {
   return kind_ == kWordIndexKind ? word_.back()->record_counter() : exact_.back()->record_counter();
 }
@@ -177,10 +189,29 @@ void FieldGenerations::Check(std::vector<std::string>* problems) const {
 }
 
 void CheckTableIndexes(const DataTable& table, std::vector<std::string>* problems) {
+  if (PathExists(table.IndexMarkerPath())) return;
+  FileSystem& fs = DefaultFileSystem();
   for (int i = 0; i < table.field_count(); ++i) {
     const TableField* field = table.FieldAt(i);
-    const auto* index = dynamic_cast<const FieldGenerations*>(field->index.get());
-    if (!index) continue;
+    if (field->index_kind != kWordIndexKind && field->index_kind != kExactIndexKind) continue;
+    FieldIndexSpec spec;
+    spec.index_folder = table.index_folder();
+    spec.table_name = table.name();
+    spec.definition_number = field->definition_number;
+    spec.index_kind = field->index_kind;
+    spec.field_type = field->type;
+    spec.table_record_count = table.record_count();
+    spec.file_system = &fs;
+    // Opened as stored, without the reset that the table's open would do.
+    // Checking reads no separators: the standard filter serves.
+    std::unique_ptr<FieldGenerations> index(
+        new FieldGenerations(spec, std::make_shared<CharFilter>()));
+    std::string error;
+    if (!index->OpenStored(&error)) {
+      problems->push_back(table.name() + "/" + field->name + ": " + error);
+      continue;
+    }
+    if (index->word_.empty() && index->exact_.empty()) index->StartGeneration(0);
     index->Check(problems);
     if (index->RecordCount() != table.record_count()) {
       problems->push_back(table.name() + "/" + field->name + ": index holds " +
