@@ -79,7 +79,8 @@ class FieldGenerations final : public FieldIndex {
   void Check(std::vector<std::string>* problems) const;
 
  private:
-  friend void CheckTableIndexes(const DataTable& table, std::vector<std::string>* problems);
+  friend void CheckTableIndexes(const DataTable& table, std::vector<std::string>* problems,
+                                std::vector<std::string>* notes);
 
   FieldGenerations(const FieldIndexSpec& index_spec, std::shared_ptr<const CharFilter> filter);
   bool OpenStored(std::string* error);
@@ -108,13 +109,16 @@ FieldIndexFactory MakeFieldIndexFactory();
 // check`) as they are on disk, changing nothing: each generation opens (its
 // stored lengths fit its files), stored lists decode within their bounds and
 // counts, run and record-list chains stay in their files and end, trie
-// nodes lie inside the file with increasing bits, and each index has taken
-// as many records as the table holds. The work is bounded by the sizes of
+// nodes lie inside the file with increasing bits, and no index has taken
+// more records than the table holds. The work is bounded by the sizes of
 // the files whatever they hold. Appends one line per problem; none means
-// clean. The table should be open without indexes (a null factory), so that
-// opening it did not already rebuild them; a table whose index-write marker
-// is present is skipped (its indexes are rebuilt at the next open).
-void CheckTableIndexes(const DataTable& table, std::vector<std::string>* problems);
+// clean. An index behind the table (what a crash after its last write
+// leaves; the open catches it up) is a line in `notes` when given. The
+// table should be open without indexes (a null factory), so that opening it
+// did not already rebuild them; a table whose index-write marker is present
+// is skipped (its indexes are rebuilt at the next open).
+void CheckTableIndexes(const DataTable& table, std::vector<std::string>* problems,
+                       std::vector<std::string>* notes = nullptr);
 
 // The separator set of the project in `project_folder` as the factory's
 // indexes use it (loaded on first use). For look-ups on fields without an

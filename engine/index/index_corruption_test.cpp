@@ -397,7 +397,7 @@ TEST(IndexCorruptionTest, DamagedGenerationsAreFoundAndRebuiltWithinBounds) {
     std::vector<std::string> check_problems;
     {
       Database db(home.path(), false);
-      CheckTableIndexes(db.table(), &check_problems);
+      CheckTableIndexes(db.table(), &check_problems, &check_problems);
     }
     // The application's open, then every search.
     bool found = false;
