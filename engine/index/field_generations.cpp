@@ -188,6 +188,30 @@ void FieldGenerations::Check(std::vector<std::string>* problems) const {
   for (const auto& g : exact_) g->Check(problems);
 }
 
+namespace {
+
+// The record boundaries of a word index against the records: each indexed
+// record spans as many positions as its stored text has code units. Damage
+// that keeps the boundary list decodable shows only here.
+void CheckBoundaries(const DataTable& table, const TableField& field, const FieldGenerations& index,
+                     std::vector<std::string>* problems) {
+  for (const auto& g : index.word_generations()) {
+    const std::vector<uint32_t>& b = g->boundaries();
+    for (size_t i = 1; i < b.size(); ++i) {
+      const uint32_t record = g->base() + uint32_t(i) - 1;
+      if (record >= table.record_count()) return;  // reported as an index ahead
+      const uint64_t length = ValueText(table.GetFieldValue(record, field.position)).size();
+      if (uint64_t{b[i]} - b[i - 1] - 1 != length && length < 0xFFFFFFF0u) {
+        problems->push_back(table.name() + "/" + field.name + ": record " + std::to_string(record) +
+                            " spans other positions than its text in the index");
+        return;
+      }
+    }
+  }
+}
+
+}  // namespace
+
 void CheckTableIndexes(const DataTable& table, std::vector<std::string>* problems,
                        std::vector<std::string>* notes) {
   if (PathExists(table.IndexMarkerPath())) return;
@@ -214,6 +238,7 @@ void CheckTableIndexes(const DataTable& table, std::vector<std::string>* problem
     }
     if (index->word_.empty() && index->exact_.empty()) index->StartGeneration(0);
     index->Check(problems);
+    if (index->index_kind() == kWordIndexKind) CheckBoundaries(table, *field, *index, problems);
     if (index->RecordCount() != table.record_count()) {
       // Behind is what a crash after the last index write leaves (the open
       // catches it up); ahead cannot come from a crash, since records are

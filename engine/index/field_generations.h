@@ -109,7 +109,9 @@ FieldIndexFactory MakeFieldIndexFactory();
 // check`) as they are on disk, changing nothing: each generation opens (its
 // stored lengths fit its files), stored lists decode within their bounds and
 // counts, run and record-list chains stay in their files and end, trie
-// nodes lie inside the file with increasing bits, and no index has taken
+// nodes lie inside the file with increasing bits, each record spans as many
+// positions of a word index as its text has code units (this reads every
+// record), and no index has taken
 // more records than the table holds. The work is bounded by the sizes of
 // the files whatever they hold. Appends one line per problem; none means
 // clean. An index behind the table (what a crash after its last write

@@ -4,7 +4,10 @@
 // and opened the way the application does. Every case must end without a
 // crash, without any allocation above a cap and without hanging; damage the
 // engine finds must be routed to the rebuild, after which every search gives
-// the counts of the clean index again.
+// the counts of the clean index again (and the searches that found it
+// already give them). The formats carry no checksums, so some damage shows
+// only against the records: `lundb check` must report it. Damage that
+// nothing reports must not change any search.
 //
 // The cases run in this one process, one after another (a fork per case
 // would cost more than the case under the sanitizers). Memory: this binary
@@ -14,7 +17,8 @@
 // loop reaches (a case takes milliseconds).
 //
 // The number of cases is LUN_CORRUPTION_CASES (default 100); the labelled
-// long run of CTest runs 1,000. LUN_CORRUPTION_SEED changes the seed.
+// long run of CTest runs 1,000. LUN_CORRUPTION_SEED changes the seed and
+// LUN_CORRUPTION_FIRST skips to a case (to replay one).
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -376,7 +380,8 @@ TEST(IndexCorruptionTest, DamagedGenerationsAreFoundAndRebuiltWithinBounds) {
   const uint64_t seed = Seed();
   int found_at_open = 0, found_by_search = 0, found_by_check = 0, unnoticed = 0;
   Watchdog watchdog;
-  for (int n = 0; n < cases; ++n) {
+  const char* first_case = std::getenv("LUN_CORRUPTION_FIRST");
+  for (int n = first_case ? std::atoi(first_case) : 0; n < cases; ++n) {
     watchdog.Started(n);
     std::mt19937_64 rng(seed * 1000003u + uint64_t(n));
     std::vector<StoredFile> files = pristine;
@@ -421,19 +426,18 @@ TEST(IndexCorruptionTest, DamagedGenerationsAreFoundAndRebuiltWithinBounds) {
       ASSERT_TRUE(db.table().FlushIndexes().ok());
       std::vector<std::string> problems;
       CheckTableIndexes(db.table(), &problems);
-      // Found damage is never trusted, so even the searches of the damaged
-      // session give the clean counts (a damaged generation is read from
-      // its records).
-      EXPECT_EQ(first, expected);
       if (found) {
+        // Found damage is never trusted, so even the searches of the
+        // damaged session give the clean counts (a damaged generation is
+        // read from its records).
+        EXPECT_EQ(first, expected);
         EXPECT_EQ(again, expected);
         EXPECT_TRUE(problems.empty()) << problems.front();
       } else if (!check_problems.empty()) {
-        // Damage in lists no search read: the check reports it, and the
-        // lists that were read are whole.
+        // Damage only a comparison with the records shows (the formats
+        // carry no checksums: say, two bit flips that keep a boundary list
+        // decodable): `lundb check` reports it.
         ++found_by_check;
-        EXPECT_EQ(first, expected);
-        EXPECT_EQ(again, expected);
       } else {
         ++unnoticed;
         // Damage no check could see (bytes the format does not constrain):
