@@ -1,4 +1,3 @@
-#include "engine/index/little_endian.h"
 #include "engine/index/exact_index_segment.h"
 
 #include <sys/mman.h>
@@ -9,11 +8,14 @@
 
 #include "engine/index/exact_index_format.h"
 #include "engine/index/indexing_pace.h"
+#include "engine/index/little_endian.h"
 #include "engine/index/word_index_segment.h"
+#include "engine/storage/field_index.h"
 #include "platform/error_log.h"
 #include "platform/file_system.h"
 #include "platform/kill_point.h"
 #include "platform/normalize.h"
+#include "platform/paths.h"
 
 namespace lun {
 namespace {
@@ -160,7 +162,22 @@ std::unique_ptr<ExactIndexSegment> ExactIndexSegment::OpenExisting(FileSystem& f
     return nullptr;
   }
   s->records_ = GetU32(s->map_ + kTrieRecordCount);
+  // Both files state the generation's record count at every flush; the
+  // chained record numbers must fit the pages in use.
+  if (s->records_ != GetU32(header + kHeaderRecords) ||
+      uint64_t{base} + s->records_ > 0xFFFFFFFFu ||
+      s->listed_ > uint64_t{s->next_free_page_ - 1} * kRecordsPerPage || s->listed_ > s->records_ ||
+      s->values_ > s->records_) {
+    *error = damaged;
+    return nullptr;
+  }
   return s;
+}
+
+void ExactIndexSegment::NoteDamage() const {
+  if (damaged_.exchange(true)) return;
+  AppendEngineErrorLog("读取索引信息错误:" + IndexFilePath(folder_, definition_, "*", generation_));
+  (void)TouchFile(fs_, JoinPath(folder_, kIndexWriteMarkerName));
 }
 
 const uint8_t* ExactIndexSegment::Node(uint32_t offset, size_t bytes) const {
@@ -178,22 +195,39 @@ uint32_t ExactIndexSegment::Root() const {
   return map_ && mapped_size_ >= kTrieHeaderSize ? GetU32(map_ + kTrieRoot) : 0;
 }
 
-uint32_t ExactIndexSegment::FindLeaf(const std::u16string& key) const {
+uint32_t ExactIndexSegment::FindLeaf(const std::u16string& key, bool* damaged) const {
+  *damaged = false;
   uint32_t offset = Root();
   uint32_t previous_bit = 0;
   const uint64_t key_bits = (uint64_t{key.size()} + 1) * 16;
   std::u16string scratch;
+  std::vector<uint32_t> path;  // bits tested on the way down
   while (offset != 0) {
     const uint8_t* node = Node(offset, kBranchSize);
-    if (!node) return 0;
+    if (!node) {
+      *damaged = true;  // a link out of the file or to no node
+      return 0;
+    }
     if (node[kNodeTag] == kLeafTag) {
-      return LeafKey(node, &scratch) == std::u16string_view(key) ? offset : 0;
+      const std::u16string_view leaf_key = LeafKey(node, &scratch);
+      if (leaf_key == std::u16string_view(key)) return offset;
+      // Another key: the value is absent, unless that key contradicts the
+      // branches that led to it (then it or a branch is damaged).
+      for (uint32_t b : path) {
+        if (KeyBit(leaf_key, b) != KeyBit(key, b)) *damaged = true;
+      }
+      return 0;
     }
     const uint32_t bit = GetU16(node + kNodeBitOrLength);
     // Bits strictly increase along a path: anything else is damage, and
-    // the rule also bounds the walk.
-    if (bit <= previous_bit || bit > key_bits) return 0;
+    // the rule also bounds the walk. A bit past the key's end reads 0.
+    if (bit <= previous_bit) {
+      *damaged = true;
+      return 0;
+    }
+    if (bit > key_bits) return 0;
     previous_bit = bit;
+    path.push_back(bit);
     offset = GetU32(node + (KeyBit(key, bit) ? kBranchOne : kBranchZero));
   }
   return 0;
@@ -330,6 +364,7 @@ bool ExactIndexSegment::AppendRecords(uint32_t leaf, const std::vector<uint32_t>
     if (stored == 1) moving.push_back(reference);
     reference = page;
   } else {
+    if (stored > listed_) return false;  // more than the chains hold: damage
     // Walk to the chain's last page.
     page = reference;
     const uint32_t pages = (stored + kRecordsPerPage - 1) / kRecordsPerPage;
@@ -439,8 +474,11 @@ bool ExactIndexSegment::Flush() {
   return true;
 }
 
-void ExactIndexSegment::ReadChain(uint32_t first, uint32_t count,
+bool ExactIndexSegment::ReadChain(uint32_t first, uint32_t count,
                                   std::vector<uint32_t>* records) const {
+  // The chains together hold `listed_` numbers, which fit the pages in use
+  // (checked at open): a larger count is damage, found before any read.
+  if (count > listed_) return false;
   std::vector<uint8_t> buffer(kPageSize);
   uint32_t page = first;
   // At most one visit per page: a chain that loops ends there.
@@ -448,29 +486,44 @@ void ExactIndexSegment::ReadChain(uint32_t first, uint32_t count,
   while (count > 0) {
     if (page == 0 || page >= next_free_page_ || !visited.insert(page).second ||
         ReadFully(fs_, list_fd_, buffer.data(), kPageSize, uint64_t{page} * kPageSize) != 0) {
-      AppendEngineErrorLog("读取索引信息错误");
-      return;
+      return false;
     }
     const uint32_t take = std::min(count, kRecordsPerPage);
     for (uint32_t i = 0; i < take; ++i) records->push_back(GetU32(&buffer[4 + 4 * i]));
     count -= take;
     page = GetU32(buffer.data());
   }
+  return true;
+}
+
+// Record numbers of a stored leaf: ascending (records are indexed in
+// order) and inside the generation's flushed records.
+bool ExactIndexSegment::ReadLeafRecords(const uint8_t* leaf, std::vector<uint32_t>* records) const {
+  const uint32_t count = GetU32(leaf + kLeafCount);
+  const uint32_t reference = GetU32(leaf + kLeafReference);
+  const size_t from = records->size();
+  if (count == 1) {
+    records->push_back(reference);
+  } else if (count > 1 && !ReadChain(reference, count, records)) {
+    return false;
+  }
+  const uint64_t end = uint64_t{base_} + records_ - unflushed_;
+  for (size_t i = from; i < records->size(); ++i) {
+    const uint32_t r = (*records)[i];
+    if (r < base_ || r >= end || (i > from && r <= (*records)[i - 1])) return false;
+  }
+  return true;
 }
 
 void ExactIndexSegment::Lookup(std::u16string_view value, std::vector<uint32_t>* records) const {
   const std::u16string key = KeyOf(value);
   if (files_open_) {
-    const uint32_t leaf = FindLeaf(key);
-    if (leaf != 0) {
-      const uint8_t* node = map_ + leaf;
-      const uint32_t count = GetU32(node + kLeafCount);
-      const uint32_t reference = GetU32(node + kLeafReference);
-      if (count == 1) {
-        records->push_back(reference);
-      } else if (count > 1) {
-        ReadChain(reference, count, records);
-      }
+    bool damaged = false;
+    const uint32_t leaf = FindLeaf(key, &damaged);
+    const size_t from = records->size();
+    if (damaged || (leaf != 0 && !ReadLeafRecords(map_ + leaf, records))) {
+      records->resize(from);
+      NoteDamage();
     }
   }
   auto it = pending_index_.find(key);
@@ -486,6 +539,7 @@ void ExactIndexSegment::Check(std::vector<std::string>* problems) const {
   // Walk every node once from the root; count leaves and their records.
   uint64_t leaves = 0;
   uint64_t total = 0;
+  uint64_t chained = 0;
   std::vector<std::pair<uint32_t, uint32_t>> stack;  // node, bit of its parent
   if (Root() != 0) stack.emplace_back(Root(), 0);
   std::vector<uint32_t> records;
@@ -504,17 +558,14 @@ void ExactIndexSegment::Check(std::vector<std::string>* problems) const {
       ++leaves;
       const uint32_t count = GetU32(node + kLeafCount);
       total += count;
+      if (count > 1) chained += count;
       records.clear();
-      if (count > 1) ReadChain(GetU32(node + kLeafReference), count, &records);
-      if (count > 1 && records.size() != count) {
+      // The chains of all leaves together hold `listed_` numbers: reading
+      // stops there, so shared or looping chains cannot make the walk long.
+      if (chained > listed_ || !ReadLeafRecords(node, &records)) {
         problems->push_back(where + ": record list of the leaf at " + std::to_string(offset) +
                             " is damaged");
-      }
-      for (uint32_t r : records) {
-        if (r < base_ || r >= base_ + records_) {
-          problems->push_back(where + ": record " + std::to_string(r) + " outside the generation");
-          break;
-        }
+        if (chained > listed_) break;
       }
       continue;
     }

@@ -22,6 +22,7 @@
 #ifndef LUN_ENGINE_INDEX_EXACT_INDEX_SEGMENT_H_
 #define LUN_ENGINE_INDEX_EXACT_INDEX_SEGMENT_H_
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -70,6 +71,10 @@ class ExactIndexSegment {
   // in chain order, then unwritten ones.
   void Lookup(std::u16string_view value, std::vector<uint32_t>* records) const;
 
+  // True once a look-up found the stored data damaged (as
+  // WordIndexSegment::damaged()).
+  bool damaged() const { return damaged_.load(std::memory_order_relaxed); }
+
   // Consistency check for `lundb check` (see WordIndexSegment::Check).
   void Check(std::vector<std::string>* problems) const;
 
@@ -82,13 +87,17 @@ class ExactIndexSegment {
   bool GrowTrie(uint64_t size);
   const uint8_t* Node(uint32_t offset, size_t bytes) const;
   uint32_t Root() const;
-  // Offset of the leaf whose key equals `key`, or 0.
-  uint32_t FindLeaf(const std::u16string& key) const;
+  // Offset of the leaf whose key equals `key`, or 0; `*damaged` when the
+  // walk met a node the format does not allow.
+  uint32_t FindLeaf(const std::u16string& key, bool* damaged) const;
   // Inserts `key`, returning its leaf (new or existing); 0 on failure.
   uint32_t Insert(const std::u16string& key);
   bool AppendRecords(uint32_t leaf, const std::vector<uint32_t>& fresh);
   bool AllocatePage(uint32_t* page);
-  void ReadChain(uint32_t first, uint32_t count, std::vector<uint32_t>* records) const;
+  // False when the chain is damaged (records then holds a partial list).
+  bool ReadChain(uint32_t first, uint32_t count, std::vector<uint32_t>* records) const;
+  bool ReadLeafRecords(const uint8_t* leaf, std::vector<uint32_t>* records) const;
+  void NoteDamage() const;
 
   FileSystem& fs_;
   const std::string folder_;
@@ -99,6 +108,7 @@ class ExactIndexSegment {
   int trie_fd_ = -1;
   int list_fd_ = -1;
   bool files_open_ = false;
+  mutable std::atomic<bool> damaged_{false};
   uint8_t* map_ = nullptr;
   uint64_t mapped_size_ = 0;
   uint64_t used_size_ = 0;

@@ -7,10 +7,15 @@
 // old one's record counter. Only the last generation grows.
 //
 // Opening finds the stored generations ("D<n>.Ha<g>", ".Ix<g>", ".RL<g>"
-// for g = 0, 1, ... while they exist and are not empty). When a generation
-// cannot be opened or is damaged, the message is logged, every index file of
-// the field is deleted and the index starts empty: RecordCount() is then 0
-// and the table feeds it every record again (catch-up), which rebuilds it.
+// for g = 0, 1, ... while they exist and are not empty). Every stored
+// length, page and count a generation's files hold is checked against the
+// files' sizes and the format's limits before anything is read by it. When a
+// generation cannot be opened or is damaged, the message is logged, every
+// index file of the field is deleted and the index starts empty:
+// RecordCount() is then 0 and the table feeds it every record again
+// (catch-up), which rebuilds it. Damage that only a read of a list finds
+// marks the generation damaged (damaged()): look-ups stop trusting it and
+// the table rebuilds the index (field_index.h).
 //
 // Writing follows field_index.h: AddRecord takes records into memory only,
 // Flush writes them (every generation that holds unwritten records, the
@@ -57,6 +62,7 @@ class FieldGenerations final : public FieldIndex {
   bool WantsFlush() const override;
   bool Flush() override;
   uint32_t RecordCount() const override;
+  bool damaged() const override;
 
   int index_kind() const { return kind_; }
   int field_type() const { return field_type_; }
@@ -73,6 +79,9 @@ class FieldGenerations final : public FieldIndex {
   void Check(std::vector<std::string>* problems) const;
 
  private:
+  friend void CheckTableIndexes(const DataTable& table, std::vector<std::string>* problems,
+                                std::vector<std::string>* notes);
+
   FieldGenerations(const FieldIndexSpec& index_spec, std::shared_ptr<const CharFilter> filter);
   bool OpenStored(std::string* error);
   void DeleteFiles();
@@ -97,12 +106,21 @@ class FieldGenerations final : public FieldIndex {
 FieldIndexFactory MakeFieldIndexFactory();
 
 // Checks the index files of every indexed field of `table` (for `lundb
-// check`): stored lists decode within their bounds and counts, run and
-// record-list chains stay in their files and end, trie nodes lie inside the
-// file with increasing bits, and each index has taken as many records as the
-// table holds. Appends one line per problem; none means clean. The table
-// must be open with this factory's indexes and no writer running.
-void CheckTableIndexes(const DataTable& table, std::vector<std::string>* problems);
+// check`) as they are on disk, changing nothing: each generation opens (its
+// stored lengths fit its files), stored lists decode within their bounds and
+// counts, run and record-list chains stay in their files and end, trie
+// nodes lie inside the file with increasing bits, each record spans as many
+// positions of a word index as its text has code units (this reads every
+// record), and no index has taken
+// more records than the table holds. The work is bounded by the sizes of
+// the files whatever they hold. Appends one line per problem; none means
+// clean. An index behind the table (what a crash after its last write
+// leaves; the open catches it up) is a line in `notes` when given. The
+// table should be open without indexes (a null factory), so that opening it
+// did not already rebuild them; a table whose index-write marker is present
+// is skipped (its indexes are rebuilt at the next open).
+void CheckTableIndexes(const DataTable& table, std::vector<std::string>* problems,
+                       std::vector<std::string>* notes = nullptr);
 
 // The separator set of the project in `project_folder` as the factory's
 // indexes use it (loaded on first use). For look-ups on fields without an

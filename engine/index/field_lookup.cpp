@@ -141,13 +141,14 @@ std::u16string StoredText(const StoredField& stored, uint32_t record) {
   return Normalize(v.AsString());
 }
 
-// Compares the stored value of each record in [from, stored.record_count)
-// with `phrase` in `form`.
-LookupStatus ScanStoredText(const StoredField& stored, uint32_t from, std::u16string_view phrase,
-                            MatchForm form, const CharFilter* filter,
+// Compares the stored value of each record in [from, until) (at most to
+// stored.record_count) with `phrase` in `form`.
+LookupStatus ScanStoredText(const StoredField& stored, uint32_t from, uint32_t until,
+                            std::u16string_view phrase, MatchForm form, const CharFilter* filter,
                             const std::atomic<bool>* cancel, std::vector<uint32_t>* records,
                             std::vector<uint32_t>* counts) {
-  for (uint32_t r = from; r < stored.record_count; ++r) {
+  until = std::min(until, stored.record_count);
+  for (uint32_t r = from; r < until; ++r) {
     if ((r & 255) == 0 && Cancelled(cancel)) return LookupStatus::kCancelled;
     const std::u16string text = StoredText(stored, r);
     if (text.empty()) continue;  // a missing value never matches
@@ -253,18 +254,37 @@ LookupStatus ExactForm(const FieldLookupRequest& request, std::u16string_view te
                        LookupResult* result) {
   std::vector<uint32_t> records;
   uint32_t counter = 0;
+  const std::u16string key = ExactIndexSegment::KeyOf(term);
+  // Records of [from, until) whose stored value is the term.
+  auto scan = [&](uint32_t from, uint32_t until) {
+    until = std::min(until, request.stored.record_count);
+    for (uint32_t r = from; r < until; ++r) {
+      if ((r & 255) == 0 && Cancelled(request.cancel)) return LookupStatus::kCancelled;
+      if (!request.stored.read) break;
+      const Variant v = request.stored.read(r);
+      if (v.is_string() && !v.AsString().empty() && ExactIndexSegment::KeyOf(v.AsString()) == key) {
+        records.push_back(r);
+      }
+    }
+    return LookupStatus::kOk;
+  };
   if (request.index && request.index->index_kind() == kExactIndexKind) {
-    for (const auto& g : request.index->exact_generations()) g->Lookup(term, &records);
+    for (const auto& g : request.index->exact_generations()) {
+      if (!g->damaged()) {
+        const size_t mark = records.size();
+        g->Lookup(term, &records);
+        if (!g->damaged()) continue;
+        records.resize(mark);
+      }
+      // A damaged generation is not trusted: its records are read instead.
+      if (scan(g->base(), g->record_counter()) == LookupStatus::kCancelled) {
+        return LookupStatus::kCancelled;
+      }
+    }
     counter = request.index->RecordCount();
   }
-  const std::u16string key = ExactIndexSegment::KeyOf(term);
-  for (uint32_t r = counter; r < request.stored.record_count; ++r) {
-    if ((r & 255) == 0 && Cancelled(request.cancel)) return LookupStatus::kCancelled;
-    if (!request.stored.read) break;
-    const Variant v = request.stored.read(r);
-    if (v.is_string() && !v.AsString().empty() && ExactIndexSegment::KeyOf(v.AsString()) == key) {
-      records.push_back(r);
-    }
+  if (scan(counter, request.stored.record_count) == LookupStatus::kCancelled) {
+    return LookupStatus::kCancelled;
   }
   result->records.assign(records.begin(), records.end());
   return LookupStatus::kOk;
@@ -295,15 +315,26 @@ LookupStatus WordForm(const FieldLookupRequest& request, std::u16string_view ter
   uint32_t counter = 0;
   if (index) {
     for (const auto& g : index->word_generations()) {
-      if (AlignPhrase(*g, phrase, form, filter, request.stored, request.cancel, &records,
-                      &counts) == LookupStatus::kCancelled) {
+      if (!g->damaged()) {
+        const size_t mark = records.size();
+        if (AlignPhrase(*g, phrase, form, filter, request.stored, request.cancel, &records,
+                        &counts) == LookupStatus::kCancelled) {
+          return LookupStatus::kCancelled;
+        }
+        if (!g->damaged()) continue;
+        records.resize(mark);
+        counts.resize(mark);
+      }
+      // A damaged generation is not trusted: its records are read instead.
+      if (ScanStoredText(request.stored, g->base(), g->record_counter(), phrase, form, filter,
+                         request.cancel, &records, &counts) == LookupStatus::kCancelled) {
         return LookupStatus::kCancelled;
       }
     }
     counter = index->RecordCount();
   }
-  if (ScanStoredText(request.stored, counter, phrase, form, filter, request.cancel, &records,
-                     &counts) == LookupStatus::kCancelled) {
+  if (ScanStoredText(request.stored, counter, request.stored.record_count, phrase, form, filter,
+                     request.cancel, &records, &counts) == LookupStatus::kCancelled) {
     return LookupStatus::kCancelled;
   }
   result->records.assign(records.begin(), records.end());

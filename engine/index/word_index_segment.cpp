@@ -1,4 +1,3 @@
-#include "engine/index/little_endian.h"
 #include "engine/index/word_index_segment.h"
 
 #include <algorithm>
@@ -6,9 +5,11 @@
 #include <cstring>
 
 #include "engine/index/indexing_pace.h"
+#include "engine/index/little_endian.h"
 #include "engine/index/packed_list_format.h"
 #include "engine/index/posting_cache.h"
 #include "engine/index/word_index_format.h"
+#include "engine/storage/field_index.h"
 #include "platform/error_log.h"
 #include "platform/file_system.h"
 #include "platform/kill_point.h"
@@ -140,6 +141,10 @@ std::unique_ptr<WordIndexSegment> WordIndexSegment::OpenExisting(
     e.k = p[kEntryK];
     e.tail_bits = p[kEntryTailBits];
     e.last_byte = p[kEntryLastByte];
+    if (e.count == 0 && std::any_of(p, p + kEntrySize, [](uint8_t b) { return b != 0; })) {
+      *error = damaged;  // the writer leaves entries without positions all zero
+      return nullptr;
+    }
   }
 
   // Boundary list: defines the records of the generation, so it must decode.
@@ -171,7 +176,47 @@ std::unique_ptr<WordIndexSegment> WordIndexSegment::OpenExisting(
     s->records_ = uint32_t(s->boundaries_.size() - 1);
     s->position_ = s->boundaries_.back();
   }
+  if (!s->DirectoryFitsFiles()) {
+    *error = damaged;
+    return nullptr;
+  }
   return s;
+}
+
+// Every stored length, page and count of the directory against the size of
+// the postings file and the limits of the format, so that no later read
+// sizes a buffer or follows a chain by a damaged word. A list occupies runs
+// of its own, so the lengths of all lists together fit the pages in use.
+bool WordIndexSegment::DirectoryFitsFiles() const {
+  if (largest_run_ == 0 || largest_run_ > kMaxRunPages) return false;
+  uint64_t positions = 0, terms = 0, bytes = 0;
+  for (const TermEntry& e : directory_) {
+    if (e.count == 0) continue;
+    if (!EntryFitsFiles(e) || e.last >= position_) return false;
+    positions += e.count;
+    bytes += e.total_length;
+    ++terms;
+  }
+  return positions == stored_positions_ && terms == stored_terms_ && bytes <= StoredDataLimit();
+}
+
+uint64_t WordIndexSegment::StoredDataLimit() const {
+  return uint64_t{next_free_page_ - 1} * kPageSize;
+}
+
+bool WordIndexSegment::EntryFitsFiles(const TermEntry& e) const {
+  using packed_list::kSingleValueSize;
+  const auto page_in_use = [&](uint32_t page) { return page != 0 && page < next_free_page_; };
+  if (!page_in_use(e.first_run) || !page_in_use(e.last_run)) return false;
+  if (e.total_length < kSingleValueSize || e.total_length > StoredDataLimit()) return false;
+  if (e.last_run_bytes > e.total_length || e.tail_bits > 7 || e.k > 31) return false;
+  // Positions are distinct and at least 1, so the last is at least the count.
+  if (e.last < e.count) return false;
+  // One value is the fixed 14 bytes with k 0; every further value takes at
+  // least k + 1 bits of the stream, k being at least 1.
+  if (e.count == 1) return e.total_length == kSingleValueSize && e.k == 0;
+  const uint64_t stream_bits = uint64_t{e.total_length - kSingleValueSize} * 8;
+  return e.k >= 1 && uint64_t{e.count - 1} * (e.k + 1u) <= stream_bits;
 }
 
 void WordIndexSegment::AppendBoundary(uint32_t value) {
@@ -230,7 +275,7 @@ bool WordIndexSegment::ReadRunHeader(uint32_t page, uint32_t* next, uint32_t* pa
 
 bool WordIndexSegment::ReadChain(const TermEntry& e, std::vector<uint8_t>* out) const {
   out->clear();
-  if (e.total_length < packed_list::kSingleValueSize) return false;
+  if (!EntryFitsFiles(e)) return false;
   out->resize(e.total_length);
   uint64_t done = 0;
   uint32_t page = e.first_run;
@@ -253,12 +298,19 @@ bool WordIndexSegment::ReadChain(const TermEntry& e, std::vector<uint8_t>* out) 
   return true;
 }
 
+void WordIndexSegment::NoteDamage() const {
+  if (damaged_.exchange(true)) return;
+  AppendEngineErrorLog(std::string(kReadError) + ":" +
+                       IndexFilePath(folder_, definition_, "*", generation_));
+  (void)TouchFile(fs_, JoinPath(folder_, kIndexWriteMarkerName));
+}
+
 bool WordIndexSegment::ReadPositions(char16_t c, std::vector<uint32_t>* out) const {
   const TermEntry& e = directory_[c];
   if (e.count != 0) {
     std::vector<uint8_t> bytes;
     if (!files_open_ || !ReadChain(e, &bytes) || !DecodePackedList(bytes, out)) {
-      AppendEngineErrorLog(kReadError);
+      NoteDamage();
       return false;
     }
   }
@@ -279,7 +331,7 @@ bool WordIndexSegment::StoredList(char16_t c, std::shared_ptr<const SeekableList
   bytes.reserve(size_t{e.total_length} + SeekableList::kPadding);  // kept exactly this size
   auto list = std::make_shared<SeekableList>();
   if (!files_open_ || !ReadChain(e, &bytes) || !list->Build(std::move(bytes))) {
-    AppendEngineErrorLog(kReadError);
+    NoteDamage();
     return false;
   }
   if (cached) PostingCache::Shared().Insert(cache_owner_, c, list);
@@ -297,19 +349,25 @@ bool WordIndexSegment::Positions(char16_t c, std::vector<uint8_t>* packed) const
     return true;
   }
   if (!files_open_ || !ReadChain(e, packed)) {
-    AppendEngineErrorLog(kReadError);
+    NoteDamage();
     packed->clear();
     return false;
   }
   if (fresh.empty()) return true;
   PackedListTail tail;
-  if (!ReadPackedListTail(*packed, &tail)) return false;
+  if (!ReadPackedListTail(*packed, &tail)) {
+    NoteDamage();
+    return false;
+  }
   if (e.count < 2 ||
       ContinuationUnaryBits(tail, fresh) > kUnaryBitsPerValueLimit * fresh.size() + 64) {
     // No bit stream to continue, or one whose k does not suit the new gaps:
     // encode the whole list afresh.
     std::vector<uint32_t> all;
-    if (!DecodePackedList(*packed, &all)) return false;
+    if (!DecodePackedList(*packed, &all)) {
+      NoteDamage();
+      return false;
+    }
     all.insert(all.end(), fresh.begin(), fresh.end());
     packed->clear();
     EncodePackedList(all, packed);
@@ -450,7 +508,7 @@ bool WordIndexSegment::FlushTerm(char16_t c, std::vector<uint32_t>& fresh) {
       if (e.last_run_bytes >= packed_list::kTailSize) {
         offset = e.last_run_bytes - packed_list::kTailSize;
       } else if (!LocateInChain(e, from, &run, &offset)) {
-        AppendEngineErrorLog(kReadError);
+        NoteDamage();
         return false;
       }
       const uint64_t total = uint64_t{e.total_length} + bytes.size() - packed_list::kTailSize;
@@ -464,7 +522,7 @@ bool WordIndexSegment::FlushTerm(char16_t c, std::vector<uint32_t>& fresh) {
     if (had_positions) {
       std::vector<uint8_t> stored;
       if (!ReadChain(e, &stored) || !DecodePackedList(stored, &all)) {
-        AppendEngineErrorLog(kReadError);
+        NoteDamage();
         return false;
       }
     }

@@ -25,6 +25,7 @@
 #ifndef LUN_ENGINE_INDEX_WORD_INDEX_SEGMENT_H_
 #define LUN_ENGINE_INDEX_WORD_INDEX_SEGMENT_H_
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -127,6 +128,12 @@ class WordIndexSegment {
   // The decoded boundary list (record starts, then the position counter).
   const std::vector<uint32_t>& boundaries() const { return boundaries_; }
 
+  // True once a read found the stored data damaged. The generation is then
+  // never trusted again: look-ups read its records' stored text instead, and
+  // the table rebuilds the index from the records (at its next index write,
+  // else at its next open: finding damage leaves the index-write marker).
+  bool damaged() const { return damaged_.load(std::memory_order_relaxed); }
+
   // Consistency check of the stored files for `lundb check`: every stored
   // list decodes within its bounds and counts, runs lie inside the file,
   // chains end. Appends a line per problem to `problems`.
@@ -149,7 +156,15 @@ class WordIndexSegment {
                    int generation, uint32_t base);
 
   bool OpenFiles(bool create, std::string* error);
+  // Bounds of the stored directory (see the .cpp); false means damage.
+  bool DirectoryFitsFiles() const;
+  bool EntryFitsFiles(const TermEntry& e) const;
+  // Bytes of list data the pages in use can hold.
+  uint64_t StoredDataLimit() const;
   bool ReadChain(const TermEntry& e, std::vector<uint8_t>* out) const;
+  // Marks the generation damaged; the first time logs it and leaves the
+  // index-write marker in the folder.
+  void NoteDamage() const;
   bool FlushTerm(char16_t c, std::vector<uint32_t>& fresh);
   uint32_t MinimumRun(const TermEntry& e, uint32_t new_count) const;
   bool AllocateRun(uint32_t pages, uint32_t* page);
@@ -174,6 +189,7 @@ class WordIndexSegment {
   int ha_fd_ = -1;
   int rl_fd_ = -1;
   bool files_open_ = false;
+  mutable std::atomic<bool> damaged_{false};
 
   // Header words of the ".Ix" file.
   uint32_t next_free_page_ = 1;

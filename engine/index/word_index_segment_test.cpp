@@ -198,14 +198,32 @@ TEST(WordIndexSegmentTest, DamagedFilesAreReadAsNothingNotCrashes) {
          ASSERT_EQ(truncate(f.Path("Ix").c_str(), ix.size() - 100), 0);
        },
        false},
+      // Stored lengths, pages and counts are checked against the files and
+      // the format before anything is sized or read by them.
       {"directory entry pointing past the file",
-       [](Fixture& f) { PatchFile(f.Path("Ha"), 28 * u'q', {0xFF, 0xFF, 0, 0}); }, true},
+       [](Fixture& f) {
+         PatchFile(f.Path("Ha"), 28 * u'q', {0xFF, 0xFF, 0, 0});
+       },
+       false},
+      {"list length of 4 GiB",
+       [](Fixture& f) {
+         PatchFile(f.Path("Ha"), 28 * u'q' + 4, {0xFF, 0xFF, 0xFF, 0xFF});
+       },
+       false},
+      {"more positions than the list's bits can hold",
+       [](Fixture& f) {
+         PatchFile(f.Path("Ha"), 28 * u'q' + 8, {0xFF, 0xFF, 0xFF, 0x0F});
+       },
+       false},
+      {"entry without positions that is not empty",
+       [](Fixture& f) { PatchFile(f.Path("Ha"), 28 * u'z' + 4, {0x10}); }, false},
       {"run chain that loops",
        [](Fixture& f) {
          // The first run of 'q' names itself as its successor; the entry
-         // claims more data than one run holds.
+         // claims more data than one run holds (but no more than the file).
          const uint32_t run = FirstRunOf(f, u'q');
-         PatchFile(f.Path("Ha"), 28 * u'q' + 4, {0, 0, 1, 0});
+         const std::vector<uint8_t> length = ReadAt(f.Path("Ha"), 28 * u'q' + 4, 4);
+         PatchFile(f.Path("Ha"), 28 * u'q' + 4, {uint8_t(length[0] + 1), length[1], length[2], 0});
          PatchFile(f.Path("Ix"), uint64_t{run} * 4096, {uint8_t(run), uint8_t(run >> 8), 0, 0});
        },
        true},
@@ -216,7 +234,10 @@ TEST(WordIndexSegmentTest, DamagedFilesAreReadAsNothingNotCrashes) {
        },
        true},
       {"boundary list damaged",
-       [](Fixture& f) { PatchFile(f.Path("RL"), 0, {0xFF, 0xFF, 0xFF, 0x7F}); }, false},
+       [](Fixture& f) {
+         PatchFile(f.Path("RL"), 0, {0xFF, 0xFF, 0xFF, 0x7F});
+       },
+       false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -234,8 +255,10 @@ TEST(WordIndexSegmentTest, DamagedFilesAreReadAsNothingNotCrashes) {
       EXPECT_FALSE(error.empty());
       continue;
     }
+    EXPECT_FALSE(s->damaged());
     std::vector<uint32_t> out;
     EXPECT_FALSE(s->ReadPositions(u'q', &out));
+    EXPECT_TRUE(s->damaged());  // never trusted again
     std::vector<uint8_t> packed;
     out.clear();
     EXPECT_FALSE(s->Positions(u'q', &packed) && DecodePackedList(packed, &out));

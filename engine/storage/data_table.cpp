@@ -363,6 +363,9 @@ EngineStatus DataTable::RescanSegments() {
 
 void DataTable::Close() {
   if (open_) {
+    // A damaged index is rebuilt at the next open, not on the way out: its
+    // marker stays.
+    if (AnyIndexDamaged()) index_damaged_ = true;
     (void)FlushIndexes();
     (void)FlushDeletions();
   }
@@ -966,6 +969,27 @@ void DataTable::CatchUpIndexes() {
   }
 }
 
+bool DataTable::AnyIndexDamaged() const {
+  for (const auto& f : fields_) {
+    if (f->index && f->index->damaged()) return true;
+  }
+  return false;
+}
+
+void DataTable::RebuildDamagedIndexes() {
+  bool any = false;
+  for (auto& f : fields_) {
+    if (!f->index || !f->index->damaged()) continue;
+    AppendEngineErrorLog("索引重建:" + name_ + "/" + f->name);
+    f->index.reset();
+    DropIndexFiles(f->definition_number);
+    any = true;
+  }
+  if (!any) return;
+  CreateIndexes();
+  CatchUpIndexes();
+}
+
 void DataTable::MarkIndexDamaged() {
   if (!index_damaged_) AppendEngineErrorLog("索引写入失败:" + name_);
   index_damaged_ = true;
@@ -992,6 +1016,9 @@ EngineStatus DataTable::FlushIndexes() {
   // indexes this is what makes the records durable against power loss.
   if (!SyncRecordFiles()) return EngineStatus::Fail("记录同步失败:" + name_);
   if (!has_indexes()) return EngineStatus::Ok();
+  // A failed write keeps the marker for the next open; otherwise an index
+  // that a read found damaged is rebuilt now, before the marker goes.
+  if (!index_damaged_) RebuildDamagedIndexes();
   const std::string marker = IndexMarkerPath();
   int fd = -1;
   int rc = fs_.Open(marker, O_WRONLY | O_CREAT, 0644, &fd);

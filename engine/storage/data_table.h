@@ -261,6 +261,10 @@ class DataTable {
   void RestartIndexes();
   void DropIndexFiles(int definition_number);  // -1: every D* and F* file
   void MarkIndexDamaged();
+  bool AnyIndexDamaged() const;
+  // Drops the indexes that a read found damaged and rebuilds them from the
+  // records (write lock held, or no writer running).
+  void RebuildDamagedIndexes();
   bool SyncRecordFiles();
   bool has_indexes() const;
   EngineStatus DropSegmentLocked(int k);

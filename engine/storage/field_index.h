@@ -23,6 +23,9 @@
 //     count: an index behind is fed the missing records in order (catch-up);
 //     an index ahead, or any index of a table whose marker was found, is
 //     dropped (its files deleted) and rebuilt from the records.
+//   * An index whose files turn out damaged is never trusted: at open it
+//     starts again empty (and is fed every record); when a read finds the
+//     damage later, damaged() says so and the table rebuilds it.
 //   * The value handed to AddRecord is the value as a reader gets it back
 //     (DataTable::GetFieldValue): text and document VT_BSTR (an empty string
 //     for an empty or null text), integer VT_I4, single VT_R4, double VT_R8,
@@ -84,6 +87,13 @@ class FieldIndex {
   // Records the index has taken so far (its base plus what was added); at
   // open the table compares it with its own record count.
   virtual uint32_t RecordCount() const = 0;
+
+  // True once a read found the index's stored files damaged. The index has
+  // then already left the marker (so a crash still leads to a rebuild at the
+  // next open); the table rebuilds it from the records at its next index
+  // write, or keeps the marker when it closes first. May be called by the
+  // writer while readers set it.
+  virtual bool damaged() const { return false; }
 };
 
 // Creates the index of one field from its FieldIndexSpec, opening existing files or

@@ -12,7 +12,9 @@
 //              LUN_KILL_ODDS makes it fire after a few passes.
 // Consecutive cycles append to the same project, so recovery from a recovery
 // is exercised too; every 40 cycles a fresh project is started, which keeps
-// each cycle's check and verification short.
+// each cycle's check and verification short. The first cycle of each fresh
+// project is killed while it makes the table's schema (between the table
+// and its fields, or between two fields), so the next cycle must finish it.
 //
 // Checks per cycle: C1 the project opens and `lundb check` exits 0; C2 every
 // acknowledged record (all of this cycle, a sample of earlier ones) reads
@@ -53,6 +55,10 @@ namespace {
 const std::vector<std::string> kReachablePoints = {
     "record-body-written", "record-offset-written", "segment-roll-data-created",
     "segment-roll-offsets-created"};
+// Points between the separate durable steps of making the stress table's
+// schema: the first cycle of each fresh project aims at one of them in turn.
+const std::vector<std::string> kSchemaPoints = {"stress-schema-table-created",
+                                                "stress-schema-field-added"};
 
 struct ChildResult {
   int status = 0;
@@ -161,11 +167,21 @@ int Main(int argc, char** argv) {
     const uint32_t max_bytes =
         rng() % 20 == 0 ? (1u << 20) : std::array<uint32_t, 4>{0, 200, 2048, 65536}[rng() % 4];
     const double delete_rate = std::array<double, 3>{0, 0.05, 0.2}[rng() % 3];
+    const bool schema_kill = cycle % 40 == 0;
     const bool white = cycle % 2 == 1;
     uint32_t segment_records = std::array<uint32_t, 4>{2, 3, 50, 1000}[rng() % 4];
     std::vector<std::string> env = {"ASAN_OPTIONS=detect_leaks=0"};
     std::chrono::milliseconds kill_after(50 + rng() % 351);
-    if (white) {
+    if (schema_kill) {
+      // A kill between creating the table and adding its fields (what a
+      // SIGKILL on a loaded machine can hit): the next cycle must finish the
+      // schema and the verifier accept the half-made table.
+      env.push_back("LUN_KILL_ONLY=" +
+                    kSchemaPoints[static_cast<size_t>(cycle / 40) % kSchemaPoints.size()]);
+      env.push_back("LUN_KILL_ODDS=1");
+      env.push_back("LUN_KILL_LOG=" + kill_log);
+      kill_after = std::chrono::milliseconds(60000);
+    } else if (white) {
       const std::string& point = kReachablePoints[static_cast<size_t>(white_cycles++) % kReachablePoints.size()];
       const bool roll = point.rfind("segment-roll", 0) == 0;
       if (roll) segment_records = 2 + static_cast<uint32_t>(rng() % 3);
@@ -242,6 +258,12 @@ int Main(int argc, char** argv) {
       const auto it = fired.find(point);
       if (it == fired.end() || it->second < 5) {
         std::printf("kill point %s fired fewer than 5 times\n", point.c_str());
+        ++failures;
+      }
+    }
+    for (const std::string& point : kSchemaPoints) {
+      if (!fired.count(point)) {
+        std::printf("kill point %s never fired\n", point.c_str());
         ++failures;
       }
     }

@@ -9,6 +9,7 @@
 #include "automation/variant.h"
 #include "engine/storage/data_table.h"
 #include "engine/storage/search_project.h"
+#include "platform/kill_point.h"
 
 namespace lun {
 namespace {
@@ -66,6 +67,7 @@ bool EnsureStressTable(SearchProject* project, std::string* error) {
       return false;
     }
     table = project->FindTable(kStressTable);
+    LUN_KILL_POINT("stress-schema-table-created");
   }
   struct Field {
     const char* name;
@@ -79,6 +81,7 @@ bool EnsureStressTable(SearchProject* project, std::string* error) {
       *error = s.message();
       return false;
     }
+    LUN_KILL_POINT("stress-schema-field-added");
   }
   return true;
 }
@@ -166,7 +169,10 @@ std::vector<std::string> VerifyStress(DataTable* table, uint64_t seed, const Str
   const TableField* length = table->FindField("长度");
   const TableField* hash = table->FindField("校验");
   if (!uid || !body || !length || !hash) {
-    failures.push_back("stress table lacks its fields");
+    // The table and its fields are made in separate durable steps; a kill
+    // between them leaves a table with part of its schema, which the next
+    // run completes. That is sound while no record was ever acknowledged.
+    if (count > 0 || !log.acked.empty()) failures.push_back("stress table lacks its fields");
     return failures;
   }
   std::vector<uint32_t> to_read;

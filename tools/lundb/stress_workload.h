@@ -41,8 +41,10 @@ std::u16string StressText(uint64_t seed, uint32_t i, uint32_t chars);
 // The hash stored with a text (FNV-1a over its code units), as hex.
 std::string StressHash(const std::u16string& text);
 
-// Creates the stress table with its fields when the project lacks it.
-// False (with a message in `*error`) when it cannot.
+// Creates the stress table with its fields when the project lacks it, and
+// adds the fields it lacks (a run killed between creating the table and
+// adding its fields left them out). False (with a message in `*error`) when
+// it cannot.
 bool EnsureStressTable(SearchProject* project, std::string* error);
 
 // Runs the workload on the project's stress table, printing the protocol to
@@ -67,7 +69,9 @@ struct StressLog {
 // none reads garbage); the visible records are 0..k-1 with
 // base <= k <= base + 1, where base = max(start_count, last ACK + 1) (at
 // most the one record committed but not yet acknowledged when the writer
-// died); every acknowledged deletion is in effect. One line per failure.
+// died); every acknowledged deletion is in effect. A table whose schema
+// was cut short by the kill is sound while it holds no record and none was
+// acknowledged. One line per failure.
 // Records from start_count - 1 on are read; of the older ones, `sample`
 // spread evenly (all of them when there are fewer).
 std::vector<std::string> VerifyStress(DataTable* table, uint64_t seed, const StressLog& log,
