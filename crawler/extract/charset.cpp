@@ -94,7 +94,7 @@ bool DecodeWithCharset(std::string_view bytes, std::string_view charset, std::u1
   const std::string name(charset);
   UErrorCode status = U_ZERO_ERROR;
   std::unique_ptr<UConverter, decltype(&ucnv_close)> cnv(ucnv_open(name.c_str(), &status),
-                                                          &ucnv_close);
+                                                         &ucnv_close);
   if (U_FAILURE(status) || !cnv) return false;
   if (bytes.size() > static_cast<size_t>(INT32_MAX / 2 - 2)) return false;
   // No charset makes more than two UTF-16 units of one byte.
@@ -111,8 +111,8 @@ bool DecodeWithCharset(std::string_view bytes, std::string_view charset, std::u1
 bool LooksBinary(std::string_view bytes) {
   const std::string_view head = bytes.substr(0, std::min(bytes.size(), kDetectBytes));
   if (head.find('\0') == std::string_view::npos) return false;
-  if (head.size() >= 2 && ((head[0] == '\xFF' && head[1] == '\xFE') ||
-                           (head[0] == '\xFE' && head[1] == '\xFF'))) {
+  if (head.size() >= 2 &&
+      ((head[0] == '\xFF' && head[1] == '\xFE') || (head[0] == '\xFE' && head[1] == '\xFF'))) {
     return false;
   }
   return GuessUtf16(bytes).empty();
@@ -141,6 +141,12 @@ std::u16string DecodeText(std::string_view bytes, std::string_view declared) {
   }
   if (DecodeWithCharset(bytes, "GB18030", &out)) return out;
   return ToWide(bytes);
+}
+
+std::u16string DecodeUtf8OrGb18030(std::string_view bytes) {
+  std::u16string out;
+  if (IsValidUtf8(bytes) || !DecodeWithCharset(bytes, "GB18030", &out)) return ToWide(bytes);
+  return out;
 }
 
 void ScrubControlCharacters(std::u16string* text) {

@@ -21,6 +21,12 @@ bool DecodeWithCharset(std::string_view bytes, std::string_view charset, std::u1
 // code page (GBK) in which the system's text was first written.
 std::u16string DecodeText(std::string_view bytes, std::string_view declared = {});
 
+// Text whose charset nothing declares and which is too short to detect one
+// in (mail headers written raw in 8 bits, member names of archives): UTF-8
+// when the bytes are valid UTF-8, else GB18030 (which takes GB2312 and GBK),
+// the charset such text comes in from Chinese mail services and tools.
+std::u16string DecodeUtf8OrGb18030(std::string_view bytes);
+
 // True when `bytes` look like binary data rather than text: 0 bytes that are
 // not the high halves of UTF-16 text.
 bool LooksBinary(std::string_view bytes);

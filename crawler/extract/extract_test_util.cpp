@@ -1,6 +1,10 @@
 #include "crawler/extract/extract_test_util.h"
 
 #include <arpa/inet.h>
+#include <gsf/gsf-outfile-msole.h>
+#include <gsf/gsf-outfile.h>
+#include <gsf/gsf-output-memory.h>
+#include <gsf/gsf-utils.h>
 #include <minizip/zip.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -83,7 +87,7 @@ std::string MakeChm(const ZipEntries& entries, uint32_t block_len, const std::st
   Put<int32_t>(&out, 1);
   Put<uint32_t>(&out, 0);
   Put<uint32_t>(&out, 0x409);
-  out.append(32, '\0');  // two UUIDs
+  out.append(32, '\0');    // two UUIDs
   Put<uint64_t>(&out, 0);  // header section 0: none
   Put<uint64_t>(&out, 0);
   Put<uint64_t>(&out, dir_offset);
@@ -136,16 +140,17 @@ std::string MakeZipBomb(const std::string& name, size_t inflated_bytes) {
   });
 }
 
-std::string MakePdf(const std::string& text) {
+namespace {
+
+std::string PdfWithFont(const std::string& font, const std::string& text) {
   const std::string content = "BT /F1 24 Tf 72 700 Td (" + text + ") Tj ET";
   const std::string objects[] = {
       "<< /Type /Catalog /Pages 2 0 R >>",
       "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
       "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R "
       "/Resources << /Font << /F1 5 0 R >> >> >>",
-      "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content +
-          "\nendstream",
-      "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+      "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
+      font,
   };
   std::string pdf = "%PDF-1.4\n";
   std::vector<size_t> offsets;
@@ -164,6 +169,49 @@ std::string MakePdf(const std::string& text) {
   return pdf;
 }
 
+}  // namespace
+
+std::string MakePdf(const std::string& text) {
+  return PdfWithFont("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>", text);
+}
+
+std::string MakeWinAnsiPdf(const std::string& base_font, const std::string& string_bytes) {
+  return PdfWithFont(
+      "<< /Type /Font /Subtype /Type1 /BaseFont /" + base_font + " /Encoding /WinAnsiEncoding >>",
+      string_bytes);
+}
+
+std::string MakeOleFile(const std::string& name, const std::string& bytes) {
+  gsf_init();
+  GsfOutput* memory = gsf_output_memory_new();
+  GsfOutfile* ole = gsf_outfile_msole_new(memory);
+  GsfOutput* stream = gsf_outfile_new_child(ole, name.c_str(), FALSE);
+  gsf_output_write(stream, bytes.size(), reinterpret_cast<const guint8*>(bytes.data()));
+  gsf_output_close(stream);
+  g_object_unref(stream);
+  gsf_output_close(GSF_OUTPUT(ole));
+  g_object_unref(ole);
+  const std::string out(
+      reinterpret_cast<const char*>(gsf_output_memory_get_bytes(GSF_OUTPUT_MEMORY(memory))),
+      static_cast<size_t>(gsf_output_size(memory)));
+  g_object_unref(memory);
+  return out;
+}
+
+std::string PptRecord(uint16_t type, const std::string& body, bool container) {
+  std::string out;
+  Put<uint16_t>(&out, container ? 0x000F : 0x0000);
+  Put<uint16_t>(&out, type);
+  Put<uint32_t>(&out, static_cast<uint32_t>(body.size()));
+  return out + body;
+}
+
+std::string Utf16LeBytes(std::u16string_view text) {
+  std::string out;
+  for (char16_t c : text) Put<uint16_t>(&out, c);
+  return out;
+}
+
 std::string MakeDocx(const std::vector<std::string>& paragraphs) {
   std::string body;
   for (const std::string& p : paragraphs) body += "<w:p><w:r><w:t>" + p + "</w:t></w:r></w:p>";
@@ -172,7 +220,8 @@ std::string MakeDocx(const std::vector<std::string>& paragraphs) {
       {"word/document.xml",
        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
        "<w:document xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\">"
-       "<w:body>" + body + "</w:body></w:document>"},
+       "<w:body>" +
+           body + "</w:body></w:document>"},
   });
 }
 

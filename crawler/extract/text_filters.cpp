@@ -14,6 +14,7 @@
 #include "crawler/extract/office_xml.h"
 #include "crawler/extract/pdf_text.h"
 #include "crawler/extract/plugin_registry.h"
+#include "crawler/extract/ppt_text.h"
 #include "crawler/extract/rtf_text.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
@@ -53,8 +54,8 @@ Reader ReaderOfType(std::string_view type) {
   if (OneOf(type, {"DOC", "WPS", "XLS", "PPT"})) return Reader::kLegacyOffice;
   if (IsOfficeXmlType(type)) return Reader::kOfficeXml;
   // Types we know to be binary and have no reader for: no text rather than noise.
-  if (OneOf(type, {"GW", "CAJ", "MPS", "S2", "VSD", "VSS", "VST", "VDX", "VSX", "VTX", "EXE",
-                   "DLL", "JPG", "JPEG", "PNG", "GIF", "BMP", "ZIP", "RAR", "GZ", "7Z"})) {
+  if (OneOf(type, {"GW",  "CAJ", "MPS",  "S2",  "VSD", "VSS", "VST", "VDX", "VSX", "VTX", "EXE",
+                   "DLL", "JPG", "JPEG", "PNG", "GIF", "BMP", "ZIP", "RAR", "GZ",  "7Z"})) {
     return Reader::kNone;
   }
   return Reader::kPlainText;
@@ -85,7 +86,8 @@ ExtractResult PlainText(std::string_view bytes, size_t limit) {
 ExtractResult RunReader(Reader reader, std::string_view bytes, std::string_view type,
                         size_t limit) {
   switch (reader) {
-    case Reader::kPlainText: return PlainText(bytes, limit);
+    case Reader::kPlainText:
+      return PlainText(bytes, limit);
     case Reader::kHtml: {
       TextSink sink(limit);
       HtmlToText(bytes, &sink);
@@ -93,15 +95,35 @@ ExtractResult RunReader(Reader reader, std::string_view bytes, std::string_view 
       while (!text.empty() && text.back() == u'\n') text.pop_back();
       return {ExtractStatus::kOk, sink.Take(), {}};
     }
-    case Reader::kMime: return MimeText(bytes, limit);
-    case Reader::kPdf: return PdfText(bytes, limit);
-    case Reader::kOfficeXml: return OfficeXmlText(bytes, type, limit);
-    case Reader::kRtf: return RtfText(bytes, limit);
-    case Reader::kMp3: return Id3Text(bytes, limit);
+    case Reader::kMime:
+      return MimeText(bytes, limit);
+    case Reader::kPdf:
+      return PdfText(bytes, limit);
+    case Reader::kOfficeXml:
+      return OfficeXmlText(bytes, type, limit);
+    case Reader::kRtf:
+      return RtfText(bytes, limit);
+    case Reader::kMp3:
+      return Id3Text(bytes, limit);
     case Reader::kLegacyOffice:
-    case Reader::kNone: break;
+      if (type == "PPT") return PptText(bytes, limit);
+      break;
+    case Reader::kNone:
+      break;
   }
   return {ExtractStatus::kUnsupported, {}, "no reader for this type"};
+}
+
+// Legacy Office binaries: PowerPoint through our own reader, with the
+// converter program as a fallback when the reader finds nothing (a file it
+// cannot parse); Word and Excel through the converter programs.
+ExtractResult LegacyOfficeFileText(const std::string& path, std::string_view bytes,
+                                   std::string_view type, size_t limit) {
+  if (type != "PPT") return LegacyOfficeText(path, type, limit);
+  ExtractResult ours = PptText(bytes, limit);
+  if (ours.has_text()) return ours;
+  ExtractResult converted = LegacyOfficeText(path, type, limit);
+  return converted.status == ExtractStatus::kOk ? converted : ours;
 }
 
 ExtractResult ReadFile(const std::string& path, std::string* bytes) {
@@ -216,7 +238,7 @@ ExtractResult ExtractFileText(const std::string& path, size_t limit,
   if (ExtractResult read = ReadFile(path, &bytes); read.status != ExtractStatus::kOk) return read;
   std::string as_type = type;
   if (reader == Reader::kLegacyOffice) reader = SniffLegacy(bytes, type, &as_type);
-  if (reader == Reader::kLegacyOffice) return LegacyOfficeText(path, type, limit);
+  if (reader == Reader::kLegacyOffice) return LegacyOfficeFileText(path, bytes, type, limit);
   return RunReader(reader, bytes, as_type, limit);
 }
 
@@ -241,7 +263,8 @@ std::string GetPersistentHandler(std::string_view extension) {
 }
 
 void RegisterStartupHandlers(std::string_view other_text_list) {
-  for (const char* ext : {".eml", ".mht", ".mhtml"}) RegisterPersistentHandler(ext, kMimeFilterClsid);
+  for (const char* ext : {".eml", ".mht", ".mhtml"})
+    RegisterPersistentHandler(ext, kMimeFilterClsid);
   size_t start = 0;
   while (start < other_text_list.size()) {
     size_t bar = other_text_list.find('|', start);
