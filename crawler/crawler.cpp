@@ -9,7 +9,9 @@
 
 #include "automation/variant.h"
 #include "config/settings_store.h"
+#include "crawler/extract/archive_members.h"
 #include "crawler/extract/compiled_help.h"
+#include "crawler/extract/text_filters.h"
 #include "crawler/scan_scope.h"
 #include "engine/storage/data_table.h"
 #include "engine/storage/search_project.h"
@@ -491,6 +493,11 @@ std::optional<DocumentRecord> Crawler::FileDocumentOf(const std::string& path, b
   record.size = static_cast<uint32_t>(st.st_size);
   record.created = created;
   record.modified = modified;
+  if (ListContainsToken(documents, token) && IsArchiveType(UpperAscii(record.type))) {
+    // The archive's own record holds the names of its members.
+    record.text = IndexArchive(path, created, modified, force);
+    return record;
+  }
   const bool wants_text =
       (ListContainsToken(documents, token) && env_.service_extracts &&
        env_.service_extracts(token)) ||
@@ -499,6 +506,35 @@ std::optional<DocumentRecord> Crawler::FileDocumentOf(const std::string& path, b
       ListContainsToken(env_.scope->TypeList(TypeListKind::kMsnPlugin), token);
   if (wants_text && env_.extract_text) record.text = ServiceTextOf(path, unavailable);
   return record;
+}
+
+std::u16string Crawler::IndexArchive(const std::string& path, double created, double modified,
+                                     bool force) {
+  // The member walk runs in a forked child, which must not take the
+  // scope's lock (another thread may hold it at the fork): the type lists
+  // are copied here and the child decides on the copies.
+  const TypeLists lists{env_.scope->TypeList(TypeListKind::kDocument),
+                        env_.scope->TypeList(TypeListKind::kOtherText),
+                        env_.scope->TypeList(TypeListKind::kPlugin),
+                        env_.scope->TypeList(TypeListKind::kMsnPlugin)};
+  auto wanted = [&lists](std::string_view type) {
+    return TextSourceOf("|" + std::string(type) + "|", lists) == TextSource::kCrawlService;
+  };
+  StageTimer timer(counters_.extract_ns);
+  ArchiveSummary summary =
+      ForEachArchiveMember(path, wanted, &stop_index_, [&](const ArchiveMember& member) {
+        DocumentRecord record;
+        record.name = member.name;
+        record.type = Extension(member.name);
+        record.path = member.key;
+        record.size = static_cast<uint32_t>(member.size);
+        record.created = created;
+        record.modified = member.mtime > 0 ? FileTimeToDate(member.mtime) : modified;
+        record.text = member.text;
+        WriteRecord(record, force);
+        return true;
+      });
+  return std::move(summary.names);
 }
 
 std::u16string Crawler::ServiceTextOf(const std::string& path, bool* unavailable) {

@@ -125,7 +125,11 @@ class Crawler {
   // The per-file pipeline; `force` checks for an older record of the path
   // even in fast-insert mode (the change monitor's writes). A compiled-help
   // file ("|CHM|" among the document types) becomes one record per page,
-  // keyed "mk:@MSITStore:" + path + "::/" + page path. A file whose text
+  // keyed "mk:@MSITStore:" + path + "::/" + page path. An archive (zip, tar
+  // and the rest, chosen among the document types) becomes one record per
+  // member whose type wants text, keyed path + "::" + member path
+  // (archive_members.h), and a record of its own whose text names the
+  // members. A file whose text
   // request broke the crawl service twice in the current scan gets its
   // record without text and is not sent again in that scan. A file met
   // while no service can be reached gets its record without text here; the
@@ -185,6 +189,9 @@ class Crawler {
                                                bool* unavailable);
   std::optional<DocumentRecord> DirectoryDocumentOf(const std::string& path);
   void IndexCompiledHelp(const std::string& path, double created, double modified, bool force);
+  // Writes the member records of an archive; returns the members' names.
+  std::u16string IndexArchive(const std::string& path, double created, double modified,
+                              bool force);
   bool WriteRecord(const DocumentRecord& record, bool force);
   int64_t NowMs() const;
 

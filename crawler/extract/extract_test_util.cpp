@@ -1,5 +1,7 @@
 #include "crawler/extract/extract_test_util.h"
 
+#include <archive.h>
+#include <archive_entry.h>
 #include <arpa/inet.h>
 #include <gsf/gsf-outfile-msole.h>
 #include <gsf/gsf-outfile.h>
@@ -179,6 +181,40 @@ std::string MakeWinAnsiPdf(const std::string& base_font, const std::string& stri
   return PdfWithFont(
       "<< /Type /Font /Subtype /Type1 /BaseFont /" + base_font + " /Encoding /WinAnsiEncoding >>",
       string_bytes);
+}
+
+std::string MakeArchive(const std::string& format, const std::string& filter,
+                        const ZipEntries& entries) {
+  struct archive* a = archive_write_new();
+  archive_write_set_format_by_name(a, format == "tar"  ? "pax"
+                                      : format == "7z" ? "7zip"
+                                                       : format.c_str());
+  if (!filter.empty()) archive_write_add_filter_by_name(a, filter.c_str());
+  // Room for the headers (a tar header and its extension take 1.5 KiB) and
+  // data that does not compress.
+  const size_t per_entry = format == "tar" ? 1536 : 256;
+  size_t budget = 1 << 20;
+  for (const auto& [name, data] : entries) {
+    budget += data.size() + data.size() / 8 + per_entry + 2 * name.size();
+  }
+  std::string buffer(budget, '\0');
+  size_t used = 0;
+  archive_write_open_memory(a, buffer.data(), buffer.size(), &used);
+  for (const auto& [name, data] : entries) {
+    struct archive_entry* entry = archive_entry_new();
+    archive_entry_set_pathname(entry, name.c_str());
+    archive_entry_set_filetype(entry, AE_IFREG);
+    archive_entry_set_perm(entry, 0644);
+    archive_entry_set_size(entry, static_cast<la_int64_t>(data.size()));
+    archive_entry_set_mtime(entry, 1700000000, 0);
+    archive_write_header(a, entry);
+    archive_write_data(a, data.data(), data.size());
+    archive_entry_free(entry);
+  }
+  archive_write_close(a);
+  archive_write_free(a);
+  buffer.resize(used);
+  return buffer;
 }
 
 std::string MakeOleFile(const std::string& name, const std::string& bytes) {

@@ -28,6 +28,11 @@ std::string MakePdf(const std::string& text);
 // name, "#xx" escapes allowed) and declaring WinAnsiEncoding.
 std::string MakeWinAnsiPdf(const std::string& base_font, const std::string& string_bytes);
 
+// An archive written by libarchive: `format` is "zip", "tar" or "7z",
+// `filter` "", "gzip", "bzip2" or "xz". Entries are regular files.
+std::string MakeArchive(const std::string& format, const std::string& filter,
+                        const ZipEntries& entries);
+
 // An OLE compound file holding one stream `name` with `bytes`, written by
 // libgsf.
 std::string MakeOleFile(const std::string& name, const std::string& bytes);
