@@ -1,11 +1,21 @@
 // luncrawl: the crawl service. Started by lun from the program directory.
+// Also the reader of archive members (archive_members.h): the crawler runs
+// "luncrawl --archive-members ..." for each archive, its members on
+// standard output.
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "crawl_service/crawl_server.h"
+#include "crawler/extract/archive_members.h"
 #include "crawler/extract/crawl_wire_format.h"
 
 int main(int argc, char** argv) {
+  if (argc >= 2 && std::strcmp(argv[1], lun::kArchiveMembersArgument) == 0) {
+    return lun::RunArchiveMemberReader(argc - 2, argv + 2, STDOUT_FILENO);
+  }
   lun::CrawlServerOptions options;
   options.port = lun::kCrawlServicePort;
   options.worker.text_limit = lun::kServiceTextLimit;

@@ -493,7 +493,8 @@ std::optional<DocumentRecord> Crawler::FileDocumentOf(const std::string& path, b
   record.size = static_cast<uint32_t>(st.st_size);
   record.created = created;
   record.modified = modified;
-  if (ListContainsToken(documents, token) && IsArchiveType(UpperAscii(record.type))) {
+  if (!env_.archive_reader.empty() && ListContainsToken(documents, token) &&
+      IsArchiveType(UpperAscii(record.type))) {
     // The archive's own record holds the names of its members.
     record.text = IndexArchive(path, created, modified, force);
     return record;
@@ -510,19 +511,13 @@ std::optional<DocumentRecord> Crawler::FileDocumentOf(const std::string& path, b
 
 std::u16string Crawler::IndexArchive(const std::string& path, double created, double modified,
                                      bool force) {
-  // The member walk runs in a forked child, which must not take the
-  // scope's lock (another thread may hold it at the fork): the type lists
-  // are copied here and the child decides on the copies.
   const TypeLists lists{env_.scope->TypeList(TypeListKind::kDocument),
                         env_.scope->TypeList(TypeListKind::kOtherText),
                         env_.scope->TypeList(TypeListKind::kPlugin),
                         env_.scope->TypeList(TypeListKind::kMsnPlugin)};
-  auto wanted = [&lists](std::string_view type) {
-    return TextSourceOf("|" + std::string(type) + "|", lists) == TextSource::kCrawlService;
-  };
   StageTimer timer(counters_.extract_ns);
-  ArchiveSummary summary =
-      ForEachArchiveMember(path, wanted, &stop_index_, [&](const ArchiveMember& member) {
+  ArchiveSummary summary = ForEachArchiveMember(
+      env_.archive_reader, path, lists, &stop_index_, [&](const ArchiveMember& member) {
         DocumentRecord record;
         record.name = member.name;
         record.type = Extension(member.name);

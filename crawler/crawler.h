@@ -57,6 +57,9 @@ struct CrawlerEnvironment {
   std::function<ServiceText(const std::string& path, std::u16string* text)> extract_text;
   // True when the crawl service can extract text of this type token.
   std::function<bool(const std::string& token)> service_extracts;
+  // The crawl service's program (luncrawl), which also reads the members of
+  // archives; empty: archives are recorded as files, never opened.
+  std::string archive_reader;
   // A notice for the user (title, text).
   std::function<void(const std::string& title, const std::string& text)> notify;
   // The scan's pass over the mail stores (MailSources::IndexAll), run after

@@ -406,7 +406,9 @@ TEST_F(CrawlerTest, ArchivesBecomeOneRecordPerMember) {
                                      {"inner.tar.gz", MakeArchive("tar", "gzip", {{"n.txt", "内层"}})},
                                      {"photo.jpg", "not text"}}));
   Configure(tree_.path(), "txt|zip|gz");
-  Crawler crawler(Env());
+  CrawlerEnvironment env = Env();
+  env.archive_reader = LUNCRAWL_PATH;
+  Crawler crawler(env);
   crawler.IndexFile(zip, false);
   const std::vector<std::string> all{zip, zip + "::docs/报告.txt", zip + "::inner.tar.gz::n.txt"};
   EXPECT_EQ(LivePaths(), all) << "the archive, and the members whose type wants text";
@@ -419,7 +421,7 @@ TEST_F(CrawlerTest, ArchivesBecomeOneRecordPerMember) {
   // Without the archive's type among the document types it is not opened.
   ASSERT_TRUE(project_->FindTable(kDocumentTable)->ClearTable().ok());
   Configure(tree_.path(), "txt|filename");
-  Crawler by_name(Env());
+  Crawler by_name(env);
   by_name.IndexFile(zip, false);
   EXPECT_EQ(LivePaths(), std::vector<std::string>{zip});
 }

@@ -24,9 +24,10 @@ constexpr std::array<FileTypeRow, 29> kRows = {{
     {"|MHT|MHTML|", "Mht文件", "Mht文件(*.MHT;*.MHTML;)"},
     {"|VSD|VSS|VST|VDX|VSX|VTX|", "Visio文件", "Visio文件(*.VSD;*.VSS;*.VST;*.VDX;*.VSX;*.VTX;)"},
     {"|EXE|COM|DLL|", "可执行程序", "可执行程序(*.EXE;*.COM;*.DLL;)"},
-    {"|MP3|MID|WMA|RM|WAV|MIDI|RMI|AU|AIF|AIFF|AIFC|ASX|WAX|M3U|WPL|WVX|WMX|", "音乐",
+    {"|MP3|MID|WMA|RM|WAV|MIDI|RMI|AU|AIF|AIFF|AIFC|ASX|WAX|M3U|WPL|WVX|WMX|FLAC|OGG|OGA|OPUS|M4A|",
+     "音乐",
      "音乐(*.MP3;*.MID;*.WMA;*.RM;*.WAV;*.MIDI;*.RMI;*.AU;*.AIF;*.AIFF;*.AIFC;*.ASX;*.WAX;"
-     "*.M3U;*.WPL;*.WVX;*.WMX;)"},
+     "*.M3U;*.WPL;*.WVX;*.WMX;*.FLAC;*.OGG;*.OGA;*.OPUS;*.M4A;)"},
     {"|AVI|SWF|WMV|MPG|ASF|MPEG|MOV|RA|RAM|RMVB|VOB|MPA|MPE|", "视频",
      "视频(*.AVI;*.SWF;*.WMV;*.MPG;*.ASF;*.MPEG;*.MOV;*.RA;*.RAM;*.RMVB;*.VOB;*.MPA;*.MPE;)"},
     {"|BMP|GIF|ICO|JPG|JPEG|PNG|TIF|TIFF|", "图像",

@@ -2,6 +2,7 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <sys/resource.h>
 
 #include <cstdio>
 #include <memory>
@@ -22,6 +23,7 @@ namespace {
 
 constexpr size_t kReadBlock = 64 * 1024;
 constexpr uint32_t kMaxKeyBytes = 64 * 1024;
+constexpr rlim_t kArchiveChildMemory = 1024ull << 20;
 
 using ArchivePtr = std::unique_ptr<struct archive, decltype(&archive_read_free)>;
 
@@ -215,7 +217,14 @@ bool SendMember(int fd, const ArchiveMember& m) {
          WriteAllToFd(fd, &m.mtime, sizeof m.mtime) && SendText(fd, m.text);
 }
 
-void RunChild(int fd, const std::string& path, const ArchiveMemberWanted& wanted) {
+void WalkToPipe(int fd, const std::string& path, const ArchiveMemberWanted& wanted) {
+#if !defined(__SANITIZE_ADDRESS__)
+  // A hostile member may make libarchive or a reader allocate without
+  // bound: the child dies at the limit, the parent keeps what came before.
+  // (AddressSanitizer's shadow memory cannot live under such a limit.)
+  const struct rlimit limit { kArchiveChildMemory, kArchiveChildMemory };
+  setrlimit(RLIMIT_AS, &limit);
+#endif
   MemberWalk walk(wanted, [fd](const ArchiveMember& m) { return SendMember(fd, m); });
   ArchivePtr a = NewReader();
   if (a && archive_read_open_filename(a.get(), path.c_str(), kReadBlock) == ARCHIVE_OK) {
@@ -264,11 +273,22 @@ ArchiveSummary WalkArchiveBytes(std::string_view bytes, std::string_view key,
   return walk.Finish();
 }
 
-ArchiveSummary ForEachArchiveMember(const std::string& path, const ArchiveMemberWanted& wanted,
-                                    const std::atomic<bool>* stop,
+int RunArchiveMemberReader(int argc, char** argv, int fd) {
+  if (argc != 5) return 64;
+  const TypeLists lists{argv[1], argv[2], argv[3], argv[4]};
+  WalkToPipe(fd, argv[0], [&lists](std::string_view type) {
+    return TextSourceOf("|" + std::string(type) + "|", lists) == TextSource::kCrawlService;
+  });
+  return 0;
+}
+
+ArchiveSummary ForEachArchiveMember(const std::string& reader_program, const std::string& path,
+                                    const TypeLists& lists, const std::atomic<bool>* stop,
                                     const OnArchiveMember& on_member) {
   ArchiveSummary summary;
-  std::unique_ptr<ChildPipe> child = ChildPipe::Start([&](int fd) { RunChild(fd, path, wanted); });
+  std::unique_ptr<ChildPipe> child =
+      ChildPipe::Exec({reader_program, kArchiveMembersArgument, path, lists.document_types,
+                       lists.other_text, lists.plugin_types, lists.msn_plugin_types});
   if (!child) return summary;
   auto read = [&](void* buf, size_t n) {
     return child->ReadExactly(buf, n, stop, kArchiveSilenceMs);

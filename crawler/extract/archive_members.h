@@ -18,9 +18,11 @@
 //    left out.
 // A walk that reaches a cap stops and keeps what it read.
 //
-// ForEachArchiveMember runs libarchive and the text readers in a child
-// process (child_pipe.h); the child is killed after kArchiveSilenceMs
-// without a member. Thread-safe: each call has its own child.
+// ForEachArchiveMember runs libarchive and the text readers inside the
+// crawl service's program (luncrawl --archive-members, which calls
+// RunArchiveMemberReader), a process of its own limited to 1 GiB of address
+// space, killed after kArchiveSilenceMs without a member. Thread-safe: each
+// call has its own process.
 #ifndef LUN_CRAWLER_EXTRACT_ARCHIVE_MEMBERS_H_
 #define LUN_CRAWLER_EXTRACT_ARCHIVE_MEMBERS_H_
 
@@ -30,7 +32,13 @@
 #include <string>
 #include <string_view>
 
+#include "crawler/extract/text_filters.h"
+
 namespace lun {
+
+// The argument of luncrawl that makes it a member reader:
+//   luncrawl --archive-members PATH DOCUMENT_TYPES OTHER_TEXT PLUGIN MSN_PLUGIN
+inline constexpr char kArchiveMembersArgument[] = "--archive-members";
 
 inline constexpr int kArchiveMaxDepth = 2;
 inline constexpr uint32_t kArchiveMaxMembers = 1000;
@@ -71,11 +79,19 @@ ArchiveSummary WalkArchiveBytes(std::string_view bytes, std::string_view key,
                                 const ArchiveMemberWanted& wanted,
                                 const OnArchiveMember& on_member);
 
-// Walks the archive file at `path` in a child process, calling `on_member`
-// on the calling thread. Stops early when `stop` (may be null) becomes true.
-ArchiveSummary ForEachArchiveMember(const std::string& path, const ArchiveMemberWanted& wanted,
-                                    const std::atomic<bool>* stop,
+// Walks the archive file at `path` in the member reader `reader_program`
+// (the luncrawl executable), calling `on_member` on the calling thread for
+// each member whose type the type lists send to the crawl service
+// (TextSourceOf). Stops early when `stop` (may be null) becomes true.
+ArchiveSummary ForEachArchiveMember(const std::string& reader_program, const std::string& path,
+                                    const TypeLists& lists, const std::atomic<bool>* stop,
                                     const OnArchiveMember& on_member);
+
+// The member reader's side: walks `path` and writes its members and summary
+// to `fd` in the frames ForEachArchiveMember reads. `argv` holds the
+// arguments after kArchiveMembersArgument. Returns the exit status: 0, or
+// 64 for arguments of the wrong count.
+int RunArchiveMemberReader(int argc, char** argv, int fd);
 
 }  // namespace lun
 

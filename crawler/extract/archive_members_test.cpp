@@ -129,17 +129,23 @@ TEST(ArchiveMembersTest, HostileArchivesStopAtTheCaps) {
   }
 }
 
-TEST(ArchiveMembersTest, FilesAreWalkedInAChildProcess) {
+TEST(ArchiveMembersTest, FilesAreWalkedInTheCrawlServiceProgram) {
   ScratchDir dir;
   const std::string path = dir.File("bundle.tar.xz");
   ASSERT_EQ(ReplaceFileAtomically(DefaultFileSystem(), path, MakeArchive("tar", "xz", kDocuments)),
             0);
-  std::vector<ArchiveMember> members;
-  const ArchiveSummary summary =
-      ForEachArchiveMember(path, &WantsDocuments, nullptr, [&](const ArchiveMember& m) {
-        members.push_back(m);
-        return true;
-      });
+  // Chosen: Word files and text; the picture is only listed.
+  const TypeLists lists{"|DOCX|JPEG|", "|TXT|", "", ""};
+  auto walk = [&](const std::string& archive, int keep) {
+    std::vector<ArchiveMember> members;
+    const ArchiveSummary summary =
+        ForEachArchiveMember(LUNCRAWL_PATH, archive, lists, nullptr, [&](const ArchiveMember& m) {
+          members.push_back(m);
+          return static_cast<int>(members.size()) < keep;
+        });
+    return std::make_pair(summary, members);
+  };
+  const auto [summary, members] = walk(path, 100);
   EXPECT_TRUE(summary.opened);
   EXPECT_FALSE(summary.capped);
   EXPECT_EQ(summary.names, u"docs/report.docx\nnotes.txt\npicture.jpg");
@@ -147,15 +153,13 @@ TEST(ArchiveMembersTest, FilesAreWalkedInAChildProcess) {
   EXPECT_EQ(members[0].key, path + "::docs/report.docx");
   EXPECT_EQ(members[0].text, u"quarterly figures");
   EXPECT_EQ(members[1].name, "notes.txt");
+  EXPECT_EQ(members[1].text, u"plain notes 中文");
 
-  // The caller may stop after the first member; a missing file opens nothing.
-  int seen = 0;
-  ForEachArchiveMember(path, &WantsDocuments, nullptr, [&](const ArchiveMember&) {
-    ++seen;
-    return false;
-  });
-  EXPECT_EQ(seen, 1);
-  EXPECT_FALSE(ForEachArchiveMember(dir.File("none.zip"), &WantsDocuments, nullptr,
+  // The caller may stop after the first member; a missing file, or a
+  // reader program that is not there, opens nothing.
+  EXPECT_EQ(walk(path, 1).second.size(), 1u);
+  EXPECT_FALSE(walk(dir.File("none.zip"), 100).first.opened);
+  EXPECT_FALSE(ForEachArchiveMember(dir.File("no-such-program"), path, lists, nullptr,
                                     [](const ArchiveMember&) { return true; })
                    .opened);
 }

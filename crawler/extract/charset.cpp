@@ -149,6 +149,27 @@ std::u16string DecodeUtf8OrGb18030(std::string_view bytes) {
   return out;
 }
 
+bool LooksLikeGbk(std::string_view bytes, int min_gb2312_pairs) {
+  int gb2312_pairs = 0;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    const unsigned char lead = static_cast<unsigned char>(bytes[i]);
+    if (lead < 0x80) continue;
+    if (lead == 0x80 || lead == 0xFF || i + 1 >= bytes.size()) return false;
+    const unsigned char trail = static_cast<unsigned char>(bytes[++i]);
+    if (trail < 0x40 || trail == 0x7F || trail == 0xFF) return false;
+    if (lead >= 0xA1 && trail >= 0xA1) ++gb2312_pairs;
+  }
+  return gb2312_pairs >= min_gb2312_pairs;
+}
+
+std::u16string DecodeShortField(std::string_view bytes) {
+  std::u16string out;
+  if (IsValidUtf8(bytes)) return ToWide(bytes);
+  if (LooksLikeGbk(bytes, 1) && DecodeWithCharset(bytes, "GB18030", &out)) return out;
+  if (DecodeWithCharset(bytes, "windows-1252", &out)) return out;
+  return ToWide(bytes);
+}
+
 void ScrubControlCharacters(std::u16string* text) {
   for (char16_t& c : *text) {
     if (c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r' && c != u'\f') c = u' ';

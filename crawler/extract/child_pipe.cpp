@@ -29,6 +29,19 @@ std::unique_ptr<ChildPipe> ChildPipe::Start(const std::function<void(int fd)>& b
   return std::unique_ptr<ChildPipe>(new ChildPipe(pid, fds[0]));
 }
 
+std::unique_ptr<ChildPipe> ChildPipe::Exec(const std::vector<std::string>& argv) {
+  if (argv.empty()) return nullptr;
+  // Prepared before the fork: the child only calls async-signal-safe functions.
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  return Start([&args](int fd) {
+    if (dup2(fd, STDOUT_FILENO) < 0) _exit(127);
+    execv(args[0], args.data());
+    _exit(127);
+  });
+}
+
 ChildPipe::~ChildPipe() {
   close(fd_);
   kill(pid_, SIGKILL);

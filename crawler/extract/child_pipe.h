@@ -14,6 +14,8 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace lun {
 
@@ -23,6 +25,12 @@ class ChildPipe {
   // then exits (_exit, no destructors). Null when the pipe or the fork
   // cannot be made.
   static std::unique_ptr<ChildPipe> Start(const std::function<void(int fd)>& body);
+
+  // Runs the program `argv[0]` (a path) with `argv` in the child, its
+  // standard output on the pipe: a fresh process, for readers that must
+  // not run in a forked copy of a multi-threaded parent. Null when the
+  // pipe or the fork cannot be made; a failed exec reads as an empty pipe.
+  static std::unique_ptr<ChildPipe> Exec(const std::vector<std::string>& argv);
 
   // Kills the child (SIGKILL: done, stopped or stuck, it goes) and reaps it.
   ~ChildPipe();

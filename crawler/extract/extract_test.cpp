@@ -57,6 +57,17 @@ std::string Mp3WithTags() {
   return tag + frames + std::string(64, '\xFF');
 }
 
+// An MP3 ending in an ID3v1 tag whose title is in GBK, as Chinese tools
+// wrote them.
+std::string Mp3WithGbkId3v1() {
+  std::string tag = "TAG";
+  std::string title = "\xD6\xD0\xCE\xC4\xB8\xE8";  // 中文歌
+  title.resize(30, '\0');
+  tag += title + std::string(30, ' ') + std::string(30, '\0') + "2001" + std::string(30, '\0');
+  tag.push_back('\xFF');  // no genre
+  return std::string(64, '\xFF') + tag;
+}
+
 struct FormatCase {
   const char* name;
   const char* type;
@@ -218,6 +229,18 @@ std::vector<FormatCase> FormatCases() {
        {u"café naïve ÄÖ"},
        {}},
       {"mp3 tags", "MP3", Mp3WithTags(), {u"Song Title\nThe Artist"}, {}},
+      {"mp3 with a GBK ID3v1 tag", "MP3", Mp3WithGbkId3v1(), {u"中文歌", u"2001"}, {}},
+      {"flac comments",
+       "FLAC",
+       MakeFlac({"ARTIST=歌手", "TITLE=流行歌曲", "TRACKNUMBER=7", "LYRICS=月亮代表我的心"}),
+       {u"流行歌曲\n歌手\n月亮代表我的心"},
+       {u"7"}},
+      {"wav with a GBK INFO name", "WAV", MakeWavWithGbkInfo(), {u"中文"}, {}},
+      {"photo metadata",
+       "JPG",
+       MakeJpegWithExif(),
+       {u"Canon EOS 5D\n2024-05-01 10:00:00\n长城 sunset"},
+       {}},
       // Word processors save RTF under the .doc name; the first bytes decide.
       {"rtf named doc", "DOC", "{\\rtf1\\ansi inside a doc}", {u"inside a doc"}, {}},
   };
@@ -248,7 +271,7 @@ TEST(TextFiltersTest, ReadsFilesThroughTheSameDispatch) {
   EXPECT_EQ(result.status, ExtractStatus::kOk);
   EXPECT_EQ(result.text, u"from a file");
   EXPECT_EQ(ExtractFileText(dir.File("missing.txt"), 100).status, ExtractStatus::kUnreadable);
-  EXPECT_EQ(ExtractFileText(dir.File("picture.jpg"), 100).status, ExtractStatus::kUnsupported);
+  EXPECT_EQ(ExtractFileText(dir.File("picture.bmp"), 100).status, ExtractStatus::kUnsupported);
   // A FIFO would block a reader that opened it; a directory has no text.
   const std::string fifo = dir.File("pipe.txt");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
@@ -380,7 +403,7 @@ TEST(TextFiltersTest, TextStopsAtTheLimitWithoutSplittingAPair) {
 }
 
 TEST(TextFiltersTest, TextSourceFollowsTheTypeLists) {
-  const TypeLists lists{"|DOC|JPG|DOCX|TXT|", "|LOG|", "|PAX|", "|MSN|"};
+  const TypeLists lists{"|DOC|BMP|DOCX|TXT|", "|LOG|", "|PAX|", "|MSN|"};
   struct Case {
     const char* token;
     TextSource source;
@@ -479,6 +502,19 @@ TEST(CrawlWireFormatTest, RequestsAndReplies) {
   EXPECT_EQ(CheckReplyLength(3), ReplyCheck::kMalformed);
   EXPECT_EQ(CheckReplyLength(kMaxReplyBytes + 2), ReplyCheck::kMalformed);
   EXPECT_EQ(DecodeUtf16Le(std::string("h\x00i\x00!", 5)), u"hi");
+}
+
+// Tag fields are too short for detection: "中文" in GBK was read as
+// Cyrillic by it.
+TEST(CharsetTest, ShortFieldsTellGbkFromLatin1) {
+  const std::vector<std::pair<std::string, std::u16string>> cases = {
+      {"\xD6\xD0\xCE\xC4", u"中文"},
+      {"\xE4\xB8\xAD", u"中"},                                     // UTF-8 first
+      {"Bj\xF6rk Gu\xF0mundsd\xF3ttir", u"Björk Guðmundsdóttir"},  // GBK-shaped, no GB2312 pair
+      {"caf\xE9", u"café"},                                        // a lead byte without a trail
+      {"\x88\x40\xD6\xD0", u"園中"},  // a GBK-only character beside a GB2312 one
+  };
+  for (const auto& [bytes, want] : cases) EXPECT_EQ(DecodeShortField(bytes), want) << bytes;
 }
 
 TEST(CharsetTest, DeclaredCharsetsAreFoundInTheHead) {

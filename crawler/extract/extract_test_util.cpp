@@ -55,6 +55,14 @@ void PutEncInt(std::string* out, uint64_t value) {
   out->append(bytes);
 }
 
+void PutLittleEndian(std::string* out, uint32_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out->push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+void PutBigEndian(std::string* out, uint32_t value, int bytes) {
+  for (int i = bytes - 1; i >= 0; --i) out->push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
 }  // namespace
 
 uint16_t FreeLoopbackPort() {
@@ -246,6 +254,101 @@ std::string Utf16LeBytes(std::u16string_view text) {
   std::string out;
   for (char16_t c : text) Put<uint16_t>(&out, c);
   return out;
+}
+
+std::string MakeFlac(const std::vector<std::string>& comments) {
+  std::string info;
+  PutBigEndian(&info, 4096, 2);  // block sizes
+  PutBigEndian(&info, 4096, 2);
+  info.append(6, '\0');                                             // frame sizes unknown
+  PutBigEndian(&info, (44100u << 12) | (1u << 9) | (15u << 4), 4);  // rate, 2 channels, 16 bits
+  info.append(4, '\0');                                             // no samples
+  info.append(16, '\0');                                            // MD5
+  std::string vorbis;
+  PutLittleEndian(&vorbis, 4, 4);
+  vorbis += "test";
+  PutLittleEndian(&vorbis, static_cast<uint32_t>(comments.size()), 4);
+  for (const std::string& c : comments) {
+    PutLittleEndian(&vorbis, static_cast<uint32_t>(c.size()), 4);
+    vorbis += c;
+  }
+  std::string out = "fLaC";
+  out.push_back('\0');  // STREAMINFO, not last
+  PutBigEndian(&out, static_cast<uint32_t>(info.size()), 3);
+  out += info;
+  out.push_back('\x84');  // VORBIS_COMMENT, last
+  PutBigEndian(&out, static_cast<uint32_t>(vorbis.size()), 3);
+  return out + vorbis;
+}
+
+std::string MakeJpegWithExif() {
+  struct Field {
+    uint16_t tag;
+    std::string text;
+  };
+  const std::vector<Field> ifd0 = {{0x010E, "\xE9\x95\xBF\xE5\x9F\x8E sunset"},  // 长城 sunset
+                                   {0x010F, "Canon"},
+                                   {0x0110, "Canon EOS 5D"}};
+  const std::vector<Field> exif = {{0x9003, "2024:05:01 10:00:00"}};
+  // Little-endian TIFF: header, IFD0 (three texts and the EXIF pointer),
+  // the EXIF directory, then the strings.
+  const uint32_t ifd0_at = 8;
+  const uint32_t ifd0_size = 2 + 12 * 4 + 4;
+  const uint32_t exif_at = ifd0_at + ifd0_size;
+  const uint32_t exif_size = 2 + 12 + 4;
+  uint32_t data_at = exif_at + exif_size;
+  std::string tiff = "II";
+  PutLittleEndian(&tiff, 42, 2);
+  PutLittleEndian(&tiff, ifd0_at, 4);
+  std::string strings;
+  auto entry = [&](std::string* dir, const Field& f) {
+    PutLittleEndian(dir, f.tag, 2);
+    PutLittleEndian(dir, 2, 2);  // ASCII
+    PutLittleEndian(dir, static_cast<uint32_t>(f.text.size() + 1), 4);
+    PutLittleEndian(dir, data_at + static_cast<uint32_t>(strings.size()), 4);
+    strings += f.text + '\0';
+  };
+  std::string dir0;
+  PutLittleEndian(&dir0, 4, 2);
+  for (const Field& f : ifd0) entry(&dir0, f);
+  PutLittleEndian(&dir0, 0x8769, 2);  // EXIF sub-directory
+  PutLittleEndian(&dir0, 4, 2);       // LONG
+  PutLittleEndian(&dir0, 1, 4);
+  PutLittleEndian(&dir0, exif_at, 4);
+  PutLittleEndian(&dir0, 0, 4);
+  std::string dir1;
+  PutLittleEndian(&dir1, 1, 2);
+  for (const Field& f : exif) entry(&dir1, f);
+  PutLittleEndian(&dir1, 0, 4);
+  tiff += dir0 + dir1 + strings;
+  const std::string app1 = std::string("Exif\0\0", 6) + tiff;
+  std::string out = "\xFF\xD8\xFF\xE1";
+  PutBigEndian(&out, static_cast<uint32_t>(app1.size() + 2), 2);
+  return out + app1 + "\xFF\xD9";
+}
+
+std::string MakeWavWithGbkInfo() {
+  std::string fmt = "fmt ";
+  PutLittleEndian(&fmt, 16, 4);
+  PutLittleEndian(&fmt, 1, 2);  // PCM
+  PutLittleEndian(&fmt, 1, 2);
+  PutLittleEndian(&fmt, 8000, 4);
+  PutLittleEndian(&fmt, 16000, 4);
+  PutLittleEndian(&fmt, 2, 2);
+  PutLittleEndian(&fmt, 16, 2);
+  std::string data = "data";
+  PutLittleEndian(&data, 0, 4);
+  const std::string name = std::string("\xD6\xD0\xCE\xC4\0", 5) + '\0';  // 中文, padded
+  std::string list = "INFOINAM";
+  PutLittleEndian(&list, 5, 4);
+  list += name;
+  std::string chunk = "LIST";
+  PutLittleEndian(&chunk, static_cast<uint32_t>(list.size()), 4);
+  chunk += list;
+  const std::string body = "WAVE" + fmt + data + chunk;
+  std::string out = "RIFF";
+  PutLittleEndian(&out, static_cast<uint32_t>(body.size()), 4);
+  return out + body;
 }
 
 std::string MakeDocx(const std::vector<std::string>& paragraphs) {

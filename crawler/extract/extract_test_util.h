@@ -44,6 +44,18 @@ std::string PptRecord(uint16_t type, const std::string& body, bool container = f
 // A UTF-16LE string without terminator, as text atoms hold it.
 std::string Utf16LeBytes(std::u16string_view text);
 
+// A FLAC stream of metadata only: STREAMINFO and one Vorbis comment block
+// holding `comments` ("TITLE=...").
+std::string MakeFlac(const std::vector<std::string>& comments);
+
+// A JPEG holding only its EXIF segment: make "Canon", model "Canon EOS 5D",
+// date taken 2024:05:01 10:00:00 (in the EXIF sub-directory) and the
+// description "长城 sunset" in UTF-8.
+std::string MakeJpegWithExif();
+
+// A silent WAV with a RIFF INFO list naming it "中文" in GBK.
+std::string MakeWavWithGbkInfo();
+
 // A DOCX whose body holds `paragraphs`, one w:p each.
 std::string MakeDocx(const std::vector<std::string>& paragraphs);
 

@@ -45,21 +45,6 @@ bool HasHighLatin(std::u16string_view text) {
   return false;
 }
 
-// Every byte above 0x7F is one of a pair in the GB2312 area (lead A1-F7,
-// trail A1-FE), and there are two pairs at least.
-bool PairsAsGb2312(std::string_view bytes) {
-  int pairs = 0;
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    const unsigned char lead = static_cast<unsigned char>(bytes[i]);
-    if (lead < 0x80) continue;
-    if (lead < 0xA1 || lead > 0xF7 || i + 1 >= bytes.size()) return false;
-    const unsigned char trail = static_cast<unsigned char>(bytes[++i]);
-    if (trail < 0xA1 || trail == 0xFF) return false;
-    ++pairs;
-  }
-  return pairs >= 2;
-}
-
 bool NamesGbFont(std::string font) {
   for (char& c : font) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
   return font.find("GB2312") != std::string::npos || font.find("GBK") != std::string::npos ||
@@ -101,7 +86,7 @@ std::u16string RedecodeGbkPage(bool gb_font, std::u16string text) {
   if (!DecodeWithCharset(bytes, "GBK", &gbk) || gbk.find(u'\uFFFD') != std::u16string::npos) {
     return text;
   }
-  if (gb_font || PairsAsGb2312(bytes)) return gbk;
+  if (gb_font || LooksLikeGbk(bytes, 2)) return gbk;
   return text;
 }
 

@@ -7,7 +7,7 @@
 // gives Latin-1 mojibake. Such a page is read back into its bytes and
 // decoded as GBK when a font of the document says GB2312/GBK/GB18030 in
 // its name and the bytes are valid GBK, or, whatever the fonts, when every byte
-// above 0x7F pairs up into GB2312 characters (two at least).
+// above 0x7F pairs up into GBK characters, two at least in the GB2312 area.
 #ifndef LUN_CRAWLER_EXTRACT_PDF_TEXT_H_
 #define LUN_CRAWLER_EXTRACT_PDF_TEXT_H_
 

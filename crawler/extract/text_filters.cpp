@@ -8,11 +8,12 @@
 
 #include "crawler/extract/charset.h"
 #include "crawler/extract/html_text.h"
-#include "crawler/extract/id3_text.h"
 #include "crawler/extract/legacy_office.h"
 #include "crawler/extract/mime_text.h"
+#include "crawler/extract/music_tags.h"
 #include "crawler/extract/office_xml.h"
 #include "crawler/extract/pdf_text.h"
+#include "crawler/extract/photo_metadata.h"
 #include "crawler/extract/plugin_registry.h"
 #include "crawler/extract/ppt_text.h"
 #include "crawler/extract/rtf_text.h"
@@ -35,7 +36,18 @@ std::string TypeOfPath(std::string_view path) {
   return dot == std::string::npos ? std::string() : UpperAscii(name.substr(dot + 1));
 }
 
-enum class Reader { kPlainText, kHtml, kMime, kPdf, kOfficeXml, kRtf, kLegacyOffice, kMp3, kNone };
+enum class Reader {
+  kPlainText,
+  kHtml,
+  kMime,
+  kPdf,
+  kOfficeXml,
+  kRtf,
+  kLegacyOffice,
+  kMusic,
+  kPhoto,
+  kNone
+};
 
 bool OneOf(std::string_view type, std::initializer_list<std::string_view> types) {
   for (std::string_view t : types) {
@@ -50,7 +62,8 @@ Reader ReaderOfType(std::string_view type) {
   if (OneOf(type, {"EML", "MHT", "MHTML"})) return Reader::kMime;
   if (type == "PDF") return Reader::kPdf;
   if (type == "RTF") return Reader::kRtf;
-  if (type == "MP3") return Reader::kMp3;
+  if (IsMusicType(type)) return Reader::kMusic;
+  if (type == "JPG" || type == "JPEG") return Reader::kPhoto;
   if (OneOf(type, {"DOC", "WPS", "XLS", "PPT"})) return Reader::kLegacyOffice;
   if (IsOfficeXmlType(type)) return Reader::kOfficeXml;
   // Types we know to be binary and have no reader for: no text rather than noise.
@@ -103,8 +116,10 @@ ExtractResult RunReader(Reader reader, std::string_view bytes, std::string_view 
       return OfficeXmlText(bytes, type, limit);
     case Reader::kRtf:
       return RtfText(bytes, limit);
-    case Reader::kMp3:
-      return Id3Text(bytes, limit);
+    case Reader::kMusic:
+      return MusicTagText(bytes, type, limit);
+    case Reader::kPhoto:
+      return PhotoMetadataText(bytes, limit);
     case Reader::kLegacyOffice:
       if (type == "PPT") return PptText(bytes, limit);
       break;

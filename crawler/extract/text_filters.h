@@ -32,13 +32,15 @@ class PluginRegistry;
 // "文档类型". The Office Open XML, EPUB and OpenDocument types at the end
 // were missing from the original list (the documents category and the
 // reader always had the OpenDocument family, yet no text was ever asked
-// for); types are only ever added, so stored settings and records stay
+// for); the music types beside MP3 give their tags and JPEG photos their
+// metadata. Types are only ever added, so stored settings and records stay
 // valid.
 inline constexpr char kServiceExtractableTypes[] =
     "|DOC|XLS|PPT|HTM|HTX|HTT|HTML|HTA|WPS|GW|CAJ|PDF|MPS|S2|TXT|RTF|MHT|MHTML|VSD|VSS|VST|VDX|"
     "VSX|VTX|MP3|EML|C|CPP|H|CXX|HXX|TLI|TLH|PAS|FRM|CLS|JSP|ASP|JAVA|"
     "DOCX|DOCM|XLSX|XLSM|PPTX|PPTM|EPUB|"
-    "ODT|OTT|ODS|OTS|ODP|OTP|ODG|OTG|ODF|SXW|STW|SXC|STC|SXI|STI|SXD|SXG|STM|";
+    "ODT|OTT|ODS|OTS|ODP|OTP|ODG|OTG|ODF|SXW|STW|SXC|STC|SXI|STI|SXD|SXG|STM|"
+    "WMA|WAV|FLAC|OGG|OGA|OPUS|M4A|AIF|AIFF|AIFC|JPG|JPEG|";
 
 inline constexpr char kMimeFilterClsid[] = "{5645C8C1-E277-11CF-8FDA-00AA00A14F93}";
 inline constexpr char kPlainTextFilterClsid[] = "{5e941d80-bf96-11cd-b579-08002b30bfeb}";
