@@ -276,6 +276,7 @@ void Application::CreateCrawler() {
   env.writer = writer_.get();
   env.extract_text = CrawlServiceTextSource(*crawl_service_);
   env.service_extracts = [this](const std::string& token) { return scope_.ServiceExtracts(token); };
+  env.archive_reader = JoinPath(options_.program_directory, "luncrawl");
   env.user_idle_probe = [probes = SystemUserIdleProbes()] { return IsUserIdle(probes); };
   env.notify = [this](const std::string& title, const std::string& text) {
     ui_.Notify(title, text);

@@ -15,7 +15,7 @@ class SettingsStore;
 // text, web pages, mail files, e-books and compiled help.
 inline constexpr char kFirstRunDocumentTypes[] =
     "|DOC|DOCX|DOCM|XLS|XLSX|XLSM|PPT|PPTX|PPTM|WPS|RTF|ODT|ODS|ODP|PDF|TXT|HTM|HTML|MHT|MHTML|"
-    "EML|EPUB|CHM|";
+    "EML|EPUB|CHM|OTT|OTS|OTP|ODG|OTG|ODF|SXW|STW|SXC|STC|SXI|STI|SXD|SXG|STM|";
 // Text files read as plain text.
 inline constexpr char kFirstRunOtherTextTypes[] = "*.md;*.csv;*.log;*.ini;*.xml;*.json;";
 

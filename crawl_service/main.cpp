@@ -1,14 +1,23 @@
 // luncrawl: the crawl service. Started by lun from the program directory.
+// Also the reader of archive members (archive_members.h): the crawler runs
+// "luncrawl --archive-members ..." for each archive, its members on
+// standard output.
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "crawl_service/crawl_server.h"
+#include "crawler/extract/archive_members.h"
 #include "crawler/extract/crawl_wire_format.h"
 
 int main(int argc, char** argv) {
+  if (argc >= 2 && std::strcmp(argv[1], lun::kArchiveMembersArgument) == 0) {
+    return lun::RunArchiveMemberReader(argc - 2, argv + 2, STDOUT_FILENO);
+  }
   lun::CrawlServerOptions options;
   // The token lun handed us; out of the environment at once, so that the
   // extraction workers (and whatever a plug-in starts) never see it.

@@ -12,7 +12,9 @@
 #include "config/settings_keys.h"
 #include "config/settings_store.h"
 #include "crawler/extract/charset.h"
+#include "crawler/extract/archive_members.h"
 #include "crawler/extract/compiled_help.h"
+#include "crawler/extract/text_filters.h"
 #include "crawler/scan_scope.h"
 #include "crawler/text_detector.h"
 #include "engine/storage/data_table.h"
@@ -650,6 +652,12 @@ std::optional<DocumentRecord> Crawler::FileDocumentOf(const std::string& path, b
   // An unchanged file is not read again (a queue entry taken a second time
   // after a restart, a reconciliation that met a file the monitor wrote).
   if ((force || !env_.writer->fast_insert()) && env_.writer->IsCurrent(record)) return std::nullopt;
+  if (!env_.archive_reader.empty() && ListContainsToken(documents, token) &&
+      IsArchiveType(UpperAscii(record.type))) {
+    // The archive's own record holds the names of its members.
+    record.text = IndexArchive(path, created, modified, force);
+    return record;
+  }
   // A file over the size limit is found by its name and attributes; its
   // text is never read.
   if (!IsSizeIndexable(static_cast<uint64_t>(st.st_size))) return record;
@@ -670,6 +678,29 @@ std::optional<DocumentRecord> Crawler::FileDocumentOf(const std::string& path, b
       ListContainsToken(env_.scope->TypeList(TypeListKind::kMsnPlugin), token);
   if (wants_text && env_.extract_text) record.text = ServiceTextOf(path, retry);
   return record;
+}
+
+std::u16string Crawler::IndexArchive(const std::string& path, double created, double modified,
+                                     bool force) {
+  const TypeLists lists{env_.scope->TypeList(TypeListKind::kDocument),
+                        env_.scope->TypeList(TypeListKind::kOtherText),
+                        env_.scope->TypeList(TypeListKind::kPlugin),
+                        env_.scope->TypeList(TypeListKind::kMsnPlugin)};
+  StageTimer timer(counters_.extract_ns);
+  ArchiveSummary summary = ForEachArchiveMember(
+      env_.archive_reader, path, lists, &stop_index_, [&](const ArchiveMember& member) {
+        DocumentRecord record;
+        record.name = member.name;
+        record.type = Extension(member.name);
+        record.path = member.key;
+        record.size = static_cast<uint32_t>(member.size);
+        record.created = created;
+        record.modified = member.mtime > 0 ? FileTimeToDate(member.mtime) : modified;
+        record.text = member.text;
+        WriteRecord(record, force);
+        return true;
+      });
+  return std::move(summary.names);
 }
 
 std::u16string Crawler::ServiceTextOf(const std::string& path, bool* unavailable) {

@@ -69,6 +69,9 @@ struct CrawlerEnvironment {
   std::function<ServiceText(const std::string& path, std::u16string* text)> extract_text;
   // True when the crawl service can extract text of this type token.
   std::function<bool(const std::string& token)> service_extracts;
+  // The crawl service's program (luncrawl), which also reads the members of
+  // archives; empty: archives are recorded as files, never opened.
+  std::string archive_reader;
   // A notice for the user (title, text).
   std::function<void(const std::string& title, const std::string& text)> notify;
   // The scan's pass over the mail stores (MailSources::IndexAll), run after
@@ -149,7 +152,11 @@ class Crawler {
   // The per-file pipeline; `force` checks for an older record of the path
   // even in fast-insert mode (the change monitor's writes). A compiled-help
   // file ("|CHM|" among the document types) becomes one record per page,
-  // keyed "mk:@MSITStore:" + path + "::/" + page path. A file whose text
+  // keyed "mk:@MSITStore:" + path + "::/" + page path. An archive (zip, tar
+  // and the rest, chosen among the document types) becomes one record per
+  // member whose type wants text, keyed path + "::" + member path
+  // (archive_members.h), and a record of its own whose text names the
+  // members. A file whose text
   // request broke the crawl service twice in the current scan gets its
   // record without text and is not sent again in that scan. A file met
   // while no service can be reached gets its record without text here; the
@@ -232,6 +239,9 @@ class Crawler {
   std::optional<DocumentRecord> FileDocumentOf(const std::string& path, bool force, bool* retry);
   std::optional<DocumentRecord> DirectoryDocumentOf(const std::string& path);
   void IndexCompiledHelp(const std::string& path, double created, double modified, bool force);
+  // Writes the member records of an archive; returns the members' names.
+  std::u16string IndexArchive(const std::string& path, double created, double modified,
+                              bool force);
   bool WriteRecord(const DocumentRecord& record, bool force);
   int64_t NowMs() const;
 

@@ -517,6 +517,32 @@ TEST_F(CrawlerTest, CompiledHelpBecomesOneRecordPerPage) {
   EXPECT_EQ(LivePaths(), std::vector<std::string>{chm});
 }
 
+TEST_F(CrawlerTest, ArchivesBecomeOneRecordPerMember) {
+  const std::string zip = tree_.File("mail/bundle.zip");
+  Write(zip, MakeArchive("zip", "", {{"docs/报告.txt", "季度 figures"},
+                                     {"inner.tar.gz", MakeArchive("tar", "gzip", {{"n.txt", "内层"}})},
+                                     {"photo.jpg", "not text"}}));
+  Configure(tree_.path(), "txt|zip|gz");
+  CrawlerEnvironment env = Env();
+  env.archive_reader = LUNCRAWL_PATH;
+  Crawler crawler(env);
+  crawler.IndexFile(zip, false);
+  const std::vector<std::string> all{zip, zip + "::docs/报告.txt", zip + "::inner.tar.gz::n.txt"};
+  EXPECT_EQ(LivePaths(), all) << "the archive, and the members whose type wants text";
+  EXPECT_EQ(Paths("[文档]:文本内容=季度"), std::vector<std::string>{all[1]});
+  EXPECT_EQ(Paths("[文档]:文本内容=内层"), std::vector<std::string>{all[2]});
+  EXPECT_EQ(Paths("[文档]:文件名称=报告"), std::vector<std::string>{all[1]});
+  // The archive's own record is found by its members' names.
+  EXPECT_EQ(Paths("[文档]:文本内容=photo"), std::vector<std::string>{zip});
+
+  // Without the archive's type among the document types it is not opened.
+  ASSERT_TRUE(project_->FindTable(kDocumentTable)->ClearTable().ok());
+  Configure(tree_.path(), "txt|filename");
+  Crawler by_name(env);
+  by_name.IndexFile(zip, false);
+  EXPECT_EQ(LivePaths(), std::vector<std::string>{zip});
+}
+
 TEST_F(CrawlerTest, FileTimesAreLocalDates) {
   std::tm tm{};
   tm.tm_year = 2003 - 1900;

@@ -18,14 +18,15 @@ struct Category {
 
 // The Office Open XML and EPUB types belong with the documents: they are
 // what office documents are today. Local mail on Linux (THUNDERBIRD,
-// MAILDIR) belongs with the mail.
+// MAILDIR) belongs with the mail, and the music formats of today (FLAC,
+// Ogg, Opus, M4A) with the music.
 constexpr std::array<Category, 7> kCategories = {{
     {"文档",
      "|WPS|DOC|XLS|PPT|PDF|TXT|RTF|SXC|STC|SXD|SXI|STI|SXW|SXG|STW|STM|ODT|OTT|ODG|OTG|ODP|OTP|"
      "ODS|OTS|ODF|DOCX|DOCM|XLSX|XLSM|PPTX|PPTM|EPUB|"},
     {"网页", "|HTM|HTX|HTT|HTML|HTA|MHT|CHM|"},
     {"邮件", "|EML|FOXMAIL|OUTLOOK|OUTLOOKEXPRESS|THUNDERBIRD|MAILDIR|"},
-    {"音乐", "|MP3|MID|WMA|RM|WAV|MIDI|RMI|AU|AIF|AIFF|AIFC|ASX|WAX|M3U|WPL|WVX|WMX|"},
+    {"音乐", "|MP3|MID|WMA|RM|WAV|MIDI|RMI|AU|AIF|AIFF|AIFC|ASX|WAX|M3U|WPL|WVX|WMX|FLAC|OGG|OGA|OPUS|M4A|"},
     {"视频", "|AVI|SWF|WMV|MPG|ASF|MPEG|MOV|RA|RAM|RMVB|VOB|MPA|MPE|"},
     {"图像", "|BMP|GIF|ICO|JPG|JPEG|PNG|TIF|TIFF|"},
     {"程序", "|COM|EXE|DLL|JS|VBS|BAT|OCX|"},

@@ -8,7 +8,7 @@ namespace {
 // Descriptions name the group and its extensions: one extension as
 // "(*.DOC)", several each followed by ";". Rows of special tokens (mail
 // sources, directories, every file) describe what they stand for.
-constexpr std::array<FileTypeRow, 28> kRows = {{
+constexpr std::array<FileTypeRow, 29> kRows = {{
     {"|DOC|DOCX|DOCM|", "Word文件", "Word文件(*.DOC;*.DOCX;*.DOCM;)"},
     {"|XLS|XLSX|XLSM|", "Excel文件", "Excel文件(*.XLS;*.XLSX;*.XLSM;)"},
     {"|PPT|PPTX|PPTM|", "PPT文件", "PPT文件(*.PPT;*.PPTX;*.PPTM;)"},
@@ -24,9 +24,10 @@ constexpr std::array<FileTypeRow, 28> kRows = {{
     {"|MHT|MHTML|", "Mht文件", "Mht文件(*.MHT;*.MHTML;)"},
     {"|VSD|VSS|VST|VDX|VSX|VTX|", "Visio文件", "Visio文件(*.VSD;*.VSS;*.VST;*.VDX;*.VSX;*.VTX;)"},
     {"|EXE|COM|DLL|", "可执行程序", "可执行程序(*.EXE;*.COM;*.DLL;)"},
-    {"|MP3|MID|WMA|RM|WAV|MIDI|RMI|AU|AIF|AIFF|AIFC|ASX|WAX|M3U|WPL|WVX|WMX|", "音乐",
+    {"|MP3|MID|WMA|RM|WAV|MIDI|RMI|AU|AIF|AIFF|AIFC|ASX|WAX|M3U|WPL|WVX|WMX|FLAC|OGG|OGA|OPUS|M4A|",
+     "音乐",
      "音乐(*.MP3;*.MID;*.WMA;*.RM;*.WAV;*.MIDI;*.RMI;*.AU;*.AIF;*.AIFF;*.AIFC;*.ASX;*.WAX;"
-     "*.M3U;*.WPL;*.WVX;*.WMX;)"},
+     "*.M3U;*.WPL;*.WVX;*.WMX;*.FLAC;*.OGG;*.OGA;*.OPUS;*.M4A;)"},
     {"|AVI|SWF|WMV|MPG|ASF|MPEG|MOV|RA|RAM|RMVB|VOB|MPA|MPE|", "视频",
      "视频(*.AVI;*.SWF;*.WMV;*.MPG;*.ASF;*.MPEG;*.MOV;*.RA;*.RAM;*.RMVB;*.VOB;*.MPA;*.MPE;)"},
     {"|BMP|GIF|ICO|JPG|JPEG|PNG|TIF|TIFF|", "图像",
@@ -35,6 +36,8 @@ constexpr std::array<FileTypeRow, 28> kRows = {{
     {"|SXC|STC|SXD|SXI|STI|SXW|SXG|STW|STM|ODT|OTT|ODG|OTG|ODP|OTP|ODS|OTS|ODF|", "Open Office",
      "Open Office(*.SXC;*.STC;*.SXD;*.SXI;*.STI;*.SXW;*.SXG;*.STW;*.STM;*.ODT;*.OTT;*.ODG;"
      "*.OTG;*.ODP;*.OTP;*.ODS;*.OTS;*.ODF;)"},
+    {"|ZIP|TAR|GZ|TGZ|BZ2|TBZ|TBZ2|XZ|TXZ|7Z|", "压缩文件",
+     "压缩文件中的文档(*.ZIP;*.TAR;*.GZ;*.TGZ;*.BZ2;*.TBZ;*.TBZ2;*.XZ;*.TXZ;*.7Z;)"},
     {"|FOXMAIL|", "Foxmail邮件", "Foxmail的全部邮件"},
     {"|OUTLOOK|", "Outlook邮件", "Outlook的全部邮件"},
     {"|OUTLOOKEXPRESS|", "Outlook Express", "Outlook Express的全部邮件"},

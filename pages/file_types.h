@@ -5,7 +5,8 @@
 // LUNFilterInfo by position, and store the chosen lists in "文档类型".
 //
 // Beside the classic rows, the Office Open XML types sit in the Word, Excel
-// and PPT rows, and one row stands for the local mail of this platform
+// and PPT rows, one row stands for archives (whose members are indexed one
+// by one), and one row stands for the local mail of this platform
 // (Thunderbird mbox files and Maildir folders, tokens "|THUNDERBIRD|" and
 // "|MAILDIR|"), next to the other mail rows. The last two rows are the
 // special tokens "|DIRECTORY|" and "|FILENAME|".

@@ -98,18 +98,19 @@ class FtsObjectTest : public FtsFixture {
 
 TEST(FileTypesTest, TableRows) {
   const auto rows = BuiltInFileTypes();
-  ASSERT_EQ(rows.size(), 28u);
+  ASSERT_EQ(rows.size(), 29u);
   EXPECT_EQ(rows[0].name, "Word文件");
   EXPECT_EQ(rows[0].types, "|DOC|DOCX|DOCM|");
   EXPECT_EQ(rows[1].types, "|XLS|XLSX|XLSM|");
   EXPECT_EQ(rows[2].types, "|PPT|PPTX|PPTM|");
   EXPECT_EQ(rows[3].types, "|HTM|HTX|HTT|HTML|HTA|");
   EXPECT_EQ(rows[3].description, "Html文件(*.HTM;*.HTX;*.HTT;*.HTML;*.HTA;)");
-  EXPECT_EQ(rows[26].types, "|DIRECTORY|");
-  EXPECT_EQ(rows[26].description, "所有的目录名");
-  EXPECT_EQ(rows[27].types, "|FILENAME|");
-  EXPECT_EQ(rows[27].name, "所有文件名");
-  EXPECT_EQ(FileTypeAt(28), nullptr);
+  EXPECT_EQ(rows[20].types, "|ZIP|TAR|GZ|TGZ|BZ2|TBZ|TBZ2|XZ|TXZ|7Z|");
+  EXPECT_EQ(rows[27].types, "|DIRECTORY|");
+  EXPECT_EQ(rows[27].description, "所有的目录名");
+  EXPECT_EQ(rows[28].types, "|FILENAME|");
+  EXPECT_EQ(rows[28].name, "所有文件名");
+  EXPECT_EQ(FileTypeAt(29), nullptr);
   EXPECT_EQ(FileTypeAt(-1), nullptr);
   bool local_mail = false;
   for (const FileTypeRow& row : rows) {
@@ -130,13 +131,13 @@ TEST_F(FtsObjectTest, FileTypeAndPluginListsByIndex) {
   ScriptRun run = Run(R"(
     Out.Write FTS.LUNFilterCount
     Out.Write FTS.LUNFilterName(0) & "/" & FTS.LUNFilterType(0) & "/" & FTS.LUNFilterInfo(0)
-    Out.Write FTS.LUNFilterName(27) & "/" & FTS.LUNFilterName(28) & "/" & FTS.LUNFilterName(-1)
+    Out.Write FTS.LUNFilterName(28) & "/" & FTS.LUNFilterName(29) & "/" & FTS.LUNFilterName(-1)
     Out.Write FTS.FilterTotalCount
     Out.Write FTS.LUNPlugCount & "/" & FTS.MSNPlugCount & "/" & FTS.LUNPlugName(0) & "/" & FTS.MSNPlugType(0)
   )");
   ASSERT_TRUE(run.ok) << run.error;
   EXPECT_EQ(run.output,
-            "28;Word文件/|DOC|DOCX|DOCM|/Word文件(*.DOC;*.DOCX;*.DOCM;);所有文件名//;30;0/0//;");
+            "29;Word文件/|DOC|DOCX|DOCM|/Word文件(*.DOC;*.DOCX;*.DOCM;);所有文件名//;31;0/0//;");
 }
 
 TEST_F(FtsObjectTest, PluginListsComeFromTheRegistries) {
@@ -155,7 +156,7 @@ TEST_F(FtsObjectTest, PluginListsComeFromTheRegistries) {
     Out.Write FTS.FilterTotalCount
   )");
   ASSERT_TRUE(run.ok) << run.error;
-  EXPECT_EQ(run.output, "1/Test plug-in/PAX|PAD/;1/pad|PAQ/;30;");
+  EXPECT_EQ(run.output, "1/Test plug-in/PAX|PAD/;1/pad|PAQ/;31;");
 }
 
 TEST_F(FtsObjectTest, FileTypeIconFallsBackToFileGif) {

@@ -5,7 +5,8 @@
 //
 // Documents are generated here (the same fixtures the tests use, made
 // larger); each format is read repeatedly for about a second and reported as
-// documents/s and MB/s of input. With LUNCRAWL given, FILES small text files
+// documents/s and MB/s of input. An archive is timed through its member walk
+// (every member read, in this process). With LUNCRAWL given, FILES small text files
 // (default 2000) are written to a scratch directory and fetched through a
 // service started on a free port; reported as files/s, with the in-process
 // reading of the same files for comparison.
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "app/crawl_service_client.h"
+#include "crawler/extract/archive_members.h"
 #include "crawler/extract/crawl_wire_format.h"
 #include "crawler/extract/extract_test_util.h"
 #include "crawler/extract/text_filters.h"
@@ -35,14 +37,74 @@ double Seconds(Clock::time_point since) {
 }
 
 std::string Words(int n) {
-  static const char* const kWords[] = {"search", "index", "document", "全文", "检索", "text",
-                                       "engine", "crawler", "桌面", "query"};
+  static const char* const kWords[] = {"search", "index",  "document", "全文", "检索",
+                                       "text",   "engine", "crawler",  "桌面", "query"};
   std::string out;
   for (int i = 0; i < n; ++i) {
     out += kWords[i % 10];
     out += ' ';
   }
   return out;
+}
+
+// `n` GBK characters (中文 repeated).
+std::string GbkText(int n) {
+  std::string out;
+  for (int i = 0; i < n; ++i) out += i % 2 ? "\xCE\xC4" : "\xD6\xD0";
+  return out;
+}
+
+// A .ppt whose slide list holds one text atom per paragraph.
+std::string PowerPoint(const std::vector<std::string>& paragraphs) {
+  std::string atoms;
+  for (const std::string& p : paragraphs) atoms += lun::PptRecord(0x0FA8, p);  // TextBytesAtom
+  const std::string slides = lun::PptRecord(0x0FF0, atoms, true);
+  return lun::MakeOleFile("PowerPoint Document", lun::PptRecord(0x03E8, slides, true));
+}
+
+// An MP3 of 64 KiB of frame bytes after an ID3v2.3 tag with two text frames.
+std::string Id3Mp3() {
+  auto frame = [](const std::string& id, const std::string& text) {
+    const std::string body = std::string(1, '\0') + text;
+    const uint32_t n = static_cast<uint32_t>(body.size());
+    return id +
+           std::string{static_cast<char>(n >> 24),
+                       static_cast<char>(n >> 16),
+                       static_cast<char>(n >> 8),
+                       static_cast<char>(n),
+                       0,
+                       0} +
+           body;
+  };
+  const std::string frames = frame("TIT2", "Bench Title") + frame("TPE1", "Bench Artist");
+  const uint32_t n = static_cast<uint32_t>(frames.size());
+  return std::string("ID3\x03\x00\x00", 6) +
+         std::string{static_cast<char>((n >> 21) & 0x7F), static_cast<char>((n >> 14) & 0x7F),
+                     static_cast<char>((n >> 7) & 0x7F), static_cast<char>(n & 0x7F)} +
+         frames + std::string(64 * 1024, '\xFF');
+}
+
+std::string ZipOfDocx(int n) {
+  lun::ZipEntries entries;
+  for (int i = 0; i < n; ++i) {
+    entries.push_back(
+        {"docs/d" + std::to_string(i) + ".docx", lun::MakeDocx({Words(40), Words(40)})});
+  }
+  return lun::MakeZip(entries);
+}
+
+// The text of `f`: archives through the member walk, all else through the
+// reader of the type.
+size_t TextChars(const std::string& bytes, const std::string& type) {
+  if (type != "ZIP") return lun::ExtractBytesText(bytes, type, lun::kServiceTextLimit).text.size();
+  size_t chars = 0;
+  lun::WalkArchiveBytes(
+      bytes, "/bench.zip", [](std::string_view) { return true; },
+      [&](const lun::ArchiveMember& m) {
+        chars += m.text.size();
+        return true;
+      });
+  return chars;
 }
 
 struct Format {
@@ -65,7 +127,8 @@ std::vector<Format> Formats() {
       "Content-Type: text/plain; charset=utf-8\r\n\r\n";
   for (int i = 0; i < 1000; ++i) mail += Words(10) + "\r\n";
   std::string rtf = "{\\rtf1\\ansi\\ansicpg936{\\fonttbl{\\f0 Arial;}}";
-  for (int i = 0; i < 2000; ++i) rtf += "\\f0 " + std::string("plain words here ") + "\\'c4\\'e3\\par ";
+  for (int i = 0; i < 2000; ++i)
+    rtf += "\\f0 " + std::string("plain words here ") + "\\'c4\\'e3\\par ";
   rtf += "}";
   return {
       {"TXT", "TXT", Words(20000)},
@@ -76,9 +139,17 @@ std::vector<Format> Formats() {
       {"ODT", "ODT",
        lun::MakeZip({{"content.xml",
                       "<office:document-content xmlns:office=\"o\" xmlns:text=\"t\"><office:body>"
-                      "<office:text>" + odt_body + "</office:text></office:body>"
-                      "</office:document-content>"}})},
+                      "<office:text>" +
+                          odt_body +
+                          "</office:text></office:body>"
+                          "</office:document-content>"}})},
       {"PDF (1 page)", "PDF", lun::MakePdf("Hello PDF benchmark page with a line of text")},
+      {"PDF GBK/WinAnsi", "PDF", lun::MakeWinAnsiPdf("#D0#A1#B1#EA#CB#CE_GB2312", GbkText(100))},
+      {"PPT", "PPT", PowerPoint(paragraphs)},
+      {"MP3 (ID3v2)", "MP3", Id3Mp3()},
+      {"FLAC", "FLAC", lun::MakeFlac({"TITLE=" + Words(5), "ARTIST=" + Words(2), "ALBUM=x"})},
+      {"JPEG EXIF", "JPG", lun::MakeJpegWithExif()},
+      {"ZIP (50 DOCX)", "ZIP", ZipOfDocx(50)},
   };
 }
 
@@ -92,12 +163,12 @@ int main(int argc, char** argv) {
     int runs = 0;
     size_t chars = 0;
     while (Seconds(start) < 1.0) {
-      chars = lun::ExtractBytesText(f.bytes, f.type, lun::kServiceTextLimit).text.size();
+      chars = TextChars(f.bytes, f.type);
       ++runs;
     }
     const double s = Seconds(start);
-    std::printf("%-14s %10.1f %12zu %10.1f %10.2f %14.2f\n", f.name, f.bytes.size() / 1024.0,
-                chars, runs / s, runs * f.bytes.size() / s / 1e6, runs * chars / s / 1e6);
+    std::printf("%-14s %10.1f %12zu %10.1f %10.2f %14.2f\n", f.name, f.bytes.size() / 1024.0, chars,
+                runs / s, runs * f.bytes.size() / s / 1e6, runs * chars / s / 1e6);
   }
   if (argc < 2) return 0;
 
@@ -110,7 +181,8 @@ int main(int argc, char** argv) {
   }
   auto start = Clock::now();
   size_t in_process = 0;
-  for (const std::string& p : paths) in_process += lun::ExtractFileText(p, lun::kServiceTextLimit).text.size();
+  for (const std::string& p : paths)
+    in_process += lun::ExtractFileText(p, lun::kServiceTextLimit).text.size();
   const double local_s = Seconds(start);
 
   const uint16_t port = lun::FreeLoopbackPort();

@@ -94,7 +94,7 @@ bool DecodeWithCharset(std::string_view bytes, std::string_view charset, std::u1
   const std::string name(charset);
   UErrorCode status = U_ZERO_ERROR;
   std::unique_ptr<UConverter, decltype(&ucnv_close)> cnv(ucnv_open(name.c_str(), &status),
-                                                          &ucnv_close);
+                                                         &ucnv_close);
   if (U_FAILURE(status) || !cnv) return false;
   if (bytes.size() > static_cast<size_t>(INT32_MAX / 2 - 2)) return false;
   // No charset makes more than two UTF-16 units of one byte.
@@ -111,8 +111,8 @@ bool DecodeWithCharset(std::string_view bytes, std::string_view charset, std::u1
 bool LooksBinary(std::string_view bytes) {
   const std::string_view head = bytes.substr(0, std::min(bytes.size(), kDetectBytes));
   if (head.find('\0') == std::string_view::npos) return false;
-  if (head.size() >= 2 && ((head[0] == '\xFF' && head[1] == '\xFE') ||
-                           (head[0] == '\xFE' && head[1] == '\xFF'))) {
+  if (head.size() >= 2 &&
+      ((head[0] == '\xFF' && head[1] == '\xFE') || (head[0] == '\xFE' && head[1] == '\xFF'))) {
     return false;
   }
   return GuessUtf16(bytes).empty();
@@ -140,6 +140,33 @@ std::u16string DecodeText(std::string_view bytes, std::string_view declared) {
     return out;
   }
   if (DecodeWithCharset(bytes, "GB18030", &out)) return out;
+  return ToWide(bytes);
+}
+
+std::u16string DecodeUtf8OrGb18030(std::string_view bytes) {
+  std::u16string out;
+  if (IsValidUtf8(bytes) || !DecodeWithCharset(bytes, "GB18030", &out)) return ToWide(bytes);
+  return out;
+}
+
+bool LooksLikeGbk(std::string_view bytes, int min_gb2312_pairs) {
+  int gb2312_pairs = 0;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    const unsigned char lead = static_cast<unsigned char>(bytes[i]);
+    if (lead < 0x80) continue;
+    if (lead == 0x80 || lead == 0xFF || i + 1 >= bytes.size()) return false;
+    const unsigned char trail = static_cast<unsigned char>(bytes[++i]);
+    if (trail < 0x40 || trail == 0x7F || trail == 0xFF) return false;
+    if (lead >= 0xA1 && trail >= 0xA1) ++gb2312_pairs;
+  }
+  return gb2312_pairs >= min_gb2312_pairs;
+}
+
+std::u16string DecodeShortField(std::string_view bytes) {
+  std::u16string out;
+  if (IsValidUtf8(bytes)) return ToWide(bytes);
+  if (LooksLikeGbk(bytes, 1) && DecodeWithCharset(bytes, "GB18030", &out)) return out;
+  if (DecodeWithCharset(bytes, "windows-1252", &out)) return out;
   return ToWide(bytes);
 }
 

@@ -21,6 +21,23 @@ bool DecodeWithCharset(std::string_view bytes, std::string_view charset, std::u1
 // code page (GBK) in which the system's text was first written.
 std::u16string DecodeText(std::string_view bytes, std::string_view declared = {});
 
+// Text whose charset nothing declares and which is too short to detect one
+// in (mail headers written raw in 8 bits, member names of archives): UTF-8
+// when the bytes are valid UTF-8, else GB18030 (which takes GB2312 and GBK),
+// the charset such text comes in from Chinese mail services and tools.
+std::u16string DecodeUtf8OrGb18030(std::string_view bytes);
+
+// True when every byte above 0x7F of `bytes` is one of a GBK pair (lead
+// 0x81-0xFE, trail 0x40-0xFE but 0x7F) and at least `min_gb2312_pairs` of
+// the pairs lie in the GB2312 area (both bytes 0xA1 or above), where
+// Chinese text lives and Latin-1 words seldom do.
+bool LooksLikeGbk(std::string_view bytes, int min_gb2312_pairs);
+
+// A short field written in a legacy 8-bit charset (music tags, photo
+// metadata), too short for charset detection: UTF-8 when valid, GB18030
+// when it looks like GBK (one GB2312 pair at least), else Windows-1252.
+std::u16string DecodeShortField(std::string_view bytes);
+
 // True when `bytes` look like binary data rather than text: 0 bytes that are
 // not the high halves of UTF-16 text.
 bool LooksBinary(std::string_view bytes);

@@ -1,6 +1,12 @@
 #include "crawler/extract/extract_test_util.h"
 
+#include <archive.h>
+#include <archive_entry.h>
 #include <arpa/inet.h>
+#include <gsf/gsf-outfile-msole.h>
+#include <gsf/gsf-outfile.h>
+#include <gsf/gsf-output-memory.h>
+#include <gsf/gsf-utils.h>
 #include <minizip/zip.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -49,6 +55,14 @@ void PutEncInt(std::string* out, uint64_t value) {
   out->append(bytes);
 }
 
+void PutLittleEndian(std::string* out, uint32_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out->push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+void PutBigEndian(std::string* out, uint32_t value, int bytes) {
+  for (int i = bytes - 1; i >= 0; --i) out->push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
 }  // namespace
 
 uint16_t FreeLoopbackPort() {
@@ -83,7 +97,7 @@ std::string MakeChm(const ZipEntries& entries, uint32_t block_len, const std::st
   Put<int32_t>(&out, 1);
   Put<uint32_t>(&out, 0);
   Put<uint32_t>(&out, 0x409);
-  out.append(32, '\0');  // two UUIDs
+  out.append(32, '\0');    // two UUIDs
   Put<uint64_t>(&out, 0);  // header section 0: none
   Put<uint64_t>(&out, 0);
   Put<uint64_t>(&out, dir_offset);
@@ -136,16 +150,17 @@ std::string MakeZipBomb(const std::string& name, size_t inflated_bytes) {
   });
 }
 
-std::string MakePdf(const std::string& text) {
+namespace {
+
+std::string PdfWithFont(const std::string& font, const std::string& text) {
   const std::string content = "BT /F1 24 Tf 72 700 Td (" + text + ") Tj ET";
   const std::string objects[] = {
       "<< /Type /Catalog /Pages 2 0 R >>",
       "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
       "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R "
       "/Resources << /Font << /F1 5 0 R >> >> >>",
-      "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content +
-          "\nendstream",
-      "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+      "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
+      font,
   };
   std::string pdf = "%PDF-1.4\n";
   std::vector<size_t> offsets;
@@ -164,6 +179,178 @@ std::string MakePdf(const std::string& text) {
   return pdf;
 }
 
+}  // namespace
+
+std::string MakePdf(const std::string& text) {
+  return PdfWithFont("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>", text);
+}
+
+std::string MakeWinAnsiPdf(const std::string& base_font, const std::string& string_bytes) {
+  return PdfWithFont(
+      "<< /Type /Font /Subtype /Type1 /BaseFont /" + base_font + " /Encoding /WinAnsiEncoding >>",
+      string_bytes);
+}
+
+std::string MakeArchive(const std::string& format, const std::string& filter,
+                        const ZipEntries& entries) {
+  struct archive* a = archive_write_new();
+  archive_write_set_format_by_name(a, format == "tar"  ? "pax"
+                                      : format == "7z" ? "7zip"
+                                                       : format.c_str());
+  if (!filter.empty()) archive_write_add_filter_by_name(a, filter.c_str());
+  // Room for the headers (a tar header and its extension take 1.5 KiB) and
+  // data that does not compress.
+  const size_t per_entry = format == "tar" ? 1536 : 256;
+  size_t budget = 1 << 20;
+  for (const auto& [name, data] : entries) {
+    budget += data.size() + data.size() / 8 + per_entry + 2 * name.size();
+  }
+  std::string buffer(budget, '\0');
+  size_t used = 0;
+  archive_write_open_memory(a, buffer.data(), buffer.size(), &used);
+  for (const auto& [name, data] : entries) {
+    struct archive_entry* entry = archive_entry_new();
+    archive_entry_set_pathname(entry, name.c_str());
+    archive_entry_set_filetype(entry, AE_IFREG);
+    archive_entry_set_perm(entry, 0644);
+    archive_entry_set_size(entry, static_cast<la_int64_t>(data.size()));
+    archive_entry_set_mtime(entry, 1700000000, 0);
+    archive_write_header(a, entry);
+    archive_write_data(a, data.data(), data.size());
+    archive_entry_free(entry);
+  }
+  archive_write_close(a);
+  archive_write_free(a);
+  buffer.resize(used);
+  return buffer;
+}
+
+std::string MakeOleFile(const std::string& name, const std::string& bytes) {
+  gsf_init();
+  GsfOutput* memory = gsf_output_memory_new();
+  GsfOutfile* ole = gsf_outfile_msole_new(memory);
+  GsfOutput* stream = gsf_outfile_new_child(ole, name.c_str(), FALSE);
+  gsf_output_write(stream, bytes.size(), reinterpret_cast<const guint8*>(bytes.data()));
+  gsf_output_close(stream);
+  g_object_unref(stream);
+  gsf_output_close(GSF_OUTPUT(ole));
+  g_object_unref(ole);
+  const std::string out(
+      reinterpret_cast<const char*>(gsf_output_memory_get_bytes(GSF_OUTPUT_MEMORY(memory))),
+      static_cast<size_t>(gsf_output_size(memory)));
+  g_object_unref(memory);
+  return out;
+}
+
+std::string PptRecord(uint16_t type, const std::string& body, bool container) {
+  std::string out;
+  Put<uint16_t>(&out, container ? 0x000F : 0x0000);
+  Put<uint16_t>(&out, type);
+  Put<uint32_t>(&out, static_cast<uint32_t>(body.size()));
+  return out + body;
+}
+
+std::string Utf16LeBytes(std::u16string_view text) {
+  std::string out;
+  for (char16_t c : text) Put<uint16_t>(&out, c);
+  return out;
+}
+
+std::string MakeFlac(const std::vector<std::string>& comments) {
+  std::string info;
+  PutBigEndian(&info, 4096, 2);  // block sizes
+  PutBigEndian(&info, 4096, 2);
+  info.append(6, '\0');                                             // frame sizes unknown
+  PutBigEndian(&info, (44100u << 12) | (1u << 9) | (15u << 4), 4);  // rate, 2 channels, 16 bits
+  info.append(4, '\0');                                             // no samples
+  info.append(16, '\0');                                            // MD5
+  std::string vorbis;
+  PutLittleEndian(&vorbis, 4, 4);
+  vorbis += "test";
+  PutLittleEndian(&vorbis, static_cast<uint32_t>(comments.size()), 4);
+  for (const std::string& c : comments) {
+    PutLittleEndian(&vorbis, static_cast<uint32_t>(c.size()), 4);
+    vorbis += c;
+  }
+  std::string out = "fLaC";
+  out.push_back('\0');  // STREAMINFO, not last
+  PutBigEndian(&out, static_cast<uint32_t>(info.size()), 3);
+  out += info;
+  out.push_back('\x84');  // VORBIS_COMMENT, last
+  PutBigEndian(&out, static_cast<uint32_t>(vorbis.size()), 3);
+  return out + vorbis;
+}
+
+std::string MakeJpegWithExif() {
+  struct Field {
+    uint16_t tag;
+    std::string text;
+  };
+  const std::vector<Field> ifd0 = {{0x010E, "\xE9\x95\xBF\xE5\x9F\x8E sunset"},  // 长城 sunset
+                                   {0x010F, "Canon"},
+                                   {0x0110, "Canon EOS 5D"}};
+  const std::vector<Field> exif = {{0x9003, "2024:05:01 10:00:00"}};
+  // Little-endian TIFF: header, IFD0 (three texts and the EXIF pointer),
+  // the EXIF directory, then the strings.
+  const uint32_t ifd0_at = 8;
+  const uint32_t ifd0_size = 2 + 12 * 4 + 4;
+  const uint32_t exif_at = ifd0_at + ifd0_size;
+  const uint32_t exif_size = 2 + 12 + 4;
+  uint32_t data_at = exif_at + exif_size;
+  std::string tiff = "II";
+  PutLittleEndian(&tiff, 42, 2);
+  PutLittleEndian(&tiff, ifd0_at, 4);
+  std::string strings;
+  auto entry = [&](std::string* dir, const Field& f) {
+    PutLittleEndian(dir, f.tag, 2);
+    PutLittleEndian(dir, 2, 2);  // ASCII
+    PutLittleEndian(dir, static_cast<uint32_t>(f.text.size() + 1), 4);
+    PutLittleEndian(dir, data_at + static_cast<uint32_t>(strings.size()), 4);
+    strings += f.text + '\0';
+  };
+  std::string dir0;
+  PutLittleEndian(&dir0, 4, 2);
+  for (const Field& f : ifd0) entry(&dir0, f);
+  PutLittleEndian(&dir0, 0x8769, 2);  // EXIF sub-directory
+  PutLittleEndian(&dir0, 4, 2);       // LONG
+  PutLittleEndian(&dir0, 1, 4);
+  PutLittleEndian(&dir0, exif_at, 4);
+  PutLittleEndian(&dir0, 0, 4);
+  std::string dir1;
+  PutLittleEndian(&dir1, 1, 2);
+  for (const Field& f : exif) entry(&dir1, f);
+  PutLittleEndian(&dir1, 0, 4);
+  tiff += dir0 + dir1 + strings;
+  const std::string app1 = std::string("Exif\0\0", 6) + tiff;
+  std::string out = "\xFF\xD8\xFF\xE1";
+  PutBigEndian(&out, static_cast<uint32_t>(app1.size() + 2), 2);
+  return out + app1 + "\xFF\xD9";
+}
+
+std::string MakeWavWithGbkInfo() {
+  std::string fmt = "fmt ";
+  PutLittleEndian(&fmt, 16, 4);
+  PutLittleEndian(&fmt, 1, 2);  // PCM
+  PutLittleEndian(&fmt, 1, 2);
+  PutLittleEndian(&fmt, 8000, 4);
+  PutLittleEndian(&fmt, 16000, 4);
+  PutLittleEndian(&fmt, 2, 2);
+  PutLittleEndian(&fmt, 16, 2);
+  std::string data = "data";
+  PutLittleEndian(&data, 0, 4);
+  const std::string name = std::string("\xD6\xD0\xCE\xC4\0", 5) + '\0';  // 中文, padded
+  std::string list = "INFOINAM";
+  PutLittleEndian(&list, 5, 4);
+  list += name;
+  std::string chunk = "LIST";
+  PutLittleEndian(&chunk, static_cast<uint32_t>(list.size()), 4);
+  chunk += list;
+  const std::string body = "WAVE" + fmt + data + chunk;
+  std::string out = "RIFF";
+  PutLittleEndian(&out, static_cast<uint32_t>(body.size()), 4);
+  return out + body;
+}
+
 std::string MakeDocx(const std::vector<std::string>& paragraphs) {
   std::string body;
   for (const std::string& p : paragraphs) body += "<w:p><w:r><w:t>" + p + "</w:t></w:r></w:p>";
@@ -172,7 +359,8 @@ std::string MakeDocx(const std::vector<std::string>& paragraphs) {
       {"word/document.xml",
        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
        "<w:document xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\">"
-       "<w:body>" + body + "</w:body></w:document>"},
+       "<w:body>" +
+           body + "</w:body></w:document>"},
   });
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -21,6 +22,39 @@ std::string MakeZipBomb(const std::string& name, size_t inflated_bytes);
 // A one-page PDF showing `text` (ASCII, no parentheses or backslashes) in
 // Helvetica, with a correct cross-reference table.
 std::string MakePdf(const std::string& text);
+
+// The same page with `string_bytes` (raw, no parentheses or backslashes)
+// shown in a Type1 font that is not embedded, named `base_font` (a PDF
+// name, "#xx" escapes allowed) and declaring WinAnsiEncoding.
+std::string MakeWinAnsiPdf(const std::string& base_font, const std::string& string_bytes);
+
+// An archive written by libarchive: `format` is "zip", "tar" or "7z",
+// `filter` "", "gzip", "bzip2" or "xz". Entries are regular files.
+std::string MakeArchive(const std::string& format, const std::string& filter,
+                        const ZipEntries& entries);
+
+// An OLE compound file holding one stream `name` with `bytes`, written by
+// libgsf.
+std::string MakeOleFile(const std::string& name, const std::string& bytes);
+
+// One PowerPoint record: the 8-byte header (version 0xF for a container,
+// else 0; instance 0) and `body`.
+std::string PptRecord(uint16_t type, const std::string& body, bool container = false);
+
+// A UTF-16LE string without terminator, as text atoms hold it.
+std::string Utf16LeBytes(std::u16string_view text);
+
+// A FLAC stream of metadata only: STREAMINFO and one Vorbis comment block
+// holding `comments` ("TITLE=...").
+std::string MakeFlac(const std::vector<std::string>& comments);
+
+// A JPEG holding only its EXIF segment: make "Canon", model "Canon EOS 5D",
+// date taken 2024:05:01 10:00:00 (in the EXIF sub-directory) and the
+// description "长城 sunset" in UTF-8.
+std::string MakeJpegWithExif();
+
+// A silent WAV with a RIFF INFO list naming it "中文" in GBK.
+std::string MakeWavWithGbkInfo();
 
 // A DOCX whose body holds `paragraphs`, one w:p each.
 std::string MakeDocx(const std::vector<std::string>& paragraphs);

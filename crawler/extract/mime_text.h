@@ -9,6 +9,7 @@
 #ifndef LUN_CRAWLER_EXTRACT_MIME_TEXT_H_
 #define LUN_CRAWLER_EXTRACT_MIME_TEXT_H_
 
+#include <string>
 #include <string_view>
 
 #include "crawler/extract/extract_result.h"
@@ -20,6 +21,12 @@ inline constexpr int kMimeMaxDepth = 16;
 // Any bytes parse as a message (possibly without headers or text); the
 // status is kOk unless nesting went too deep (kPartial).
 ExtractResult MimeText(std::string_view bytes, size_t limit);
+
+// The text of an unstructured header such as Subject, from its raw value:
+// folded lines joined, encoded-words ("=?charset?B|Q?...?=") decoded with
+// adjacent ones of one charset read as a whole, and bytes outside them read
+// as UTF-8, else GB18030. Pure.
+std::u16string DecodeHeaderText(std::string_view raw);
 
 }  // namespace lun
 

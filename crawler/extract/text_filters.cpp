@@ -8,12 +8,14 @@
 
 #include "crawler/extract/charset.h"
 #include "crawler/extract/html_text.h"
-#include "crawler/extract/id3_text.h"
 #include "crawler/extract/legacy_office.h"
 #include "crawler/extract/mime_text.h"
+#include "crawler/extract/music_tags.h"
 #include "crawler/extract/office_xml.h"
 #include "crawler/extract/pdf_text.h"
+#include "crawler/extract/photo_metadata.h"
 #include "crawler/extract/plugin_registry.h"
+#include "crawler/extract/ppt_text.h"
 #include "crawler/extract/rtf_text.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
@@ -34,7 +36,18 @@ std::string TypeOfPath(std::string_view path) {
   return dot == std::string::npos ? std::string() : UpperAscii(name.substr(dot + 1));
 }
 
-enum class Reader { kPlainText, kHtml, kMime, kPdf, kOfficeXml, kRtf, kLegacyOffice, kMp3, kNone };
+enum class Reader {
+  kPlainText,
+  kHtml,
+  kMime,
+  kPdf,
+  kOfficeXml,
+  kRtf,
+  kLegacyOffice,
+  kMusic,
+  kPhoto,
+  kNone
+};
 
 bool OneOf(std::string_view type, std::initializer_list<std::string_view> types) {
   for (std::string_view t : types) {
@@ -49,12 +62,13 @@ Reader ReaderOfType(std::string_view type) {
   if (OneOf(type, {"EML", "MHT", "MHTML"})) return Reader::kMime;
   if (type == "PDF") return Reader::kPdf;
   if (type == "RTF") return Reader::kRtf;
-  if (type == "MP3") return Reader::kMp3;
+  if (IsMusicType(type)) return Reader::kMusic;
+  if (type == "JPG" || type == "JPEG") return Reader::kPhoto;
   if (OneOf(type, {"DOC", "WPS", "XLS", "PPT"})) return Reader::kLegacyOffice;
   if (IsOfficeXmlType(type)) return Reader::kOfficeXml;
   // Types we know to be binary and have no reader for: no text rather than noise.
-  if (OneOf(type, {"GW", "CAJ", "MPS", "S2", "VSD", "VSS", "VST", "VDX", "VSX", "VTX", "EXE",
-                   "DLL", "JPG", "JPEG", "PNG", "GIF", "BMP", "ZIP", "RAR", "GZ", "7Z"})) {
+  if (OneOf(type, {"GW",  "CAJ", "MPS",  "S2",  "VSD", "VSS", "VST", "VDX", "VSX", "VTX", "EXE",
+                   "DLL", "JPG", "JPEG", "PNG", "GIF", "BMP", "ZIP", "RAR", "GZ",  "7Z"})) {
     return Reader::kNone;
   }
   return Reader::kPlainText;
@@ -85,7 +99,8 @@ ExtractResult PlainText(std::string_view bytes, size_t limit) {
 ExtractResult RunReader(Reader reader, std::string_view bytes, std::string_view type,
                         size_t limit) {
   switch (reader) {
-    case Reader::kPlainText: return PlainText(bytes, limit);
+    case Reader::kPlainText:
+      return PlainText(bytes, limit);
     case Reader::kHtml: {
       TextSink sink(limit);
       HtmlToText(bytes, &sink);
@@ -93,15 +108,37 @@ ExtractResult RunReader(Reader reader, std::string_view bytes, std::string_view 
       while (!text.empty() && text.back() == u'\n') text.pop_back();
       return {ExtractStatus::kOk, sink.Take(), {}};
     }
-    case Reader::kMime: return MimeText(bytes, limit);
-    case Reader::kPdf: return PdfText(bytes, limit);
-    case Reader::kOfficeXml: return OfficeXmlText(bytes, type, limit);
-    case Reader::kRtf: return RtfText(bytes, limit);
-    case Reader::kMp3: return Id3Text(bytes, limit);
+    case Reader::kMime:
+      return MimeText(bytes, limit);
+    case Reader::kPdf:
+      return PdfText(bytes, limit);
+    case Reader::kOfficeXml:
+      return OfficeXmlText(bytes, type, limit);
+    case Reader::kRtf:
+      return RtfText(bytes, limit);
+    case Reader::kMusic:
+      return MusicTagText(bytes, type, limit);
+    case Reader::kPhoto:
+      return PhotoMetadataText(bytes, limit);
     case Reader::kLegacyOffice:
-    case Reader::kNone: break;
+      if (type == "PPT") return PptText(bytes, limit);
+      break;
+    case Reader::kNone:
+      break;
   }
   return {ExtractStatus::kUnsupported, {}, "no reader for this type"};
+}
+
+// Legacy Office binaries: PowerPoint through our own reader, with the
+// converter program as a fallback when the reader finds nothing (a file it
+// cannot parse); Word and Excel through the converter programs.
+ExtractResult LegacyOfficeFileText(const std::string& path, std::string_view bytes,
+                                   std::string_view type, size_t limit) {
+  if (type != "PPT") return LegacyOfficeText(path, type, limit);
+  ExtractResult ours = PptText(bytes, limit);
+  if (ours.has_text()) return ours;
+  ExtractResult converted = LegacyOfficeText(path, type, limit);
+  return converted.status == ExtractStatus::kOk ? converted : ours;
 }
 
 ExtractResult ReadFile(const std::string& path, std::string* bytes) {
@@ -216,7 +253,7 @@ ExtractResult ExtractFileText(const std::string& path, size_t limit,
   if (ExtractResult read = ReadFile(path, &bytes); read.status != ExtractStatus::kOk) return read;
   std::string as_type = type;
   if (reader == Reader::kLegacyOffice) reader = SniffLegacy(bytes, type, &as_type);
-  if (reader == Reader::kLegacyOffice) return LegacyOfficeText(path, type, limit);
+  if (reader == Reader::kLegacyOffice) return LegacyOfficeFileText(path, bytes, type, limit);
   return RunReader(reader, bytes, as_type, limit);
 }
 
@@ -241,7 +278,8 @@ std::string GetPersistentHandler(std::string_view extension) {
 }
 
 void RegisterStartupHandlers(std::string_view other_text_list) {
-  for (const char* ext : {".eml", ".mht", ".mhtml"}) RegisterPersistentHandler(ext, kMimeFilterClsid);
+  for (const char* ext : {".eml", ".mht", ".mhtml"})
+    RegisterPersistentHandler(ext, kMimeFilterClsid);
   size_t start = 0;
   while (start < other_text_list.size()) {
     size_t bar = other_text_list.find('|', start);

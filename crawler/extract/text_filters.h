@@ -29,13 +29,18 @@ namespace lun {
 class PluginRegistry;
 
 // Types whose text the crawl service is asked for when they are chosen in
-// "文档类型". The Office Open XML and EPUB types at the end were missing from
-// the original list; types are only ever added, so stored settings and
-// records stay valid.
+// "文档类型". The Office Open XML, EPUB and OpenDocument types at the end
+// were missing from the original list (the documents category and the
+// reader always had the OpenDocument family, yet no text was ever asked
+// for); the music types beside MP3 give their tags and JPEG photos their
+// metadata. Types are only ever added, so stored settings and records stay
+// valid.
 inline constexpr char kServiceExtractableTypes[] =
     "|DOC|XLS|PPT|HTM|HTX|HTT|HTML|HTA|WPS|GW|CAJ|PDF|MPS|S2|TXT|RTF|MHT|MHTML|VSD|VSS|VST|VDX|"
     "VSX|VTX|MP3|EML|C|CPP|H|CXX|HXX|TLI|TLH|PAS|FRM|CLS|JSP|ASP|JAVA|"
-    "DOCX|DOCM|XLSX|XLSM|PPTX|PPTM|EPUB|";
+    "DOCX|DOCM|XLSX|XLSM|PPTX|PPTM|EPUB|"
+    "ODT|OTT|ODS|OTS|ODP|OTP|ODG|OTG|ODF|SXW|STW|SXC|STC|SXI|STI|SXD|SXG|STM|"
+    "WMA|WAV|FLAC|OGG|OGA|OPUS|M4A|AIF|AIFF|AIFC|JPG|JPEG|";
 
 inline constexpr char kMimeFilterClsid[] = "{5645C8C1-E277-11CF-8FDA-00AA00A14F93}";
 inline constexpr char kPlainTextFilterClsid[] = "{5e941d80-bf96-11cd-b579-08002b30bfeb}";
@@ -46,9 +51,9 @@ inline constexpr uint64_t kMaxDocumentBytes = 128ull * 1024 * 1024;
 
 // The four type lists of the scan scope, each "|A|B|" (upper case) or empty.
 struct TypeLists {
-  std::string document_types;  // "文档类型"
-  std::string other_text;      // "其他文本类型", already in list form
-  std::string plugin_types;    // "LUNPlugType"
+  std::string document_types;    // "文档类型"
+  std::string other_text;        // "其他文本类型", already in list form
+  std::string plugin_types;      // "LUNPlugType"
   std::string msn_plugin_types;  // "MSNPlugType"
 };
 

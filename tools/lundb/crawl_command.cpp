@@ -145,6 +145,7 @@ int CmdCrawl(const std::vector<std::string>& args, const std::string& settings_f
     if (outcome == ExtractOutcome::kServiceUnavailable) ++unavailable;
   });
   env.service_extracts = [&scope](const std::string& token) { return scope.ServiceExtracts(token); };
+  env.archive_reader = JoinPath(ProgramDirectory(), "luncrawl");
   env.notify = [](const std::string& title, const std::string& text) {
     std::fprintf(stderr, "lundb: %s: %s\n", title.c_str(), text.c_str());
   };

@@ -1,0 +1,98 @@
+// The members of an archive file (zip, tar, tar.gz/.bz2/.xz, 7z), read with
+// libarchive, each member of a wanted type handed over with its text.
+//
+// Every member is a document of its own with the key
+//   path of the archive + "::" + path inside the archive
+// ("/home/u/a.zip::docs/report.docx"); an archive inside an archive adds a
+// level ("/home/u/a.zip::old.tar.gz::notes.txt"). The crawler turns members
+// into document records, as it does with the pages of compiled help; this
+// reader writes nothing. Its caps, shared by all levels of one archive:
+//  - depth 2: an archive inside an archive is read, one inside that is not;
+//    an archive holding itself stops there;
+//  - 1,000 members (every entry counts, folders included);
+//  - 100 MiB unpacked: the bytes libarchive decompresses, skipped members
+//    included (a zip bomb stops at the cap);
+//  - members larger than kArchiveMaxMemberBytes are listed but not read;
+//  - no member outside the archive: only regular files count (links and
+//    devices never), and a name that is absolute or climbs with ".." is
+//    left out.
+// A walk that reaches a cap stops and keeps what it read.
+//
+// ForEachArchiveMember runs libarchive and the text readers inside the
+// crawl service's program (luncrawl --archive-members, which calls
+// RunArchiveMemberReader), a process of its own limited to 1 GiB of address
+// space, killed after kArchiveSilenceMs without a member. Thread-safe: each
+// call has its own process.
+#ifndef LUN_CRAWLER_EXTRACT_ARCHIVE_MEMBERS_H_
+#define LUN_CRAWLER_EXTRACT_ARCHIVE_MEMBERS_H_
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "crawler/extract/text_filters.h"
+
+namespace lun {
+
+// The argument of luncrawl that makes it a member reader:
+//   luncrawl --archive-members PATH DOCUMENT_TYPES OTHER_TEXT PLUGIN MSN_PLUGIN
+inline constexpr char kArchiveMembersArgument[] = "--archive-members";
+
+inline constexpr int kArchiveMaxDepth = 2;
+inline constexpr uint32_t kArchiveMaxMembers = 1000;
+inline constexpr uint64_t kArchiveMaxUnpacked = 100ull << 20;
+// The crawler's own size limit for a file.
+inline constexpr uint64_t kArchiveMaxMemberBytes = 20971520;
+inline constexpr int kArchiveSilenceMs = 30000;
+
+struct ArchiveMember {
+  std::string name;     // last component of the inner path ("report.docx")
+  std::string key;      // the document key above
+  uint64_t size = 0;    // unpacked bytes of the member
+  int64_t mtime = 0;    // seconds since 1970 as the archive records it; 0 when unknown
+  std::u16string text;  // through the reader of the member's type; may be empty
+};
+
+struct ArchiveSummary {
+  bool opened = false;   // libarchive recognised the file as an archive
+  bool capped = false;   // a cap, or a child that died or hung, ended the walk early
+  std::u16string names;  // the inner paths of every member, one a line
+};
+
+// The upper-case extensions read as archives: ZIP, TAR, GZ, TGZ, BZ2, TBZ,
+// TBZ2, XZ, TXZ, 7Z.
+bool IsArchiveType(std::string_view type);
+
+// The document key of member `inner` of `archive`.
+std::string ArchiveMemberKey(std::string_view archive, std::string_view inner);
+
+// Whether a member of type `type` (upper-case extension) is read.
+using ArchiveMemberWanted = std::function<bool(std::string_view type)>;
+// Gets each member read; returning false ends the walk.
+using OnArchiveMember = std::function<bool(const ArchiveMember&)>;
+
+// Walks the archive in `bytes` (keys start with `key`) in this process. For
+// the child of ForEachArchiveMember, the tests and the fuzz target.
+ArchiveSummary WalkArchiveBytes(std::string_view bytes, std::string_view key,
+                                const ArchiveMemberWanted& wanted,
+                                const OnArchiveMember& on_member);
+
+// Walks the archive file at `path` in the member reader `reader_program`
+// (the luncrawl executable), calling `on_member` on the calling thread for
+// each member whose type the type lists send to the crawl service
+// (TextSourceOf). Stops early when `stop` (may be null) becomes true.
+ArchiveSummary ForEachArchiveMember(const std::string& reader_program, const std::string& path,
+                                    const TypeLists& lists, const std::atomic<bool>* stop,
+                                    const OnArchiveMember& on_member);
+
+// The member reader's side: walks `path` and writes its members and summary
+// to `fd` in the frames ForEachArchiveMember reads. `argv` holds the
+// arguments after kArchiveMembersArgument. Returns the exit status: 0, or
+// 64 for arguments of the wrong count.
+int RunArchiveMemberReader(int argc, char** argv, int fd);
+
+}  // namespace lun
+
+#endif  // LUN_CRAWLER_EXTRACT_ARCHIVE_MEMBERS_H_
