@@ -58,7 +58,7 @@ struct ScriptErrorInfo {
   // VBScript's number (13, 1002 ...); for a host error that is not a
   // FACILITY_CONTROL code, the HRESULT as a signed value.
   int number = 0;
-  HResult hresult = 0;  // 0x800A0000 + number, or the host's code
+  HResult hresult = 0;         // 0x800A0000 + number, or the host's code
   std::u16string source;       // "Microsoft VBScript runtime error" ...
   std::u16string description;  // e.g. "Type mismatch: 'CInt'"
   std::u16string source_line;  // the whole physical line, no line break

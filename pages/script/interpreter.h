@@ -1,0 +1,144 @@
+// The interpreter proper: runs a bound syntax tree. Statements (blocks,
+// loops, On Error, With, ReDim) and expressions (names, calls, member
+// access, operators) are evaluated by walking the tree; every script error
+// travels as a ScriptThrow up to the statement that resumes from it (On
+// Error Resume Next) or to Run, which reports it. Internal to
+// pages/script; ScriptEngine is its public face.
+#ifndef LUN_PAGES_SCRIPT_INTERPRETER_H_
+#define LUN_PAGES_SCRIPT_INTERPRETER_H_
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "automation/dispatch.h"
+#include "pages/script/ast.h"
+#include "pages/script/binder.h"
+#include "pages/script/builtins.h"
+#include "pages/script/cycle_collector.h"
+#include "pages/script/err_object.h"
+#include "pages/script/lexer.h"
+#include "pages/script/runtime.h"
+#include "pages/script/script_engine.h"
+
+namespace lun::script {
+
+enum class Flow { kNormal, kExitDo, kExitFor, kExitProc };
+
+// Storage of one procedure activation (or of the script level).
+struct Frame {
+  const Procedure* proc = nullptr;
+  std::vector<Variant> storage;
+  // Each local's storage: its own, or the caller's for a ByRef argument.
+  std::vector<Variant*> slots;
+  bool resume_next = false;
+  std::vector<Variant> with_stack;
+};
+
+class Interpreter : public BuiltinHost {
+ public:
+  Interpreter();
+  ~Interpreter() override;
+
+  ScriptLimits limits;
+  ScriptEngine::ErrorCallback callback;
+  std::vector<NamedItem> items;
+  std::unordered_map<std::u16string, ObjectFactory> factories;
+  std::u16string source;
+  std::unique_ptr<Program> program;
+  bool ran = false;
+  bool has_error = false;
+  ScriptErrorInfo last_error;
+
+  void RegisterObject(std::u16string_view prog_id, ObjectFactory f) {
+    factories[FoldName(prog_id)] = std::move(f);
+  }
+
+  bool Parse(std::u16string_view text);
+  bool Run();
+  void Close() {
+    global_frame_ = Frame();
+    items.clear();
+    program.reset();
+    err_.reset();
+    cycles_.Collect();
+  }
+
+  // BuiltinHost
+  std::shared_ptr<Dispatch> CreateObject(std::u16string_view prog_id) override {
+    auto it = factories.find(FoldName(prog_id));
+    if (it == factories.end() || !it->second) return nullptr;
+    return it->second();
+  }
+  std::shared_ptr<Dispatch> ErrObject() override { return err_; }
+  std::size_t MaxArrayElements() const override { return limits.max_array_elements; }
+
+ private:
+  CycleCollector cycles_;
+
+  // ---- execution
+  void Report(const ScriptThrow& t);
+  void Report(const ScriptErrorInfo& info);
+  std::u16string SourceLine(int line) const;
+  void Step();
+  void CheckStack();
+  void RecordErr(const ScriptThrow& t);
+  void InitArrays(const Procedure& proc, std::vector<Variant>& storage);
+
+  Flow ExecBlock(const Block& block);
+  Flow ExecStmt(const Stmt& s);
+  Flow ExecIf(const Stmt& s);
+  Flow ExecSelect(const Stmt& s);
+  Flow ExecFor(const Stmt& s);
+  Flow ExecForEach(const Stmt& s);
+  Flow ExecDo(const Stmt& s);
+  Flow ExecWith(const Stmt& s);
+  void ExecCallStatement(const Expr& target);
+  bool AppendInPlace(const Stmt& s);
+  void ExecReDim(const Stmt& s);
+  void ExecErase(const Stmt& s);
+  // Runs `f`; on an error that the current activation resumes from, records
+  // it and returns false. Used for the headers of If/Select/loops, whose
+  // error continues *inside* the construct.
+  template <typename F>
+  bool HeaderOk(const Stmt& s, int line, F f);
+
+  Variant Eval(const Expr& e);
+  Variant EvalName(const Expr& e);
+  Variant EvalCall(const Expr& call);
+  std::shared_ptr<Dispatch> EvalObject(const Expr* e, std::u16string_view name);
+  std::vector<Variant> EvalArgs(const std::vector<ExprPtr>& args);
+  Variant Apply(const Variant& v, std::vector<Variant> args, std::u16string_view name);
+  Variant Invoke(const std::shared_ptr<Dispatch>& obj, DispId id, std::uint16_t flags,
+                 std::span<const Variant> args, std::u16string_view name);
+  DispId MemberId(const std::shared_ptr<Dispatch>& obj, const Expr& member);
+  Variant CallMember(const std::shared_ptr<Dispatch>& obj, DispId id, std::vector<Variant> args,
+                     std::u16string_view name);
+  Variant CallProcedure(const Procedure& proc, const std::vector<ExprPtr>& args);
+  Variant CallBuiltin(int index, const std::vector<ExprPtr>& args);
+  Variant* VarSlot(const Expr& name);
+  Variant* WritableSlot(const Expr& name);
+  void Assign(const Expr& target, Variant value, bool is_set);
+  std::vector<std::int64_t> EvalIndexes(const std::vector<ExprPtr>& args, std::u16string_view name);
+  static std::size_t FlatOrThrow(const SafeArray* array, const std::vector<std::int64_t>& idx,
+                                 std::u16string_view name);
+
+  GlobalNames globals_;
+  Frame global_frame_;
+  Frame* frame_ = nullptr;
+  std::shared_ptr<ErrorObject> err_;
+  int depth_ = 0;
+  std::uint64_t steps_ = 0;
+  std::chrono::steady_clock::time_point deadline_{};
+  bool has_deadline_ = false;
+  const char* stack_base_ = nullptr;
+};
+
+}  // namespace lun::script
+
+#endif  // LUN_PAGES_SCRIPT_INTERPRETER_H_
