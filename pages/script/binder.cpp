@@ -9,7 +9,8 @@ Binder::Binder(GlobalNames* globals, const std::vector<NamedItem>* items, bool o
 
 bool Binder::KnownAtScriptLevel(const std::u16string& f) const {
   Variant ignored;
-  if (globals_->variables.count(f) || globals_->consts.count(f) || globals_->procedures.count(f)) {
+  if (globals_->variables.count(f) || globals_->consts.count(f) || globals_->procedures.count(f) ||
+      globals_->classes.count(f)) {
     return true;
   }
   if (FindBuiltinConstant(f, &ignored) || FindBuiltin(f) >= 0) return true;
@@ -19,30 +20,54 @@ bool Binder::KnownAtScriptLevel(const std::u16string& f) const {
   return false;
 }
 
+int Binder::GlobalSlot(const std::u16string& folded) {
+  auto [it, added] = globals_->variables.emplace(folded, globals_->count);
+  if (added) ++globals_->count;
+  return it->second;
+}
+
 void Binder::BindProgram(Program& program) {
   Procedure& top = program.script;
-  for (int i = 0; i < static_cast<int>(top.local_names.size()); ++i) {
-    globals_->variables.emplace(top.local_names[i], i);
-  }
-  for (const auto& [name, value] : top.consts) globals_->consts.emplace(name, value);
-  for (const auto& p : program.procedures) globals_->procedures.emplace(p->folded, p.get());
+  // A script-level name declared again by later code (ExecuteGlobal) keeps
+  // its slot; the arrays the script level creates go to their global slot.
+  for (auto& init : top.arrays) init.slot = GlobalSlot(top.local_names[init.slot]);
+  for (const auto& f : top.local_names) GlobalSlot(f);
+  for (const auto& [name, value] : top.consts) globals_->consts[name] = value;
+  for (const auto& p : program.procedures) globals_->procedures[p->folded] = p.get();
+  for (const auto& c : program.classes) globals_->classes[c->folded] = c.get();
   // Implicit globals: names the script level assigns without declaring
   // them (refused under Option Explicit, except through ReDim).
   auto add_global = [&](const std::u16string& f) {
     if (KnownAtScriptLevel(f)) return;
-    globals_->variables.emplace(f, static_cast<int>(top.local_names.size()));
-    top.local_names.push_back(f);
+    GlobalSlot(f);
   };
   if (!option_explicit_) {
     for (const auto& f : top.assigned_names) add_global(f);
   }
   for (const auto& f : top.redim_names) add_global(f);
-  BindScope(top, true);
-  for (auto& p : program.procedures) BindScope(*p, false);
+  BindScope(top, nullptr, true);
+  for (auto& p : program.procedures) BindScope(*p, nullptr, false);
+  for (auto& c : program.classes) {
+    for (auto& m : c->methods) BindScope(*m, c.get(), false);
+  }
 }
 
-void Binder::BindScope(Procedure& proc, bool top) {
+void Binder::BindLocalCode(Procedure& code, const Procedure* proc, const ClassDef* owner) {
   Scope scope;
+  scope.owner = owner;
+  scope.proc = proc;
+  if (proc) {
+    for (int i = 0; i < static_cast<int>(proc->local_names.size()); ++i) {
+      scope.locals.emplace(proc->local_names[i], i);
+    }
+    for (const auto& [name, value] : proc->consts) scope.consts.emplace(name, value);
+  }
+  BindBlock(code.body, scope);
+}
+
+void Binder::BindScope(Procedure& proc, const ClassDef* owner, bool top) {
+  Scope scope;
+  scope.owner = owner;
   if (!top) {
     scope.proc = &proc;
     for (int i = 0; i < static_cast<int>(proc.local_names.size()); ++i) {
@@ -52,7 +77,10 @@ void Binder::BindScope(Procedure& proc, bool top) {
     // An undeclared name assigned in a procedure is local unless a
     // script-level name of that spelling exists.
     auto add_local = [&](const std::u16string& f) {
-      if (scope.locals.count(f) || scope.consts.count(f) || KnownAtScriptLevel(f)) return;
+      if (scope.locals.count(f) || scope.consts.count(f) || KnownAtScriptLevel(f) ||
+          (owner && owner->FindMember(f) >= 0)) {
+        return;
+      }
       scope.locals.emplace(f, static_cast<int>(proc.local_names.size()));
       proc.local_names.push_back(f);
     };
@@ -89,19 +117,35 @@ void Binder::BindStmt(Stmt& s, const Scope& scope) {
   BindBlock(s.body, scope);
 }
 
+// Names whose evaluation may run script code (and so change variables).
+bool Binder::CallsCode(BindKind kind) {
+  return kind == BindKind::kProcedure || kind == BindKind::kMethod;
+}
+
 void Binder::BindExpr(Expr* e, const Scope& scope) {
   if (!e) return;
   if (e->kind == ExprKind::kName) {
     Resolve(*e, scope);
-    e->calls_procedure = e->binding.kind == BindKind::kProcedure;
+    e->calls_procedure = CallsCode(e->binding.kind);
+    return;
+  }
+  if (e->kind == ExprKind::kNew) {
+    auto it = globals_->classes.find(e->folded);
+    e->binding.class_def = it == globals_->classes.end() ? nullptr : it->second;
+    e->calls_procedure = true;  // Class_Initialize
     return;
   }
   if (e->kind == ExprKind::kCall && e->left && e->left->kind == ExprKind::kName && scope.proc &&
       scope.proc->is_function && e->left->folded == scope.proc->folded) {
     // Inside F, "F(x)" is a recursive call while a bare "F" is the return
     // variable.
-    e->left->binding.kind = BindKind::kProcedure;
-    e->left->binding.procedure = scope.proc;
+    if (scope.owner) {
+      e->left->binding.kind = BindKind::kMethod;
+      e->left->binding.slot = scope.owner->FindMember(scope.proc->folded);
+    } else {
+      e->left->binding.kind = BindKind::kProcedure;
+      e->left->binding.procedure = scope.proc;
+    }
   } else {
     BindExpr(e->left.get(), scope);
   }
@@ -109,8 +153,9 @@ void Binder::BindExpr(Expr* e, const Scope& scope) {
   for (auto& a : e->args) BindExpr(a.get(), scope);
   if (e->kind == ExprKind::kUnary && e->left) e->literal = e->left->literal;
   e->calls_procedure = (e->left && e->left->calls_procedure) ||
-                       (e->left && e->left->binding.kind == BindKind::kProcedure) ||
-                       (e->right && e->right->calls_procedure);
+                       (e->left && CallsCode(e->left->binding.kind)) ||
+                       // a member of a script class instance runs its code
+                       e->kind == ExprKind::kMember || (e->right && e->right->calls_procedure);
   for (const auto& a : e->args) {
     if (a && a->calls_procedure) e->calls_procedure = true;
   }
@@ -135,6 +180,14 @@ void Binder::Resolve(Expr& e, const Scope& scope) {
       return;
     }
   }
+  if (scope.owner) {
+    if (int m = scope.owner->FindMember(f); m >= 0) {
+      const ClassMember& member = scope.owner->members[m];
+      b.kind = member.field >= 0 ? BindKind::kField : BindKind::kMethod;
+      b.slot = member.field >= 0 ? member.field : m;
+      return;
+    }
+  }
   if (auto it = globals_->variables.find(f); it != globals_->variables.end()) {
     b.kind = BindKind::kGlobal;
     b.slot = it->second;
@@ -144,6 +197,11 @@ void Binder::Resolve(Expr& e, const Scope& scope) {
     b.kind = BindKind::kConst;
     b.constant = it->second;
     e.literal = true;
+    return;
+  }
+  if (globals_->classes.count(f)) {
+    // A class name used as a value: nothing (New takes the class).
+    b.kind = BindKind::kUndefined;
     return;
   }
   if (auto it = globals_->procedures.find(f); it != globals_->procedures.end()) {

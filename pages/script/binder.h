@@ -34,9 +34,11 @@ struct NamedItem {
 // The names the script level declares: global variable slots, constants
 // and procedures, by folded name.
 struct GlobalNames {
-  std::unordered_map<std::u16string, int> variables;
+  std::unordered_map<std::u16string, int> variables;  // global slot
+  int count = 0;                                      // slots in use
   std::unordered_map<std::u16string, Variant> consts;
   std::unordered_map<std::u16string, const Procedure*> procedures;
+  std::unordered_map<std::u16string, const ClassDef*> classes;
 };
 
 class Binder {
@@ -47,15 +49,26 @@ class Binder {
   // Adds the program's script-level names to the globals (appending the
   // implicit globals to program.script.local_names) and binds every name
   // in the script level and in each procedure.
+  // The script level's names get global slots in the order met; a name
+  // already global keeps its slot. ArrayInit slots of program.script are
+  // rewritten to global slots.
   void BindProgram(Program& program);
+
+  // Binds code that runs inside an existing activation (Execute, Eval):
+  // the names of `proc` (null: the script level) and of its class come
+  // first. `code` must declare nothing.
+  void BindLocalCode(Procedure& code, const Procedure* proc, const ClassDef* owner);
 
  private:
   struct Scope {
+    const ClassDef* owner = nullptr;  // class of a method
     const Procedure* proc = nullptr;  // null at script level
     std::unordered_map<std::u16string, int> locals;
     std::unordered_map<std::u16string, Variant> consts;
   };
-  void BindScope(Procedure& proc, bool top);
+  void BindScope(Procedure& proc, const ClassDef* owner, bool top);
+  int GlobalSlot(const std::u16string& folded);
+  static bool CallsCode(BindKind kind);
   void BindBlock(Block& block, const Scope& scope);
   void BindStmt(Stmt& s, const Scope& scope);
   void BindExpr(Expr* e, const Scope& scope);

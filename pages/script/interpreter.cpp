@@ -10,6 +10,7 @@
 namespace lun::script {
 
 Interpreter::Interpreter() {
+  class_link_->runner = this;
   RegisterObject(u"Scripting.Dictionary", [this] {
     auto d = std::make_shared<Dictionary>();
     cycles_.Track(
@@ -23,6 +24,33 @@ Interpreter::Interpreter() {
 }
 
 Interpreter::~Interpreter() { Close(); }
+
+void Interpreter::Close() {
+  // Class_Terminate runs only while the script runs (see ReleaseGlobals).
+  class_link_->runner = nullptr;
+  global_storage_.clear();
+  global_frame_ = Frame();
+  items.clear();
+  program.reset();
+  err_.reset();
+  cycles_.Collect();
+}
+
+void Interpreter::ReleaseGlobals() {
+  frame_ = &global_frame_;
+  global_frame_.with_stack.clear();
+  try {
+    // One at a time, so that a terminating object can still see the
+    // globals after it.
+    for (auto& v : global_storage_) {
+      Variant dropped = std::move(v);
+      v = Variant();
+    }
+  } catch (...) {
+    // Nothing of a terminating object's failure reaches the host.
+  }
+  frame_ = nullptr;
+}
 
 // ---------------------------------------------------------------- parse/run
 
@@ -94,20 +122,18 @@ void Interpreter::Report(const ScriptThrow& t) {
   Report(info);
 }
 
-void Interpreter::InitArrays(const Procedure& proc, std::vector<Variant>& storage) {
-  for (const auto& init : proc.arrays) {
-    std::shared_ptr<SafeArray> array;
-    if (init.upper_bounds.empty()) {
-      array = std::make_shared<SafeArray>(VT_VARIANT);
-    } else {
-      std::vector<SafeArray::Bound> bounds;
-      for (auto ub : init.upper_bounds) bounds.push_back({0, ub + 1});
-      array = SafeArray::Create(VT_VARIANT, bounds, limits.max_array_elements);
-      if (!array) Throw(kErrOutOfMemory);
-      array->set_fixed(true);
-    }
-    storage[init.slot] = Variant::Array(std::move(array));
+Variant Interpreter::NewDimArray(const ArrayInit& init) {
+  std::shared_ptr<SafeArray> array;
+  if (init.upper_bounds.empty()) {
+    array = std::make_shared<SafeArray>(VT_VARIANT);
+  } else {
+    std::vector<SafeArray::Bound> bounds;
+    for (auto ub : init.upper_bounds) bounds.push_back({0, ub + 1});
+    array = SafeArray::Create(VT_VARIANT, bounds, limits.max_array_elements);
+    if (!array) Throw(kErrOutOfMemory);
+    array->set_fixed(true);
   }
+  return Variant::Array(std::move(array));
 }
 
 bool Interpreter::Run() {
@@ -122,12 +148,10 @@ bool Interpreter::Run() {
   if (has_deadline_) deadline_ = std::chrono::steady_clock::now() + limits.time_budget;
   const Procedure& top = program->script;
   global_frame_.proc = &top;
-  global_frame_.storage.assign(top.local_names.size(), Variant());
-  global_frame_.slots.clear();
-  for (auto& v : global_frame_.storage) global_frame_.slots.push_back(&v);
+  global_storage_.assign(globals_.count, Variant());
   frame_ = &global_frame_;
   try {
-    InitArrays(top, global_frame_.storage);
+    for (const auto& init : top.arrays) global_storage_[init.slot] = NewDimArray(init);
     ExecBlock(top.body);
   } catch (const ScriptThrow& t) {
     Report(t);
@@ -139,13 +163,14 @@ bool Interpreter::Run() {
     // A host object that threw: nothing may cross the engine's boundary.
     Report(ErrorOf(kErrInternal));
   }
-  frame_ = nullptr;
+  ReleaseGlobals();
   return !has_error;
 }
 
 // ---------------------------------------------------------------- limits
 
 void Interpreter::Step() {
+  if (aborted_) throw abort_;
   ++steps_;
   const char16_t* why = nullptr;
   if (limits.max_steps != 0 && steps_ > limits.max_steps) {
@@ -164,6 +189,8 @@ void Interpreter::Step() {
     t.hresult = E_ABORT;
     t.description = why;
     t.source = std::u16string(kRuntimeSource);
+    aborted_ = true;
+    abort_ = t;
     throw t;
   }
 }
@@ -458,6 +485,7 @@ void Interpreter::ExecCallStatement(const Expr& t) {
         }
         case BindKind::kBuiltin:
         case BindKind::kGlobalMember:
+        case BindKind::kMethod:
           (void)EvalName(t);
           return;
         case BindKind::kNamedItem:
@@ -473,11 +501,9 @@ void Interpreter::ExecCallStatement(const Expr& t) {
           return;
         }
       }
-    case ExprKind::kMember: {
-      auto obj = EvalObject(t.left.get(), t.name);
-      (void)CallMember(obj, MemberId(obj, t), {}, t.name);
+    case ExprKind::kMember:
+      (void)Eval(t);
       return;
-    }
     case ExprKind::kCall:
       (void)EvalCall(t);
       return;
@@ -538,6 +564,10 @@ Variant Interpreter::Eval(const Expr& e) {
       return EvalName(e);
     case ExprKind::kMember: {
       auto obj = EvalObject(e.left.get(), e.name);
+      if (ClassInstance* instance = AsInstance(obj)) {
+        static const std::vector<ExprPtr> kNoArgs;
+        return CallInstanceMember(*instance, InstanceMember(*instance, e), kNoArgs);
+      }
       return CallMember(obj, MemberId(obj, e), {}, e.name);
     }
     case ExprKind::kCall:
@@ -576,9 +606,10 @@ Variant Interpreter::Eval(const Expr& e) {
       }
     }
     case ExprKind::kNew:
-      Throw(kErrClassNotDefined, e.name);
+      return NewInstance(e);
     case ExprKind::kMe:
-      Throw(kErrObjectRequired, u"Me");
+      if (!frame_->me) Throw(kErrObjectRequired, u"Me");
+      return Variant::Object(frame_->me->shared_from_this());
   }
   return Variant();
 }
@@ -586,8 +617,9 @@ Variant Interpreter::Eval(const Expr& e) {
 Variant* Interpreter::VarSlot(const Expr& name) {
   if (name.binding.kind == BindKind::kLocal) return frame_->slots[name.binding.slot];
   if (name.binding.kind == BindKind::kGlobal) {
-    return &global_frame_.storage[name.binding.slot];
+    return &global_storage_[name.binding.slot];
   }
+  if (name.binding.kind == BindKind::kField) return &frame_->me->fields()[name.binding.slot];
   return nullptr;
 }
 
@@ -603,7 +635,13 @@ Variant Interpreter::EvalName(const Expr& e) {
     case BindKind::kLocal:
       return *frame_->slots[b.slot];
     case BindKind::kGlobal:
-      return global_frame_.storage[b.slot];
+      return global_storage_[b.slot];
+    case BindKind::kField:
+      return frame_->me->fields()[b.slot];
+    case BindKind::kMethod: {
+      static const std::vector<ExprPtr> kNoArgs;
+      return CallInstanceMember(*frame_->me, b.slot, kNoArgs);
+    }
     case BindKind::kConst:
       return b.constant;
     case BindKind::kProcedure: {
@@ -744,6 +782,10 @@ Variant Interpreter::EvalCall(const Expr& call) {
         return Apply(b.constant, EvalArgs(call.args), callee.name);
       case BindKind::kProcedure:
         return CallProcedure(*b.procedure, call.args);
+      case BindKind::kMethod:
+        return CallInstanceMember(*frame_->me, b.slot, call.args);
+      case BindKind::kField:
+        return Apply(Variant(*VarSlot(callee)), EvalArgs(call.args), callee.name);
       case BindKind::kBuiltin:
         return CallBuiltin(b.slot, call.args);
       case BindKind::kNamedItem:
@@ -758,6 +800,9 @@ Variant Interpreter::EvalCall(const Expr& call) {
   }
   if (callee.kind == ExprKind::kMember) {
     auto obj = EvalObject(callee.left.get(), callee.name);
+    if (ClassInstance* instance = AsInstance(obj)) {
+      return CallInstanceMember(*instance, InstanceMember(*instance, callee), call.args);
+    }
     DispId id = MemberId(obj, callee);
     return CallMember(obj, id, EvalArgs(call.args), callee.name);
   }
@@ -779,12 +824,14 @@ Variant Interpreter::CallBuiltin(int index, const std::vector<ExprPtr>& args) {
   return fn.fn(*this, values);
 }
 
-Variant Interpreter::CallProcedure(const Procedure& proc, const std::vector<ExprPtr>& args) {
+Variant Interpreter::CallProcedure(const Procedure& proc, const std::vector<ExprPtr>& args,
+                                   ClassInstance* me) {
   if (args.size() != proc.params.size()) Throw(kErrArgCount, proc.name);
   CheckStack();
   if (depth_ >= limits.max_call_depth) Throw(kErrOutOfStack, proc.name);
   Frame frame;
   frame.proc = &proc;
+  frame.me = me;
   frame.storage.resize(proc.local_names.size());
   frame.slots.resize(proc.local_names.size(), nullptr);
   // Array elements passed ByRef are copied in and written back after the
@@ -830,10 +877,46 @@ Variant Interpreter::CallProcedure(const Procedure& proc, const std::vector<Expr
     }
     frame.storage[p.slot] = std::move(v);
   }
+  Variant result = RunActivation(proc, frame);
+  for (auto& wb : write_backs) {
+    if (!wb.array_var->is_array()) continue;
+    SafeArray* array = wb.array_var->MutableArray();
+    std::size_t flat = 0;
+    if (array && array->FlatIndex(wb.indexes, &flat) == S_OK) {
+      (void)array->Put(flat, std::move(frame.storage[wb.slot]));
+    }
+  }
+  return result;
+}
+
+Variant Interpreter::CallProcedureValues(const Procedure& proc, std::span<const Variant> args,
+                                         ClassInstance* me) {
+  if (args.size() != proc.params.size()) Throw(kErrArgCount, proc.name);
+  CheckStack();
+  if (depth_ >= limits.max_call_depth) Throw(kErrOutOfStack, proc.name);
+  Frame frame;
+  frame.proc = &proc;
+  frame.me = me;
+  frame.storage.resize(proc.local_names.size());
+  frame.slots.resize(proc.local_names.size(), nullptr);
+  for (std::size_t i = 0; i < proc.params.size(); ++i) {
+    const Variant& v = args[i];
+    if (v.type() == VT_ERROR && v.AsError() == DISP_E_PARAMNOTFOUND) continue;
+    Variant& slot = frame.storage[proc.params[i].slot];
+    slot = v;
+    if (slot.is_array() && slot.AsArray() && slot.AsArray()->fixed()) {
+      slot.MutableArray()->set_fixed(false);
+    }
+  }
+  return RunActivation(proc, frame);
+}
+
+// Runs the body in `frame`, whose arguments are in place.
+Variant Interpreter::RunActivation(const Procedure& proc, Frame& frame) {
   for (std::size_t i = 0; i < frame.slots.size(); ++i) {
     if (!frame.slots[i]) frame.slots[i] = &frame.storage[i];
   }
-  InitArrays(proc, frame.storage);
+  for (const auto& init : proc.arrays) frame.storage[init.slot] = NewDimArray(init);
   struct Restore {
     Interpreter* self;
     Frame* saved;
@@ -845,17 +928,8 @@ Variant Interpreter::CallProcedure(const Procedure& proc, const std::vector<Expr
   ++depth_;
   frame_ = &frame;
   ExecBlock(proc.body);
-  Variant result;
-  if (proc.is_function) result = std::move(*frame.slots[0]);
-  for (auto& wb : write_backs) {
-    if (!wb.array_var->is_array()) continue;
-    SafeArray* array = wb.array_var->MutableArray();
-    std::size_t flat = 0;
-    if (array && array->FlatIndex(wb.indexes, &flat) == S_OK) {
-      (void)array->Put(flat, std::move(frame.storage[wb.slot]));
-    }
-  }
-  return result;
+  if (!proc.is_function) return Variant();
+  return std::move(*frame.slots[0]);
 }
 
 void Interpreter::Assign(const Expr& target, Variant value, bool is_set) {
@@ -876,6 +950,11 @@ void Interpreter::Assign(const Expr& target, Variant value, bool is_set) {
         *slot = std::move(value);
         return;
       }
+      if (target.binding.kind == BindKind::kMethod) {
+        Variant args[] = {std::move(value)};
+        (void)AccessInstanceMember(*frame_->me, target.binding.slot, put, args);
+        return;
+      }
       if (target.binding.kind == BindKind::kGlobalMember) {
         Variant args[] = {std::move(value)};
         (void)Invoke(items[target.binding.slot].object, target.binding.member_id, put, args,
@@ -888,6 +967,10 @@ void Interpreter::Assign(const Expr& target, Variant value, bool is_set) {
     case ExprKind::kMember: {
       auto obj = EvalObject(target.left.get(), target.name);
       Variant args[] = {std::move(value)};
+      if (ClassInstance* instance = AsInstance(obj)) {
+        (void)AccessInstanceMember(*instance, InstanceMember(*instance, target), put, args);
+        return;
+      }
       (void)Invoke(obj, MemberId(obj, target), put, args, target.name);
       return;
     }

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <span>
 #include <string>
@@ -20,6 +21,7 @@
 #include "pages/script/ast.h"
 #include "pages/script/binder.h"
 #include "pages/script/builtins.h"
+#include "pages/script/class_instance.h"
 #include "pages/script/cycle_collector.h"
 #include "pages/script/err_object.h"
 #include "pages/script/lexer.h"
@@ -38,9 +40,11 @@ struct Frame {
   std::vector<Variant*> slots;
   bool resume_next = false;
   std::vector<Variant> with_stack;
+  // The instance a class method runs on (Me), else null.
+  ClassInstance* me = nullptr;
 };
 
-class Interpreter : public BuiltinHost {
+class Interpreter : public BuiltinHost, public ClassRunner {
  public:
   Interpreter();
   ~Interpreter() override;
@@ -61,13 +65,7 @@ class Interpreter : public BuiltinHost {
 
   bool Parse(std::u16string_view text);
   bool Run();
-  void Close() {
-    global_frame_ = Frame();
-    items.clear();
-    program.reset();
-    err_.reset();
-    cycles_.Collect();
-  }
+  void Close();
 
   // BuiltinHost
   std::shared_ptr<Dispatch> CreateObject(std::u16string_view prog_id) override {
@@ -77,6 +75,11 @@ class Interpreter : public BuiltinHost {
   }
   std::shared_ptr<Dispatch> ErrObject() override { return err_; }
   std::size_t MaxArrayElements() const override { return limits.max_array_elements; }
+
+  // ClassRunner
+  HResult InvokeMember(ClassInstance& instance, int member, std::uint16_t flags,
+                       std::span<const Variant> args, Variant* result, ExcepInfo* excep) override;
+  void Terminate(const std::shared_ptr<ClassInstance>& successor) override;
 
  private:
   CycleCollector cycles_;
@@ -88,7 +91,11 @@ class Interpreter : public BuiltinHost {
   void Step();
   void CheckStack();
   void RecordErr(const ScriptThrow& t);
-  void InitArrays(const Procedure& proc, std::vector<Variant>& storage);
+  // The array a Dim with bounds (or "Dim a()") starts with.
+  Variant NewDimArray(const ArrayInit& init);
+  // Drops the script's variables while the interpreter can still run
+  // Class_Terminate (end of Run).
+  void ReleaseGlobals();
 
   Flow ExecBlock(const Block& block);
   Flow ExecStmt(const Stmt& s);
@@ -119,7 +126,25 @@ class Interpreter : public BuiltinHost {
   DispId MemberId(const std::shared_ptr<Dispatch>& obj, const Expr& member);
   Variant CallMember(const std::shared_ptr<Dispatch>& obj, DispId id, std::vector<Variant> args,
                      std::u16string_view name);
-  Variant CallProcedure(const Procedure& proc, const std::vector<ExprPtr>& args);
+  Variant CallProcedure(const Procedure& proc, const std::vector<ExprPtr>& args,
+                        ClassInstance* me = nullptr);
+  Variant CallProcedureValues(const Procedure& proc, std::span<const Variant> args,
+                              ClassInstance* me);
+  Variant RunActivation(const Procedure& proc, Frame& frame);
+
+  // ---- classes
+  Variant NewInstance(const Expr& e);
+  // The script class instance `obj` is, else null.
+  static ClassInstance* AsInstance(const std::shared_ptr<Dispatch>& obj);
+  // Member `name` of `instance` for code running at this point (private
+  // members only from the class's own methods); error 438 when none.
+  int InstanceMember(ClassInstance& instance, const Expr& member);
+  // Reads or calls member `m` with argument expressions (ByRef possible).
+  Variant CallInstanceMember(ClassInstance& instance, int m, const std::vector<ExprPtr>& args);
+  // Any access with evaluated arguments: read/call, or Let/Set (the value
+  // last in `args`).
+  Variant AccessInstanceMember(ClassInstance& instance, int m, std::uint16_t flags,
+                               std::span<const Variant> args);
   Variant CallBuiltin(int index, const std::vector<ExprPtr>& args);
   Variant* VarSlot(const Expr& name);
   Variant* WritableSlot(const Expr& name);
@@ -129,7 +154,15 @@ class Interpreter : public BuiltinHost {
                                  std::u16string_view name);
 
   GlobalNames globals_;
+  // Global variables; a deque so that code added by ExecuteGlobal can add
+  // globals without moving those a ByRef argument refers to.
+  std::deque<Variant> global_storage_;
   Frame global_frame_;
+  std::shared_ptr<ClassRunnerLink> class_link_ = std::make_shared<ClassRunnerLink>();
+  // A run-time limit that stopped the run stays in force: code that runs
+  // after it (Class_Terminate, an error handler) stops at its next step.
+  bool aborted_ = false;
+  ScriptThrow abort_;
   Frame* frame_ = nullptr;
   std::shared_ptr<ErrorObject> err_;
   int depth_ = 0;

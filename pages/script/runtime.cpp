@@ -28,8 +28,16 @@ std::u16string WithName(int number, std::u16string_view name) {
 
 bool IsIntegral(VarType t) {
   switch (t) {
-    case VT_I1: case VT_I2: case VT_I4: case VT_I8: case VT_INT:
-    case VT_UI1: case VT_UI2: case VT_UI4: case VT_UI8: case VT_UINT:
+    case VT_I1:
+    case VT_I2:
+    case VT_I4:
+    case VT_I8:
+    case VT_INT:
+    case VT_UI1:
+    case VT_UI2:
+    case VT_UI4:
+    case VT_UI8:
+    case VT_UINT:
     case VT_BOOL:
       return true;
     default:
@@ -155,11 +163,9 @@ void ThrowHr(HResult hr, const ExcepInfo* excep, std::u16string_view name) {
       t.number = code;
     }
     t.hresult = code;
-    t.description = excep->description.empty()
-                        ? std::u16string(ErrorDescription(t.number))
-                        : excep->description;
-    t.source = excep->source.empty() ? std::u16string(kRuntimeSource)
-                                     : excep->source;
+    t.description = excep->description.empty() ? std::u16string(ErrorDescription(t.number))
+                                               : excep->description;
+    t.source = excep->source.empty() ? std::u16string(kRuntimeSource) : excep->source;
     throw t;
   }
   switch (hr) {
@@ -417,13 +423,26 @@ bool IsNumberLike(const Variant& v) {
 Variant CompareResult(Op op, int c) {
   bool r = false;
   switch (op) {
-    case Op::kEq: r = c == 0; break;
-    case Op::kNe: r = c != 0; break;
-    case Op::kLt: r = c < 0; break;
-    case Op::kGt: r = c > 0; break;
-    case Op::kLe: r = c <= 0; break;
-    case Op::kGe: r = c >= 0; break;
-    default: break;
+    case Op::kEq:
+      r = c == 0;
+      break;
+    case Op::kNe:
+      r = c != 0;
+      break;
+    case Op::kLt:
+      r = c < 0;
+      break;
+    case Op::kGt:
+      r = c > 0;
+      break;
+    case Op::kLe:
+      r = c <= 0;
+      break;
+    case Op::kGe:
+      r = c >= 0;
+      break;
+    default:
+      break;
   }
   return Variant::Bool(r);
 }
@@ -445,8 +464,7 @@ int CompareStrings(std::u16string_view x, std::u16string_view y) {
 
 }  // namespace
 
-Variant Compare(Op op, const Variant& a_in, bool a_lit, const Variant& b_in,
-                bool b_lit) {
+Variant Compare(Op op, const Variant& a_in, bool a_lit, const Variant& b_in, bool b_lit) {
   if (a_in.is_null() || b_in.is_null()) return Variant::Null();
   Variant sa, sb;
   const Variant& a = ReduceRef(a_in, &sa);
@@ -496,8 +514,7 @@ namespace {
 
 // Bitwise class: true when the operand keeps an Integer result.
 bool SmallInteger(const Variant& v) {
-  return v.type() == VT_I2 || v.type() == VT_UI1 || v.type() == VT_BOOL ||
-         v.type() == VT_EMPTY;
+  return v.type() == VT_I2 || v.type() == VT_UI1 || v.type() == VT_BOOL || v.type() == VT_EMPTY;
 }
 
 Variant BitwiseResult(std::int64_t r, const Variant& a, const Variant& b) {
@@ -523,8 +540,7 @@ Variant Logical(Op op, const Variant& a_in, const Variant& b_in) {
     const Variant& other = an ? b : a;
     std::int64_t v = RoundToLong(other);
     auto typed = [&](std::int64_t x) {
-      return other.type() == VT_BOOL ? Variant::Bool(x != 0)
-                                     : BitwiseResult(x, other, other);
+      return other.type() == VT_BOOL ? Variant::Bool(x != 0) : BitwiseResult(x, other, other);
     };
     switch (op) {
       case Op::kAnd:
@@ -542,12 +558,23 @@ Variant Logical(Op op, const Variant& a_in, const Variant& b_in) {
   std::int64_t y = RoundToLong(b);
   std::int64_t r = 0;
   switch (op) {
-    case Op::kAnd: r = x & y; break;
-    case Op::kOr: r = x | y; break;
-    case Op::kXor: r = x ^ y; break;
-    case Op::kEqv: r = ~(x ^ y); break;
-    case Op::kImp: r = (~x) | y; break;
-    default: break;
+    case Op::kAnd:
+      r = x & y;
+      break;
+    case Op::kOr:
+      r = x | y;
+      break;
+    case Op::kXor:
+      r = x ^ y;
+      break;
+    case Op::kEqv:
+      r = ~(x ^ y);
+      break;
+    case Op::kImp:
+      r = (~x) | y;
+      break;
+    default:
+      break;
   }
   if (a.type() == VT_BOOL && b.type() == VT_BOOL) return Variant::Bool(r != 0);
   return BitwiseResult(r, a, b);
@@ -569,22 +596,35 @@ std::u16string TypeNameOf(const Variant& v) {
     return v.type() == (VT_ARRAY | VT_UI1) ? u"Byte()" : u"Variant()";
   }
   switch (v.type()) {
-    case VT_EMPTY: return u"Empty";
-    case VT_NULL: return u"Null";
-    case VT_I2: return u"Integer";
-    case VT_I4: return u"Long";
-    case VT_R4: return u"Single";
-    case VT_R8: return u"Double";
-    case VT_CY: return u"Currency";
-    case VT_DATE: return u"Date";
-    case VT_BSTR: return u"String";
+    case VT_EMPTY:
+      return u"Empty";
+    case VT_NULL:
+      return u"Null";
+    case VT_I2:
+      return u"Integer";
+    case VT_I4:
+      return u"Long";
+    case VT_R4:
+      return u"Single";
+    case VT_R8:
+      return u"Double";
+    case VT_CY:
+      return u"Currency";
+    case VT_DATE:
+      return u"Date";
+    case VT_BSTR:
+      return u"String";
     case VT_DISPATCH:
     case VT_UNKNOWN:
       return v.AsObject() ? v.AsObject()->TypeName() : u"Nothing";
-    case VT_ERROR: return u"Error";
-    case VT_BOOL: return u"Boolean";
-    case VT_UI1: return u"Byte";
-    default: return u"Unknown";
+    case VT_ERROR:
+      return u"Error";
+    case VT_BOOL:
+      return u"Boolean";
+    case VT_UI1:
+      return u"Byte";
+    default:
+      return u"Unknown";
   }
 }
 

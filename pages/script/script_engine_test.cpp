@@ -76,9 +76,7 @@ class Recordset : public Dispatch {
 // property that takes no arguments itself.
 class Request : public Dispatch {
  public:
-  Request() {
-    (void)query->Add(Variant::Bstr(u"q"), Variant::Bstr(u"needle"), nullptr);
-  }
+  Request() { (void)query->Add(Variant::Bstr(u"q"), Variant::Bstr(u"needle"), nullptr); }
   std::shared_ptr<Dictionary> query = std::make_shared<Dictionary>();
   HResult GetIdOfName(std::u16string_view name, DispId* id) override {
     static constexpr MemberName kMembers[] = {{u"QueryString", 1}};
@@ -105,16 +103,20 @@ class Faulty : public Dispatch {
   HResult Invoke(DispId id, std::uint16_t, std::span<const Variant> args, Variant* result,
                  ExcepInfo* excep) override {
     switch (id) {
-      case 1: return RaiseException(excep, 9, u"host index", u"Faulty");
-      case 2: return E_FAIL;
-      case 3: return args.size() == 2 ? S_OK : DISP_E_BADPARAMCOUNT;
+      case 1:
+        return RaiseException(excep, 9, u"host index", u"Faulty");
+      case 2:
+        return E_FAIL;
+      case 3:
+        return args.size() == 2 ? S_OK : DISP_E_BADPARAMCOUNT;
       case DISPID_NEWENUM:
         if (result) {
           *result = Variant::Object(std::make_shared<VectorEnumerator>(
               std::vector<Variant>{Variant::I2(1), Variant::Bstr(u"two")}));
         }
         return S_OK;
-      default: return DISP_E_MEMBERNOTFOUND;
+      default:
+        return DISP_E_MEMBERNOTFOUND;
     }
   }
 };
@@ -222,8 +224,7 @@ TEST(ScriptTrickyCases, ConversionToString) {
       {"W 1.0 & \"\" : W -0.5 & \"\"", "1;-0.5;"},
       {"W (0.1 + 0.2) & \"\"", "0.3;"},
       {"W (1/3) & \"\" : W (1/30) & \"\"", "0.333333333333333;3.33333333333333E-02;"},
-      {"W 1E15 & \"\" : W 123456789012345 & \"\" : W 1E-16 & \"\"",
-       "1E+15;123456789012345;1E-16;"},
+      {"W 1E15 & \"\" : W 123456789012345 & \"\" : W 1E-16 & \"\"", "1E+15;123456789012345;1E-16;"},
       {"W CStr(Null)", "!err 94"},
   });
 }
@@ -304,8 +305,7 @@ TEST(ScriptTrickyCases, StringFunctions) {
       {"P InStr(\"abc\", Null)", "Null;"},
       {"W InStr(\"abc\", \"b\", 1)", "!err 13"},
       {"W InStrRev(\"abcabc\", \"bc\") : W InStrRev(\"abcabc\", \"bc\", 4)", "5;2;"},
-      {"W Replace(\"aAa\", \"a\", \"x\") : W Replace(\"aAa\", \"a\", \"x\", 1, -1, 1)",
-       "xAx;xxx;"},
+      {"W Replace(\"aAa\", \"a\", \"x\") : W Replace(\"aAa\", \"a\", \"x\", 1, -1, 1)", "xAx;xxx;"},
       {"W Replace(\"abcabc\", \"b\", \"X\", 3) : W Replace(\"abab\", \"a\", \"x\", 1, 1) : "
        "W Replace(\"abc\", \"\", \"x\")",
        "caXc;xbab;abc;"},
@@ -316,8 +316,7 @@ TEST(ScriptTrickyCases, StringFunctions) {
        "b,c;0;b;"},
       {"W Join(Array(1, 2, 3), \"-\") : W Join(Array(\"a\", \"b\"))", "1-2-3;a b;"},
       {"W Trim(\"  a  \") : W Len(Trim(vbTab & \" a \"))", "a;3;"},
-      {"W StrComp(\"a\", \"A\") : W StrComp(\"a\", \"A\", 1) : W StrComp(\"A\", \"a\")",
-       "1;0;-1;"},
+      {"W StrComp(\"a\", \"A\") : W StrComp(\"a\", \"A\", 1) : W StrComp(\"A\", \"a\")", "1;0;-1;"},
       {"W String(3, \"ab\") : W String(3, 65)", "aaa;AAA;"},
       {"W Space(-1)", "!err 5"},
       {"W Asc(\"A\") : W AscW(\"中\") : W Asc(\"中\") : W ChrW(20013)", "65;20013;-10544;中;"},
@@ -425,8 +424,7 @@ TEST(ScriptTrickyCases, ErrorsAndObjects) {
       {"On Error Resume Next : Err.Raise 6 : d = Err.Description : On Error GoTo 0 : "
        "W d : W Err.Number",
        "Overflow;0;"},
-      {"On Error Resume Next : Q : W Err.Number\nSub Q : Err.Raise 5 : W \"no\" : End Sub",
-       "5;"},
+      {"On Error Resume Next : Q : W Err.Number\nSub Q : Err.Raise 5 : W \"no\" : End Sub", "5;"},
       {"Set x = 5", "!err 424"},
       {"Set d = CreateObject(\"Scripting.Dictionary\") : d.Foo", "!err 438"},
       {"Set o = Nothing : o.Bar", "!err 424"},
@@ -463,8 +461,8 @@ TEST(ScriptTrickyCases, Dictionary) {
       d + "Set d(\"o\") = d : W TypeName(d(\"o\"))",
   };
   std::vector<std::string> expected = {
-      "!err 457", "2;Empty;", "False;True;", "!err 32811", "!err 5",  "!err 457", "False;",
-      "False;",   "b,a;",     "6,1;",        "b,z;",       "bz;",     "-1;",      "Dictionary;",
+      "!err 457", "2;Empty;", "False;True;", "!err 32811", "!err 5", "!err 457", "False;",
+      "False;",   "b,a;",     "6,1;",        "b,z;",       "bz;",    "-1;",      "Dictionary;",
   };
   std::vector<Case> cases;
   for (std::size_t i = 0; i < scripts.size(); ++i) {
@@ -523,18 +521,19 @@ TEST(ScriptEngineTest, RunawayScriptsBecomeErrors) {
   r = RunScript("Sub R(n) : R n + 1 : End Sub\nR 0", nullptr, false);
   EXPECT_EQ(r.text, "!err 28");
   // Deep recursion under Resume Next unwinds cleanly and continues.
-  r = RunScript("On Error Resume Next\nR 0\nResponse.Write Err.Number\n"
-                "Sub R(n) : R n + 1 : End Sub",
-                nullptr, false);
+  r = RunScript(
+      "On Error Resume Next\nR 0\nResponse.Write Err.Number\n"
+      "Sub R(n) : R n + 1 : End Sub",
+      nullptr, false);
   EXPECT_EQ(r.text, "28");
   // Values nested very deep are released without deep recursion.
-  r = RunScript("For i = 1 To 100000 : a = Array(a) : Next\nResponse.Write \"ok\"", nullptr,
-                false);
+  r = RunScript("For i = 1 To 100000 : a = Array(a) : Next\nResponse.Write \"ok\"", nullptr, false);
   EXPECT_EQ(r.text, "ok");
-  r = RunScript("Set p = Nothing\nFor i = 1 To 50000\n"
-                "Set d = CreateObject(\"Scripting.Dictionary\") : d.Add \"n\", p : Set p = d\n"
-                "Next\nResponse.Write d.Count",
-                nullptr, false);
+  r = RunScript(
+      "Set p = Nothing\nFor i = 1 To 50000\n"
+      "Set d = CreateObject(\"Scripting.Dictionary\") : d.Add \"n\", p : Set p = d\n"
+      "Next\nResponse.Write d.Count",
+      nullptr, false);
   EXPECT_EQ(r.text, "1");
   limits = ScriptLimits();
   limits.max_string_length = 1000;
@@ -576,7 +575,8 @@ TEST(ScriptEngineTest, NamesAndLiterals) {
       // An undeclared name assigned in a procedure is local unless a global
       // of that name exists.
       {"g = 1 : S : W g & \",\" & IsEmpty(l)\nSub S : g = 5 : l = 7 : End Sub", "5,True;"},
-      {"P &H8000 : P &HFFFFFFFF : P .5 : P 1. : P 32768", "-32768(Integer);-1(Long);0.5(Double);"
+      {"P &H8000 : P &HFFFFFFFF : P .5 : P 1. : P 32768",
+       "-32768(Integer);-1(Long);0.5(Double);"
        "1(Double);32768(Long);"},
       {"x = &H123456789", "!err 1031"},
       {"x = #13/45/2003#", "!err 1002"},
@@ -619,16 +619,17 @@ TEST(ScriptEngineTest, ByRefArrayElementsAndWith) {
        "Sub Grow(x) : ReDim a(0) : x = 5 : End Sub",
        "0;"},
       // An index expression that replaces the array being indexed.
-      {"ReDim a(2) : a(1) = 7 : P a(Shrink())\nFunction Shrink : ReDim a(1) : Shrink = 1 : End Function",
+      {"ReDim a(2) : a(1) = 7 : P a(Shrink())\nFunction Shrink : ReDim a(1) : Shrink = 1 : End "
+       "Function",
        "Empty;"},
-      {"ReDim a(2) : a(Shrink()) = 7 : W a(1)\nFunction Shrink : ReDim a(1) : Shrink = 1 : End Function",
+      {"ReDim a(2) : a(Shrink()) = 7 : W a(1)\nFunction Shrink : ReDim a(1) : Shrink = 1 : End "
+       "Function",
        "7;"},
       {"Set d = CreateObject(\"Scripting.Dictionary\")\nWith d\n.Add \"k\", 1\nW .Count\nEnd With",
        "1;"},
       {"W .Count", "!err 505"},
       {"For i = 1 To 5 : If i = 3 Then Exit For\nNext : W i", "3;"},
-      {"Do While True : Do : Exit Do : Loop : n = n + 1 : If n = 2 Then Exit Do\nLoop : W n",
-       "2;"},
+      {"Do While True : Do : Exit Do : Loop : n = n + 1 : If n = 2 Then Exit Do\nLoop : W n", "2;"},
   });
 }
 
