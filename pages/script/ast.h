@@ -94,7 +94,9 @@ struct Expr {
   Variant value;
   std::u16string name;    // as written (for messages and member look-up)
   std::u16string folded;  // ASCII lower case
-  Binding binding;
+  // Filled by the binder; a name still unbound can be bound later, once
+  // Execute code declared it (hence mutable in a tree otherwise const).
+  mutable Binding binding;
   int depth = 1;  // height of this subtree (bounded by the parser)
   // The subtree calls a script procedure (which could change variables);
   // set by the binder.
@@ -252,6 +254,9 @@ struct ClassDef : std::enable_shared_from_this<ClassDef> {
 // and the procedures.
 struct Program {
   bool option_explicit = false;
+  // The text names Eval, Execute, ExecuteGlobal or GetRef: code may come
+  // to life at run time.
+  bool dynamic_code = false;
   // Offset of the first character of each physical line (line numbers as
   // the lexer counts them), for the source line of error reports.
   std::vector<std::size_t> line_starts;

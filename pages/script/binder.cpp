@@ -26,8 +26,9 @@ int Binder::GlobalSlot(const std::u16string& folded) {
   return it->second;
 }
 
-void Binder::BindProgram(Program& program) {
+void Binder::BindProgram(Program& program, const Procedure* context, const ClassDef* owner) {
   Procedure& top = program.script;
+  if (!program.classes.empty() || program.dynamic_code) globals_->script_objects = true;
   // A script-level name declared again by later code (ExecuteGlobal) keeps
   // its slot; the arrays the script level creates go to their global slot.
   for (auto& init : top.arrays) init.slot = GlobalSlot(top.local_names[init.slot]);
@@ -45,50 +46,46 @@ void Binder::BindProgram(Program& program) {
     for (const auto& f : top.assigned_names) add_global(f);
   }
   for (const auto& f : top.redim_names) add_global(f);
-  BindScope(top, nullptr, true);
-  for (auto& p : program.procedures) BindScope(*p, nullptr, false);
+  BindBlock(top.body, ContextScope(context, owner));
+  for (auto& p : program.procedures) BindScope(*p, nullptr);
   for (auto& c : program.classes) {
-    for (auto& m : c->methods) BindScope(*m, c.get(), false);
+    for (auto& m : c->methods) BindScope(*m, c.get());
   }
 }
 
-void Binder::BindLocalCode(Procedure& code, const Procedure* proc, const ClassDef* owner) {
+Binder::Scope Binder::ContextScope(const Procedure* context, const ClassDef* owner) {
   Scope scope;
   scope.owner = owner;
-  scope.proc = proc;
-  if (proc) {
-    for (int i = 0; i < static_cast<int>(proc->local_names.size()); ++i) {
-      scope.locals.emplace(proc->local_names[i], i);
+  scope.proc = context;
+  if (context) {
+    for (int i = 0; i < static_cast<int>(context->local_names.size()); ++i) {
+      scope.locals.emplace(context->local_names[i], i);
     }
-    for (const auto& [name, value] : proc->consts) scope.consts.emplace(name, value);
+    for (const auto& [name, value] : context->consts) scope.consts.emplace(name, value);
   }
-  BindBlock(code.body, scope);
+  return scope;
 }
 
-void Binder::BindScope(Procedure& proc, const ClassDef* owner, bool top) {
-  Scope scope;
-  scope.owner = owner;
-  if (!top) {
-    scope.proc = &proc;
-    for (int i = 0; i < static_cast<int>(proc.local_names.size()); ++i) {
-      scope.locals.emplace(proc.local_names[i], i);
+void Binder::BindExpression(Expr& e, const Procedure* context, const ClassDef* owner) {
+  BindExpr(&e, ContextScope(context, owner));
+}
+
+void Binder::BindScope(Procedure& proc, const ClassDef* owner) {
+  Scope scope = ContextScope(&proc, owner);
+  // An undeclared name assigned in a procedure is local unless a
+  // script-level name (or a member of its class) of that spelling exists.
+  auto add_local = [&](const std::u16string& f) {
+    if (scope.locals.count(f) || scope.consts.count(f) || KnownAtScriptLevel(f) ||
+        (owner && owner->FindMember(f) >= 0)) {
+      return;
     }
-    for (const auto& [name, value] : proc.consts) scope.consts.emplace(name, value);
-    // An undeclared name assigned in a procedure is local unless a
-    // script-level name of that spelling exists.
-    auto add_local = [&](const std::u16string& f) {
-      if (scope.locals.count(f) || scope.consts.count(f) || KnownAtScriptLevel(f) ||
-          (owner && owner->FindMember(f) >= 0)) {
-        return;
-      }
-      scope.locals.emplace(f, static_cast<int>(proc.local_names.size()));
-      proc.local_names.push_back(f);
-    };
-    if (!option_explicit_) {
-      for (const auto& f : proc.assigned_names) add_local(f);
-    }
-    for (const auto& f : proc.redim_names) add_local(f);
+    scope.locals.emplace(f, static_cast<int>(proc.local_names.size()));
+    proc.local_names.push_back(f);
+  };
+  if (!option_explicit_) {
+    for (const auto& f : proc.assigned_names) add_local(f);
   }
+  for (const auto& f : proc.redim_names) add_local(f);
   BindBlock(proc.body, scope);
 }
 
@@ -118,8 +115,22 @@ void Binder::BindStmt(Stmt& s, const Scope& scope) {
 }
 
 // Names whose evaluation may run script code (and so change variables).
-bool Binder::CallsCode(BindKind kind) {
-  return kind == BindKind::kProcedure || kind == BindKind::kMethod;
+bool Binder::CallsCode(BindKind kind) const {
+  switch (kind) {
+    case BindKind::kProcedure:
+    case BindKind::kMethod:
+      return true;
+    case BindKind::kConst:
+    case BindKind::kUndefined:
+    case BindKind::kUnbound:
+    case BindKind::kNamedItem:
+    case BindKind::kGlobalMember:
+      return false;
+    default:
+      // A variable may hold a class instance whose default member runs
+      // script code, and a built-in may be Eval or Execute.
+      return globals_->script_objects;
+  }
 }
 
 void Binder::BindExpr(Expr* e, const Scope& scope) {

@@ -39,6 +39,9 @@ struct GlobalNames {
   std::unordered_map<std::u16string, Variant> consts;
   std::unordered_map<std::u16string, const Procedure*> procedures;
   std::unordered_map<std::u16string, const ClassDef*> classes;
+  // Some code defines classes or names Eval/Execute/ExecuteGlobal/GetRef:
+  // reading a variable may then run script code (a default member).
+  bool script_objects = false;
 };
 
 class Binder {
@@ -52,12 +55,14 @@ class Binder {
   // The script level's names get global slots in the order met; a name
   // already global keeps its slot. ArrayInit slots of program.script are
   // rewritten to global slots.
-  void BindProgram(Program& program);
+  // Code run by Execute binds its script level in `context` (the running
+  // procedure, with the class `owner` of a method): its names come first.
+  // Null: the script level (ExecuteGlobal, or the script itself).
+  void BindProgram(Program& program, const Procedure* context = nullptr,
+                   const ClassDef* owner = nullptr);
 
-  // Binds code that runs inside an existing activation (Execute, Eval):
-  // the names of `proc` (null: the script level) and of its class come
-  // first. `code` must declare nothing.
-  void BindLocalCode(Procedure& code, const Procedure* proc, const ClassDef* owner);
+  // Binds the expression of Eval in `context` as above.
+  void BindExpression(Expr& e, const Procedure* context, const ClassDef* owner);
 
  private:
   struct Scope {
@@ -66,9 +71,10 @@ class Binder {
     std::unordered_map<std::u16string, int> locals;
     std::unordered_map<std::u16string, Variant> consts;
   };
-  void BindScope(Procedure& proc, const ClassDef* owner, bool top);
+  static Scope ContextScope(const Procedure* context, const ClassDef* owner);
+  void BindScope(Procedure& proc, const ClassDef* owner);
   int GlobalSlot(const std::u16string& folded);
-  static bool CallsCode(BindKind kind);
+  bool CallsCode(BindKind kind) const;
   void BindBlock(Block& block, const Scope& scope);
   void BindStmt(Stmt& s, const Scope& scope);
   void BindExpr(Expr* e, const Scope& scope);

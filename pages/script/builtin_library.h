@@ -18,7 +18,7 @@ namespace lun::script {
 std::span<const Builtin> StringBuiltins();  // builtins_strings.cpp
 std::span<const Builtin> MathBuiltins();    // builtins_math.cpp: conversion, checks, math
 std::span<const Builtin> DateBuiltins();    // builtins_dates.cpp: dates and formatting
-std::span<const Builtin> ArrayBuiltins();   // builtins_arrays.cpp: arrays and objects
+std::span<const Builtin> ArrayBuiltins();   // builtins_arrays.cpp: arrays, objects, code
 
 // Local date and time now as a date serial; whole seconds unless
 // `with_fraction_seconds`.

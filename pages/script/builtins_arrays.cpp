@@ -41,10 +41,28 @@ Variant FnCreateObject(BuiltinHost& h, Args a) {
 
 Variant FnErr(BuiltinHost& h, Args) { return Variant::Object(h.ErrObject()); }
 
+Variant FnEval(BuiltinHost& h, Args a) { return h.EvalText(StrOf(a[0])); }
+
+Variant FnExecute(BuiltinHost& h, Args a) {
+  h.ExecuteText(StrOf(a[0]), false);
+  return Variant();
+}
+
+Variant FnExecuteGlobal(BuiltinHost& h, Args a) {
+  h.ExecuteText(StrOf(a[0]), true);
+  return Variant();
+}
+
+Variant FnGetRef(BuiltinHost& h, Args a) {
+  return Variant::Object(h.ProcedureReference(StrOf(a[0])));
+}
+
 constexpr Builtin kTable[] = {
     {u"Array", 0, 1 << 20, FnArray}, {u"UBound", 1, 2, FnUBound},
     {u"LBound", 1, 2, FnLBound},     {u"CreateObject", 1, 2, FnCreateObject},
-    {u"Err", 0, 0, FnErr},
+    {u"Err", 0, 0, FnErr},           {u"Eval", 1, 1, FnEval},
+    {u"Execute", 1, 1, FnExecute},   {u"ExecuteGlobal", 1, 1, FnExecuteGlobal},
+    {u"GetRef", 1, 1, FnGetRef},
 };
 
 }  // namespace

@@ -5,7 +5,7 @@
 namespace lun::script {
 
 ClassInstance::ClassInstance(std::shared_ptr<const ClassDef> def,
-                             std::shared_ptr<ClassRunnerLink> link)
+                             std::shared_ptr<CodeRunnerLink> link)
     : def_(std::move(def)), link_(std::move(link)), fields_(def_->fields.local_names.size()) {}
 
 ClassInstance::~ClassInstance() {
@@ -56,6 +56,17 @@ void ClassInstance::ForEachObject(const std::function<void(const Dispatch*)>& vi
 void ClassInstance::ReleaseObjects() {
   std::vector<Variant> dropped = std::move(fields_);
   fields_.assign(dropped.size(), Variant());
+}
+
+HResult ProcedureRef::GetIdOfName(std::u16string_view, DispId*) { return DISP_E_UNKNOWNNAME; }
+
+HResult ProcedureRef::Invoke(DispId id, std::uint16_t flags, std::span<const Variant> args,
+                             Variant* result, ExcepInfo* excep) {
+  if (id != DISPID_VALUE || (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF))) {
+    return DISP_E_MEMBERNOTFOUND;
+  }
+  if (!link_->runner) return E_UNEXPECTED;
+  return link_->runner->InvokeProcedure(*proc_, args, result, excep);
 }
 
 }  // namespace lun::script

@@ -1,6 +1,9 @@
+// Script code as an object: instances of script classes and the
+// procedure references of GetRef.
+//
 // An instance of a script Class: its fields, and the members a caller
 // reaches through the dispatch interface. The methods themselves run in
-// the interpreter that created the instance (ClassRunner); once that
+// the interpreter that created the instance (CodeRunner); once that
 // interpreter closed, the instance keeps its fields but its members fail
 // with E_UNEXPECTED. Internal to pages/script.
 //
@@ -23,10 +26,13 @@ namespace lun::script {
 
 class ClassInstance;
 
-// The interpreter's side of a class: runs member `member` of `instance`.
-class ClassRunner {
+// The interpreter's side of script code reached through an object: runs
+// member `member` of `instance`, or a procedure GetRef handed out.
+class CodeRunner {
  public:
-  virtual ~ClassRunner() = default;
+  virtual ~CodeRunner() = default;
+  virtual HResult InvokeProcedure(const Procedure& proc, std::span<const Variant> args,
+                                  Variant* result, ExcepInfo* excep) = 0;
   virtual HResult InvokeMember(ClassInstance& instance, int member, std::uint16_t flags,
                                std::span<const Variant> args, Variant* result,
                                ExcepInfo* excep) = 0;
@@ -36,13 +42,13 @@ class ClassRunner {
 
 // Shared by an interpreter and its instances; `runner` is cleared when the
 // interpreter closes.
-struct ClassRunnerLink {
-  ClassRunner* runner = nullptr;
+struct CodeRunnerLink {
+  CodeRunner* runner = nullptr;
 };
 
 class ClassInstance : public Dispatch {
  public:
-  ClassInstance(std::shared_ptr<const ClassDef> def, std::shared_ptr<ClassRunnerLink> link);
+  ClassInstance(std::shared_ptr<const ClassDef> def, std::shared_ptr<CodeRunnerLink> link);
   ~ClassInstance() override;
 
   const ClassDef& def() const { return *def_; }
@@ -63,9 +69,24 @@ class ClassInstance : public Dispatch {
 
  private:
   std::shared_ptr<const ClassDef> def_;
-  std::shared_ptr<ClassRunnerLink> link_;
+  std::shared_ptr<CodeRunnerLink> link_;
   std::vector<Variant> fields_;
   bool terminated_ = false;
+};
+
+// What GetRef("name") returns: an object whose default member calls the
+// procedure with its arguments.
+class ProcedureRef : public Dispatch {
+ public:
+  ProcedureRef(const Procedure* proc, std::shared_ptr<CodeRunnerLink> link)
+      : proc_(proc), link_(std::move(link)) {}
+  HResult GetIdOfName(std::u16string_view name, DispId* id) override;
+  HResult Invoke(DispId id, std::uint16_t flags, std::span<const Variant> args, Variant* result,
+                 ExcepInfo* excep) override;
+
+ private:
+  const Procedure* proc_;  // valid while link_->runner is set
+  std::shared_ptr<CodeRunnerLink> link_;
 };
 
 }  // namespace lun::script

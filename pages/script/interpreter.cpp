@@ -148,6 +148,7 @@ bool Interpreter::Run() {
   if (has_deadline_) deadline_ = std::chrono::steady_clock::now() + limits.time_budget;
   const Procedure& top = program->script;
   global_frame_.proc = &top;
+  global_frame_.script_level = true;
   global_storage_.assign(globals_.count, Variant());
   frame_ = &global_frame_;
   try {
@@ -493,6 +494,7 @@ void Interpreter::ExecCallStatement(const Expr& t) {
                        DISPATCH_METHOD | DISPATCH_PROPERTYGET, {}, t.name);
           return;
         case BindKind::kUndefined:
+          if (LateBind(t)) return ExecCallStatement(t);
           Throw(program->option_explicit ? kErrUndefined : kErrTypeMismatch, t.name);
         default: {
           Variant v = EvalName(t);
@@ -625,6 +627,7 @@ Variant* Interpreter::VarSlot(const Expr& name) {
 
 Variant* Interpreter::WritableSlot(const Expr& name) {
   if (Variant* slot = VarSlot(name)) return slot;
+  if (LateBind(name)) return WritableSlot(name);
   if (name.binding.kind == BindKind::kUndefined) Throw(kErrUndefined, name.name);
   Throw(kErrIllegalAssignment, name.name);
 }
@@ -658,6 +661,7 @@ Variant Interpreter::EvalName(const Expr& e) {
       return CallMember(items[b.slot].object, b.member_id, {}, e.name);
     case BindKind::kUndefined:
     case BindKind::kUnbound:
+      if (LateBind(e)) return EvalName(e);
       if (program->option_explicit) Throw(kErrUndefined, e.name);
       return Variant();
   }
@@ -795,6 +799,7 @@ Variant Interpreter::EvalCall(const Expr& call) {
         return CallMember(items[b.slot].object, b.member_id, EvalArgs(call.args), callee.name);
       case BindKind::kUndefined:
       case BindKind::kUnbound:
+        if (LateBind(callee)) return EvalCall(call);
         Throw(program->option_explicit ? kErrUndefined : kErrTypeMismatch, callee.name);
     }
   }
@@ -961,6 +966,7 @@ void Interpreter::Assign(const Expr& target, Variant value, bool is_set) {
                      target.name);
         return;
       }
+      if (LateBind(target)) return Assign(target, std::move(value), is_set);
       if (target.binding.kind == BindKind::kUndefined) Throw(kErrUndefined, target.name);
       Throw(kErrIllegalAssignment, target.name);
     }
@@ -1002,6 +1008,7 @@ void Interpreter::Assign(const Expr& target, Variant value, bool is_set) {
           (void)Invoke(items[b.slot].object, id, put, args, callee.name);
           return;
         }
+        if (LateBind(callee)) return Assign(target, std::move(value), is_set);
         if (b.kind == BindKind::kUndefined) {
           Throw(program->option_explicit ? kErrUndefined : kErrTypeMismatch, callee.name);
         }

@@ -25,6 +25,7 @@
 #include "pages/script/cycle_collector.h"
 #include "pages/script/err_object.h"
 #include "pages/script/lexer.h"
+#include "pages/script/parser.h"
 #include "pages/script/runtime.h"
 #include "pages/script/script_engine.h"
 
@@ -42,9 +43,11 @@ struct Frame {
   std::vector<Variant> with_stack;
   // The instance a class method runs on (Me), else null.
   ClassInstance* me = nullptr;
+  // Script-level code (the script, ExecuteGlobal text): names are globals.
+  bool script_level = false;
 };
 
-class Interpreter : public BuiltinHost, public ClassRunner {
+class Interpreter : public BuiltinHost, public CodeRunner {
  public:
   Interpreter();
   ~Interpreter() override;
@@ -76,7 +79,13 @@ class Interpreter : public BuiltinHost, public ClassRunner {
   std::shared_ptr<Dispatch> ErrObject() override { return err_; }
   std::size_t MaxArrayElements() const override { return limits.max_array_elements; }
 
-  // ClassRunner
+  Variant EvalText(std::u16string_view text) override;
+  void ExecuteText(std::u16string_view text, bool global) override;
+  std::shared_ptr<Dispatch> ProcedureReference(std::u16string_view name) override;
+
+  // CodeRunner
+  HResult InvokeProcedure(const Procedure& proc, std::span<const Variant> args, Variant* result,
+                          ExcepInfo* excep) override;
   HResult InvokeMember(ClassInstance& instance, int member, std::uint16_t flags,
                        std::span<const Variant> args, Variant* result, ExcepInfo* excep) override;
   void Terminate(const std::shared_ptr<ClassInstance>& successor) override;
@@ -153,12 +162,29 @@ class Interpreter : public BuiltinHost, public ClassRunner {
   static std::size_t FlatOrThrow(const SafeArray* array, const std::vector<std::int64_t>& idx,
                                  std::u16string_view name);
 
+  // ---- code given as text
+  // A name left unbound: after Execute code declared script-level names,
+  // binds it to one of them (true) so the caller can retry.
+  bool LateBind(const Expr& e);
+  // The class of a New, also one that Execute code defined since.
+  const ClassDef* LateClass(const Expr& e);
+  // Parse limits for code parsed while the script runs: the stack that
+  // is left.
+  ParseLimits RunTimeParseLimits();
+  // A compile error in Eval/Execute text as the run-time error it raises.
+  [[noreturn]] static void ThrowCompileError(const ParseError& error);
+  // Script errors as a DISP_E_EXCEPTION for a Dispatch-level caller.
+  static HResult ToException(const ScriptThrow& t, ExcepInfo* excep);
+
   GlobalNames globals_;
+  // Code that Execute/ExecuteGlobal brought: its procedures and classes
+  // stay callable for the rest of the run.
+  std::vector<std::unique_ptr<Program>> executed_;
   // Global variables; a deque so that code added by ExecuteGlobal can add
   // globals without moving those a ByRef argument refers to.
   std::deque<Variant> global_storage_;
   Frame global_frame_;
-  std::shared_ptr<ClassRunnerLink> class_link_ = std::make_shared<ClassRunnerLink>();
+  std::shared_ptr<CodeRunnerLink> class_link_ = std::make_shared<CodeRunnerLink>();
   // A run-time limit that stopped the run stays in force: code that runs
   // after it (Class_Terminate, an error handler) stops at its next step.
   bool aborted_ = false;

@@ -6,7 +6,7 @@
 namespace lun::script {
 
 Variant Interpreter::NewInstance(const Expr& e) {
-  const ClassDef* def = e.binding.class_def;
+  const ClassDef* def = LateClass(e);
   if (!def) Throw(kErrClassNotDefined, e.name);
   // The instance shares ownership of its class so that it outlives a Close.
   auto instance = std::make_shared<ClassInstance>(def->shared_from_this(), class_link_);
@@ -94,13 +94,7 @@ HResult Interpreter::InvokeMember(ClassInstance& instance, int member, std::uint
     if (result) *result = std::move(r);
     return S_OK;
   } catch (const ScriptThrow& t) {
-    if (excep) {
-      excep->wcode = 0;
-      excep->scode = t.hresult;
-      excep->description = t.description;
-      excep->source = t.source;
-    }
-    return DISP_E_EXCEPTION;
+    return ToException(t, excep);
   }
 }
 

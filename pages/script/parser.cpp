@@ -43,6 +43,8 @@ class Parser {
       : t_(tokens), limits_(limits) {}
 
   std::unique_ptr<Program> Run();
+  // One expression and nothing after it (Eval's text).
+  ExprPtr RunExpression();
 
  private:
   // ---- tokens
@@ -196,6 +198,17 @@ std::unique_ptr<Program> Parser::Run() {
     ExpectSeparator();
   }
   return std::move(program_);
+}
+
+ExprPtr Parser::RunExpression() {
+  char base;
+  stack_base_ = &base;
+  program_ = std::make_unique<Program>();
+  scope_ = &program_->script;
+  ExprPtr e = ParseExpr();
+  SkipSeparators();
+  if (!Is(Tok::kEof)) Fail(kCeExpectedEndOfStatement);
+  return e;
 }
 
 void Parser::Declare(const Token& name_tok) {
@@ -1090,6 +1103,10 @@ ExprPtr Parser::MakeName(const Token& tok) {
   auto e = MakeNode(ExprKind::kName, tok);
   e->name = tok.text;
   e->folded = tok.folded;
+  if (e->folded == u"eval" || e->folded == u"execute" || e->folded == u"executeglobal" ||
+      e->folded == u"getref") {
+    program_->dynamic_code = true;
+  }
   return e;
 }
 
@@ -1418,6 +1435,25 @@ std::unique_ptr<Program> ParseProgram(std::u16string_view source, ParseError* er
     auto program = parser.Run();
     program->line_starts = *line_starts;
     return program;
+  } catch (const Failure& f) {
+    *error = {f.number, f.line, f.column};
+    return nullptr;
+  } catch (const std::bad_alloc&) {
+    *error = {kCeOutOfMemory, 0, 0};
+    return nullptr;
+  }
+}
+
+ExprPtr ParseExpression(std::u16string_view source, ParseError* error, const ParseLimits& limits) {
+  std::vector<Token> tokens;
+  LexError lex_error;
+  if (!Lex(source, &tokens, &lex_error, nullptr)) {
+    *error = {lex_error.number, lex_error.line, lex_error.column};
+    return nullptr;
+  }
+  Parser parser(tokens, limits);
+  try {
+    return parser.RunExpression();
   } catch (const Failure& f) {
     *error = {f.number, f.line, f.column};
     return nullptr;

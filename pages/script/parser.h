@@ -36,6 +36,11 @@ std::unique_ptr<Program> ParseProgram(std::u16string_view source, ParseError* er
                                       std::vector<std::size_t>* line_starts,
                                       const ParseLimits& limits = {});
 
+// Parses `source` as one expression (the text of Eval). Null with *error
+// set when it is not exactly one expression.
+ExprPtr ParseExpression(std::u16string_view source, ParseError* error,
+                        const ParseLimits& limits = {});
+
 }  // namespace lun::script
 
 #endif  // LUN_PAGES_SCRIPT_PARSER_H_
