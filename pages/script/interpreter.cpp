@@ -5,6 +5,7 @@
 #include "automation/dictionary.h"
 #include "pages/script/lexer.h"
 #include "pages/script/parser.h"
+#include "pages/script/regexp.h"
 #include "pages/script/script_errors.h"
 
 namespace lun::script {
@@ -21,9 +22,24 @@ Interpreter::Interpreter() {
         [](Dispatch& c) { static_cast<Dictionary&>(c).RemoveAll(); });
     return d;
   });
+  RegisterObject(u"VBScript.RegExp", [this] { return CreateRegExp(); });
 }
 
 Interpreter::~Interpreter() { Close(); }
+
+std::shared_ptr<Dispatch> Interpreter::CreateRegExp() {
+  RegExpLimits regexp_limits;
+  regexp_limits.max_result_length = limits.max_string_length;
+  // Copies: the object may outlive this run.
+  const std::atomic<bool>* stop = limits.stop;
+  const bool has_deadline = has_deadline_;
+  const auto deadline = deadline_;
+  regexp_limits.should_stop = [stop, has_deadline, deadline] {
+    return (stop && stop->load(std::memory_order_relaxed)) ||
+           (has_deadline && std::chrono::steady_clock::now() > deadline);
+  };
+  return NewRegExp(std::move(regexp_limits));
+}
 
 void Interpreter::Close() {
   // Class_Terminate runs only while the script runs (see ReleaseGlobals).

@@ -142,6 +142,8 @@ class Interpreter : public BuiltinHost, public CodeRunner {
   Variant RunActivation(const Procedure& proc, Frame& frame);
 
   // ---- classes
+  // A RegExp object bound by this run's time limit and stop flag.
+  std::shared_ptr<Dispatch> CreateRegExp();
   Variant NewInstance(const Expr& e);
   // The script class instance `obj` is, else null.
   static ClassInstance* AsInstance(const std::shared_ptr<Dispatch>& obj);

@@ -7,7 +7,11 @@ namespace lun::script {
 
 Variant Interpreter::NewInstance(const Expr& e) {
   const ClassDef* def = LateClass(e);
-  if (!def) Throw(kErrClassNotDefined, e.name);
+  if (!def) {
+    // The language's one built-in class.
+    if (e.folded == u"regexp") return Variant::Object(CreateRegExp());
+    Throw(kErrClassNotDefined, e.name);
+  }
   // The instance shares ownership of its class so that it outlives a Close.
   auto instance = std::make_shared<ClassInstance>(def->shared_from_this(), class_link_);
   for (const auto& init : def->fields.arrays) instance->fields()[init.slot] = NewDimArray(init);
