@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -20,7 +21,12 @@ Variant ConvertTo(Args a, VarType t) { return ConvertValue(a[0], t); }
 Variant FnCStr(BuiltinHost&, Args a) { return ConvertTo(a, VT_BSTR); }
 Variant FnCInt(BuiltinHost&, Args a) { return ConvertTo(a, VT_I2); }
 Variant FnCLng(BuiltinHost&, Args a) { return ConvertTo(a, VT_I4); }
-Variant FnCByte(BuiltinHost&, Args a) { return ConvertTo(a, VT_UI1); }
+Variant FnCByte(BuiltinHost&, Args a) {
+  // True is taken as its 8-bit pattern: CByte(True) = 255.
+  Variant v = Val(a, 0);
+  if (v.type() == VT_BOOL) return Variant::UI1(v.AsBool() ? 255 : 0);
+  return ConvertTo(a, VT_UI1);
+}
 Variant FnCDbl(BuiltinHost&, Args a) { return ConvertTo(a, VT_R8); }
 Variant FnCSng(BuiltinHost&, Args a) { return ConvertTo(a, VT_R4); }
 Variant FnCCur(BuiltinHost&, Args a) { return ConvertTo(a, VT_CY); }
@@ -226,22 +232,63 @@ Variant FnRnd(BuiltinHost& h, Args a) {
   return Variant::R4(NextRnd(h));
 }
 
+// RGB(r, g, b): each part 0..255 (larger values count as 255), as the
+// Long r + 256 * g + 65536 * b.
+Variant FnRGB(BuiltinHost&, Args a) {
+  std::int64_t v = 0;
+  for (std::size_t i = 3; i-- > 0;) {
+    Variant part = Val(a, i);
+    if (part.is_null()) Throw(kErrInvalidNull, u"RGB");
+    std::int64_t n = ToLong(part);
+    if (n < 0) Throw(kErrInvalidCall, u"RGB");
+    v = v * 256 + std::min<std::int64_t>(n, 255);
+  }
+  return Long(v);
+}
+
+// The engine's identity: the language and version pages test for.
+// Decision: the build number is this interpreter's own (1).
+Variant FnScriptEngine(BuiltinHost&, Args) { return Str(u"VBScript"); }
+Variant FnScriptEngineMajorVersion(BuiltinHost&, Args) { return Long(5); }
+Variant FnScriptEngineMinorVersion(BuiltinHost&, Args) { return Long(8); }
+Variant FnScriptEngineBuildVersion(BuiltinHost&, Args) { return Long(1); }
+
 constexpr Builtin kTable[] = {
-    {u"CStr", 1, 1, FnCStr},       {u"CInt", 1, 1, FnCInt},
-    {u"CLng", 1, 1, FnCLng},       {u"CByte", 1, 1, FnCByte},
-    {u"CDbl", 1, 1, FnCDbl},       {u"CSng", 1, 1, FnCSng},
-    {u"CCur", 1, 1, FnCCur},       {u"CBool", 1, 1, FnCBool},
-    {u"CDate", 1, 1, FnCDate},     {u"IsEmpty", 1, 1, FnIsEmpty},
-    {u"IsNull", 1, 1, FnIsNull},   {u"IsNumeric", 1, 1, FnIsNumeric},
-    {u"IsArray", 1, 1, FnIsArray}, {u"IsObject", 1, 1, FnIsObject},
-    {u"IsDate", 1, 1, FnIsDate},   {u"TypeName", 1, 1, FnTypeName},
-    {u"VarType", 1, 1, FnVarType}, {u"Abs", 1, 1, FnAbs},
-    {u"Int", 1, 1, FnInt},         {u"Fix", 1, 1, FnFix},
-    {u"Round", 1, 2, FnRound},     {u"Sgn", 1, 1, FnSgn},
-    {u"Sqr", 1, 1, FnSqr},         {u"Exp", 1, 1, FnExp},
-    {u"Log", 1, 1, FnLog},         {u"Sin", 1, 1, FnSin},
-    {u"Cos", 1, 1, FnCos},         {u"Tan", 1, 1, FnTan},
-    {u"Atn", 1, 1, FnAtn},         {u"Rnd", 0, 1, FnRnd},
+    {u"CStr", 1, 1, FnCStr},
+    {u"CInt", 1, 1, FnCInt},
+    {u"CLng", 1, 1, FnCLng},
+    {u"CByte", 1, 1, FnCByte},
+    {u"CDbl", 1, 1, FnCDbl},
+    {u"CSng", 1, 1, FnCSng},
+    {u"CCur", 1, 1, FnCCur},
+    {u"CBool", 1, 1, FnCBool},
+    {u"CDate", 1, 1, FnCDate},
+    {u"IsEmpty", 1, 1, FnIsEmpty},
+    {u"IsNull", 1, 1, FnIsNull},
+    {u"IsNumeric", 1, 1, FnIsNumeric},
+    {u"IsArray", 1, 1, FnIsArray},
+    {u"IsObject", 1, 1, FnIsObject},
+    {u"IsDate", 1, 1, FnIsDate},
+    {u"TypeName", 1, 1, FnTypeName},
+    {u"VarType", 1, 1, FnVarType},
+    {u"Abs", 1, 1, FnAbs},
+    {u"Int", 1, 1, FnInt},
+    {u"Fix", 1, 1, FnFix},
+    {u"Round", 1, 2, FnRound},
+    {u"Sgn", 1, 1, FnSgn},
+    {u"Sqr", 1, 1, FnSqr},
+    {u"Exp", 1, 1, FnExp},
+    {u"Log", 1, 1, FnLog},
+    {u"Sin", 1, 1, FnSin},
+    {u"Cos", 1, 1, FnCos},
+    {u"Tan", 1, 1, FnTan},
+    {u"Atn", 1, 1, FnAtn},
+    {u"Rnd", 0, 1, FnRnd},
+    {u"RGB", 3, 3, FnRGB},
+    {u"ScriptEngine", 0, 0, FnScriptEngine},
+    {u"ScriptEngineMajorVersion", 0, 0, FnScriptEngineMajorVersion},
+    {u"ScriptEngineMinorVersion", 0, 0, FnScriptEngineMinorVersion},
+    {u"ScriptEngineBuildVersion", 0, 0, FnScriptEngineBuildVersion},
 };
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include <algorithm>
+#include <limits>
 #include <string>
+#include <vector>
 
 #include "automation/text_case.h"
 #include "pages/script/builtin_library.h"
@@ -94,8 +96,9 @@ Variant FnInStrRev(BuiltinHost&, Args a) {
   if (static_cast<std::size_t>(start) > s1.size() && !s1.empty()) {
     start = static_cast<std::int64_t>(s1.size());
   }
-  if (s1.empty()) return Long(0);
-  std::size_t pos = RFindText(s1, s2, static_cast<std::size_t>(start - 1), text);
+  // The match must end at or before `start` (InStrRev("abcd", "bc", 2) = 0).
+  if (s1.empty() || s2.size() > static_cast<std::size_t>(start)) return Long(0);
+  std::size_t pos = RFindText(s1, s2, static_cast<std::size_t>(start) - s2.size(), text);
   return Long(pos == std::u16string::npos ? 0 : static_cast<std::int64_t>(pos) + 1);
 }
 
@@ -158,6 +161,7 @@ const SafeArray& OneDimArray(const Variant& v, std::u16string_view fn) {
 
 Variant FnJoin(BuiltinHost&, Args a) {
   Variant arr = Val(a, 0);
+  if (arr.is_null()) Throw(kErrInvalidNull, u"Join");
   const SafeArray& sa = OneDimArray(arr, u"Join");
   std::u16string delim = Missing(a, 1) ? u" " : StrOf(a[1]);
   std::u16string out;
@@ -308,7 +312,7 @@ Variant FnFilter(BuiltinHost&, Args a) {
 
 Variant FnEscape(BuiltinHost&, Args a) {
   Variant v = Val(a, 0);
-  if (v.is_null()) return v;
+  if (v.is_null()) Throw(kErrInvalidNull, u"Escape");
   std::u16string s = ToStr(v);
   std::u16string out;
   const char16_t* hex = u"0123456789ABCDEF";
@@ -365,6 +369,92 @@ Variant FnUnescape(BuiltinHost&, Args a) {
   return Str(std::move(out));
 }
 
+// ---- byte forms. A script string is UTF-16: each character is two bytes,
+// low byte first. A byte count that ends inside a character keeps that
+// character's low byte as a character of its own (the platform keeps an
+// odd-length byte string; ours rounds it up to whole characters).
+
+std::u16string BytesOf(const std::u16string& s, std::int64_t first, std::int64_t count) {
+  const std::int64_t total = static_cast<std::int64_t>(s.size()) * 2;
+  std::u16string out;
+  for (std::int64_t b = first; b < total && b < first + count; ++b) {
+    const char16_t c = s[static_cast<std::size_t>(b / 2)];
+    if (b % 2 == 0 && b + 1 < first + count) {
+      out.push_back(c);
+      ++b;
+    } else {
+      out.push_back(static_cast<char16_t>(b % 2 == 0 ? (c & 0xFF) : (c >> 8)));
+    }
+  }
+  return out;
+}
+
+std::int64_t ByteCountArg(Args a, std::size_t i, std::u16string_view fn) {
+  Variant v = Val(a, i);
+  if (v.is_null()) Throw(kErrInvalidNull, fn);
+  std::int64_t n = ToLong(v);
+  if (n < 0) Throw(kErrInvalidCall, fn);
+  return n;
+}
+
+Variant FnLenB(BuiltinHost&, Args a) {
+  Variant v = Val(a, 0);
+  if (v.is_null()) return v;
+  return Long(static_cast<std::int64_t>(ToStr(v).size()) * 2);
+}
+
+Variant FnLeftB(BuiltinHost&, Args a) {
+  Variant v = Val(a, 0);
+  std::int64_t n = ByteCountArg(a, 1, u"LeftB");
+  if (v.is_null()) return v;
+  return Str(BytesOf(ToStr(v), 0, n));
+}
+
+Variant FnRightB(BuiltinHost&, Args a) {
+  Variant v = Val(a, 0);
+  std::int64_t n = ByteCountArg(a, 1, u"RightB");
+  if (v.is_null()) return v;
+  std::u16string s = ToStr(v);
+  const std::int64_t total = static_cast<std::int64_t>(s.size()) * 2;
+  return Str(BytesOf(s, std::max<std::int64_t>(0, total - n), n));
+}
+
+Variant FnMidB(BuiltinHost&, Args a) {
+  Variant v = Val(a, 0);
+  std::int64_t start = ByteCountArg(a, 1, u"MidB");
+  if (start < 1) Throw(kErrInvalidCall, u"MidB");
+  std::int64_t n =
+      Missing(a, 2) ? std::numeric_limits<std::int32_t>::max() : ByteCountArg(a, 2, u"MidB");
+  if (v.is_null()) return v;
+  return Str(BytesOf(ToStr(v), start - 1, n));
+}
+
+Variant FnAscB(BuiltinHost&, Args a) {
+  std::u16string s = StrOf(a[0]);
+  if (s.empty()) Throw(kErrInvalidCall, u"AscB");
+  return Variant::UI1(static_cast<std::uint8_t>(s[0] & 0xFF));
+}
+
+Variant FnChrB(BuiltinHost&, Args a) {
+  std::int64_t n = ByteCountArg(a, 0, u"ChrB");
+  if (n > 255) Throw(kErrInvalidCall, u"ChrB");
+  return Str(std::u16string(1, static_cast<char16_t>(n)));
+}
+
+// InStrB([start,] s1, s2[, compare]): the byte position of s2 in s1.
+Variant FnInStrB(BuiltinHost& h, Args a) {
+  std::vector<Variant> args(a.begin(), a.end());
+  if (args.size() >= 3) {
+    std::int64_t start = ByteCountArg(a, 0, u"InStrB");
+    if (start < 1) Throw(kErrInvalidCall, u"InStrB");
+    args[0] = Variant::I4(static_cast<std::int32_t>((start + 1) / 2));
+  }
+  Variant pos = FnInStr(h, args);
+  if (pos.is_null()) return pos;
+  const std::int64_t p = ToLong(pos);
+  return Long(p == 0 ? 0 : (p - 1) * 2 + 1);
+}
+
 constexpr Builtin kTable[] = {
     {u"Len", 1, 1, FnLen},
     {u"Left", 2, 2, FnLeft},
@@ -393,6 +483,13 @@ constexpr Builtin kTable[] = {
     {u"Filter", 2, 4, FnFilter},
     {u"Escape", 1, 1, FnEscape},
     {u"Unescape", 1, 1, FnUnescape},
+    {u"LenB", 1, 1, FnLenB},
+    {u"LeftB", 2, 2, FnLeftB},
+    {u"RightB", 2, 2, FnRightB},
+    {u"MidB", 2, 3, FnMidB},
+    {u"AscB", 1, 1, FnAscB},
+    {u"ChrB", 1, 1, FnChrB},
+    {u"InStrB", 2, 4, FnInStrB},
 };
 
 }  // namespace

@@ -92,15 +92,7 @@ bool Interpreter::Parse(std::u16string_view text) {
     info.hresult = ScriptErrorCode(error.number);
     info.source = std::u16string(kCompileSource);
     info.description = std::u16string(ErrorDescription(error.number));
-    if (error.line >= 0 && static_cast<std::size_t>(error.line) < line_starts.size()) {
-      std::size_t b = line_starts[error.line];
-      std::size_t e = static_cast<std::size_t>(error.line) + 1 < line_starts.size()
-                          ? line_starts[error.line + 1]
-                          : source.size();
-      std::u16string line = source.substr(b, e - b);
-      while (!line.empty() && (line.back() == u'\r' || line.back() == u'\n')) line.pop_back();
-      info.source_line = std::move(line);
-    }
+    info.source_line = LineOf(source, line_starts, error.line);
     Report(info);
     return false;
   }
@@ -109,14 +101,18 @@ bool Interpreter::Parse(std::u16string_view text) {
 }
 
 std::u16string Interpreter::SourceLine(int line) const {
-  const auto& starts = program->line_starts;
-  if (line < 0 || static_cast<std::size_t>(line) >= starts.size()) return {};
-  std::size_t b = starts[line];
-  std::size_t e =
-      static_cast<std::size_t>(line) + 1 < starts.size() ? starts[line + 1] : source.size();
-  std::u16string text = source.substr(b, e - b);
-  while (!text.empty() && (text.back() == u'\r' || text.back() == u'\n')) text.pop_back();
-  return text;
+  return LineOf(source, program->line_starts, line);
+}
+
+// The line ends at its first line break: after a lexer error the next
+// line's start is not known.
+std::u16string Interpreter::LineOf(std::u16string_view text,
+                                   const std::vector<std::size_t>& line_starts, int line) {
+  if (line < 0 || static_cast<std::size_t>(line) >= line_starts.size()) return {};
+  const std::size_t b = line_starts[line];
+  std::size_t e = text.find_first_of(u"\r\n", b);
+  if (e == std::u16string_view::npos) e = text.size();
+  return std::u16string(text.substr(b, e - b));
 }
 
 void Interpreter::Report(const ScriptErrorInfo& info) {
@@ -134,6 +130,7 @@ void Interpreter::Report(const ScriptThrow& t) {
   info.hresult = t.hresult;
   info.source = t.source;
   info.description = t.description;
+  if (!t.name.empty()) info.description += u": '" + t.name + u"'";
   info.source_line = SourceLine(info.line);
   Report(info);
 }
@@ -409,9 +406,10 @@ Flow Interpreter::ExecFor(const Stmt& s) {
     *counter = start;
   });
   if (!ok) {
-    // The header failed under Resume Next: the body runs once.
-    Flow f = ExecBlock(s.body);
-    return f == Flow::kExitFor ? Flow::kNormal : f;
+    // The header failed under Resume Next: as on the platform, the loop
+    // is skipped and its Next fails in turn, which leaves Err at 92.
+    RecordErr(ErrorOf(kErrForNotInitialized));
+    return Flow::kNormal;
   }
   const double end_value = ToDouble(end);
   const bool down = ToDouble(step) < 0;
@@ -467,7 +465,10 @@ Flow Interpreter::ExecDo(const Stmt& s) {
   auto keep_going = [&]() {
     bool c = true;
     if (!HeaderOk(s, s.line, [&] { c = ToCondition(Eval(*s.condition)); })) {
-      return true;  // the body runs after a failed condition
+      // Resumed from a failed condition: the body runs after a "Do While"
+      // header, and a "Loop While" leaves the loop (going round again
+      // would never end).
+      return !s.condition_at_end;
     }
     return s.until ? !c : c;
   };
@@ -483,7 +484,9 @@ Flow Interpreter::ExecDo(const Stmt& s) {
 }
 
 Flow Interpreter::ExecWith(const Stmt& s) {
-  frame_->with_stack.push_back(Eval(*s.value));
+  Variant object = Eval(*s.value);
+  if (!object.is_object()) Throw(kErrObjectRequired);
+  frame_->with_stack.push_back(std::move(object));
   struct Pop {
     Frame* f;
     ~Pop() { f->with_stack.pop_back(); }

@@ -97,6 +97,8 @@ class Interpreter : public BuiltinHost, public CodeRunner {
   void Report(const ScriptThrow& t);
   void Report(const ScriptErrorInfo& info);
   std::u16string SourceLine(int line) const;
+  static std::u16string LineOf(std::u16string_view text,
+                               const std::vector<std::size_t>& line_starts, int line);
   void Step();
   void CheckStack();
   void RecordErr(const ScriptThrow& t);

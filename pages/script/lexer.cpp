@@ -370,18 +370,15 @@ bool Lexer::LexAmpersandNumber() {
     int d = HexValue(s_[pos_]);
     if (d < 0 || d >= base) break;
     acc = acc * base + d;
-    ++digits;
+    if (acc != 0) ++digits;  // leading zeros do not count
     ++pos_;
     if (acc > 0xFFFFFFFFull) return Fail(kCeInvalidNumber, at);
   }
   if (base == 16 && digits > 8) return Fail(kCeInvalidNumber, at);
-  bool force_long = false;
-  if (pos_ < s_.size() && s_[pos_] == u'&') {
-    force_long = true;
-    ++pos_;
-  }
+  // A trailing "&" is accepted and, on the platform, changes nothing.
+  if (pos_ < s_.size() && s_[pos_] == u'&') ++pos_;
   Token& t = Push(Tok::kNumber, at);
-  if (!force_long && digits <= short_digits && acc <= 0xFFFF) {
+  if (digits <= short_digits && acc <= 0xFFFF) {
     t.value = Variant::I2(static_cast<std::int16_t>(static_cast<std::uint16_t>(acc)));
   } else {
     t.value = Variant::I4(static_cast<std::int32_t>(static_cast<std::uint32_t>(acc)));

@@ -848,20 +848,32 @@ StmtPtr Parser::ParseIf() {
   if (!Is(Tok::kNewLine) && !Is(Tok::kEof)) {
     // Single-line form: everything up to the end of the logical line.
     ++single_line_if_;
+    // The platform also takes a closing "End If" on the same line
+    // ("If c Then x = 1 Else x = 2 End If").
+    bool closed = false;
+    auto at_end_if = [&] {
+      return IsKw(Kw::kEnd) && Peek().kind == Tok::kIdent && Peek().kw == Kw::kIf;
+    };
     auto parse_list = [&](Block* block) {
       while (true) {
         if (Is(Tok::kColon)) {
           Advance();
           continue;
         }
+        if (at_end_if()) {
+          Advance();
+          Advance();
+          closed = true;
+          break;
+        }
         if (AtStatementEnd()) break;
         block->push_back(ParseStatement());
-        if (!AtStatementEnd()) Fail(kCeExpectedEndOfStatement);
+        if (!AtStatementEnd() && !at_end_if()) Fail(kCeExpectedEndOfStatement);
       }
     };
     parse_list(&arm.body);
     s->arms.push_back(std::move(arm));
-    if (IsKw(Kw::kElse)) {
+    if (!closed && IsKw(Kw::kElse)) {
       IfArm else_arm;
       else_arm.line = Cur().line;
       Advance();
@@ -1196,23 +1208,12 @@ ExprPtr Parser::ParseLevel(int level) {
     }
     return ParseLevel(level + 1);
   }
-  if (level == kLevelNeg) {
-    if (Is(Tok::kMinus) || Is(Tok::kPlus)) {
-      const Token& at = Cur();
-      bool minus = Is(Tok::kMinus);
-      Advance();
-      auto e = MakeNode(ExprKind::kUnary, at);
-      e->op = minus ? Op::kNeg : Op::kPlus;
-      e->left = ParseLevel(kLevelNeg);
-      e->literal = e->left->literal;
-      SetDepth(e.get(), at);
-      return e;
-    }
-    return ParseLevel(kLevelPow);
-  }
+  if (level == kLevelNeg) return ParseLevel(kLevelPow);
   if (level == kLevelPow) {
-    // pow_expr = primary { "^" pow_rhs }   (left-associative: 2^3^2 = 64)
-    ExprPtr left = ParsePrimary();
+    // pow_expr = pow_operand { "^" pow_operand }   (left-associative:
+    // 2^3^2 = 64). A leading sign belongs to the operand, as on the
+    // platform: -3 ^ 2 = 9.
+    ExprPtr left = ParsePowOperand();
     while (Is(Tok::kCaret)) {
       const Token& at = Cur();
       Advance();
@@ -1232,7 +1233,7 @@ ExprPtr Parser::ParseLevel(int level) {
   return left;
 }
 
-// pow_rhs = ("-"|"+") pow_rhs | primary
+// pow_operand = ("-"|"+") pow_operand | primary
 ExprPtr Parser::ParsePowOperand() {
   CheckStack();
   if (Is(Tok::kMinus) || Is(Tok::kPlus)) {

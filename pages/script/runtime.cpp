@@ -16,16 +16,6 @@ thread_local std::size_t g_max_string = std::size_t{1} << 26;
 // Numeric classes that decide result types, narrowest first.
 enum class Num { kByte, kInt, kLong, kSingle, kDouble, kCurrency, kDate };
 
-std::u16string WithName(int number, std::u16string_view name) {
-  std::u16string d(ErrorDescription(number));
-  if (!name.empty()) {
-    d += u": '";
-    d += name;
-    d += u"'";
-  }
-  return d;
-}
-
 bool IsIntegral(VarType t) {
   switch (t) {
     case VT_I1:
@@ -145,7 +135,8 @@ ScriptThrow ErrorOf(int number, std::u16string_view name) {
   ScriptThrow t;
   t.number = number;
   t.hresult = ScriptErrorCode(number);
-  t.description = WithName(number, name);
+  t.description = std::u16string(ErrorDescription(number));
+  t.name = std::u16string(name);
   t.source = std::u16string(kRuntimeSource);
   return t;
 }
@@ -198,7 +189,8 @@ void ThrowHr(HResult hr, const ExcepInfo* excep, std::u16string_view name) {
       }
       t.number = hr;
       t.hresult = hr;
-      t.description = WithName(kErrAutomation, name);
+      t.description = std::u16string(ErrorDescription(kErrAutomation));
+      t.name = std::u16string(name);
       t.source = std::u16string(kRuntimeSource);
       throw t;
     }
@@ -322,9 +314,7 @@ Variant Arith(Op op, const Variant& a_in, const Variant& b_in) {
   auto apply = [op](auto x, auto y) {
     return op == Op::kAdd ? x + y : op == Op::kSub ? x - y : x * y;
   };
-  if (na == Num::kDouble || nb == Num::kDouble) {
-    return CheckedDouble(apply(da, db));
-  }
+  // A Date wins over a Double: Now - 1/24 is a Date.
   if (na == Num::kDate || nb == Num::kDate) {
     if (op == Op::kMul) return CheckedDouble(da * db);
     if (op == Op::kSub && na == Num::kDate && nb == Num::kDate) {
@@ -333,6 +323,9 @@ Variant Arith(Op op, const Variant& a_in, const Variant& b_in) {
     double r = apply(da, db);
     if (!IsValidDateSerial(r)) Throw(kErrOverflow);
     return Variant::Date(r);
+  }
+  if (na == Num::kDouble || nb == Num::kDouble) {
+    return CheckedDouble(apply(da, db));
   }
   if (na == Num::kCurrency || nb == Num::kCurrency) {
     long double ua = na == Num::kCurrency ? static_cast<long double>(ia)
@@ -483,6 +476,14 @@ Variant Compare(Op op, const Variant& a_in, bool a_lit, const Variant& b_in, boo
   if (b.is_empty() && an) return CompareResult(op, CompareNumbers(a, Variant::I2(0)));
   if (a.is_empty() && b.is_string()) return CompareResult(op, CompareStrings(u"", b.AsString()));
   if (b.is_empty() && a.is_string()) return CompareResult(op, CompareStrings(a.AsString(), u""));
+  // A string and a Boolean: the Boolean's string form, compared with
+  // case ("True" = True, "true" <> True).
+  if (a.is_string() && b.type() == VT_BOOL) {
+    return CompareResult(op, CompareStrings(a.AsString(), ToStr(b)));
+  }
+  if (b.is_string() && a.type() == VT_BOOL) {
+    return CompareResult(op, CompareStrings(ToStr(a), b.AsString()));
+  }
   // One string, one number.
   const Variant& s = a.is_string() ? a : b;
   const Variant& n = a.is_string() ? b : a;
@@ -518,6 +519,8 @@ bool SmallInteger(const Variant& v) {
 }
 
 Variant BitwiseResult(std::int64_t r, const Variant& a, const Variant& b) {
+  // Empty with Empty gives a Long on the platform.
+  if (a.is_empty() && b.is_empty()) return Variant::I4(static_cast<std::int32_t>(r));
   if (a.type() == VT_UI1 && b.type() == VT_UI1) {
     return Variant::UI1(static_cast<std::uint8_t>(r));
   }
@@ -549,7 +552,12 @@ Variant Logical(Op op, const Variant& a_in, const Variant& b_in) {
         return v == -1 ? typed(-1) : Variant::Null();
       case Op::kImp:
         if (an) return v == -1 ? typed(-1) : Variant::Null();  // N Imp x
-        return v == 0 ? typed(-1) : Variant::Null();           // x Imp N
+        // x Imp N: the bits where x is 0 are known to be 1; the platform
+        // gives them (CByte(170) Imp Null = 85), Null when there are none.
+        {
+          Variant known = typed(~v);
+          return RoundToLong(known) == 0 ? Variant::Null() : known;
+        }
       default:
         return Variant::Null();
     }

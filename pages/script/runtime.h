@@ -20,9 +20,12 @@
 namespace lun::script {
 
 struct ScriptThrow {
-  int number = 0;       // Err.Number
-  HResult hresult = 0;  // reported HRESULT
-  std::u16string description;
+  int number = 0;              // Err.Number
+  HResult hresult = 0;         // reported HRESULT
+  std::u16string description;  // Err.Description: the standard text
+  // The name the error concerns ("CInt"); the host's report adds it to
+  // the description ("Type mismatch: 'CInt'"), Err.Description does not.
+  std::u16string name;
   std::u16string source;
   // Set by a run-time limit: not catchable by On Error Resume Next.
   bool abort = false;
@@ -31,8 +34,7 @@ struct ScriptThrow {
   int column = 0;
 };
 
-// Run-time error `number` with its standard text, plus ": 'name'" when a
-// name is given.
+// Run-time error `number` with its standard text, concerning `name`.
 ScriptThrow ErrorOf(int number, std::u16string_view name = {});
 // Raises ErrorOf(number, name).
 [[noreturn]] void Throw(int number, std::u16string_view name = {});

@@ -22,6 +22,7 @@ constexpr ErrorText kErrors[] = {
     {35, u"Sub or Function not defined"},
     {51, u"Internal error"},
     {91, u"Object variable not set"},
+    {92, u"For loop not initialized"},
     {94, u"Invalid use of Null"},
     {424, u"Object required"},
     {429, u"ActiveX component can't create object"},

@@ -28,6 +28,7 @@ enum RuntimeError : int {
   kErrOutOfStringSpace = 14,
   kErrOutOfStack = 28,
   kErrInternal = 51,
+  kErrForNotInitialized = 92,
   kErrInvalidNull = 94,
   kErrObjectRequired = 424,
   kErrCannotCreate = 429,
