@@ -120,8 +120,9 @@ std::u16string FormatDateGeneral(double serial) {
   if (!SerialToParts(serial, &p)) return u"";
   bool no_time = p.hour == 0 && p.minute == 0 && p.second == 0;
   bool no_date = p.year == 1899 && p.month == 12 && p.day == 30;
-  if (no_time) return FormatShortDate(serial);
+  // Day zero shows as a time, midnight included: CDate(0) is "0:00:00".
   if (no_date) return FormatLongTime(serial);
+  if (no_time) return FormatShortDate(serial);
   return FormatShortDate(serial) + u" " + FormatLongTime(serial);
 }
 

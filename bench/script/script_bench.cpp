@@ -58,9 +58,12 @@ std::u16string PageScript() {
   // reads and branches that mostly do not run.
   for (int p = 0; p < 40; ++p) {
     std::string n = std::to_string(p);
-    s += "Sub Option" + n + "(v)\r\n"
+    s += "Sub Option" + n +
+         "(v)\r\n"
          "  Select Case v\r\n"
-         "    Case " + n + " : Response.Write \"<option selected>\" & v & \"</option>\"\r\n"
+         "    Case " +
+         n +
+         " : Response.Write \"<option selected>\" & v & \"</option>\"\r\n"
          "    Case Else : Response.Write \"<option>\" & v & \"</option>\"\r\n"
          "  End Select\r\n"
          "End Sub\r\n";
@@ -112,6 +115,56 @@ void BM_EmptyEngine(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_EmptyEngine)->Unit(benchmark::kMicrosecond);
+
+// Runs `script` once per iteration; `items_per_run` is how many of the
+// measured operations it does (reported as items per second).
+void RunScriptBench(benchmark::State& state, const std::u16string& script,
+                    std::int64_t items_per_run) {
+  for (auto _ : state) {
+    lun::ScriptEngine engine;
+    auto response = std::make_shared<Response>();
+    engine.AddNamedItem(u"Response", response, false);
+    bool ok = engine.Parse(script) && engine.Run();
+    if (!ok) state.SkipWithError("script failed");
+    benchmark::DoNotOptimize(response->out.size());
+  }
+  state.SetItemsProcessed(state.iterations() * items_per_run);
+}
+
+// Method calls on script class instances: a Property Let, a Property Get
+// and a Function with an argument, 100000 calls each per run.
+void BM_ClassMethodCalls(benchmark::State& state) {
+  const std::u16string script = lun::ToWide(
+      "Class Counter\r\n"
+      "  Private n\r\n"
+      "  Public Property Get Value() : Value = n : End Property\r\n"
+      "  Public Property Let Value(v) : n = v : End Property\r\n"
+      "  Public Function Plus(k) : Plus = n + k : End Function\r\n"
+      "End Class\r\n"
+      "Dim c, i, t : Set c = New Counter : c.Value = 0\r\n"
+      "For i = 1 To 100000\r\n"
+      "  c.Value = c.Plus(1) : t = c.Value\r\n"
+      "Next\r\n"
+      "Response.Write t\r\n");
+  RunScriptBench(state, script, 300000);
+}
+BENCHMARK(BM_ClassMethodCalls)->Unit(benchmark::kMillisecond);
+
+// RegExp.Replace over a 1 MB text (512 K UTF-16 units of mixed words and
+// numbers), every number rewritten with a group reference.
+void BM_RegExpReplace1MB(benchmark::State& state) {
+  const std::u16string script = lun::ToWide(
+      "Dim s, re, r\r\n"
+      "s = String(2, \"x\")\r\n"
+      "Do While Len(s) < 524288 : s = s & \"word 12345 text, more 678 and \" & s : Loop\r\n"
+      "s = Left(s, 524288)\r\n"
+      "Set re = New RegExp : re.Global = True : re.Pattern = \"(\\d+)\"\r\n"
+      "r = re.Replace(s, \"<$1>\")\r\n"
+      "Response.Write Len(r)\r\n");
+  RunScriptBench(state, script, 1);
+  state.SetBytesProcessed(state.iterations() * 524288 * 2);
+}
+BENCHMARK(BM_RegExpReplace1MB)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

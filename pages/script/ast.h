@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -14,15 +15,35 @@
 namespace lun::script {
 
 struct Procedure;
+struct ClassDef;
 
 enum class Op : std::uint8_t {
   kNone,
   // binary, by precedence level (highest first)
-  kPow, kMul, kDiv, kIntDiv, kMod, kAdd, kSub, kConcat,
-  kEq, kNe, kLt, kGt, kLe, kGe, kIs,
-  kAnd, kOr, kXor, kEqv, kImp,
+  kPow,
+  kMul,
+  kDiv,
+  kIntDiv,
+  kMod,
+  kAdd,
+  kSub,
+  kConcat,
+  kEq,
+  kNe,
+  kLt,
+  kGt,
+  kLe,
+  kGe,
+  kIs,
+  kAnd,
+  kOr,
+  kXor,
+  kEqv,
+  kImp,
   // unary
-  kNeg, kPlus, kNot,
+  kNeg,
+  kPlus,
+  kNot,
 };
 
 // Where a bare name is bound, decided once after parsing.
@@ -35,6 +56,8 @@ enum class BindKind : std::uint8_t {
   kBuiltin,       // built-in function `slot`
   kNamedItem,     // host item `slot`
   kGlobalMember,  // member `member_id` of global-members item `slot`
+  kField,         // field `slot` of the instance a method runs on (Me)
+  kMethod,        // member `slot` of Me's class: Sub, Function or Property
   kUndefined,     // nothing: Empty, or error 500 under Option Explicit
 };
 
@@ -43,6 +66,7 @@ struct Binding {
   int slot = 0;
   std::int32_t member_id = 0;
   const Procedure* procedure = nullptr;
+  const ClassDef* class_def = nullptr;  // New: the class, null if none
   Variant constant;
 };
 
@@ -70,7 +94,9 @@ struct Expr {
   Variant value;
   std::u16string name;    // as written (for messages and member look-up)
   std::u16string folded;  // ASCII lower case
-  Binding binding;
+  // Filled by the binder; a name still unbound can be bound later, once
+  // Execute code declared it (hence mutable in a tree otherwise const).
+  mutable Binding binding;
   int depth = 1;  // height of this subtree (bounded by the parser)
   // The subtree calls a script procedure (which could change variables);
   // set by the binder.
@@ -88,23 +114,23 @@ using StmtPtr = std::unique_ptr<Stmt>;
 using Block = std::vector<StmtPtr>;
 
 enum class StmtKind : std::uint8_t {
-  kAssign,    // target = expr
-  kSet,       // Set target = expr
-  kCall,      // call statement: target is the call expression
-  kDim,       // declarations with array bounds
+  kAssign,  // target = expr
+  kSet,     // Set target = expr
+  kCall,    // call statement: target is the call expression
+  kDim,     // declarations with array bounds
   kReDim,
-  kConst,     // nothing to do at run time
+  kConst,  // nothing to do at run time
   kErase,
   kIf,
   kSelect,
   kFor,
   kForEach,
-  kDo,        // also While ... Wend
+  kDo,  // also While ... Wend
   kExit,
   kOnError,
   kWith,
   kRandomize,
-  kNothing,   // Stop, Option Explicit, declarations without effect
+  kNothing,  // Stop, Option Explicit, declarations without effect
 };
 
 enum class ExitKind : std::uint8_t { kDo, kFor, kSub, kFunction, kProperty };
@@ -135,21 +161,21 @@ struct Stmt {
   StmtKind kind = StmtKind::kNothing;
   int line = 0;
   int column = 0;
-  ExprPtr target;  // assign/set/call target; For / For Each counter
-  ExprPtr value;   // assigned value; Select/With/For Each group; For start
-  ExprPtr end;     // For end
-  ExprPtr step;    // For step (null: 1)
-  ExprPtr condition;  // Do condition (null: none)
+  ExprPtr target;                 // assign/set/call target; For / For Each counter
+  ExprPtr value;                  // assigned value; Select/With/For Each group; For start
+  ExprPtr end;                    // For end
+  ExprPtr step;                   // For step (null: 1)
+  ExprPtr condition;              // Do condition (null: none)
   bool condition_at_end = false;  // Do ... Loop While c
   bool until = false;             // Until rather than While
   bool wend = false;              // While ... Wend (Exit Do passes through)
   bool preserve = false;          // ReDim Preserve
   bool resume_next = false;       // On Error Resume Next (else GoTo 0)
   ExitKind exit_kind = ExitKind::kDo;
-  std::vector<DimItem> items;     // Dim / ReDim / Erase
-  std::vector<IfArm> arms;        // If
-  std::vector<CaseArm> cases;     // Select
-  Block body;                     // loops, With
+  std::vector<DimItem> items;  // Dim / ReDim / Erase
+  std::vector<IfArm> arms;     // If
+  std::vector<CaseArm> cases;  // Select
+  Block body;                  // loops, With
 };
 
 struct Param {
@@ -166,10 +192,17 @@ struct ArrayInit {
   std::vector<std::int64_t> upper_bounds;
 };
 
+enum class ProcKind : std::uint8_t { kSub, kFunction, kPropertyGet, kPropertyLet, kPropertySet };
+
 struct Procedure {
   std::u16string name;
   std::u16string folded;
+  // Returns a value (Function, Property Get): slot 0 holds it.
   bool is_function = false;
+  ProcKind kind = ProcKind::kSub;
+  // Class methods: the class, and whether callers outside it may call.
+  const ClassDef* owner = nullptr;
+  bool is_public = true;
   int line = 0;
   std::vector<Param> params;
   // Locals: slot 0 of a Function is its return value; then the parameters,
@@ -184,15 +217,53 @@ struct Procedure {
   Block body;
 };
 
+// One member of a class, by name: a field, or the procedures that read
+// it (Sub, Function or Property Get), assign it (Property Let) and set an
+// object to it (Property Set).
+struct ClassMember {
+  std::u16string name;
+  std::u16string folded;
+  bool is_public = true;
+  int field = -1;  // field slot, or -1
+  const Procedure* get = nullptr;
+  const Procedure* let = nullptr;
+  const Procedure* set = nullptr;
+};
+
+// A Class block. `fields` is the scope of its variables: local_names are
+// the field names (slot = field index) and arrays their Dim'd arrays.
+struct ClassDef : std::enable_shared_from_this<ClassDef> {
+  std::u16string name;
+  std::u16string folded;
+  int line = 0;
+  Procedure fields;
+  std::vector<ClassMember> members;
+  int default_member = -1;  // index in members, or -1
+  const Procedure* initialize = nullptr;
+  const Procedure* terminate = nullptr;
+  std::vector<std::unique_ptr<Procedure>> methods;
+  std::unordered_map<std::u16string, int> member_index;  // by folded name
+  // Index in members by folded name, or -1.
+  int FindMember(const std::u16string& folded) const {
+    auto it = member_index.find(folded);
+    return it == member_index.end() ? -1 : it->second;
+  }
+};
+
 // A parsed script: the script-level scope (its locals are the globals)
 // and the procedures.
 struct Program {
   bool option_explicit = false;
+  // The text names Eval, Execute, ExecuteGlobal or GetRef: code may come
+  // to life at run time.
+  bool dynamic_code = false;
   // Offset of the first character of each physical line (line numbers as
   // the lexer counts them), for the source line of error reports.
   std::vector<std::size_t> line_starts;
   Procedure script;
   std::vector<std::unique_ptr<Procedure>> procedures;
+  // Shared: an instance keeps its class alive after the engine closed.
+  std::vector<std::shared_ptr<ClassDef>> classes;
 };
 
 }  // namespace lun::script

@@ -24,6 +24,12 @@ class BuiltinHost {
   virtual std::shared_ptr<Dispatch> CreateObject(std::u16string_view prog_id) = 0;
   virtual std::shared_ptr<Dispatch> ErrObject() = 0;
   virtual std::size_t MaxArrayElements() const = 0;
+  // Eval, Execute / ExecuteGlobal and GetRef: code given as text, run in
+  // the running scope (Eval, Execute) or at the script level.
+  virtual Variant EvalText(std::u16string_view text) = 0;
+  virtual void ExecuteText(std::u16string_view text, bool global) = 0;
+  // Error 5 when no procedure has that name.
+  virtual std::shared_ptr<Dispatch> ProcedureReference(std::u16string_view name) = 0;
   // State of Rnd / Randomize.
   std::uint32_t rnd_seed = 0x50000;
   float rnd_last = 0;

@@ -16,37 +16,68 @@ struct KeywordName {
 };
 
 constexpr KeywordName kKeywords[] = {
-    {u"and", Kw::kAnd},         {u"byref", Kw::kByRef},
-    {u"byval", Kw::kByVal},     {u"call", Kw::kCall},
-    {u"case", Kw::kCase},       {u"class", Kw::kClass},
-    {u"const", Kw::kConst},     {u"dim", Kw::kDim},
-    {u"do", Kw::kDo},           {u"each", Kw::kEach},
-    {u"else", Kw::kElse},       {u"elseif", Kw::kElseIf},
-    {u"empty", Kw::kEmpty},     {u"end", Kw::kEnd},
-    {u"eqv", Kw::kEqv},         {u"erase", Kw::kErase},
-    {u"exit", Kw::kExit},       {u"false", Kw::kFalse},
-    {u"for", Kw::kFor},         {u"function", Kw::kFunction},
-    {u"goto", Kw::kGoTo},       {u"if", Kw::kIf},
-    {u"imp", Kw::kImp},         {u"in", Kw::kIn},
-    {u"is", Kw::kIs},           {u"loop", Kw::kLoop},
-    {u"me", Kw::kMe},           {u"mod", Kw::kMod},
-    {u"new", Kw::kNew},         {u"next", Kw::kNext},
-    {u"not", Kw::kNot},         {u"nothing", Kw::kNothing},
-    {u"null", Kw::kNull},       {u"on", Kw::kOn},
-    {u"option", Kw::kOption},   {u"or", Kw::kOr},
-    {u"private", Kw::kPrivate}, {u"public", Kw::kPublic},
-    {u"redim", Kw::kReDim},     {u"rem", Kw::kRem},
-    {u"resume", Kw::kResume},   {u"select", Kw::kSelect},
-    {u"set", Kw::kSet},         {u"sub", Kw::kSub},
-    {u"then", Kw::kThen},       {u"to", Kw::kTo},
-    {u"true", Kw::kTrue},       {u"until", Kw::kUntil},
-    {u"wend", Kw::kWend},       {u"while", Kw::kWhile},
-    {u"with", Kw::kWith},       {u"xor", Kw::kXor},
-    {u"explicit", Kw::kExplicit}, {u"step", Kw::kStep},
-    {u"error", Kw::kError},     {u"property", Kw::kProperty},
-    {u"get", Kw::kGet},         {u"let", Kw::kLet},
-    {u"preserve", Kw::kPreserve}, {u"default", Kw::kDefault},
-    {u"randomize", Kw::kRandomize}, {u"stop", Kw::kStop},
+    {u"and", Kw::kAnd},
+    {u"byref", Kw::kByRef},
+    {u"byval", Kw::kByVal},
+    {u"call", Kw::kCall},
+    {u"case", Kw::kCase},
+    {u"class", Kw::kClass},
+    {u"const", Kw::kConst},
+    {u"dim", Kw::kDim},
+    {u"do", Kw::kDo},
+    {u"each", Kw::kEach},
+    {u"else", Kw::kElse},
+    {u"elseif", Kw::kElseIf},
+    {u"empty", Kw::kEmpty},
+    {u"end", Kw::kEnd},
+    {u"eqv", Kw::kEqv},
+    {u"erase", Kw::kErase},
+    {u"exit", Kw::kExit},
+    {u"false", Kw::kFalse},
+    {u"for", Kw::kFor},
+    {u"function", Kw::kFunction},
+    {u"goto", Kw::kGoTo},
+    {u"if", Kw::kIf},
+    {u"imp", Kw::kImp},
+    {u"in", Kw::kIn},
+    {u"is", Kw::kIs},
+    {u"loop", Kw::kLoop},
+    {u"me", Kw::kMe},
+    {u"mod", Kw::kMod},
+    {u"new", Kw::kNew},
+    {u"next", Kw::kNext},
+    {u"not", Kw::kNot},
+    {u"nothing", Kw::kNothing},
+    {u"null", Kw::kNull},
+    {u"on", Kw::kOn},
+    {u"option", Kw::kOption},
+    {u"or", Kw::kOr},
+    {u"private", Kw::kPrivate},
+    {u"public", Kw::kPublic},
+    {u"redim", Kw::kReDim},
+    {u"rem", Kw::kRem},
+    {u"resume", Kw::kResume},
+    {u"select", Kw::kSelect},
+    {u"set", Kw::kSet},
+    {u"sub", Kw::kSub},
+    {u"then", Kw::kThen},
+    {u"to", Kw::kTo},
+    {u"true", Kw::kTrue},
+    {u"until", Kw::kUntil},
+    {u"wend", Kw::kWend},
+    {u"while", Kw::kWhile},
+    {u"with", Kw::kWith},
+    {u"xor", Kw::kXor},
+    {u"explicit", Kw::kExplicit},
+    {u"step", Kw::kStep},
+    {u"error", Kw::kError},
+    {u"property", Kw::kProperty},
+    {u"get", Kw::kGet},
+    {u"let", Kw::kLet},
+    {u"preserve", Kw::kPreserve},
+    {u"default", Kw::kDefault},
+    {u"randomize", Kw::kRandomize},
+    {u"stop", Kw::kStop},
 };
 
 const std::unordered_map<std::u16string_view, Kw>& KeywordMap() {
@@ -62,9 +93,8 @@ bool IsLetter(char16_t c) {
   return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') ||
          // Non-ASCII letters count as letters (names in Chinese pages);
          // punctuation blocks that cannot be names are excluded.
-         (c >= 0x00C0 && c != 0x00D7 && c != 0x00F7 &&
-          !(c >= 0x2000 && c <= 0x2BFF) && !(c >= 0x3000 && c <= 0x303F) &&
-          !(c >= 0xFF00 && c <= 0xFF20) && c != 0xFEFF);
+         (c >= 0x00C0 && c != 0x00D7 && c != 0x00F7 && !(c >= 0x2000 && c <= 0x2BFF) &&
+          !(c >= 0x3000 && c <= 0x303F) && !(c >= 0xFF00 && c <= 0xFF20) && c != 0xFEFF);
 }
 
 bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
@@ -170,11 +200,9 @@ bool Lexer::Run() {
       }
       return Fail(kCeInvalidCharacter, pos_);
     }
-    if (IsDigit(c) ||
-        (c == u'.' && pos_ + 1 < s_.size() && IsDigit(s_[pos_ + 1]) &&
-         (space_before_ || out_->empty() ||
-          (out_->back().kind != Tok::kIdent &&
-           out_->back().kind != Tok::kRParen)))) {
+    if (IsDigit(c) || (c == u'.' && pos_ + 1 < s_.size() && IsDigit(s_[pos_ + 1]) &&
+                       (space_before_ || out_->empty() ||
+                        (out_->back().kind != Tok::kIdent && out_->back().kind != Tok::kRParen)))) {
       if (!LexNumber()) return false;
       continue;
     }
@@ -197,24 +225,45 @@ bool Lexer::Run() {
     std::size_t at = pos_;
     ++pos_;
     switch (c) {
-      case u':': Push(Tok::kColon, at); break;
-      case u'+': Push(Tok::kPlus, at); break;
-      case u'-': Push(Tok::kMinus, at); break;
-      case u'*': Push(Tok::kStar, at); break;
-      case u'/': Push(Tok::kSlash, at); break;
-      case u'\\': Push(Tok::kBackslash, at); break;
-      case u'^': Push(Tok::kCaret, at); break;
-      case u'(': Push(Tok::kLParen, at); break;
-      case u')': Push(Tok::kRParen, at); break;
-      case u',': Push(Tok::kComma, at); break;
-      case u'.': Push(Tok::kDot, at); break;
+      case u':':
+        Push(Tok::kColon, at);
+        break;
+      case u'+':
+        Push(Tok::kPlus, at);
+        break;
+      case u'-':
+        Push(Tok::kMinus, at);
+        break;
+      case u'*':
+        Push(Tok::kStar, at);
+        break;
+      case u'/':
+        Push(Tok::kSlash, at);
+        break;
+      case u'\\':
+        Push(Tok::kBackslash, at);
+        break;
+      case u'^':
+        Push(Tok::kCaret, at);
+        break;
+      case u'(':
+        Push(Tok::kLParen, at);
+        break;
+      case u')':
+        Push(Tok::kRParen, at);
+        break;
+      case u',':
+        Push(Tok::kComma, at);
+        break;
+      case u'.':
+        Push(Tok::kDot, at);
+        break;
       case u'&':
-        if (pos_ < s_.size() &&
-            (IsDigit(s_[pos_]) ||
-             ((s_[pos_] == u'H' || s_[pos_] == u'h') && pos_ + 1 < s_.size() &&
-              HexValue(s_[pos_ + 1]) >= 0) ||
-             ((s_[pos_] == u'O' || s_[pos_] == u'o') && pos_ + 1 < s_.size() &&
-              s_[pos_ + 1] >= u'0' && s_[pos_ + 1] <= u'7'))) {
+        if (pos_ < s_.size() && (IsDigit(s_[pos_]) ||
+                                 ((s_[pos_] == u'H' || s_[pos_] == u'h') && pos_ + 1 < s_.size() &&
+                                  HexValue(s_[pos_ + 1]) >= 0) ||
+                                 ((s_[pos_] == u'O' || s_[pos_] == u'o') && pos_ + 1 < s_.size() &&
+                                  s_[pos_ + 1] >= u'0' && s_[pos_ + 1] <= u'7'))) {
           pos_ = at;
           if (!LexAmpersandNumber()) return false;
         } else {
@@ -321,18 +370,15 @@ bool Lexer::LexAmpersandNumber() {
     int d = HexValue(s_[pos_]);
     if (d < 0 || d >= base) break;
     acc = acc * base + d;
-    ++digits;
+    if (acc != 0) ++digits;  // leading zeros do not count
     ++pos_;
     if (acc > 0xFFFFFFFFull) return Fail(kCeInvalidNumber, at);
   }
   if (base == 16 && digits > 8) return Fail(kCeInvalidNumber, at);
-  bool force_long = false;
-  if (pos_ < s_.size() && s_[pos_] == u'&') {
-    force_long = true;
-    ++pos_;
-  }
+  // A trailing "&" is accepted and, on the platform, changes nothing.
+  if (pos_ < s_.size() && s_[pos_] == u'&') ++pos_;
   Token& t = Push(Tok::kNumber, at);
-  if (!force_long && digits <= short_digits && acc <= 0xFFFF) {
+  if (digits <= short_digits && acc <= 0xFFFF) {
     t.value = Variant::I2(static_cast<std::int16_t>(static_cast<std::uint16_t>(acc)));
   } else {
     t.value = Variant::I4(static_cast<std::int32_t>(static_cast<std::uint32_t>(acc)));
@@ -409,8 +455,8 @@ bool Lexer::LexWord(bool bracketed) {
   // Rem where a statement may start is a comment to the end of the line.
   bool was_statement_start = statement_start_ || out_->empty();
   if (kw == Kw::kRem && was_statement_start &&
-      (pos_ >= s_.size() || s_[pos_] == u' ' || s_[pos_] == u'\t' ||
-       s_[pos_] == u'\r' || s_[pos_] == u'\n')) {
+      (pos_ >= s_.size() || s_[pos_] == u' ' || s_[pos_] == u'\t' || s_[pos_] == u'\r' ||
+       s_[pos_] == u'\n')) {
     SkipToLineEnd();
     return true;
   }
@@ -433,8 +479,8 @@ std::u16string FoldName(std::u16string_view name) {
   return out;
 }
 
-bool Lex(std::u16string_view source, std::vector<Token>* tokens,
-         LexError* error, std::vector<std::size_t>* line_starts) {
+bool Lex(std::u16string_view source, std::vector<Token>* tokens, LexError* error,
+         std::vector<std::size_t>* line_starts) {
   tokens->clear();
   Lexer lexer(source, tokens, error, line_starts);
   return lexer.Run();

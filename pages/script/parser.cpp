@@ -43,22 +43,20 @@ class Parser {
       : t_(tokens), limits_(limits) {}
 
   std::unique_ptr<Program> Run();
+  // One expression and nothing after it (Eval's text).
+  ExprPtr RunExpression();
 
  private:
   // ---- tokens
   const Token& Cur() const { return t_[p_]; }
-  const Token& Peek(std::size_t n = 1) const {
-    return t_[std::min(p_ + n, t_.size() - 1)];
-  }
+  const Token& Peek(std::size_t n = 1) const { return t_[std::min(p_ + n, t_.size() - 1)]; }
   bool Is(Tok k) const { return Cur().kind == k; }
   bool IsKw(Kw kw) const { return Cur().kind == Tok::kIdent && Cur().kw == kw; }
   void Advance() {
     if (p_ + 1 < t_.size()) ++p_;
   }
   [[noreturn]] void Fail(int number) { Fail(number, Cur()); }
-  [[noreturn]] void Fail(int number, const Token& at) {
-    throw Failure{number, at.line, at.column};
-  }
+  [[noreturn]] void Fail(int number, const Token& at) { throw Failure{number, at.line, at.column}; }
   void ExpectKw(Kw kw, int number) {
     if (!IsKw(kw)) Fail(number);
     Advance();
@@ -125,13 +123,12 @@ class Parser {
 
   // ---- scopes
   void Declare(const Token& name_tok);
-  bool IsDeclared(const std::u16string& folded) const {
-    return declared_.count(folded) > 0;
-  }
+  bool IsDeclared(const std::u16string& folded) const { return declared_.count(folded) > 0; }
 
   // ---- grammar
   void ParseTopLevel();
-  void ParseProcedure();
+  std::unique_ptr<Procedure> ParseProcedure(ClassDef* owner);
+  void ParseClass();
   Block ParseBlock();
   bool AtBlockEnd() const;
   StmtPtr ParseStatement();
@@ -178,6 +175,7 @@ class Parser {
   int do_depth_ = 0;
   bool in_sub_ = false;
   bool in_function_ = false;
+  bool in_property_ = false;
 };
 
 std::unique_ptr<Program> Parser::Run() {
@@ -202,6 +200,17 @@ std::unique_ptr<Program> Parser::Run() {
   return std::move(program_);
 }
 
+ExprPtr Parser::RunExpression() {
+  char base;
+  stack_base_ = &base;
+  program_ = std::make_unique<Program>();
+  scope_ = &program_->script;
+  ExprPtr e = ParseExpr();
+  SkipSeparators();
+  if (!Is(Tok::kEof)) Fail(kCeExpectedEndOfStatement);
+  return e;
+}
+
 void Parser::Declare(const Token& name_tok) {
   const std::u16string& f = name_tok.folded;
   Variant ignored;
@@ -222,33 +231,55 @@ void Parser::ParseTopLevel() {
     if (Peek(1).kind == Tok::kIdent && Peek(1).kw == Kw::kDefault) k = 2;
   }
   const Token& head = Peek(k);
-  if (head.kind == Tok::kIdent && (head.kw == Kw::kSub || head.kw == Kw::kFunction)) {
+  if (head.kind == Tok::kIdent &&
+      (head.kw == Kw::kSub || head.kw == Kw::kFunction || head.kw == Kw::kProperty)) {
     p_ += k;
-    ParseProcedure();
+    program_->procedures.push_back(ParseProcedure(nullptr));
     return;
   }
-  if (head.kind == Tok::kIdent && head.kw == Kw::kClass) {
-    // Class blocks are not part of this interpreter (see script_engine.h).
-    Fail(kCeSyntax, head);
+  if (head.kind == Tok::kIdent && head.kw == Kw::kClass && k == 0) {
+    ParseClass();
+    return;
   }
   scope_->body.push_back(ParseStatement());
 }
 
-// sub_decl | function_decl =
-//   "Sub"|"Function" name [ "(" [ params ] ")" ] SEP block "End" "Sub"|"Function"
-void Parser::ParseProcedure() {
-  bool is_function = IsKw(Kw::kFunction);
-  int line = Cur().line;
+// sub_decl | function_decl | property_decl =
+//   ("Sub" | "Function" | "Property" ("Get"|"Let"|"Set")) name
+//   [ "(" [ params ] ")" ] SEP block "End" ("Sub"|"Function"|"Property")
+// Properties only inside a Class (`owner`).
+std::unique_ptr<Procedure> Parser::ParseProcedure(ClassDef* owner) {
+  const Token& head = Cur();
+  int line = head.line;
+  ProcKind kind = head.kw == Kw::kFunction ? ProcKind::kFunction : ProcKind::kSub;
   Advance();
-  const Token& name = ExpectName();
-  if (proc_names_.count(name.folded) || global_decl_.count(name.folded)) {
-    Fail(kCeNameRedefined, name);
+  if (head.kw == Kw::kProperty) {
+    if (!owner) Fail(kCeMustBeInClass, head);
+    if (IsKw(Kw::kGet)) {
+      kind = ProcKind::kPropertyGet;
+    } else if (IsKw(Kw::kLet)) {
+      kind = ProcKind::kPropertyLet;
+    } else if (IsKw(Kw::kSet)) {
+      kind = ProcKind::kPropertySet;
+    } else {
+      Fail(kCeExpectedLetSetGet);
+    }
+    Advance();
   }
-  proc_names_.insert(name.folded);
+  const bool is_function = kind == ProcKind::kFunction || kind == ProcKind::kPropertyGet;
+  const Token& name = ExpectName();
+  if (!owner) {
+    if (proc_names_.count(name.folded) || global_decl_.count(name.folded)) {
+      Fail(kCeNameRedefined, name);
+    }
+    proc_names_.insert(name.folded);
+  }
   auto proc = std::make_unique<Procedure>();
   proc->name = name.text;
   proc->folded = name.folded;
   proc->is_function = is_function;
+  proc->kind = kind;
+  proc->owner = owner;
   proc->line = line;
   std::unordered_set<std::u16string> saved = std::move(declared_);
   declared_.clear();
@@ -287,35 +318,154 @@ void Parser::ParseProcedure() {
     }
     Expect(Tok::kRParen, kCeExpectedRParen);
   }
-  ExpectStatementEnd();
-  bool saved_sub = in_sub_, saved_fn = in_function_;
+  if ((kind == ProcKind::kPropertyLet || kind == ProcKind::kPropertySet) && proc->params.empty()) {
+    Fail(kCePropertyNeedsArgument, name);
+  }
+  // The platform accepts a statement after the header on the same line
+  // ("Sub s() x = 1"): only ":" or a line break must follow a header that
+  // is followed by nothing.
+  if (!AtStatementEnd() && !Is(Tok::kIdent)) Fail(kCeExpectedEndOfStatement);
+  bool saved_sub = in_sub_, saved_fn = in_function_, saved_prop = in_property_;
   int saved_for = for_depth_, saved_do = do_depth_;
-  in_sub_ = !is_function;
-  in_function_ = is_function;
+  in_sub_ = kind == ProcKind::kSub;
+  in_function_ = kind == ProcKind::kFunction;
+  in_property_ = !in_sub_ && !in_function_;
   for_depth_ = do_depth_ = 0;
   proc->body = ParseBlock();
   if (!IsKw(Kw::kEnd)) Fail(kCeExpectedEnd);
   Advance();
-  ExpectKw(is_function ? Kw::kFunction : Kw::kSub,
-           is_function ? kCeExpectedFunction : kCeExpectedSub);
+  if (in_property_) {
+    ExpectKw(Kw::kProperty, kCeExpectedProperty);
+  } else {
+    ExpectKw(is_function ? Kw::kFunction : Kw::kSub,
+             is_function ? kCeExpectedFunction : kCeExpectedSub);
+  }
   ExpectStatementEnd();
   in_sub_ = saved_sub;
   in_function_ = saved_fn;
+  in_property_ = saved_prop;
   for_depth_ = saved_for;
   do_depth_ = saved_do;
   scope_ = saved_scope;
   declared_ = std::move(saved);
-  program_->procedures.push_back(std::move(proc));
+  return proc;
+}
+
+// class_decl = "Class" name SEP { member SEP } "End" "Class"
+// member = ["Public" ["Default"] | "Private"] (sub_decl | function_decl |
+//          property_decl) | ("Public" | "Private" | "Dim") name [bounds] {"," ...}
+void Parser::ParseClass() {
+  const int line = Cur().line;
+  Advance();
+  const Token& name = ExpectName();
+  if (proc_names_.count(name.folded) || global_decl_.count(name.folded)) {
+    Fail(kCeNameRedefined, name);
+  }
+  proc_names_.insert(name.folded);
+  auto cls = std::make_shared<ClassDef>();
+  cls->name = name.text;
+  cls->folded = name.folded;
+  cls->line = line;
+  ExpectStatementEnd();
+  std::unordered_set<std::u16string> saved = std::move(declared_);
+  declared_.clear();
+  Procedure* saved_scope = scope_;
+  scope_ = &cls->fields;
+  auto member_of = [&](const Token& tok, const std::u16string& display) -> ClassMember& {
+    auto [it, added] = cls->member_index.emplace(tok.folded, static_cast<int>(cls->members.size()));
+    if (added) {
+      ClassMember m;
+      m.name = display;
+      m.folded = tok.folded;
+      cls->members.push_back(std::move(m));
+    }
+    return cls->members[it->second];
+  };
+  while (true) {
+    SkipSeparators();
+    if (IsKw(Kw::kEnd)) break;
+    if (Is(Tok::kEof)) Fail(kCeExpectedEnd);
+    bool is_public = true, is_default = false, has_access = false;
+    const Token& first = Cur();
+    if (IsKw(Kw::kPublic) || IsKw(Kw::kPrivate)) {
+      is_public = IsKw(Kw::kPublic);
+      has_access = true;
+      Advance();
+      if (IsKw(Kw::kDefault)) {
+        if (!is_public) Fail(kCeDefaultNeedsPublic);
+        is_default = true;
+        Advance();
+      }
+    }
+    if (IsKw(Kw::kSub) || IsKw(Kw::kFunction) || IsKw(Kw::kProperty)) {
+      const Token& name_tok = Peek(IsKw(Kw::kProperty) ? 2 : 1);
+      scope_ = saved_scope;
+      auto proc = ParseProcedure(cls.get());
+      scope_ = &cls->fields;
+      proc->is_public = is_public;
+      ClassMember& m = member_of(name_tok, proc->name);
+      if (m.field >= 0) Fail(kCeNameRedefined, name_tok);
+      m.is_public = is_public;
+      const Procedure** place = proc->kind == ProcKind::kPropertyLet   ? &m.let
+                                : proc->kind == ProcKind::kPropertySet ? &m.set
+                                                                       : &m.get;
+      if (*place) Fail(kCeNameRedefined, name_tok);
+      *place = proc.get();
+      if (is_default) {
+        if (cls->default_member >= 0 && cls->default_member != cls->member_index[name_tok.folded]) {
+          Fail(kCeMultipleDefault, first);
+        }
+        cls->default_member = cls->member_index[name_tok.folded];
+      }
+      if (proc->folded == u"class_initialize" || proc->folded == u"class_terminate") {
+        if (!proc->params.empty()) Fail(kCeInitializeArguments, name_tok);
+        (proc->folded == u"class_initialize" ? cls->initialize : cls->terminate) = proc.get();
+      }
+      cls->methods.push_back(std::move(proc));
+      ExpectSeparator();
+      continue;
+    }
+    if (is_default) Fail(kCeSyntax);
+    if (!has_access) {
+      if (!IsKw(Kw::kDim)) Fail(kCeExpectedStatement);
+    } else {
+      --p_;  // ParseDim consumes the access keyword as it does "Dim"
+    }
+    const std::size_t before = cls->fields.local_names.size();
+    (void)ParseDim();
+    for (std::size_t i = before; i < cls->fields.local_names.size(); ++i) {
+      Token tok;
+      tok.folded = cls->fields.local_names[i];
+      if (cls->member_index.count(tok.folded)) Fail(kCeNameRedefined);
+      ClassMember& m = member_of(tok, tok.folded);
+      m.field = static_cast<int>(i);
+      m.is_public = is_public;
+    }
+    ExpectSeparator();
+  }
+  Advance();
+  ExpectKw(Kw::kClass, kCeExpectedClass);
+  ExpectStatementEnd();
+  scope_ = saved_scope;
+  declared_ = std::move(saved);
+  program_->classes.push_back(std::move(cls));
 }
 
 bool Parser::AtBlockEnd() const {
   if (Is(Tok::kEof)) return true;
   if (!Is(Tok::kIdent)) return false;
   switch (Cur().kw) {
-    case Kw::kEnd: case Kw::kElse: case Kw::kElseIf: case Kw::kLoop:
-    case Kw::kNext: case Kw::kWend: case Kw::kCase:
+    case Kw::kEnd:
+    case Kw::kElse:
+    case Kw::kElseIf:
+    case Kw::kLoop:
+    case Kw::kNext:
+    case Kw::kWend:
+    case Kw::kCase:
     // A procedure cannot start inside a block: the block was not closed.
-    case Kw::kSub: case Kw::kFunction: case Kw::kClass:
+    case Kw::kSub:
+    case Kw::kFunction:
+    case Kw::kClass:
       return true;
     default:
       return false;
@@ -340,7 +490,8 @@ StmtPtr Parser::ParseStatement() {
   if (Is(Tok::kDot)) return ParsePathStatement();
   if (!Is(Tok::kIdent)) Fail(kCeExpectedStatement);
   switch (Cur().kw) {
-    case Kw::kDim: return ParseDim();
+    case Kw::kDim:
+      return ParseDim();
     case Kw::kPrivate:
     case Kw::kPublic:
       if (scope_ != &program_->script) Fail(kCeExpectedStatement);
@@ -349,19 +500,34 @@ StmtPtr Parser::ParseStatement() {
         return ParseConst();
       }
       return ParseDim();
-    case Kw::kReDim: return ParseReDim();
-    case Kw::kConst: return ParseConst();
-    case Kw::kErase: return ParseErase();
-    case Kw::kSet: return ParseSet();
-    case Kw::kCall: return ParseCallKeyword();
-    case Kw::kIf: return ParseIf();
-    case Kw::kSelect: return ParseSelect();
-    case Kw::kFor: return ParseFor();
-    case Kw::kDo: return ParseDo();
-    case Kw::kWhile: return ParseWhile();
-    case Kw::kExit: return ParseExit();
-    case Kw::kOn: return ParseOnError();
-    case Kw::kWith: return ParseWith();
+    case Kw::kReDim:
+      return ParseReDim();
+    case Kw::kConst:
+      return ParseConst();
+    case Kw::kErase:
+      return ParseErase();
+    case Kw::kSet:
+      return ParseSet();
+    case Kw::kCall:
+      return ParseCallKeyword();
+    case Kw::kIf:
+      return ParseIf();
+    case Kw::kSelect:
+      return ParseSelect();
+    case Kw::kFor:
+      return ParseFor();
+    case Kw::kDo:
+      return ParseDo();
+    case Kw::kWhile:
+      return ParseWhile();
+    case Kw::kExit:
+      return ParseExit();
+    case Kw::kOn:
+      return ParseOnError();
+    case Kw::kWith:
+      return ParseWith();
+    case Kw::kMe:
+      return ParsePathStatement();
     case Kw::kRandomize:
       if (Peek().kind == Tok::kEq) break;  // a variable named Randomize
       {
@@ -381,8 +547,10 @@ StmtPtr Parser::ParseStatement() {
         Advance();
         return s;
       }
-    case Kw::kNext: Fail(kCeUnexpectedNext);
-    case Kw::kLoop: Fail(kCeLoopWithoutDo);
+    case Kw::kNext:
+      Fail(kCeUnexpectedNext);
+    case Kw::kLoop:
+      Fail(kCeLoopWithoutDo);
     case Kw::kSub:
     case Kw::kFunction:
     case Kw::kClass:
@@ -502,12 +670,23 @@ Variant Parser::ParseConstValue() {
       break;
     case Tok::kIdent:
       switch (tok.kw) {
-        case Kw::kTrue: v = Variant::Bool(true); break;
-        case Kw::kFalse: v = Variant::Bool(false); break;
-        case Kw::kEmpty: v = Variant(); break;
-        case Kw::kNull: v = Variant::Null(); break;
-        case Kw::kNothing: v = Variant::Object(nullptr); break;
-        default: Fail(kCeExpectedLiteral);
+        case Kw::kTrue:
+          v = Variant::Bool(true);
+          break;
+        case Kw::kFalse:
+          v = Variant::Bool(false);
+          break;
+        case Kw::kEmpty:
+          v = Variant();
+          break;
+        case Kw::kNull:
+          v = Variant::Null();
+          break;
+        case Kw::kNothing:
+          v = Variant::Object(nullptr);
+          break;
+        default:
+          Fail(kCeExpectedLiteral);
       }
       if (negate && tok.kw != Kw::kTrue && tok.kw != Kw::kFalse) {
         Fail(kCeExpectedLiteral);
@@ -520,7 +699,7 @@ Variant Parser::ParseConstValue() {
   if (negate) {
     if (v.type() == VT_I2) {
       v = v.AsInteger() == -32768 ? Variant::I4(32768)
-                                   : Variant::I2(static_cast<std::int16_t>(-v.AsInteger()));
+                                  : Variant::I2(static_cast<std::int16_t>(-v.AsInteger()));
     } else if (v.type() == VT_I4) {
       v = v.AsInteger() == INT32_MIN ? Variant::R8(2147483648.0)
                                      : Variant::I4(static_cast<std::int32_t>(-v.AsInteger()));
@@ -587,7 +766,13 @@ StmtPtr Parser::ParseSet() {
 StmtPtr Parser::ParseCallKeyword() {
   auto s = NewStmt(StmtKind::kCall);
   ExprPtr start;
-  if (!Is(Tok::kDot)) start = MakeName(ExpectName());
+  if (IsKw(Kw::kMe)) {
+    start = MakeNode(ExprKind::kMe, Cur());
+    start->name = Cur().text;
+    Advance();
+  } else if (!Is(Tok::kDot)) {
+    start = MakeName(ExpectName());
+  }
   std::size_t last_paren = 0;
   s->target = ParsePath(std::move(start), &last_paren);
   ExpectStatementEnd();
@@ -600,7 +785,13 @@ StmtPtr Parser::ParsePathStatement() {
   s->line = Cur().line;
   s->column = Cur().column;
   ExprPtr start;
-  if (!Is(Tok::kDot)) start = MakeName(ExpectName());
+  if (IsKw(Kw::kMe)) {
+    start = MakeNode(ExprKind::kMe, Cur());
+    start->name = Cur().text;
+    Advance();
+  } else if (!Is(Tok::kDot)) {
+    start = MakeName(ExpectName());
+  }
   std::size_t last_paren = 0;
   ExprPtr path = ParsePath(std::move(start), &last_paren);
   if (Is(Tok::kEq)) {
@@ -657,20 +848,32 @@ StmtPtr Parser::ParseIf() {
   if (!Is(Tok::kNewLine) && !Is(Tok::kEof)) {
     // Single-line form: everything up to the end of the logical line.
     ++single_line_if_;
+    // The platform also takes a closing "End If" on the same line
+    // ("If c Then x = 1 Else x = 2 End If").
+    bool closed = false;
+    auto at_end_if = [&] {
+      return IsKw(Kw::kEnd) && Peek().kind == Tok::kIdent && Peek().kw == Kw::kIf;
+    };
     auto parse_list = [&](Block* block) {
       while (true) {
         if (Is(Tok::kColon)) {
           Advance();
           continue;
         }
+        if (at_end_if()) {
+          Advance();
+          Advance();
+          closed = true;
+          break;
+        }
         if (AtStatementEnd()) break;
         block->push_back(ParseStatement());
-        if (!AtStatementEnd()) Fail(kCeExpectedEndOfStatement);
+        if (!AtStatementEnd() && !at_end_if()) Fail(kCeExpectedEndOfStatement);
       }
     };
     parse_list(&arm.body);
     s->arms.push_back(std::move(arm));
-    if (IsKw(Kw::kElse)) {
+    if (!closed && IsKw(Kw::kElse)) {
       IfArm else_arm;
       else_arm.line = Cur().line;
       Advance();
@@ -855,6 +1058,10 @@ StmtPtr Parser::ParseExit() {
       if (!in_function_) Fail(kCeInvalidExit, exit_tok);
       s->exit_kind = ExitKind::kFunction;
       break;
+    case Kw::kProperty:
+      if (!in_property_) Fail(kCeInvalidExit, exit_tok);
+      s->exit_kind = ExitKind::kProperty;
+      break;
     default:
       Fail(kCeInvalidExit, exit_tok);
   }
@@ -908,6 +1115,10 @@ ExprPtr Parser::MakeName(const Token& tok) {
   auto e = MakeNode(ExprKind::kName, tok);
   e->name = tok.text;
   e->folded = tok.folded;
+  if (e->folded == u"eval" || e->folded == u"execute" || e->folded == u"executeglobal" ||
+      e->folded == u"getref") {
+    program_->dynamic_code = true;
+  }
   return e;
 }
 
@@ -935,33 +1146,45 @@ namespace {
 
 Op BinaryOpAt(int level, const Token& tok) {
   switch (level) {
-    case kLevelImp: return tok.kw == Kw::kImp && tok.kind == Tok::kIdent ? Op::kImp : Op::kNone;
-    case kLevelEqv: return tok.kw == Kw::kEqv && tok.kind == Tok::kIdent ? Op::kEqv : Op::kNone;
-    case kLevelXor: return tok.kw == Kw::kXor && tok.kind == Tok::kIdent ? Op::kXor : Op::kNone;
-    case kLevelOr: return tok.kw == Kw::kOr && tok.kind == Tok::kIdent ? Op::kOr : Op::kNone;
-    case kLevelAnd: return tok.kw == Kw::kAnd && tok.kind == Tok::kIdent ? Op::kAnd : Op::kNone;
+    case kLevelImp:
+      return tok.kw == Kw::kImp && tok.kind == Tok::kIdent ? Op::kImp : Op::kNone;
+    case kLevelEqv:
+      return tok.kw == Kw::kEqv && tok.kind == Tok::kIdent ? Op::kEqv : Op::kNone;
+    case kLevelXor:
+      return tok.kw == Kw::kXor && tok.kind == Tok::kIdent ? Op::kXor : Op::kNone;
+    case kLevelOr:
+      return tok.kw == Kw::kOr && tok.kind == Tok::kIdent ? Op::kOr : Op::kNone;
+    case kLevelAnd:
+      return tok.kw == Kw::kAnd && tok.kind == Tok::kIdent ? Op::kAnd : Op::kNone;
     case kLevelCompare:
       switch (tok.kind) {
-        case Tok::kEq: return Op::kEq;
-        case Tok::kNe: return Op::kNe;
-        case Tok::kLt: return Op::kLt;
-        case Tok::kGt: return Op::kGt;
-        case Tok::kLe: return Op::kLe;
-        case Tok::kGe: return Op::kGe;
-        case Tok::kIdent: return tok.kw == Kw::kIs ? Op::kIs : Op::kNone;
-        default: return Op::kNone;
+        case Tok::kEq:
+          return Op::kEq;
+        case Tok::kNe:
+          return Op::kNe;
+        case Tok::kLt:
+          return Op::kLt;
+        case Tok::kGt:
+          return Op::kGt;
+        case Tok::kLe:
+          return Op::kLe;
+        case Tok::kGe:
+          return Op::kGe;
+        case Tok::kIdent:
+          return tok.kw == Kw::kIs ? Op::kIs : Op::kNone;
+        default:
+          return Op::kNone;
       }
-    case kLevelConcat: return tok.kind == Tok::kAmp ? Op::kConcat : Op::kNone;
+    case kLevelConcat:
+      return tok.kind == Tok::kAmp ? Op::kConcat : Op::kNone;
     case kLevelAdd:
-      return tok.kind == Tok::kPlus ? Op::kAdd
-             : tok.kind == Tok::kMinus ? Op::kSub
-                                       : Op::kNone;
-    case kLevelMod: return tok.kw == Kw::kMod && tok.kind == Tok::kIdent ? Op::kMod : Op::kNone;
-    case kLevelIntDiv: return tok.kind == Tok::kBackslash ? Op::kIntDiv : Op::kNone;
+      return tok.kind == Tok::kPlus ? Op::kAdd : tok.kind == Tok::kMinus ? Op::kSub : Op::kNone;
+    case kLevelMod:
+      return tok.kw == Kw::kMod && tok.kind == Tok::kIdent ? Op::kMod : Op::kNone;
+    case kLevelIntDiv:
+      return tok.kind == Tok::kBackslash ? Op::kIntDiv : Op::kNone;
     case kLevelMul:
-      return tok.kind == Tok::kStar ? Op::kMul
-             : tok.kind == Tok::kSlash ? Op::kDiv
-                                       : Op::kNone;
+      return tok.kind == Tok::kStar ? Op::kMul : tok.kind == Tok::kSlash ? Op::kDiv : Op::kNone;
     default:
       return Op::kNone;
   }
@@ -985,23 +1208,12 @@ ExprPtr Parser::ParseLevel(int level) {
     }
     return ParseLevel(level + 1);
   }
-  if (level == kLevelNeg) {
-    if (Is(Tok::kMinus) || Is(Tok::kPlus)) {
-      const Token& at = Cur();
-      bool minus = Is(Tok::kMinus);
-      Advance();
-      auto e = MakeNode(ExprKind::kUnary, at);
-      e->op = minus ? Op::kNeg : Op::kPlus;
-      e->left = ParseLevel(kLevelNeg);
-      e->literal = e->left->literal;
-      SetDepth(e.get(), at);
-      return e;
-    }
-    return ParseLevel(kLevelPow);
-  }
+  if (level == kLevelNeg) return ParseLevel(kLevelPow);
   if (level == kLevelPow) {
-    // pow_expr = primary { "^" pow_rhs }   (left-associative: 2^3^2 = 64)
-    ExprPtr left = ParsePrimary();
+    // pow_expr = pow_operand { "^" pow_operand }   (left-associative:
+    // 2^3^2 = 64). A leading sign belongs to the operand, as on the
+    // platform: -3 ^ 2 = 9.
+    ExprPtr left = ParsePowOperand();
     while (Is(Tok::kCaret)) {
       const Token& at = Cur();
       Advance();
@@ -1021,7 +1233,7 @@ ExprPtr Parser::ParseLevel(int level) {
   return left;
 }
 
-// pow_rhs = ("-"|"+") pow_rhs | primary
+// pow_operand = ("-"|"+") pow_operand | primary
 ExprPtr Parser::ParsePowOperand() {
   CheckStack();
   if (Is(Tok::kMinus) || Is(Tok::kPlus)) {
@@ -1099,8 +1311,13 @@ ExprPtr Parser::ParsePrimary() {
           e->folded = name.folded;
           return e;
         }
-        case Kw::kMe:
-          Fail(kCeSyntax);
+        case Kw::kMe: {
+          ExprPtr me = MakeNode(ExprKind::kMe, tok);
+          me->name = tok.text;
+          Advance();
+          std::size_t last = 0;
+          return ParsePath(std::move(me), &last);
+        }
         default:
           if (IsReserved(tok.kw)) Fail(kCeExpectedExpression);
           break;
@@ -1193,8 +1410,10 @@ void Parser::ParseBareArgs(Expr* call) {
     }
     if (Is(Tok::kComma)) {
       Advance();
-      if (AtStatementEnd()) call->args.push_back(nullptr);
-      else continue;
+      if (AtStatementEnd())
+        call->args.push_back(nullptr);
+      else
+        continue;
     }
     break;
   }
@@ -1203,8 +1422,7 @@ void Parser::ParseBareArgs(Expr* call) {
 
 }  // namespace
 
-std::unique_ptr<Program> ParseProgram(std::u16string_view source,
-                                      ParseError* error,
+std::unique_ptr<Program> ParseProgram(std::u16string_view source, ParseError* error,
                                       std::vector<std::size_t>* line_starts,
                                       const ParseLimits& limits) {
   std::vector<Token> tokens;
@@ -1218,6 +1436,25 @@ std::unique_ptr<Program> ParseProgram(std::u16string_view source,
     auto program = parser.Run();
     program->line_starts = *line_starts;
     return program;
+  } catch (const Failure& f) {
+    *error = {f.number, f.line, f.column};
+    return nullptr;
+  } catch (const std::bad_alloc&) {
+    *error = {kCeOutOfMemory, 0, 0};
+    return nullptr;
+  }
+}
+
+ExprPtr ParseExpression(std::u16string_view source, ParseError* error, const ParseLimits& limits) {
+  std::vector<Token> tokens;
+  LexError lex_error;
+  if (!Lex(source, &tokens, &lex_error, nullptr)) {
+    *error = {lex_error.number, lex_error.line, lex_error.column};
+    return nullptr;
+  }
+  Parser parser(tokens, limits);
+  try {
+    return parser.RunExpression();
   } catch (const Failure& f) {
     *error = {f.number, f.line, f.column};
     return nullptr;

@@ -32,10 +32,14 @@ struct ParseLimits {
 // Parses `source`. On success returns the program; on failure returns null
 // with *error set. `line_starts` receives the offset of each physical line
 // the lexer reached (also on failure), to quote the line of an error.
-std::unique_ptr<Program> ParseProgram(std::u16string_view source,
-                                      ParseError* error,
+std::unique_ptr<Program> ParseProgram(std::u16string_view source, ParseError* error,
                                       std::vector<std::size_t>* line_starts,
                                       const ParseLimits& limits = {});
+
+// Parses `source` as one expression (the text of Eval). Null with *error
+// set when it is not exactly one expression.
+ExprPtr ParseExpression(std::u16string_view source, ParseError* error,
+                        const ParseLimits& limits = {});
 
 }  // namespace lun::script
 

@@ -16,20 +16,18 @@ thread_local std::size_t g_max_string = std::size_t{1} << 26;
 // Numeric classes that decide result types, narrowest first.
 enum class Num { kByte, kInt, kLong, kSingle, kDouble, kCurrency, kDate };
 
-std::u16string WithName(int number, std::u16string_view name) {
-  std::u16string d(ErrorDescription(number));
-  if (!name.empty()) {
-    d += u": '";
-    d += name;
-    d += u"'";
-  }
-  return d;
-}
-
 bool IsIntegral(VarType t) {
   switch (t) {
-    case VT_I1: case VT_I2: case VT_I4: case VT_I8: case VT_INT:
-    case VT_UI1: case VT_UI2: case VT_UI4: case VT_UI8: case VT_UINT:
+    case VT_I1:
+    case VT_I2:
+    case VT_I4:
+    case VT_I8:
+    case VT_INT:
+    case VT_UI1:
+    case VT_UI2:
+    case VT_UI4:
+    case VT_UI8:
+    case VT_UINT:
     case VT_BOOL:
       return true;
     default:
@@ -137,7 +135,8 @@ ScriptThrow ErrorOf(int number, std::u16string_view name) {
   ScriptThrow t;
   t.number = number;
   t.hresult = ScriptErrorCode(number);
-  t.description = WithName(number, name);
+  t.description = std::u16string(ErrorDescription(number));
+  t.name = std::u16string(name);
   t.source = std::u16string(kRuntimeSource);
   return t;
 }
@@ -155,11 +154,9 @@ void ThrowHr(HResult hr, const ExcepInfo* excep, std::u16string_view name) {
       t.number = code;
     }
     t.hresult = code;
-    t.description = excep->description.empty()
-                        ? std::u16string(ErrorDescription(t.number))
-                        : excep->description;
-    t.source = excep->source.empty() ? std::u16string(kRuntimeSource)
-                                     : excep->source;
+    t.description = excep->description.empty() ? std::u16string(ErrorDescription(t.number))
+                                               : excep->description;
+    t.source = excep->source.empty() ? std::u16string(kRuntimeSource) : excep->source;
     throw t;
   }
   switch (hr) {
@@ -192,7 +189,8 @@ void ThrowHr(HResult hr, const ExcepInfo* excep, std::u16string_view name) {
       }
       t.number = hr;
       t.hresult = hr;
-      t.description = WithName(kErrAutomation, name);
+      t.description = std::u16string(ErrorDescription(kErrAutomation));
+      t.name = std::u16string(name);
       t.source = std::u16string(kRuntimeSource);
       throw t;
     }
@@ -316,9 +314,7 @@ Variant Arith(Op op, const Variant& a_in, const Variant& b_in) {
   auto apply = [op](auto x, auto y) {
     return op == Op::kAdd ? x + y : op == Op::kSub ? x - y : x * y;
   };
-  if (na == Num::kDouble || nb == Num::kDouble) {
-    return CheckedDouble(apply(da, db));
-  }
+  // A Date wins over a Double: Now - 1/24 is a Date.
   if (na == Num::kDate || nb == Num::kDate) {
     if (op == Op::kMul) return CheckedDouble(da * db);
     if (op == Op::kSub && na == Num::kDate && nb == Num::kDate) {
@@ -327,6 +323,9 @@ Variant Arith(Op op, const Variant& a_in, const Variant& b_in) {
     double r = apply(da, db);
     if (!IsValidDateSerial(r)) Throw(kErrOverflow);
     return Variant::Date(r);
+  }
+  if (na == Num::kDouble || nb == Num::kDouble) {
+    return CheckedDouble(apply(da, db));
   }
   if (na == Num::kCurrency || nb == Num::kCurrency) {
     long double ua = na == Num::kCurrency ? static_cast<long double>(ia)
@@ -417,13 +416,26 @@ bool IsNumberLike(const Variant& v) {
 Variant CompareResult(Op op, int c) {
   bool r = false;
   switch (op) {
-    case Op::kEq: r = c == 0; break;
-    case Op::kNe: r = c != 0; break;
-    case Op::kLt: r = c < 0; break;
-    case Op::kGt: r = c > 0; break;
-    case Op::kLe: r = c <= 0; break;
-    case Op::kGe: r = c >= 0; break;
-    default: break;
+    case Op::kEq:
+      r = c == 0;
+      break;
+    case Op::kNe:
+      r = c != 0;
+      break;
+    case Op::kLt:
+      r = c < 0;
+      break;
+    case Op::kGt:
+      r = c > 0;
+      break;
+    case Op::kLe:
+      r = c <= 0;
+      break;
+    case Op::kGe:
+      r = c >= 0;
+      break;
+    default:
+      break;
   }
   return Variant::Bool(r);
 }
@@ -445,8 +457,7 @@ int CompareStrings(std::u16string_view x, std::u16string_view y) {
 
 }  // namespace
 
-Variant Compare(Op op, const Variant& a_in, bool a_lit, const Variant& b_in,
-                bool b_lit) {
+Variant Compare(Op op, const Variant& a_in, bool a_lit, const Variant& b_in, bool b_lit) {
   if (a_in.is_null() || b_in.is_null()) return Variant::Null();
   Variant sa, sb;
   const Variant& a = ReduceRef(a_in, &sa);
@@ -465,6 +476,14 @@ Variant Compare(Op op, const Variant& a_in, bool a_lit, const Variant& b_in,
   if (b.is_empty() && an) return CompareResult(op, CompareNumbers(a, Variant::I2(0)));
   if (a.is_empty() && b.is_string()) return CompareResult(op, CompareStrings(u"", b.AsString()));
   if (b.is_empty() && a.is_string()) return CompareResult(op, CompareStrings(a.AsString(), u""));
+  // A string and a Boolean: the Boolean's string form, compared with
+  // case ("True" = True, "true" <> True).
+  if (a.is_string() && b.type() == VT_BOOL) {
+    return CompareResult(op, CompareStrings(a.AsString(), ToStr(b)));
+  }
+  if (b.is_string() && a.type() == VT_BOOL) {
+    return CompareResult(op, CompareStrings(ToStr(a), b.AsString()));
+  }
   // One string, one number.
   const Variant& s = a.is_string() ? a : b;
   const Variant& n = a.is_string() ? b : a;
@@ -496,11 +515,12 @@ namespace {
 
 // Bitwise class: true when the operand keeps an Integer result.
 bool SmallInteger(const Variant& v) {
-  return v.type() == VT_I2 || v.type() == VT_UI1 || v.type() == VT_BOOL ||
-         v.type() == VT_EMPTY;
+  return v.type() == VT_I2 || v.type() == VT_UI1 || v.type() == VT_BOOL || v.type() == VT_EMPTY;
 }
 
 Variant BitwiseResult(std::int64_t r, const Variant& a, const Variant& b) {
+  // Empty with Empty gives a Long on the platform.
+  if (a.is_empty() && b.is_empty()) return Variant::I4(static_cast<std::int32_t>(r));
   if (a.type() == VT_UI1 && b.type() == VT_UI1) {
     return Variant::UI1(static_cast<std::uint8_t>(r));
   }
@@ -523,8 +543,7 @@ Variant Logical(Op op, const Variant& a_in, const Variant& b_in) {
     const Variant& other = an ? b : a;
     std::int64_t v = RoundToLong(other);
     auto typed = [&](std::int64_t x) {
-      return other.type() == VT_BOOL ? Variant::Bool(x != 0)
-                                     : BitwiseResult(x, other, other);
+      return other.type() == VT_BOOL ? Variant::Bool(x != 0) : BitwiseResult(x, other, other);
     };
     switch (op) {
       case Op::kAnd:
@@ -533,7 +552,12 @@ Variant Logical(Op op, const Variant& a_in, const Variant& b_in) {
         return v == -1 ? typed(-1) : Variant::Null();
       case Op::kImp:
         if (an) return v == -1 ? typed(-1) : Variant::Null();  // N Imp x
-        return v == 0 ? typed(-1) : Variant::Null();           // x Imp N
+        // x Imp N: the bits where x is 0 are known to be 1; the platform
+        // gives them (CByte(170) Imp Null = 85), Null when there are none.
+        {
+          Variant known = typed(~v);
+          return RoundToLong(known) == 0 ? Variant::Null() : known;
+        }
       default:
         return Variant::Null();
     }
@@ -542,12 +566,23 @@ Variant Logical(Op op, const Variant& a_in, const Variant& b_in) {
   std::int64_t y = RoundToLong(b);
   std::int64_t r = 0;
   switch (op) {
-    case Op::kAnd: r = x & y; break;
-    case Op::kOr: r = x | y; break;
-    case Op::kXor: r = x ^ y; break;
-    case Op::kEqv: r = ~(x ^ y); break;
-    case Op::kImp: r = (~x) | y; break;
-    default: break;
+    case Op::kAnd:
+      r = x & y;
+      break;
+    case Op::kOr:
+      r = x | y;
+      break;
+    case Op::kXor:
+      r = x ^ y;
+      break;
+    case Op::kEqv:
+      r = ~(x ^ y);
+      break;
+    case Op::kImp:
+      r = (~x) | y;
+      break;
+    default:
+      break;
   }
   if (a.type() == VT_BOOL && b.type() == VT_BOOL) return Variant::Bool(r != 0);
   return BitwiseResult(r, a, b);
@@ -569,22 +604,35 @@ std::u16string TypeNameOf(const Variant& v) {
     return v.type() == (VT_ARRAY | VT_UI1) ? u"Byte()" : u"Variant()";
   }
   switch (v.type()) {
-    case VT_EMPTY: return u"Empty";
-    case VT_NULL: return u"Null";
-    case VT_I2: return u"Integer";
-    case VT_I4: return u"Long";
-    case VT_R4: return u"Single";
-    case VT_R8: return u"Double";
-    case VT_CY: return u"Currency";
-    case VT_DATE: return u"Date";
-    case VT_BSTR: return u"String";
+    case VT_EMPTY:
+      return u"Empty";
+    case VT_NULL:
+      return u"Null";
+    case VT_I2:
+      return u"Integer";
+    case VT_I4:
+      return u"Long";
+    case VT_R4:
+      return u"Single";
+    case VT_R8:
+      return u"Double";
+    case VT_CY:
+      return u"Currency";
+    case VT_DATE:
+      return u"Date";
+    case VT_BSTR:
+      return u"String";
     case VT_DISPATCH:
     case VT_UNKNOWN:
       return v.AsObject() ? v.AsObject()->TypeName() : u"Nothing";
-    case VT_ERROR: return u"Error";
-    case VT_BOOL: return u"Boolean";
-    case VT_UI1: return u"Byte";
-    default: return u"Unknown";
+    case VT_ERROR:
+      return u"Error";
+    case VT_BOOL:
+      return u"Boolean";
+    case VT_UI1:
+      return u"Byte";
+    default:
+      return u"Unknown";
   }
 }
 

@@ -20,9 +20,12 @@
 namespace lun::script {
 
 struct ScriptThrow {
-  int number = 0;            // Err.Number
-  HResult hresult = 0;       // reported HRESULT
-  std::u16string description;
+  int number = 0;              // Err.Number
+  HResult hresult = 0;         // reported HRESULT
+  std::u16string description;  // Err.Description: the standard text
+  // The name the error concerns ("CInt"); the host's report adds it to
+  // the description ("Type mismatch: 'CInt'"), Err.Description does not.
+  std::u16string name;
   std::u16string source;
   // Set by a run-time limit: not catchable by On Error Resume Next.
   bool abort = false;
@@ -31,14 +34,12 @@ struct ScriptThrow {
   int column = 0;
 };
 
-// Run-time error `number` with its standard text, plus ": 'name'" when a
-// name is given.
+// Run-time error `number` with its standard text, concerning `name`.
 ScriptThrow ErrorOf(int number, std::u16string_view name = {});
 // Raises ErrorOf(number, name).
 [[noreturn]] void Throw(int number, std::u16string_view name = {});
 // Raises the script error that a failed Invoke or ChangeType maps to.
-[[noreturn]] void ThrowHr(HResult hr, const ExcepInfo* excep,
-                          std::u16string_view name = {});
+[[noreturn]] void ThrowHr(HResult hr, const ExcepInfo* excep, std::u16string_view name = {});
 
 // Largest string any operation may build (error 14 beyond it).
 void SetMaxStringLength(std::size_t units);
@@ -58,11 +59,11 @@ const Variant& ReduceRef(const Variant& v, Variant* scratch);
 // out of range 6).
 Variant ConvertValue(const Variant& v, VarType to);
 double ToDouble(const Variant& v);
-std::int32_t ToLong(const Variant& v);       // CLng rules
-std::int16_t ToInteger(const Variant& v);    // CInt rules
-std::u16string ToStr(const Variant& v);      // CStr rules
-bool ToBool(const Variant& v);               // CBool rules
-double ToDate(const Variant& v);             // CDate rules
+std::int32_t ToLong(const Variant& v);     // CLng rules
+std::int16_t ToInteger(const Variant& v);  // CInt rules
+std::u16string ToStr(const Variant& v);    // CStr rules
+bool ToBool(const Variant& v);             // CBool rules
+double ToDate(const Variant& v);           // CDate rules
 // Condition of If/While/Until: Null counts as False.
 bool ToCondition(const Variant& v);
 
@@ -73,8 +74,7 @@ Variant Concat(const Variant& a, const Variant& b);
 // Comparison; `*_literal` tells whether each operand was written as a
 // literal (or constant), which decides string/number conversion. Returns
 // Bool or Null.
-Variant Compare(Op op, const Variant& a, bool a_literal, const Variant& b,
-                bool b_literal);
+Variant Compare(Op op, const Variant& a, bool a_literal, const Variant& b, bool b_literal);
 Variant IsSame(const Variant& a, const Variant& b);
 Variant Logical(Op op, const Variant& a, const Variant& b);
 Variant LogicalNot(const Variant& a);

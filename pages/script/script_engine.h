@@ -12,8 +12,9 @@
 // request. Objects added as named items, and those the script creates, are
 // released by Close() or the destructor.
 //
-// Not supported: Class blocks (a script with "Class" is a syntax error),
-// Eval/Execute/ExecuteGlobal, GetRef.
+// The whole language runs, Class blocks, Eval/Execute/ExecuteGlobal,
+// GetRef and RegExp included; the decisions for each are written beside
+// it (class_instance.h, interpreter_dynamic.cpp, regexp.h).
 //
 // Decisions where the language reference leaves room:
 //   - A run that exceeds its step or time budget stops with HRESULT E_ABORT;
@@ -28,9 +29,14 @@
 //     name anywhere, else a local of the procedure.
 //   - Arguments to host objects are passed by value (no host member writes
 //     back through its arguments).
-//   - Dictionaries the script created and that hold each other in a cycle
-//     are emptied by Close() once nothing outside the engine holds them, so
-//     reference cycles do not leak.
+//   - Dictionaries and class instances the script created and that hold
+//     each other in a cycle are emptied by Close() once nothing outside the
+//     engine holds them, so reference cycles do not leak. Class_Terminate
+//     runs while the script runs and for the script's own variables at the
+//     end of Run; not for objects freed by Close (as on the platform, a
+//     cycle never terminates) or dropped by the host after Run.
+//   - Code given to Execute, ExecuteGlobal or Eval, and RegExp matching,
+//     run under the same step, time, depth and stack limits as the page.
 //   - `x = Nothing` (Let of Nothing) is error 91 "Object variable not set".
 //   - Exit Do inside While ... Wend leaves the enclosing Do.
 //
@@ -58,7 +64,7 @@ struct ScriptErrorInfo {
   // VBScript's number (13, 1002 ...); for a host error that is not a
   // FACILITY_CONTROL code, the HRESULT as a signed value.
   int number = 0;
-  HResult hresult = 0;  // 0x800A0000 + number, or the host's code
+  HResult hresult = 0;         // 0x800A0000 + number, or the host's code
   std::u16string source;       // "Microsoft VBScript runtime error" ...
   std::u16string description;  // e.g. "Type mismatch: 'CInt'"
   std::u16string source_line;  // the whole physical line, no line break

@@ -22,6 +22,7 @@ constexpr ErrorText kErrors[] = {
     {35, u"Sub or Function not defined"},
     {51, u"Internal error"},
     {91, u"Object variable not set"},
+    {92, u"For loop not initialized"},
     {94, u"Invalid use of Null"},
     {424, u"Object required"},
     {429, u"ActiveX component can't create object"},
@@ -74,9 +75,16 @@ constexpr ErrorText kErrors[] = {
     {1044, u"Cannot use parentheses when calling a Sub"},
     {1045, u"Expected literal constant"},
     {1046, u"Expected 'In'"},
-    // The errors of Class and Property declarations (1047-1054, 1057, 1058)
-    // are absent: the interpreter refuses a Class block as a syntax error.
+    {1047, u"Expected 'Class'"},
+    {1048, u"Must be defined inside a Class"},
+    {1049, u"Expected Let or Set or Get in property declaration"},
+    {1050, u"Expected 'Property'"},
+    {1051, u"Number of arguments must be consistent across properties specification"},
+    {1052, u"Cannot have multiple default property/method in a Class"},
+    {1053, u"Class initialize or terminate do not have arguments"},
+    {1054, u"Property set or let must have at least one argument"},
     {1055, u"Unexpected 'Next'"},
+    {1057, u"'Default' specification must also specify 'Public'"},
 };
 
 }  // namespace

@@ -13,10 +13,8 @@
 
 namespace lun::script {
 
-inline constexpr std::u16string_view kRuntimeSource =
-    u"Microsoft VBScript runtime error";
-inline constexpr std::u16string_view kCompileSource =
-    u"Microsoft VBScript compilation error";
+inline constexpr std::u16string_view kRuntimeSource = u"Microsoft VBScript runtime error";
+inline constexpr std::u16string_view kCompileSource = u"Microsoft VBScript compilation error";
 
 // Run-time error numbers the interpreter raises.
 enum RuntimeError : int {
@@ -30,6 +28,7 @@ enum RuntimeError : int {
   kErrOutOfStringSpace = 14,
   kErrOutOfStack = 28,
   kErrInternal = 51,
+  kErrForNotInitialized = 92,
   kErrInvalidNull = 94,
   kErrObjectRequired = 424,
   kErrCannotCreate = 429,
@@ -84,6 +83,14 @@ enum CompileError : int {
   kCeParenthesesInSubCall = 1044,
   kCeExpectedLiteral = 1045,
   kCeExpectedIn = 1046,
+  kCeExpectedClass = 1047,
+  kCeMustBeInClass = 1048,
+  kCeExpectedLetSetGet = 1049,
+  kCeExpectedProperty = 1050,
+  kCeMultipleDefault = 1052,
+  kCeInitializeArguments = 1053,
+  kCePropertyNeedsArgument = 1054,
+  kCeDefaultNeedsPublic = 1057,
   kCeUnexpectedNext = 1055,
 };
 
