@@ -363,7 +363,12 @@ EngineStatus DataTable::RescanSegments() {
 
 void DataTable::Close() {
   if (open_) {
-    (void)FlushIndexes();
+    bool records_unsynced = false;
+    {
+      std::lock_guard<std::mutex> lock(data_mutex_);
+      for (const Segment& s : segments_) records_unsynced = records_unsynced || s.dirty;
+    }
+    if (index_unflushed_ || records_unsynced) (void)FlushIndexes();
     (void)FlushDeletions();
   }
   for (auto& f : fields_) f->index.reset();
@@ -551,9 +556,9 @@ EngineStatus DataTable::CommitRecord() {
     if (status) {
       const uint32_t record = next_record_ - 1;
       for (size_t i = 0; i < fields_.size(); ++i) {
-        if (fields_[i]->index && !fields_[i]->index->AddRecord(record, stored[i])) {
-          index_failed = true;
-        }
+        if (!fields_[i]->index) continue;
+        index_unflushed_ = true;
+        if (!fields_[i]->index->AddRecord(record, stored[i])) index_failed = true;
       }
     }
   }
@@ -959,6 +964,7 @@ void DataTable::CatchUpIndexes() {
     for (size_t i = 0; i < fields_.size(); ++i) {
       FieldIndex* index = fields_[i]->index.get();
       if (!index || index->RecordCount() != r) continue;
+      index_unflushed_ = true;
       if (!index->AddRecord(r, values[i])) MarkIndexDamaged();
       due = due || index->WantsFlush();
     }
@@ -1016,6 +1022,7 @@ EngineStatus DataTable::FlushIndexes() {
   if (rc == 0) rc = fs_.SyncDirectory(index_folder_);
   LUN_KILL_POINT("index-marker-removed");
   if (rc != 0) return EngineStatus::Fail(IoMessage("索引写入失败:", marker, rc));
+  index_unflushed_ = false;
   return EngineStatus::Ok();
 }
 
