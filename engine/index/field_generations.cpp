@@ -1,5 +1,6 @@
 #include "engine/index/field_generations.h"
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 
@@ -55,11 +56,16 @@ std::unique_ptr<FieldGenerations> FieldGenerations::Open(const FieldIndexSpec& i
     // every record again, which rebuilds the index.
     AppendEngineErrorLog(error);
     f->word_.clear();
+    f->grams_.clear();
     f->exact_.clear();
     f->DeleteFiles();
     f->was_reset_ = true;
   }
   if (f->word_.empty() && f->exact_.empty()) f->StartGeneration(0);
+  if (f->kind_ == kWordIndexKind && f->grams_.empty()) {
+    f->grams_.push_back(WordIndexSegment::CreateNew(f->fs_, *f->filter_, f->folder_, f->definition_,
+                                                    0, 0, SegmentKeys::kLetterGrams));
+  }
   return f;
 }
 
@@ -98,13 +104,60 @@ bool FieldGenerations::OpenStored(std::string* error) {
       return false;
     }
   }
+  if (kind_ == kWordIndexKind && !OpenStoredGrams(error)) {
+    // The word index is whole: only the grams start again (caught up).
+    AppendEngineErrorLog(*error);
+    grams_.clear();
+    DeleteFiles(SegmentKeys::kLetterGrams);
+  }
+  return true;
+}
+
+bool FieldGenerations::OpenStoredGrams(std::string* error) {
+  const auto path = [&](int file, int g) {
+    return IndexFilePath(folder_, definition_,
+                         WordIndexSegment::FileExtension(SegmentKeys::kLetterGrams, file), g);
+  };
+  size_t count = 0;
+  while (FileSize(fs_, path(0, int(count))) >= 0 && FileSize(fs_, path(1, int(count))) >= 0 &&
+         FileSize(fs_, path(2, int(count))) > 0) {
+    ++count;
+  }
+  const std::string damaged = "索引文件损坏:" + path(0, int(count));
+  if (count > word_.size()) {
+    *error = damaged;
+    return false;
+  }
+  for (size_t g = 0; g < count; ++g) {
+    const WordIndexSegment& word = *word_[g];
+    auto grams = WordIndexSegment::OpenExisting(fs_, *filter_, folder_, definition_, int(g),
+                                                word.base(), error, SegmentKeys::kLetterGrams);
+    if (!grams) return false;
+    // The grams must number the same records at the same positions: their
+    // boundaries are the start of the word generation's.
+    const std::vector<uint32_t>& gb = grams->boundaries();
+    const std::vector<uint32_t>& wb = word.boundaries();
+    const bool complete = grams->records() == word.records();
+    if (gb.size() > wb.size() || !std::equal(gb.begin(), gb.end(), wb.begin()) ||
+        (g + 1 < count && !complete)) {
+      *error = "索引文件损坏:" + path(0, int(g));
+      return false;
+    }
+    grams_.push_back(std::move(grams));
+  }
   return true;
 }
 
 void FieldGenerations::DeleteFiles() {
+  DeleteFiles(SegmentKeys::kCharacters);
+  DeleteFiles(SegmentKeys::kLetterGrams);
+}
+
+void FieldGenerations::DeleteFiles(SegmentKeys keys) {
   for (int g = 0;; ++g) {
     bool any = false;
-    for (const char* ext : {"Ha", "Ix", "RL"}) {
+    for (int file = 0; file < 3; ++file) {
+      const char* ext = WordIndexSegment::FileExtension(keys, file);
       if (fs_.Unlink(IndexFilePath(folder_, definition_, ext, g)) == 0) any = true;
     }
     if (!any) break;
@@ -132,26 +185,51 @@ bool FieldGenerations::damaged() const {
 }
 
 uint32_t FieldGenerations::RecordCount() const {
-  return kind_ == kWordIndexKind ? word_.back()->record_counter() : exact_.back()->record_counter();
+  if (kind_ != kWordIndexKind) return exact_.back()->record_counter();
+  return std::min(word_.back()->record_counter(), grams_.back()->record_counter());
+}
+
+const WordIndexSegment* FieldGenerations::GramsOf(size_t g) const {
+  if (g >= grams_.size() || g >= word_.size()) return nullptr;
+  return grams_[g]->record_counter() == word_[g]->record_counter() ? grams_[g].get() : nullptr;
+}
+
+void FieldGenerations::AddText(WordIndexSegment* segment, std::u16string_view text) {
+  // A value longer than a whole generation's position space (4 G code
+  // units) is indexed as far as it fits; the record still counts.
+  if (!segment->HasRoomFor(text.size())) {
+    text = text.substr(0, 0xFFFFFFF0u - segment->position_counter());
+  }
+  segment->AddText(text);
+}
+
+void FieldGenerations::AddGramRecord(uint32_t record_number, std::u16string_view text) {
+  const size_t g = grams_.size() - 1;
+  if (record_number >= word_[g]->record_counter()) {
+    // The record lies in the next word generation: so do its grams.
+    grams_.push_back(WordIndexSegment::CreateNew(fs_, *filter_, folder_, definition_, int(g + 1),
+                                                 word_[g + 1]->base(), SegmentKeys::kLetterGrams));
+  }
+  AddText(grams_.back().get(), text);
 }
 
 bool FieldGenerations::AddRecord(uint32_t record_number, const Variant& value) {
   if (record_number != RecordCount()) return false;  // records must come in order
   const std::u16string text = ValueText(value);
   if (kind_ == kWordIndexKind) {
-    std::u16string_view view = text;
     WordIndexSegment* last = word_.back().get();
-    if (last->records() > kGenerationRecordLimit ||
-        (!last->HasRoomFor(view.size()) && last->records() > 0)) {
-      // Roll over: the old generation is written finally by the next Flush.
-      LUN_KILL_POINT("index.roll");
-      StartGeneration(last->record_counter());
-      last = word_.back().get();
+    if (record_number == last->record_counter()) {
+      if (last->records() > kGenerationRecordLimit ||
+          (!last->HasRoomFor(text.size()) && last->records() > 0)) {
+        // Roll over: the old generation is written finally by the next Flush.
+        LUN_KILL_POINT("index.roll");
+        StartGeneration(last->record_counter());
+        last = word_.back().get();
+      }
+      AddText(last, text);
     }
-    // A value longer than a whole generation's position space (4 G code
-    // units) is indexed as far as it fits; the record still counts.
-    if (!last->HasRoomFor(view.size())) view = view.substr(0, 0xFFFFFFF0u - last->position_counter());
-    last->AddText(view);
+    // RecordCount() is the lower count, so the grams always lack it.
+    AddGramRecord(record_number, text);
   } else {
     ExactIndexSegment* last = exact_.back().get();
     if (last->records() > kGenerationRecordLimit) {
@@ -172,19 +250,22 @@ bool FieldGenerations::WantsFlush() const {
     }
     return false;
   };
-  return kind_ == kWordIndexKind ? wants(word_, word_index::kFlushEveryRecords)
+  return kind_ == kWordIndexKind ? wants(word_, word_index::kFlushEveryRecords) ||
+                                       wants(grams_, word_index::kFlushEveryRecords)
                                  : wants(exact_, exact_index::kFlushEveryRecords);
 }
 
 bool FieldGenerations::Flush() {
   bool ok = true;
   for (auto& g : word_) ok = g->Flush() && ok;
+  for (auto& g : grams_) ok = g->Flush() && ok;
   for (auto& g : exact_) ok = g->Flush() && ok;
   return ok;
 }
 
 void FieldGenerations::Check(std::vector<std::string>* problems) const {
   for (const auto& g : word_) g->Check(problems);
+  for (const auto& g : grams_) g->Check(problems);
   for (const auto& g : exact_) g->Check(problems);
 }
 

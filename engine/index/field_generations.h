@@ -17,6 +17,15 @@
 // marks the generation damaged (damaged()): look-ups stop trusting it and
 // the table rebuilds the index (field_index.h).
 //
+// A word index keeps a gram index beside it (letter_grams.h): one gram
+// generation per word generation, with the same base, records and
+// positions. A project stored before the gram index existed, or whose gram
+// files are missing or shorter, is caught up at open like any index behind
+// its records: RecordCount() is the lower of the two, the table feeds the
+// records from there, and each side takes only the records it lacks. Gram
+// files that are damaged or disagree with the word index (other record
+// boundaries) are treated like damage of the word index.
+//
 // Writing follows field_index.h: AddRecord takes records into memory only,
 // Flush writes them (every generation that holds unwritten records, the
 // full ones finally) and syncs. The files of a generation are created by
@@ -72,6 +81,9 @@ class FieldGenerations final : public FieldIndex {
   const std::vector<std::unique_ptr<ExactIndexSegment>>& exact_generations() const {
     return exact_;
   }
+  // The gram generation beside word generation `g` when it holds all that
+  // generation's records (else null: look-ups use the characters alone).
+  const WordIndexSegment* GramsOf(size_t g) const;
   // True when opening found damage and the index restarted empty.
   bool was_reset() const { return was_reset_; }
 
@@ -84,8 +96,15 @@ class FieldGenerations final : public FieldIndex {
 
   FieldGenerations(const FieldIndexSpec& index_spec, std::shared_ptr<const CharFilter> filter);
   bool OpenStored(std::string* error);
+  bool OpenStoredGrams(std::string* error);
   void DeleteFiles();
+  void DeleteFiles(SegmentKeys keys);
   void StartGeneration(uint32_t base);
+  // Adds `text` as the next record of `segment`, cut to the generation's
+  // position space.
+  static void AddText(WordIndexSegment* segment, std::u16string_view text);
+  // Takes record `record_number` into the gram index when it lacks it.
+  void AddGramRecord(uint32_t record_number, std::u16string_view text);
 
   FileSystem& fs_;
   const std::shared_ptr<const CharFilter> filter_;
@@ -95,6 +114,7 @@ class FieldGenerations final : public FieldIndex {
   const int field_type_;
   bool was_reset_ = false;
   std::vector<std::unique_ptr<WordIndexSegment>> word_;
+  std::vector<std::unique_ptr<WordIndexSegment>> grams_;  // beside word_, never more
   std::vector<std::unique_ptr<ExactIndexSegment>> exact_;
 };
 

@@ -1,8 +1,12 @@
 #include "engine/index/field_generations.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <functional>
 
 #include "automation/variant.h"
+#include "engine/index/letter_grams.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
 #include "platform/scratch_dir.h"
@@ -45,6 +49,9 @@ TEST(FieldGenerationsTest, GenerationRollsOverAfter100001Records) {
       ASSERT_EQ(index->word_generations().size(), 2u);
       EXPECT_EQ(index->word_generations()[0]->records(), 100001u);
       EXPECT_EQ(index->word_generations()[1]->base(), 100001u);
+      EXPECT_NE(index->GramsOf(0), nullptr);  // the grams roll over with the words
+      ASSERT_NE(index->GramsOf(1), nullptr);
+      EXPECT_EQ(index->GramsOf(1)->base(), 100001u);
     } else {
       ASSERT_EQ(index->exact_generations().size(), 2u);
       EXPECT_EQ(index->exact_generations()[1]->base(), 100001u);
@@ -116,6 +123,69 @@ TEST(FieldGenerationsTest, FactoryUsesTheProjectFilter) {
   ASSERT_TRUE(index->AddRecord(0, Variant::Bstr(u"axb")));
   EXPECT_EQ(index->word_generations()[0]->PositionCount(u'x'), 0u);
   EXPECT_EQ(factory(IndexSpecIn(dir, -1)), nullptr);
+}
+
+// The gram index beside a whole word index: missing (a project stored before
+// it existed), damaged, or from another history (other record boundaries).
+// The word index stays; the index counts only the records both sides hold,
+// and feeding the records again, as the table does, completes the grams.
+TEST(FieldGenerationsTest, GramIndexIsCaughtUpWhenMissingDamagedOrForeign) {
+  const auto gram_file = [](const ScratchDir& dir, int file) {
+    return IndexFilePath(dir.path(), 2,
+                         WordIndexSegment::FileExtension(SegmentKeys::kLetterGrams, file), 0);
+  };
+  ScratchDir foreign;
+  {
+    auto index = FieldGenerations::Open(IndexSpecIn(foreign, kWordIndexKind), nullptr);
+    Feed(*index, 0, 30, u"other records, other lengths");
+    ASSERT_TRUE(index->Flush());
+  }
+  struct Case {
+    const char* what;
+    std::function<void(const ScratchDir&)> harm;
+  };
+  const Case cases[] = {
+      {"missing",
+       [&](const ScratchDir& dir) {
+         for (int file = 0; file < 3; ++file) ASSERT_EQ(unlink(gram_file(dir, file).c_str()), 0);
+       }},
+      {"damaged",
+       [&](const ScratchDir& dir) { ASSERT_EQ(truncate(gram_file(dir, 0).c_str(), 7), 0); }},
+      {"foreign",
+       [&](const ScratchDir& dir) {
+         for (int file = 0; file < 3; ++file) {
+           std::string data;
+           ASSERT_EQ(ReadWholeFile(DefaultFileSystem(), gram_file(foreign, file), &data), 0);
+           ASSERT_EQ(ReplaceFileAtomically(DefaultFileSystem(), gram_file(dir, file), data), 0);
+         }
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    {
+      auto index = FieldGenerations::Open(IndexSpecIn(dir, kWordIndexKind), nullptr);
+      Feed(*index, 0, 2500, u"kernel text");
+      ASSERT_TRUE(index->Flush());
+      ASSERT_NE(index->GramsOf(0), nullptr);
+    }
+    c.harm(dir);
+    auto index = FieldGenerations::Open(IndexSpecIn(dir, kWordIndexKind), nullptr);
+    EXPECT_FALSE(index->was_reset());
+    EXPECT_EQ(index->word_generations()[0]->records(), 2500u);
+    EXPECT_EQ(index->RecordCount(), 0u);
+    EXPECT_EQ(index->GramsOf(0), nullptr);  // look-ups read the characters meanwhile
+    Feed(*index, 0, 2500, u"kernel text");
+    ASSERT_TRUE(index->Flush());
+    EXPECT_EQ(index->word_generations()[0]->records(), 2500u);  // taken once only
+    const WordIndexSegment* grams = index->GramsOf(0);
+    ASSERT_NE(grams, nullptr);
+    const int kernel[] = {GramSymbol(u'k'), GramSymbol(u'e'), GramSymbol(u'r')};
+    EXPECT_EQ(grams->PositionCount(char16_t(GramKey(kernel))), 2500u);
+    auto reopened = FieldGenerations::Open(IndexSpecIn(dir, kWordIndexKind), nullptr);
+    EXPECT_EQ(reopened->RecordCount(), 2500u);
+    EXPECT_NE(reopened->GramsOf(0), nullptr);
+  }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "automation/variant.h"
 #include "engine/index/char_filter.h"
 #include "engine/index/field_generations.h"
+#include "engine/index/letter_grams.h"
 #include "platform/normalize.h"
 
 namespace lun {
@@ -314,10 +315,16 @@ LookupStatus WordForm(const FieldLookupRequest& request, std::u16string_view ter
   std::vector<uint32_t> records, counts;
   uint32_t counter = 0;
   if (index) {
-    for (const auto& g : index->word_generations()) {
+    const auto& generations = index->word_generations();
+    // The grams were filed with the index's separators; a look-up with
+    // others reads the characters alone.
+    const bool grams = filter == &index->filter();
+    for (size_t i = 0; i < generations.size(); ++i) {
+      const auto& g = generations[i];
       if (!g->damaged()) {
         const size_t mark = records.size();
-        if (AlignPhrase(*g, phrase, form, filter, request.stored, request.cancel, &records,
+        if (AlignPhrase(*g, grams ? index->GramsOf(i) : nullptr, phrase, form, filter,
+                        request.stored, request.cancel, &records,
                         &counts) == LookupStatus::kCancelled) {
           return LookupStatus::kCancelled;
         }
@@ -371,41 +378,83 @@ uint32_t MatchStoredText(std::u16string_view text, std::u16string_view phrase, M
   return count;
 }
 
-LookupStatus AlignPhrase(const WordIndexSegment& segment, std::u16string_view phrase,
-                         MatchForm form, const CharFilter* filter, const StoredField& stored,
-                         const std::atomic<bool>* cancel, std::vector<uint32_t>* records,
-                         std::vector<uint32_t>* counts) {
-  const uint32_t length = uint32_t(phrase.size());
-  struct Letter {
-    char16_t c;
-    uint32_t offset;
-    uint32_t count;
-  };
-  std::vector<Letter> letters;
-  for (uint32_t i = 0; i < length; ++i) {
-    if (!IsWildcard(phrase[i], filter)) letters.push_back({phrase[i], i, segment.PositionCount(phrase[i])});
+namespace {
+
+// One list the alignment reads: the positions of `key` in `segment` (a
+// character of the word index or a gram of the gram index), which must hold
+// the phrase's place `offset` (and the `span` - 1 places after it).
+struct PhraseList {
+  const WordIndexSegment* segment;
+  char16_t key;
+  uint32_t offset;
+  uint32_t span;
+  uint32_t count;
+};
+
+// The lists that cover every place of `phrase` that is not a wildcard,
+// rarest first: every gram and every character, then whatever adds no
+// place the rarer ones leave uncovered is dropped.
+std::vector<PhraseList> CoveringLists(const WordIndexSegment& segment,
+                                      const WordIndexSegment* grams, std::u16string_view phrase,
+                                      const CharFilter* filter) {
+  std::vector<PhraseList> all;
+  if (grams && filter) {
+    ForEachGram(phrase, *filter, /*wildcard_query=*/true,
+                [&](size_t i, uint32_t key) {
+                  all.push_back({grams, char16_t(key), uint32_t(i), kGramLength,
+                                 grams->PositionCount(char16_t(key))});
+                });
   }
+  for (uint32_t i = 0; i < phrase.size(); ++i) {
+    if (!IsWildcard(phrase[i], filter)) {
+      all.push_back({&segment, phrase[i], i, 1, segment.PositionCount(phrase[i])});
+    }
+  }
+  std::stable_sort(all.begin(), all.end(),
+                   [](const PhraseList& a, const PhraseList& b) { return a.count < b.count; });
+  std::vector<bool> covered(phrase.size(), false);
+  std::vector<PhraseList> kept;
+  for (const PhraseList& l : all) {
+    bool adds = false;
+    for (uint32_t k = 0; k < l.span; ++k) {
+      adds = adds || !covered[l.offset + k];
+      covered[l.offset + k] = true;
+    }
+    if (adds) kept.push_back(l);
+  }
+  return kept;
+}
+
+}  // namespace
+
+LookupStatus AlignPhrase(const WordIndexSegment& segment, const WordIndexSegment* grams,
+                         std::u16string_view phrase, MatchForm form, const CharFilter* filter,
+                         const StoredField& stored, const std::atomic<bool>* cancel,
+                         std::vector<uint32_t>* records, std::vector<uint32_t>* counts) {
+  const uint32_t length = uint32_t(phrase.size());
+  const std::vector<PhraseList> letters = CoveringLists(segment, grams, phrase, filter);
   if (letters.empty()) {
     segment.RecordsOfLength(length, form, records, counts);
     return LookupStatus::kOk;
   }
-  std::stable_sort(letters.begin(), letters.end(),
-                   [](const Letter& a, const Letter& b) { return a.count < b.count; });
   if (letters.front().count == 0) return LookupStatus::kOk;
 
   std::vector<std::shared_ptr<const SeekableList>> lists(letters.size());
   std::vector<ListCursor> cursors;
   cursors.reserve(letters.size());
   for (size_t j = 0; j < letters.size(); ++j) {
-    // A character at several places of the phrase reads its list once.
+    // A list needed at several places of the phrase is read once.
     size_t same = 0;
-    while (same < j && letters[same].c != letters[j].c) ++same;
+    while (same < j && (letters[same].key != letters[j].key ||
+                        letters[same].segment != letters[j].segment)) {
+      ++same;
+    }
     if (same < j) {
       lists[j] = lists[same];
-    } else if (!segment.StoredList(letters[j].c, &lists[j])) {
+    } else if (!letters[j].segment->StoredList(letters[j].key, &lists[j])) {
       return LookupStatus::kOk;
     }
-    cursors.emplace_back(lists[j].get(), segment.PendingPositions(letters[j].c));
+    cursors.emplace_back(lists[j].get(), letters[j].segment->PendingPositions(letters[j].key));
   }
 
   // Phrase starts s (position of the phrase's first character) that the

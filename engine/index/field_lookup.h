@@ -92,16 +92,20 @@ LookupStatus FieldLookup(const FieldLookupRequest& request, LookupResult* result
 uint32_t MatchStoredText(std::u16string_view text, std::u16string_view phrase, MatchForm form,
                          const CharFilter* filter);
 
-// Aligns `phrase` (normalised, not empty) on one word-index generation:
-// appends the records holding it in `form` with their counts. The two
-// rarest characters leapfrog each other through their lists; each further
-// character is probed at the places found so far (through the lists' skip
-// tables), unless those probes would cost more than checking the records
-// found so far against their stored text, which is then read instead.
-LookupStatus AlignPhrase(const WordIndexSegment& segment, std::u16string_view phrase,
-                         MatchForm form, const CharFilter* filter, const StoredField& stored,
-                         const std::atomic<bool>* cancel, std::vector<uint32_t>* records,
-                         std::vector<uint32_t>* counts);
+// Aligns `phrase` (normalised, not empty) on one word-index generation and,
+// when given, the gram generation beside it (letter_grams.h): appends the
+// records holding it in `form` with their counts. Each place of the phrase
+// is covered by a list: a gram's where the phrase has one there, else its
+// character's; the rarest lists are taken first and a list whose places
+// are covered already is left out. The two rarest lists leapfrog each
+// other; each further one is probed at the places found so far (through
+// the lists' skip tables), unless those probes would cost more than
+// checking the records found so far against their stored text, which is
+// then read instead.
+LookupStatus AlignPhrase(const WordIndexSegment& segment, const WordIndexSegment* grams,
+                         std::u16string_view phrase, MatchForm form, const CharFilter* filter,
+                         const StoredField& stored, const std::atomic<bool>* cancel,
+                         std::vector<uint32_t>* records, std::vector<uint32_t>* counts);
 
 }  // namespace lun
 

@@ -8,7 +8,9 @@
 #include "engine/index/char_filter.h"
 #include "engine/index/field_generations.h"
 #include "platform/file_system.h"
+#include "platform/normalize.h"
 #include "platform/scratch_dir.h"
+#include "platform/text.h"
 
 namespace lun {
 namespace {
@@ -129,17 +131,18 @@ TEST(FieldLookupTest, RecordsTheIndexHasNotTakenAreComparedWithStoredText) {
 }
 
 TEST(FieldLookupTest, AbandonedAlignmentChecksTheStoredText) {
-  // After the two rarest letters ("x", "y") one candidate is left and the
-  // third letter is frequent, so the stored text decides.
+  // After the two rarest characters ("甲", "乙") one candidate is left and
+  // the third is frequent, so the stored text decides. (Letters would align
+  // as one gram, which the index answers alone.)
   std::vector<Variant> values;
-  for (int i = 0; i < 50; ++i) values.push_back(Variant::Bstr(u"zzzzzzzzzzzzzzzzzzzz"));
-  values.push_back(Variant::Bstr(u"xyz"));
+  for (int i = 0; i < 50; ++i) values.push_back(Variant::Bstr(u"丙丙丙丙丙丙丙丙丙丙丙丙丙丙丙丙丙丙丙丙"));
+  values.push_back(Variant::Bstr(u"甲乙丙"));
   Field f(kWordIndexKind, values);
   f.IndexAll();
-  EXPECT_EQ(f.Find(u"xyz").records.size(), 1u);
+  EXPECT_EQ(f.Find(u"甲乙丙").records.size(), 1u);
   f.values.back() = Variant::Bstr(u"changed");  // the stored text no longer holds it
-  EXPECT_TRUE(f.Find(u"xyz").records.empty());
-  EXPECT_EQ(f.Find(u"xy").records.size(), 1u);  // two letters: the index alone
+  EXPECT_TRUE(f.Find(u"甲乙丙").records.empty());
+  EXPECT_EQ(f.Find(u"甲乙").records.size(), 1u);  // two characters: the index alone
 }
 
 std::vector<uint32_t> Records(const LookupResult& r) { return {r.records.begin(), r.records.end()}; }
@@ -188,6 +191,69 @@ TEST(FieldLookupTest, LongListsAlignLikeAScanOfTheTexts) {
       }
     }
     EXPECT_EQ(Records(f.Find(term)), expected);
+  }
+}
+
+// Mixed text (English words, digits, "_", Chinese, full-width and upper-case
+// letters, separators) so that terms align on grams, on characters and on
+// both; every answer must equal a scan of the texts, with the grams and
+// with the characters alone (a look-up with another filter object of the
+// same separators reads no grams).
+TEST(FieldLookupTest, GramsAlignExactlyLikeAScanOfTheTexts) {
+  static const char16_t* const kTokens[] = {
+      u"the",  u"kernel", u"mutex", u"pthread_mutex_lock", u"file", u"filesystem", u"0x1f",
+      u"v2",   u"ab",     u"aab",   u"abab",               u"数据库", u"文件",      u"ＡＢＣ",
+      u"Kernel", u"été",  u"x",     u"theme",              u"a1b2c3", u"of"};
+  static const char16_t* const kGlue[] = {u" ", u"", u",", u"-", u"\n", u"?"};
+  std::mt19937 rng(11);
+  std::vector<Variant> values;
+  for (int i = 0; i < 3000; ++i) {
+    std::u16string t;
+    for (int n = int(rng() % 16); n > 0; --n) {
+      t += kTokens[rng() % std::size(kTokens)];
+      t += kGlue[rng() % std::size(kGlue)];
+    }
+    values.push_back(i % 500 == 7 ? Variant() : Variant::Bstr(t));
+  }
+  Field f(kWordIndexKind, values);
+  f.IndexAll(2600);  // 2000 stored, 600 in memory, 400 only in the records
+  auto same_separators = CharFilter::ForProject(DefaultFileSystem(), f.dir.path());
+  std::vector<std::u16string> terms = {u"the", u"kernel", u"pthread_mutex_lock", u"mutex_lock",
+                                       u"of the",  u"abab", u"a1b2c3", u"0X1F", u"abc", u"[the",
+                                       u"lock]",   u"t?e",  u"ker?el", u"数据库file", u"xyzzy"};
+  for (int k = 0; k < 150; ++k) {
+    const Variant& value = values[rng() % 2600];
+    if (!value.is_string() || value.AsString().empty()) continue;
+    const std::u16string source(value.AsString());
+    const size_t at = rng() % source.size();
+    std::u16string term = source.substr(at, 1 + rng() % 12);
+    if (rng() % 5 == 0) term[rng() % term.size()] = u'?';
+    if (rng() % 10 == 0) term = u"[" + term;
+    terms.push_back(term);
+  }
+  for (const std::u16string& term : terms) {
+    SCOPED_TRACE(ToNarrow(term));
+    std::u16string phrase = term;
+    MatchForm form = MatchForm::kOccurrence;
+    if (phrase.size() > 1 && phrase.front() == u'[') {
+      form = MatchForm::kStartsWith;
+      phrase.erase(0, 1);
+    } else if (phrase.size() > 1 && phrase.back() == u']') {
+      form = MatchForm::kEndsWith;
+      phrase.pop_back();
+    }
+    phrase = Normalize(phrase);
+    std::vector<uint32_t> expected;
+    for (uint32_t r = 0; r < values.size(); ++r) {
+      if (values[r].is_string() &&
+          MatchStoredText(Normalize(values[r].AsString()), phrase, form, f.filter.get())) {
+        expected.push_back(r);
+      }
+    }
+    EXPECT_EQ(Records(f.Find(term)), expected);
+    f.request.filter = same_separators.get();
+    EXPECT_EQ(Records(f.Find(term)), expected);
+    f.request.filter = f.filter.get();
   }
 }
 

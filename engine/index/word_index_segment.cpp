@@ -6,6 +6,7 @@
 
 #include "engine/index/indexing_pace.h"
 #include "engine/index/little_endian.h"
+#include "engine/index/letter_grams.h"
 #include "engine/index/packed_list_format.h"
 #include "engine/index/posting_cache.h"
 #include "engine/index/word_index_format.h"
@@ -42,17 +43,29 @@ std::string IndexFilePath(const std::string& folder, int definition, const char*
   return JoinPath(folder, "D" + std::to_string(definition) + "." + ext + std::to_string(generation));
 }
 
+const char* WordIndexSegment::FileExtension(SegmentKeys keys, int file) {
+  static const char* const kCharacterFiles[] = {"Ix", "Ha", "RL"};
+  // The names say the gram length, so that an index of another length is
+  // never read as this one (it is caught up beside it instead).
+  static_assert(kGramLength == 2 || kGramLength == 3);
+  static const char* const kGramFiles[] = {kGramLength == 2 ? "Bx" : "Tx",
+                                           kGramLength == 2 ? "Ba" : "Ta",
+                                           kGramLength == 2 ? "BL" : "TL"};
+  return (keys == SegmentKeys::kCharacters ? kCharacterFiles : kGramFiles)[file];
+}
+
 WordIndexSegment::WordIndexSegment(FileSystem& fs, const CharFilter& filter, std::string folder,
-                                   int definition, int generation, uint32_t base)
+                                   int definition, int generation, uint32_t base,
+                                   SegmentKeys keys)
     : fs_(fs),
       filter_(filter),
       folder_(std::move(folder)),
       definition_(definition),
       generation_(generation),
       base_(base),
+      keys_(keys),
       cache_owner_(PostingCache::NewOwner()),
-      directory_(kTermCount),
-      pending_(kTermCount) {}
+      directory_(kTermCount) {}
 
 WordIndexSegment::~WordIndexSegment() {
   PostingCache::Shared().Forget(cache_owner_);
@@ -65,9 +78,9 @@ std::unique_ptr<WordIndexSegment> WordIndexSegment::CreateNew(FileSystem& fs,
                                                               const CharFilter& filter,
                                                               const std::string& folder,
                                                               int definition, int generation,
-                                                              uint32_t base) {
+                                                              uint32_t base, SegmentKeys keys) {
   return std::unique_ptr<WordIndexSegment>(
-      new WordIndexSegment(fs, filter, folder, definition, generation, base));
+      new WordIndexSegment(fs, filter, folder, definition, generation, base, keys));
 }
 
 bool WordIndexSegment::OpenFiles(bool create, std::string* error) {
@@ -76,9 +89,9 @@ bool WordIndexSegment::OpenFiles(bool create, std::string* error) {
     const char* ext;
     int* fd;
     const char* message;
-  } files[] = {{"Ix", &ix_fd_, "打开索引文件失败!"},
-               {"Ha", &ha_fd_, "打开哈西文件失败!"},
-               {"RL", &rl_fd_, "不能打开.Th文件!"}};
+  } files[] = {{FileExtension(keys_, 0), &ix_fd_, "打开索引文件失败!"},
+               {FileExtension(keys_, 1), &ha_fd_, "打开哈西文件失败!"},
+               {FileExtension(keys_, 2), &rl_fd_, "不能打开.Th文件!"}};
   for (auto& f : files) {
     if (*f.fd >= 0) continue;
     if (fs_.Open(IndexFilePath(folder_, definition_, f.ext, generation_), flags, 0644, f.fd) != 0) {
@@ -93,9 +106,9 @@ bool WordIndexSegment::OpenFiles(bool create, std::string* error) {
 
 std::unique_ptr<WordIndexSegment> WordIndexSegment::OpenExisting(
     FileSystem& fs, const CharFilter& filter, const std::string& folder, int definition,
-    int generation, uint32_t base, std::string* error) {
+    int generation, uint32_t base, std::string* error, SegmentKeys keys) {
   std::unique_ptr<WordIndexSegment> s(
-      new WordIndexSegment(fs, filter, folder, definition, generation, base));
+      new WordIndexSegment(fs, filter, folder, definition, generation, base, keys));
   if (!s->OpenFiles(false, error)) return nullptr;
   const std::string damaged = "索引文件损坏:" + IndexFilePath(folder, definition, "*", generation);
 
@@ -247,11 +260,23 @@ void WordIndexSegment::AddText(std::u16string_view raw) {
   const uint32_t start = position_;
   const uint32_t n = uint32_t(raw.size());
   if (boundaries_.empty()) AppendBoundary(start);
-  for (uint32_t i = 0; i < n; ++i) {
-    const char16_t c = NormalizeChar(raw[i]);
-    if (filter_.IsSeparator(c)) continue;
-    pending_[c].push_back(start + i + 1);
-    if (c >= code_limit_) code_limit_ = uint32_t(c) + 1;
+  // Made at the first record taken: a session that only reads never needs
+  // the 65,536 lists.
+  if (pending_.empty()) pending_.resize(kTermCount);
+  if (keys_ == SegmentKeys::kCharacters) {
+    for (uint32_t i = 0; i < n; ++i) {
+      const char16_t c = NormalizeChar(raw[i]);
+      if (filter_.IsSeparator(c)) continue;
+      pending_[c].push_back(start + i + 1);
+      if (c >= code_limit_) code_limit_ = uint32_t(c) + 1;
+    }
+  } else {
+    std::u16string normalized(raw.size(), u'\0');
+    for (uint32_t i = 0; i < n; ++i) normalized[i] = NormalizeChar(raw[i]);
+    ForEachGram(normalized, filter_, /*wildcard_query=*/false, [&](size_t i, uint32_t key) {
+      pending_[key].push_back(start + uint32_t(i) + 1);
+      if (key >= code_limit_) code_limit_ = key + 1;
+    });
   }
   position_ = start + n + 1;
   AppendBoundary(position_);
@@ -260,7 +285,7 @@ void WordIndexSegment::AddText(std::u16string_view raw) {
 }
 
 uint32_t WordIndexSegment::PositionCount(char16_t c) const {
-  return directory_[c].count + uint32_t(pending_[c].size());
+  return directory_[c].count + uint32_t(PendingPositions(c).size());
 }
 
 bool WordIndexSegment::ReadRunHeader(uint32_t page, uint32_t* next, uint32_t* pages) const {
@@ -314,7 +339,8 @@ bool WordIndexSegment::ReadPositions(char16_t c, std::vector<uint32_t>* out) con
       return false;
     }
   }
-  out->insert(out->end(), pending_[c].begin(), pending_[c].end());
+  const std::span<const uint32_t> fresh = PendingPositions(c);
+  out->insert(out->end(), fresh.begin(), fresh.end());
   return true;
 }
 
@@ -342,7 +368,7 @@ bool WordIndexSegment::StoredList(char16_t c, std::shared_ptr<const SeekableList
 bool WordIndexSegment::Positions(char16_t c, std::vector<uint8_t>* packed) const {
   packed->clear();
   const TermEntry& e = directory_[c];
-  const std::vector<uint32_t>& fresh = pending_[c];
+  const std::span<const uint32_t> fresh = PendingPositions(c);
   if (e.count == 0) {
     if (fresh.empty()) return false;
     EncodePackedList(fresh, packed);
@@ -602,7 +628,8 @@ bool WordIndexSegment::Flush() {
     if (fresh.empty()) continue;
     pacer.Step();
     if (!FlushTerm(char16_t(c), fresh)) {
-      AppendEngineErrorLog("索引写入失败:" + IndexFilePath(folder_, definition_, "Ix", generation_));
+      AppendEngineErrorLog("索引写入失败:" + IndexFilePath(folder_, definition_,
+                                                          FileExtension(keys_, 0), generation_));
       return false;
     }
     LUN_KILL_POINT("index.word.flush.term_written");

@@ -48,6 +48,12 @@ enum class MatchForm {
   kEndsWith,    // at the end of the value
 };
 
+// What a segment files its positions under: each normalised character (the
+// word index: ".Ix", ".Ha", ".RL"), or the letter grams of letter_grams.h
+// (the gram index beside it, the same layout: ".Tx", ".Ta", ".TL" for
+// trigrams, ".Bx", ".Ba", ".BL" for bigrams).
+enum class SegmentKeys { kCharacters, kLetterGrams };
+
 // Paths of one generation's files: "<folder>/D<n>.<ext><g>".
 std::string IndexFilePath(const std::string& folder, int definition, const char* ext,
                           int generation);
@@ -60,17 +66,21 @@ class WordIndexSegment {
 
   // A new, empty generation; its files are created (truncated if stale ones
   // exist) at its first Flush(). `fs` and `filter` must outlive it.
-  static std::unique_ptr<WordIndexSegment> CreateNew(FileSystem& fs, const CharFilter& filter,
-                                                     const std::string& folder, int definition,
-                                                     int generation, uint32_t base);
+  static std::unique_ptr<WordIndexSegment> CreateNew(
+      FileSystem& fs, const CharFilter& filter, const std::string& folder, int definition,
+      int generation, uint32_t base, SegmentKeys keys = SegmentKeys::kCharacters);
 
   // Opens a stored generation. Null when a file cannot be opened or its
   // header, directory or boundary list is damaged; `*error` then says which
   // (the message of the engine log).
-  static std::unique_ptr<WordIndexSegment> OpenExisting(FileSystem& fs, const CharFilter& filter,
-                                                        const std::string& folder,
-                                                        int definition, int generation,
-                                                        uint32_t base, std::string* error);
+  static std::unique_ptr<WordIndexSegment> OpenExisting(
+      FileSystem& fs, const CharFilter& filter, const std::string& folder, int definition,
+      int generation, uint32_t base, std::string* error,
+      SegmentKeys keys = SegmentKeys::kCharacters);
+
+  // The file extension (without the generation) of file 0 (postings), 1
+  // (directory) or 2 (boundaries) of segments keyed by `keys`.
+  static const char* FileExtension(SegmentKeys keys, int file);
 
   int generation() const { return generation_; }
   uint32_t base() const { return base_; }
@@ -106,7 +116,9 @@ class WordIndexSegment {
   bool StoredList(char16_t c, std::shared_ptr<const SeekableList>* out) const;
   // The positions of `c` taken since the last Flush, all above the stored
   // ones. Valid until the next AddText or Flush.
-  std::span<const uint32_t> PendingPositions(char16_t c) const { return pending_[c]; }
+  std::span<const uint32_t> PendingPositions(char16_t c) const {
+    return pending_.empty() ? std::span<const uint32_t>() : std::span<const uint32_t>(pending_[c]);
+  }
   // The same as one packed list (stored list continued with the in-memory
   // positions). False when `c` has no positions or the list is damaged.
   bool Positions(char16_t c, std::vector<uint8_t>* packed) const;
@@ -153,7 +165,7 @@ class WordIndexSegment {
   };
 
   WordIndexSegment(FileSystem& fs, const CharFilter& filter, std::string folder, int definition,
-                   int generation, uint32_t base);
+                   int generation, uint32_t base, SegmentKeys keys);
 
   bool OpenFiles(bool create, std::string* error);
   // Bounds of the stored directory (see the .cpp); false means damage.
@@ -182,6 +194,7 @@ class WordIndexSegment {
   const int definition_;
   const int generation_;
   const uint32_t base_;
+  const SegmentKeys keys_;
   // This generation's entries in PostingCache::Shared().
   const uint64_t cache_owner_;
 
@@ -198,7 +211,7 @@ class WordIndexSegment {
   uint32_t stored_terms_ = 0;
 
   std::vector<TermEntry> directory_;              // 65,536 entries
-  std::vector<std::vector<uint32_t>> pending_;    // in-memory positions per code unit
+  std::vector<std::vector<uint32_t>> pending_;    // in-memory positions per key (empty: none yet)
   uint32_t code_limit_ = 0;                       // highest code with pending positions + 1
 
   std::vector<uint32_t> boundaries_;

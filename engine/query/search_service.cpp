@@ -121,7 +121,37 @@ SearchService::~SearchService() {
   std::unique_lock lock(mutex_);
   shutting_down_ = true;
   for (Request* r : active_) r->cancel = true;
+  work_ready_.notify_all();
   changed_.wait(lock, [&] { return running_workers_ == 0; });
+}
+
+void SearchService::WorkerLoop() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    if (queue_.empty()) {
+      if (shutting_down_ || idle_workers_ >= kIdleWorkers) break;
+      ++idle_workers_;
+      work_ready_.wait(lock, [&] { return !queue_.empty() || shutting_down_; });
+      --idle_workers_;
+      continue;
+    }
+    const std::shared_ptr<Request> request = std::move(queue_.front());
+    queue_.pop_front();
+    lock.unlock();
+    const int code = Work(*request);
+    lock.lock();
+    request->done = true;
+    request->code = code;
+    if (request->abandoned) {
+      // Nobody collects this result; the channel is free only now.
+      request->result.reset();
+      ++free_channels_;
+    }
+    active_.erase(std::find(active_.begin(), active_.end(), request.get()));
+    changed_.notify_all();
+  }
+  --running_workers_;
+  changed_.notify_all();
 }
 
 void SearchService::Configure(const ChannelSettings& settings) {
@@ -177,22 +207,14 @@ int SearchService::Run(std::shared_ptr<Request> request, std::unique_ptr<Records
     return kWaitTimedOut;
   }
   --free_channels_;
-  ++running_workers_;
   active_.push_back(request.get());
-  std::thread([this, request] {
-    const int code = Work(*request);
-    std::lock_guard worker_lock(mutex_);
-    request->done = true;
-    request->code = code;
-    if (request->abandoned) {
-      // Nobody collects this result; the channel is free only now.
-      request->result.reset();
-      ++free_channels_;
-    }
-    active_.erase(std::find(active_.begin(), active_.end(), request.get()));
-    --running_workers_;
-    changed_.notify_all();
-  }).detach();
+  queue_.push_back(request);
+  if (idle_workers_ >= static_cast<int>(queue_.size())) {
+    work_ready_.notify_one();
+  } else {
+    ++running_workers_;
+    std::thread([this] { WorkerLoop(); }).detach();
+  }
 
   if (!changed_.wait_for(lock, watchdog_, [&] { return request->done; })) {
     request->abandoned = true;

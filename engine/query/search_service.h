@@ -1,6 +1,9 @@
 // Searching a project: search channels, the search worker and its watchdog.
 //
-// Every search runs on a thread of its own. At most `channel count` searches
+// Every search runs on a worker thread of its own, not the caller's: a
+// small pool keeps up to kIdleWorkers threads waiting for the next search,
+// so that a search does not pay for starting a thread; more run when more
+// searches run at once. At most `channel count` searches
 // run at once; a caller waits up to the wait time-out for a free channel
 // ("通道数", "检索等待超时" in "检索设置"). A search that takes longer than
 // the watchdog time (two minutes) is abandoned: its evaluation is cancelled
@@ -14,13 +17,14 @@
 //
 // Thread safety: Search and SearchWithin may be called from any thread. The
 // project must outlive the service; the destructor cancels running searches
-// and waits for their threads.
+// and waits for every worker thread, idle ones included, to end.
 #ifndef LUN_ENGINE_QUERY_SEARCH_SERVICE_H_
 #define LUN_ENGINE_QUERY_SEARCH_SERVICE_H_
 
 #include <chrono>
 #include <cstdint>
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -56,6 +60,9 @@ struct ChannelSettings {
 
 class SearchService {
  public:
+  // Worker threads kept waiting for work between searches.
+  static constexpr int kIdleWorkers = 4;
+
   // `watchdog`: how long a search may run; `table_read_timeout`: how long a
   // search waits for its table's read lock (writers hold it while they
   // append). Tests shorten both.
@@ -90,6 +97,9 @@ class SearchService {
  private:
   struct Request;
   int Run(std::shared_ptr<Request> request, std::unique_ptr<Recordset>* out);
+  // A worker thread: runs queued requests until none is left and enough
+  // workers are idle already, or the service shuts down.
+  void WorkerLoop();
   int Work(Request& request);
   // Parses and evaluates `expression` (normalised) on `table` under its read
   // lock; the postfix list goes to `*postfix` for the keyword lists.
@@ -106,9 +116,12 @@ class SearchService {
   int channels_ = 10;
   int free_channels_ = 10;
   int wait_timeout_ms_ = 3000;
-  int running_workers_ = 0;
+  int running_workers_ = 0;  // worker threads alive, idle ones included
+  int idle_workers_ = 0;     // ... of which waiting for work
   bool shutting_down_ = false;
-  std::vector<Request*> active_;  // requests whose worker still runs
+  std::condition_variable work_ready_;
+  std::deque<std::shared_ptr<Request>> queue_;  // taken a channel, no worker yet
+  std::vector<Request*> active_;  // requests whose search still runs
 
   // The buffer pools, one per table, made when the table is first searched.
   BufferPool* PoolFor(const DataTable& table);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <future>
 #include <thread>
 
@@ -294,6 +295,35 @@ TEST_F(SearchServiceTest, AbandonedSearchReturnsResetAndFreesItsChannel) {
   EXPECT_NE(scratch_.ErrorLog().find("回收线程"), std::string::npos);
   release.set_value();  // the worker notices its cancellation and ends
   EXPECT_EQ(service->Search("[文档]:", &rs), kEngineOk);
+}
+
+size_t ThreadCount() {
+  size_t n = 0;
+  for (const auto& e : std::filesystem::directory_iterator("/proc/self/task")) n += e.exists();
+  return n;
+}
+
+TEST_F(SearchServiceTest, WorkersAreKeptForTheNextSearchAndSearchesStillRunTogether) {
+  Add("a", "b");
+  auto service = Service();
+  const size_t before = ThreadCount();
+  std::unique_ptr<Recordset> rs;
+  for (int i = 0; i < 30; ++i) ASSERT_EQ(service->Search("[文档]:b", &rs), kEngineOk);
+  EXPECT_LE(ThreadCount(), before + 1) << "one worker serves searches one after another";
+
+  // Searches in flight together each have a worker of their own.
+  std::promise<void> release;
+  lookup_gate_ = release.get_future().share();
+  std::vector<std::future<int>> running;
+  std::unique_ptr<Recordset> results[3];
+  for (auto& r : results) {
+    running.push_back(std::async(std::launch::async, [&] { return service->Search("[文档]:b", &r); }));
+  }
+  while (lookups_ < 30 + 3) std::this_thread::sleep_for(1ms);
+  release.set_value();
+  for (auto& r : running) EXPECT_EQ(r.get(), kEngineOk);
+  for (auto& r : results) EXPECT_EQ(r->count(), 1u);
+  EXPECT_LE(ThreadCount(), before + SearchService::kIdleWorkers);
 }
 
 TEST_F(SearchServiceTest, BufferPoolServesRepeatsAndNeverStaleResults) {

@@ -364,9 +364,14 @@ EngineStatus DataTable::RescanSegments() {
 void DataTable::Close() {
   if (open_) {
     // A damaged index is rebuilt at the next open, not on the way out: its
-    // marker stays.
+    // marker stays. A session that changed nothing writes nothing.
     if (AnyIndexDamaged()) index_damaged_ = true;
-    (void)FlushIndexes();
+    bool records_unsynced = false;
+    {
+      std::lock_guard<std::mutex> lock(data_mutex_);
+      for (const Segment& s : segments_) records_unsynced = records_unsynced || s.dirty;
+    }
+    if (index_unflushed_ || records_unsynced || index_damaged_) (void)FlushIndexes();
     (void)FlushDeletions();
   }
   for (auto& f : fields_) f->index.reset();
@@ -554,9 +559,9 @@ EngineStatus DataTable::CommitRecord() {
     if (status) {
       const uint32_t record = next_record_ - 1;
       for (size_t i = 0; i < fields_.size(); ++i) {
-        if (fields_[i]->index && !fields_[i]->index->AddRecord(record, stored[i])) {
-          index_failed = true;
-        }
+        if (!fields_[i]->index) continue;
+        index_unflushed_ = true;
+        if (!fields_[i]->index->AddRecord(record, stored[i])) index_failed = true;
       }
     }
   }
@@ -962,6 +967,7 @@ void DataTable::CatchUpIndexes() {
     for (size_t i = 0; i < fields_.size(); ++i) {
       FieldIndex* index = fields_[i]->index.get();
       if (!index || index->RecordCount() != r) continue;
+      index_unflushed_ = true;
       if (!index->AddRecord(r, values[i])) MarkIndexDamaged();
       due = due || index->WantsFlush();
     }
@@ -1043,6 +1049,7 @@ EngineStatus DataTable::FlushIndexes() {
   if (rc == 0) rc = fs_.SyncDirectory(index_folder_);
   LUN_KILL_POINT("index-marker-removed");
   if (rc != 0) return EngineStatus::Fail(IoMessage("索引写入失败:", marker, rc));
+  index_unflushed_ = false;
   return EngineStatus::Ok();
 }
 

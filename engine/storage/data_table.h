@@ -290,6 +290,10 @@ class DataTable {
   uint32_t live_count_ = 0;
   std::vector<uint32_t> deleted_;   // sorted ascending, unique
   bool index_damaged_ = false;      // an index write failed: keep the marker
+  // An index took records since its last flush: closing must flush. A
+  // session that only reads leaves this false, so closing it writes
+  // nothing (no marker, no sync).
+  bool index_unflushed_ = false;
   int schema_fd_ = -1;
   std::vector<FieldDefinition> definitions_;
   int deletion_fd_ = -1;

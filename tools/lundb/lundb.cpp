@@ -14,6 +14,9 @@
 //                                        (exit 0 clean, 1 corruption, 2 usage)
 //     query DB 'QUERY' [--page N] [--size N] [--fields F,F...] [--snippet FIELD]
 //           [--json]                     run a query and print a page of rows
+//     query DB --stdin [--json] [...]    one query per input line, one result line each
+//                                        (JSON: count, elapsed = evaluation, wall = the
+//                                        whole search call, in seconds)
 //     crawl DB ROOT [--port N]           the application's crawl of folder ROOT into DB
 //                                        (created when missing) with the crawl service
 //                                        luncrawl beside lundb (port N, default 8485);
@@ -64,6 +67,7 @@ int Usage(const char* why) {
                "  stat DB\n"
                "  check DB\n"
                "  query DB 'QUERY' [--page N] [--size N] [--fields F,F...] [--snippet FIELD] [--json]\n"
+               "  query DB --stdin [--json] [--fields F,F...] [--snippet FIELD]\n"
                "  crawl DB ROOT [--port N]\n"
                "  stress DB --seed S [--records N] [--max-bytes B] [--flush-every N]\n"
                "         [--delete-rate P] [--segment-records L]\n");

@@ -34,7 +34,7 @@ struct Session {
 int OpenSession(const std::string& db, const std::string& settings_file, Session* s,
                 uint32_t segment_limit = 1'000'000);
 
-// lundb query DB 'QUERY' [--page N] [--size N] [--fields F,F...]
+// lundb query DB 'QUERY' | --stdin [--page N] [--size N] [--fields F,F...]
 //                        [--snippet FIELD] [--json]
 int CmdQuery(const std::vector<std::string>& args, const std::string& settings_file);
 

@@ -48,6 +48,24 @@ contains out "桌面全文检索" "dumped text"
 contains out "文件大小: 19" "dumped size"
 expect 0 "dump range" -- "$LUNDB" dump "$DB" 文档 1 1
 if grep -q '^#0' "$DIR/out"; then echo "FAIL dump range shows record 0"; fail=1; fi
+# Queries from standard input: one result line per input line, in order;
+# a session that only reads writes nothing but the engine log (no file
+# changes, no index marker).
+find "$DIR/db" ! -name TamrixError.Log -printf '%p %s %T@\n' | sort >"$DIR/before"
+expect 0 "query --stdin" -- bash -c "printf '%s\n' '[文档]:文本内容=hello' '[文档]:文本内容=全文' \
+  '[文档]:文本内容=nowhere' | \"\$0\" query \"\$1\" --stdin --json" "$LUNDB" "$DB"
+if [ "$(wc -l <"$DIR/out")" != 3 ]; then echo "FAIL query --stdin: not 3 lines"; cat "$DIR/out"; fail=1; fi
+if ! sed -n 1p "$DIR/out" | grep -q '"count":1,"elapsed":' || ! sed -n 2p "$DIR/out" | grep -q '"count":1,' ||
+   ! sed -n 3p "$DIR/out" | grep -q '"count":0,'; then
+  echo "FAIL query --stdin counts"; cat "$DIR/out"; fail=1
+fi
+find "$DIR/db" ! -name TamrixError.Log -printf '%p %s %T@\n' | sort >"$DIR/after"
+if ! cmp -s "$DIR/before" "$DIR/after"; then
+  echo "FAIL read-only queries changed files"; diff "$DIR/before" "$DIR/after"; fail=1
+fi
+expect 1 "query --stdin with a bad line" -- bash -c "printf '%s\n' '[无此表]:x=1' '[文档]:文本内容=hello' |
+  \"\$0\" query \"\$1\" --stdin" "$LUNDB" "$DB"
+if [ "$(wc -l <"$DIR/out")" != 2 ]; then echo "FAIL query --stdin keeps going after a failure"; cat "$DIR/out"; fail=1; fi
 expect 0 "check clean" -- "$LUNDB" check "$DB"
 contains out "clean" "check verdict"
 # The high byte of the first value's length: the value then runs past its body.

@@ -1,6 +1,11 @@
 // lundb query: runs one query through the search service, as the pages do,
 // and prints the result code, the count, the time and one page of rows.
+// With --stdin it runs one query per input line in the same process and
+// prints one result per line: a session's sequence of different queries,
+// timed warm, for benchmarks and scripts.
+#include <chrono>
 #include <cstdio>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -22,6 +27,7 @@ struct QueryOptions {
   std::vector<std::string> fields;  // empty: every column
   std::string snippet;              // column shown as a highlighted snippet
   bool json = false;
+  bool from_stdin = false;          // queries are the lines of standard input
 };
 
 std::string ValueText(const Variant& v) {
@@ -65,7 +71,8 @@ std::string Cell(const std::string& text, size_t width) {
 bool ParseOptions(const std::vector<std::string>& args, QueryOptions* o) {
   if (args.size() < 2) return false;
   o->db = args[0];
-  o->query = args[1];
+  o->from_stdin = args[1] == "--stdin";
+  if (!o->from_stdin) o->query = args[1];
   for (size_t i = 2; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "--json") {
@@ -94,42 +101,45 @@ bool ParseOptions(const std::vector<std::string>& args, QueryOptions* o) {
   return true;
 }
 
-}  // namespace
-
-int CmdQuery(const std::vector<std::string>& args, const std::string& settings_file) {
-  QueryOptions o;
-  if (!ParseOptions(args, &o)) {
-    return Usage("query takes DB 'QUERY' [--page N] [--size N] [--fields F,F...] "
-                 "[--snippet FIELD] [--json]");
-  }
-  Session s;
-  if (const int rc = OpenSession(o.db, settings_file, &s)) return rc;
-  SearchService service(*s.project, MakeIndexTermSource);
-  service.Configure(ChannelSettings::From(s.settings));
-  service.ConfigurePool(BufferPoolSettings::From(s.settings));
+// Runs one query and prints its result: a page of rows, or with `one_line`
+// only the summary (the form of --stdin). `wall` is the whole search call
+// as its caller waits for it; `elapsed` the evaluation the recordset
+// reports. Returns the engine code, or -1 after a usage error (printed).
+int RunOne(SearchService& service, const QueryOptions& o, const std::string& query,
+           bool one_line) {
+  const auto start = std::chrono::steady_clock::now();
   std::unique_ptr<Recordset> rs;
-  const int code = service.Search(o.query, &rs);
+  const int code = service.Search(query, &rs);
+  const double wall =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
   std::vector<int> columns;
   if (rs) {
     for (const std::string& f : o.fields) {
       const int c = rs->FindColumn(f);
-      if (c < 0) return Usage(("no field " + f).c_str());
+      if (c < 0) {
+        Usage(("no field " + f).c_str());
+        return -1;
+      }
       columns.push_back(c);
     }
-    if (o.fields.empty()) {
+    if (o.fields.empty() && !one_line) {
       for (int c = 0; c < static_cast<int>(rs->columns().size()); ++c) columns.push_back(c);
     }
     rs->SetPageSize(o.size);
     rs->MovePage(o.page);
   }
   const int snippet = rs && !o.snippet.empty() ? rs->FindColumn(o.snippet) : -1;
-  if (rs && !o.snippet.empty() && snippet < 0) return Usage(("no field " + o.snippet).c_str());
+  if (rs && !o.snippet.empty() && snippet < 0) {
+    Usage(("no field " + o.snippet).c_str());
+    return -1;
+  }
 
   const uint32_t count = rs ? rs->count() : 0;
   const double elapsed = rs ? rs->elapsed_seconds : 0;
   std::vector<std::vector<std::string>> rows;  // record, relevance, values..., snippet
-  if (rs && count > 0) {
+  const bool want_rows = !one_line || !columns.empty() || snippet >= 0;
+  if (rs && count > 0 && want_rows) {
     for (uint32_t i = 0; i < rs->current_page_size() && !rs->IsEOF(); ++i, rs->MoveNext()) {
       std::vector<std::string> row = {std::to_string(rs->RecordNumber()),
                                       std::to_string(rs->Relevance())};
@@ -143,9 +153,9 @@ int CmdQuery(const std::vector<std::string>& args, const std::string& settings_f
   }
 
   if (o.json) {
-    std::printf("{\"code\":%d,\"message\":%s,\"count\":%u,\"elapsed\":%.6f,\"page\":%u,"
-                "\"pages\":%u,\"rows\":[",
-                code, JsonString(EngineErrorText(code)).c_str(), count, elapsed,
+    std::printf("{\"code\":%d,\"message\":%s,\"count\":%u,\"elapsed\":%.6f,\"wall\":%.6f,"
+                "\"page\":%u,\"pages\":%u,\"rows\":[",
+                code, JsonString(EngineErrorText(code)).c_str(), count, elapsed, wall,
                 rs ? rs->current_page() : 0, rs ? rs->page_count() : 0);
     for (size_t r = 0; r < rows.size(); ++r) {
       std::printf("%s{\"record\":%s,\"relevance\":%s,\"fields\":{", r ? "," : "",
@@ -159,11 +169,11 @@ int CmdQuery(const std::vector<std::string>& args, const std::string& settings_f
       std::printf("}");
     }
     std::printf("]}\n");
-    return code == kEngineOk ? 0 : 1;
+    return code;
   }
 
   std::printf("%d %s: %u 条记录, 耗时 %.3f 秒", code, EngineErrorText(code), count, elapsed);
-  if (rs && rs->page_count() > 0) {
+  if (rs && rs->page_count() > 0 && !one_line) {
     std::printf(", 第 %u/%u 页", rs->current_page(), rs->page_count());
   }
   std::printf("\n");
@@ -177,7 +187,38 @@ int CmdQuery(const std::vector<std::string>& args, const std::string& settings_f
     }
     if (snippet >= 0) std::printf("  >> %s\n", row.back().c_str());
   }
-  return code == kEngineOk ? 0 : 1;
+  return code;
+}
+
+}  // namespace
+
+int CmdQuery(const std::vector<std::string>& args, const std::string& settings_file) {
+  QueryOptions o;
+  if (!ParseOptions(args, &o)) {
+    return Usage("query takes DB 'QUERY' | --stdin [--page N] [--size N] [--fields F,F...] "
+                 "[--snippet FIELD] [--json]");
+  }
+  Session s;
+  if (const int rc = OpenSession(o.db, settings_file, &s)) return rc;
+  SearchService service(*s.project, MakeIndexTermSource);
+  service.Configure(ChannelSettings::From(s.settings));
+  service.ConfigurePool(BufferPoolSettings::From(s.settings));
+  if (!o.from_stdin) {
+    const int code = RunOne(service, o, o.query, /*one_line=*/false);
+    return code < 0 ? kUsage : code == kEngineOk ? 0 : 1;
+  }
+  // Every line is answered (an empty one with its engine code), so that
+  // output line n always belongs to input line n; the exit code says
+  // whether every query succeeded.
+  bool all_ok = true;
+  for (std::string line; std::getline(std::cin, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const int code = RunOne(service, o, line, /*one_line=*/true);
+    if (code < 0) return kUsage;
+    all_ok = all_ok && code == kEngineOk;
+    std::fflush(stdout);
+  }
+  return all_ok ? 0 : 1;
 }
 
 }  // namespace lun
