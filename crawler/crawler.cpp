@@ -9,6 +9,7 @@
 
 #include "automation/variant.h"
 #include "config/settings_store.h"
+#include "crawler/content_digest.h"
 #include "crawler/extract/compiled_help.h"
 #include "crawler/scan_scope.h"
 #include "engine/storage/data_table.h"
@@ -498,6 +499,9 @@ std::optional<DocumentRecord> Crawler::FileDocumentOf(const std::string& path, b
       ListContainsToken(env_.scope->TypeList(TypeListKind::kPlugin), token) ||
       ListContainsToken(env_.scope->TypeList(TypeListKind::kMsnPlugin), token);
   if (wants_text && env_.extract_text) record.text = ServiceTextOf(path, unavailable);
+  // Read after the service has read the file, so its bytes come from the
+  // page cache.
+  record.md5 = Md5OfFile(path);
   return record;
 }
 
