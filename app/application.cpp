@@ -15,13 +15,13 @@
 #include "crawler/change_monitor.h"
 #include "crawler/crawler.h"
 #include "crawler/document_table.h"
+#include "crawler/extract/crawl_wire_format.h"
+#include "crawler/extract/plugin_registry.h"
+#include "crawler/extract/text_filters.h"
 #include "crawler/foxmail.h"
 #include "crawler/local_mail.h"
 #include "crawler/mail_sources.h"
 #include "crawler/user_idle.h"
-#include "crawler/extract/crawl_wire_format.h"
-#include "crawler/extract/plugin_registry.h"
-#include "crawler/extract/text_filters.h"
 #include "engine/index/field_generations.h"
 #include "engine/query/index_term_source.h"
 #include "engine/query/search_service.h"
@@ -152,11 +152,15 @@ void Application::LoadScope() {
   RegisterStartupHandlers(scope_.TypeList(TypeListKind::kOtherText));
 }
 
-std::string Application::DataFilePath() const {
-  const std::string stored = Settings().GetValue(kSearchSection, key::kDataDirectory,
-                                                 "Data/local.db", 261);
+std::string ApplicationDataFile(const SettingsStore& settings, const std::string& home) {
+  const std::string stored =
+      settings.GetValue(kSearchSection, key::kDataDirectory, "Data/local.db", 261);
   if (!stored.empty() && stored[0] == '/') return stored;
-  return JoinPath(options_.home, stored.empty() ? "Data/local.db" : stored);
+  return JoinPath(home, stored.empty() ? "Data/local.db" : stored);
+}
+
+std::string Application::DataFilePath() const {
+  return ApplicationDataFile(Settings(), options_.home);
 }
 
 std::string Application::DocumentTableFolder() const {
@@ -237,7 +241,7 @@ void Application::ApplyAutostart() {
   if (!options_.manage_autostart) return;
   const std::string value = settings().GetValue(kSearchSection, key::kAutoStart, kTrue);
   const bool off = UpperAscii(value) == "FALSE";
-  (void)SetAutostart(!off, JoinPath(options_.program_directory, "lun"));
+  (void)SetAutostart(!off, JoinPath(options_.program_directory, "lun"), options_.home);
 }
 
 void Application::StartCrawlService() {
