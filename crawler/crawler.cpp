@@ -500,8 +500,9 @@ std::optional<DocumentRecord> Crawler::FileDocumentOf(const std::string& path, b
       ListContainsToken(env_.scope->TypeList(TypeListKind::kMsnPlugin), token);
   if (wants_text && env_.extract_text) record.text = ServiceTextOf(path, unavailable);
   // Read after the service has read the file, so its bytes come from the
-  // page cache.
-  record.md5 = Md5OfFile(path);
+  // page cache; not when the service is down (the entry waits in the queue
+  // and its record is not written now).
+  if (!*unavailable) record.md5 = Md5OfFile(path);
   return record;
 }
 
