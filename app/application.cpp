@@ -157,11 +157,15 @@ void Application::LoadScope() {
   RegisterStartupHandlers(scope_.TypeList(TypeListKind::kOtherText));
 }
 
-std::string Application::DataFilePath() const {
+std::string ApplicationDataFile(const SettingsStore& settings, const std::string& home) {
   const std::string stored =
-      Settings().GetValue(kSearchSection, key::kDataDirectory, "Data/local.db", 261);
+      settings.GetValue(kSearchSection, key::kDataDirectory, "Data/local.db", 261);
   if (!stored.empty() && stored[0] == '/') return stored;
-  return JoinPath(options_.home, stored.empty() ? "Data/local.db" : stored);
+  return JoinPath(home, stored.empty() ? "Data/local.db" : stored);
+}
+
+std::string Application::DataFilePath() const {
+  return ApplicationDataFile(Settings(), options_.home);
 }
 
 std::string Application::DocumentTableFolder() const {
@@ -243,7 +247,7 @@ void Application::ApplyAutostart() {
   if (!options_.manage_autostart) return;
   const std::string value = settings().GetValue(kSearchSection, key::kAutoStart, kTrue);
   const bool off = UpperAscii(value) == "FALSE";
-  (void)SetAutostart(!off, JoinPath(options_.program_directory, "lun"));
+  (void)SetAutostart(!off, JoinPath(options_.program_directory, "lun"), options_.home);
 }
 
 void Application::StartCrawlService() {

@@ -65,6 +65,10 @@ inline constexpr char kApplicationCaption[] = "Tamrix桌面搜索";
 inline constexpr char kFixedSessionCode[] = "20316842";
 inline constexpr char kLocalUserName[] = "LUN_USER";
 
+// The project file of the search index: setting "数据目录" (default
+// "Data/local.db"), relative to the application home unless absolute.
+std::string ApplicationDataFile(const SettingsStore& settings, const std::string& home);
+
 struct ApplicationOptions {
   // The application home (created 0700 when missing). Required.
   std::string home;
@@ -127,6 +131,7 @@ class Application {
 
   SettingsStore& settings();
   ScanScope& scope() { return scope_; }
+  const std::string& home() const { return options_.home; }
   SearchProject* project() { return project_.get(); }
   SearchService* search() { return search_.get(); }
   DocumentWriter* writer() { return writer_.get(); }

@@ -2,6 +2,7 @@
 //
 //   lun [--home DIR] [--headless] [--port N] [--help] [--version]
 //   lun [--home DIR] --index-once ROOT...
+//   lun search QUERY... [--home DIR] [--limit N] [--json] [--files-only]
 //
 // With a display (and the desktop shell built) the shell runs the
 // application: tray icon, quick search, windows. Headless (no display, or
@@ -23,6 +24,8 @@
 #include <vector>
 
 #include "app/application.h"
+#include "app/instance_socket.h"
+#include "app/search_command.h"
 #include "app/update_handover.h"
 #if defined(LUN_HAVE_DESKTOP_SHELL)
 #include "shell/desktop_shell.h"
@@ -35,6 +38,7 @@ namespace {
 constexpr char kUsage[] =
     "用法: lun [--home 目录] [--headless] [--port 端口] [--help] [--version]\n"
     "      lun [--home 目录] --index-once 文件夹...\n"
+    "      lun search 查询... [--home 目录] [--limit N] [--json] [--files-only]\n"
     "  --home 目录   应用目录 (默认: $LUN_HOME, 否则 ~/.local/share/tamrix-lun)\n"
     "  --headless    不显示桌面界面, 通知写到标准输出和日志\n"
     "  --port 端口   本次运行使用的网页端口 (不写入设置)\n"
@@ -144,6 +148,9 @@ int IndexOnce(lun::Application& app, const std::vector<std::string>& roots) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 2 && std::strcmp(argv[1], "search") == 0) {
+    return lun::RunSearchCommand({argv + 2, argv + argc});
+  }
   const std::optional<CommandLine> line = ParseCommandLine(argc, argv);
   if (!line) return 2;
   if (line->help) {
@@ -189,6 +196,11 @@ int main(int argc, char** argv) {
   lun::Application app(options, ui);
   if (!app.Startup()) return 0;
   if (!line->index_once.empty()) return IndexOnce(app, line->index_once);
+  // Other starts of lun (`lun search`) ask this one through lun.socket.
+  lun::InstanceSocketServer instance_socket;
+  (void)instance_socket.Listen(options.home, [&app](std::string_view request) {
+    return lun::AnswerSearchRequest(*app.search(), request);
+  });
   const std::string url = app.HomeUrl();
   if (url.empty()) {
     std::printf("网页服务未能启动, 搜索页面不可用。\n");
@@ -198,6 +210,7 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   int received = 0;
   sigwait(&signals, &received);
+  instance_socket.Stop();
   app.Shutdown();
   return 0;
 }

@@ -13,6 +13,7 @@
 #include "config/settings_store.h"
 #include "crawler/extract/charset.h"
 #include "crawler/extract/archive_members.h"
+#include "crawler/content_digest.h"
 #include "crawler/extract/compiled_help.h"
 #include "crawler/extract/text_filters.h"
 #include "crawler/scan_scope.h"
@@ -677,6 +678,10 @@ std::optional<DocumentRecord> Crawler::FileDocumentOf(const std::string& path, b
       ListContainsToken(env_.scope->TypeList(TypeListKind::kPlugin), token) ||
       ListContainsToken(env_.scope->TypeList(TypeListKind::kMsnPlugin), token);
   if (wants_text && env_.extract_text) record.text = ServiceTextOf(path, retry);
+  // Read after the service has read the file, so its bytes come from the
+  // page cache; not when the service is down (the entry waits in the queue
+  // and its record is not written now).
+  if (!*retry) record.md5 = Md5OfFile(path);
   return record;
 }
 

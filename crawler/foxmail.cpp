@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "crawler/content_digest.h"
 #include "crawler/document_table.h"
 #include "crawler/extract/text_filters.h"
 #include "crawler/foxmail_format.h"
@@ -124,13 +125,7 @@ std::string Md5OfText(std::u16string_view text) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
   EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_md5(), nullptr);
-  static const char kHex[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned int i = 0; i < length; ++i) {
-    hex.push_back(kHex[digest[i] >> 4]);
-    hex.push_back(kHex[digest[i] & 15]);
-  }
-  return hex;
+  return DigestHex(digest, length);
 }
 
 bool IsFoxmailProcess(const ProcessEntry& process) {

@@ -702,7 +702,7 @@ HResult FtsObject::GetAutoStart(Args, Variant* result, ExcepInfo*) {
 HResult FtsObject::PutAutoStart(Args args, Variant*, ExcepInfo* excep) {
   if (!MayChangeState() || !env_.settings) return S_OK;
   const bool on = args[0].AsBool();
-  if (!SetAutostart(on, env_.executable)) {
+  if (!SetAutostart(on, env_.executable, ApplicationHome())) {
     return RaiseException(excep, kCannotSaveError, u"自动启动项不能写入");
   }
   env_.settings->SetValue(kSearchSection, key::kAutoStart, on ? kTrue : kFalse);

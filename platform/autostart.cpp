@@ -11,12 +11,14 @@
 namespace lun {
 namespace {
 
-// Exec= quoting of the desktop entry format: the path is quoted and
-// the characters `"`, `` ` ``, `$` and `\` are escaped.
-std::string QuoteExec(const std::string& path) {
+// Exec= quoting of the desktop entry format: the argument is quoted, the
+// characters `"`, `` ` ``, `$` and `\` are escaped, and "%" is doubled (a
+// lone one starts a field code).
+std::string QuoteExec(const std::string& argument) {
   std::string out = "\"";
-  for (char c : path) {
+  for (char c : argument) {
     if (c == '"' || c == '`' || c == '$' || c == '\\') out += '\\';
+    if (c == '%') out += '%';
     out += c;
   }
   return out + "\"";
@@ -36,7 +38,7 @@ std::string AutostartEntryPath() {
   return JoinPath(JoinPath(base, "autostart"), "Tamrix.LUN.desktop");
 }
 
-bool SetAutostart(bool on, const std::string& executable) {
+bool SetAutostart(bool on, const std::string& executable, const std::string& home) {
   FileSystem& fs = DefaultFileSystem();
   const std::string path = AutostartEntryPath();
   if (!on) {
@@ -49,7 +51,9 @@ bool SetAutostart(bool on, const std::string& executable) {
       "Type=Application\n"
       "Name=Tamrix.LUN\n"
       "Comment=桌面搜索\n"
-      "Exec=" + QuoteExec(executable) + "\n"
+      "Exec=" +
+      QuoteExec(executable) + " --home " + QuoteExec(home) +
+      "\n"
       "Terminal=false\n"
       "X-GNOME-Autostart-enabled=true\n";
   return ReplaceFileAtomically(fs, path, entry) == 0;

@@ -12,9 +12,11 @@ namespace lun {
 std::string AutostartEntryPath();
 
 // on: writes the entry (replacing it atomically) so that the session starts
-// `executable`; off: removes it. False when the entry cannot be written or
-// removed; a missing entry counts as off.
-bool SetAutostart(bool on, const std::string& executable);
+// `executable` with "--home `home`", the application home of the run that
+// writes it (a run with another home would otherwise start with the default
+// one); off: removes it. False when the entry cannot be written or removed;
+// a missing entry counts as off.
+bool SetAutostart(bool on, const std::string& executable, const std::string& home);
 
 // True when the entry exists.
 bool AutostartEnabled();

@@ -16,16 +16,18 @@ TEST(AutostartTest, WritesAndRemovesTheDesktopEntry) {
   ASSERT_EQ(AutostartEntryPath(), dir.File("autostart/Tamrix.LUN.desktop"));
   EXPECT_FALSE(AutostartEnabled());
 
-  ASSERT_TRUE(SetAutostart(true, "/opt/my \"lun\"/lun"));
+  ASSERT_TRUE(SetAutostart(true, "/opt/my \"lun\"/lun", "/data/100% $home"));
   EXPECT_TRUE(AutostartEnabled());
   std::string entry;
   ASSERT_EQ(ReadWholeFile(DefaultFileSystem(), AutostartEntryPath(), &entry), 0);
   EXPECT_NE(entry.find("[Desktop Entry]\n"), std::string::npos);
-  EXPECT_NE(entry.find("Exec=\"/opt/my \\\"lun\\\"/lun\"\n"), std::string::npos) << entry;
+  EXPECT_NE(entry.find("Exec=\"/opt/my \\\"lun\\\"/lun\" --home \"/data/100%% \\$home\"\n"),
+            std::string::npos)
+      << entry;
 
-  ASSERT_TRUE(SetAutostart(false, ""));
+  ASSERT_TRUE(SetAutostart(false, "", ""));
   EXPECT_FALSE(AutostartEnabled());
-  EXPECT_TRUE(SetAutostart(false, "")) << "removing a missing entry is not an error";
+  EXPECT_TRUE(SetAutostart(false, "", "")) << "removing a missing entry is not an error";
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <QLocalSocket>
 
+#include "app/instance_socket.h"
 #include "platform/paths.h"
 
 namespace lun {
@@ -9,7 +10,7 @@ namespace lun {
 namespace {
 
 constexpr int kWaitMs = 1000;
-constexpr qint64 kRequestLimit = 64;
+constexpr qint64 kRequestLimit = kInstanceRequestLimit;
 
 }  // namespace
 
@@ -45,8 +46,13 @@ void InstanceChannel::Serve() {
         if (socket->bytesAvailable() > kRequestLimit) socket->abort();
         return;
       }
-      const QByteArray line = socket->readLine(kRequestLimit).trimmed();
-      if (line == kQuickSearchRequest) emit QuickSearchRequested();
+      const QByteArray line = socket->readLine(kRequestLimit + 1).trimmed();
+      if (line == kQuickSearchRequest) {
+        emit QuickSearchRequested();
+      } else if (handler_) {
+        const std::string answer = handler_(std::string_view(line.constData(), line.size()));
+        socket->write(answer.data(), static_cast<qint64>(answer.size()));
+      }
       socket->disconnectFromServer();
     });
   }

@@ -3,7 +3,8 @@
 // can connect). The second start sends one request line and ends; the
 // running instance shows its quick search window. This is what the desktop
 // entry does when lun runs already, and how a desktop without a tray host
-// gets the window back.
+// gets the window back. A search request (`lun search`, app/search_command.h)
+// is answered on the same connection by the search handler.
 //
 // Thread safety: user-interface thread only.
 #ifndef LUN_SHELL_INSTANCE_CHANNEL_H_
@@ -12,7 +13,9 @@
 #include <QLocalServer>
 #include <QObject>
 #include <QString>
+#include <functional>
 #include <string>
+#include <string_view>
 
 namespace lun {
 
@@ -32,6 +35,12 @@ class InstanceChannel : public QObject {
   // while holding the instance lock of `home`. False when it cannot listen.
   bool Listen(const std::string& home);
 
+  // Answers a request line that is not the quick search's; an empty answer
+  // for a request it does not know.
+  void SetRequestHandler(std::function<std::string(std::string_view)> handler) {
+    handler_ = std::move(handler);
+  }
+
  signals:
   void QuickSearchRequested();
 
@@ -39,6 +48,7 @@ class InstanceChannel : public QObject {
   void Serve();
 
   QLocalServer server_;
+  std::function<std::string(std::string_view)> handler_;
 };
 
 }  // namespace lun

@@ -29,7 +29,7 @@ constexpr char kDefaultQuestion[] = "你叫什么名字？";
 bool PasswordCheck(const SettingsStore& settings, PasswordPrompter& prompter) {
   if (settings.GetValue(kSearchSection, key::kAutoLogin) != kForbid) return true;
   for (;;) {
-    const PasswordReply reply = prompter.AskPassword();
+    const PasswordReply reply = prompter.AskPassword(PasswordHint(settings));
     if (reply.kind == PasswordReply::kCancel) return false;
     if (reply.kind == PasswordReply::kOk) {
       const std::string stored = settings.GetValue(kSearchSection, key::kLoginPassword);
@@ -46,14 +46,24 @@ bool PasswordCheck(const SettingsStore& settings, PasswordPrompter& prompter) {
   }
 }
 
-VerifyPasswordDialog::VerifyPasswordDialog(QWidget* parent) : QDialog(parent) {
+std::string PasswordHint(const SettingsStore& settings) {
+  const std::string reason = "本机用户自动登陆已被禁止，请输入密码。\n";
+  if (settings.GetValue(kSearchSection, key::kLoginPassword).empty()) {
+    return reason +
+           "还没有设置密码：密码为空，不输入任何内容直接按“确定”即可。"
+           "可在“系统设置”的“安全选项::口令”中设置密码。";
+  }
+  return reason + "密码是在“系统设置”的“安全选项::口令”中设置的密码。";
+}
+
+VerifyPasswordDialog::VerifyPasswordDialog(const QString& hint, QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("验证密码"));
   setWindowFlag(Qt::WindowStaysOnTopHint);
   auto* layout = new QVBoxLayout(this);
-  auto* hint =
-      new QLabel(QStringLiteral("本机用户自动登陆已被禁止，请输入密码。\n默认密码是：37vexo"));
-  hint->setWordWrap(true);
-  layout->addWidget(hint);
+  auto* shown = new QLabel(hint);
+  shown->setObjectName(QStringLiteral("hint"));
+  shown->setWordWrap(true);
+  layout->addWidget(shown);
   password_.setEchoMode(QLineEdit::Password);
   password_.setMaxLength(kPasswordLength);
   password_.setObjectName(QStringLiteral("password"));
@@ -90,8 +100,8 @@ ForgotPasswordDialog::ForgotPasswordDialog(const QString& question, QWidget* par
   layout->addWidget(buttons);
 }
 
-PasswordReply DialogPasswordPrompter::AskPassword() {
-  VerifyPasswordDialog dialog;
+PasswordReply DialogPasswordPrompter::AskPassword(const std::string& hint) {
+  VerifyPasswordDialog dialog(QString::fromStdString(hint));
   const int result = dialog.exec();
   if (dialog.forgot()) return {PasswordReply::kForgot, {}};
   if (result != QDialog::Accepted) return {PasswordReply::kCancel, {}};

@@ -2,11 +2,12 @@
 // preview, settings).
 //
 // When "自动登陆" is anything but "禁止" (a missing key included) the check
-// passes at once. Otherwise the dialog "验证密码" asks for the password: OK
-// passes when the text is the password "登陆口令" (stored as its hash,
-// config/password_hash.h; none set: the empty text) and fails otherwise;
-// Cancel fails; "忘记密码" opens the dialog "忘记密码", which asks the
-// question "密码问题" and passes when the answer equals "密码答案". A
+// passes at once. Otherwise the dialog "验证密码" asks for the password and
+// says what it is (PasswordHint): OK passes when the text is the password
+// "登陆口令" (stored as its hash, config/password_hash.h; none set: the empty
+// text) and fails otherwise; Cancel fails; "忘记密码" opens the dialog
+// "忘记密码", which asks the question "密码问题" and passes when the answer
+// equals "密码答案". A
 // cancelled "忘记密码" shows "验证密码" again.
 //
 // Thread safety: user-interface thread only.
@@ -32,8 +33,8 @@ struct PasswordReply {
 class PasswordPrompter {
  public:
   virtual ~PasswordPrompter() = default;
-  // "验证密码": kOk with the text, kCancel, or kForgot.
-  virtual PasswordReply AskPassword() = 0;
+  // "验证密码" showing `hint`: kOk with the text, kCancel, or kForgot.
+  virtual PasswordReply AskPassword(const std::string& hint) = 0;
   // "忘记密码" with `question`: kOk with the answer, or kCancel.
   virtual PasswordReply AskAnswer(const std::string& question) = 0;
 };
@@ -41,12 +42,16 @@ class PasswordPrompter {
 // Runs the check; true when it passes.
 bool PasswordCheck(const SettingsStore& settings, PasswordPrompter& prompter);
 
+// The text of "验证密码": why it asks, and the rule that applies now (the
+// password set under "安全选项::口令", or, with none set, an empty entry).
+std::string PasswordHint(const SettingsStore& settings);
+
 // The password dialog "验证密码".
 class VerifyPasswordDialog : public QDialog {
   Q_OBJECT
 
  public:
-  explicit VerifyPasswordDialog(QWidget* parent = nullptr);
+  explicit VerifyPasswordDialog(const QString& hint, QWidget* parent = nullptr);
   QLineEdit* password() { return &password_; }
   // True when the user chose "忘记密码".
   bool forgot() const { return forgot_; }
@@ -71,7 +76,7 @@ class ForgotPasswordDialog : public QDialog {
 // The prompter of a real run: the two modal dialogs.
 class DialogPasswordPrompter : public PasswordPrompter {
  public:
-  PasswordReply AskPassword() override;
+  PasswordReply AskPassword(const std::string& hint) override;
   PasswordReply AskAnswer(const std::string& question) override;
 };
 

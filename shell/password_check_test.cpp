@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QLabel>
+
 #include "shell/shell_test_util.h"
 
 namespace lun {
@@ -56,6 +58,34 @@ TEST(PasswordCheckTest, ForgottenPasswordAsksTheStoredOrDefaultQuestion) {
   // No password answer stored: the empty answer matches the empty default.
   EXPECT_TRUE(PasswordCheck(settings, prompter));
   EXPECT_EQ(prompter.questions, std::vector<std::string>{"你叫什么名字？"});
+}
+
+// The dialog states the rule that applies: with no password set the stored
+// password is empty and an empty entry passes; it never names a default
+// password that the check would refuse.
+TEST(PasswordCheckTest, TheDialogStatesTheRuleThatTheCheckApplies) {
+  for (const char* password : {"", "secret"}) {
+    SCOPED_TRACE(password);
+    ScratchDir home;
+    SettingsStore settings;
+    (void)settings.Load(home.File("Setting"));
+    settings.SetValue(kSearchSection, key::kAutoLogin, "禁止");
+    settings.SetValue(kSearchSection, key::kLoginPassword, password);
+    ScriptedPrompter prompter;
+    prompter.replies = {{Reply::kOk, ""}};
+    const bool empty_passes = PasswordCheck(settings, prompter);
+    ASSERT_EQ(prompter.hints.size(), 1u);
+    const std::string& hint = prompter.hints[0];
+    EXPECT_EQ(hint, PasswordHint(settings));
+    EXPECT_EQ(hint.find("37vexo"), std::string::npos);
+    EXPECT_EQ(hint.find("密码为空") != std::string::npos, empty_passes);
+    EXPECT_EQ(empty_passes, *password == '\0');
+
+    VerifyPasswordDialog dialog(QString::fromStdString(hint));
+    const QLabel* shown = dialog.findChild<QLabel*>(QStringLiteral("hint"));
+    ASSERT_NE(shown, nullptr);
+    EXPECT_EQ(shown->text().toStdString(), hint);
+  }
 }
 
 }  // namespace

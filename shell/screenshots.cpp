@@ -101,7 +101,7 @@ int Run(const QString& dir) {
   ok = Grab(dir, "file_preview.png") && ok;
   controller.file_preview()->hide();
 
-  VerifyPasswordDialog verify;
+  VerifyPasswordDialog verify(QString::fromStdString(PasswordHint(backend.settings())));
   QTimer::singleShot(600, [&] {
     ok = Grab(dir, "verify_password.png", 0) && ok;
     verify.reject();

@@ -64,7 +64,7 @@ void ApplicationBackend::Open(const std::string& target) { (void)OpenWithDesktop
 
 bool ApplicationBackend::SetAutostart(bool on) {
   if (!manage_autostart_) return true;
-  return lun::SetAutostart(on, JoinPath(ProgramDirectory(), "lun"));
+  return lun::SetAutostart(on, JoinPath(ProgramDirectory(), "lun"), app_.home());
 }
 
 void ApplicationBackend::Shutdown() { app_.Shutdown(); }

@@ -99,13 +99,17 @@ inline void WaitForScanEnd(Crawler& crawler) {
 // Answers the password dialogs from a script.
 class ScriptedPrompter : public PasswordPrompter {
  public:
-  PasswordReply AskPassword() override { return Next(); }
+  PasswordReply AskPassword(const std::string& hint) override {
+    hints.push_back(hint);
+    return Next();
+  }
   PasswordReply AskAnswer(const std::string& question) override {
     questions.push_back(question);
     return Next();
   }
   std::deque<PasswordReply> replies;
   std::vector<std::string> questions;
+  std::vector<std::string> hints;
   int asked = 0;
 
  private:

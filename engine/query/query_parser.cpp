@@ -181,6 +181,16 @@ int SplitQuery(std::string_view query, QueryParts* parts) {
   } else {
     expression = padded.substr(1);
   }
+  // " whole words" closing the expression (before " in all") keeps only the
+  // whole-word matches of Latin terms (whole_word.h).
+  constexpr std::string_view kWholeWords = " whole words";
+  const std::string tail = " " + expression;
+  if (tail.size() >= kWholeWords.size() &&
+      FindNoCase(tail.substr(tail.size() - kWholeWords.size()), kWholeWords) == 0) {
+    parts->whole_words = true;
+    expression =
+        std::string(TrimSpaces(std::string_view(tail).substr(0, tail.size() - kWholeWords.size())));
+  }
   parts->expression = std::move(expression);
   return kEngineOk;
 }

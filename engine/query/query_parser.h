@@ -33,9 +33,10 @@ inline constexpr size_t kMaxQueryBytes = 2037;
 
 struct QueryParts {
   std::string table;
-  std::string expression;  // narrow, not yet normalised
-  bool in_all = false;     // include deleted records
-  std::string sort_field;  // empty: no order clause
+  std::string expression;    // narrow, not yet normalised
+  bool in_all = false;       // include deleted records
+  bool whole_words = false;  // " whole words": Latin terms match whole words only
+  std::string sort_field;    // empty: no order clause
   bool descending = false;
   bool has_target = false;  // a ">>>" part was given
   std::string target_path;  // project path of the target, may be empty

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <numeric>
 
+#include "engine/query/whole_word.h"
 #include "engine/storage/data_table.h"
 #include "engine/storage/record_format.h"
 #include "engine/storage/search_project.h"
@@ -71,6 +72,9 @@ void Recordset::SetSort(std::string_view field, bool ascending) {
   ascending_ = ascending;
   sorted_rows_ = 0;
   keys_.clear();
+  ranker_.reset();
+  ranker_built_ = false;
+  tiers_.clear();
   Move(kNoRow);
   const int column = FindColumn(field);
   if (column >= 0 && TypeHasSortKey(columns_[column].type)) {
@@ -123,6 +127,50 @@ void Recordset::SwapRows(uint32_t a, uint32_t b) {
   std::swap(result_.records[a], result_.records[b]);
   if (result_.has_weights()) std::swap(result_.weights[a], result_.weights[b]);
   if (!keys_.empty()) std::swap(keys_[a], keys_[b]);
+  if (!tiers_.empty()) std::swap(tiers_[a], tiers_[b]);
+}
+
+bool Recordset::RankWholeWords() {
+  if (sort_by_ != SortBy::kRelevance || ascending_) return false;
+  if (!ranker_built_) {
+    ranker_built_ = true;
+    std::vector<std::pair<int, std::vector<std::u16string>>> keywords;
+    for (const Column& c : columns_) {
+      if (!c.keywords.empty()) keywords.emplace_back(c.position, c.keywords);
+    }
+    auto ranker = std::make_shared<WholeWordRanker>(*table_, keywords);
+    if (ranker->active()) {
+      ranker_ = std::move(ranker);
+      tiers_.assign(count(), kTierUnknown);
+    }
+  }
+  return ranker_ != nullptr;
+}
+
+bool Recordset::RowIsWhole(uint32_t row) {
+  if (tiers_[row] == kTierUnknown) {
+    tiers_[row] = ranker_->WholeIn(result_.records[row]) ? kTierWhole : kTierPartial;
+  }
+  return tiers_[row] == kTierWhole;
+}
+
+// The heaviest row not known to be partial is checked; the first whole one
+// met this way is the next. When none is left, the heaviest partial row.
+uint32_t Recordset::BestRankedRow(uint32_t from) {
+  for (;;) {
+    int64_t best = -1;
+    for (uint32_t j = from; j < count(); ++j) {
+      if (tiers_[j] == kTierPartial) continue;
+      if (best < 0 || KeyGreater(j, static_cast<uint32_t>(best))) best = j;
+    }
+    if (best < 0) break;
+    if (RowIsWhole(static_cast<uint32_t>(best))) return static_cast<uint32_t>(best);
+  }
+  uint32_t best = from;
+  for (uint32_t j = from; j < count(); ++j) {
+    if (KeyGreater(j, best)) best = j;
+  }
+  return best;
 }
 
 // Puts rows sorted_rows_ .. row in final order by selection. Descending takes
@@ -131,11 +179,16 @@ void Recordset::SwapRows(uint32_t a, uint32_t b) {
 void Recordset::SortUpTo(uint32_t row) {
   if (sort_by_ == SortBy::kNone || row >= count() || row < sorted_rows_) return;
   if (sort_by_ == SortBy::kRelevance && !result_.has_weights()) return;
+  const bool rank_whole_words = RankWholeWords();
   const uint64_t passes = uint64_t{row} + 1 - sorted_rows_;
   if (passes * (count() - sorted_rows_) > kSelectionBudget) {
     std::vector<uint32_t> order(count() - sorted_rows_);
     std::iota(order.begin(), order.end(), sorted_rows_);
+    if (rank_whole_words) {
+      for (const uint32_t r : order) (void)RowIsWhole(r);
+    }
     std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+      if (rank_whole_words && tiers_[a] != tiers_[b]) return tiers_[a] > tiers_[b];
       return ascending_ ? KeyGreater(b, a) : KeyGreater(a, b);
     });
     ResultSet sorted(&arena_);
@@ -148,10 +201,19 @@ void Recordset::SortUpTo(uint32_t row) {
     std::copy(sorted.records.begin(), sorted.records.end(), result_.records.begin() + sorted_rows_);
     std::copy(sorted.weights.begin(), sorted.weights.end(), result_.weights.begin() + sorted_rows_);
     std::move(keys.begin(), keys.end(), keys_.begin() + sorted_rows_);
+    if (rank_whole_words) {
+      std::vector<int8_t> tiers;
+      for (const uint32_t r : order) tiers.push_back(tiers_[r]);
+      std::copy(tiers.begin(), tiers.end(), tiers_.begin() + sorted_rows_);
+    }
     sorted_rows_ = count();
     return;
   }
   for (uint32_t i = sorted_rows_; i <= row; ++i) {
+    if (rank_whole_words) {
+      SwapRows(i, BestRankedRow(i));
+      continue;
+    }
     uint32_t best = i;
     for (uint32_t j = i; j < count(); ++j) {
       const bool take = ascending_ ? (sort_by_ == SortBy::kRelevance ? KeyGreater(best, j)
@@ -213,7 +275,12 @@ int64_t Recordset::Relevance() const {
 
 Variant Recordset::Value(int column) const {
   if (IsEOF() || column < 0 || column >= static_cast<int>(columns_.size())) return Variant();
-  return table_->GetFieldValue(static_cast<uint32_t>(RecordNumber()), columns_[column].position);
+  const uint32_t record = static_cast<uint32_t>(RecordNumber());
+  // The ranking may have read the value already.
+  if (ranker_) {
+    if (const Variant* kept = ranker_->KeptValue(record, columns_[column].position)) return *kept;
+  }
+  return table_->GetFieldValue(record, columns_[column].position);
 }
 
 bool Recordset::DeleteCurrent() {

@@ -5,6 +5,9 @@
 // in final order only as far as the cursor has gone, so showing the first
 // page of a large result costs little. Each column (one per field of the
 // table) keeps the query terms that searched it, for highlighting.
+// Descending relevance puts rows where the Latin terms stand as whole words
+// first (whole_word.h); a row's text is read for that only when it is the
+// heaviest candidate left.
 //
 // Memory: every array of the search lives in the Recordset's own arena and
 // is freed with it.
@@ -28,6 +31,7 @@ namespace lun {
 
 class DataTable;
 class SearchProject;
+class WholeWordRanker;
 
 // The pseudo sort field that orders rows by relevance weight.
 inline constexpr char kRelevanceField[] = "相关度";
@@ -107,6 +111,12 @@ class Recordset {
   // True when row a's key orders before row b's (see the .cpp for ties).
   bool KeyGreater(uint32_t a, uint32_t b) const;
   void SwapRows(uint32_t a, uint32_t b);
+  // Whole-word ranking for descending relevance: builds the ranker from the
+  // columns' keywords at the first sort; true when it applies.
+  bool RankWholeWords();
+  // The row from `from` on to place next under whole-word ranking.
+  uint32_t BestRankedRow(uint32_t from);
+  bool RowIsWhole(uint32_t row);
 
   SearchProject* project_;
   DataTable* table_ = nullptr;
@@ -125,7 +135,11 @@ class Recordset {
   bool ascending_ = false;
   int sort_type_ = 0;
   uint32_t sorted_rows_ = 0;
-  std::vector<Variant> keys_;  // one per row when sorting by a field
+  std::vector<Variant> keys_;                // one per row when sorting by a field
+  std::shared_ptr<WholeWordRanker> ranker_;  // built at the first relevance sort
+  bool ranker_built_ = false;
+  enum : int8_t { kTierUnknown = -1, kTierPartial = 0, kTierWhole = 1 };
+  std::vector<int8_t> tiers_;  // one per row while whole-word ranking applies
   struct CollatorHolder;
   std::shared_ptr<CollatorHolder> collator_;
 };

@@ -8,6 +8,7 @@
 #include "engine/query/operator_table.h"
 #include "engine/query/query_escape.h"
 #include "engine/query/query_parser.h"
+#include "engine/query/whole_word.h"
 #include "engine/storage/data_table.h"
 #include "engine/storage/engine_error.h"
 #include "engine/storage/search_project.h"
@@ -230,7 +231,7 @@ int SearchService::Run(std::shared_ptr<Request> request, std::unique_ptr<Records
 }
 
 int SearchService::Evaluate(DataTable& table, std::u16string_view expression, bool in_all,
-                            const std::atomic<bool>& cancel, ResultSet* rows,
+                            bool whole_words, const std::atomic<bool>& cancel, ResultSet* rows,
                             TokenList* postfix) {
   if (!table.table_lock().ReadLock(table_read_timeout_ms_)) return kTableLocked;
   struct Unlock {
@@ -258,10 +259,13 @@ int SearchService::Evaluate(DataTable& table, std::u16string_view expression, bo
   if (pool) {
     key = BufferPoolKey(*postfix, in_all, table.record_count(),
                         table.record_count() - table.live_count());
+    // Whole-word results are other results of the same tokens.
+    if (key && whole_words) key->push_back(u'W');
     if (key && pool->Lookup(*key, rows)) return kEngineOk;
   }
   std::unique_ptr<TermSource> source = sources_(table, &cancel);
   if (!source) return kTableSearchFailed;
+  if (whole_words) source = WholeWordsOnly(std::move(source), table);
   if (EvaluatePostfix(*postfix, *source, in_all, rows, &cancel) != EvaluateStatus::kOk) {
     return kSearchServerReset;
   }
@@ -297,8 +301,8 @@ int SearchService::Work(Request& request) {
   const auto start = std::chrono::steady_clock::now();
   ResultSet rows(rs->memory());
   TokenList postfix;
-  if (const int code = Evaluate(*table, expression, parts.in_all,
-                                request.cancel, &rows, &postfix)) {
+  if (const int code = Evaluate(*table, expression, parts.in_all, parts.whole_words, request.cancel,
+                                &rows, &postfix)) {
     AppendEngineErrorLog(outcome.substr(0, kLoggedLineBytes) + kSearchFailed);
     return code;
   }
@@ -306,10 +310,9 @@ int SearchService::Work(Request& request) {
   TokenList previous_postfix;
   if (request.within && project_.FindTable(request.previous_table) == table) {
     ResultSet previous(rs->memory());
-    if (Evaluate(*table, NormalizeQueryText(request.previous_expression), false, request.cancel,
-                 &previous, &previous_postfix) != kEngineOk) {
-      AppendEngineErrorLog(request.previous_expression.substr(0, kLoggedLineBytes) +
-                           kSearchFailed);
+    if (Evaluate(*table, NormalizeQueryText(request.previous_expression), false, false,
+                 request.cancel, &previous, &previous_postfix) != kEngineOk) {
+      AppendEngineErrorLog(request.previous_expression.substr(0, kLoggedLineBytes) + kSearchFailed);
       previous_postfix.clear();
     } else {
       switch (request.mode) {

@@ -22,8 +22,8 @@
 #define LUN_ENGINE_QUERY_SEARCH_SERVICE_H_
 
 #include <chrono>
-#include <cstdint>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
@@ -103,7 +103,8 @@ class SearchService {
   int Work(Request& request);
   // Parses and evaluates `expression` (normalised) on `table` under its read
   // lock; the postfix list goes to `*postfix` for the keyword lists.
-  int Evaluate(DataTable& table, std::u16string_view expression, bool in_all,
+  // With `whole_words`, Latin terms keep only their whole-word matches.
+  int Evaluate(DataTable& table, std::u16string_view expression, bool in_all, bool whole_words,
                const std::atomic<bool>& cancel, ResultSet* rows, TokenList* postfix);
 
   SearchProject& project_;

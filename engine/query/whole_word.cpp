@@ -1,0 +1,206 @@
+#include "engine/query/whole_word.h"
+
+#include <algorithm>
+
+#include "automation/variant.h"
+#include "engine/storage/data_table.h"
+#include "engine/storage/record_format.h"
+#include "engine/storage/value_codec.h"
+#include "platform/normalize.h"
+
+namespace lun {
+namespace {
+
+// Records whose values a ranker keeps: a page's worth and a little more.
+constexpr size_t kKeptRecords = 16;
+
+// Characters of a term that match any one character of the text: "?" and
+// the separators the index skips (the project's default ones), as in the
+// index's own phrase matching.
+bool MatchesAny(char16_t c) {
+  switch (c) {
+    case u'?':
+    case u',':
+    case u'\t':
+    case u'\r':
+    case u'\n':
+    case u' ':
+    case u';':
+    case u'!':
+    case u'\u3001':
+    case u'\u3002':
+    case u'\u2018':
+    case u'\u2019':
+    case u'\u201C':
+    case u'\u201D':
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Whether `term` (normalised) sits at `at` in `text` (normalised here, one
+// character at a time, so that a long text is never copied).
+bool MatchesAt(std::u16string_view text, size_t at, std::u16string_view term) {
+  for (size_t k = 0; k < term.size(); ++k) {
+    if (term[k] != NormalizeChar(text[at + k]) && !MatchesAny(term[k])) return false;
+  }
+  return true;
+}
+
+bool WordCharAt(std::u16string_view text, size_t i) {
+  return IsLatinWordChar(NormalizeChar(text[i]));
+}
+
+// A term the whole-word check applies to: Latin, and not anchored ("[t",
+// "t]" and "[t]" match at the ends of the whole value instead).
+bool IsPlainLatinTerm(std::u16string_view term) {
+  return IsLatinTerm(term) && term.front() != u'[' && term.back() != u']';
+}
+
+bool IsTextFieldWithWords(const DataTable& table, int position) {
+  const TableField* f = table.FieldAt(position);
+  return f && IsTextType(f->type) && f->index_kind != kExactIndex;
+}
+
+// The text of a field value (in `storage` when it must be converted);
+// empty when it has none.
+std::u16string_view TextOf(const Variant& value, std::u16string* storage) {
+  if (value.type() == VT_BSTR) return value.AsString();
+  if (ToText(value, storage) != S_OK) storage->clear();
+  return *storage;
+}
+
+class WholeWordsOnlySource final : public TermSource {
+ public:
+  WholeWordsOnlySource(std::unique_ptr<TermSource> inner, const DataTable& table)
+      : inner_(std::move(inner)), table_(table) {}
+
+  uint32_t SlotCount() const override { return inner_->SlotCount(); }
+  std::vector<int32_t> AnyFieldList() const override { return inner_->AnyFieldList(); }
+  std::span<const uint32_t> Deletions() const override { return inner_->Deletions(); }
+
+  bool Lookup(int32_t field, std::u16string_view text, Comparison comparison,
+              ResultSet* out) override {
+    if (!inner_->Lookup(field, text, comparison, out)) return false;
+    const std::u16string term = Normalize(text);
+    if (comparison != Comparison::kMatch || !IsPlainLatinTerm(term) ||
+        !IsTextFieldWithWords(table_, field)) {
+      return true;
+    }
+    size_t kept = 0;
+    std::pmr::vector<uint32_t> weights(out->records.get_allocator().resource());
+    for (const uint32_t record : out->records) {
+      const Variant value = table_.GetFieldValue(record, field);
+      std::u16string storage;
+      const uint32_t whole = CountOccurrences(TextOf(value, &storage), term).whole;
+      if (whole == 0) continue;
+      out->records[kept++] = record;
+      weights.push_back(whole);
+    }
+    out->records.resize(kept);
+    out->weights.swap(weights);
+    return true;
+  }
+
+ private:
+  std::unique_ptr<TermSource> inner_;
+  const DataTable& table_;
+};
+
+}  // namespace
+
+bool IsLatinWordChar(char16_t c) {
+  if ((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z')) {
+    return true;
+  }
+  return c >= 0x00C0 && c <= 0x024F && c != 0x00D7 && c != 0x00F7;
+}
+
+bool IsLatinTerm(std::u16string_view term) {
+  bool has_word_char = false;
+  for (const char16_t c : term) {
+    if (c >= 0x0250) return false;
+    has_word_char = has_word_char || IsLatinWordChar(c);
+  }
+  return has_word_char;
+}
+
+WordOccurrences CountOccurrences(std::u16string_view text, std::u16string_view term,
+                                 bool stop_at_whole) {
+  WordOccurrences found;
+  if (term.empty()) return found;
+  for (size_t i = 0; i + term.size() <= text.size();) {
+    if (!MatchesAt(text, i, term)) {
+      ++i;
+      continue;
+    }
+    const size_t end = i + term.size();
+    const bool left_free = i == 0 || !WordCharAt(text, i - 1);
+    const bool right_free = end == text.size() || !WordCharAt(text, end);
+    ++found.all;
+    if (left_free && right_free) {
+      ++found.whole;
+      if (stop_at_whole) break;
+    }
+    i = end;
+  }
+  return found;
+}
+
+WholeWordRanker::WholeWordRanker(
+    const DataTable& table,
+    const std::vector<std::pair<int, std::vector<std::u16string>>>& keywords)
+    : table_(table) {
+  for (const auto& [position, words] : keywords) {
+    if (!IsTextFieldWithWords(table, position)) continue;
+    std::vector<std::u16string> latin;
+    for (const std::u16string& word : words) {
+      std::u16string term = Normalize(word);
+      if (!IsPlainLatinTerm(term)) continue;
+      if (std::find(terms_.begin(), terms_.end(), term) == terms_.end()) terms_.push_back(term);
+      latin.push_back(std::move(term));
+    }
+    if (!latin.empty()) fields_.emplace_back(position, std::move(latin));
+  }
+}
+
+bool WholeWordRanker::WholeIn(uint32_t record) const {
+  std::vector<bool> occurs(terms_.size()), whole(terms_.size());
+  KeptRecord read{record, {}};
+  for (const auto& [position, words] : fields_) {
+    read.values.emplace_back(position, table_.GetFieldValue(record, position));
+    std::u16string storage;
+    const std::u16string_view text = TextOf(read.values.back().second, &storage);
+    for (const std::u16string& word : words) {
+      const size_t k = std::find(terms_.begin(), terms_.end(), word) - terms_.begin();
+      if (whole[k]) continue;
+      const WordOccurrences found = CountOccurrences(text, word, /*stop_at_whole=*/true);
+      occurs[k] = occurs[k] || found.all > 0;
+      whole[k] = found.whole > 0;
+    }
+  }
+  for (size_t k = 0; k < terms_.size(); ++k) {
+    if (occurs[k] && !whole[k]) return false;
+  }
+  if (kept_.size() == kKeptRecords) kept_.pop_front();
+  kept_.push_back(std::move(read));
+  return true;
+}
+
+const Variant* WholeWordRanker::KeptValue(uint32_t record, int position) const {
+  for (const KeptRecord& k : kept_) {
+    if (k.record != record) continue;
+    for (const auto& [p, value] : k.values) {
+      if (p == position) return &value;
+    }
+  }
+  return nullptr;
+}
+
+std::unique_ptr<TermSource> WholeWordsOnly(std::unique_ptr<TermSource> inner,
+                                           const DataTable& table) {
+  return std::make_unique<WholeWordsOnlySource>(std::move(inner), table);
+}
+
+}  // namespace lun

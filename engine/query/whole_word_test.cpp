@@ -1,0 +1,120 @@
+// Whole-word matches of Latin terms: the boundary rule, the ranking of rows
+// ordered by relevance, and " whole words", through the real indexes.
+#include "engine/query/whole_word.h"
+
+#include <gtest/gtest.h>
+
+#include "engine/index/field_generations.h"
+#include "engine/query/index_term_source.h"
+#include "engine/query/search_service.h"
+#include "engine/storage/storage_test_util.h"
+#include "platform/text.h"
+
+namespace lun {
+namespace {
+
+TEST(WholeWord, OccurrencesAndTheirBoundaries) {
+  const struct {
+    std::u16string_view text, term;
+    uint32_t all, whole;
+  } cases[] = {
+      {u"port", u"port", 1, 1},
+      {u"the port, a port.", u"port", 2, 2},
+      {u"portable supported report", u"port", 3, 0},
+      {u"port2 port_x", u"port", 2, 1},  // a digit is part of the word, "_" is not
+      {u"端口port使用", u"port", 1, 1},  // Chinese neighbours are boundaries
+      {u"sport port", u"port", 2, 1},
+      {u"pörtport port", u"port", 2, 1},  // a Latin-1 letter is part of the word
+      {u"aaaa", u"aa", 2, 0},             // non-overlapping, from the left
+      {u"p0rt pxrt", u"p?rt", 2, 2},      // "?" matches any character
+      {u"desktop\nsearch", u"desktop search", 1, 1},
+      {u"", u"port", 0, 0},
+      {u"The PORT, ＰＯＲＴＳ", u"port", 2, 1},  // the text is normalised as it is read
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(ToNarrow(c.text));
+    const WordOccurrences found = CountOccurrences(c.text, c.term);
+    EXPECT_EQ(found.all, c.all);
+    EXPECT_EQ(found.whole, c.whole);
+  }
+  EXPECT_TRUE(IsLatinTerm(u"port"));
+  EXPECT_TRUE(IsLatinTerm(u"c++"));
+  EXPECT_TRUE(IsLatinTerm(u"café 2"));
+  EXPECT_FALSE(IsLatinTerm(u"端口"));
+  EXPECT_FALSE(IsLatinTerm(u"port端口")) << "mixed terms are left as they are";
+  EXPECT_FALSE(IsLatinTerm(u"++"));
+  EXPECT_FALSE(IsLatinTerm(u""));
+}
+
+class WholeWordSearchTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    project_ = scratch_.Make(MakeFieldIndexFactory());
+    ASSERT_TRUE(project_->CreateProject(scratch_.project_path()).ok());
+    ASSERT_TRUE(project_->CreateTable("", "", "文档", "").ok());
+    table_ = project_->FindTable("文档");
+    ASSERT_TRUE(table_->AddField("文件名称", "", kFieldText, 0).ok());
+    ASSERT_TRUE(table_->AddField("文本内容", "", kFieldText, 0).ok());
+    service_ = std::make_unique<SearchService>(*project_, MakeIndexTermSource);
+    // Record 0: three occurrences, none whole; 1: one whole; 2: two of
+    // three whole; 3: between Chinese characters; 4: no "port"; 5: port in
+    // a longer word, and a CJK term.
+    for (const char16_t* text : {u"supported portable report", u"the port", u"port report port",
+                                 u"端口port使用", u"nothing", u"passport 端口"}) {
+      ASSERT_TRUE(table_->BeginRecord());
+      table_->SetValue("文件名称", Variant::Bstr(u"name.txt"));
+      table_->SetValue("文本内容", Variant::Bstr(text));
+      ASSERT_TRUE(table_->CommitRecord().ok());
+    }
+  }
+
+  // Record numbers in the order the recordset gives them, with relevance.
+  std::vector<std::pair<int64_t, int64_t>> Rows(const std::string& query) {
+    std::unique_ptr<Recordset> rs;
+    EXPECT_EQ(service_->Search(query, &rs), kEngineOk) << query;
+    std::vector<std::pair<int64_t, int64_t>> rows;
+    if (!rs) return rows;
+    for (rs->MoveFirst(); !rs->IsEOF(); rs->MoveNext()) {
+      rows.emplace_back(rs->RecordNumber(), rs->Relevance());
+    }
+    return rows;
+  }
+
+  ScratchProject scratch_;
+  std::unique_ptr<SearchProject> project_;
+  DataTable* table_ = nullptr;
+  std::unique_ptr<SearchService> service_;
+};
+
+using RowList = std::vector<std::pair<int64_t, int64_t>>;
+
+TEST_F(WholeWordSearchTest, WholeWordHitsRankAboveHitsInsideLongerWords) {
+  // By weight alone: 0 (3), 2 (3), 5 (1)... Whole words first, each tier
+  // by weight, equal weights in record order.
+  EXPECT_EQ(Rows("[文档]:文本内容=port order by 相关度 desc"),
+            (RowList{{2, 3}, {1, 1}, {3, 1}, {0, 3}, {5, 1}}));
+  // Ascending relevance and other orders are left as they were.
+  EXPECT_EQ(Rows("[文档]:文本内容=port order by 相关度"),
+            (RowList{{1, 1}, {3, 1}, {5, 1}, {0, 3}, {2, 3}}));
+  // A CJK term is not judged: record 5 ranks by its weight.
+  EXPECT_EQ(Rows("[文档]:文本内容=端口 order by 相关度 desc"), (RowList{{3, 1}, {5, 1}}));
+  // Either term: record 5 holds "port" only inside "passport", so it ranks
+  // below the whole-word hits, although 端口 adds to its weight.
+  EXPECT_EQ(Rows("[文档]:文本内容=(端口+port) order by 相关度 desc"),
+            (RowList{{2, 3}, {3, 2}, {1, 1}, {0, 3}, {5, 2}}));
+}
+
+TEST_F(WholeWordSearchTest, WholeWordsKeepsOnlyWholeWordMatchesOfLatinTerms) {
+  EXPECT_EQ(Rows("[文档]:文本内容=port whole words order by 相关度 desc"),
+            (RowList{{2, 2}, {1, 1}, {3, 1}}));
+  EXPECT_EQ(Rows("[文档]:文本内容=port whole words in all order by 相关度 desc"),
+            (RowList{{2, 2}, {1, 1}, {3, 1}}));
+  // CJK terms are unaffected; the union keeps 5 through 端口.
+  EXPECT_EQ(Rows("[文档]:文本内容=(port+端口) WHOLE WORDS order by 相关度 desc"),
+            (RowList{{2, 2}, {3, 2}, {1, 1}, {5, 1}}));
+  // Without the modifier nothing is dropped.
+  EXPECT_EQ(Rows("[文档]:文本内容=port order by 相关度 desc").size(), 5u);
+}
+
+}  // namespace
+}  // namespace lun
