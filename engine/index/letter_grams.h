@@ -26,13 +26,15 @@
 
 namespace lun {
 
-// Trigrams, measured against bigrams on the benchmark corpus (see
-// bench/query/RESULTS.md): both answer English words in a few milliseconds
-// at the median; trigrams are more selective, bigrams also cover two-letter
-// runs ("of") and, stored in the word index's paged layout, take less room
-// (many trigram lists are short, and each takes at least one page). The
-// length is in the file names, so changing it rebuilds the grams beside an
-// older index.
+// Trigrams, measured against bigrams on the benchmark corpus and on four
+// times that corpus (see bench/query/RESULTS.md): at 1x both answer English
+// words in a few milliseconds at the median; at 4x the dense bigram lists
+// no longer stay in the posting cache when queries alternate and every
+// English query takes hundreds of milliseconds, trigrams tens. Bigrams
+// would also cover two-letter runs ("of") and take less room in the word
+// index's paged layout (many trigram lists are short and each takes at
+// least a page). The length is in the file names, so changing it rebuilds
+// the grams beside an older index.
 inline constexpr uint32_t kGramLength = 3;
 inline constexpr uint32_t kGramAlphabet = 36;  // a-z, 0-9
 inline constexpr uint32_t kGramKeyCount = [] {
