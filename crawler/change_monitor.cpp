@@ -260,6 +260,15 @@ void ChangeMonitor::Process() {
         }
       } else {
         crawler_.IndexFile(path, /*force=*/true);
+        // Renamed or moved (with a directory above it) while it was being
+        // read: the record just written names a path that is gone, and the
+        // move may have been handled before the record existed. The
+        // record goes, and a reconciliation finds the file where it is now.
+        if (lstat(path.c_str(), &st) != 0) {
+          writer_.RemoveDocuments(path);
+          crawler_.RequestReconcile(
+              ReconcileRequest{.everything = true, .trees = {}, .prune = false});
+        }
       }
     }
     lock.lock();
