@@ -256,6 +256,9 @@ void Application::StartCrawlService() {
   client_options.executable = JoinPath(options_.program_directory, "luncrawl");
   client_options.port = options_.crawl_service_port;
   client_options.extra_arguments = options_.crawl_service_arguments;
+  // The service reads the plug-ins of this home ("Plug"), as lun does.
+  client_options.extra_arguments.insert(client_options.extra_arguments.begin(),
+                                        {"--home", options_.home});
   if (options_.crawl_service_port != kCrawlServicePort) {
     client_options.extra_arguments.insert(client_options.extra_arguments.begin(),
                                           {"--port", std::to_string(options_.crawl_service_port)});

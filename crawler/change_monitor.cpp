@@ -26,15 +26,15 @@ class ChangeMonitor::Handler final : public WatchHandler {
   }
   void FileRenamed(const std::string& old_path, const std::string& new_path) override {
     if (!m_.monitoring) return;
-    struct stat st;
-    if (lstat(new_path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-      m_.DirectoryMoved(old_path, new_path);
-      return;
-    }
     // The file lives on under its new name: the old record goes whatever
     // the deletion setting says, or the file would be listed twice.
     m_.Forget(old_path);
     FileAdded(new_path);
+  }
+  // Told by the event, not by looking: the directory may have moved on
+  // again by the time the event is read.
+  void DirectoryRenamed(const std::string& old_path, const std::string& new_path) override {
+    if (m_.monitoring) m_.DirectoryMoved(old_path, new_path);
   }
   void FileRemoved(const std::string& path) override {
     if (Accepted(path)) m_.Removed(path, /*directory=*/false);
@@ -260,6 +260,15 @@ void ChangeMonitor::Process() {
         }
       } else {
         crawler_.IndexFile(path, /*force=*/true);
+        // Renamed or moved (with a directory above it) while it was being
+        // read: the record just written names a path that is gone, and the
+        // move may have been handled before the record existed. The
+        // record goes, and a reconciliation finds the file where it is now.
+        if (lstat(path.c_str(), &st) != 0) {
+          writer_.RemoveDocuments(path);
+          crawler_.RequestReconcile(
+              ReconcileRequest{.everything = true, .trees = {}, .prune = false});
+        }
       }
     }
     lock.lock();

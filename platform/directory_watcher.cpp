@@ -243,7 +243,11 @@ void DirectoryWatcher::HandleEvents(const char* buffer, size_t length) {
     }
     if ((ev->mask & IN_MOVED_TO) && moved_tree == tree && ev->cookie == moved_cookie) {
       moved_tree = nullptr;
-      tree->handler->FileRenamed(moved_from, path);
+      if (is_dir) {
+        tree->handler->DirectoryRenamed(moved_from, path);
+      } else {
+        tree->handler->FileRenamed(moved_from, path);
+      }
       if (is_dir) {
         // Watches below the old name follow the directory but keep their old
         // paths; re-add the tree under its new name.

@@ -36,6 +36,10 @@ class WatchHandler {
   virtual void FileRemoved(const std::string& path) = 0;
   virtual void FileRenamed(const std::string& old_path, const std::string& new_path) = 0;
   virtual void FileModified(const std::string& path) = 0;
+  // A directory was renamed (or moved) within the watched trees.
+  virtual void DirectoryRenamed(const std::string& old_path, const std::string& new_path) {
+    FileRenamed(old_path, new_path);
+  }
   // A directory was deleted or moved out of the watched trees: nothing
   // below it is there any more. Handlers that keep nothing per directory
   // take it as one removed path.
@@ -57,9 +61,7 @@ class ChangeCallbackHandler final : public WatchHandler {
       : changed_(std::move(changed)), lost_(std::move(lost)) {}
   void FileAdded(const std::string& path) override { changed_(path); }
   void FileModified(const std::string& path) override { changed_(path); }
-  void FileRenamed(const std::string&, const std::string& new_path) override {
-    changed_(new_path);
-  }
+  void FileRenamed(const std::string&, const std::string& new_path) override { changed_(new_path); }
   void FileRemoved(const std::string&) override {}
   void EventsLost() override {
     if (lost_) lost_();
@@ -119,7 +121,7 @@ class DirectoryWatcher {
   int inotify_fd_ = -1;
   int wake_fd_ = -1;
   std::thread worker_;
-  std::mutex mutex_;  // guards the maps below
+  std::mutex mutex_;                                          // guards the maps below
   std::map<int, std::pair<std::string, Tree*>> directories_;  // watch descriptor -> path, tree
   std::map<std::string, std::unique_ptr<Tree>> trees_;
   size_t watch_limit_ = 0;

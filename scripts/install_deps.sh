@@ -16,6 +16,8 @@ packages=(
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev
   chromium xvfb
+  # the end-to-end session test of the index following the disk
+  python3
   # the web UI tests: Node for playwright-core, iproute2 for their network
   # namespace, a Chinese font for readable screenshots
   nodejs iproute2 fonts-wqy-microhei

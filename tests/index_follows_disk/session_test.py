@@ -55,10 +55,14 @@ class Session:
         self.crawl_port = free_port()
 
     # ---- settings and the process
-    def write_settings(self):
+    def write_settings(self, scanned=False):
+        """The settings file (lun keeps it packed, so it is written whole; a
+        later write keeps the version and the finished first scan, as the
+        settings window would)."""
+        extra = "VERSION=0.7020051220\n完成全面扫描=TRUE\n" if scanned else ""
         with open(os.path.join(self.home, "Setting"), "w", encoding="utf-8") as f:
             f.write("[检索设置]\n允许扫描=|%s|\n文档类型=|TXT|\nAutoStart=FALSE\n"
-                    "实时文件删除=TRUE\n每页记录数=200\n" % "|".join(self.roots))
+                    "实时文件删除=TRUE\n每页记录数=200\n%s" % ("|".join(self.roots), extra))
 
     def start(self):
         self.port = free_port()
@@ -244,7 +248,7 @@ def main():
             s.write(s.new_path(os.path.join(second, "x")))
         s.stop()
         s.roots.append(second)
-        s.write_settings()
+        s.write_settings(scanned=True)
         added_at = time.time()
         s.start()
         s.converge("second root", added_at)
