@@ -84,7 +84,7 @@ TEST_F(RecordsetObjectTest, FieldsByNameByNumberAndAsTheDefaultMember) {
     Out.Write rs.Field("2").Name
     Out.Write rs.Field("md5").Name
     Out.Write rs.Field("0") Is Nothing
-    Out.Write rs.Field("13") Is Nothing
+    Out.Write rs.Field("14") Is Nothing
     Out.Write rs.Field("x1") Is Nothing
     Out.Write rs("文件名称")
     Out.Write rs.Field("文件名称").Value = rs("文件名称")
@@ -92,7 +92,7 @@ TEST_F(RecordsetObjectTest, FieldsByNameByNumberAndAsTheDefaultMember) {
     Out.Write TypeName(rs("文件大小").Value) & "/" & TypeName(rs("修改时间").Value)
   )");
   ASSERT_TRUE(run.ok) << run.error;
-  EXPECT_EQ(run.output, "1/12;文件类型;MD5;True;True;True;doc3.txt;True;doc3.txt;Long/Date;");
+  EXPECT_EQ(run.output, "1/13;文件类型;MD5;True;True;True;doc3.txt;True;doc3.txt;Long/Date;");
 }
 
 TEST_F(RecordsetObjectTest, UnknownFieldIsAScriptError) {

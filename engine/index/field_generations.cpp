@@ -186,7 +186,10 @@ bool FieldGenerations::damaged() const {
 
 uint32_t FieldGenerations::RecordCount() const {
   if (kind_ != kWordIndexKind) return exact_.back()->record_counter();
-  return std::min(word_.back()->record_counter(), grams_.back()->record_counter());
+  // Without grams (a check that opened the files as stored, when they were
+  // missing) the word index alone counts.
+  const uint32_t words = word_.back()->record_counter();
+  return grams_.empty() ? words : std::min(words, grams_.back()->record_counter());
 }
 
 const WordIndexSegment* FieldGenerations::GramsOf(size_t g) const {
