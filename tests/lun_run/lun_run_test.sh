@@ -83,10 +83,14 @@ for _ in $(seq 1 600); do
   sleep 0.1
 done
 grep -q "扫描完成" "$DIR/out" || { say_fail "scan never finished"; cat "$DIR/out"; }
-sleep 1
 
-# The search page finds the file ("销售", URL-encoded).
-get "/LUN/Search.shl?SearchText=%E9%94%80%E5%94%AE&IDCODE=$CODE" >"$DIR/search.html"
+# The search page finds the file ("销售", URL-encoded). The notice can come
+# before the last record is searchable on a loaded machine: ask until found.
+for _ in $(seq 1 120); do
+  get "/LUN/Search.shl?SearchText=%E9%94%80%E5%94%AE&IDCODE=$CODE" >"$DIR/search.html"
+  grep -q "report.txt" "$DIR/search.html" && break
+  sleep 0.5
+done
 grep -q "report.txt" "$DIR/search.html" || { say_fail "search page"; grep -i "error\|错误" "$DIR/search.html" | head; }
 
 kill -TERM "$LUN_PID"
