@@ -303,18 +303,18 @@ void CheckTableIndexes(const DataTable& table, std::vector<std::string>* problem
   for (int i = 0; i < table.field_count(); ++i) {
     const TableField* field = table.FieldAt(i);
     if (field->index_kind != kWordIndexKind && field->index_kind != kExactIndexKind) continue;
-    FieldIndexSpec spec;
-    spec.index_folder = table.index_folder();
-    spec.table_name = table.name();
-    spec.definition_number = field->definition_number;
-    spec.index_kind = field->index_kind;
-    spec.field_type = field->type;
-    spec.table_record_count = table.record_count();
-    spec.file_system = &fs;
+    FieldIndexSpec stored;
+    stored.index_folder = table.index_folder();
+    stored.table_name = table.name();
+    stored.definition_number = field->definition_number;
+    stored.index_kind = field->index_kind;
+    stored.field_type = field->type;
+    stored.table_record_count = table.record_count();
+    stored.file_system = &fs;
     // Opened as stored, without the reset that the table's open would do.
     // Checking reads no separators: the standard filter serves.
     std::unique_ptr<FieldGenerations> index(
-        new FieldGenerations(spec, std::make_shared<CharFilter>()));
+        new FieldGenerations(stored, std::make_shared<CharFilter>()));
     std::string error;
     if (!index->OpenStored(&error)) {
       problems->push_back(table.name() + "/" + field->name + ": " + error);

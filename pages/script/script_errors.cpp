@@ -79,7 +79,7 @@ constexpr ErrorText kErrors[] = {
     {1048, u"Must be defined inside a Class"},
     {1049, u"Expected Let or Set or Get in property declaration"},
     {1050, u"Expected 'Property'"},
-    {1051, u"Number of arguments must be consistent across properties specification"},
+    {1051, u"Number of arguments must be consistent across the Property procedures of one name"},
     {1052, u"Cannot have multiple default property/method in a Class"},
     {1053, u"Class initialize or terminate do not have arguments"},
     {1054, u"Property set or let must have at least one argument"},
