@@ -5,25 +5,9 @@ LUN=$1
 LUNDB=$2
 KILLS=${3:-50}
 FILES=${4:-600}
-DIR=$(mktemp -d)
-LUN_PID=
-cleanup() {
-  [ -n "$LUN_PID" ] && kill -9 "$LUN_PID" 2>/dev/null
-  rm -rf "$DIR"
-}
-trap cleanup EXIT
+. "$(dirname "$0")/../lib/scratch_home.sh"
 RANDOM=${CRAWL_KILL_SEED:-7}
-
-free_port() {
-  local p
-  while :; do
-    p=$((20000 + RANDOM % 40000))
-    (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null || { echo "$p"; return; }
-  done
-}
-export TMPDIR=$DIR/tmp
-export LUN_CRAWL_PORT=$(free_port)
-mkdir -p "$TMPDIR" "$DIR/home"
+mkdir -p "$DIR/home"
 for i in $(seq 1 "$FILES"); do
   d="$DIR/docs/d$((i % 7))/e$((i % 3))"
   mkdir -p "$d"
@@ -36,11 +20,8 @@ cat >"$DIR/home/Setting" <<INI
 AutoStart=FALSE
 INI
 
-start_lun() {
-  env "$@" XDG_CONFIG_HOME="$DIR/config" "$LUN" --headless --home "$DIR/home" \
-    --port "$(free_port)" >"$DIR/out" 2>&1 &
-  LUN_PID=$!
-}
+# lun on the test's home, its output in $DIR/out.
+start_home() { start_lun "$DIR/home" "$DIR/out" "$@"; }
 started() { grep -q "搜索页面" "$DIR/out"; }
 
 internal=0 external=0
@@ -48,13 +29,13 @@ for k in $(seq 1 "$KILLS"); do
   if [ $((k % 2)) = 1 ]; then
     # The crawler's kill point: right after an entry is taken, before its
     # record is written (where entries used to be lost).
-    start_lun LUN_KILL_ODDS=$((5 + RANDOM % 40)) LUN_KILL_ONLY=crawler-entry-taken
+    start_home LUN_KILL_ODDS=$((5 + RANDOM % 40)) LUN_KILL_ONLY=crawler-entry-taken
     for _ in $(seq 1 100); do kill -0 "$LUN_PID" 2>/dev/null || break; sleep 0.1; done
     kill -9 "$LUN_PID" 2>/dev/null
     wait "$LUN_PID" 2>/dev/null
     internal=$((internal + 1))
   else
-    start_lun
+    start_home
     for _ in $(seq 1 300); do started && break; sleep 0.1; done
     sleep "0.$((RANDOM % 10))$((RANDOM % 10))"
     kill -9 "$LUN_PID" 2>/dev/null
@@ -70,14 +51,13 @@ count() {
     --fields 完整路径 >"$DIR/paths" 2>&1
   echo "$(grep -c '完整路径:' "$DIR/paths") $(grep '完整路径:' "$DIR/paths" | sort -u | wc -l)"
 }
-start_lun
+start_home
 for _ in $(seq 1 1200); do
   [ "$(count)" = "$FILES $FILES" ] && break
   sleep 0.5
 done
 kill -TERM "$LUN_PID"
 wait "$LUN_PID"
-LUN_PID=
 result=$(count)
 echo "crawl_kill: $KILLS kills ($internal at the crawler's kill point, $external from outside)," \
   "records/distinct after the last run: $result of $FILES"

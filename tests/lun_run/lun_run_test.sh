@@ -3,31 +3,11 @@
 set -u
 LUN=$1
 LUNDB=$2
-DIR=$(mktemp -d)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; done
-  rm -rf "$DIR"
-}
-trap cleanup EXIT
-fail=0
-say_fail() { echo "FAIL $*"; fail=1; }
-
-# A port nothing listens on (lun falls back to another one if it is taken
-# meanwhile, and says which it uses).
-free_port() {
-  local p
-  while :; do
-    p=$((20000 + RANDOM % 40000))
-    (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null || { echo "$p"; return; }
-  done
-}
+. "$(dirname "$0")/../lib/scratch_home.sh"
 
 # A folder to index, and settings that point lun at it (the settings file
 # may be plain INI text). The temporary directory is never indexed, so the
 # folder lives outside what lun takes for it.
-export TMPDIR=$DIR/tmp
-mkdir -p "$TMPDIR"
 HOME_DIR=$DIR/home
 mkdir -p "$HOME_DIR" "$DIR/docs/sub"
 printf '季度销售报告\n' >"$DIR/docs/report.txt"
@@ -116,19 +96,6 @@ grep -q "搜索页面" "$DIR/upd" && say_fail "lun started despite a pending upd
 
 rm -rf "$HOME_DIR/Update"
 
-# start_lun HOME OUT [env...]: lun in the background on a free port.
-start_lun() {
-  local home=$1 out=$2; shift 2
-  env "$@" XDG_CONFIG_HOME="$DIR/config" "$LUN" --headless --home "$home" --port "$(free_port)" \
-    >"$out" 2>&1 &
-  LUN_PID=$!
-  pids+=("$LUN_PID")
-}
-# wait_for FILE TEXT SECONDS
-wait_for() {
-  for _ in $(seq 1 $(($3 * 10))); do grep -q "$2" "$1" && return 0; sleep 0.1; done
-  return 1
-}
 # The number of documents the home page reports for the lun whose output is $1.
 indexed_total() {
   PORT=$(sed -n 's|.*http://127.0.0.1:\([0-9]*\)/.*|\1|p' "$1")

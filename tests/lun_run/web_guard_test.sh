@@ -8,34 +8,7 @@
 # connection from another address is closed unanswered.
 set -u
 LUN=$1
-DIR=$(mktemp -d)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; done
-  rm -rf "$DIR"
-}
-trap cleanup EXIT
-fail=0
-say_fail() { echo "FAIL $*"; fail=1; }
-
-free_port() {
-  local p
-  while :; do
-    p=$((20000 + RANDOM % 40000))
-    (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null || { echo "$p"; return; }
-  done
-}
-# start_lun HOME OUT: lun in the background with its own ports.
-start_lun() {
-  LUN_CRAWL_PORT=$(free_port) XDG_CONFIG_HOME="$DIR/config" \
-    "$LUN" --headless --home "$1" --port "$(free_port)" >"$2" 2>&1 &
-  LUN_PID=$!
-  pids+=("$LUN_PID")
-}
-wait_for() {
-  for _ in $(seq 1 $(($3 * 10))); do grep -q "$2" "$1" 2>/dev/null && return 0; sleep 0.1; done
-  return 1
-}
+. "$(dirname "$0")/../lib/scratch_home.sh"
 # get OUT TARGET [HOST]: the whole HTTP answer of the lun whose output is OUT.
 get() {
   local port
@@ -47,8 +20,7 @@ get() {
 }
 code() { sed -n 's|.*IDCODE=\([0-9A-Za-z-]*\).*|\1|p' "$1" | head -1; }
 
-export TMPDIR=$DIR/tmp
-mkdir -p "$TMPDIR" "$DIR/docs" "$DIR/outside" "$DIR/a" "$DIR/b"
+mkdir -p "$DIR/docs" "$DIR/outside" "$DIR/a" "$DIR/b"
 # 15 MB of text in which one word occurs 300,000 times.
 python3 - "$DIR/docs/big.txt" <<'PY'
 import sys

@@ -2,27 +2,7 @@
 # Usage: lun_search_test.sh PATH/TO/lun
 set -u
 LUN=$1
-DIR=$(mktemp -d)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; done
-  rm -rf "$DIR"
-}
-trap cleanup EXIT
-fail=0
-say_fail() { echo "FAIL $*"; fail=1; }
-
-free_port() {
-  local p
-  while :; do
-    p=$((20000 + RANDOM % 40000))
-    (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null || { echo "$p"; return; }
-  done
-}
-
-# The temporary directory is never indexed, so the folder lies outside
-# what lun takes for it.
-export TMPDIR=$DIR/tmp
+. "$(dirname "$0")/../lib/scratch_home.sh"
 export XDG_CONFIG_HOME=$DIR/config
 mkdir -p "$TMPDIR"
 H=$DIR/home
