@@ -14,7 +14,7 @@
 //     for every "\r\n").
 //
 // Run with the dictionary of the page syntax and the include names:
-//   build/fuzz/fuzz/pages/fuzz_page_translation -dict=fuzz/pages/pages.dict \
+//   build/fuzz/fuzz/pages/fuzz_page_translation -dict=fuzz/pages/pages.dict
 //       -max_total_time=180 CORPUS_DIR fuzz/pages/seeds
 #include <cstddef>
 #include <cstdint>
