@@ -5,9 +5,9 @@
 //
 //   index_bench CORPUS_DIR MANIFEST QUERIES TRUTH WORK_DIR [REPEATS]
 //
-// CORPUS_DIR and MANIFEST come from shared/bench/build_corpus.sh
+// CORPUS_DIR and MANIFEST come from bench/corpus/build_corpus.sh
 // (/tmp/corpus, /tmp/corpus.manifest.tsv); QUERIES and TRUTH are
-// shared/bench/queries.txt and truth.tsv. WORK_DIR is emptied and holds the
+// bench/corpus/queries.txt and truth.tsv. WORK_DIR is emptied and holds the
 // database. Prints build figures, then p50/p95 per query class and whether
 // each hit count equals truth.tsv's engine_docs. Run the release build.
 #include <sys/resource.h>
