@@ -75,10 +75,10 @@ struct FtsEnvironment {
   std::string executable;
   // Starts a desktop program (xdg-open, an application of a file's "open
   // with" list) without a shell and without waiting for it; false when it
-  // could not be started. Empty: LaunchDetached (desktop_apps.h).
+  // could not be started. Empty: LaunchDetached (platform/desktop/desktop_apps.h).
   std::function<bool(const std::vector<std::string>& argv)> launch;
   // Where desktop files, MIME data and icon themes are looked for; empty:
-  // XdgDataDirs() (icon_theme.h).
+  // XdgDataDirs() (platform/desktop/icon_theme.h).
   std::vector<std::string> data_dirs;
 
   // The remote logins of this start, with their per-start secret.

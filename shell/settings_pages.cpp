@@ -19,7 +19,7 @@
 #include "crawler/extract/plugin_registry.h"
 #include "crawler/scan_scope.h"
 #include "pages/file_types.h"
-#include "pages/fts_system.h"
+#include "platform/desktop/machine.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "shell/shell_backend.h"

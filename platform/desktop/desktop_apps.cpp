@@ -1,4 +1,4 @@
-#include "pages/desktop_apps.h"
+#include "platform/desktop/desktop_apps.h"
 
 #include <sys/wait.h>
 

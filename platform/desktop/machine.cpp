@@ -1,4 +1,4 @@
-#include "pages/fts_system.h"
+#include "platform/desktop/machine.h"
 
 #include <ifaddrs.h>
 #include <net/if.h>

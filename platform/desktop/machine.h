@@ -1,10 +1,10 @@
-// What the page object FTS asks of the machine itself: the local disks (the
-// roots a user may choose to index), sub-directories, and whether the
-// machine is on a network.
+// What the desktop asks of the machine itself: the local disks (the roots a
+// user may choose to index), sub-directories, and whether the machine is on
+// a network. The page object FTS and the shell's settings pages use it.
 //
 // Thread-safe.
-#ifndef LUN_PAGES_FTS_SYSTEM_H_
-#define LUN_PAGES_FTS_SYSTEM_H_
+#ifndef LUN_PLATFORM_DESKTOP_MACHINE_H_
+#define LUN_PLATFORM_DESKTOP_MACHINE_H_
 
 #include <string>
 #include <string_view>
@@ -32,4 +32,4 @@ bool InternetConnected();
 
 }  // namespace lun
 
-#endif  // LUN_PAGES_FTS_SYSTEM_H_
+#endif  // LUN_PLATFORM_DESKTOP_MACHINE_H_

@@ -12,8 +12,8 @@
 // user's own files first).
 //
 // Thread-safe: every function reads the files afresh.
-#ifndef LUN_PAGES_DESKTOP_APPS_H_
-#define LUN_PAGES_DESKTOP_APPS_H_
+#ifndef LUN_PLATFORM_DESKTOP_DESKTOP_APPS_H_
+#define LUN_PLATFORM_DESKTOP_DESKTOP_APPS_H_
 
 #include <string>
 #include <string_view>
@@ -50,4 +50,4 @@ bool LaunchDetached(const std::vector<std::string>& argv);
 
 }  // namespace lun
 
-#endif  // LUN_PAGES_DESKTOP_APPS_H_
+#endif  // LUN_PLATFORM_DESKTOP_DESKTOP_APPS_H_

@@ -1,4 +1,4 @@
-#include "pages/icon_theme.h"
+#include "platform/desktop/icon_theme.h"
 
 #include <fnmatch.h>
 #include <sys/stat.h>

@@ -11,8 +11,8 @@
 // found the caller uses FallbackIconPng().
 //
 // Every function reads the files afresh; all are thread-safe.
-#ifndef LUN_PAGES_ICON_THEME_H_
-#define LUN_PAGES_ICON_THEME_H_
+#ifndef LUN_PLATFORM_DESKTOP_ICON_THEME_H_
+#define LUN_PLATFORM_DESKTOP_ICON_THEME_H_
 
 #include <string>
 #include <string_view>
@@ -55,4 +55,4 @@ std::string IconPngOrFallback(const std::string& icon_path);
 
 }  // namespace lun
 
-#endif  // LUN_PAGES_ICON_THEME_H_
+#endif  // LUN_PLATFORM_DESKTOP_ICON_THEME_H_
