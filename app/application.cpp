@@ -158,7 +158,7 @@ void Application::LoadScope() {
 }
 
 std::string ApplicationDataFile(const SettingsStore& settings, const std::string& home) {
-  const std::string stored =
+  std::string stored =
       settings.GetValue(kSearchSection, key::kDataDirectory, "Data/local.db", 261);
   if (!stored.empty() && stored[0] == '/') return stored;
   return JoinPath(home, stored.empty() ? "Data/local.db" : stored);

@@ -3,7 +3,7 @@
 # The project's own code is built with warnings as errors; third-party headers
 # are included as system headers and do not take part.
 function(lun_target_options target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wshadow -Werror)
   # GCC 12 reports std::string concatenation at -O3 as overlapping memcpy
   # (-Wrestrict, GCC bug 105329): a false alarm that would fail release builds.
   if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")

@@ -27,7 +27,7 @@ namespace {
   }
   // A spinning reader is stopped by the CPU limit even if the deadline
   // watcher were late; SIGXCPU ends the worker.
-  const rlim_t cpu = static_cast<rlim_t>(limits.deadline_ms / 1000 + 2);
+  const rlim_t cpu = static_cast<rlim_t>(limits.deadline_ms) / 1000 + 2;
   struct rlimit cpu_limit{cpu, cpu + 1};
   setrlimit(RLIMIT_CPU, &cpu_limit);
   const ExtractResult result = ExtractFileText(path, limits.text_limit, plugins);

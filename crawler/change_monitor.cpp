@@ -124,7 +124,7 @@ std::string ChangeMonitor::Start() {
   unwatched_.clear();
   watched_roots_.clear();
   lock.unlock();
-  const std::string report = WatchNewRoots();
+  std::string report = WatchNewRoots();
   thread_ = std::thread(&ChangeMonitor::Process, this);
   AppendEngineErrorLog(StatusText());
   return report;

@@ -15,8 +15,9 @@
 namespace lun {
 namespace {
 
-std::mutex home_mutex;
-std::string* home = nullptr;  // set once, never freed: read by every thread
+std::mutex application_home_mutex;
+// Set once, never freed: read by every thread.
+std::string* application_home = nullptr;
 
 std::string EnvOr(const char* name, std::string_view fallback) {
   const char* v = std::getenv(name);
@@ -42,19 +43,19 @@ std::string ResolveApplicationHome(std::string_view home_flag) {
 bool SetApplicationHome(const std::string& path) {
   std::string clean = StripTrailingSlashes(path);
   if (!MakeDirectories(clean, 0700)) return false;
-  std::lock_guard<std::mutex> lock(home_mutex);
-  if (home) {
-    *home = clean;
+  std::lock_guard<std::mutex> lock(application_home_mutex);
+  if (application_home) {
+    *application_home = clean;
   } else {
-    home = new std::string(clean);
+    application_home = new std::string(clean);
   }
   return true;
 }
 
 std::string ApplicationHome() {
   {
-    std::lock_guard<std::mutex> lock(home_mutex);
-    if (home) return *home;
+    std::lock_guard<std::mutex> lock(application_home_mutex);
+    if (application_home) return *application_home;
   }
   return ResolveApplicationHome("");
 }

@@ -40,6 +40,7 @@ int SpawnProcess(const std::vector<std::string>& argv, const SpawnOptions& optio
   // Everything the child needs is prepared before fork: after it, in a
   // threaded parent, the child may not allocate.
   std::vector<char*> args;
+  args.reserve(argv.size() + 1);
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   std::vector<char*> env;
@@ -125,7 +126,7 @@ std::string FindProgram(const std::string& name) {
     if (colon == std::string::npos) colon = dirs.size();
     const std::string dir = dirs.substr(start, colon - start);
     if (!dir.empty()) {
-      const std::string candidate = dir + "/" + name;
+      std::string candidate = dir + "/" + name;
       if (access(candidate.c_str(), X_OK) == 0) return candidate;
     }
     start = colon + 1;

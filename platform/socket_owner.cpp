@@ -53,7 +53,7 @@ bool ParseEndpoint(std::string_view field, bool is_v6, Endpoint* out) {
     if (addr.size() != 32) return false;
     uint32_t w[4];
     for (int i = 0; i < 4; ++i) {
-      if (!ParseWord(addr.substr(static_cast<size_t>(8 * i), 8), &w[i])) return false;
+      if (!ParseWord(addr.substr(8 * static_cast<size_t>(i), 8), &w[i])) return false;
     }
     // "::" (a listener on every address) reads as 0.0.0.0.
     const bool any = w[0] == 0 && w[1] == 0 && w[2] == 0 && w[3] == 0;

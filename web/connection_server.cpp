@@ -382,7 +382,8 @@ void ConnectionServer::LingeringClose(int fd) const {
 // The whole request must arrive within the idle time-out of the connection's
 // start: a client that trickles bytes cannot hold its thread longer than a
 // silent one.
-void ConnectionServer::ClientThread(int fd, uint64_t id, std::string address, int timeout_ms) {
+void ConnectionServer::ClientThread(int fd, uint64_t id, const std::string& address,
+                                    int timeout_ms) {
   const ConnectionInfo info = DescribeConnection(fd);
   const bool limited = timeout_ms > 0;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);

@@ -133,7 +133,7 @@ class ConnectionServer : public FileLogger {
 
   void AcceptThread();
   void HelperThread();
-  void ClientThread(int fd, uint64_t id, std::string address, int timeout_ms);
+  void ClientThread(int fd, uint64_t id, const std::string& address, int timeout_ms);
   void AddClient(int fd, const sockaddr_in& peer);
   void RemoveClient(uint64_t id, int fd, const std::string& address);
   void Refuse(int fd, const std::string& address, const char* why);

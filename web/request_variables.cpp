@@ -139,7 +139,7 @@ std::string Utf8QueryDecode(std::string_view text) {
       i += 2;
       continue;
     }
-    if (text.size() - i < static_cast<size_t>(3 * length)) break;
+    if (text.size() - i < 3 * static_cast<size_t>(length)) break;
     std::string sequence(1, static_cast<char>(b));
     bool valid = true;
     for (int k = 1; k < length && valid; ++k) {

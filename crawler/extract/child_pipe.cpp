@@ -33,6 +33,7 @@ std::unique_ptr<ChildPipe> ChildPipe::Exec(const std::vector<std::string>& argv)
   if (argv.empty()) return nullptr;
   // Prepared before the fork: the child only calls async-signal-safe functions.
   std::vector<char*> args;
+  args.reserve(argv.size() + 1);
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   return Start([&args](int fd) {

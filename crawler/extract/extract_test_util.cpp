@@ -70,11 +70,11 @@ uint16_t FreeLoopbackPort() {
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
   socklen_t len = sizeof addr;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  close(fd);
-  return ntohs(addr.sin_port);
+  const bool bound = fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+                     getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0;
+  if (fd >= 0) close(fd);
+  return bound ? ntohs(addr.sin_port) : 0;
 }
 
 std::string MakeChm(const ZipEntries& entries, uint32_t block_len, const std::string& entry_tail) {
@@ -157,7 +157,8 @@ std::string PdfWithFont(const std::string& font, const std::string& text) {
   const std::string objects[] = {
       "<< /Type /Catalog /Pages 2 0 R >>",
       "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R "
+      // One object in two literals, not two objects.
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R "  // NOLINT
       "/Resources << /Font << /F1 5 0 R >> >> >>",
       "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
       font,
@@ -235,7 +236,7 @@ std::string MakeOleFile(const std::string& name, const std::string& bytes) {
   g_object_unref(stream);
   gsf_output_close(GSF_OUTPUT(ole));
   g_object_unref(ole);
-  const std::string out(
+  std::string out(
       reinterpret_cast<const char*>(gsf_output_memory_get_bytes(GSF_OUTPUT_MEMORY(memory))),
       static_cast<size_t>(gsf_output_size(memory)));
   g_object_unref(memory);

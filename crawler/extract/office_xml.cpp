@@ -115,6 +115,7 @@ std::vector<std::string> NumberedParts(const ZipArchive& zip, std::string_view p
   }
   std::sort(found.begin(), found.end());
   std::vector<std::string> names;
+  names.reserve(found.size());
   for (auto& f : found) names.push_back(std::move(f.second));
   return names;
 }

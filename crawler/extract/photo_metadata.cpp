@@ -35,7 +35,7 @@ std::u16string RenderedEntry(ExifData* data, ExifTag tag) {
   return DecodeText(text, "UTF-8");
 }
 
-void Line(std::u16string text, TextSink* sink) {
+void Line(const std::u16string& text, TextSink* sink) {
   if (text.find_first_not_of(u" \t") == std::u16string::npos) return;
   sink->Append(text);
   sink->NewLine();

@@ -91,18 +91,18 @@ ParsedTerm ParseTermText(std::u16string_view text) {
   const size_t lt = text.find(u'<');
   const size_t gt = text.find(u'>');
   const size_t eq = text.find(u'=');
-  constexpr size_t npos = std::u16string_view::npos;
-  if (lt != npos && gt != npos) return t;
-  const size_t cmp = lt != npos ? lt : gt;
-  if (cmp != npos) {
+  constexpr size_t kNotFound = std::u16string_view::npos;
+  if (lt != kNotFound && gt != kNotFound) return t;
+  const size_t cmp = lt != kNotFound ? lt : gt;
+  if (cmp != kNotFound) {
     if (cmp == 0) return t;  // a comparison needs a field name
     size_t value_start = cmp + 1;
-    if (eq != npos) {
+    if (eq != kNotFound) {
       if (eq != cmp + 1) return t;  // "x=<5", "x<5=" ...
       value_start = eq + 1;
-      t.comparison = lt != npos ? Comparison::kLessEqual : Comparison::kGreaterEqual;
+      t.comparison = lt != kNotFound ? Comparison::kLessEqual : Comparison::kGreaterEqual;
     } else {
-      t.comparison = lt != npos ? Comparison::kLess : Comparison::kGreater;
+      t.comparison = lt != kNotFound ? Comparison::kLess : Comparison::kGreater;
     }
     t.has_field = true;
     t.field_name = text.substr(0, cmp);
@@ -110,7 +110,7 @@ ParsedTerm ParseTermText(std::u16string_view text) {
     t.ok = true;
     return t;
   }
-  if (eq != npos) {
+  if (eq != kNotFound) {
     if (eq == 0) return t;
     t.has_field = true;
     t.field_name = text.substr(0, eq);

@@ -203,6 +203,7 @@ void Recordset::SortUpTo(uint32_t row) {
     std::move(keys.begin(), keys.end(), keys_.begin() + sorted_rows_);
     if (rank_whole_words) {
       std::vector<int8_t> tiers;
+      tiers.reserve(order.size());
       for (const uint32_t r : order) tiers.push_back(tiers_[r]);
       std::copy(tiers.begin(), tiers.end(), tiers_.begin() + sorted_rows_);
     }

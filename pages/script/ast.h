@@ -244,8 +244,8 @@ struct ClassDef : std::enable_shared_from_this<ClassDef> {
   std::vector<std::unique_ptr<Procedure>> methods;
   std::unordered_map<std::u16string, int> member_index;  // by folded name
   // Index in members by folded name, or -1.
-  int FindMember(const std::u16string& folded) const {
-    auto it = member_index.find(folded);
+  int FindMember(const std::u16string& folded_name) const {
+    auto it = member_index.find(folded_name);
     return it == member_index.end() ? -1 : it->second;
   }
 };

@@ -18,7 +18,7 @@ Variant FnArray(BuiltinHost& h, Args a) {
 }
 
 Variant BoundImpl(Args a, bool upper, std::u16string_view name) {
-  Variant v = a[0];
+  const Variant& v = a[0];
   if (!v.is_array() || !v.AsArray()) Throw(kErrTypeMismatch, name);
   const SafeArray& sa = *v.AsArray();
   std::int64_t dim = LongArg(a, 1, 1);

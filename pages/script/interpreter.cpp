@@ -435,7 +435,7 @@ Flow Interpreter::ExecForEach(const Stmt& s) {
   if (group.is_array()) {
     // The loop walks a snapshot: the copy shares storage until someone
     // writes, so changing the array in the body cannot disturb the walk.
-    const auto array = group.AsArray();
+    const auto array = group.AsArray();  // NOLINT(performance-unnecessary-copy-initialization)
     for (std::size_t i = 0; array && i < array->size(); ++i) {
       Step();
       *var = array->Get(i);
@@ -750,6 +750,7 @@ Variant Interpreter::Apply(const Variant& v, std::vector<Variant> args, std::u16
   if (v.is_array()) {
     const auto& array = v.AsArray();
     std::vector<std::int64_t> idx;
+    idx.reserve(args.size());
     for (const auto& a : args) idx.push_back(ToIndex(a));
     std::size_t flat = 0;
     if (!array || array->FlatIndex(idx, &flat) != S_OK) Throw(kErrSubscript, name);

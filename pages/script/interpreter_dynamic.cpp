@@ -52,12 +52,15 @@ HResult Interpreter::ToException(const ScriptThrow& t, ExcepInfo* excep) {
 namespace {
 
 // Counts a piece of text code as one call toward the depth limit.
-struct DepthGuard {
+class DepthGuard {
+ public:
   DepthGuard(int* depth, int max) : depth_(depth) {
     if (*depth_ >= max) Throw(kErrOutOfStack);
     ++*depth_;
   }
   ~DepthGuard() { --*depth_; }
+
+ private:
   int* depth_;
 };
 

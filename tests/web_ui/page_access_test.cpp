@@ -221,8 +221,8 @@ TEST_F(PageAccessTest, RemoteVisitorsLogInAndMaySearchButNotChangeSettings) {
 TEST_F(PageAccessTest, LoginCookiesCannotBeForgedMovedOrKeptForever) {
   const std::string cookie = LogIn("10.1.2.3");
   ASSERT_FALSE(cookie.empty());
-  auto admitted = [this](const std::string& peer, const std::string& cookie) {
-    return Run({.peer = peer, .page = "home.shl", .cookie = cookie}).redirect.empty();
+  auto admitted = [this](const std::string& peer, const std::string& presented) {
+    return Run({.peer = peer, .page = "home.shl", .cookie = presented}).redirect.empty();
   };
   EXPECT_TRUE(admitted("10.1.2.3", cookie));
   // Another address: neither the cookie itself nor one rewritten for it.
