@@ -5,6 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 bash scripts/install_deps.sh
+# Every source and suite is named in the build lists.
+python3 scripts/check_build_lists.py
 cmake --preset asan >/dev/null
 cmake --build --preset asan
 ctest --preset asan "$@"

@@ -59,17 +59,3 @@ function(lun_program name)
   lun_executable(${name} ${ARGN})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 endfunction()
-
-# lun_sources(var DIR): the .cpp files of a subsystem directory that several
-# people extend at once, without the tests (*_test.cpp) and without main.cpp.
-function(lun_sources var dir)
-  file(GLOB all CONFIGURE_DEPENDS ${dir}/*.cpp)
-  list(FILTER all EXCLUDE REGEX "(_test|/main)\\.cpp$")
-  set(${var} ${all} PARENT_SCOPE)
-endfunction()
-
-# lun_test_sources(var DIR): the *_test.cpp files of a directory.
-function(lun_test_sources var dir)
-  file(GLOB all CONFIGURE_DEPENDS ${dir}/*_test.cpp)
-  set(${var} ${all} PARENT_SCOPE)
-endfunction()

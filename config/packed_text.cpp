@@ -6,19 +6,12 @@
 #include <cstring>
 
 #include "config/packed_text_format.h"
+#include "platform/coding.h"
 
 namespace lun {
 namespace {
 
 using namespace packed_text;
-
-void PutLittle32(std::string& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
-
-uint32_t GetLittle32(const unsigned char* p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
 
 // Length of the gzip header at the start of `member`, or 0 when it is not a
 // deflate gzip header or is cut short.
@@ -89,9 +82,9 @@ std::string GzipMember(std::string_view data) {
   out.resize(header + zs.total_out);
   deflateEnd(&zs);
   if (rc != Z_STREAM_END) return {};
-  PutLittle32(out, static_cast<uint32_t>(
+  PutFixed32(&out, static_cast<uint32_t>(
                        crc32(0, reinterpret_cast<const Bytef*>(data.data()), data.size())));
-  PutLittle32(out, static_cast<uint32_t>(data.size()));
+  PutFixed32(&out, static_cast<uint32_t>(data.size()));
   return out;
 }
 
@@ -128,7 +121,7 @@ UnpackResult UnpackText(std::string_view file, std::string* text, size_t max_siz
   const auto* t = reinterpret_cast<const unsigned char*>(payload.data() + trailer);
   const uint32_t crc =
       static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(text->data()), text->size()));
-  if (GetLittle32(t) != crc || GetLittle32(t + 4) != static_cast<uint32_t>(text->size())) {
+  if (DecodeFixed32(t) != crc || DecodeFixed32(t + 4) != static_cast<uint32_t>(text->size())) {
     return UnpackResult::kDamaged;
   }
   return UnpackResult::kOk;

@@ -51,9 +51,9 @@ TEST(FoxmailTest, AccountsNameTheMailDirectories) {
     (void)FoxmailDirectories(cfg.substr(0, cut), dir.File("foxmail"));
   }
   std::string lying = cfg.substr(0, foxmail::kAccountsSkip);
-  PutU32(lying, 1000000);
-  PutU32(lying, 0);
-  PutU32(lying, 0xFFFFFFF0u);
+  PutFixed32(&lying, 1000000);
+  PutFixed32(&lying, 0);
+  PutFixed32(&lying, 0xFFFFFFF0u);
   EXPECT_TRUE(FoxmailDirectories(lying, dir.File("foxmail")).empty());
 }
 

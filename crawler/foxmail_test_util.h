@@ -11,22 +11,19 @@
 #include <vector>
 
 #include "crawler/foxmail_format.h"
+#include "platform/coding.h"
 
 namespace lun {
-
-inline void PutU32(std::string& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>(v >> (8 * i)));
-}
 
 // One 176-byte message record of a mailbox index.
 inline std::string FoxmailIndexRecord(uint32_t position, uint32_t size, double date,
                                       const std::string& key, const std::string& name) {
   std::string r(foxmail::kIndexRecordBytes, '\0');
   std::string word;
-  PutU32(word, position);
+  PutFixed32(&word, position);
   r.replace(foxmail::kPositionOffset, 4, word);
   word.clear();
-  PutU32(word, size);
+  PutFixed32(&word, size);
   r.replace(foxmail::kSizeOffset, 4, word);
   const double days = date + foxmail::kDaysFromYearOneTo1899;
   std::memcpy(r.data() + foxmail::kDateOffset, &days, sizeof(days));
@@ -40,14 +37,14 @@ inline std::string FoxmailIndexRecord(uint32_t position, uint32_t size, double d
 inline std::string FoxmailAccounts(
     const std::vector<std::pair<std::string, std::string>>& accounts) {
   std::string cfg(foxmail::kAccountsSkip, '\0');
-  PutU32(cfg, static_cast<uint32_t>(accounts.size()));
+  PutFixed32(&cfg, static_cast<uint32_t>(accounts.size()));
   for (const auto& [directory, folder] : accounts) {
-    PutU32(cfg, 0);
-    PutU32(cfg, 3);
+    PutFixed32(&cfg, 0);
+    PutFixed32(&cfg, 3);
     cfg += "abc";
-    PutU32(cfg, static_cast<uint32_t>(directory.size()));
+    PutFixed32(&cfg, static_cast<uint32_t>(directory.size()));
     cfg += directory;
-    PutU32(cfg, static_cast<uint32_t>(folder.size()));
+    PutFixed32(&cfg, static_cast<uint32_t>(folder.size()));
     cfg += folder;
     cfg += std::string(foxmail::kAccountTailBytes, '\0');
   }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/coding.h"
 #include "platform/crypto.h"
 
 namespace lun {
@@ -39,8 +40,7 @@ std::string EncodeReply(std::u16string_view text) {
 }
 
 int32_t DecodeReplyLength(const unsigned char header[kReplyHeaderBytes]) {
-  const uint32_t n = uint32_t{header[0]} | (uint32_t{header[1]} << 8) |
-                     (uint32_t{header[2]} << 16) | (uint32_t{header[3]} << 24);
+  const uint32_t n = DecodeFixed32(header);
   int32_t value;
   std::memcpy(&value, &n, sizeof value);
   return value;

@@ -8,7 +8,7 @@
 
 #include "engine/index/exact_index_format.h"
 #include "engine/index/indexing_pace.h"
-#include "engine/index/little_endian.h"
+#include "platform/coding.h"
 #include "engine/index/word_index_segment.h"
 #include "engine/storage/field_index.h"
 #include "platform/error_log.h"
@@ -21,8 +21,6 @@ namespace lun {
 namespace {
 
 using namespace exact_index;
-using namespace index_bytes;
-
 
 // Byte `i` of a key's bit string (UTF-16LE text, terminator, zeros after).
 uint8_t KeyByte(std::u16string_view key, size_t i) {
@@ -39,10 +37,10 @@ int KeyBit(std::u16string_view key, uint32_t bit) {
 
 // The key stored in a leaf as code units.
 std::u16string_view LeafKey(const uint8_t* leaf, std::u16string* scratch) {
-  const uint16_t length = GetU16(leaf + kNodeBitOrLength);
+  const uint16_t length = DecodeFixed16(leaf + kNodeBitOrLength);
   scratch->resize(length);
   for (uint16_t i = 0; i < length; ++i) {
-    (*scratch)[i] = char16_t(GetU16(leaf + kLeafKey + 2 * i));
+    (*scratch)[i] = char16_t(DecodeFixed16(leaf + kLeafKey + 2 * i));
   }
   return *scratch;
 }
@@ -133,14 +131,14 @@ std::unique_ptr<ExactIndexSegment> ExactIndexSegment::OpenExisting(FileSystem& f
   uint8_t header[kHeaderBytes];
   if (fs.Size(s->list_fd_, &list_size) != 0 || list_size < kPageSize ||
       ReadFully(fs, s->list_fd_, header, sizeof header, 0) != 0 ||
-      GetU32(header + kHeaderPageSize) != kPageSize) {
+      DecodeFixed32(header + kHeaderPageSize) != kPageSize) {
     *error = damaged;
     return nullptr;
   }
   s->file_pages_ = uint32_t(std::min<uint64_t>(list_size / kPageSize, 0xFFFFFFFFu));
-  s->next_free_page_ = GetU32(header + kHeaderNextFree);
-  s->values_ = GetU32(header + kHeaderValues);
-  s->listed_ = GetU32(header + kHeaderListed);
+  s->next_free_page_ = DecodeFixed32(header + kHeaderNextFree);
+  s->values_ = DecodeFixed32(header + kHeaderValues);
+  s->listed_ = DecodeFixed32(header + kHeaderListed);
   if (s->next_free_page_ == 0 || s->next_free_page_ > s->file_pages_) {
     *error = damaged;
     return nullptr;
@@ -156,15 +154,15 @@ std::unique_ptr<ExactIndexSegment> ExactIndexSegment::OpenExisting(FileSystem& f
     return nullptr;
   }
   s->used_size_ = trie_size;
-  const uint32_t root = GetU32(s->map_ + kTrieRoot);
+  const uint32_t root = DecodeFixed32(s->map_ + kTrieRoot);
   if (root != 0 && (root < kTrieHeaderSize || root >= trie_size)) {
     *error = damaged;
     return nullptr;
   }
-  s->records_ = GetU32(s->map_ + kTrieRecordCount);
+  s->records_ = DecodeFixed32(s->map_ + kTrieRecordCount);
   // Both files state the generation's record count at every flush; the
   // chained record numbers must fit the pages in use.
-  if (s->records_ != GetU32(header + kHeaderRecords) ||
+  if (s->records_ != DecodeFixed32(header + kHeaderRecords) ||
       uint64_t{base} + s->records_ > 0xFFFFFFFFu ||
       s->listed_ > uint64_t{s->next_free_page_ - 1} * kRecordsPerPage || s->listed_ > s->records_ ||
       s->values_ > s->records_) {
@@ -184,7 +182,7 @@ const uint8_t* ExactIndexSegment::Node(uint32_t offset, size_t bytes) const {
   if (offset < kTrieHeaderSize || uint64_t{offset} + bytes > mapped_size_) return nullptr;
   const uint8_t* p = map_ + offset;
   if (p[kNodeTag] == kLeafTag) {
-    if (uint64_t{offset} + LeafSize(GetU16(p + kNodeBitOrLength)) > mapped_size_) return nullptr;
+    if (uint64_t{offset} + LeafSize(DecodeFixed16(p + kNodeBitOrLength)) > mapped_size_) return nullptr;
   } else if (p[kNodeTag] != kBranchTag) {
     return nullptr;
   }
@@ -192,7 +190,7 @@ const uint8_t* ExactIndexSegment::Node(uint32_t offset, size_t bytes) const {
 }
 
 uint32_t ExactIndexSegment::Root() const {
-  return map_ && mapped_size_ >= kTrieHeaderSize ? GetU32(map_ + kTrieRoot) : 0;
+  return map_ && mapped_size_ >= kTrieHeaderSize ? DecodeFixed32(map_ + kTrieRoot) : 0;
 }
 
 uint32_t ExactIndexSegment::FindLeaf(const std::u16string& key, bool* damaged) const {
@@ -218,7 +216,7 @@ uint32_t ExactIndexSegment::FindLeaf(const std::u16string& key, bool* damaged) c
       }
       return 0;
     }
-    const uint32_t bit = GetU16(node + kNodeBitOrLength);
+    const uint32_t bit = DecodeFixed16(node + kNodeBitOrLength);
     // Bits strictly increase along a path: anything else is damage, and
     // the rule also bounds the walk. A bit past the key's end reads 0.
     if (bit <= previous_bit) {
@@ -228,7 +226,7 @@ uint32_t ExactIndexSegment::FindLeaf(const std::u16string& key, bool* damaged) c
     if (bit > key_bits) return 0;
     previous_bit = bit;
     path.push_back(bit);
-    offset = GetU32(node + (KeyBit(key, bit) ? kBranchOne : kBranchZero));
+    offset = DecodeFixed32(node + (KeyBit(key, bit) ? kBranchOne : kBranchZero));
   }
   return 0;
 }
@@ -250,7 +248,7 @@ uint32_t ExactIndexSegment::Insert(const std::u16string& key) {
   block[kNodeTag] = kLeafTag;
   block[kNodeBitOrLength] = uint8_t(key.size());
   block[kNodeBitOrLength + 1] = uint8_t(key.size() >> 8);
-  SetU32(&block[kLeafReference], values_);  // ordinal until the first write
+  EncodeFixed32(&block[kLeafReference], values_);  // ordinal until the first write
   for (size_t i = 0; i < key.size(); ++i) {
     block[kLeafKey + 2 * i] = uint8_t(key[i]);
     block[kLeafKey + 2 * i + 1] = uint8_t(key[i] >> 8);
@@ -259,7 +257,7 @@ uint32_t ExactIndexSegment::Insert(const std::u16string& key) {
   uint32_t offset = Root();
   if (offset == 0) {
     uint8_t link[4];
-    SetU32(link, leaf);
+    EncodeFixed32(link, leaf);
     if (WriteFully(fs_, trie_fd_, block.data(), leaf_size, leaf) != 0 ||
         WriteFully(fs_, trie_fd_, link, 4, kTrieRoot) != 0) {
       return 0;
@@ -281,17 +279,17 @@ uint32_t ExactIndexSegment::Insert(const std::u16string& key) {
       if (differ == 0) return offset;  // the key exists
       break;
     }
-    const uint32_t bit = GetU16(node + kNodeBitOrLength);
+    const uint32_t bit = DecodeFixed16(node + kNodeBitOrLength);
     if (bit <= previous_bit) return 0;
     // Compare with the leftmost leaf below over the bits before this one.
     uint32_t probe = offset;
     uint32_t probe_bit = previous_bit;
     const uint8_t* p = node;
     while (p[kNodeTag] == kBranchTag) {
-      const uint32_t b = GetU16(p + kNodeBitOrLength);
+      const uint32_t b = DecodeFixed16(p + kNodeBitOrLength);
       if (b <= probe_bit) return 0;
       probe_bit = b;
-      probe = GetU32(p + kBranchZero);
+      probe = DecodeFixed32(p + kBranchZero);
       p = Node(probe, kBranchSize);
       if (!p) return 0;
     }
@@ -299,7 +297,7 @@ uint32_t ExactIndexSegment::Insert(const std::u16string& key) {
     if (differ != 0 && differ < bit) break;
     previous_bit = bit;
     slot = uint64_t{offset} + (KeyBit(key, bit) ? kBranchOne : kBranchZero);
-    offset = GetU32(node + (KeyBit(key, bit) ? kBranchOne : kBranchZero));
+    offset = DecodeFixed32(node + (KeyBit(key, bit) ? kBranchOne : kBranchZero));
   }
   // Insert a branch testing `differ` above `offset`.
   const uint32_t branch = uint32_t(used_size_ + leaf_size);
@@ -308,10 +306,10 @@ uint32_t ExactIndexSegment::Insert(const std::u16string& key) {
   b[kNodeBitOrLength] = uint8_t(differ);
   b[kNodeBitOrLength + 1] = uint8_t(differ >> 8);
   const bool one = KeyBit(key, differ);
-  SetU32(b + kBranchZero, one ? offset : leaf);
-  SetU32(b + kBranchOne, one ? leaf : offset);
+  EncodeFixed32(b + kBranchZero, one ? offset : leaf);
+  EncodeFixed32(b + kBranchOne, one ? leaf : offset);
   uint8_t link[4];
-  SetU32(link, branch);
+  EncodeFixed32(link, branch);
   if (WriteFully(fs_, trie_fd_, block.data(), block.size(), leaf) != 0) return 0;
   LUN_KILL_POINT("index.exact.insert.unlinked");
   if (WriteFully(fs_, trie_fd_, link, 4, slot) != 0) return 0;
@@ -347,12 +345,12 @@ bool ExactIndexSegment::AllocatePage(uint32_t* page) {
 bool ExactIndexSegment::AppendRecords(uint32_t leaf, const std::vector<uint32_t>& fresh) {
   const uint8_t* node = Node(leaf, kBranchSize);
   if (!node || node[kNodeTag] != kLeafTag) return false;
-  const uint32_t stored = GetU32(node + kLeafCount);
-  uint32_t reference = GetU32(node + kLeafReference);
+  const uint32_t stored = DecodeFixed32(node + kLeafCount);
+  uint32_t reference = DecodeFixed32(node + kLeafReference);
   uint8_t words[8];
   if (stored == 0 && fresh.size() == 1) {
-    SetU32(words, fresh[0]);
-    SetU32(words + 4, 1);
+    EncodeFixed32(words, fresh[0]);
+    EncodeFixed32(words + 4, 1);
     return WriteFully(fs_, trie_fd_, words, 8, uint64_t{leaf} + kLeafReference) == 0;
   }
   std::vector<uint32_t> moving;
@@ -374,7 +372,7 @@ bool ExactIndexSegment::AppendRecords(uint32_t leaf, const std::vector<uint32_t>
           ReadFully(fs_, list_fd_, next, 4, uint64_t{page} * kPageSize) != 0) {
         return false;
       }
-      page = GetU32(next);
+      page = DecodeFixed32(next);
     }
     if (page == 0 || page >= next_free_page_ ||
         ReadFully(fs_, list_fd_, buffer.data(), kPageSize, uint64_t{page} * kPageSize) != 0) {
@@ -387,7 +385,7 @@ bool ExactIndexSegment::AppendRecords(uint32_t leaf, const std::vector<uint32_t>
     if (used == kRecordsPerPage) {
       uint32_t next = 0;
       if (!AllocatePage(&next)) return false;
-      SetU32(buffer.data(), next);
+      EncodeFixed32(buffer.data(), next);
       if (WriteFully(fs_, list_fd_, buffer.data(), kPageSize, uint64_t{page} * kPageSize) != 0) {
         return false;
       }
@@ -395,7 +393,7 @@ bool ExactIndexSegment::AppendRecords(uint32_t leaf, const std::vector<uint32_t>
       page = next;
       used = 0;
     }
-    SetU32(&buffer[4 + 4 * used], moving[i]);
+    EncodeFixed32(&buffer[4 + 4 * used], moving[i]);
     ++used;
     ++i;
   }
@@ -403,8 +401,8 @@ bool ExactIndexSegment::AppendRecords(uint32_t leaf, const std::vector<uint32_t>
     return false;
   }
   listed_ += uint32_t(moving.size());
-  SetU32(words, reference);
-  SetU32(words + 4, stored + uint32_t(fresh.size()));
+  EncodeFixed32(words, reference);
+  EncodeFixed32(words + 4, stored + uint32_t(fresh.size()));
   return WriteFully(fs_, trie_fd_, words, 8, uint64_t{leaf} + kLeafReference) == 0;
 }
 
@@ -418,8 +416,8 @@ bool ExactIndexSegment::Flush() {
       return false;
     }
     std::vector<uint8_t> page(kPageSize, 0);
-    SetU32(page.data() + kHeaderPageSize, kPageSize);
-    SetU32(page.data() + kHeaderNextFree, 1);
+    EncodeFixed32(page.data() + kHeaderPageSize, kPageSize);
+    EncodeFixed32(page.data() + kHeaderNextFree, 1);
     const std::vector<uint8_t> header(kTrieHeaderSize, 0);
     if (WriteFully(fs_, list_fd_, page.data(), page.size(), 0) != 0 ||
         WriteFully(fs_, trie_fd_, header.data(), header.size(), 0) != 0 ||
@@ -449,7 +447,7 @@ bool ExactIndexSegment::Flush() {
   FlushPacer pacer;
   for (const auto& [leaf, fresh] : leaves) {
     const uint8_t* node = Node(leaf, kBranchSize);
-    if (node && !(GetU32(node + kLeafCount) == 0 && fresh->size() == 1)) pacer.Step();
+    if (node && !(DecodeFixed32(node + kLeafCount) == 0 && fresh->size() == 1)) pacer.Step();
     if (!AppendRecords(leaf, *fresh)) {
       AppendEngineErrorLog("索引写入失败:" + where);
       return false;
@@ -457,13 +455,13 @@ bool ExactIndexSegment::Flush() {
     LUN_KILL_POINT("index.exact.flush.list_written");
   }
   uint8_t header[kHeaderBytes] = {};
-  SetU32(header + kHeaderPageSize, kPageSize);
-  SetU32(header + kHeaderNextFree, next_free_page_);
-  SetU32(header + kHeaderRecords, records_);
-  SetU32(header + kHeaderValues, values_);
-  SetU32(header + kHeaderListed, listed_);
+  EncodeFixed32(header + kHeaderPageSize, kPageSize);
+  EncodeFixed32(header + kHeaderNextFree, next_free_page_);
+  EncodeFixed32(header + kHeaderRecords, records_);
+  EncodeFixed32(header + kHeaderValues, values_);
+  EncodeFixed32(header + kHeaderListed, listed_);
   uint8_t count[4];
-  SetU32(count, records_);
+  EncodeFixed32(count, records_);
   if (WriteFully(fs_, list_fd_, header, sizeof header, 0) != 0) return false;
   LUN_KILL_POINT("index.exact.flush.header_written");
   if (WriteFully(fs_, trie_fd_, count, 4, kTrieRecordCount) != 0) return false;
@@ -489,9 +487,9 @@ bool ExactIndexSegment::ReadChain(uint32_t first, uint32_t count,
       return false;
     }
     const uint32_t take = std::min(count, kRecordsPerPage);
-    for (uint32_t i = 0; i < take; ++i) records->push_back(GetU32(&buffer[4 + 4 * i]));
+    for (uint32_t i = 0; i < take; ++i) records->push_back(DecodeFixed32(&buffer[4 + 4 * i]));
     count -= take;
-    page = GetU32(buffer.data());
+    page = DecodeFixed32(buffer.data());
   }
   return true;
 }
@@ -499,8 +497,8 @@ bool ExactIndexSegment::ReadChain(uint32_t first, uint32_t count,
 // Record numbers of a stored leaf: ascending (records are indexed in
 // order) and inside the generation's flushed records.
 bool ExactIndexSegment::ReadLeafRecords(const uint8_t* leaf, std::vector<uint32_t>* records) const {
-  const uint32_t count = GetU32(leaf + kLeafCount);
-  const uint32_t reference = GetU32(leaf + kLeafReference);
+  const uint32_t count = DecodeFixed32(leaf + kLeafCount);
+  const uint32_t reference = DecodeFixed32(leaf + kLeafReference);
   const size_t from = records->size();
   if (count == 1) {
     records->push_back(reference);
@@ -556,7 +554,7 @@ void ExactIndexSegment::Check(std::vector<std::string>* problems) const {
     }
     if (node[kNodeTag] == kLeafTag) {
       ++leaves;
-      const uint32_t count = GetU32(node + kLeafCount);
+      const uint32_t count = DecodeFixed32(node + kLeafCount);
       total += count;
       if (count > 1) chained += count;
       records.clear();
@@ -569,13 +567,13 @@ void ExactIndexSegment::Check(std::vector<std::string>* problems) const {
       }
       continue;
     }
-    const uint32_t bit = GetU16(node + kNodeBitOrLength);
+    const uint32_t bit = DecodeFixed16(node + kNodeBitOrLength);
     if (bit <= parent_bit) {
       problems->push_back(where + ": trie branch bits do not increase at " + std::to_string(offset));
       continue;
     }
-    stack.emplace_back(GetU32(node + kBranchZero), bit);
-    stack.emplace_back(GetU32(node + kBranchOne), bit);
+    stack.emplace_back(DecodeFixed32(node + kBranchZero), bit);
+    stack.emplace_back(DecodeFixed32(node + kBranchOne), bit);
   }
   if (total != records_ - unflushed_) {
     problems->push_back(where + ": leaves list " + std::to_string(total) + " records, header " +

@@ -1,4 +1,3 @@
-#include "engine/index/little_endian.h"
 #include "engine/index/packed_list.h"
 
 #include <algorithm>
@@ -6,18 +5,12 @@
 #include <cstring>
 
 #include "engine/index/packed_list_format.h"
+#include "platform/coding.h"
 
 namespace lun {
 namespace {
 
 using namespace packed_list;
-using namespace index_bytes;
-
-void PutU32(std::vector<uint8_t>* out, uint32_t v) {
-  const uint8_t b[4] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
-  out->insert(out->end(), b, b + 4);
-}
-
 
 // Collects bits most significant first. The accumulator holds `pending_`
 // bits in its low end; whole bytes leave as soon as they are complete, so a
@@ -83,15 +76,15 @@ uint8_t RiceParameter(uint32_t first, uint32_t last, uint32_t count) {
 
 void EncodePackedList(std::span<const uint32_t> values, std::vector<uint8_t>* out) {
   const uint32_t n = uint32_t(values.size());
-  PutU32(out, n);
+  PutFixed32(out, n);
   if (n == 0) return;
   const uint8_t k = RiceParameter(values.front(), values.back(), n);
   out->push_back(k);
-  PutU32(out, values.front());
+  PutFixed32(out, values.front());
   BitWriter writer(out);
   for (uint32_t i = 1; i < n; ++i) writer.PutCode(uint64_t(values[i]) - values[i - 1] - 1, k);
   out->push_back(uint8_t(writer.Finish()));
-  PutU32(out, values.back());
+  PutFixed32(out, values.back());
 }
 
 uint64_t ContinuationUnaryBits(const PackedListTail& tail, std::span<const uint32_t> values) {
@@ -123,7 +116,7 @@ PackedListTail EncodeContinuation(const PackedListTail& tail, std::span<const ui
   // byte just written is the new last stream byte.
   next.last_byte = out->back();
   out->push_back(next.tail_bits);
-  PutU32(out, previous);
+  PutFixed32(out, previous);
   next.last = previous;
   next.count = tail.count + uint32_t(values.size());
   return next;
@@ -132,13 +125,13 @@ PackedListTail EncodeContinuation(const PackedListTail& tail, std::span<const ui
 bool ReadPackedListTail(std::span<const uint8_t> bytes, PackedListTail* tail) {
   if (bytes.size() < kEmptySize) return false;
   *tail = PackedListTail{};
-  tail->count = GetU32(bytes.data());
+  tail->count = DecodeFixed32(bytes.data());
   if (tail->count == 0) return true;
   if (bytes.size() < kFixedSize) return false;
   tail->k = bytes[kKOffset];
   const size_t end = bytes.size();
   tail->tail_bits = bytes[end - kTrailerSize];
-  tail->last = GetU32(&bytes[end - 4]);
+  tail->last = DecodeFixed32(&bytes[end - 4]);
   tail->last_byte = end > kFixedSize ? bytes[end - kTailSize] : 0;
   return true;
 }
@@ -147,7 +140,7 @@ bool PackedListReader::Init(std::span<const uint8_t> bytes) {
   *this = PackedListReader{};
   damaged_ = true;
   if (bytes.size() < kEmptySize) return false;
-  count_ = GetU32(bytes.data());
+  count_ = DecodeFixed32(bytes.data());
   if (count_ == 0) {
     damaged_ = bytes.size() != kEmptySize;
     return !damaged_;
@@ -155,11 +148,11 @@ bool PackedListReader::Init(std::span<const uint8_t> bytes) {
   if (bytes.size() < kFixedSize) return false;
   k_ = bytes[kKOffset];
   if (k_ > 31) return false;
-  first_ = GetU32(&bytes[kFirstOffset]);
+  first_ = DecodeFixed32(&bytes[kFirstOffset]);
   stream_ = bytes.data() + kStreamOffset;
   stream_bytes_ = bytes.size() - kFixedSize;
   const unsigned tail_bits = bytes[bytes.size() - kTrailerSize];
-  last_ = GetU32(&bytes[bytes.size() - 4]);
+  last_ = DecodeFixed32(&bytes[bytes.size() - 4]);
   if (tail_bits > 7 || (stream_bytes_ == 0 && tail_bits != 0)) return false;
   total_bits_ = tail_bits == 0 ? stream_bytes_ * 8 : (stream_bytes_ - 1) * 8 + tail_bits;
   // Every code takes at least k + 1 bits: a count the stream cannot hold is
@@ -265,7 +258,7 @@ bool DecodeChecked(std::span<const uint8_t> bytes, Begin begin, Put put) {
   const uint64_t loadable = bytes.size() - kStreamOffset;
   const unsigned k = bytes[kKOffset];
   uint64_t bit = 0;
-  uint64_t value = GetU32(&bytes[kFirstOffset]);
+  uint64_t value = DecodeFixed32(&bytes[kFirstOffset]);
   put(0, uint32_t(value), bit);
   uint32_t i = 1;
   while (i < count) {
@@ -352,10 +345,10 @@ bool SeekableList::Build(std::vector<uint8_t> bytes) {
     skips_.clear();
     return false;
   }
-  count_ = GetU32(bytes_.data());
+  count_ = DecodeFixed32(bytes_.data());
   if (count_ != 0) {
     k_ = bytes_[kKOffset];
-    last_ = GetU32(&bytes_[bytes_.size() - 4]);
+    last_ = DecodeFixed32(&bytes_[bytes_.size() - 4]);
   }
   if (count_ > 1 && gaps.size() * 2 <= bytes_.size() * 3) {
     byte_gaps_ = true;

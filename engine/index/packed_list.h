@@ -16,7 +16,7 @@
 #include <span>
 #include <vector>
 
-#include "engine/index/little_endian.h"
+#include "platform/coding.h"
 
 namespace lun {
 
@@ -154,7 +154,7 @@ class ListCursor {
       *at += 1;
       return gap;
     }
-    const uint32_t wide = index_bytes::GetU32(gaps + *at + 1);
+    const uint32_t wide = DecodeFixed32(gaps + *at + 1);
     *at += 5;
     return wide;
   }

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "engine/index/indexing_pace.h"
-#include "engine/index/little_endian.h"
+#include "platform/coding.h"
 #include "engine/index/letter_grams.h"
 #include "engine/index/packed_list_format.h"
 #include "engine/index/posting_cache.h"
@@ -21,8 +21,6 @@ namespace lun {
 namespace {
 
 using namespace word_index;
-using namespace index_bytes;
-
 constexpr char kReadError[] = "读取索引信息错误";
 
 
@@ -117,14 +115,14 @@ std::unique_ptr<WordIndexSegment> WordIndexSegment::OpenExisting(
   uint8_t header[kHeaderBytes] = {};
   if (fs.Size(s->ix_fd_, &ix_size) != 0 || ix_size < kPageSize ||
       ReadFully(fs, s->ix_fd_, header, sizeof header, 0) != 0 ||
-      GetU32(header + kHeaderPageSize) != kPageSize) {
+      DecodeFixed32(header + kHeaderPageSize) != kPageSize) {
     *error = damaged;
     return nullptr;
   }
-  s->next_free_page_ = GetU32(header + kHeaderNextFree);
-  s->largest_run_ = GetU32(header + kHeaderLargestRun);
-  s->stored_positions_ = GetU32(header + kHeaderPositions);
-  s->stored_terms_ = GetU32(header + kHeaderTerms);
+  s->next_free_page_ = DecodeFixed32(header + kHeaderNextFree);
+  s->largest_run_ = DecodeFixed32(header + kHeaderLargestRun);
+  s->stored_positions_ = DecodeFixed32(header + kHeaderPositions);
+  s->stored_terms_ = DecodeFixed32(header + kHeaderTerms);
   if (s->next_free_page_ == 0 || uint64_t{s->next_free_page_} * kPageSize > ix_size) {
     *error = damaged;
     return nullptr;
@@ -145,12 +143,12 @@ std::unique_ptr<WordIndexSegment> WordIndexSegment::OpenExisting(
   for (uint32_t c = 0; c < kTermCount; ++c) {
     const uint8_t* p = &dir[size_t{c} * kEntrySize];
     TermEntry& e = s->directory_[c];
-    e.first_run = GetU32(p + kEntryFirstRun);
-    e.total_length = GetU32(p + kEntryTotalLength);
-    e.count = GetU32(p + kEntryCount);
-    e.last_run = GetU32(p + kEntryLastRun);
-    e.last_run_bytes = GetU32(p + kEntryLastRunBytes);
-    e.last = GetU32(p + kEntryLast);
+    e.first_run = DecodeFixed32(p + kEntryFirstRun);
+    e.total_length = DecodeFixed32(p + kEntryTotalLength);
+    e.count = DecodeFixed32(p + kEntryCount);
+    e.last_run = DecodeFixed32(p + kEntryLastRun);
+    e.last_run_bytes = DecodeFixed32(p + kEntryLastRunBytes);
+    e.last = DecodeFixed32(p + kEntryLast);
     e.k = p[kEntryK];
     e.tail_bits = p[kEntryTailBits];
     e.last_byte = p[kEntryLastByte];
@@ -253,7 +251,7 @@ void WordIndexSegment::AppendBoundary(uint32_t value) {
   const PackedListTail next = EncodeContinuation(tail, one, &continuation);
   boundary_bytes_.resize(boundary_bytes_.size() - packed_list::kTailSize);
   boundary_bytes_.insert(boundary_bytes_.end(), continuation.begin(), continuation.end());
-  SetU32(boundary_bytes_.data(), next.count);
+  EncodeFixed32(boundary_bytes_.data(), next.count);
 }
 
 void WordIndexSegment::AddText(std::u16string_view raw) {
@@ -292,7 +290,7 @@ bool WordIndexSegment::ReadRunHeader(uint32_t page, uint32_t* next, uint32_t* pa
   if (page == 0 || page >= next_free_page_) return false;
   uint8_t h[kRunHeaderSize];
   if (ReadFully(fs_, ix_fd_, h, sizeof h, uint64_t{page} * kPageSize) != 0) return false;
-  *next = GetU32(h + kRunNext);
+  *next = DecodeFixed32(h + kRunNext);
   *pages = uint32_t(h[kRunPagesMinusOne]) | uint32_t(h[kRunPagesMinusOne + 1]) << 8;
   *pages += 1;
   return uint64_t{page} + *pages <= next_free_page_;
@@ -319,7 +317,7 @@ bool WordIndexSegment::ReadChain(const TermEntry& e, std::vector<uint8_t>* out) 
   }
   // Continuations leave the stored count word stale; the directory's count
   // is the true one.
-  SetU32(out->data(), e.count);
+  EncodeFixed32(out->data(), e.count);
   return true;
 }
 
@@ -403,7 +401,7 @@ bool WordIndexSegment::Positions(char16_t c, std::vector<uint8_t>* packed) const
   const PackedListTail next = EncodeContinuation(tail, fresh, &continuation);
   packed->resize(packed->size() - packed_list::kTailSize);
   packed->insert(packed->end(), continuation.begin(), continuation.end());
-  SetU32(packed->data(), next.count);
+  EncodeFixed32(packed->data(), next.count);
   return true;
 }
 
@@ -440,7 +438,7 @@ bool WordIndexSegment::WriteNewRun(uint32_t pages, std::span<const uint8_t> data
                                    size_t* put) {
   if (!AllocateRun(pages, page)) return false;
   std::vector<uint8_t> block(size_t{pages} * kPageSize, 0);
-  SetU16(block.data() + kRunPagesMinusOne, pages - 1);
+  EncodeFixed16(block.data() + kRunPagesMinusOne, pages - 1);
   *put = size_t(std::min<uint64_t>(RunDataCapacity(pages), data.size()));
   std::memcpy(block.data() + kRunHeaderSize, data.data(), *put);
   return WriteFully(fs_, ix_fd_, block.data(), block.size(), uint64_t{*page} * kPageSize) == 0;
@@ -481,7 +479,7 @@ bool WordIndexSegment::WriteChain(uint32_t run, uint64_t offset, std::span<const
     size_t put = 0;
     if (!WriteNewRun(want, data.subspan(done), &fresh, &put)) return false;
     uint8_t link[4];
-    SetU32(link, fresh);
+    EncodeFixed32(link, fresh);
     if (WriteFully(fs_, ix_fd_, link, 4, uint64_t{run} * kPageSize + kRunNext) != 0) return false;
     run = fresh;
     next = 0;
@@ -591,12 +589,12 @@ void WordIndexSegment::EncodeDirectory(std::vector<uint8_t>* out) const {
     const TermEntry& e = directory_[c];
     if (e.count == 0 && e.first_run == 0) continue;
     uint8_t* p = out->data() + size_t{c} * kEntrySize;
-    SetU32(p + kEntryFirstRun, e.first_run);
-    SetU32(p + kEntryTotalLength, e.total_length);
-    SetU32(p + kEntryCount, e.count);
-    SetU32(p + kEntryLastRun, e.last_run);
-    SetU32(p + kEntryLastRunBytes, e.last_run_bytes);
-    SetU32(p + kEntryLast, e.last);
+    EncodeFixed32(p + kEntryFirstRun, e.first_run);
+    EncodeFixed32(p + kEntryTotalLength, e.total_length);
+    EncodeFixed32(p + kEntryCount, e.count);
+    EncodeFixed32(p + kEntryLastRun, e.last_run);
+    EncodeFixed32(p + kEntryLastRunBytes, e.last_run_bytes);
+    EncodeFixed32(p + kEntryLast, e.last);
     p[kEntryK] = e.k;
     p[kEntryTailBits] = e.tail_bits;
     p[kEntryLastByte] = e.last_byte;
@@ -614,9 +612,9 @@ bool WordIndexSegment::Flush() {
       return false;
     }
     std::vector<uint8_t> page(kPageSize, 0);
-    SetU32(page.data() + kHeaderPageSize, kPageSize);
-    SetU32(page.data() + kHeaderNextFree, 1);
-    SetU32(page.data() + kHeaderLargestRun, 1);
+    EncodeFixed32(page.data() + kHeaderPageSize, kPageSize);
+    EncodeFixed32(page.data() + kHeaderNextFree, 1);
+    EncodeFixed32(page.data() + kHeaderLargestRun, 1);
     if (WriteFully(fs_, ix_fd_, page.data(), page.size(), 0) != 0) return false;
   }
   // The stored lists change from here on: no look-up may see the old ones.
@@ -638,11 +636,11 @@ bool WordIndexSegment::Flush() {
   LUN_KILL_POINT("index.word.flush.postings_written");
 
   uint8_t header[kHeaderBytes] = {};
-  SetU32(header + kHeaderPageSize, kPageSize);
-  SetU32(header + kHeaderNextFree, next_free_page_);
-  SetU32(header + kHeaderLargestRun, largest_run_);
-  SetU32(header + kHeaderPositions, stored_positions_);
-  SetU32(header + kHeaderTerms, stored_terms_);
+  EncodeFixed32(header + kHeaderPageSize, kPageSize);
+  EncodeFixed32(header + kHeaderNextFree, next_free_page_);
+  EncodeFixed32(header + kHeaderLargestRun, largest_run_);
+  EncodeFixed32(header + kHeaderPositions, stored_positions_);
+  EncodeFixed32(header + kHeaderTerms, stored_terms_);
   std::vector<uint8_t> dir;
   EncodeDirectory(&dir);
   if (WriteFully(fs_, ix_fd_, header, sizeof header, 0) != 0) return false;

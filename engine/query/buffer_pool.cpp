@@ -7,6 +7,7 @@
 #include "config/settings_store.h"
 #include "engine/storage/exclusive_gate.h"
 #include "platform/error_log.h"
+#include "platform/coding.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
 #include "platform/uuid.h"
@@ -17,16 +18,6 @@ namespace {
 constexpr size_t kMaxKeyLength = 1023;
 constexpr char kPoolFolderName[] = "8C30FD34-BAC0-4e9e-BA5C-F2A595A2850F";
 constexpr size_t kHeaderBytes = 8;
-
-void PutU32(std::string& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>(v >> (8 * i)));
-}
-
-uint32_t GetU32(const std::string& in, size_t at) {
-  uint32_t v = 0;
-  for (int i = 0; i < 4; ++i) v |= uint32_t{static_cast<unsigned char>(in[at + i])} << (8 * i);
-  return v;
-}
 
 long ClampedNumber(const SettingsStore& s, const char* key, long fallback, long low, long high) {
   const std::string text = s.GetValue(kSearchSection, key);
@@ -123,14 +114,14 @@ bool BufferPool::Lookup(const std::u16string& key, ResultSet* result) {
     if (hit) hit = ReadWholeFile(DefaultFileSystem(), e.path, &data) == 0;
     e.gate.LeaveShared();
     if (!hit || data.size() < kHeaderBytes) continue;
-    const uint32_t count = GetU32(data, 0);
-    const bool weights = GetU32(data, 4) != 0;
+    const uint32_t count = DecodeFixed32(data.data() + 0);
+    const bool weights = DecodeFixed32(data.data() + 4) != 0;
     if (data.size() != kHeaderBytes + uint64_t{4} * count * (weights ? 2 : 1)) continue;
     result->records.resize(count);
     result->weights.resize(weights ? count : 0);
     for (uint32_t i = 0; i < count; ++i) {
-      result->records[i] = GetU32(data, kHeaderBytes + 4 * i);
-      if (weights) result->weights[i] = GetU32(data, kHeaderBytes + 4 * (count + i));
+      result->records[i] = DecodeFixed32(data.data() + kHeaderBytes + 4 * i);
+      if (weights) result->weights[i] = DecodeFixed32(data.data() + kHeaderBytes + 4 * (count + i));
     }
     return true;
   }
@@ -154,10 +145,10 @@ void BufferPool::Store(const std::u16string& key, const ResultSet& result) {
   if (!target) target = entries_[StartPosition(key)].get();
 
   std::string data;
-  PutU32(data, static_cast<uint32_t>(result.count()));
-  PutU32(data, result.has_weights() ? 1 : 0);
-  for (const uint32_t r : result.records) PutU32(data, r);
-  for (const uint32_t w : result.weights) PutU32(data, w);
+  PutFixed32(&data, static_cast<uint32_t>(result.count()));
+  PutFixed32(&data, result.has_weights() ? 1 : 0);
+  for (const uint32_t r : result.records) PutFixed32(&data, r);
+  for (const uint32_t w : result.weights) PutFixed32(&data, w);
 
   target->gate.Enter();
   const bool written = ReplaceFileAtomically(DefaultFileSystem(), target->path, data, 0600) == 0;

@@ -249,8 +249,8 @@ void DataTable::CutUncommittedTail() {
     const uint32_t n = s.count >= 2 ? 2 : 1;
     const uint64_t at = uint64_t{s.count - n} * sf::kOffsetEntrySize;
     if (ReadFully(fs_, s.offset_fd, entries, n * 8, at) != 0) break;
-    last = LoadU64(entries + (n - 1) * 8);
-    const uint64_t previous = n == 2 ? LoadU64(entries) : sf::kHeaderSize;
+    last = DecodeFixed64(entries + (n - 1) * 8);
+    const uint64_t previous = n == 2 ? DecodeFixed64(entries) : sf::kHeaderSize;
     if (last >= sf::kHeaderSize && last <= s.data_size && last >= previous) break;
     --s.count;
     --next_record_;
@@ -292,7 +292,7 @@ EngineStatus DataTable::LoadDeletions() {
   bool out_of_range = false;
   if (!ReserveWithRetry(deleted_, count + 1000)) return EngineStatus::Fail(msg::kOutOfMemory);
   for (size_t i = 0; i < count; ++i) {
-    const uint32_t n = LoadU32(data.data() + i * deletion_format::kEntrySize);
+    const uint32_t n = DecodeFixed32(data.data() + i * deletion_format::kEntrySize);
     if (n < next_record_) {
       deleted_.push_back(n);
     } else {
@@ -516,7 +516,7 @@ EngineStatus DataTable::AppendBody(const std::string& body) {
   }
   LUN_KILL_POINT("record-body-written");
   char entry[sf::kOffsetEntrySize];
-  StoreU64(entry, offset);
+  EncodeFixed64(entry, offset);
   const uint64_t entry_at = uint64_t{s.count} * sf::kOffsetEntrySize;
   // The entry is the commit point. A failed entry write must not be
   // reported as a stored record, and must not leave part of an entry behind.
@@ -600,8 +600,8 @@ bool DataTable::RecordSpan(size_t segment, uint32_t local, uint64_t* offset,
                 uint64_t{local} * sf::kOffsetEntrySize) != 0) {
     return false;
   }
-  *offset = LoadU64(entries);
-  *end = last ? s.data_size : LoadU64(entries + 8);
+  *offset = DecodeFixed64(entries);
+  *end = last ? s.data_size : DecodeFixed64(entries + 8);
   return *offset >= sf::kHeaderSize && *offset <= *end && *end <= s.data_size;
 }
 
@@ -657,7 +657,7 @@ bool DataTable::ReadStoredValue(uint32_t record, int position, std::string* stor
       unsigned char n[4];
       if (end - pos < 4 || ReadFully(fs_, fd, n, 4, pos) != 0) return false;
       pos += 4;
-      width = LoadU32(n);
+      width = DecodeFixed32(n);
     }
     if (end - pos < width) return false;
     if (i < position) {
@@ -713,7 +713,7 @@ bool DataTable::WriteDeletion(uint32_t record) {
     }
   }
   char entry[deletion_format::kEntrySize];
-  StoreU32(entry, record);
+  EncodeFixed32(entry, record);
   if (const int rc = WriteFully(fs_, deletion_fd_, entry, sizeof(entry), deletion_file_size_)) {
     (void)fs_.Truncate(deletion_fd_, deletion_file_size_);
     AppendEngineErrorLog(IoMessage(msg::kCannotOpenFile, DeletionPath(), rc));
@@ -725,7 +725,7 @@ bool DataTable::WriteDeletion(uint32_t record) {
 
 bool DataTable::RewriteDeletionFile() {
   std::string data;
-  for (uint32_t n : deleted_) AppendU32(&data, n);
+  for (uint32_t n : deleted_) PutFixed32(&data, n);
   if (deletion_fd_ >= 0) {
     (void)fs_.Close(deletion_fd_);
     deletion_fd_ = -1;

@@ -15,9 +15,9 @@ std::vector<FieldDefinition> ParseFieldDefinitions(std::string_view stu) {
     const char* rec = stu.data() + at;
     FieldDefinition d;
     d.name.assign(rec + fd::kNameOffset, strnlen(rec + fd::kNameOffset, fd::kNameSize));
-    d.type_word = LoadU32(rec + fd::kTypeWordOffset);
-    d.index_kind = static_cast<int32_t>(LoadU32(rec + fd::kIndexKindOffset));
-    d.disabled = LoadU32(rec + fd::kDisabledOffset);
+    d.type_word = DecodeFixed32(rec + fd::kTypeWordOffset);
+    d.index_kind = static_cast<int32_t>(DecodeFixed32(rec + fd::kIndexKindOffset));
+    d.disabled = DecodeFixed32(rec + fd::kDisabledOffset);
     out.push_back(std::move(d));
   }
   return out;
@@ -28,9 +28,9 @@ std::string BuildFieldDefinition(std::string_view name, uint32_t type_word, int 
   std::string rec(fd::kRecordSize, '\0');
   rec.replace(fd::kNameOffset, std::min(name.size(), fd::kNameSize - 1),
               name.substr(0, fd::kNameSize - 1));
-  StoreU32(rec.data() + fd::kTypeWordOffset, type_word);
-  StoreU32(rec.data() + fd::kIndexKindOffset, static_cast<uint32_t>(index_kind));
-  StoreU32(rec.data() + fd::kReservedMinusOneOffset, 0xFFFFFFFFu);
+  EncodeFixed32(rec.data() + fd::kTypeWordOffset, type_word);
+  EncodeFixed32(rec.data() + fd::kIndexKindOffset, static_cast<uint32_t>(index_kind));
+  EncodeFixed32(rec.data() + fd::kReservedMinusOneOffset, 0xFFFFFFFFu);
   // Subtype names come from a table that is empty in this system, so the
   // name at kSubtypeNameOffset stays zero for every subtype.
   const size_t aux = std::min(aux_text.size(), fd::kAuxTextSize - 1);

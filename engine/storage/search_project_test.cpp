@@ -199,9 +199,9 @@ TEST_F(SearchProjectTest, FieldDefinitionBytes) {
   EXPECT_EQ(data.substr(0, 2340), expected);
   const std::string second = data.substr(2340);
   EXPECT_EQ(TextAt(second, 0), "大小");
-  EXPECT_EQ(LoadU32(second.data() + fd::kTypeWordOffset), 2u);
-  EXPECT_EQ(LoadU32(second.data() + fd::kIndexKindOffset), 7u);
-  EXPECT_EQ(LoadU32(second.data() + fd::kDisabledOffset), 0u);
+  EXPECT_EQ(DecodeFixed32(second.data() + fd::kTypeWordOffset), 2u);
+  EXPECT_EQ(DecodeFixed32(second.data() + fd::kIndexKindOffset), 7u);
+  EXPECT_EQ(DecodeFixed32(second.data() + fd::kDisabledOffset), 0u);
   EXPECT_EQ(TextAt(second, fd::kAuxTextOffset), "aux");
 
   auto reopened = scratch_.Make();

@@ -131,9 +131,9 @@ class TableChecker {
     std::string body;
     for (uint64_t i = 0; i < count; ++i) {
       const std::string rec_where = where + ", record " + std::to_string(*records + i);
-      const uint64_t offset = LoadU64(offsets.data() + i * 8);
+      const uint64_t offset = DecodeFixed64(offsets.data() + i * 8);
       const bool is_last = i + 1 == count;
-      const uint64_t end = is_last ? data_size : LoadU64(offsets.data() + (i + 1) * 8);
+      const uint64_t end = is_last ? data_size : DecodeFixed64(offsets.data() + (i + 1) * 8);
       if (offset < previous || offset > data_size) {
         Report(true, rec_where, "offset " + std::to_string(offset) + " out of order or beyond the data file");
         previous = std::max(previous, std::min(offset, data_size));
@@ -199,7 +199,7 @@ class TableChecker {
     }
     std::set<uint32_t> seen;
     for (size_t i = 0; i + 4 <= data.size(); i += 4) {
-      const uint32_t n = LoadU32(data.data() + i);
+      const uint32_t n = DecodeFixed32(data.data() + i);
       if (n >= records) {
         Report(true, "deletions", "record " + std::to_string(n) + " beyond the table");
       } else if (!seen.insert(n).second) {

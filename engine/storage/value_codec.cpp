@@ -95,7 +95,7 @@ HResult EncodeVariantStream(const Variant& value, std::string* stream) {
     std::u16string text;
     if (const HResult hr = TextOf(value, &text); hr != S_OK) return hr;
     stream->append(type_bytes, 2);
-    AppendU32(stream, static_cast<uint32_t>((text.size() + 1) * 2));
+    PutFixed32(stream, static_cast<uint32_t>((text.size() + 1) * 2));
     AppendUtf16Le(text, stream);
     stream->append(2, '\0');
     return S_OK;
@@ -113,7 +113,7 @@ HResult EncodeVariantStream(const Variant& value, std::string* stream) {
   } else {
     const uint64_t v = static_cast<uint64_t>(value.AsInteger());
     char b[8];
-    StoreU64(b, v);
+    EncodeFixed64(b, v);
     stream->append(b, width);
   }
   return S_OK;
@@ -170,9 +170,9 @@ std::string GzipRecordMember(std::string_view bytes) {
   out.resize(kGzipHeaderSize + zs.total_out);
   deflateEnd(&zs);
   if (rc != Z_STREAM_END) return {};
-  AppendU32(&out, static_cast<uint32_t>(
+  PutFixed32(&out, static_cast<uint32_t>(
                       crc32(0, reinterpret_cast<const Bytef*>(bytes.data()), bytes.size())));
-  AppendU32(&out, static_cast<uint32_t>(bytes.size()));
+  PutFixed32(&out, static_cast<uint32_t>(bytes.size()));
   return out;
 }
 
@@ -185,8 +185,8 @@ bool GunzipRecordMember(std::string_view member, std::string* bytes) {
     return false;
   }
   const size_t deflate_size = member.size() - kGzipHeaderSize - kGzipTrailerSize;
-  const uint32_t want_crc = LoadU32(p + member.size() - 8);
-  const uint32_t want_size = LoadU32(p + member.size() - 4);
+  const uint32_t want_crc = DecodeFixed32(p + member.size() - 8);
+  const uint32_t want_size = DecodeFixed32(p + member.size() - 4);
   if (want_size > kMaxTextBytes) return false;
 
   z_stream zs{};
@@ -225,7 +225,7 @@ bool GunzipRecordMember(std::string_view member, std::string* bytes) {
 
 void EncodeTextValue(std::u16string_view text, std::string* out) {
   if (text.empty()) {
-    AppendU32(out, 0);
+    PutFixed32(out, 0);
     return;
   }
   std::string plain;
@@ -234,11 +234,11 @@ void EncodeTextValue(std::u16string_view text, std::string* out) {
   // The member is kept only when it is smaller than the text plus one byte;
   // a failed compression (empty member) stores the text as is.
   if (!member.empty() && member.size() < plain.size() + 1) {
-    AppendU32(out, static_cast<uint32_t>(member.size() + 1));
+    PutFixed32(out, static_cast<uint32_t>(member.size() + 1));
     out->push_back(static_cast<char>(kMethodGzip));
     out->append(member);
   } else {
-    AppendU32(out, static_cast<uint32_t>(plain.size() + 1));
+    PutFixed32(out, static_cast<uint32_t>(plain.size() + 1));
     out->push_back(static_cast<char>(kMethodPlain));
     out->append(plain);
   }
@@ -266,7 +266,7 @@ HResult EncodeOne(int type, const Variant& value, std::string* out, Variant* sto
     case kFieldText:
     case kFieldDocument: {
       if (none) {
-        AppendU32(out, 0);
+        PutFixed32(out, 0);
         *stored = Variant::Bstr(u"");
         return S_OK;
       }
@@ -328,13 +328,13 @@ HResult EncodeOne(int type, const Variant& value, std::string* out, Variant* sto
     case kFieldBinary: {
       *stored = Variant::Bstr(kBinaryPlaceholder);
       if (none) {
-        AppendU32(out, 0);
+        PutFixed32(out, 0);
         return S_OK;
       }
       std::string stream;
       if (const HResult hr = EncodeVariantStream(value, &stream); hr != S_OK) return hr;
       if (stream.size() > kMaxTextBytes) return E_OUTOFMEMORY;
-      AppendU32(out, static_cast<uint32_t>(stream.size()));
+      PutFixed32(out, static_cast<uint32_t>(stream.size()));
       out->append(stream);
       return S_OK;
     }
@@ -350,7 +350,7 @@ bool LocateValue(int type, std::string_view body, size_t pos, ValueExtent* exten
   const size_t left = body.size() - pos;
   if (IsLengthPrefixed(type)) {
     if (left < kLengthSize) return false;
-    const uint32_t n = LoadU32(body.data() + pos);
+    const uint32_t n = DecodeFixed32(body.data() + pos);
     if (left - kLengthSize < n) return false;
     *extent = {pos + kLengthSize, n, pos + kLengthSize + n};
     return true;
@@ -403,7 +403,7 @@ bool StoredValueToVariant(int type, std::string_view stored, Variant* value) {
   const char* p = stored.data();
   switch (type) {
     case kFieldInteger:
-      *value = Variant::I4(static_cast<int32_t>(LoadU32(p)));
+      *value = Variant::I4(static_cast<int32_t>(DecodeFixed32(p)));
       return true;
     case kFieldSingle: {
       float f;
@@ -435,7 +435,7 @@ bool IsWellFormedVariantStream(std::string_view stored) {
   const size_t width = StreamWidth(vt);
   if (width != 0) return stored.size() == kVarTypeSize + width;
   if (stored.size() < kVarTypeSize + 4) return false;
-  const uint32_t count = LoadU32(p + kVarTypeSize);
+  const uint32_t count = DecodeFixed32(p + kVarTypeSize);
   if (count < 2 || count % 2 != 0) return false;
   if (stored.size() - kVarTypeSize - 4 != count) return false;
   return p[stored.size() - 2] == 0 && p[stored.size() - 1] == 0;

@@ -15,6 +15,7 @@
 
 #include "automation/variant.h"
 #include "engine/storage/record_format.h"
+#include "platform/coding.h"
 
 namespace lun {
 
@@ -81,34 +82,6 @@ struct ValueExtent {
 // and the byte count, and never produces more than the byte count says.
 std::string GzipRecordMember(std::string_view bytes);
 [[nodiscard]] bool GunzipRecordMember(std::string_view member, std::string* bytes);
-
-// Little-endian helpers shared by the storage code.
-inline uint32_t LoadU32(const void* p) {
-  const auto* b = static_cast<const unsigned char*>(p);
-  return uint32_t{b[0]} | uint32_t{b[1]} << 8 | uint32_t{b[2]} << 16 | uint32_t{b[3]} << 24;
-}
-inline uint64_t LoadU64(const void* p) {
-  const auto* b = static_cast<const unsigned char*>(p);
-  return uint64_t{LoadU32(b)} | uint64_t{LoadU32(b + 4)} << 32;
-}
-inline void StoreU32(void* p, uint32_t v) {
-  auto* b = static_cast<unsigned char*>(p);
-  for (int i = 0; i < 4; ++i) b[i] = static_cast<unsigned char>(v >> (8 * i));
-}
-inline void StoreU64(void* p, uint64_t v) {
-  auto* b = static_cast<unsigned char*>(p);
-  for (int i = 0; i < 8; ++i) b[i] = static_cast<unsigned char>(v >> (8 * i));
-}
-inline void AppendU32(std::string* out, uint32_t v) {
-  char b[4];
-  StoreU32(b, v);
-  out->append(b, 4);
-}
-inline void AppendU64(std::string* out, uint64_t v) {
-  char b[8];
-  StoreU64(b, v);
-  out->append(b, 8);
-}
 
 }  // namespace lun
 

@@ -85,13 +85,13 @@ TEST(ValueCodecTest, LongTextIsCompressedWithTheFixedGzipHeader) {
   for (int i = 0; i < 400; ++i) text += u"中文全文检索";
   std::string out;
   EncodeTextValue(text, &out);
-  const uint32_t n = LoadU32(out.data());
+  const uint32_t n = DecodeFixed32(out.data());
   ASSERT_EQ(out.size(), 4u + n);
   EXPECT_LT(n, text.size() * 2 + 1);
   EXPECT_EQ(static_cast<uint8_t>(out[4]), record_format::kMethodGzip);
   EXPECT_EQ(Hex(out.substr(5, 10)), "1F 8B 08 00 00 00 00 00 00 0B");
   // Trailer: CRC-32 and the byte count of the UTF-16LE text.
-  EXPECT_EQ(LoadU32(out.data() + out.size() - 4), text.size() * 2);
+  EXPECT_EQ(DecodeFixed32(out.data() + out.size() - 4), text.size() * 2);
   std::u16string back;
   ASSERT_TRUE(DecodeTextValue(std::string_view(out).substr(4), &back));
   EXPECT_EQ(back, text);
@@ -123,7 +123,7 @@ TEST(ValueCodecTest, IncompressibleTextIsStoredPlain) {
   std::string out;
   EncodeTextValue(text, &out);
   EXPECT_EQ(static_cast<uint8_t>(out[4]), record_format::kMethodPlain);
-  EXPECT_EQ(LoadU32(out.data()), text.size() * 2 + 1);
+  EXPECT_EQ(DecodeFixed32(out.data()), text.size() * 2 + 1);
 }
 
 TEST(ValueCodecTest, DamagedTextIsRejected) {
