@@ -10,6 +10,7 @@
 #include "app/crawl_service_text.h"
 #include "app/update_checker.h"
 #include "automation/dictionary.h"
+#include "config/bar_list.h"
 #include "config/password_hash.h"
 #include "config/settings_keys.h"
 #include "config/settings_store.h"
@@ -443,7 +444,7 @@ void Application::Reconcile(const ReconcileRequest& request) {
 void Application::ApplyScopePaths(const std::string& key, const std::string& value) {
   const std::vector<std::string> roots_before = scope_.PermittedRoots();
   const std::vector<std::string> forbidden_before =
-      SplitPathList(settings().GetValue(kSearchSection, key::kForbiddenPaths));
+      SplitBarList(settings().GetValue(kSearchSection, key::kForbiddenPaths));
   // The value is stored by the caller after this hook; the scope needs it now.
   settings().SetValue(kSearchSection, key, value);
   LoadScope();
@@ -461,7 +462,7 @@ void Application::ApplyScopePaths(const std::string& key, const std::string& val
     if (lacks(roots_before, root)) request.trees.push_back(root);
   }
   const std::vector<std::string> forbidden_now =
-      SplitPathList(settings().GetValue(kSearchSection, key::kForbiddenPaths));
+      SplitBarList(settings().GetValue(kSearchSection, key::kForbiddenPaths));
   for (const std::string& path : forbidden_before) {
     if (lacks(forbidden_now, path) && scope_.IsInPermittedRoot(path)) request.trees.push_back(path);
   }
@@ -506,7 +507,7 @@ void Application::StartMailSources() {
   env.scope = &scope_;
   env.foxmail_directory = s.GetValue(kSearchSection, kFoxmailDirectoryKey);
   env.home = UserHomeDirectory();
-  env.maildirs = SplitPathList(s.GetValue(kSearchSection, kMaildirSettingKey));
+  env.maildirs = SplitBarList(s.GetValue(kSearchSection, kMaildirSettingKey));
   env.passes_held = [this] { return crawler_ && (crawler_->first_index || crawler_->clearing()); };
   env.countdown = [this](std::string_view caption, std::string_view text, int ms) {
     ui_.Countdown(caption, text, ms, BoxButtons::kOk);

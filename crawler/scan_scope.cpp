@@ -4,6 +4,7 @@
 
 #include <array>
 
+#include "config/bar_list.h"
 #include "config/settings_store.h"
 #include "crawler/extract/text_filters.h"
 #include "platform/paths.h"
@@ -71,16 +72,16 @@ std::string NormalizeTypeList(std::string_view value) {
 }
 
 std::string TypeListFromPatterns(std::string_view patterns) {
-  std::string list = "|";
+  std::vector<std::string> types;
   size_t pos = 0;
   for (size_t end; (end = patterns.find(';', pos)) != std::string_view::npos; pos = end + 1) {
     std::string_view item = patterns.substr(pos, end - pos);
     auto trimmed = [](char c) { return c == '*' || c == '.' || c == ' '; };
     while (!item.empty() && trimmed(item.front())) item.remove_prefix(1);
     while (!item.empty() && trimmed(item.back())) item.remove_suffix(1);
-    if (!item.empty()) list += std::string(item) + "|";
+    types.emplace_back(item);
   }
-  return NormalizeTypeList(list);
+  return NormalizeTypeList(JoinBarList(types));
 }
 
 std::string TypeTokenOf(std::string_view path) {
@@ -127,14 +128,14 @@ void ScanScope::Load(SettingsStore& settings, const std::string& default_root,
                      const std::vector<std::string>& system_forbidden) {
   std::string permitted = settings.GetValue(kSearchSection, key::kPermittedPaths);
   bool used_default = false;
-  if (SplitPathList(permitted).empty()) {
+  if (SplitBarList(permitted).empty()) {
     permitted = "|" + default_root + "|";
     settings.SetValue(kSearchSection, key::kPermittedPaths, permitted);
     used_default = true;
   }
   std::vector<std::string> forbidden;
   for (const std::string& p :
-       SplitPathList(settings.GetValue(kSearchSection, key::kForbiddenPaths))) {
+       SplitBarList(settings.GetValue(kSearchSection, key::kForbiddenPaths))) {
     forbidden.push_back(WithoutTrailingSlash(p));
   }
   forbidden.insert(forbidden.end(), system_forbidden.begin(), system_forbidden.end());
@@ -145,7 +146,7 @@ void ScanScope::Load(SettingsStore& settings, const std::string& default_root,
   }
   std::lock_guard<std::mutex> lock(mutex_);
   permitted_.clear();
-  for (const std::string& p : SplitPathList(permitted))
+  for (const std::string& p : SplitBarList(permitted))
     permitted_.push_back(WithoutTrailingSlash(p));
   forbidden_ = std::move(forbidden);
   used_default_roots_ = used_default;
@@ -157,12 +158,12 @@ bool ScanScope::ReplaceTypeList(TypeListKind kind, std::string_view value, bool*
   std::lock_guard<std::mutex> lock(mutex_);
   std::string& slot = lists_[static_cast<int>(kind)];
   bool added = false;
-  for (const std::string& token : SplitPathList(list)) {
+  for (const std::string& token : SplitBarList(list)) {
     if (!ListContainsToken(slot, "|" + token + "|")) added = true;
   }
   if (lost) {
     *lost = false;
-    for (const std::string& token : SplitPathList(slot)) {
+    for (const std::string& token : SplitBarList(slot)) {
       if (!ListContainsToken(list, "|" + token + "|")) *lost = true;
     }
   }
@@ -248,18 +249,6 @@ void ScanScope::SetClearing(bool clearing) {
 
 std::vector<std::string> SystemForbiddenPaths() {
   return {"/proc", "/sys", "/dev", "/run", TempDirectory(), ApplicationHome()};
-}
-
-std::vector<std::string> SplitPathList(std::string_view value) {
-  std::vector<std::string> pieces;
-  size_t pos = 0;
-  while (pos <= value.size()) {
-    size_t end = value.find('|', pos);
-    if (end == std::string_view::npos) end = value.size();
-    if (end > pos) pieces.emplace_back(value.substr(pos, end - pos));
-    pos = end + 1;
-  }
-  return pieces;
 }
 
 void InstallTypeListHooks(SettingsStore& settings, ScanScope& scope,

@@ -47,10 +47,6 @@ std::string TypeListFromPatterns(std::string_view patterns);
 // "|" + upper-case extension of the last path component + "|".
 std::string TypeTokenOf(std::string_view path);
 
-// The non-empty pieces of a "|"-separated list ("|/home/u|/data|"), as the
-// path settings ("允许扫描", "禁止扫描", "Maildir目录") store them.
-std::vector<std::string> SplitPathList(std::string_view value);
-
 // Case-insensitive search of `token` in `list`.
 bool ListContainsToken(std::string_view list, std::string_view token);
 

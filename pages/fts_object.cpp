@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "automation/text_case.h"
+#include "config/bar_list.h"
 #include "config/password_hash.h"
 #include "config/settings_store.h"
 #include "crawler/document_table.h"
@@ -135,10 +136,10 @@ std::u16string TransformCommand(std::u16string_view text) {
   return ToWide(EscapeQueryText(ToNarrow(text)));
 }
 
-std::string ScopePathLines(std::string_view stored) { return JoinLines(SplitPathList(stored)); }
+std::string ScopePathLines(std::string_view stored) { return JoinLines(SplitBarList(stored)); }
 
 bool ScopePathsFromLines(std::string_view lines, std::string* stored) {
-  std::string out;
+  std::vector<std::string> paths;
   size_t pos = 0;
   while (pos < lines.size()) {
     size_t end = lines.find_first_of("\r\n", pos);
@@ -150,11 +151,9 @@ bool ScopePathsFromLines(std::string_view lines, std::string* stored) {
     if (line.size() > 1 && line.back() == '/') line.remove_suffix(1);
     if (line.empty()) continue;
     if (line.find('|') != std::string_view::npos) return false;
-    out += out.empty() ? "|" : "";
-    out += line;
-    out += "|";
+    paths.emplace_back(line);
   }
-  *stored = std::move(out);
+  *stored = JoinBarList(paths);
   return true;
 }
 

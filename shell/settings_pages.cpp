@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <set>
 
+#include "config/bar_list.h"
 #include "config/password_hash.h"
 #include "config/settings_keys.h"
 #include "config/settings_store.h"
@@ -42,15 +43,10 @@ std::string S(const QString& text) { return text.toStdString(); }
 // The tokens of a type list in their order ("|DOC|XLS|" -> DOC, XLS).
 std::vector<std::string> TokensInOrder(std::string_view list) {
   std::vector<std::string> tokens;
-  size_t start = 0;
-  while (start < list.size()) {
-    size_t end = list.find('|', start);
-    if (end == std::string_view::npos) end = list.size();
-    std::string token(list.substr(start, end - start));
-    if (!token.empty() && std::find(tokens.begin(), tokens.end(), token) == tokens.end()) {
+  for (std::string& token : SplitBarList(list)) {
+    if (std::find(tokens.begin(), tokens.end(), token) == tokens.end()) {
       tokens.push_back(std::move(token));
     }
-    start = end + 1;
   }
   return tokens;
 }
@@ -62,15 +58,15 @@ std::set<std::string> Tokens(std::string_view list) {
 
 std::string ListOf(const std::set<std::string>& tokens, const std::vector<std::string>& order) {
   // Tokens keep the order of `order` (the rows' order), then the rest.
-  std::string list = "|";
+  std::vector<std::string> list;
   std::set<std::string> written;
   for (const std::string& token : order) {
-    if (tokens.count(token) && written.insert(token).second) list += token + "|";
+    if (tokens.count(token) && written.insert(token).second) list.push_back(token);
   }
   for (const std::string& token : tokens) {
-    if (written.insert(token).second) list += token + "|";
+    if (written.insert(token).second) list.push_back(token);
   }
-  return list == "|" ? std::string() : list;
+  return JoinBarList(list);
 }
 
 QCheckBox* Check(QWidget* page, const char* text, int id) {
@@ -227,9 +223,9 @@ class PermittedPathsPage : public SettingsPage {
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(tree_);
   }
-  void Load() override { tree_->SetCheckedPaths(SplitPathList(Get(key::kPermittedPaths))); }
+  void Load() override { tree_->SetCheckedPaths(SplitBarList(Get(key::kPermittedPaths))); }
   void Save() override {
-    Put(key::kPermittedPaths, JoinPathList(tree_->CheckedPaths()));
+    Put(key::kPermittedPaths, JoinBarList(tree_->CheckedPaths()));
     ReloadScope(*context_.backend);
   }
 
@@ -251,7 +247,7 @@ class ForbiddenPathsPage : public SettingsPage {
   }
   void Load() override {
     QStringList lines;
-    for (const std::string& path : SplitPathList(Get(key::kForbiddenPaths))) lines << Q(path);
+    for (const std::string& path : SplitBarList(Get(key::kForbiddenPaths))) lines << Q(path);
     edit_->setPlainText(lines.join('\n'));
   }
   void Save() override {
@@ -260,7 +256,7 @@ class ForbiddenPathsPage : public SettingsPage {
       const QString path = line.trimmed();
       if (!path.isEmpty()) paths.push_back(S(path));
     }
-    Put(key::kForbiddenPaths, JoinPathList(paths));
+    Put(key::kForbiddenPaths, JoinBarList(paths));
     ReloadScope(*context_.backend);
   }
 
@@ -527,13 +523,6 @@ std::unique_ptr<SettingsPage> MakeSettingsPage(const QString& name, SettingsPage
   }
   page->Load();
   return page;
-}
-
-std::string JoinPathList(const std::vector<std::string>& paths) {
-  if (paths.empty()) return {};
-  std::string value = "|";
-  for (const std::string& path : paths) value += path + "|";
-  return value;
 }
 
 std::string NormalizePatternText(std::string text) {

@@ -82,10 +82,6 @@ QStringList WizardPageNames();
 // A new page of `name`, loaded; null for an unknown name.
 std::unique_ptr<SettingsPage> MakeSettingsPage(const QString& name, SettingsPageContext context);
 
-// A path list ("允许扫描", "禁止扫描") from paths: "|a|b|", empty for none.
-// SplitPathList (scan_scope.h) reads it back.
-std::string JoinPathList(const std::vector<std::string>& paths);
-
 // The "其他文本类型" pattern text as the user typed it, made storable:
 // full-width "；" becomes ";", and a last item gets its closing ";" (the
 // reader ignores an item after the last ";").

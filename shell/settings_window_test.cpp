@@ -302,12 +302,7 @@ TEST_F(SettingsPagesTest, FinishingTheWizardWithNoTypeWarns) {
   EXPECT_TRUE(wizard.Finish()) << "Yes: finished all the same";
 }
 
-TEST(PathListTest, SplitAndJoin) {
-  EXPECT_EQ(SplitPathList("|/a||/b|"), (std::vector<std::string>{"/a", "/b"}));
-  EXPECT_EQ(SplitPathList("/a|/b"), (std::vector<std::string>{"/a", "/b"}));
-  EXPECT_TRUE(SplitPathList("").empty());
-  EXPECT_EQ(JoinPathList({"/a", "/b"}), "|/a|/b|");
-  EXPECT_EQ(JoinPathList({}), "");
+TEST(PatternTextTest, IsMadeStorable) {
   EXPECT_EQ(NormalizePatternText("*.log;*.ini"), "*.log;*.ini;");
   EXPECT_EQ(NormalizePatternText("  "), "");
 }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "config/bar_list.h"
 #include "crawler/extract/charset.h"
 #include "crawler/extract/text_filters.h"
 #include "platform/paths.h"
@@ -69,15 +70,8 @@ bool PluginRegistry::LoadPlugin(const std::string& path, std::string* error) {
   plugin.get_info(&block);
   const std::string types =
       ToNarrow(FieldText(block.types, sizeof block.types / sizeof block.types[0]));
-  std::vector<std::string> pieces;
-  size_t start = 0;
-  while (start <= types.size()) {
-    size_t bar = types.find('|', start);
-    if (bar == std::string::npos) bar = types.size();
-    const std::string piece = UpperAscii(types.substr(start, bar - start));
-    if (!piece.empty()) pieces.push_back(piece);
-    start = bar + 1;
-  }
+  std::vector<std::string> pieces = SplitBarList(types);
+  for (std::string& piece : pieces) piece = UpperAscii(piece);
   if (pieces.empty()) return fail(kNotPluginError);
   const int index = static_cast<int>(plugins_.size());
   plugins_.push_back(plugin);
@@ -98,10 +92,10 @@ int PluginRegistry::PluginForType(std::string_view type) const {
 }
 
 std::string PluginRegistry::TypeList() const {
-  if (types_.empty()) return {};
-  std::string list = "|";
-  for (const auto& [type, index] : types_) list += type + "|";
-  return list;
+  std::vector<std::string> types;
+  types.reserve(types_.size());
+  for (const auto& [type, index] : types_) types.push_back(type);
+  return JoinBarList(types);
 }
 
 ExtractResult PluginRegistry::PluginText(int index, const std::string& path, size_t limit) const {

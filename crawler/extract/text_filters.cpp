@@ -6,6 +6,7 @@
 #include <mutex>
 #include <shared_mutex>
 
+#include "config/bar_list.h"
 #include "crawler/extract/charset.h"
 #include "crawler/extract/html_text.h"
 #include "crawler/extract/legacy_office.h"
@@ -280,13 +281,9 @@ std::string GetPersistentHandler(std::string_view extension) {
 void RegisterStartupHandlers(std::string_view other_text_list) {
   for (const char* ext : {".eml", ".mht", ".mhtml"})
     RegisterPersistentHandler(ext, kMimeFilterClsid);
-  size_t start = 0;
-  while (start < other_text_list.size()) {
-    size_t bar = other_text_list.find('|', start);
-    if (bar == std::string_view::npos) bar = other_text_list.size();
-    const std::string key = ExtensionKey(other_text_list.substr(start, bar - start));
+  for (const std::string& type : SplitBarList(other_text_list)) {
+    const std::string key = ExtensionKey(type);
     if (!key.empty()) Handlers().SetIfMissing(key, kPlainTextFilterClsid);
-    start = bar + 1;
   }
 }
 
