@@ -1,21 +1,10 @@
 #include "app/update_handover.h"
 
-#include <sys/stat.h>
-
 #include "platform/error_log.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 
 namespace lun {
-namespace {
-
-bool IsRegularFile(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-}  // namespace
-
 bool HandOverPendingUpdate(const std::string& home) {
   const std::string update_dir = JoinPath(home, kUpdateDirectory);
   const std::string updater = JoinPath(update_dir, kUpdaterName);

@@ -12,6 +12,7 @@
 #include "crawler/scan_scope.h"
 #include "platform/error_log.h"
 #include "platform/file_system.h"
+#include "platform/coding.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/text.h"
@@ -21,16 +22,7 @@ namespace {
 
 using namespace foxmail;
 
-uint32_t U32(std::string_view b, size_t at) {
-  uint32_t v = 0;
-  for (int i = 0; i < 4; ++i) v |= uint32_t{static_cast<unsigned char>(b[at + i])} << (8 * i);
-  return v;
-}
-
-bool IsDirectory(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
+uint32_t U32(std::string_view b, size_t at) { return DecodeFixed32(b.data() + at); }
 
 // The NUL-terminated text at `*pos` within `record`; moves past its NUL.
 std::string TakeText(std::string_view record, size_t* pos) {

@@ -26,8 +26,7 @@ namespace {
 constexpr size_t kMaxMessageBytes = size_t{64} << 20;
 
 bool Exists(const std::string& path, bool directory) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && (directory ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode));
+  return directory ? IsDirectory(path) : IsRegularFile(path);
 }
 
 // Files without extension that have NAME.msf beside them, below `dir`.

@@ -58,6 +58,11 @@ std::string TemporaryName(std::string_view dir);
 // order the directory gives them; empty when it cannot be read.
 std::vector<std::string> ListDirectory(const std::string& dir);
 
+// True when `path` names a regular file, a directory (symbolic links
+// followed).
+bool IsRegularFile(const std::string& path);
+bool IsDirectory(const std::string& path);
+
 // Creates `path` and its missing parents with `mode`. True when it exists as
 // a directory afterwards.
 bool MakeDirectories(const std::string& path, unsigned mode = 0755);

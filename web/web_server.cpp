@@ -16,15 +16,6 @@
 #include "web/text_util.h"
 
 namespace lun {
-namespace {
-
-bool IsRegularFile(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-}  // namespace
-
 // One request: parsing is done; this decides the answer and writes it into
 // the reply. It is also the PageResponder of the page it runs.
 class WebServer::Exchange : public PageResponder {

@@ -11,12 +11,9 @@
 #include <string_view>
 
 #include "crawler/extract/archive_members.h"
+#include "fuzz/fuzz_check.h"
 
 namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
 
 // Only readers that need no file or program: text and web pages.
 bool Wanted(std::string_view type) { return type == "TXT" || type == "HTM" || type == "XML"; }

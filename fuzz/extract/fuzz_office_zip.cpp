@@ -10,12 +10,9 @@
 #include <string_view>
 
 #include "crawler/extract/office_xml.h"
+#include "fuzz/fuzz_check.h"
 
 namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
 
 constexpr std::string_view kTypes[] = {"DOCX", "XLSX", "PPTX", "ODT", "EPUB"};
 

@@ -24,16 +24,13 @@
 #include <string_view>
 
 #include "config/packed_text.h"
+#include "fuzz/fuzz_check.h"
 #include "pages/page_translator.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
 #include "platform/uuid.h"
 
 namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
 
 void Put(const std::string& dir, const std::string& name, const std::string& data) {
   Check(lun::ReplaceFileAtomically(lun::DefaultFileSystem(), lun::JoinPath(dir, name), data) == 0);

@@ -11,12 +11,9 @@
 
 #include "engine/query/evaluator.h"
 #include "engine/query/query_parser.h"
+#include "fuzz/fuzz_check.h"
 
 namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
 
 // Three records; a term's records are picked from its text's length.
 class TinyTable : public lun::TermSource {

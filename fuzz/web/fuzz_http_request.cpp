@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/fuzz_check.h"
 #include "web/http_request.h"
 #include "web/http_response.h"
 #include "web/path_map.h"
@@ -19,10 +20,6 @@
 #include "web/text_util.h"
 
 namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
 
 void CheckCompleteRequest(std::string_view request) {
   const size_t head_end = request.find("\r\n\r\n");

@@ -4,13 +4,10 @@
 #include <cstdlib>
 #include <string>
 
+#include "fuzz/fuzz_check.h"
 #include "web/page_archive.h"
 
 namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
 
 void CheckPath(const std::string& relative) {
   Check(!relative.empty() && relative.front() != '/');

@@ -1,7 +1,6 @@
 #include "platform/desktop/icon_theme.h"
 
 #include <fnmatch.h>
-#include <sys/stat.h>
 
 #include <array>
 #include <cstdlib>
@@ -17,16 +16,6 @@ namespace {
 constexpr std::array<const char*, 2> kThemes = {"Adwaita", "hicolor"};
 constexpr std::array<const char*, 9> kSizes = {"32x32", "48x48", "24x24",   "16x16",  "64x64",
                                                "22x22", "96x96", "128x128", "256x256"};
-
-bool IsFile(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-bool IsDirectory(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
 
 // The lines of the first "mime/<name>" found in the data directories.
 std::vector<std::string> MimeFileLines(std::string_view name,
@@ -132,7 +121,7 @@ std::string FindThemeIcon(const std::vector<std::string>& names, std::string_vie
   for (const std::string& name : names) {
     if (name.empty() || name.find("..") != std::string::npos) continue;
     if (name.front() == '/') {
-      if (name.ends_with(".png") && IsFile(name)) return name;
+      if (name.ends_with(".png") && IsRegularFile(name)) return name;
       continue;
     }
     const std::string file = name + ".png";
@@ -141,13 +130,13 @@ std::string FindThemeIcon(const std::vector<std::string>& names, std::string_vie
         for (const std::string& dir : data_dirs) {
           std::string path = JoinPath(
               JoinPath(JoinPath(JoinPath(JoinPath(dir, "icons"), theme), size), context), file);
-          if (IsFile(path)) return path;
+          if (IsRegularFile(path)) return path;
         }
       }
     }
     for (const std::string& dir : data_dirs) {
       std::string path = JoinPath(JoinPath(dir, "pixmaps"), file);
-      if (IsFile(path)) return path;
+      if (IsRegularFile(path)) return path;
     }
   }
   return {};

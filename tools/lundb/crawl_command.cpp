@@ -43,11 +43,6 @@ constexpr const char* kCopiedKeys[] = {key::kDocumentTypes, key::kOtherTextTypes
                                        key::kPlugTypes, key::kMsnPlugTypes,
                                        key::kForbiddenPaths};
 
-bool IsDirectory(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 bool IsUnder(const std::string& path, const std::string& dir) {
   return path.compare(0, dir.size(), dir) == 0 &&
          (path.size() == dir.size() || path[dir.size()] == '/' || dir.back() == '/');
