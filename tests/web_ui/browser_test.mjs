@@ -10,26 +10,11 @@
 //   node browser_test.mjs --bin BUILD/bin --out DIR
 import fs from 'node:fs';
 import path from 'node:path';
-import { createRequire } from 'node:module';
 import {
-  Checks, FIXED_CODE, freePort, makeScratch, parseArgs, runIsolated, searchUrl, sleep, startLun,
-  stopLun, waitForCount,
+  Checks, FIXED_CODE, freePort, launchChromium, makeScratch, parseArgs, runIsolated, searchUrl, sleep,
+  startLun, stopLun, waitForCount,
 } from './lun_fixture.mjs';
 
-const require = createRequire(import.meta.url);
-let chromium;
-try {
-  ({ chromium } = require('playwright-core'));
-} catch {
-  console.log('playwright-core is missing: run scripts/install_deps.sh (npm ci in tests/web_ui)');
-  process.exit(1);
-}
-
-const CHROMIUM = process.env.LUN_CHROMIUM || '/usr/bin/chromium';
-const CHROMIUM_FLAGS = [
-  '--headless', '--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking',
-  '--disable-component-update', '--disable-sync',
-];
 
 function fixtureFiles() {
   const files = {
@@ -66,8 +51,7 @@ async function main() {
                     await waitForCount(lun, 'bigfile', 1, 60000);
     if (!checks.ok(indexed, 'the fixture folder is indexed')) return checks.finish();
 
-    browser = await chromium.launchPersistentContext(path.join(scratch.root, 'profile'), {
-      executablePath: CHROMIUM, headless: true, args: CHROMIUM_FLAGS,
+    browser = await launchChromium(path.join(scratch.root, 'profile'), {
       viewport: { width: 1100, height: 800 },
     });
     const page = browser.pages()[0] || await browser.newPage();
@@ -209,9 +193,8 @@ async function rebindingAttack(checks, scratch, lun) {
   // loopback address are off: they do not cover every browser and version
   // (the page of a real attack gets through), and lun must refuse the
   // requests by itself. The first check below proves they reach lun.
-  const browser = await chromium.launchPersistentContext(path.join(scratch.root, 'attacker'), {
-    executablePath: CHROMIUM, headless: true,
-    args: [...CHROMIUM_FLAGS, `--host-resolver-rules=${rules}`,
+  const browser = await launchChromium(path.join(scratch.root, 'attacker'), {
+    extraArgs: [`--host-resolver-rules=${rules}`,
       '--disable-features=BlockInsecurePrivateNetworkRequests,PrivateNetworkAccessSendPreflights,'
       + 'PrivateNetworkAccessRespectPreflightResults,LocalNetworkAccessChecks'],
   });

@@ -3,6 +3,7 @@
 // requests (from a chosen source address), and a tiny check counter that
 // ends with the "N passed, N failed" line.
 import { spawn, spawnSync } from 'node:child_process';
+import { createRequire } from 'node:module';
 import fs from 'node:fs';
 import http from 'node:http';
 import net from 'node:net';
@@ -257,4 +258,27 @@ export async function waitForCount(lun, text, count, ms) {
 
 export function searchUrl(lun, text, extra = '') {
   return `${lun.base}Search.shl?IDCODE=${lun.code}&SearchText=${encodeURIComponent(text)}${extra}`;
+}
+
+// Debian's Chromium (or $LUN_CHROMIUM), headless, through playwright-core
+// (installed by scripts/install_deps.sh into node_modules/ here), with its
+// profile in `profileDir`. `extraArgs` are added to the command line. Ends
+// the process with a message when playwright-core is missing.
+export async function launchChromium(profileDir, { extraArgs = [], viewport } = {}) {
+  const require = createRequire(import.meta.url);
+  let chromium;
+  try {
+    ({ chromium } = require('playwright-core'));
+  } catch {
+    console.log('playwright-core is missing: run scripts/install_deps.sh (npm ci in tests/web_ui)');
+    process.exit(1);
+  }
+  return chromium.launchPersistentContext(profileDir, {
+    executablePath: process.env.LUN_CHROMIUM || '/usr/bin/chromium',
+    headless: true,
+    args: ['--headless', '--no-sandbox', '--disable-gpu', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync',
+      ...extraArgs],
+    ...(viewport ? { viewport } : {}),
+  });
 }

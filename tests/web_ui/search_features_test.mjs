@@ -5,26 +5,11 @@
 //   node search_features_test.mjs --bin BUILD/bin --out DIR
 import fs from 'node:fs';
 import path from 'node:path';
-import { createRequire } from 'node:module';
 import {
-  Checks, freePort, makeScratch, parseArgs, runIsolated, searchUrl, startLun, stopLun,
+  Checks, freePort, launchChromium, makeScratch, parseArgs, runIsolated, searchUrl, startLun, stopLun,
   waitForCount,
 } from './lun_fixture.mjs';
 
-const require = createRequire(import.meta.url);
-let chromium;
-try {
-  ({ chromium } = require('playwright-core'));
-} catch {
-  console.log('playwright-core is missing: run scripts/install_deps.sh (npm ci in tests/web_ui)');
-  process.exit(1);
-}
-
-const CHROMIUM = process.env.LUN_CHROMIUM || '/usr/bin/chromium';
-const CHROMIUM_FLAGS = [
-  '--headless', '--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking',
-  '--disable-component-update', '--disable-sync',
-];
 
 const FILES = {
   'apple.txt': 'fruitword apple\n',
@@ -70,8 +55,7 @@ async function main() {
                     await waitForCount(lun, 'rankword', 3, 60000);
     if (!checks.ok(indexed, 'the fixture folder is indexed')) return checks.finish();
 
-    browser = await chromium.launchPersistentContext(path.join(scratch.root, 'profile'), {
-      executablePath: CHROMIUM, headless: true, args: CHROMIUM_FLAGS,
+    browser = await launchChromium(path.join(scratch.root, 'profile'), {
       viewport: { width: 1100, height: 800 },
     });
     const page = browser.pages()[0] || await browser.newPage();
