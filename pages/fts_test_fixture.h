@@ -98,6 +98,21 @@ class FtsFixture : public testing::Test {
 
   void SetUp() override { ASSERT_TRUE(store_.ok); }
 
+  // Fifteen documents "doc<i>.<type>": "alpha" in 0-9, "beta" in 5-14; by
+  // number modulo 3 a text file ("txt"), a web page ("htm") or an image
+  // ("jpg").
+  static std::vector<Doc> AlphaBetaDocuments() {
+    std::vector<Doc> docs;
+    static const char* const kTypes[] = {"txt", "htm", "jpg"};
+    for (int i = 0; i < 15; ++i) {
+      std::u16string text = u"第" + ToWide(std::to_string(i)) + u"篇";
+      if (i < 10) text += u" alpha";
+      if (i >= 5) text += u" beta";
+      docs.push_back({"doc" + std::to_string(i) + "." + kTypes[i % 3], kTypes[i % 3], text});
+    }
+    return docs;
+  }
+
   // Adds the documents (paths "/docs/<name>") and builds the category lists.
   void AddDocuments(const std::vector<Doc>& docs) {
     for (const Doc& d : docs) {

@@ -7,21 +7,14 @@
 namespace lun {
 namespace {
 
-// Fifteen documents: "alpha" in 0-9, "beta" in 5-14; by number modulo 3 a
-// text file ("文档"), a web page ("网页") or an image ("图像").
+// The fifteen alpha/beta documents, in the categories "文档", "网页" and
+// "图像" by number modulo 3.
 class RecordsetObjectTest : public FtsFixture {
  protected:
   void SetUp() override {
     FtsFixture::SetUp();
-    std::vector<Doc> docs;
-    static const char* const kTypes[] = {"txt", "htm", "jpg"};
-    for (int i = 0; i < 15; ++i) {
-      names_.push_back("doc" + std::to_string(i) + "." + kTypes[i % 3]);
-      std::u16string text = u"第" + ToWide(std::to_string(i)) + u"篇";
-      if (i < 10) text += u" alpha";
-      if (i >= 5) text += u" beta";
-      docs.push_back({names_.back(), kTypes[i % 3], text});
-    }
+    const std::vector<Doc> docs = AlphaBetaDocuments();
+    for (const Doc& doc : docs) names_.push_back(doc.name);
     AddDocuments(docs);
   }
   std::vector<std::string> names_;

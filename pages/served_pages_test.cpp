@@ -37,8 +37,7 @@ struct ServedCase {
   std::vector<std::string> head;  // lines the head must hold
 };
 
-// Fifteen documents: "alpha" in 0-9, "beta" in 5-14, by number modulo 3 a
-// text file, a web page or an image; then the records of two files on disk
+// The fifteen alpha/beta documents; then the records of two files on disk
 // (a.doc and setup.exe), which pages download. The server runs pages with the
 // application's FTS factory over them; a page stops after a bounded number of
 // statements, so that a runaway page ends quickly.
@@ -46,15 +45,7 @@ class ServedPagesTest : public FtsFixture {
  protected:
   void SetUp() override {
     FtsFixture::SetUp();
-    std::vector<Doc> docs;
-    static const char* const kTypes[] = {"txt", "htm", "jpg"};
-    for (int i = 0; i < 15; ++i) {
-      std::u16string text = u"第" + ToWide(std::to_string(i)) + u"篇";
-      if (i < 10) text += u" alpha";
-      if (i >= 5) text += u" beta";
-      docs.push_back({"doc" + std::to_string(i) + "." + kTypes[i % 3], kTypes[i % 3], text});
-    }
-    AddDocuments(docs);
+    AddDocuments(AlphaBetaDocuments());
     auto sessions = std::make_shared<Dictionary>();
     ASSERT_EQ(sessions->Add(Variant::Bstr(u"CODE-1"), Variant::Bstr(u"LUN_USER"), nullptr), S_OK);
     env().session_table = sessions;
