@@ -211,7 +211,7 @@ TEST_F(ApplicationTest, EmptyTableWithoutDirectoryFieldStays) {
     ASSERT_TRUE(project.OpenProject().ok());
     ASSERT_TRUE(project.DeleteTable(kDocumentTable).ok());
     ASSERT_TRUE(project.CreateTable("", "", kDocumentTable, "").ok());
-    ASSERT_TRUE(project.FindTable(kDocumentTable)->AddField("文件名称", "", 1, 0).ok());
+    ASSERT_TRUE(project.FindTable(kDocumentTable)->AddField("文件名称", "", 1, kWordIndex).ok());
   }
   ui_.Clear();
   Run(Options(), [&](Application& app) {

@@ -18,7 +18,7 @@ namespace {
 struct FieldSpec {
   const char* name;
   int type;
-  int index_kind;
+  IndexKind index_kind;
 };
 
 constexpr FieldSpec kDocumentFields[] = {

@@ -79,8 +79,8 @@ struct Db {
       (void)project->CreateProject(path);
       (void)project->CreateTable("", "", "文档", "");
       lun::DataTable* t = project->FindTable("文档");
-      (void)t->AddField("完整路径", "", 1, lun::kExactIndexKind);
-      (void)t->AddField("文本内容", "", 1, lun::kWordIndexKind);
+      (void)t->AddField("完整路径", "", 1, lun::kExactIndex);
+      (void)t->AddField("文本内容", "", 1, lun::kWordIndex);
     }
     table = project->FindTable("文档");
   }

@@ -114,8 +114,8 @@ class Engine {
     (void)settings_.Save();
     if (!project_->CreateTable("", "", "文档", "").ok()) return false;
     table_ = project_->FindTable("文档");
-    return table_->AddField("文件名称", "", lun::kFieldText, 0).ok() &&
-           table_->AddField("文本内容", "", lun::kFieldText, 0).ok();
+    return table_->AddField("文件名称", "", lun::kFieldText, lun::kWordIndex).ok() &&
+           table_->AddField("文本内容", "", lun::kFieldText, lun::kWordIndex).ok();
   }
 
   bool Add(const std::string& name, const std::string& text) {

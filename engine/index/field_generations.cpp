@@ -47,7 +47,7 @@ FieldGenerations::FieldGenerations(const FieldIndexSpec& index_spec,
 
 std::unique_ptr<FieldGenerations> FieldGenerations::Open(const FieldIndexSpec& index_spec,
                                                          std::shared_ptr<const CharFilter> filter) {
-  if (index_spec.index_kind != kWordIndexKind && index_spec.index_kind != kExactIndexKind) return nullptr;
+  if (index_spec.index_kind != kWordIndex && index_spec.index_kind != kExactIndex) return nullptr;
   if (!filter) filter = std::make_shared<CharFilter>();
   std::unique_ptr<FieldGenerations> f(new FieldGenerations(index_spec, std::move(filter)));
   std::string error;
@@ -62,7 +62,7 @@ std::unique_ptr<FieldGenerations> FieldGenerations::Open(const FieldIndexSpec& i
     f->was_reset_ = true;
   }
   if (f->word_.empty() && f->exact_.empty()) f->StartGeneration(0);
-  if (f->kind_ == kWordIndexKind && f->grams_.empty()) {
+  if (f->kind_ == kWordIndex && f->grams_.empty()) {
     f->grams_.push_back(WordIndexSegment::CreateNew(f->fs_, *f->filter_, f->folder_, f->definition_,
                                                     0, 0, SegmentKeys::kLetterGrams));
   }
@@ -76,7 +76,7 @@ bool FieldGenerations::OpenStored(std::string* error) {
     const int64_t ha = FileSize(fs_, IndexFilePath(folder_, definition_, "Ha", count));
     const int64_t ix = FileSize(fs_, IndexFilePath(folder_, definition_, "Ix", count));
     if (ha < 0 || ix < 0) break;
-    if (kind_ == kExactIndexKind) {
+    if (kind_ == kExactIndex) {
       if (ix == 0) break;
     } else {
       const int64_t rl = FileSize(fs_, IndexFilePath(folder_, definition_, "RL", count));
@@ -86,7 +86,7 @@ bool FieldGenerations::OpenStored(std::string* error) {
   uint32_t base = 0;
   for (int g = 0; g < count; ++g) {
     const uint32_t previous = base;
-    if (kind_ == kWordIndexKind) {
+    if (kind_ == kWordIndex) {
       auto s = WordIndexSegment::OpenExisting(fs_, *filter_, folder_, definition_, g, base, error);
       if (!s) return false;
       base = s->record_counter();
@@ -104,7 +104,7 @@ bool FieldGenerations::OpenStored(std::string* error) {
       return false;
     }
   }
-  if (kind_ == kWordIndexKind && !OpenStoredGrams(error)) {
+  if (kind_ == kWordIndex && !OpenStoredGrams(error)) {
     // The word index is whole: only the grams start again (caught up).
     AppendEngineErrorLog(*error);
     grams_.clear();
@@ -165,7 +165,7 @@ void FieldGenerations::DeleteFiles(SegmentKeys keys) {
 }
 
 void FieldGenerations::StartGeneration(uint32_t base) {
-  if (kind_ == kWordIndexKind) {
+  if (kind_ == kWordIndex) {
     word_.push_back(WordIndexSegment::CreateNew(fs_, *filter_, folder_, definition_,
                                                 int(word_.size()), base));
   } else {
@@ -185,7 +185,7 @@ bool FieldGenerations::damaged() const {
 }
 
 uint32_t FieldGenerations::RecordCount() const {
-  if (kind_ != kWordIndexKind) return exact_.back()->record_counter();
+  if (kind_ != kWordIndex) return exact_.back()->record_counter();
   // Without grams (a check that opened the files as stored, when they were
   // missing) the word index alone counts.
   const uint32_t words = word_.back()->record_counter();
@@ -219,7 +219,7 @@ void FieldGenerations::AddGramRecord(uint32_t record_number, std::u16string_view
 bool FieldGenerations::AddRecord(uint32_t record_number, const Variant& value) {
   if (record_number != RecordCount()) return false;  // records must come in order
   const std::u16string text = ValueText(value);
-  if (kind_ == kWordIndexKind) {
+  if (kind_ == kWordIndex) {
     WordIndexSegment* last = word_.back().get();
     if (record_number == last->record_counter()) {
       if (last->records() > kGenerationRecordLimit ||
@@ -253,7 +253,7 @@ bool FieldGenerations::WantsFlush() const {
     }
     return false;
   };
-  return kind_ == kWordIndexKind ? wants(word_, word_index::kFlushEveryRecords) ||
+  return kind_ == kWordIndex ? wants(word_, word_index::kFlushEveryRecords) ||
                                        wants(grams_, word_index::kFlushEveryRecords)
                                  : wants(exact_, exact_index::kFlushEveryRecords);
 }
@@ -302,7 +302,7 @@ void CheckTableIndexes(const DataTable& table, std::vector<std::string>* problem
   FileSystem& fs = DefaultFileSystem();
   for (int i = 0; i < table.field_count(); ++i) {
     const TableField* field = table.FieldAt(i);
-    if (field->index_kind != kWordIndexKind && field->index_kind != kExactIndexKind) continue;
+    if (field->index_kind != kWordIndex && field->index_kind != kExactIndex) continue;
     FieldIndexSpec stored;
     stored.index_folder = table.index_folder();
     stored.table_name = table.name();
@@ -322,7 +322,7 @@ void CheckTableIndexes(const DataTable& table, std::vector<std::string>* problem
     }
     if (index->word_.empty() && index->exact_.empty()) index->StartGeneration(0);
     index->Check(problems);
-    if (index->index_kind() == kWordIndexKind) CheckBoundaries(table, *field, *index, problems);
+    if (index->index_kind() == kWordIndex) CheckBoundaries(table, *field, *index, problems);
     if (index->RecordCount() != table.record_count()) {
       // Behind is what a crash after the last index write leaves (the open
       // catches it up); ahead cannot come from a crash, since records are

@@ -48,8 +48,6 @@
 
 namespace lun {
 
-inline constexpr int kWordIndexKind = 0;
-inline constexpr int kExactIndexKind = 7;
 // A generation takes records until it holds more than this many.
 inline constexpr uint32_t kGenerationRecordLimit = 100000;
 
@@ -73,7 +71,7 @@ class FieldGenerations final : public FieldIndex {
   uint32_t RecordCount() const override;
   bool damaged() const override;
 
-  int index_kind() const { return kind_; }
+  IndexKind index_kind() const { return kind_; }
   int field_type() const { return field_type_; }
   const CharFilter& filter() const { return *filter_; }
   // Generations in order; exactly one of the two lists is non-empty.
@@ -110,7 +108,7 @@ class FieldGenerations final : public FieldIndex {
   const std::shared_ptr<const CharFilter> filter_;
   const std::string folder_;
   const int definition_;
-  const int kind_;
+  const IndexKind kind_;
   const int field_type_;
   bool was_reset_ = false;
   std::vector<std::unique_ptr<WordIndexSegment>> word_;

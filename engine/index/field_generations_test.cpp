@@ -14,7 +14,7 @@
 namespace lun {
 namespace {
 
-FieldIndexSpec IndexSpecIn(const ScratchDir& dir, int kind) {
+FieldIndexSpec IndexSpecIn(const ScratchDir& dir, IndexKind kind) {
   FieldIndexSpec index_spec;
   index_spec.index_folder = dir.path();
   index_spec.project_folder = dir.path();
@@ -34,7 +34,7 @@ void Feed(FieldIndex& index, uint32_t from, uint32_t to, const char16_t* text) {
 }
 
 TEST(FieldGenerationsTest, GenerationRollsOverAfter100001Records) {
-  for (int kind : {kWordIndexKind, kExactIndexKind}) {
+  for (IndexKind kind : {kWordIndex, kExactIndex}) {
     SCOPED_TRACE(kind);
     ScratchDir dir;
     {
@@ -45,7 +45,7 @@ TEST(FieldGenerationsTest, GenerationRollsOverAfter100001Records) {
     }
     auto index = FieldGenerations::Open(IndexSpecIn(dir, kind), nullptr);
     EXPECT_EQ(index->RecordCount(), 100002u);
-    if (kind == kWordIndexKind) {
+    if (kind == kWordIndex) {
       ASSERT_EQ(index->word_generations().size(), 2u);
       EXPECT_EQ(index->word_generations()[0]->records(), 100001u);
       EXPECT_EQ(index->word_generations()[1]->base(), 100001u);
@@ -64,7 +64,7 @@ TEST(FieldGenerationsTest, GenerationRollsOverAfter100001Records) {
 
 TEST(FieldGenerationsTest, RecordsMustArriveInOrder) {
   ScratchDir dir;
-  auto index = FieldGenerations::Open(IndexSpecIn(dir, kWordIndexKind), nullptr);
+  auto index = FieldGenerations::Open(IndexSpecIn(dir, kWordIndex), nullptr);
   EXPECT_FALSE(index->AddRecord(1, Variant::Bstr(u"x")));
   EXPECT_TRUE(index->AddRecord(0, Variant::Bstr(u"x")));
   EXPECT_FALSE(index->AddRecord(0, Variant::Bstr(u"x")));
@@ -73,7 +73,7 @@ TEST(FieldGenerationsTest, RecordsMustArriveInOrder) {
 
 TEST(FieldGenerationsTest, WantsFlushEvery2000Records) {
   ScratchDir dir;
-  auto index = FieldGenerations::Open(IndexSpecIn(dir, kWordIndexKind), nullptr);
+  auto index = FieldGenerations::Open(IndexSpecIn(dir, kWordIndex), nullptr);
   for (uint32_t r = 0; r < 1999; ++r) ASSERT_TRUE(index->AddRecord(r, Variant()));
   EXPECT_FALSE(index->WantsFlush());
   ASSERT_TRUE(index->AddRecord(1999, Variant()));
@@ -83,17 +83,17 @@ TEST(FieldGenerationsTest, WantsFlushEvery2000Records) {
 TEST(FieldGenerationsTest, DamagedIndexRestartsEmptySoTheTableRebuildsIt) {
   ScratchDir dir;
   {
-    auto index = FieldGenerations::Open(IndexSpecIn(dir, kWordIndexKind), nullptr);
+    auto index = FieldGenerations::Open(IndexSpecIn(dir, kWordIndex), nullptr);
     Feed(*index, 0, 10, u"text");
     ASSERT_TRUE(index->Flush());
   }
   ASSERT_EQ(truncate(IndexFilePath(dir.path(), 2, "Ix", 0).c_str(), 7), 0);
-  auto index = FieldGenerations::Open(IndexSpecIn(dir, kWordIndexKind), nullptr);
+  auto index = FieldGenerations::Open(IndexSpecIn(dir, kWordIndex), nullptr);
   EXPECT_TRUE(index->was_reset());
   EXPECT_EQ(index->RecordCount(), 0u);
   Feed(*index, 0, 10, u"text");
   ASSERT_TRUE(index->Flush());
-  auto reopened = FieldGenerations::Open(IndexSpecIn(dir, kWordIndexKind), nullptr);
+  auto reopened = FieldGenerations::Open(IndexSpecIn(dir, kWordIndex), nullptr);
   EXPECT_FALSE(reopened->was_reset());
   EXPECT_EQ(reopened->RecordCount(), 10u);
 }
@@ -102,11 +102,11 @@ TEST(FieldGenerationsTest, UnflushedRecordsAreNotCountedAfterReopen) {
   // What a crash between flushes leaves: the table catches the rest up.
   ScratchDir dir;
   {
-    auto index = FieldGenerations::Open(IndexSpecIn(dir, kWordIndexKind), nullptr);
+    auto index = FieldGenerations::Open(IndexSpecIn(dir, kWordIndex), nullptr);
     Feed(*index, 0, 2500, u"text");
     EXPECT_EQ(index->RecordCount(), 2500u);
   }  // destroyed without Flush: the table would have flushed at close
-  auto index = FieldGenerations::Open(IndexSpecIn(dir, kWordIndexKind), nullptr);
+  auto index = FieldGenerations::Open(IndexSpecIn(dir, kWordIndex), nullptr);
   EXPECT_EQ(index->RecordCount(), 2000u);
 }
 
@@ -115,14 +115,14 @@ TEST(FieldGenerationsTest, FactoryUsesTheProjectFilter) {
   const std::string codes("x\0\0\0", 4);
   ASSERT_EQ(ReplaceFileAtomically(DefaultFileSystem(), JoinPath(dir.path(), "Filter.Chr"), codes), 0);
   auto factory = MakeFieldIndexFactory();
-  auto made = factory(IndexSpecIn(dir, kWordIndexKind));
+  auto made = factory(IndexSpecIn(dir, kWordIndex));
   auto* index = dynamic_cast<FieldGenerations*>(made.get());
   ASSERT_NE(index, nullptr);
   EXPECT_TRUE(index->filter().IsSeparator(u'x'));
   EXPECT_TRUE(index->filter().IsSeparator(u'\u3002'));
   ASSERT_TRUE(index->AddRecord(0, Variant::Bstr(u"axb")));
   EXPECT_EQ(index->word_generations()[0]->PositionCount(u'x'), 0u);
-  EXPECT_EQ(factory(IndexSpecIn(dir, -1)), nullptr);
+  EXPECT_EQ(factory(IndexSpecIn(dir, kNoIndex)), nullptr);
 }
 
 // The gram index beside a whole word index: missing (a project stored before
@@ -136,7 +136,7 @@ TEST(FieldGenerationsTest, GramIndexIsCaughtUpWhenMissingDamagedOrForeign) {
   };
   ScratchDir foreign;
   {
-    auto index = FieldGenerations::Open(IndexSpecIn(foreign, kWordIndexKind), nullptr);
+    auto index = FieldGenerations::Open(IndexSpecIn(foreign, kWordIndex), nullptr);
     Feed(*index, 0, 30, u"other records, other lengths");
     ASSERT_TRUE(index->Flush());
   }
@@ -164,13 +164,13 @@ TEST(FieldGenerationsTest, GramIndexIsCaughtUpWhenMissingDamagedOrForeign) {
     SCOPED_TRACE(c.what);
     ScratchDir dir;
     {
-      auto index = FieldGenerations::Open(IndexSpecIn(dir, kWordIndexKind), nullptr);
+      auto index = FieldGenerations::Open(IndexSpecIn(dir, kWordIndex), nullptr);
       Feed(*index, 0, 2500, u"kernel text");
       ASSERT_TRUE(index->Flush());
       ASSERT_NE(index->GramsOf(0), nullptr);
     }
     c.harm(dir);
-    auto index = FieldGenerations::Open(IndexSpecIn(dir, kWordIndexKind), nullptr);
+    auto index = FieldGenerations::Open(IndexSpecIn(dir, kWordIndex), nullptr);
     EXPECT_FALSE(index->was_reset());
     EXPECT_EQ(index->word_generations()[0]->records(), 2500u);
     EXPECT_EQ(index->RecordCount(), 0u);
@@ -182,7 +182,7 @@ TEST(FieldGenerationsTest, GramIndexIsCaughtUpWhenMissingDamagedOrForeign) {
     ASSERT_NE(grams, nullptr);
     const int kernel[] = {GramSymbol(u'k'), GramSymbol(u'e'), GramSymbol(u'r')};
     EXPECT_EQ(grams->PositionCount(char16_t(GramKey(kernel))), 2500u);
-    auto reopened = FieldGenerations::Open(IndexSpecIn(dir, kWordIndexKind), nullptr);
+    auto reopened = FieldGenerations::Open(IndexSpecIn(dir, kWordIndex), nullptr);
     EXPECT_EQ(reopened->RecordCount(), 2500u);
     EXPECT_NE(reopened->GramsOf(0), nullptr);
   }

@@ -269,7 +269,7 @@ LookupStatus ExactForm(const FieldLookupRequest& request, std::u16string_view te
     }
     return LookupStatus::kOk;
   };
-  if (request.index && request.index->index_kind() == kExactIndexKind) {
+  if (request.index && request.index->index_kind() == kExactIndex) {
     for (const auto& g : request.index->exact_generations()) {
       if (!g->damaged()) {
         const size_t mark = records.size();
@@ -309,7 +309,7 @@ LookupStatus WordForm(const FieldLookupRequest& request, std::u16string_view ter
   if (term.empty()) return LookupStatus::kOk;
   const std::u16string phrase = Normalize(term);
   const FieldGenerations* index =
-      request.index && request.index->index_kind() == kWordIndexKind ? request.index : nullptr;
+      request.index && request.index->index_kind() == kWordIndex ? request.index : nullptr;
   const CharFilter* filter = request.filter ? request.filter : index ? &index->filter() : nullptr;
 
   std::vector<uint32_t> records, counts;
@@ -509,10 +509,10 @@ LookupStatus FieldLookup(const FieldLookupRequest& request, LookupResult* result
   switch (request.field_type) {
     case kText:
     case kDocument: {
-      const int kind = request.index ? request.index->index_kind() : request.index_kind;
+      const IndexKind kind = request.index ? request.index->index_kind() : request.index_kind;
       // An exact value is compared whole (its key keeps kMaxKeyUnits):
       // cut at the phrase limit, a long path would match nothing.
-      return kind == kExactIndexKind ? ExactForm(request, request.term, result)
+      return kind == kExactIndex ? ExactForm(request, request.term, result)
                                      : WordForm(request, term, result);
     }
     case kLogical: {

@@ -40,6 +40,7 @@
 #include <vector>
 
 #include "engine/index/word_index_segment.h"
+#include "engine/storage/record_format.h"
 
 namespace lun {
 
@@ -56,7 +57,7 @@ struct StoredField {
 
 struct FieldLookupRequest {
   int field_type = 0;     // 1 text ... 8 document
-  int index_kind = -1;    // -1 none, 0 word, 7 exact
+  IndexKind index_kind = kNoIndex;
   // The field's index; null when it has none (then the text look-ups scan
   // the stored values instead).
   const FieldGenerations* index = nullptr;

@@ -18,7 +18,7 @@ namespace {
 // A field of a table: stored values plus an index over the first
 // `indexed` of them.
 struct Field {
-  Field(int kind, std::vector<Variant> stored_values, int field_type = 1)
+  Field(IndexKind kind, std::vector<Variant> stored_values, int field_type = 1)
       : values(std::move(stored_values)) {
     FieldIndexSpec index_spec;
     index_spec.index_folder = dir.path();
@@ -104,7 +104,7 @@ const TextCase kWordCases[] = {
 };
 
 TEST(FieldLookupTest, WordFormFindsPhrasesWithAnchorsAndWildcards) {
-  Field f(kWordIndexKind, WordCorpus());
+  Field f(kWordIndex, WordCorpus());
   f.IndexAll();
   for (const TextCase& c : kWordCases) {
     SCOPED_TRACE(std::string(c.term, c.term + std::char_traits<char16_t>::length(c.term)).size());
@@ -118,7 +118,7 @@ TEST(FieldLookupTest, RecordsTheIndexHasNotTakenAreComparedWithStoredText) {
   // The same answers with half of the records (or none) in the index, and
   // with no index at all.
   for (size_t indexed : {size_t{0}, size_t{4}}) {
-    Field f(kWordIndexKind, WordCorpus());
+    Field f(kWordIndex, WordCorpus());
     f.IndexAll(indexed);
     for (const TextCase& c : kWordCases) {
       const LookupResult r = f.Find(c.term);
@@ -126,7 +126,7 @@ TEST(FieldLookupTest, RecordsTheIndexHasNotTakenAreComparedWithStoredText) {
       EXPECT_EQ(std::vector<uint32_t>(r.weights.begin(), r.weights.end()), c.weights);
     }
   }
-  Field none(-1, WordCorpus());
+  Field none(kNoIndex, WordCorpus());
   EXPECT_EQ(none.Find(u"fox").records.size(), 4u);
 }
 
@@ -137,7 +137,7 @@ TEST(FieldLookupTest, AbandonedAlignmentChecksTheStoredText) {
   std::vector<Variant> values;
   for (int i = 0; i < 50; ++i) values.push_back(Variant::Bstr(u"丙丙丙丙丙丙丙丙丙丙丙丙丙丙丙丙丙丙丙丙"));
   values.push_back(Variant::Bstr(u"甲乙丙"));
-  Field f(kWordIndexKind, values);
+  Field f(kWordIndex, values);
   f.IndexAll();
   EXPECT_EQ(f.Find(u"甲乙丙").records.size(), 1u);
   f.values.back() = Variant::Bstr(u"changed");  // the stored text no longer holds it
@@ -163,7 +163,7 @@ TEST(FieldLookupTest, LongListsAlignLikeAScanOfTheTexts) {
     values.push_back(i % 500 == 7 ? Variant() : Variant::Bstr(t));
   }
   values[0] = Variant::Bstr(u"aaa");  // the generation's first positions
-  Field f(kWordIndexKind, values);
+  Field f(kWordIndex, values);
   f.IndexAll(2600);  // 2000 stored, 600 in memory, 400 only in the records
   const std::u16string long_phrase(30, u'a');
   for (const std::u16string& term :
@@ -215,7 +215,7 @@ TEST(FieldLookupTest, GramsAlignExactlyLikeAScanOfTheTexts) {
     }
     values.push_back(i % 500 == 7 ? Variant() : Variant::Bstr(t));
   }
-  Field f(kWordIndexKind, values);
+  Field f(kWordIndex, values);
   f.IndexAll(2600);  // 2000 stored, 600 in memory, 400 only in the records
   auto same_separators = CharFilter::ForProject(DefaultFileSystem(), f.dir.path());
   std::vector<std::u16string> terms = {u"the", u"kernel", u"pthread_mutex_lock", u"mutex_lock",
@@ -261,7 +261,7 @@ TEST(FieldLookupTest, LookUpsAfterAFlushSeeTheNewPositions) {
   // "a" has enough stored positions to be kept in the posting cache; the
   // flush must drop the kept list, or the records flushed since vanish.
   std::vector<Variant> values(4100, Variant::Bstr(u"ab"));
-  Field f(kWordIndexKind, values);
+  Field f(kWordIndex, values);
   f.request.stored.record_count = 2500;
   f.IndexAll(2500);
   EXPECT_EQ(f.Find(u"ab").records.size(), 2500u);
@@ -273,7 +273,7 @@ TEST(FieldLookupTest, LookUpsAfterAFlushSeeTheNewPositions) {
 }
 
 TEST(FieldLookupTest, ExactFormMatchesWholeNormalisedValues) {
-  Field f(kExactIndexKind, Texts({u"/Home/A.txt", u"/home/a.txt", u"/home/a.txt.bak", u"/home/?"}));
+  Field f(kExactIndex, Texts({u"/Home/A.txt", u"/home/a.txt", u"/home/a.txt.bak", u"/home/?"}));
   f.IndexAll(2);  // the rest only in the stored records
   const std::pair<const char16_t*, std::vector<uint32_t>> cases[] = {
       {u"/home/a.txt", {0, 1}}, {u"/home/a.txt.bak", {2}}, {u"/home/?", {3}}, {u"/home/", {}}};
@@ -287,7 +287,7 @@ TEST(FieldLookupTest, ExactFormMatchesWholeNormalisedValues) {
 TEST(FieldLookupTest, IntegerTermsAndRanges) {
   std::vector<Variant> values;
   for (int v : {0, 1, 2, 3, 4, 5, 6, -1}) values.push_back(Variant::I4(v));
-  Field f(-1, values, 2);
+  Field f(kNoIndex, values, 2);
   struct Case {
     const char16_t* term;
     int comparison;
@@ -320,7 +320,7 @@ TEST(FieldLookupTest, IntegerTermsAndRanges) {
 TEST(FieldLookupTest, ScansCoverEveryRecordNotOnlyTheFirst5000) {
   std::vector<Variant> values;
   for (int i = 0; i < 6000; ++i) values.push_back(Variant::I4(i % 3000));
-  Field f(-1, values, 2);
+  Field f(kNoIndex, values, 2);
   EXPECT_EQ(Records(f.Find(u"2999")), (std::vector<uint32_t>{2999, 5999}));
   EXPECT_EQ(f.Find(u"[0~3000]").records.size(), 6000u);
 }
@@ -348,7 +348,7 @@ TEST(FieldLookupTest, LogicalDateAndNumberTerms) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.type);
-    Field f(-1, c.values, c.type);
+    Field f(kNoIndex, c.values, c.type);
     const LookupResult r = f.Find(c.term, c.comparison);
     EXPECT_EQ(Records(r), c.records);
     EXPECT_FALSE(r.has_weights);
@@ -357,7 +357,7 @@ TEST(FieldLookupTest, LogicalDateAndNumberTerms) {
 
 TEST(FieldLookupTest, CancelledScanStops) {
   std::vector<Variant> values(5000, Variant::I4(1));
-  Field f(-1, values, 2);
+  Field f(kNoIndex, values, 2);
   std::atomic<bool> cancel{true};
   f.request.cancel = &cancel;
   f.request.term = u"1";

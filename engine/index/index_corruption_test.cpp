@@ -156,8 +156,8 @@ class Database {
       EXPECT_TRUE(project_->CreateProject(path).ok());
       EXPECT_TRUE(project_->CreateTable("", "", kTable, "").ok());
       table_ = project_->FindTable(kTable);
-      EXPECT_TRUE(table_->AddField(kContent, "", 1, kWordIndexKind).ok());
-      EXPECT_TRUE(table_->AddField(kPath, "", 1, kExactIndexKind).ok());
+      EXPECT_TRUE(table_->AddField(kContent, "", 1, kWordIndex).ok());
+      EXPECT_TRUE(table_->AddField(kPath, "", 1, kExactIndex).ok());
     }
     table_ = project_->FindTable(kTable);
   }

@@ -80,8 +80,8 @@ class Database {
     const struct {
       const char* name;
       uint32_t type;
-      int index_kind;
-    } fields[] = {{kContent, 1, kWordIndexKind}, {kPath, 1, kExactIndexKind}, {kSize, 2, -1}};
+      IndexKind index_kind;
+    } fields[] = {{kContent, 1, kWordIndex}, {kPath, 1, kExactIndex}, {kSize, 2, kNoIndex}};
     for (const auto& f : fields) {
       if (!table_->FindField(f.name)) {
         EXPECT_TRUE(table_->AddField(f.name, "", f.type, f.index_kind).ok());

@@ -22,9 +22,9 @@ class SearchIntegrationTest : public testing::Test {
     ASSERT_TRUE(project_->CreateProject(scratch_.project_path()).ok());
     ASSERT_TRUE(project_->CreateTable("", "", "文档", "").ok());
     table_ = project_->FindTable("文档");
-    ASSERT_TRUE(table_->AddField("文件名称", "", kFieldText, 7).ok());
-    ASSERT_TRUE(table_->AddField("文本内容", "", kFieldText, 0).ok());
-    ASSERT_TRUE(table_->AddField("文件大小", "", kFieldInteger, -1).ok());
+    ASSERT_TRUE(table_->AddField("文件名称", "", kFieldText, kExactIndex).ok());
+    ASSERT_TRUE(table_->AddField("文本内容", "", kFieldText, kWordIndex).ok());
+    ASSERT_TRUE(table_->AddField("文件大小", "", kFieldInteger, kNoIndex).ok());
     service_ = std::make_unique<SearchService>(*project_, MakeIndexTermSource);
   }
 

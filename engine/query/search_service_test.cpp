@@ -65,9 +65,9 @@ class SearchServiceTest : public testing::Test {
     ASSERT_TRUE(project_->CreateTable("", "", "文档", "").ok());
     ASSERT_TRUE(project_->CreateTable("", "", "日志", "").ok());
     table_ = project_->FindTable("文档");
-    ASSERT_TRUE(table_->AddField("文件名称", "", kFieldText, 0).ok());
-    ASSERT_TRUE(table_->AddField("文本内容", "", kFieldText, 0).ok());
-    ASSERT_TRUE(table_->AddField("文件大小", "", kFieldInteger, -1).ok());
+    ASSERT_TRUE(table_->AddField("文件名称", "", kFieldText, kWordIndex).ok());
+    ASSERT_TRUE(table_->AddField("文本内容", "", kFieldText, kWordIndex).ok());
+    ASSERT_TRUE(table_->AddField("文件大小", "", kFieldInteger, kNoIndex).ok());
   }
 
   void Add(const char* name, const char* text, int size = 0) {
@@ -206,7 +206,7 @@ TEST_F(SearchServiceTest, SearchWithin) {
 }
 
 TEST_F(SearchServiceTest, ErrorCodes) {
-  ASSERT_TRUE(table_->AddField("修改时间", "", kFieldDate, -1).ok());
+  ASSERT_TRUE(table_->AddField("修改时间", "", kFieldDate, kNoIndex).ok());
   Add("a", "b");
   auto service = Service();
   std::unique_ptr<Recordset> rs;

@@ -53,8 +53,8 @@ class WholeWordSearchTest : public testing::Test {
     ASSERT_TRUE(project_->CreateProject(scratch_.project_path()).ok());
     ASSERT_TRUE(project_->CreateTable("", "", "文档", "").ok());
     table_ = project_->FindTable("文档");
-    ASSERT_TRUE(table_->AddField("文件名称", "", kFieldText, 0).ok());
-    ASSERT_TRUE(table_->AddField("文本内容", "", kFieldText, 0).ok());
+    ASSERT_TRUE(table_->AddField("文件名称", "", kFieldText, kWordIndex).ok());
+    ASSERT_TRUE(table_->AddField("文本内容", "", kFieldText, kWordIndex).ok());
     service_ = std::make_unique<SearchService>(*project_, MakeIndexTermSource);
     // Record 0: three occurrences, none whole; 1: one whole; 2: two of
     // three whole; 3: between Chinese characters; 4: no "port"; 5: port in

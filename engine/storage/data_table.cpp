@@ -409,7 +409,7 @@ TableField* DataTable::FieldAt(int position) const {
 }
 
 EngineStatus DataTable::AddField(std::string_view name, std::string_view aux_text,
-                                 uint32_t type_word, int index_kind) {
+                                 uint32_t type_word, IndexKind index_kind) {
   TableWriteHold hold(lock_);
   if (name.size() >= fd::kNameSize) return EngineStatus::Fail(msg::kFieldNameTooLong);
   if (index_folder_.size() + name.size() + 7 >= 259) {

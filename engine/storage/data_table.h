@@ -61,7 +61,7 @@ struct TableField {
   std::string name;
   uint32_t type_word = 0;      // bits 0-15 type, bits 16-31 subtype
   int type = kFieldUnknown;    // type_word & 0xFFFF
-  int index_kind = kNoIndex;
+  IndexKind index_kind = kNoIndex;
   int position = 0;            // among the table's fields
   int definition_number = 0;   // record index in {T}.stu
   // The field's index; null without an index (kind -1, no factory, or its
@@ -128,12 +128,12 @@ class DataTable {
   // Field at `position`; null when position is out of range.
   TableField* FieldAt(int position) const;
   int field_count() const { return static_cast<int>(fields_.size()); }
-  // Adds a field (type_word: type code, subtype in bits 16-31; index_kind
-  // -1, 0 or 7). Takes the write lock. Messages: "字段名长度大于256",
+  // Adds a field (type_word: type code, subtype in bits 16-31). Takes the
+  // write lock. Messages: "字段名长度大于256",
   // "数据路径超长", "字段名不能包含\/:*?"<>|", "字段名不符合要求!",
   // "该字段已经存在！". Records appended earlier read as Empty for it.
   EngineStatus AddField(std::string_view name, std::string_view aux_text, uint32_t type_word,
-                        int index_kind);
+                        IndexKind index_kind);
   // Positions of the fields a term without a field name is searched in.
   const std::vector<int>& any_fields() const { return any_fields_; }
 

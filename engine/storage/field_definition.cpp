@@ -16,14 +16,14 @@ std::vector<FieldDefinition> ParseFieldDefinitions(std::string_view stu) {
     FieldDefinition d;
     d.name.assign(rec + fd::kNameOffset, strnlen(rec + fd::kNameOffset, fd::kNameSize));
     d.type_word = DecodeFixed32(rec + fd::kTypeWordOffset);
-    d.index_kind = static_cast<int32_t>(DecodeFixed32(rec + fd::kIndexKindOffset));
+    d.index_kind = static_cast<IndexKind>(static_cast<int32_t>(DecodeFixed32(rec + fd::kIndexKindOffset)));
     d.disabled = DecodeFixed32(rec + fd::kDisabledOffset);
     out.push_back(std::move(d));
   }
   return out;
 }
 
-std::string BuildFieldDefinition(std::string_view name, uint32_t type_word, int index_kind,
+std::string BuildFieldDefinition(std::string_view name, uint32_t type_word, IndexKind index_kind,
                                  std::string_view aux_text) {
   std::string rec(fd::kRecordSize, '\0');
   rec.replace(fd::kNameOffset, std::min(name.size(), fd::kNameSize - 1),

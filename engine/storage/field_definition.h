@@ -8,12 +8,14 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/storage/record_format.h"
+
 namespace lun {
 
 struct FieldDefinition {
   std::string name;
   uint32_t type_word = 0;  // bits 0-15 type, 16-31 subtype
-  int index_kind = -1;
+  IndexKind index_kind = kNoIndex;
   uint32_t disabled = 0;   // non-zero: skipped when fields are built
   int type() const { return static_cast<int>(type_word & 0xFFFF); }
 };
@@ -22,7 +24,7 @@ struct FieldDefinition {
 std::vector<FieldDefinition> ParseFieldDefinitions(std::string_view stu);
 
 // One 2340-byte record for a new field. `aux_text` is cut to fit.
-std::string BuildFieldDefinition(std::string_view name, uint32_t type_word, int index_kind,
+std::string BuildFieldDefinition(std::string_view name, uint32_t type_word, IndexKind index_kind,
                                  std::string_view aux_text);
 
 }  // namespace lun

@@ -45,6 +45,8 @@
 #include <memory>
 #include <string>
 
+#include "engine/storage/record_format.h"
+
 namespace lun {
 
 class FileSystem;
@@ -56,7 +58,7 @@ struct FieldIndexSpec {
   std::string project_folder;       // folder of the project file (Filter.Chr lives here)
   std::string table_name;
   int definition_number = 0;        // the field's record index in the .stu file
-  int index_kind = -1;              // 0 word index, 7 exact-value index
+  IndexKind index_kind = kNoIndex;
   int field_type = 0;               // 1 text ... 8 document
   uint32_t table_record_count = 0;  // records in the table when opened
   FileSystem* file_system = nullptr;  // every index write goes through it; never null

@@ -116,7 +116,7 @@ int ParseType(const std::string& text) {
   return FieldTypeFromName(text);
 }
 
-bool ParseIndexKind(const std::string& text, int* kind) {
+bool ParseIndexKind(const std::string& text, IndexKind* kind) {
   if (text.empty() || text == "-1" || text == "none") *kind = kNoIndex;
   else if (text == "0" || text == "word") *kind = kWordIndex;
   else if (text == "7" || text == "exact") *kind = kExactIndex;
@@ -138,7 +138,7 @@ int CmdTable(const std::vector<std::string>& args, const std::string& settings_f
   struct FieldSpec {
     std::string name;
     int type;
-    int kind;
+    IndexKind kind;
   };
   std::vector<FieldSpec> fields;
   for (size_t i = 2; i < args.size(); ++i) {

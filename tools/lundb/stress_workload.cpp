@@ -72,7 +72,7 @@ bool EnsureStressTable(SearchProject* project, std::string* error) {
   struct Field {
     const char* name;
     int type;
-    int index;
+    IndexKind index;
   };
   for (const Field& f : {Field{"uid", kFieldText, kWordIndex}, Field{"正文", kFieldDocument, kWordIndex},
                          Field{"长度", kFieldInteger, kNoIndex}, Field{"校验", kFieldText, kExactIndex}}) {
