@@ -346,7 +346,7 @@ int Hex1(char16_t c) {
 
 Variant FnUnescape(BuiltinHost&, Args a) {
   Variant v = Val(a, 0);
-  if (v.is_null()) return v;
+  if (v.is_null()) Throw(kErrInvalidNull, u"Unescape");
   std::u16string s = ToStr(v);
   std::u16string out;
   for (std::size_t i = 0; i < s.size();) {

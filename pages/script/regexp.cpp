@@ -11,8 +11,29 @@ namespace lun::script {
 
 namespace {
 
-constexpr int kErrRegexSyntax = 5017;
-constexpr std::u16string_view kRegexSyntaxText = u"Syntax error in regular expression";
+// The platform's compile errors of a pattern, and the ICU statuses that
+// mean each. Anything else ICU refuses is a plain syntax error.
+struct PatternError {
+  int number;
+  std::u16string_view text;
+};
+constexpr PatternError kRegexSyntax = {5017, u"Syntax error in regular expression"};
+
+PatternError PatternErrorOf(UErrorCode status) {
+  switch (status) {
+    case U_REGEX_RULE_SYNTAX:  // "*a", "a**": nothing to repeat
+    case U_REGEX_BAD_INTERVAL:
+      return {5018, u"Unexpected quantifier"};
+    case U_REGEX_MISSING_CLOSE_BRACKET:
+      return {5019, u"Expected ']' in regular expression"};
+    case U_REGEX_MISMATCHED_PAREN:
+      return {5020, u"Expected ')' in regular expression"};
+    case U_REGEX_INVALID_RANGE:
+      return {5021, u"Invalid range in character set"};
+    default:
+      return kRegexSyntax;
+  }
+}
 constexpr std::u16string_view kRunawayText =
     u"Regular expression stopped: the match took too long (a pattern that backtracks "
     u"without end)";
@@ -232,7 +253,8 @@ HResult RegExp::Compile(ExcepInfo* excep) {
     if (status == U_MEMORY_ALLOCATION_ERROR) {
       return RaiseException(excep, kErrOutOfMemory, ErrorDescription(kErrOutOfMemory));
     }
-    return RaiseException(excep, kErrRegexSyntax, kRegexSyntaxText);
+    const PatternError error = PatternErrorOf(status);
+    return RaiseException(excep, error.number, error.text);
   }
   dirty_ = false;
   return S_OK;

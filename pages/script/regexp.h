@@ -20,8 +20,12 @@
 //   - "." does not match \r, \n, U+0085, U+2028 or U+2029 (the platform:
 //     not \n, \r, U+2028, U+2029).
 //   - "[^]" and "[]" are syntax errors (the platform: any / no character).
-//   - Invalid patterns raise 5017 "Syntax error in regular expression"
-//     (the platform has finer numbers for some: 5018..5021).
+//   - Invalid patterns raise the platform's numbers: 5018 "Unexpected
+//     quantifier", 5019 "Expected ']'", 5020 "Expected ')'", 5021 "Invalid
+//     range in character set", 5017 "Syntax error in regular expression"
+//     for the rest. ICU names the cause; where it reports a cause
+//     differently from the platform (an unmatched ")" is a mismatched
+//     parenthesis to ICU), the number follows ICU's cause.
 // A match that runs away (catastrophic backtracking) stops when it passes
 // the match-time limit, or the page's own time limit or stop flag, with
 // run-time error 5 and a description that says so; it

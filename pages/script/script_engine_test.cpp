@@ -656,6 +656,7 @@ TEST(ScriptPlatformSemantics, Expressions) {
        "1716777215-21000524288True;"},
       {"W Join(Null)", "!err 94"},
       {"W Escape(Null)", "!err 94"},
+      {"W Unescape(Null)", "!err 94"},
       {"W DateAdd(\"d\", 1, Null)", "!err 94"},
       {"W DateAdd(Null, 1, Now)", "!err 94"},
       {"W FormatNumber(Null)", "!err 94"},

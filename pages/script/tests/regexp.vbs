@@ -28,10 +28,14 @@ re.Pattern = "x*"
 re.Global = True
 WScript.Echo re.Replace("abc", "-")
 On Error Resume Next
-re.Pattern = "(unclosed"
-Dim r : r = re.Test("x")
-WScript.Echo Err.Number, Err.Description
-Err.Clear
+' Compile errors carry the platform's number for their cause.
+Dim bad, r
+For Each bad In Array("(unclosed", "[abc", "*a", "[z-a]", "a{2,1}")
+  re.Pattern = bad
+  r = re.Test("x")
+  WScript.Echo Err.Number, Err.Description
+  Err.Clear
+Next
 ' Catastrophic backtracking stops with an error instead of hanging.
 re.Pattern = "^(a+)+$"
 r = re.Test(String(40, "a") & "!")
