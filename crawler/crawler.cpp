@@ -22,6 +22,7 @@
 #include "engine/storage/search_project.h"
 #include "platform/file_system.h"
 #include "platform/kill_point.h"
+#include "platform/path_text.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/text.h"
@@ -311,7 +312,7 @@ void Crawler::Throttle(int low_ms, int idle_ms) {
 bool Crawler::Queue(const std::string& path, bool is_directory) {
   DataTable* queue = EnsureQueueTable(*env_.project);
   if (!queue || !queue->BeginRecord()) return false;
-  queue->SetValue(doc::kName, Variant::Bstr(ToWide(path)));
+  queue->SetValue(doc::kName, Variant::Bstr(ToWide(PathText(path))));
   queue->SetValue(doc::kType, Variant::I4(is_directory ? 1 : 0));
   return queue->CommitRecord().ok();
 }
@@ -342,7 +343,7 @@ Crawler::Take Crawler::TakeEntry(Entry* entry, std::string* path, bool* is_direc
   LUN_KILL_POINT("crawler-entry-taken");
   const Variant name = queue->GetFieldValue(entry->record, 0);
   const Variant kind = queue->GetFieldValue(entry->record, 1);
-  *path = ToNarrow(name.AsString());
+  *path = PathOnDisk(ToNarrow(name.AsString()));
   *is_directory = kind.AsInteger() == 1;
   return !name.is_empty() && !kind.is_empty() ? Take::kEntry : Take::kBadEntry;
 }

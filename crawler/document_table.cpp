@@ -9,6 +9,7 @@
 #include "engine/storage/data_table.h"
 #include "engine/storage/record_format.h"
 #include "engine/storage/search_project.h"
+#include "platform/path_text.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 
@@ -119,7 +120,7 @@ std::string FileIdOf(uint64_t device, uint64_t inode) {
 std::vector<uint32_t> DocumentWriter::FindPath(const std::string& path) const {
   DataTable* table = project_.FindTable(kDocumentTable);
   if (!table) return {};
-  const std::u16string wide_path = ToWide(path);
+  const std::u16string wide_path = ToWide(PathText(path));
   const int column = Position(*table, doc::kPath);
   std::vector<uint32_t> records;
   for (uint32_t r : PathCandidates(*table, wide_path)) {
@@ -209,11 +210,14 @@ bool DocumentWriter::AddOrUpdateDocument(const DocumentRecord& record, bool forc
 bool DocumentWriter::Append(DataTable& table, const DocumentRecord& record, uint32_t history) {
   const std::string category = CategoryOfType("|" + record.type + "|");
   if (!table.BeginRecord()) return false;
-  table.SetValue(doc::kName, Variant::Bstr(ToWide(record.name)));
+  // Names and paths are stored in their text form (path_text.h): a name
+  // whose bytes are not UTF-8 is found and opened like any other.
+  table.SetValue(doc::kName, Variant::Bstr(ToWide(PathText(record.name))));
   table.SetValue(doc::kType, Variant::Bstr(ToWide(record.type)));
-  table.SetValue(doc::kPath, Variant::Bstr(ToWide(record.path)));
-  table.SetValue(doc::kDirectory, Variant::Bstr(ToWide(record.directory ? *record.directory
-                                                                        : DirName(record.path))));
+  table.SetValue(doc::kPath, Variant::Bstr(ToWide(PathText(record.path))));
+  table.SetValue(doc::kDirectory,
+                 Variant::Bstr(ToWide(PathText(record.directory ? *record.directory
+                                                                : DirName(record.path)))));
   table.SetValue(doc::kSize, Variant::I4(static_cast<int32_t>(record.size)));
   table.SetValue(doc::kCreated, Variant::Date(record.created));
   table.SetValue(doc::kModified, Variant::Date(record.modified));
@@ -256,11 +260,12 @@ void DocumentWriter::ForEachFileRecord(const std::function<void(const StoredFile
     if (table->IsDeleted(r)) continue;
     StoredFile f;
     f.record = r;
-    f.path = ToNarrow(table->GetFieldValue(r, path).AsString());
-    if (f.path.empty() || f.path[0] != '/' ||
-        ToNarrow(table->GetFieldValue(r, directory).AsString()) != DirName(f.path)) {
+    const std::string path_text = ToNarrow(table->GetFieldValue(r, path).AsString());
+    if (path_text.empty() || path_text[0] != '/' ||
+        ToNarrow(table->GetFieldValue(r, directory).AsString()) != DirName(path_text)) {
       continue;
     }
+    f.path = PathOnDisk(path_text);
     f.type = ToNarrow(table->GetFieldValue(r, type).AsString());
     f.size = static_cast<uint32_t>(table->GetFieldValue(r, size).AsInteger());
     f.modified = table->GetFieldValue(r, modified).AsDouble();

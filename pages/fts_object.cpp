@@ -29,6 +29,7 @@
 #include "pages/indexed_file.h"
 #include "pages/recordset_object.h"
 #include "platform/autostart.h"
+#include "platform/path_text.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "platform/uuid.h"
@@ -454,7 +455,7 @@ HResult FtsObject::OpenFile(Args args, Variant* result, ExcepInfo*) {
     const FileRole role = kind.exists && !kind.regular ? FileRole::kFolder : FileRole::kIndexedFile;
     if (OpenChecked(path, role, &fd) == FileCheck::kOk) {
       close(fd);
-      opened = Launch({"xdg-open", path});
+      opened = Launch({"xdg-open", PathOnDisk(path)});
     }
   }
   *result = Variant::Bool(opened);
@@ -463,7 +464,7 @@ HResult FtsObject::OpenFile(Args args, Variant* result, ExcepInfo*) {
 
 HResult FtsObject::CheckFile(Args args, Variant* result, ExcepInfo*) {
   const std::string path = FileOfReference(Narrow(args[0]));
-  const FileKind kind = KindOf(path);
+  const FileKind kind = KindOf(PathOnDisk(path));
   int fd = -1;
   const FileCheck check = OpenChecked(
       path, kind.exists && !kind.regular ? FileRole::kFolder : FileRole::kIndexedFile, &fd);

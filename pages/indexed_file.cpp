@@ -15,6 +15,7 @@
 #include "engine/query/recordset.h"
 #include "engine/query/search_service.h"
 #include "engine/storage/engine_error.h"
+#include "platform/path_text.h"
 #include "platform/text.h"
 
 namespace lun {
@@ -119,10 +120,12 @@ FileCheck OpenIndexedFile(const std::string& path, FileRole role, const ScanScop
                           SearchService* search, int* fd) {
   *fd = -1;
   if (path.empty() || path.front() != '/') return FileCheck::kMissing;
+  // The page names the file by its text; the disk knows it by its bytes.
+  const std::string disk_path = PathOnDisk(path);
   // O_NONBLOCK: opening a FIFO put in the file's place must not hang the page.
   int flags = O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
   if (role == FileRole::kFolder) flags |= O_DIRECTORY;
-  const int opened = open(path.c_str(), flags);
+  const int opened = open(disk_path.c_str(), flags);
   if (opened < 0) {
     if (errno == ELOOP) return FileCheck::kSymbolicLink;
     if (errno == ENOTDIR && role == FileRole::kFolder) return FileCheck::kNotRegular;
@@ -135,7 +138,7 @@ FileCheck OpenIndexedFile(const std::string& path, FileRole role, const ScanScop
   } else if (role == FileRole::kIndexedFile ? !S_ISREG(st.st_mode) : !S_ISDIR(st.st_mode)) {
     check = FileCheck::kNotRegular;
   } else {
-    check = PlaceOf(path, RealPathOf(opened), scope);
+    check = PlaceOf(disk_path, RealPathOf(opened), scope);
   }
   if (check == FileCheck::kOk && role == FileRole::kIndexedFile) {
     check = MatchRecord(path, st, search);

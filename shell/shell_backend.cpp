@@ -9,6 +9,7 @@
 #include "config/settings_store.h"
 #include "platform/autostart.h"
 #include "platform/error_log.h"
+#include "platform/path_text.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 
@@ -20,8 +21,10 @@ bool OpenWithDesktop(const std::string& target) {
     AppendEngineErrorLog("xdg-open 未安装, 无法打开: " + target);
     return false;
   }
+  // A found file is named by its text; the desktop needs its bytes.
+  const std::string argument = target.starts_with('/') ? PathOnDisk(target) : target;
   pid_t pid = 0;
-  if (SpawnProcess({opener, target}, SpawnOptions{}, &pid) != 0) {
+  if (SpawnProcess({opener, argument}, SpawnOptions{}, &pid) != 0) {
     AppendEngineErrorLog("无法启动 xdg-open: " + target);
     return false;
   }

@@ -13,7 +13,14 @@
 #              lun --headless on HOME in the background, with its own web and
 #              crawl-service ports and its output in OUT; LUN_PID is its pid;
 #   wait_for FILE TEXT SECONDS
-#              waits until FILE holds TEXT; fails after SECONDS.
+#              waits until FILE holds TEXT; fails after SECONDS;
+#   get OUT TARGET [HOST]
+#              the whole HTTP answer to GET TARGET of the lun whose output
+#              is OUT (from HOST, 127.0.0.1 by default);
+#   code OUT   the session code of that lun;
+#   first_record OUT WORD
+#              the record number of the first hit of WORD on its search
+#              page, asked until it appears (two minutes at most).
 
 DIR=$(mktemp -d)
 pids=()
@@ -48,4 +55,25 @@ start_lun() {
 wait_for() {
   for _ in $(seq 1 $(($3 * 10))); do grep -q "$2" "$1" 2>/dev/null && return 0; sleep 0.1; done
   return 1
+}
+
+# get OUT TARGET [HOST]: the whole HTTP answer of the lun whose output is OUT.
+get() {
+  local port
+  port=$(sed -n 's|.*http://127.0.0.1:\([0-9]*\)/.*|\1|p' "$1" | head -1)
+  exec 3<>"/dev/tcp/${3:-127.0.0.1}/$port" || return 1
+  printf 'GET %s HTTP/1.0\r\nHost: 127.0.0.1:%s\r\n\r\n' "$2" "$port" >&3
+  cat <&3
+  exec 3<&-
+}
+code() { sed -n 's|.*IDCODE=\([0-9A-Za-z-]*\).*|\1|p' "$1" | head -1; }
+
+first_record() {
+  local n
+  for _ in $(seq 1 240); do
+    n=$(get "$1" "/LUN/Search.shl?SearchText=$2&IDCODE=$(code "$1")" |
+      sed -n 's|.*RecordNO=\([0-9]*\).*|\1|p' | head -1)
+    [ -n "$n" ] && { echo "$n"; return; }
+    sleep 0.5
+  done
 }

@@ -9,16 +9,6 @@
 set -u
 LUN=$1
 . "$(dirname "$0")/../lib/scratch_home.sh"
-# get OUT TARGET [HOST]: the whole HTTP answer of the lun whose output is OUT.
-get() {
-  local port
-  port=$(sed -n 's|.*http://127.0.0.1:\([0-9]*\)/.*|\1|p' "$1" | head -1)
-  exec 3<>"/dev/tcp/${3:-127.0.0.1}/$port" || return 1
-  printf 'GET %s HTTP/1.0\r\nHost: 127.0.0.1:%s\r\n\r\n' "$2" "$port" >&3
-  cat <&3
-  exec 3<&-
-}
-code() { sed -n 's|.*IDCODE=\([0-9A-Za-z-]*\).*|\1|p' "$1" | head -1; }
 
 mkdir -p "$DIR/docs" "$DIR/outside" "$DIR/a" "$DIR/b"
 # 15 MB of text in which one word occurs 300,000 times.
@@ -57,15 +47,7 @@ grep -q "HTTP/1.0 200" "$DIR/home-after" || { say_fail "the pages of the first l
 
 wait_for "$DIR/a.out" "扫描完成" 300 || { say_fail "scan never finished"; tail "$DIR/a.out"; }
 CODE=$(code "$DIR/a.out")
-# record_of WORD: the record number of the first hit of WORD.
-record_of() {
-  for _ in $(seq 1 600); do
-    n=$(get "$DIR/a.out" "/LUN/Search.shl?SearchText=$1&IDCODE=$CODE" |
-      sed -n 's|.*RecordNO=\([0-9]*\).*|\1|p' | head -1)
-    [ -n "$n" ] && { echo "$n"; return; }
-    sleep 0.5
-  done
-}
+record_of() { first_record "$DIR/a.out" "$1"; }
 
 BIG=$(record_of filler)
 if [ -z "$BIG" ]; then say_fail "the big document was not found"; else

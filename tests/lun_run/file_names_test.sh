@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Usage: file_names_test.sh PATH/TO/lun
+# Files whose names are not UTF-8, as lun --headless indexes them: a GBK
+# name (and a GBK folder) is found under its Chinese text, a name with bytes
+# of no known encoding under its escaped form, and both are downloaded
+# through the pages by their real bytes.
+set -u
+LUN=$1
+. "$(dirname "$0")/../lib/scratch_home.sh"
+
+GBK_NAME=$(printf '\xbc\xbe\xb6\xc8\xb1\xa8\xb8\xe6.txt')   # 季度报告.txt
+GBK_FOLDER=$(printf '\xce\xc4\xbc\xfe')                   # 文件
+LATIN_NAME=$(printf 'caf\xe9.txt')                        # not UTF-8, not GB18030
+mkdir -p "$DIR/docs/$GBK_FOLDER" "$DIR/home"
+printf 'gbknameword quarterly\n' >"$DIR/docs/$GBK_NAME"
+printf 'latinnameword menu\n' >"$DIR/docs/$LATIN_NAME"
+printf 'folderword inside\n' >"$DIR/docs/$GBK_FOLDER/inside.txt"
+cat >"$DIR/home/Setting" <<INI
+[检索设置]
+允许扫描=|$DIR/docs|
+文档类型=|TXT|
+AutoStart=FALSE
+INI
+
+start_lun "$DIR/home" "$DIR/out"
+wait_for "$DIR/out" "搜索页面" 60 || { say_fail "lun did not start"; cat "$DIR/out"; }
+CODE=$(code "$DIR/out")
+
+# check WORD SHOWN CONTENT: the hit of WORD shows SHOWN on the results page
+# and downloads exactly CONTENT.
+check() {
+  local record
+  record=$(first_record "$DIR/out" "$1")
+  [ -n "$record" ] || { say_fail "$1 not found"; return; }
+  get "$DIR/out" "/LUN/Search.shl?SearchText=$1&IDCODE=$CODE" >"$DIR/results"
+  grep -qF "$2" "$DIR/results" || say_fail "$1: the results page does not show $2"
+  get "$DIR/out" "/LUN/Open.shl?RecordNO=$record&Mode=down&IDCODE=$CODE" >"$DIR/down"
+  grep -q "^HTTP/1.0 200" "$DIR/down" && grep -qxF "$3" "$DIR/down" ||
+    { say_fail "$1: not downloaded by its real name"; head -c 600 "$DIR/down"; }
+}
+check gbknameword "季度报告.txt" "gbknameword quarterly"
+check folderword "文件/inside.txt" "folderword inside"
+# Byte E9 of "café" stands as U+EFE9 in the text of the name.
+check latinnameword "$(printf 'caf\xee\xbf\xa9.txt')" "latinnameword menu"
+# The Chinese name is found by its name too.
+first_record "$DIR/out" "%E5%AD%A3%E5%BA%A6%E6%8A%A5%E5%91%8A" >/dev/null ||
+  say_fail "the GBK name is not found by its Chinese text"
+
+kill -TERM "$LUN_PID"; wait "$LUN_PID" || say_fail "lun did not end cleanly"
+[ $fail = 0 ] && echo "file_names: all passed"
+exit $fail
