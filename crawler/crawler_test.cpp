@@ -543,6 +543,22 @@ TEST_F(CrawlerTest, ArchivesBecomeOneRecordPerMember) {
   EXPECT_EQ(LivePaths(), std::vector<std::string>{zip});
 }
 
+// A file over the size limit is found by its name and attributes, its text
+// never read, and counted for the status views.
+TEST_F(CrawlerTest, FilesOverTheSizeLimitAreRecordedByNameAndCounted) {
+  const std::string big = tree_.File("docs/huge log.txt");
+  Write(tree_.File("docs/small.txt"), "smallword");
+  Write(big, std::string(kMaxIndexedFileSize + 1, 'x'));
+  Configure(tree_.File("docs"), "txt");
+  EXPECT_EQ(CountOversizeDocuments(*search_), 0);
+  Crawler crawler(Env());
+  crawler.IndexFile(tree_.File("docs/small.txt"), false);
+  crawler.IndexFile(big, false);
+  EXPECT_EQ(Paths("[文档]:文件名称=huge"), std::vector<std::string>{big});
+  EXPECT_EQ(TextOf(big), u"");
+  EXPECT_EQ(CountOversizeDocuments(*search_), 1);
+}
+
 TEST_F(CrawlerTest, FileTimesAreLocalDates) {
   std::tm tm{};
   tm.tm_year = 2003 - 1900;

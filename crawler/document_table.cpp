@@ -117,6 +117,14 @@ std::string FileIdOf(uint64_t device, uint64_t inode) {
   return std::to_string(device) + ":" + std::to_string(inode);
 }
 
+int CountOversizeDocuments(SearchService& search) {
+  std::unique_ptr<Recordset> rs;
+  const std::string query = std::string("[") + kDocumentTable + "]:" + doc::kSize + ">" +
+                            std::to_string(kMaxIndexedFileSize);
+  if (search.Search(query, &rs) != kEngineOk || !rs) return -1;
+  return static_cast<int>(rs->count());
+}
+
 std::vector<uint32_t> DocumentWriter::FindPath(const std::string& path) const {
   DataTable* table = project_.FindTable(kDocumentTable);
   if (!table) return {};

@@ -94,6 +94,11 @@ struct DocumentRecord {
 // The identity of a file for doc::kFileId.
 std::string FileIdOf(uint64_t device, uint64_t inode);
 
+// How many live documents are over the size limit of text reading
+// (kMaxIndexedFileSize): found by name and attributes, their text never
+// read. A search of "文件大小"; -1 when it fails.
+int CountOversizeDocuments(SearchService& search);
+
 // What the reconciliation compares of a file record.
 struct StoredFile {
   uint32_t record = 0;

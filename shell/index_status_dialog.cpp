@@ -16,6 +16,7 @@ namespace lun {
 namespace {
 
 constexpr int kRefreshMs = 500;
+constexpr int kTicksPerOversizeCount = 10;
 // Rows of the drop-down: 高速, 正常, 低速.
 constexpr int kModeOfRow[] = {1, 0, 2};
 
@@ -58,8 +59,10 @@ IndexStatusDialog::IndexStatusDialog(ShellBackend& backend) : backend_(backend) 
   run_.setCheckable(true);
   run_.setObjectName(QStringLiteral("button206"));
 
+  oversize_.setObjectName(QStringLiteral("oversize"));
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(&counts_);
+  layout->addWidget(&oversize_);
   auto* paths = new QFormLayout;
   paths->addRow(&index_label_, &index_path_);
   paths->addRow(QStringLiteral("预先扫描："), &scan_path_);
@@ -100,6 +103,13 @@ void IndexStatusDialog::Refresh() {
   counts_.setText(QStringLiteral("扫描：%1，索引：%2")
                       .arg(LiveCount(project, kQueueTable))
                       .arg(LiveCount(project, kDocumentTable)));
+  if (ticks_++ % kTicksPerOversizeCount == 0) {
+    SearchService* search = backend_.search();
+    const int oversize = search ? CountOversizeDocuments(*search) : -1;
+    oversize_.setText(oversize < 0 ? QString()
+                                   : QStringLiteral("超过 20 MB、只按名称和属性索引的文件：%1")
+                                         .arg(oversize));
+  }
   const DocumentWriter* writer = backend_.writer();
   // Records are checked against older ones unless the table is being filled
   // from empty (fast insert).

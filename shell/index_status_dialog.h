@@ -1,6 +1,8 @@
 // The index status window: the crawler's progress (queued and indexed
 // counts, the paths being indexed and pre-scanned), the speed drop-down and
-// the push-like pause button, refreshed every 500 ms.
+// the push-like pause button, refreshed every 500 ms; and how many files are
+// over the size limit of text reading (found by name only), counted when the
+// window opens and every 5 s, as it reads the whole table.
 //
 // Speed entries, in order: "高速" (mode 1), "正常" (mode 0), "低速" (mode 2).
 // The button is checked while indexing runs; unchecking it pauses.
@@ -35,6 +37,7 @@ class IndexStatusDialog : public QDialog {
   void Refresh();
 
   QLabel* counts() { return &counts_; }
+  QLabel* oversize() { return &oversize_; }
   QLabel* index_label() { return &index_label_; }
   QLabel* index_path() { return &index_path_; }
   QLabel* scan_path() { return &scan_path_; }
@@ -44,6 +47,8 @@ class IndexStatusDialog : public QDialog {
  private:
   ShellBackend& backend_;
   QLabel counts_;
+  QLabel oversize_;
+  int ticks_ = 0;
   QLabel index_label_;
   QLabel index_path_;
   QLabel scan_path_;

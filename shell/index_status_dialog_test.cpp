@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "crawler/scan_scope.h"
 #include "shell/shell_test_util.h"
 
 namespace lun {
@@ -19,11 +20,13 @@ TEST(IndexStatusDialogTest, ShowsCountsAndPausedPathsAndDrivesTheControls) {
   FakeBackend backend;
   backend.AddDocument("/nowhere/a.txt", "a");
   backend.AddDocument("/nowhere/b.txt", "b");
+  backend.AddDocument("/nowhere/huge.log", "", kMaxIndexedFileSize + 1);
   Crawler& crawler = *backend.crawler();
   crawler.speed_mode = 2;
   IndexStatusDialog dialog(backend);
   EXPECT_EQ(dialog.windowTitle(), "索引状态");
-  EXPECT_EQ(dialog.counts()->text(), "扫描：0，索引：2");
+  EXPECT_EQ(dialog.counts()->text(), "扫描：0，索引：3");
+  EXPECT_EQ(dialog.oversize()->text(), "超过 20 MB、只按名称和属性索引的文件：1");
   EXPECT_EQ(dialog.speed()->currentText(), "低速");
   EXPECT_TRUE(dialog.run_button()->isChecked());
   EXPECT_EQ(dialog.run_button()->text(), "索  引");

@@ -63,11 +63,12 @@ class FakeBackend : public ShellBackend {
   void Shutdown() override { ++shutdowns; }
 
   // Writes a document record for `path` with `text`.
-  void AddDocument(const std::string& path, const std::string& text) {
+  void AddDocument(const std::string& path, const std::string& text, uint32_t size = 0) {
     DocumentRecord record;
     record.name = BaseName(path);
     record.type = "txt";
     record.path = path;
+    record.size = size;
     record.text = ToWide(text);
     record.modified = 1;
     (void)store_.writer->AddOrUpdateDocument(record, false);
