@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <ctime>
 #include <limits>
 
@@ -226,6 +227,7 @@ const FtsObject::Table FtsObject::kTable = {
     {{u"CheckFile", 57, kGet, 1, 1, {VT_BSTR}, VT_BSTR}, &F::CheckFile},
     {{u"SnapshotHits", 58, kGet, 2, 2, {VT_BSTR, VT_BSTR}, VT_I4}, &F::SnapshotHits},
     {{u"MarkSnapshot", 59, kGet, 4, 4, {VT_BSTR, VT_BSTR, VT_I4, VT_I4}, VT_BSTR}, &F::MarkSnapshot},
+    {{u"FileGone", 60, kGet, 2, 2, {VT_BSTR, VT_BSTR}, VT_BOOL}, &F::FileGone},
 };
 // clang-format on
 
@@ -470,6 +472,19 @@ HResult FtsObject::CheckFile(Args args, Variant* result, ExcepInfo*) {
       path, kind.exists && !kind.regular ? FileRole::kFolder : FileRole::kIndexedFile, &fd);
   if (fd >= 0) close(fd);
   *result = Wide(FileCheckMessage(check));
+  return S_OK;
+}
+
+HResult FtsObject::FileGone(Args args, Variant* result, ExcepInfo*) {
+  const std::string path = Narrow(args[0]);
+  // Only the records of files: a file's "路径" is the folder of its path;
+  // mail keeps its key there, and an archive member's key ("a.zip::m") has
+  // no file of its own.
+  const bool file_path = path.starts_with('/') && DirName(path) == Narrow(args[1]) &&
+                         path.find("::") == std::string::npos;
+  struct stat st;
+  *result = Variant::Bool(file_path && lstat(PathOnDisk(path).c_str(), &st) != 0 &&
+                          errno == ENOENT);
   return S_OK;
 }
 

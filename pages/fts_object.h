@@ -117,6 +117,13 @@
 //                                       1000) marked and anchored: the n-th of
 //                                       keyword L named L+n, linking to the next
 //                                       of L, the last back to the first
+//   60 FileGone(path, folder)           True when the record of a file
+//                                       ("完整路径", "路径") names a path where
+//                                       nothing is any more (deleted or
+//                                       renamed): it is shown marked "已删除"
+//                                       and not offered to open. False for
+//                                       mail and archive members, whose keys
+//                                       are not paths.
 // Index arguments count from 0; an index outside a list gives "". A put that
 // cannot be saved raises script error 70 with the reason.
 //
@@ -226,6 +233,7 @@ class FtsObject : public TableDispatch<FtsObject> {
   LUN_FTS_HANDLER(CheckFile);
   LUN_FTS_HANDLER(SnapshotHits);
   LUN_FTS_HANDLER(MarkSnapshot);
+  LUN_FTS_HANDLER(FileGone);
 #undef LUN_FTS_HANDLER
 
   bool Active() const;

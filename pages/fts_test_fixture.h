@@ -127,10 +127,10 @@ class FtsFixture : public testing::Test {
     store_.writer->BuildCategoryLists();
   }
 
-  // Indexes the file at `path` as the crawler would (its size and time) and
-  // permits `root` (empty: the file's folder) in the scope that FTS checks
-  // opened files against.
-  void IndexFile(const std::string& path, std::string root = {}) {
+  // Indexes the file at `path` as the crawler would (its size and time,
+  // with `text`) and permits `root` (empty: the file's folder) in the scope
+  // that FTS checks opened files against.
+  void IndexFile(const std::string& path, std::string root = {}, std::u16string text = {}) {
     struct stat st {};
     ASSERT_EQ(stat(path.c_str(), &st), 0) << path;
     DocumentRecord r;
@@ -139,6 +139,7 @@ class FtsFixture : public testing::Test {
     r.path = path;
     r.size = static_cast<uint32_t>(st.st_size);
     r.modified = FileTimeToDate(st.st_mtime);
+    r.text = std::move(text);
     ASSERT_TRUE(store_.writer->AddOrUpdateDocument(r, false));
     std::vector<std::string> roots = scope_.PermittedRoots();
     roots.push_back(root.empty() ? path.substr(0, path.find_last_of('/')) : root);

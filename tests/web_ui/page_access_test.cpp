@@ -5,6 +5,8 @@
 // address or a second account (the Node tests security_test.mjs and
 // browser_test.mjs check the same over real connections and in Chromium).
 #include <gtest/gtest.h>
+
+#include <fstream>
 #include <unistd.h>
 
 #include <map>
@@ -17,6 +19,7 @@
 #include "engine/storage/search_project.h"
 #include "pages/fts_factory.h"
 #include "pages/fts_test_fixture.h"
+#include "platform/scratch_dir.h"
 #include "pages/script_page_runner.h"
 #include "web/request_variables.h"
 
@@ -47,7 +50,9 @@ class PageAccessTest : public FtsFixture {
  protected:
   void SetUp() override {
     FtsFixture::SetUp();
-    AddDocuments({{"secret.txt", "txt", u"secretword in a document"}});
+    // A file that exists: its row offers opening and downloading.
+    std::ofstream(files_.File("secret.txt")) << "secretword in a document";
+    IndexFile(files_.File("secret.txt"), {}, u"secretword in a document");
     auto table = std::make_shared<Dictionary>();
     ExcepInfo excep;
     ASSERT_EQ(table->SetCompareMode(1, &excep), S_OK);
@@ -131,6 +136,7 @@ class PageAccessTest : public FtsFixture {
 
   uid_t peer_uid_ = kOurUid;
   int64_t now_ = 1'700'000'000;
+  ScratchDir files_;
 };
 
 constexpr char kSearchBox[] = "name=\"SearchText\"";
