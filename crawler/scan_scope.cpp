@@ -1,6 +1,8 @@
 #include "crawler/scan_scope.h"
 
+#include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 #include <array>
 
@@ -204,6 +206,20 @@ bool ScanScope::IsDirectoryExcluded(std::string_view path) const {
   if (HasExcludedComponent(path)) return true;
   std::lock_guard<std::mutex> lock(mutex_);
   return IsForbidden(path);
+}
+
+std::string ScanScope::WhyRootSkipped(const std::string& root) const {
+  struct stat st;
+  if (stat(root.c_str(), &st) != 0) return "不存在";
+  if (!S_ISDIR(st.st_mode)) return "不是文件夹";
+  if (access(root.c_str(), R_OK | X_OK) != 0) return "没有读取权限";
+  if (HasExcludedComponent(root)) return "路径中有隐藏或系统文件夹 (以 . 或 $ 开头, lost+found)";
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!IsForbidden(root)) return "";
+  for (const std::string& f : forbidden_) {
+    if (IsPathUnder(root, f)) return "在禁止扫描的路径 " + f + " 中";
+  }
+  return "在禁止扫描的路径中";
 }
 
 bool ScanScope::IsFileExcluded(std::string_view path) const {

@@ -87,6 +87,11 @@ class ScanScope {
   // service under the current type lists (TextSourceOf).
   bool ServiceExtracts(std::string_view token) const;
   bool IsDirectoryExcluded(std::string_view path) const;
+  // Why the walk would skip the root `root`, in words for the user: it does
+  // not exist, is no folder, cannot be read, holds a hidden or system name
+  // ("." or "$" first, "lost+found"), or lies in a forbidden path (which
+  // one). Empty when it is walked.
+  std::string WhyRootSkipped(const std::string& root) const;
   bool IsFileExcluded(std::string_view path) const;
 
   std::vector<std::string> PermittedRoots() const;

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "config/settings_store.h"
+#include "platform/paths.h"
 #include "platform/scratch_dir.h"
 
 namespace lun {
@@ -97,6 +100,26 @@ TEST_F(ScopeFixture, ExclusionRules) {
   }
   scope_.SetClearing(true);
   EXPECT_TRUE(scope_.IsFileExcluded("/home/u/docs/a.doc"));
+}
+
+TEST_F(ScopeFixture, ASkippedRootSaysWhy) {
+  const std::string root = dir_.File("root");
+  ASSERT_TRUE(MakeDirectories(root + "/work") && MakeDirectories(root + "/.hidden"));
+  std::ofstream(root + "/file.txt") << "x";
+  settings_.SetValue(kSearchSection, key::kForbiddenPaths, "|" + root + "/work|");
+  settings_.SetValue(kSearchSection, key::kPermittedPaths, "|" + root + "|");
+  scope_.Load(settings_, root, {});
+  const struct {
+    std::string root;
+    std::string why;
+  } cases[] = {
+      {root, ""},
+      {root + "/missing", "不存在"},
+      {root + "/file.txt", "不是文件夹"},
+      {root + "/.hidden", "路径中有隐藏或系统文件夹 (以 . 或 $ 开头, lost+found)"},
+      {root + "/work", "在禁止扫描的路径 " + root + "/work 中"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(scope_.WhyRootSkipped(c.root), c.why) << c.root;
 }
 
 TEST_F(ScopeFixture, TypeAdmission) {

@@ -121,9 +121,8 @@ bool EndSignalWithin(int ms) {
 // (or an end signal comes). Returns the exit status.
 int IndexOnce(lun::Application& app, const std::vector<std::string>& roots) {
   for (const std::string& root : roots) {
-    if (app.scope().IsDirectoryExcluded(root)) {
-      std::printf("跳过 (不在扫描范围内): %s\n", root.c_str());
-    }
+    const std::string why = app.scope().WhyRootSkipped(root);
+    if (!why.empty()) std::printf("跳过 %s: %s\n", root.c_str(), why.c_str());
   }
   const auto start = std::chrono::steady_clock::now();
   bool interrupted = false;

@@ -111,8 +111,14 @@ count_paths() {
 # One-shot indexing of chosen folders into the home's index.
 mkdir -p "$DIR/once"
 printf 'einmal indexiert\n' >"$DIR/once/o.txt"
-"$LUN" --home "$HOME_DIR" --index-once "$DIR/once" >"$DIR/once.out" 2>&1 || say_fail "--index-once exit code"
+mkdir -p "$DIR/.hidden"
+"$LUN" --home "$HOME_DIR" --index-once "$DIR/once" "$DIR/missing" "$DIR/once/o.txt" "$DIR/.hidden" \
+  >"$DIR/once.out" 2>&1 || say_fail "--index-once exit code"
 grep -q "完成: 已索引 1 个文件" "$DIR/once.out" || { say_fail "--index-once progress"; cat "$DIR/once.out"; }
+# Every root it skips, with the reason.
+for skipped in "$DIR/missing: 不存在" "$DIR/once/o.txt: 不是文件夹" "$DIR/.hidden: 路径中有隐藏"; do
+  grep -qF "跳过 $skipped" "$DIR/once.out" || { say_fail "--index-once: no reason for $skipped"; cat "$DIR/once.out"; }
+done
 [ "$(count_paths "$HOME_DIR" '[文档]:文本内容=einmal')" = "1 1" ] || say_fail "--index-once record"
 
 # The crawl service's port held by a listener that is not this lun's
