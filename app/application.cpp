@@ -214,6 +214,9 @@ bool Application::OpenDatabase() {
   }
   search_ = std::make_unique<SearchService>(*project_, MakeIndexTermSource);
   search_->Configure(ChannelSettings::From(s));
+  // "启用缓冲池" and its keys act on the application's searches as on
+  // lundb's; a change in the settings applies at once (see the hooks).
+  search_->ConfigurePool(BufferPoolSettings::From(s));
   writer_ = std::make_unique<DocumentWriter>(*project_, *search_);
   return true;
 }
@@ -426,6 +429,14 @@ void Application::InstallSettingHooks() {
       [this] { Reconcile({.everything = false, .trees = {}, .prune = true}); });
   for (const char* key : {key::kPermittedPaths, key::kForbiddenPaths}) {
     s.SetApplyHook(key, [this, key](const std::string& value) { ApplyScopePaths(key, value); });
+  }
+  for (const char* key :
+       {key::kCachePoolEnabled, key::kCachePoolSize, key::kCacheValidity, key::kCachePath}) {
+    s.SetApplyHook(key, [this, key](const std::string& value) {
+      // The hook runs before the store takes the value.
+      settings().SetValue(kSearchSection, key, value);
+      if (search_) search_->ConfigurePool(BufferPoolSettings::From(settings()));
+    });
   }
   s.SetApplyHook(key::kRealtimeMonitor, [this](const std::string& value) {
     if (monitor_) monitor_->monitoring = FlagIsTrue(value);

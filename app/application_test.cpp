@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <thread>
@@ -151,6 +152,32 @@ TEST_F(ApplicationTest, FirstStartCreatesTheTablesSettingsAndSessionTable) {
   // Each start makes a new session code.
   const std::string first_code = Setting(key::kLocalUserId);
   Run(Options(), [&](Application& app) { EXPECT_NE(app.session_code(), first_code); });
+}
+
+// "启用缓冲池" acts on the application's own searches, at start-up and as
+// soon as the setting changes: results are kept in the pool's folder.
+TEST_F(ApplicationTest, TheBufferPoolSettingsReachTheSearches) {
+  const std::string cache = home_.File("cache");
+  auto pool_files = [&] {
+    size_t n = 0;
+    std::error_code ignored;
+    for (auto it = std::filesystem::recursive_directory_iterator(cache, ignored);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+      n += it->is_regular_file() ? 1 : 0;
+    }
+    return n;
+  };
+  Run(Options(), [&](Application& app) {
+    AddDocument(app, "/nowhere/pooled.txt");
+    app.settings().SetValue(kSearchSection, key::kCachePath, cache);
+    std::unique_ptr<Recordset> rs;
+    ASSERT_EQ(app.search()->Search("[文档]:季度", &rs), kEngineOk);
+    EXPECT_EQ(pool_files(), 0u) << "off by default";
+    ASSERT_TRUE(app.settings().ApplySetting(key::kCachePoolEnabled, "是"));
+    ASSERT_EQ(app.search()->Search("[文档]:季度", &rs), kEngineOk);
+    EXPECT_EQ(rs->count(), 1u);
+    EXPECT_EQ(pool_files(), 1u) << "the result is kept in the pool";
+  });
 }
 
 TEST_F(ApplicationTest, SecondInstanceEndsSilently) {

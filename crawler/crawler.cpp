@@ -18,6 +18,7 @@
 #include "crawler/extract/text_filters.h"
 #include "crawler/scan_scope.h"
 #include "crawler/text_detector.h"
+#include "engine/index/indexing_pace.h"
 #include "engine/storage/data_table.h"
 #include "engine/storage/search_project.h"
 #include "platform/file_system.h"
@@ -297,12 +298,18 @@ bool Crawler::PollUserIdle() {
 }
 
 void Crawler::Throttle(int low_ms, int idle_ms) {
-  switch (static_cast<SpeedMode>(speed_mode.load())) {
+  const SpeedMode mode = static_cast<SpeedMode>(speed_mode.load());
+  const bool idle = PollUserIdle();
+  // The index flushes keep the pace of the walk and the queue: the engine's
+  // own switch (indexing_pace.h) follows the speed menu and the idle state.
+  SetIndexingSpeedMode(static_cast<int>(mode));
+  SetUserIdle(idle);
+  switch (mode) {
     case SpeedMode::kLowSpeed:
       Sleep(low_ms);
       break;
     case SpeedMode::kIdleHighSpeed:
-      if (!PollUserIdle()) Sleep(idle_ms);
+      if (!idle) Sleep(idle_ms);
       break;
     case SpeedMode::kHighSpeed:
       break;

@@ -14,6 +14,7 @@
 #include "crawler/reconciler.h"
 #include "crawler/scan_scope.h"
 #include "engine/index/field_generations.h"
+#include "engine/index/indexing_pace.h"
 #include "engine/query/index_term_source.h"
 #include "engine/query/query_escape.h"
 #include "engine/query/search_service.h"
@@ -557,6 +558,23 @@ TEST_F(CrawlerTest, FilesOverTheSizeLimitAreRecordedByNameAndCounted) {
   EXPECT_EQ(Paths("[文档]:文件名称=huge"), std::vector<std::string>{big});
   EXPECT_EQ(TextOf(big), u"");
   EXPECT_EQ(CountOversizeDocuments(*search_), 1);
+}
+
+// The index flushes take the pace the crawler runs at: the speed menu and
+// the idle state reach the engine's own switch.
+TEST_F(CrawlerTest, TheSpeedModeReachesTheIndexFlushes) {
+  Write(tree_.File("docs/a.txt"), "paceword");
+  Configure(tree_.File("docs"), "txt");
+  Crawler crawler(Env());
+  crawler.speed_mode = static_cast<int>(SpeedMode::kLowSpeed);
+  crawler.first_pass = true;
+  crawler.StartScan();
+  crawler.StartIndexing();
+  for (int i = 0; i < 3000 && IndexingSpeedMode() != 2; ++i) std::this_thread::sleep_for(10ms);
+  crawler.StopIndexing();
+  crawler.StopScan();
+  EXPECT_EQ(IndexingSpeedMode(), 2);
+  SetIndexingSpeedMode(1);  // the process-wide default of the other tests
 }
 
 TEST_F(CrawlerTest, FileTimesAreLocalDates) {
