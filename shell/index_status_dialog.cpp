@@ -4,6 +4,7 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
+#include "crawler/change_monitor.h"
 #include "crawler/crawler.h"
 #include "crawler/document_table.h"
 #include "engine/storage/data_table.h"
@@ -62,6 +63,7 @@ IndexStatusDialog::IndexStatusDialog(ShellBackend& backend) : backend_(backend) 
   oversize_.setObjectName(QStringLiteral("oversize"));
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(&counts_);
+  layout->addWidget(&watching_);
   layout->addWidget(&oversize_);
   auto* paths = new QFormLayout;
   paths->addRow(&index_label_, &index_path_);
@@ -92,6 +94,23 @@ IndexStatusDialog::IndexStatusDialog(ShellBackend& backend) : backend_(backend) 
   Refresh();
 }
 
+void IndexStatusDialog::RefreshWatching(const Crawler* crawler) {
+  QString text;
+  QString unwatched;
+  if (const ChangeMonitor* monitor = backend_.monitor()) {
+    text = QString::fromStdString(monitor->StatusText());
+    for (const std::string& tree : monitor->unwatched()) {
+      unwatched += QString::fromStdString(tree) + QLatin1Char('\n');
+    }
+  }
+  if (crawler && crawler->reconciling()) {
+    if (!text.isEmpty()) text += QStringLiteral("，");
+    text += QStringLiteral("正在核对索引: %1").arg(crawler->reconcile_stats().checked);
+  }
+  watching_.setText(text);
+  watching_.setToolTip(unwatched.trimmed());
+}
+
 void IndexStatusDialog::Refresh() {
   Crawler* crawler = backend_.crawler();
   const bool paused = crawler && crawler->paused;
@@ -103,6 +122,7 @@ void IndexStatusDialog::Refresh() {
   counts_.setText(QStringLiteral("扫描：%1，索引：%2")
                       .arg(LiveCount(project, kQueueTable))
                       .arg(LiveCount(project, kDocumentTable)));
+  RefreshWatching(crawler);
   if (ticks_++ % kTicksPerOversizeCount == 0) {
     SearchService* search = backend_.search();
     const int oversize = search ? CountOversizeDocuments(*search) : -1;

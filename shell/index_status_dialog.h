@@ -1,6 +1,9 @@
 // The index status window: the crawler's progress (queued and indexed
 // counts, the paths being indexed and pre-scanned), the speed drop-down and
-// the push-like pause button, refreshed every 500 ms; and how many files are
+// the push-like pause button, refreshed every 500 ms; the change monitor's
+// watched directories with the trees it could not watch (listed in the
+// tooltip: they are reconciled on a timer instead) and the progress of a
+// reconciliation; and how many files are
 // over the size limit of text reading (found by name only), counted when the
 // window opens and every 5 s, as it reads the whole table.
 //
@@ -20,6 +23,7 @@
 
 namespace lun {
 
+class Crawler;
 class ShellBackend;
 
 // The drop-down row of a speed mode (-1 for a mode outside 0-2), and back.
@@ -38,6 +42,7 @@ class IndexStatusDialog : public QDialog {
 
   QLabel* counts() { return &counts_; }
   QLabel* oversize() { return &oversize_; }
+  QLabel* watching() { return &watching_; }
   QLabel* index_label() { return &index_label_; }
   QLabel* index_path() { return &index_path_; }
   QLabel* scan_path() { return &scan_path_; }
@@ -45,9 +50,12 @@ class IndexStatusDialog : public QDialog {
   QPushButton* run_button() { return &run_; }
 
  private:
+  void RefreshWatching(const Crawler* crawler);
+
   ShellBackend& backend_;
   QLabel counts_;
   QLabel oversize_;
+  QLabel watching_;
   int ticks_ = 0;
   QLabel index_label_;
   QLabel index_path_;
