@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <deque>
 #include <vector>
 
@@ -21,6 +22,7 @@
 #include "engine/index/indexing_pace.h"
 #include "engine/storage/data_table.h"
 #include "engine/storage/search_project.h"
+#include "platform/error_log.h"
 #include "platform/file_system.h"
 #include "platform/kill_point.h"
 #include "platform/path_text.h"
@@ -492,8 +494,11 @@ void Crawler::RunReconciliations() {
     }
     if (request.empty()) break;
     reconciling_ = true;
+    const ReconcileStats before = reconciler_->stats();
+    const int64_t started_ms = MonotonicMs();
     const bool finished = reconciler_->Run(request, stop_scan_);
     reconciling_ = false;
+    if (finished) LogReconcilePass(before, reconciler_->stats(), MonotonicMs() - started_ms);
     if (!finished) {
       // Stopped: the request waits for the next start of the thread (and
       // the start-up pass covers everything anyway).
@@ -502,6 +507,16 @@ void Crawler::RunReconciliations() {
       break;
     }
   }
+}
+
+void Crawler::LogReconcilePass(const ReconcileStats& before, const ReconcileStats& after,
+                                int64_t elapsed_ms) {
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.2f", static_cast<double>(elapsed_ms) / 1000);
+  AppendEngineErrorLog("核对完成: 比较 " + std::to_string(after.checked - before.checked) +
+                       "，重新索引 " + std::to_string(after.queued - before.queued) + "，移除 " +
+                       std::to_string(after.removed - before.removed) + "，用时 " + seconds +
+                       " 秒");
 }
 
 void Crawler::IndexThread() {

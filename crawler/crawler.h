@@ -226,6 +226,10 @@ class Crawler {
   // below the free-space limit.
   bool CheckDiskSpace();
   void Throttle(int low_ms, int idle_ms);
+  // One line in the engine log when a reconciliation pass has finished:
+  // what it compared, queued and removed, and how long it took.
+  static void LogReconcilePass(const ReconcileStats& before, const ReconcileStats& after,
+                               int64_t elapsed_ms);
   void SetScanPosition(const std::string& text);
   void SetIndexPosition(const std::string& text);
   // The text of `path` from the crawl service, asked again once when the
