@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unicode/ucnv.h>
 #include <unicode/ustring.h>
+#include <unicode/utf8.h>
 
 #include <memory>
 #include <optional>
@@ -13,37 +14,16 @@ namespace {
 
 constexpr char32_t kEscapeBase = 0xEF00;  // U+EF80..U+EFFF stand for bytes 0x80..0xFF
 
-// Length of the valid UTF-8 character at `s[i]`, or 0 when there is none
-// (stray continuation, truncated, overlong, surrogate, beyond U+10FFFF).
+// Length of the valid UTF-8 character at `s[i]` (its code point in
+// `*code`), or 0 when none starts there: a stray continuation byte, a
+// truncated or overlong sequence, an encoded surrogate.
 size_t Utf8CharLength(std::string_view s, size_t i, char32_t* code) {
-  const auto b = [&](size_t k) { return static_cast<unsigned char>(s[i + k]); };
-  const unsigned char c = b(0);
-  if (c < 0x80) {
-    *code = c;
-    return 1;
-  }
-  size_t n;
-  char32_t v;
-  if (c >= 0xC2 && c <= 0xDF) {
-    n = 2, v = c & 0x1F;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    n = 3, v = c & 0x0F;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    n = 4, v = c & 0x07;
-  } else {
-    return 0;
-  }
-  if (i + n > s.size()) return 0;
-  for (size_t k = 1; k < n; ++k) {
-    if ((b(k) & 0xC0) != 0x80) return 0;
-    v = v << 6 | (b(k) & 0x3F);
-  }
-  if ((n == 3 && v < 0x800) || (n == 4 && (v < 0x10000 || v > 0x10FFFF)) ||
-      (v >= 0xD800 && v <= 0xDFFF)) {
-    return 0;
-  }
-  *code = v;
-  return n;
+  int32_t at = static_cast<int32_t>(i);
+  UChar32 c;
+  U8_NEXT(s.data(), at, static_cast<int32_t>(s.size()), c);
+  if (c < 0) return 0;
+  *code = static_cast<char32_t>(c);
+  return static_cast<size_t>(at) - i;
 }
 
 bool IsValidUtf8(std::string_view s) {
@@ -55,21 +35,10 @@ bool IsValidUtf8(std::string_view s) {
 }
 
 void AppendUtf8(char32_t c, std::string* out) {
-  if (c < 0x80) {
-    out->push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | c >> 6));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out->push_back(static_cast<char>(0xE0 | c >> 12));
-    out->push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out->push_back(static_cast<char>(0xF0 | c >> 18));
-    out->push_back(static_cast<char>(0x80 | (c >> 12 & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
+  char bytes[U8_MAX_LENGTH];
+  int32_t length = 0;
+  U8_APPEND_UNSAFE(bytes, length, static_cast<UChar32>(c));
+  out->append(bytes, static_cast<size_t>(length));
 }
 
 struct ConverterCloser {
