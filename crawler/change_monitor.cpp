@@ -112,7 +112,7 @@ void ChangeMonitor::Unwatched(const std::string& directory) {
 
 size_t ChangeMonitor::pending() const {
   std::lock_guard lock(mutex_);
-  return pending_.size();
+  return pending_.size() + in_flight_;
 }
 
 std::string ChangeMonitor::Start() {
@@ -227,6 +227,39 @@ void ChangeMonitor::DirectoryMoved(const std::string& from, const std::string& t
   }
 }
 
+void ChangeMonitor::Apply(const std::string& path, Pending::State state) {
+  if (state == Pending::kDeleted || state == Pending::kTreeDeleted) {
+    writer_.RemoveDocuments(path);
+    if (state == Pending::kTreeDeleted) writer_.RemoveTree(path);
+    return;
+  }
+  struct stat st;
+  if (state == Pending::kVanished) {
+    // Still gone and still recorded: the record was written after the move
+    // that took the file away had been handled. It goes, and a
+    // reconciliation finds the file where it is now.
+    if (lstat(path.c_str(), &st) == 0 || writer_.FindPath(path).empty()) return;
+    writer_.RemoveDocuments(path);
+    crawler_.RequestReconcile(ReconcileRequest{.everything = true, .trees = {}, .prune = false});
+    return;
+  }
+  if (stat(path.c_str(), &st) != 0) return;
+  if (S_ISDIR(st.st_mode)) {
+    if (ListContainsToken(scope_.TypeList(TypeListKind::kDocument), "|DIRECTORY|")) {
+      crawler_.IndexDirectory(path);
+    }
+    return;
+  }
+  crawler_.IndexFile(path, /*force=*/true);
+  // Renamed or moved while it was being read. The move's own event usually
+  // carries the record along (or a directory move is still on its way), so
+  // the record is checked once the path has been quiet, not at once.
+  if (lstat(path.c_str(), &st) != 0) {
+    std::lock_guard lock(mutex_);
+    pending_.try_emplace(path, Pending{std::chrono::steady_clock::now(), Pending::kVanished});
+  }
+}
+
 void ChangeMonitor::Process() {
   std::unique_lock lock(mutex_);
   while (!stop_) {
@@ -245,31 +278,12 @@ void ChangeMonitor::Process() {
       }
     }
     // Index without holding the map: events keep arriving meanwhile.
+    in_flight_ = due.size();
     lock.unlock();
     for (const auto& [path, state] : due) {
-      if (state == Pending::kDeleted || state == Pending::kTreeDeleted) {
-        writer_.RemoveDocuments(path);
-        if (state == Pending::kTreeDeleted) writer_.RemoveTree(path);
-        continue;
-      }
-      struct stat st;
-      if (stat(path.c_str(), &st) != 0) continue;
-      if (S_ISDIR(st.st_mode)) {
-        if (ListContainsToken(scope_.TypeList(TypeListKind::kDocument), "|DIRECTORY|")) {
-          crawler_.IndexDirectory(path);
-        }
-      } else {
-        crawler_.IndexFile(path, /*force=*/true);
-        // Renamed or moved (with a directory above it) while it was being
-        // read: the record just written names a path that is gone, and the
-        // move may have been handled before the record existed. The
-        // record goes, and a reconciliation finds the file where it is now.
-        if (lstat(path.c_str(), &st) != 0) {
-          writer_.RemoveDocuments(path);
-          crawler_.RequestReconcile(
-              ReconcileRequest{.everything = true, .trees = {}, .prune = false});
-        }
-      }
+      Apply(path, state);
+      std::lock_guard counted(mutex_);
+      --in_flight_;
     }
     lock.lock();
     if (!unwatched_.empty() && now - last_rewalk_ >= options_.rewalk_interval) {

@@ -81,7 +81,8 @@ class ChangeMonitor {
   std::atomic<bool> monitoring{true};        // "实时监控"
   std::atomic<bool> realtime_delete{false};  // "实时文件删除"
 
-  // Number of paths waiting for their quiet period (for status displays).
+  // Number of paths waiting for their quiet period or being indexed now
+  // (for status displays; 0 means every change seen so far is in the index).
   size_t pending() const;
   // Directories watched, and the trees left unwatched by the watch limit
   // (they are walked every rewalk interval instead).
@@ -115,12 +116,17 @@ class ChangeMonitor {
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   // path -> last event time, or deleted (remove its records; with the
-  // records below it for a directory) or cancelled.
+  // records below it for a directory) or cancelled. A file gone right after
+  // it was indexed is vanished: once quiet, a record still under that path
+  // is a ghost (see Process).
   struct Pending {
     std::chrono::steady_clock::time_point last;
-    enum State { kChanged, kDeleted, kTreeDeleted, kCancelled } state = kChanged;
+    enum State { kChanged, kDeleted, kTreeDeleted, kVanished, kCancelled } state = kChanged;
   };
   std::map<std::string, Pending> pending_;
+  size_t in_flight_ = 0;  // taken from pending_, not yet done
+  // Carries out one due entry (Process, without the lock).
+  void Apply(const std::string& path, Pending::State state);
   std::vector<std::string> unwatched_;
   std::vector<std::string> watched_roots_;
   std::mutex watch_mutex_;  // one WatchNewRoots at a time
