@@ -29,7 +29,9 @@ constexpr std::array<Category, 7> kCategories = {{
      "ODS|OTS|ODF|DOCX|DOCM|XLSX|XLSM|PPTX|PPTM|EPUB|"},
     {"网页", "|HTM|HTX|HTT|HTML|HTA|MHT|CHM|"},
     {"邮件", "|EML|FOXMAIL|OUTLOOK|OUTLOOKEXPRESS|THUNDERBIRD|MAILDIR|"},
-    {"音乐", "|MP3|MID|WMA|RM|WAV|MIDI|RMI|AU|AIF|AIFF|AIFC|ASX|WAX|M3U|WPL|WVX|WMX|FLAC|OGG|OGA|OPUS|M4A|"},
+    {"音乐",
+     "|MP3|MID|WMA|RM|WAV|MIDI|RMI|AU|AIF|AIFF|AIFC|ASX|WAX|M3U|WPL|WVX|WMX|FLAC|OGG|OGA|OPUS|"
+     "M4A|"},
     {"视频", "|AVI|SWF|WMV|MPG|ASF|MPEG|MOV|RA|RAM|RMVB|VOB|MPA|MPE|"},
     {"图像", "|BMP|GIF|ICO|JPG|JPEG|PNG|TIF|TIFF|"},
     {"程序", "|COM|EXE|DLL|JS|VBS|BAT|OCX|"},
@@ -48,19 +50,21 @@ std::string WithoutTrailingSlash(std::string path) {
 // (kept from the Windows convention for system folders), hidden names
 // (starting with "."; caches, trash and configuration live there) and
 // "lost+found".
-bool HasExcludedComponent(std::string_view path) {
+bool HasExcludedComponent(std::string_view path) { return !ExcludedComponentOf(path).empty(); }
+
+}  // namespace
+
+std::string_view ExcludedComponentOf(std::string_view path) {
   size_t pos = 0;
   while (pos < path.size()) {
     size_t end = path.find('/', pos);
     if (end == std::string_view::npos) end = path.size();
     const std::string_view part = path.substr(pos, end - pos);
-    if (!part.empty() && (part[0] == '$' || part[0] == '.' || part == "lost+found")) return true;
+    if (!part.empty() && (part[0] == '$' || part[0] == '.' || part == "lost+found")) return part;
     pos = end + 1;
   }
-  return false;
+  return {};
 }
-
-}  // namespace
 
 bool IsPathUnder(std::string_view path, std::string_view dir) {
   if (dir.empty() || path.substr(0, dir.size()) != dir) return false;
@@ -188,6 +192,16 @@ bool ScanScope::IsTypeAdmitted(std::string_view token) const {
 }
 
 bool ScanScope::IsForbidden(std::string_view path) const {
+  return ForbiddingEntry(path) != nullptr;
+}
+
+std::string ScanScope::ForbiddenPathOver(std::string_view path) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const std::string* entry = ForbiddingEntry(path);
+  return entry ? *entry : std::string();
+}
+
+const std::string* ScanScope::ForbiddingEntry(std::string_view path) const {
   for (const std::string& f : forbidden_) {
     if (!IsPathUnder(path, f)) continue;
     // The nearer choice wins: a root the user chose inside a forbidden
@@ -197,9 +211,9 @@ bool ScanScope::IsForbidden(std::string_view path) const {
       chosen_inside =
           chosen_inside || (root != f && IsPathUnder(root, f) && IsPathUnder(path, root));
     }
-    if (!chosen_inside) return true;
+    if (!chosen_inside) return &f;
   }
-  return false;
+  return nullptr;
 }
 
 bool ScanScope::IsDirectoryExcluded(std::string_view path) const {

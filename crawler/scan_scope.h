@@ -33,6 +33,10 @@ namespace lun {
 
 class SettingsStore;
 
+// The first component of `path` that keeps it out of the index by its name
+// (one starting with "$" or ".", or "lost+found"); empty when none does.
+std::string_view ExcludedComponentOf(std::string_view path);
+
 // True when `path` is `directory` or lies below it.
 bool IsPathUnder(std::string_view path, std::string_view directory);
 
@@ -93,6 +97,9 @@ class ScanScope {
   // one). Empty when it is walked.
   std::string WhyRootSkipped(const std::string& root) const;
   bool IsFileExcluded(std::string_view path) const;
+  // The forbidden path that keeps `path` out (empty when none does): the
+  // same rule IsFileExcluded applies, named for the index diagnosis.
+  std::string ForbiddenPathOver(std::string_view path) const;
 
   std::vector<std::string> PermittedRoots() const;
   // True when `path` lies under (or is) a permitted root.
@@ -106,7 +113,8 @@ class ScanScope {
   void SetClearing(bool clearing);
 
  private:
-  bool IsForbidden(std::string_view path) const;  // caller holds mutex_
+  bool IsForbidden(std::string_view path) const;                    // caller holds mutex_
+  const std::string* ForbiddingEntry(std::string_view path) const;  // caller holds mutex_
 
   mutable std::mutex mutex_;
   std::string lists_[4];
