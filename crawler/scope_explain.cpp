@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "crawler/scan_scope.h"
+#include "crawler/text_detector.h"
 #include "platform/paths.h"
 
 namespace lun {
@@ -34,8 +35,7 @@ std::string JoinedRoots(const ScanScope& scope) {
 
 }  // namespace
 
-ScopeExplanation ExplainScope(const ScanScope& scope, std::string_view path,
-                              bool admits_unknown_text) {
+ScopeExplanation ExplainScope(const ScanScope& scope, std::string_view path, bool detects_text) {
   ScopeExplanation e;
   e.path = AbsolutePathOf(path);
   struct stat st;
@@ -62,10 +62,14 @@ ScopeExplanation ExplainScope(const ScanScope& scope, std::string_view path,
     return e;
   }
   const std::string token = TypeTokenOf(e.path);
-  if (!scope.IsTypeAdmitted(token) && !admits_unknown_text) {
-    e.verdict = ScopeVerdict::kTypeNotChosen;
-    e.detail = token;
-    return e;
+  if (!scope.IsTypeAdmitted(token)) {
+    // The crawler's own test of the content admits what looks like text.
+    if (!detects_text || !FileLooksLikeText(e.path)) {
+      e.verdict = ScopeVerdict::kTypeNotChosen;
+      e.detail = token;
+      return e;
+    }
+    e.detail = "text";
   }
   e.verdict = IsSizeIndexable(e.size) ? ScopeVerdict::kInScope : ScopeVerdict::kOverSizeLimit;
   return e;

@@ -39,11 +39,10 @@ struct ScopeExplanation {
 };
 
 // Judges `path` (made absolute against the working directory) under
-// `scope`. `admits_unknown_text` is true when the crawler admits files of an
-// unchosen type whose content is text ("文本检测"); such a file of an
-// unchosen type is then in scope.
-ScopeExplanation ExplainScope(const ScanScope& scope, std::string_view path,
-                              bool admits_unknown_text);
+// `scope`. `detects_text` is true when the crawler admits files of an
+// unchosen type whose content looks like text ("识别无扩展名文本"); such a file is
+// then in scope, with the detail "text".
+ScopeExplanation ExplainScope(const ScanScope& scope, std::string_view path, bool detects_text);
 
 // One sentence in the interface's language for the verdict and its detail.
 std::string DescribeScope(const ScopeExplanation& explanation);

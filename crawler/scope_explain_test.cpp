@@ -96,11 +96,17 @@ TEST_F(ScopeExplainTest, TemporaryDirectoryIsNamedAsSuch) {
 
 TEST_F(ScopeExplainTest, AgreesWithTheCrawlersOwnRules) {
   // A root chosen inside the forbidden temporary directory is walked, and
-  // the diagnosis says so; text detection admits an unchosen type.
+  // the diagnosis says so; text detection admits an unchosen type whose content is text.
   const std::string chosen = Make("tmp/chosen/a.txt");
   EXPECT_FALSE(scope_.IsFileExcluded(chosen));
   EXPECT_EQ(ExplainScope(scope_, chosen, false).verdict, ScopeVerdict::kInScope);
-  EXPECT_EQ(ExplainScope(scope_, Make("home/docs/b.jpg"), true).verdict, ScopeVerdict::kInScope);
+  const ScopeExplanation text = ExplainScope(scope_, Make("home/docs/b.jpg"), true);
+  EXPECT_EQ(text.verdict, ScopeVerdict::kInScope);
+  EXPECT_EQ(text.detail, "text");
+  const std::string binary = JoinPath(root_, "docs/c.jpg");
+  std::ofstream(binary, std::ios::binary) << std::string("\xff\xd8\xff\xe0\0\0\0\0JFIF", 12);
+  EXPECT_EQ(ExplainScope(scope_, binary, true).verdict, ScopeVerdict::kTypeNotChosen)
+      << "text detection admits only what looks like text";
 }
 
 TEST_F(ScopeExplainTest, RelativePathsAreJudgedAgainstTheWorkingDirectory) {

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "app/application.h"
+#include "app/explain_command.h"
 #include "app/instance_socket.h"
 #include "app/search_command.h"
 #include "app/update_handover.h"
@@ -39,6 +40,7 @@ constexpr char kUsage[] =
     "用法: lun [--home 目录] [--headless] [--port 端口] [--help] [--version]\n"
     "      lun [--home 目录] --index-once 文件夹...\n"
     "      lun search 查询... [--home 目录] [--limit N] [--json] [--files-only]\n"
+    "      lun --explain 路径 [--home 目录]   说明文件是否在索引范围内, 不在时为什么\n"
     "  --home 目录   应用目录 (默认: $LUN_HOME, 否则 ~/.local/share/tamrix-lun)\n"
     "  --headless    不显示桌面界面, 通知写到标准输出和日志\n"
     "  --port 端口   本次运行使用的网页端口 (不写入设置)\n"
@@ -149,6 +151,9 @@ int IndexOnce(lun::Application& app, const std::vector<std::string>& roots) {
 int main(int argc, char** argv) {
   if (argc >= 2 && std::strcmp(argv[1], "search") == 0) {
     return lun::RunSearchCommand({argv + 2, argv + argc});
+  }
+  if (argc >= 2 && std::strcmp(argv[1], "--explain") == 0) {
+    return lun::RunExplainCommand({argv + 2, argv + argc});
   }
   const std::optional<CommandLine> line = ParseCommandLine(argc, argv);
   if (!line) return 2;
