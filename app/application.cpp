@@ -31,6 +31,7 @@
 #include "engine/storage/search_project.h"
 #include "pages/fts_environment.h"
 #include "pages/fts_factory.h"
+#include "pages/root_page.h"
 #include "pages/script_page_runner.h"
 #include "platform/autostart.h"
 #include "platform/error_log.h"
@@ -335,11 +336,16 @@ void Application::StartWebServer() {
   page_limits.stop = &exiting_;
   page_runner_ = std::make_unique<ScriptPageRunner>(MakeFtsFactory(*fts_environment_), page_limits);
   web_ = std::make_unique<WebServer>(page_runner_.get(), options_.home);
+  web_->set_root_answer(
+      [context =
+           RootPageContext{session_code_, fts_environment_->peer_uid, fts_environment_->own_uid}](
+          const ConnectionInfo& connection, const HttpRequest& request, PageOutput* output) {
+        AnswerRoot(context, connection, request, output);
+      });
   // While remote login is off, other computers get nothing from the pages:
   // their connections are closed before they cost a thread.
-  web_->set_remote_admission([&s] {
-    return s.GetValue(kSearchSection, key::kRemoteLogin, "") == kAllow;
-  });
+  web_->set_remote_admission(
+      [&s] { return s.GetValue(kSearchSection, key::kRemoteLogin, "") == kAllow; });
   const std::string archives = JoinPath(options_.program_directory, kResourceFolder);
   web_running_ = port != 0 && web_->Start(archives, kDefaultDocument, port, kWebIdleTimeoutMs);
   if (!web_running_) {
@@ -611,9 +617,9 @@ uint32_t Application::files_waiting() const {
   return queue ? queue->live_count() : 0;
 }
 
-std::string Application::HomeUrl() const {
+std::string Application::SearchUrl(std::string_view query) const {
   if (!web_running_) return {};
-  return "http://127.0.0.1:" + std::to_string(web_port_) + "/LUN/home.shl?IDCODE=" + session_code_;
+  return "http://127.0.0.1:" + std::to_string(web_port_) + SearchPagePath(session_code_, query);
 }
 
 void Application::Shutdown() {

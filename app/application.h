@@ -123,7 +123,9 @@ class Application {
 
   // The search page of the local user: "http://127.0.0.1:PORT/LUN/" with
   // the session code, or empty while the web server does not run.
-  std::string HomeUrl() const;
+  std::string HomeUrl() const { return SearchUrl({}); }
+  // The same with the results for `query` when it is not empty.
+  std::string SearchUrl(std::string_view query) const;
   const std::string& session_code() const { return session_code_; }
   uint16_t web_port() const { return web_port_; }
   bool web_running() const { return web_running_; }

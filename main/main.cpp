@@ -2,6 +2,7 @@
 //
 //   lun [--home DIR] [--headless] [--port N] [--help] [--version]
 //   lun [--home DIR] --index-once ROOT...
+//   lun [--home DIR] --open [QUERY]
 //   lun search QUERY... [--home DIR] [--limit N] [--json] [--files-only]
 //
 // With a display (and the desktop shell built) the shell runs the
@@ -26,12 +27,14 @@
 #include "app/application.h"
 #include "app/explain_command.h"
 #include "app/instance_socket.h"
+#include "app/open_command.h"
 #include "app/search_command.h"
 #include "app/update_handover.h"
 #if defined(LUN_HAVE_DESKTOP_SHELL)
 #include "shell/desktop_shell.h"
 #endif
 #include "app/user_interface.h"
+#include "pages/desktop_apps.h"
 #include "platform/paths.h"
 
 namespace {
@@ -39,12 +42,14 @@ namespace {
 constexpr char kUsage[] =
     "用法: lun [--home 目录] [--headless] [--port 端口] [--help] [--version]\n"
     "      lun [--home 目录] --index-once 文件夹...\n"
+    "      lun [--home 目录] --open [查询]\n"
     "      lun search 查询... [--home 目录] [--limit N] [--json] [--files-only]\n"
     "      lun --explain 路径 [--home 目录]   说明文件是否在索引范围内, 不在时为什么\n"
     "  --home 目录   应用目录 (默认: $LUN_HOME, 否则 ~/.local/share/tamrix-lun)\n"
     "  --headless    不显示桌面界面, 通知写到标准输出和日志\n"
     "  --port 端口   本次运行使用的网页端口 (不写入设置)\n"
     "  --index-once  把给出的文件夹索引一次后退出 (显示进度)\n"
+    "  --open        让正在运行的 lun 在浏览器中打开首页或查询结果\n"
     "  --help        显示本说明\n"
     "  --version     显示版本\n";
 
@@ -55,6 +60,7 @@ struct CommandLine {
   bool help = false;
   bool version = false;
   std::vector<std::string> index_once;  // folders of --index-once
+  std::optional<std::string> open;      // --open and its query ("" for none)
 };
 
 std::string AbsolutePath(const std::string& path) {
@@ -88,6 +94,14 @@ std::optional<CommandLine> ParseCommandLine(int argc, char** argv) {
         std::fprintf(stderr, "lun: --index-once 需要至少一个文件夹\n");
         return std::nullopt;
       }
+    } else if (arg == "--open") {
+      // The words after it, up to the next option, are the query.
+      std::string query;
+      while (i + 1 < argc && std::strncmp(argv[i + 1], "--", 2) != 0) {
+        if (!query.empty()) query.push_back(' ');
+        query += argv[++i];
+      }
+      line.open = std::move(query);
     } else if (arg == "--headless") {
       line.headless = true;
     } else if (arg == "--help") {
@@ -165,6 +179,7 @@ int main(int argc, char** argv) {
     std::printf("lun %s\n", lun::kLocalVersion);
     return 0;
   }
+  if (line->open) return lun::RunOpenCommand(lun::ResolveApplicationHome(line->home), *line->open);
   lun::ApplicationOptions options;
   options.home = lun::ResolveApplicationHome(line->home);
   options.port = line->port;
@@ -200,9 +215,13 @@ int main(int argc, char** argv) {
   lun::Application app(options, ui);
   if (!app.Startup()) return 0;
   if (!line->index_once.empty()) return IndexOnce(app, line->index_once);
-  // Other starts of lun (`lun search`) ask this one through lun.socket.
+  // Other starts of lun (`lun search`, `lun --open`) ask this one through
+  // lun.socket.
   lun::InstanceSocketServer instance_socket;
   (void)instance_socket.Listen(options.home, [&app](std::string_view request) {
+    if (std::string query; lun::ParseOpenRequest(request, &query)) {
+      return lun::AnswerOpenRequest(app.SearchUrl(query), lun::LaunchDetached);
+    }
     return lun::AnswerSearchRequest(*app.search(), request);
   });
   const std::string url = app.HomeUrl();

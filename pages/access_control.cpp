@@ -136,23 +136,42 @@ std::string MachineName() {
   return name;
 }
 
+namespace {
+
+// What the connection and the headers tell of a sender; the peer's owner is
+// asked only when `ask_owner` and the request is from loopback.
+void AssessSender(const ConnectionInfo& connection, const HttpRequest* request,
+                  const PeerUidLookup& peer_uid, uid_t own_uid, bool ask_owner,
+                  RequestAccess* access) {
+  const std::string machine = MachineName();
+  access->loopback = IsLoopbackAddress(connection.peer_address);
+  const std::string* host = request ? request->headers.Find("Host") : nullptr;
+  access->this_host = !host || HostNamesThisMachine(*host, connection.local_port, machine);
+  if (access->loopback && ask_owner) {
+    const std::optional<uid_t> uid = peer_uid ? peer_uid(connection) : KernelPeerUid(connection);
+    access->own_user = uid && *uid == own_uid;
+  }
+  access->cross_site =
+      request && IsCrossSiteRequest(request->headers, connection.local_port, machine);
+}
+
+}  // namespace
+
 RequestAccess AssessRequest(const PageRequest& request, Dispatch* session_table,
                             const PeerUidLookup& peer_uid, uid_t own_uid) {
   RequestAccess access;
-  const ConnectionInfo& connection = request.connection;
-  const std::string machine = MachineName();
-  access.loopback = IsLoopbackAddress(connection.peer_address);
-  const std::string* host = request.request ? request.request->headers.Find("Host") : nullptr;
-  access.this_host = !host || HostNamesThisMachine(*host, connection.local_port, machine);
   access.id_code = QueryParameter(request.query_string, "IDCODE").value_or("");
   access.session_code = IsSessionCode(session_table, access.id_code);
-  if (access.loopback && access.session_code) {
-    const std::optional<uid_t> uid = peer_uid ? peer_uid(connection) : KernelPeerUid(connection);
-    access.own_user = uid && *uid == own_uid;
-  }
-  access.cross_site = request.request &&
-                      IsCrossSiteRequest(request.request->headers, connection.local_port, machine);
+  AssessSender(request.connection, request.request, peer_uid, own_uid, access.session_code,
+               &access);
   return access;
+}
+
+bool IsOwnUsersVisit(const ConnectionInfo& connection, const HttpRequest& request,
+                     const PeerUidLookup& peer_uid, uid_t own_uid) {
+  RequestAccess access;
+  AssessSender(connection, &request, peer_uid, own_uid, true, &access);
+  return access.loopback && access.this_host && access.own_user && !access.cross_site;
 }
 
 }  // namespace lun

@@ -87,6 +87,12 @@ struct RequestAccess {
 RequestAccess AssessRequest(const PageRequest& request, Dispatch* session_table,
                             const PeerUidLookup& peer_uid, uid_t own_uid);
 
+// Whether a request that carries no session code is the local user's own
+// visit: loopback, naming this machine, from a process of `own_uid`, and not
+// sent by a page of another site (a typed address or a bookmark is not).
+bool IsOwnUsersVisit(const ConnectionInfo& connection, const HttpRequest& request,
+                     const PeerUidLookup& peer_uid, uid_t own_uid);
+
 // This machine's host name ("" when it cannot be read).
 std::string MachineName();
 

@@ -16,6 +16,19 @@
 #include "web/text_util.h"
 
 namespace lun {
+namespace {
+
+// What a page's output holds before the page or the root answer adds to it.
+PageOutput DefaultPageOutput() {
+  PageOutput output;
+  output.headers["Content-Type"] = "text/html";
+  output.headers["Cache-Control"] = "no-store";
+  output.headers["Last-Modified"] = HttpDate(std::time(nullptr));
+  return output;
+}
+
+}  // namespace
+
 // One request: parsing is done; this decides the answer and writes it into
 // the reply. It is also the PageResponder of the page it runs.
 class WebServer::Exchange : public PageResponder {
@@ -64,6 +77,12 @@ void WebServer::Exchange::SendError(std::string_view status, std::string_view ex
 }
 
 void WebServer::Exchange::Dispatch() {
+  if (request_.path == "/" && server_.root_answer_) {
+    PageOutput output = DefaultPageOutput();
+    server_.root_answer_(connection_, request_, &output);
+    reply_->bytes = PageResponseText(output, head_only_);
+    return;
+  }
   const std::string& web_root = server_.web_root_;
   query_string_ = request_.query_string;
   const MappedPath mapped =
@@ -172,10 +191,7 @@ bool WebServer::Exchange::RunPage(const std::string& path) {
     page.has_cookie_header = true;
     page.cookies = ParseCookies(*cookie);
   }
-  PageOutput output;
-  output.headers["Content-Type"] = "text/html";
-  output.headers["Cache-Control"] = "no-store";
-  output.headers["Last-Modified"] = HttpDate(std::time(nullptr));
+  PageOutput output = DefaultPageOutput();
   switch (server_.page_runner_->Run(page, *this, &output)) {
     case PageRunStatus::kCannotTranslate:
       SendError(kNotFoundStatus);

@@ -13,6 +13,7 @@
 #define LUN_WEB_WEB_SERVER_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -46,6 +47,13 @@ class WebServer : public ConnectionServer {
   bool Start(const std::string& archive_dir, const std::string& default_document, uint16_t port,
              int idle_timeout_ms);
 
+  // Answers a request for the root "/" itself, where the archives put
+  // nothing: fills the output, which arrives with the default page headers.
+  // Unset: the root gets no answer. Set it before Start.
+  using RootAnswer =
+      std::function<void(const ConnectionInfo&, const HttpRequest&, PageOutput* output)>;
+  void set_root_answer(RootAnswer answer) { root_answer_ = std::move(answer); }
+
   // The directory files are served from, ending in "/"; empty before Start.
   const std::string& web_root() const { return web_root_; }
 
@@ -64,6 +72,7 @@ class WebServer : public ConnectionServer {
   const ServerIdentity identity_;
   std::string web_root_;
   std::string default_document_;
+  RootAnswer root_answer_;
 };
 
 }  // namespace lun

@@ -92,7 +92,9 @@ class WebServerTest : public ::testing::Test {
   std::string root_;
 };
 
-std::string StatusLine(const Reply& reply) { return reply.bytes.substr(0, reply.bytes.find("\r\n")); }
+std::string StatusLine(const Reply& reply) {
+  return reply.bytes.substr(0, reply.bytes.find("\r\n"));
+}
 
 TEST_F(WebServerTest, StartUnpacksEachArchiveIntoItsFolderAndDestructionRemovesIt) {
   EXPECT_EQ(root_, dir_.File(kWebRootFolder) + "/");
@@ -159,8 +161,7 @@ TEST_F(WebServerTest, RangesOfAThousandByteFile) {
 
 TEST_F(WebServerTest, MethodsAndErrors) {
   bool answered = false;
-  EXPECT_EQ(StatusLine(Handle("get /LUN/page.htm HTTP/1.0\r\n\r\n", &answered)),
-            "HTTP/1.0 200 OK");
+  EXPECT_EQ(StatusLine(Handle("get /LUN/page.htm HTTP/1.0\r\n\r\n", &answered)), "HTTP/1.0 200 OK");
   for (const char* method : {"OPTIONS", "PUT", "DELETE", "TRACE", "BREW"}) {
     SCOPED_TRACE(method);
     const Reply reply = Handle(std::string(method) + " /LUN/page.htm HTTP/1.0\r\n\r\n", &answered);
@@ -239,6 +240,24 @@ TEST_F(WebServerTest, PageSourcesAreNeverSentAsFiles) {
 TEST_F(WebServerTest, FolderRunsDefaultDocument) {
   Get("/LUN/");
   EXPECT_EQ(runner_.page_path, root_ + "LUN/index.shl");
+}
+
+TEST_F(WebServerTest, TheRootIsAnsweredByItsHookAlone) {
+  EXPECT_TRUE(Get("/").bytes.empty()) << "no hook: the root has nothing to serve";
+  std::string seen_host;
+  server_->set_root_answer(
+      [&](const ConnectionInfo& connection, const HttpRequest& request, PageOutput* output) {
+        EXPECT_EQ(connection.peer_port, 50000);
+        seen_host = request.headers.Find("Host") ? *request.headers.Find("Host") : "";
+        output->redirect = "/LUN/home.shl?IDCODE=X";
+      });
+  const Reply home = Get("/", "Host: 127.0.0.1:8484\r\n");
+  EXPECT_EQ(StatusLine(home), "HTTP/1.0 302 Object Moved");
+  EXPECT_NE(home.bytes.find("Location: /LUN/home.shl?IDCODE=X\r\n"), std::string::npos);
+  EXPECT_NE(seen_host.find("127.0.0.1:8484"), std::string::npos) << "the request reaches it";
+  EXPECT_EQ(runner_.calls, 0);
+  Get("/LUN/");
+  EXPECT_EQ(runner_.calls, 1) << "only the root itself goes to the hook";
 }
 
 TEST_F(WebServerTest, PageOutcomes) {
