@@ -34,7 +34,7 @@
 #include "shell/desktop_shell.h"
 #endif
 #include "app/user_interface.h"
-#include "pages/desktop_apps.h"
+#include "platform/desktop/desktop_apps.h"
 #include "platform/paths.h"
 
 namespace {
