@@ -34,7 +34,6 @@
 #include "shell/desktop_shell.h"
 #endif
 #include "app/user_interface.h"
-#include "platform/desktop/desktop_apps.h"
 #include "platform/paths.h"
 
 namespace {
@@ -219,10 +218,7 @@ int main(int argc, char** argv) {
   // lun.socket.
   lun::InstanceSocketServer instance_socket;
   (void)instance_socket.Listen(options.home, [&app](std::string_view request) {
-    if (std::string query; lun::ParseOpenRequest(request, &query)) {
-      return lun::AnswerOpenRequest(app.SearchUrl(query), lun::LaunchDetached);
-    }
-    return lun::AnswerSearchRequest(*app.search(), request);
+    return lun::AnswerInstanceRequest(app, request);
   });
   const std::string url = app.HomeUrl();
   if (url.empty()) {

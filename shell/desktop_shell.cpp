@@ -9,7 +9,7 @@
 #include <QTimer>
 #include <cstdlib>
 
-#include "app/search_command.h"
+#include "app/open_command.h"
 #include "shell/countdown_box.h"
 #include "shell/instance_channel.h"
 #include "shell/notification_popup.h"
@@ -103,7 +103,7 @@ int RunDesktopShell(const ApplicationOptions& options, int argc, char** argv) {
     started = true;
     controller.AddTrayIcon();
     channel.SetRequestHandler(
-        [&app](std::string_view request) { return AnswerSearchRequest(*app.search(), request); });
+        [&app](std::string_view request) { return AnswerInstanceRequest(app, request); });
     (void)channel.Listen(options.home);
     // Without a tray host the quick search window is the way in.
     if (!controller.tray_visible()) controller.ShowQuickSearch();
