@@ -8,6 +8,7 @@
 #include "app/crash_handler.h"
 #include "app/crawl_service_client.h"
 #include "app/crawl_service_text.h"
+#include "app/index_status.h"
 #include "app/update_checker.h"
 #include "automation/dictionary.h"
 #include "config/bar_list.h"
@@ -380,6 +381,25 @@ void Application::PreparePageEnvironment() {
       monitor_->Stop();
     }
     return monitor_->running() == on;
+  };
+  env->index_status = [this](const std::string& name) {
+    IndexStatusSources sources;
+    sources.crawler = crawler_.get();
+    sources.monitor = monitor_.get();
+    sources.scope = &scope_;
+    sources.index_folder = DirName(DataFilePath());
+    sources.queue_length = files_waiting();
+    return IndexStatusValue(sources, name);
+  };
+  env->index_control = [this](const std::string& action) {
+    if (!crawler_ || exiting_) return false;
+    if (action == "pause" || action == "resume") {
+      crawler_->paused = action == "pause";
+      return true;
+    }
+    if (action != "reindex") return false;
+    RequestRescan();
+    return true;
   };
   env->version = kLocalVersion;
   env->new_version = [this] { return new_version(); };

@@ -226,7 +226,13 @@ void Crawler::RequestReconcile(const ReconcileRequest& request) {
 }
 
 ReconcileStats Crawler::reconcile_stats() const {
+  std::lock_guard lock(reconcile_mutex_);
   return reconciler_ ? reconciler_->stats() : ReconcileStats{};
+}
+
+std::map<std::string, RootSummary> Crawler::reconciled_roots() const {
+  std::lock_guard lock(reconcile_mutex_);
+  return reconciler_ ? reconciler_->roots() : std::map<std::string, RootSummary>{};
 }
 
 bool Crawler::AnyTypeList() const {
@@ -484,6 +490,8 @@ void Crawler::RunReconciliations() {
     hooks.realtime_delete = [this] {
       return FlagIsTrue(env_.settings->GetValue(kSearchSection, key::kRealtimeDelete, kFalse));
     };
+    // Under the lock: the status displays read it from other threads.
+    std::lock_guard lock(reconcile_mutex_);
     reconciler_ = std::make_unique<Reconciler>(*env_.scope, *env_.writer, std::move(hooks));
   }
   while (!stop_scan_ && !env_.writer->fast_insert()) {
@@ -684,7 +692,10 @@ std::optional<DocumentRecord> Crawler::FileDocumentOf(const std::string& path, b
   }
   // A file over the size limit is found by its name and attributes; its
   // text is never read.
-  if (!IsSizeIndexable(static_cast<uint64_t>(st.st_size))) return record;
+  if (!IsSizeIndexable(static_cast<uint64_t>(st.st_size))) {
+    skipped_.Add(kSkipOversize, path);
+    return record;
+  }
   if (!admitted) {
     // Admitted as text by its content: decoded here, whatever its charset.
     std::string bytes;
@@ -750,6 +761,7 @@ std::u16string Crawler::ServiceTextOf(const std::string& path, bool* unavailable
     std::lock_guard lock(failures_mutex_);
     ++service_failures_[path];
   }
+  if (failures() >= kMaxServiceFailures) skipped_.Add(kSkipExtractFailed, path);
   return text;
 }
 

@@ -45,6 +45,7 @@
 
 #include "crawler/document_table.h"
 #include "crawler/reconciler.h"
+#include "crawler/skip_ledger.h"
 
 namespace lun {
 
@@ -127,6 +128,7 @@ class Crawler {
   // A pass is running, and the figures of the last one.
   bool reconciling() const { return reconciling_; }
   ReconcileStats reconcile_stats() const;
+  std::map<std::string, RootSummary> reconciled_roots() const;
   // The database's disk is below the free-space limit: indexing waits.
   bool low_disk() const { return low_disk_; }
 
@@ -186,6 +188,8 @@ class Crawler {
   std::string scan_position() const;
   std::string index_position() const;
   CrawlStats stats() const;
+  // Files indexed by name only or without their text, by reason.
+  const SkipLedger& skipped() const { return skipped_; }
 
  private:
   // A queue entry taken by the index thread: deleted once done, unless the
@@ -259,12 +263,13 @@ class Crawler {
   mutable std::mutex position_mutex_;
   std::string scan_position_;
   std::string index_position_;
+  SkipLedger skipped_;
   std::mutex control_mutex_;      // StartScan / StopScan / RequestReconcile
   std::mutex queue_mutex_;        // the fields below
   uint32_t next_entry_ = 0;       // lowest queue record not yet taken
   uint64_t queue_epoch_ = 0;      // counts the emptyings of the queue
   std::set<uint32_t> in_flight_;  // entries taken and not yet done
-  std::mutex reconcile_mutex_;
+  mutable std::mutex reconcile_mutex_;
   ReconcileRequest pending_reconcile_;
   std::unique_ptr<Reconciler> reconciler_;
   std::atomic<bool> reconciling_{false};

@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <ctime>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -31,6 +33,7 @@ struct Reconciler::Pass {
   std::unordered_set<std::string> seen;        // paths met by the walk
   std::unordered_set<std::string> queued_ids;  // identities of the files queued
   std::vector<std::string> walked;             // trees walked to their end
+  uint64_t tree_files = 0;                     // admitted files of the tree in hand
   bool directories = false;                    // "|DIRECTORY|" is a document type
 };
 
@@ -38,6 +41,11 @@ Reconciler::Reconciler(ScanScope& scope, DocumentWriter& writer, ReconcileHooks 
     : scope_(scope), writer_(writer), hooks_(std::move(hooks)) {}
 
 ReconcileStats Reconciler::stats() const { return {checked_, queued_, removed_}; }
+
+std::map<std::string, RootSummary> Reconciler::roots() const {
+  std::lock_guard lock(roots_mutex_);
+  return roots_;
+}
 
 bool Reconciler::RecordInScope(const std::string& path, const std::string& type) const {
   if (!scope_.IsInPermittedRoot(path)) return false;
@@ -63,8 +71,14 @@ bool Reconciler::Run(const ReconcileRequest& request, const std::atomic<bool>& s
     bool inside = false;
     for (const std::string& done : pass.walked) inside = inside || IsPathUnder(tree, done);
     if (inside) continue;
+    pass.tree_files = 0;
     if (!WalkTree(pass, tree, stop)) return false;
     pass.walked.push_back(tree);
+    const std::vector<std::string> permitted = scope_.PermittedRoots();
+    if (std::find(permitted.begin(), permitted.end(), tree) != permitted.end()) {
+      std::lock_guard lock(roots_mutex_);
+      roots_[tree] = {pass.tree_files, static_cast<int64_t>(time(nullptr))};
+    }
   }
 
   const bool realtime_delete = hooks_.realtime_delete && hooks_.realtime_delete();
@@ -115,6 +129,7 @@ bool Reconciler::WalkTree(Pass& pass, const std::string& directory, const std::a
                           (hooks_.admit_unknown && hooks_.admit_unknown(path));
     if (!admitted) continue;
     ++checked_;
+    ++pass.tree_files;
     pass.seen.insert(path);
     const std::string id = FileIdOf(st.st_dev, st.st_ino);
     const bool unchanged = it != pass.records.end() &&

@@ -26,6 +26,8 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -50,6 +52,12 @@ struct ReconcileStats {
   uint64_t checked = 0;  // files and directories compared with their records
   uint64_t queued = 0;   // new or changed, handed to the index thread
   uint64_t removed = 0;  // records removed (gone, renamed or out of scope)
+};
+
+// A permitted root as the last pass that walked it whole found it.
+struct RootSummary {
+  uint64_t files = 0;         // admitted files under it
+  int64_t reconciled_at = 0;  // end of that walk, seconds since the epoch
 };
 
 struct ReconcileHooks {
@@ -77,6 +85,8 @@ class Reconciler {
   bool Run(const ReconcileRequest& request, const std::atomic<bool>& stop);
   // The figures of the last (or running) pass.
   ReconcileStats stats() const;
+  // By root: the roots that some pass walked to their end.
+  std::map<std::string, RootSummary> roots() const;
 
  private:
   struct Pass;
@@ -87,6 +97,8 @@ class Reconciler {
   DocumentWriter& writer_;
   ReconcileHooks hooks_;
   std::atomic<uint64_t> checked_{0}, queued_{0}, removed_{0};
+  mutable std::mutex roots_mutex_;
+  std::map<std::string, RootSummary> roots_;
 };
 
 }  // namespace lun

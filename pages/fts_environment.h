@@ -61,6 +61,11 @@ struct FtsEnvironment {
   // returning whether that worked.
   std::function<bool()> monitor_running;
   std::function<bool(bool on)> set_monitor;
+  // The index status for the status page: one value by name (the names are
+  // listed with IndexStatus in fts_object.h), "" for an unknown one; and
+  // the page's controls ("pause", "resume", "reindex"), false when refused.
+  std::function<std::string(const std::string& name)> index_status;
+  std::function<bool(const std::string& action)> index_control;
 
   // The local version string (Ver), and what the update checker found: the
   // new version (empty when none) and its "INFO" text.

@@ -228,6 +228,8 @@ const FtsObject::Table FtsObject::kTable = {
     {{u"SnapshotHits", 58, kGet, 2, 2, {VT_BSTR, VT_BSTR}, VT_I4}, &F::SnapshotHits},
     {{u"MarkSnapshot", 59, kGet, 4, 4, {VT_BSTR, VT_BSTR, VT_I4, VT_I4}, VT_BSTR}, &F::MarkSnapshot},
     {{u"FileGone", 60, kGet, 2, 2, {VT_BSTR, VT_BSTR}, VT_BOOL}, &F::FileGone},
+    {{u"IndexStatus", 61, kGet, 1, 1, {VT_BSTR}, VT_BSTR}, &F::IndexStatus},
+    {{u"IndexControl", 62, kGet, 1, 1, {VT_BSTR}, VT_BOOL}, &F::IndexControl},
 };
 // clang-format on
 
@@ -485,6 +487,18 @@ HResult FtsObject::FileGone(Args args, Variant* result, ExcepInfo*) {
   struct stat st;
   *result = Variant::Bool(file_path && lstat(PathOnDisk(path).c_str(), &st) != 0 &&
                           errno == ENOENT);
+  return S_OK;
+}
+
+HResult FtsObject::IndexStatus(Args args, Variant* result, ExcepInfo*) {
+  *result = Wide(env_.index_status ? env_.index_status(Narrow(args[0])) : std::string());
+  return S_OK;
+}
+
+HResult FtsObject::IndexControl(Args args, Variant* result, ExcepInfo*) {
+  const bool done = MayChangeState() && page_.local_user && env_.index_control &&
+                    env_.index_control(Narrow(args[0]));
+  *result = Variant::Bool(done);
   return S_OK;
 }
 

@@ -124,6 +124,20 @@
 //                                       and not offered to open. False for
 //                                       mail and archive members, whose keys
 //                                       are not paths.
+//   61 IndexStatus(name)                one figure or list of the index status
+//                                       (lists: one item a line, fields
+//                                       split by tabs): "队列" queue length,
+//                                       "正在读取" the file or folder in hand,
+//                                       "核对" files compared by a running
+//                                       reconciliation ("" when none), "根目录"
+//                                       root, file count, last reconciliation
+//                                       time, "监控目录数", "未能监控", "跳过"
+//                                       reason and count, "跳过:" + reason
+//                                       the latest paths, "磁盘空间",
+//                                       "索引大小" (bytes), "暂停" TRUE/FALSE
+//   62 IndexControl(action)     active  "pause", "resume" or "reindex" for the
+//                                       local user (the page checks the form
+//                                       token); false when refused
 // Index arguments count from 0; an index outside a list gives "". A put that
 // cannot be saved raises script error 70 with the reason.
 //
@@ -231,6 +245,8 @@ class FtsObject : public TableDispatch<FtsObject> {
   LUN_FTS_HANDLER(Login);
   LUN_FTS_HANDLER(LoginWait);
   LUN_FTS_HANDLER(CheckFile);
+  LUN_FTS_HANDLER(IndexStatus);
+  LUN_FTS_HANDLER(IndexControl);
   LUN_FTS_HANDLER(SnapshotHits);
   LUN_FTS_HANDLER(MarkSnapshot);
   LUN_FTS_HANDLER(FileGone);
