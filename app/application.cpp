@@ -360,6 +360,27 @@ void Application::StartWebServer() {
   (void)s.Save();
 }
 
+FileDiagnosis Application::DiagnosisOf(const std::string& path) {
+  const bool detects_text =
+      FlagOnAtStartup(settings().GetValue(kSearchSection, key::kDetectText, kTrue));
+  return DiagnoseFile(scope_, *writer_, path, detects_text,
+                      crawler_ ? &crawler_->skipped() : nullptr);
+}
+
+std::string Application::Diagnose(const std::string& path) {
+  if (!writer_) return {};
+  return DiagnosisText(DiagnosisOf(path));
+}
+
+bool Application::IndexNow(const std::string& path) {
+  if (!writer_ || !crawler_ || exiting_) return false;
+  const FileDiagnosis diagnosis = DiagnosisOf(path);
+  if (!CanIndexNow(diagnosis)) return false;
+  // Read again whatever the record says: the user asked for it.
+  crawler_->IndexFile(diagnosis.scope.path, /*force=*/true);
+  return true;
+}
+
 void Application::PreparePageEnvironment() {
   auto env = std::make_unique<FtsEnvironment>();
   env->project = project_.get();
@@ -401,6 +422,8 @@ void Application::PreparePageEnvironment() {
     RequestRescan();
     return true;
   };
+  env->diagnose = [this](const std::string& path) { return Diagnose(path); };
+  env->index_now = [this](const std::string& path) { return IndexNow(path); };
   env->version = kLocalVersion;
   env->new_version = [this] { return new_version(); };
   env->new_version_info = [this] { return new_version_notes(); };

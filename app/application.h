@@ -37,6 +37,7 @@
 #include <vector>
 
 #include "app/user_interface.h"
+#include "crawler/file_diagnosis.h"
 #include "crawler/reconciler.h"
 #include "crawler/scan_scope.h"
 #include "platform/instance_lock.h"
@@ -131,6 +132,13 @@ class Application {
   bool web_running() const { return web_running_; }
   bool exiting() const { return exiting_; }
 
+  // What the index knows of one file (DiagnosisText of
+  // crawler/file_diagnosis.h), for the diagnosis page and `lun --explain`;
+  // and indexing it at once, false when it is out of scope or nothing
+  // indexes.
+  std::string Diagnose(const std::string& path);
+  bool IndexNow(const std::string& path);
+
   SettingsStore& settings();
   ScanScope& scope() { return scope_; }
   const std::string& home() const { return options_.home; }
@@ -173,6 +181,7 @@ class Application {
   void StartWebServer();
   // What the pages' FTS object reaches of the running application.
   void PreparePageEnvironment();
+  FileDiagnosis DiagnosisOf(const std::string& path);
   void StartUpdateChecker();
   void StartMonitor();
   void StartMailSources();

@@ -3,10 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/application.h"
 #include "app/instance_socket.h"
-#include "app/search_command.h"
-#include "platform/desktop/desktop_apps.h"
 
 namespace lun {
 namespace {
@@ -51,13 +48,6 @@ std::string AnswerOpenRequest(const std::string& url,
   const std::vector<std::string> command = BrowserCommand(url);
   if (!launch(command)) return "ERROR 无法启动浏览器: " + command.front();
   return std::string(kOkPrefix) + url;
-}
-
-std::string AnswerInstanceRequest(Application& app, std::string_view request) {
-  if (std::string query; ParseOpenRequest(request, &query)) {
-    return AnswerOpenRequest(app.SearchUrl(query), LaunchDetached);
-  }
-  return AnswerSearchRequest(*app.search(), request);
 }
 
 int RunOpenCommand(const std::string& home, std::string_view query) {

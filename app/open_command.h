@@ -21,8 +21,6 @@
 
 namespace lun {
 
-class Application;
-
 // The request line that asks for `query` ("" for the home page).
 std::string OpenRequestLine(std::string_view query);
 
@@ -36,12 +34,6 @@ std::vector<std::string> BrowserCommand(const std::string& url);
 // pages are not served); `launch` starts a command without waiting for it.
 std::string AnswerOpenRequest(const std::string& url,
                               const std::function<bool(const std::vector<std::string>&)>& launch);
-
-// What a running lun answers another start of lun through lun.socket: an
-// open request (above) opens the browser on `app`'s pages, anything else is
-// a `lun search` request (search_command.h). The one handler of the
-// headless and the desktop instance.
-std::string AnswerInstanceRequest(Application& app, std::string_view request);
 
 // Runs `lun --open` for `home`: 0 when the browser was opened, 1 when no
 // lun runs with that home or it could not open it (a message on stderr).

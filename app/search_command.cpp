@@ -4,24 +4,17 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
 
-#include "app/application.h"
+#include "app/home_index.h"
 #include "app/instance_socket.h"
 #include "automation/date_time.h"
 #include "automation/variant.h"
-#include "config/settings_keys.h"
-#include "config/settings_store.h"
 #include "crawler/document_table.h"
-#include "engine/index/field_generations.h"
 #include "engine/query/highlighter.h"
-#include "engine/query/index_term_source.h"
 #include "engine/query/recordset.h"
 #include "engine/query/search_service.h"
 #include "engine/storage/engine_error.h"
-#include "engine/storage/search_project.h"
-#include "platform/instance_lock.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 
@@ -251,42 +244,6 @@ void PrintAnswer(const SearchAnswer& answer, const CommandOptions& o) {
   std::printf("\n");
 }
 
-// Searches the index of `home` directly, when no instance runs. Returns
-// false (after a message) when the index cannot be read.
-bool SearchIndexDirectly(const std::string& home, std::string_view query, uint32_t limit,
-                         SearchAnswer* answer) {
-  SettingsStore settings;
-  (void)settings.Load(JoinPath(home, kSettingsFileName));
-  const std::string data_file = ApplicationDataFile(settings, home);
-  std::error_code ignored;
-  if (!std::filesystem::exists(data_file, ignored)) {
-    std::fprintf(stderr, "lun: 还没有索引: %s\n", data_file.c_str());
-    return false;
-  }
-  InstanceLock lock;
-  if (!lock.Acquire(home)) {
-    std::fprintf(stderr, "lun: 正在运行的 lun 没有回答搜索请求: %s\n",
-                 InstanceSocketPath(home).c_str());
-    return false;
-  }
-  // Engine failures are logged in this home, as the running lun would.
-  (void)SetApplicationHome(home);
-  // Only in memory: the settings file is never written here.
-  settings.SetValue(kSearchSection, key::kDataSource, data_file);
-  SearchProjectOptions options;
-  options.settings = &settings;
-  options.index_factory = MakeFieldIndexFactory();
-  SearchProject project(std::move(options));
-  if (EngineStatus status = project.OpenProject(); !status) {
-    std::fprintf(stderr, "lun: 索引无法打开: %s\n", data_file.c_str());
-    return false;
-  }
-  SearchService search(project, MakeIndexTermSource);
-  search.Configure(ChannelSettings::From(settings));
-  *answer = CollectHits(search, query, limit);
-  return true;
-}
-
 }  // namespace
 
 std::string TerminalSearchQuery(const std::vector<std::string>& words) {
@@ -398,7 +355,12 @@ int RunSearchCommand(const std::vector<std::string>& args) {
       std::fprintf(stderr, "lun: 正在运行的 lun 的回答无法读取\n");
       return 2;
     }
-  } else if (!SearchIndexDirectly(home, query, o.limit, &answer)) {
+  } else if (const std::string failed = WithHomeIndex(
+                 home, [&](SearchProject&, SearchService& search) {
+                   answer = CollectHits(search, query, o.limit);
+                 });
+             !failed.empty()) {
+    std::fprintf(stderr, "lun: %s\n", failed.c_str());
     return 2;
   }
   if (answer.code != kEngineOk) {

@@ -133,6 +133,9 @@ class DocumentWriter {
   // compiled-help pages are not files: their key is not a path whose
   // directory is their "路径").
   void ForEachFileRecord(const std::function<void(const StoredFile&)>& visit) const;
+  // The size, modification time and text of one live record; false for a
+  // deleted or missing one.
+  bool ReadFileState(uint32_t record, StoredFile* file, std::u16string* text) const;
   // Deletes one record (by number) unless it is deleted already.
   void RemoveRecord(uint32_t record);
   // Deletes the records of the files below directory `directory`.

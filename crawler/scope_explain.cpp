@@ -12,18 +12,6 @@ namespace lun {
 
 namespace {
 
-// Absolute and lexically normal ("a/./b/../c" is "a/c"), without a trailing
-// "/": the form the scope's paths are kept in. The file is not resolved
-// through links; the crawler meets it under the path it walks.
-std::string AbsolutePathOf(std::string_view path) {
-  std::error_code error;
-  std::filesystem::path p(path);
-  if (p.is_relative()) p = std::filesystem::current_path(error) / p;
-  std::string normal = p.lexically_normal().string();
-  while (normal.size() > 1 && normal.back() == '/') normal.pop_back();
-  return normal;
-}
-
 std::string JoinedRoots(const ScanScope& scope) {
   std::string joined;
   for (const std::string& root : scope.PermittedRoots()) {
@@ -34,6 +22,17 @@ std::string JoinedRoots(const ScanScope& scope) {
 }
 
 }  // namespace
+
+// The form the scope's paths are kept in. The file is not resolved through
+// links; the crawler meets it under the path it walks.
+std::string AbsolutePathOf(std::string_view path) {
+  std::error_code error;
+  std::filesystem::path p(path);
+  if (p.is_relative()) p = std::filesystem::current_path(error) / p;
+  std::string normal = p.lexically_normal().string();
+  while (normal.size() > 1 && normal.back() == '/') normal.pop_back();
+  return normal;
+}
 
 ScopeExplanation ExplainScope(const ScanScope& scope, std::string_view path, bool detects_text) {
   ScopeExplanation e;

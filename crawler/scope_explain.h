@@ -44,6 +44,10 @@ struct ScopeExplanation {
 // then in scope, with the detail "text".
 ScopeExplanation ExplainScope(const ScanScope& scope, std::string_view path, bool detects_text);
 
+// `path` made absolute against the working directory and lexically normal
+// ("a/./b/../c" is "a/c"), without a trailing slash: the form judged.
+std::string AbsolutePathOf(std::string_view path);
+
 // One sentence in the interface's language for the verdict and its detail.
 std::string DescribeScope(const ScopeExplanation& explanation);
 

@@ -26,6 +26,7 @@
 
 #include "app/application.h"
 #include "app/explain_command.h"
+#include "app/instance_answer.h"
 #include "app/instance_socket.h"
 #include "app/open_command.h"
 #include "app/search_command.h"

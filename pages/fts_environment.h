@@ -66,6 +66,11 @@ struct FtsEnvironment {
   // the page's controls ("pause", "resume", "reindex"), false when refused.
   std::function<std::string(const std::string& name)> index_status;
   std::function<bool(const std::string& action)> index_control;
+  // The diagnosis page: what the index knows of one file (the text of
+  // DiagnosisText, crawler/file_diagnosis.h), and indexing it now; false
+  // when the file is out of scope or nothing indexes.
+  std::function<std::string(const std::string& path)> diagnose;
+  std::function<bool(const std::string& path)> index_now;
 
   // The local version string (Ver), and what the update checker found: the
   // new version (empty when none) and its "INFO" text.

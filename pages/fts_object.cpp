@@ -230,6 +230,8 @@ const FtsObject::Table FtsObject::kTable = {
     {{u"FileGone", 60, kGet, 2, 2, {VT_BSTR, VT_BSTR}, VT_BOOL}, &F::FileGone},
     {{u"IndexStatus", 61, kGet, 1, 1, {VT_BSTR}, VT_BSTR}, &F::IndexStatus},
     {{u"IndexControl", 62, kGet, 1, 1, {VT_BSTR}, VT_BOOL}, &F::IndexControl},
+    {{u"Diagnose", 63, kGet, 1, 1, {VT_BSTR}, VT_BSTR}, &F::Diagnose},
+    {{u"IndexNow", 64, kGet, 1, 1, {VT_BSTR}, VT_BOOL}, &F::IndexNow},
 };
 // clang-format on
 
@@ -498,6 +500,20 @@ HResult FtsObject::IndexStatus(Args args, Variant* result, ExcepInfo*) {
 HResult FtsObject::IndexControl(Args args, Variant* result, ExcepInfo*) {
   const bool done = MayChangeState() && page_.local_user && env_.index_control &&
                     env_.index_control(Narrow(args[0]));
+  *result = Variant::Bool(done);
+  return S_OK;
+}
+
+HResult FtsObject::Diagnose(Args args, Variant* result, ExcepInfo*) {
+  // It names the user's files and shows their text: the local user's only.
+  const bool allowed = page_.local_user && env_.diagnose;
+  *result = Wide(allowed ? env_.diagnose(Narrow(args[0])) : std::string());
+  return S_OK;
+}
+
+HResult FtsObject::IndexNow(Args args, Variant* result, ExcepInfo*) {
+  const bool done =
+      MayChangeState() && page_.local_user && env_.index_now && env_.index_now(Narrow(args[0]));
   *result = Variant::Bool(done);
   return S_OK;
 }

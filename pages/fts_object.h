@@ -138,6 +138,14 @@
 //   62 IndexControl(action)     active  "pause", "resume" or "reindex" for the
 //                                       local user (the page checks the form
 //                                       token); false when refused
+//   63 Diagnose(path)                   what the index knows of one file, for
+//                                       the local user ("" for anyone else):
+//                                       lines "key<TAB>label<TAB>value", led
+//                                       by "path", closed by "can_index"
+//                                       (crawler/file_diagnosis.h)
+//   64 IndexNow(path)           active  indexes the file now, for the local
+//                                       user; false when refused or the file
+//                                       is out of scope
 // Index arguments count from 0; an index outside a list gives "". A put that
 // cannot be saved raises script error 70 with the reason.
 //
@@ -247,6 +255,8 @@ class FtsObject : public TableDispatch<FtsObject> {
   LUN_FTS_HANDLER(CheckFile);
   LUN_FTS_HANDLER(IndexStatus);
   LUN_FTS_HANDLER(IndexControl);
+  LUN_FTS_HANDLER(Diagnose);
+  LUN_FTS_HANDLER(IndexNow);
   LUN_FTS_HANDLER(SnapshotHits);
   LUN_FTS_HANDLER(MarkSnapshot);
   LUN_FTS_HANDLER(FileGone);

@@ -9,7 +9,7 @@
 #include <QTimer>
 #include <cstdlib>
 
-#include "app/open_command.h"
+#include "app/instance_answer.h"
 #include "shell/countdown_box.h"
 #include "shell/instance_channel.h"
 #include "shell/notification_popup.h"

@@ -38,7 +38,9 @@ int SpeedRowOfMode(int mode) {
 
 int SpeedModeOfRow(int row) { return row >= 0 && row < 3 ? kModeOfRow[row] : -1; }
 
-IndexStatusDialog::IndexStatusDialog(ShellBackend& backend) : backend_(backend) {
+IndexStatusDialog::IndexStatusDialog(ShellBackend& backend,
+                                     std::function<void(const std::string&)> open_page)
+    : backend_(backend) {
   setWindowTitle(QStringLiteral("索引状态"));
   setWindowIcon(ApplicationIcon());
   setModal(true);
@@ -74,6 +76,15 @@ IndexStatusDialog::IndexStatusDialog(ShellBackend& backend) : backend_(backend) 
   controls->addStretch(1);
   controls->addWidget(&run_);
   layout->addLayout(controls);
+  status_page_.setText(QStringLiteral("详细状态"));
+  diagnosis_.setText(QStringLiteral("索引诊断"));
+  auto* pages = new QHBoxLayout;
+  pages->addWidget(&status_page_);
+  pages->addWidget(&diagnosis_);
+  pages->addStretch(1);
+  layout->addLayout(pages);
+  connect(&status_page_, &QPushButton::clicked, this, [open_page] { open_page("Status.shl"); });
+  connect(&diagnosis_, &QPushButton::clicked, this, [open_page] { open_page("Diagnose.shl"); });
 
   Crawler* crawler = backend_.crawler();
   run_.setChecked(crawler && !crawler->paused);

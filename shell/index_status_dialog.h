@@ -7,6 +7,10 @@
 // over the size limit of text reading (found by name only), counted when the
 // window opens and every 5 s, as it reads the whole table.
 //
+// Two buttons open the web pages that say more: the status page
+// ("详细状态", Status.shl) and the index diagnosis ("索引诊断", Diagnose.shl),
+// through `open_page` with the page's name.
+//
 // Speed entries, in order: "高速" (mode 1), "正常" (mode 0), "低速" (mode 2).
 // The button is checked while indexing runs; unchecking it pauses.
 //
@@ -20,6 +24,8 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
+#include <functional>
+#include <string>
 
 namespace lun {
 
@@ -35,7 +41,7 @@ class IndexStatusDialog : public QDialog {
 
  public:
   // `backend` must outlive the dialog.
-  explicit IndexStatusDialog(ShellBackend& backend);
+  IndexStatusDialog(ShellBackend& backend, std::function<void(const std::string&)> open_page);
 
   // One refresh (the timer's tick).
   void Refresh();
@@ -48,6 +54,8 @@ class IndexStatusDialog : public QDialog {
   QLabel* scan_path() { return &scan_path_; }
   QComboBox* speed() { return &speed_; }
   QPushButton* run_button() { return &run_; }
+  QPushButton* status_page_button() { return &status_page_; }
+  QPushButton* diagnosis_button() { return &diagnosis_; }
 
  private:
   void RefreshWatching(const Crawler* crawler);
@@ -62,6 +70,8 @@ class IndexStatusDialog : public QDialog {
   QLabel scan_path_;
   QComboBox speed_;
   QPushButton run_;
+  QPushButton status_page_;
+  QPushButton diagnosis_;
   QTimer timer_;
 };
 

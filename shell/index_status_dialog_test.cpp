@@ -23,7 +23,8 @@ TEST(IndexStatusDialogTest, ShowsCountsAndPausedPathsAndDrivesTheControls) {
   backend.AddDocument("/nowhere/huge.log", "", kMaxIndexedFileSize + 1);
   Crawler& crawler = *backend.crawler();
   crawler.speed_mode = 2;
-  IndexStatusDialog dialog(backend);
+  std::vector<std::string> opened;
+  IndexStatusDialog dialog(backend, [&](const std::string& page) { opened.push_back(page); });
   EXPECT_EQ(dialog.windowTitle(), "索引状态");
   EXPECT_EQ(dialog.counts()->text(), "扫描：0，索引：3");
   EXPECT_EQ(dialog.oversize()->text(), "超过 20 MB、只按名称和属性索引的文件：1");
@@ -51,6 +52,11 @@ TEST(IndexStatusDialogTest, ShowsCountsAndPausedPathsAndDrivesTheControls) {
   backend.writer()->set_fast_insert(true);
   dialog.Refresh();
   EXPECT_EQ(dialog.index_label()->text(), "正在索引：");
+
+  // The web pages that say more.
+  dialog.status_page_button()->click();
+  dialog.diagnosis_button()->click();
+  EXPECT_EQ(opened, (std::vector<std::string>{"Status.shl", "Diagnose.shl"}));
 }
 
 }  // namespace

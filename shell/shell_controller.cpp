@@ -285,7 +285,7 @@ void ShellController::ShowFilePreview(const QString& path, const QString& text, 
 void ShellController::ShowIndexStatus() {
   if (status_) return;
   if (!Authorized()) return;
-  status_ = new IndexStatusDialog(backend_);
+  status_ = new IndexStatusDialog(backend_, [this](const std::string& page) { OpenPage(page); });
   status_->setAttribute(Qt::WA_DeleteOnClose);
   status_->open();
 }
