@@ -1,6 +1,7 @@
 // The search features of the result pages in Debian's Chromium, on lun
 // --headless over a scratch home: OR in the search box, "相同文件" by
-// content, and whole-word ranking with "全词匹配". Screenshots go to --out.
+// content, whole-word ranking with "全词匹配", and search as you type with
+// the keys and the preview pane. Screenshots go to --out.
 //
 //   node search_features_test.mjs --bin BUILD/bin --out DIR
 import fs from 'node:fs';
@@ -129,6 +130,46 @@ async function main() {
       await page.screenshot({ path: path.join(out, 'advanced_whole_word.png'), fullPage: true });
       await Promise.all([page.waitForNavigation(), page.click('#advanced button[type=submit]')]);
       checks.equal(await page.textContent('#count'), '2', 'only the whole-word hits');
+    });
+
+    await checks.scenario('search as you type, keys and the preview pane', async () => {
+      await page.goto(`${lun.base}home.shl?IDCODE=${lun.code}`);
+      // Typed, never submitted: the results come under the box.
+      await page.type('input[name=SearchText]', 'fruitword', { delay: 30 });
+      await page.waitForFunction(() => document.querySelectorAll('#live li.hit').length === 3);
+      checks.ok(page.url().includes('SearchText=fruitword'), 'the address follows the typing');
+      await page.type('input[name=SearchText]', ' cherry', { delay: 30 });
+      await page.waitForFunction(() => document.querySelectorAll('#live li.hit').length === 1);
+      checks.equal(JSON.stringify(await hitNames(page)), '["cherry.txt"]', 'the list narrows while typing');
+
+      await page.type('input[name=SearchText]', ' OR apple', { delay: 30 });
+      await page.waitForFunction(() => document.querySelectorAll('#live li.hit').length === 2);
+      // Down from the box selects the first hit and previews it.
+      await page.keyboard.press('ArrowDown');
+      await page.waitForSelector('#preview pre.doc');
+      const first = (await hitNames(page))[0];
+      checks.ok((await page.textContent('li.hit.selected .name')).trim() === first, 'the first hit is selected');
+      checks.ok((await page.textContent('#preview pre.doc')).includes(first.replace('.txt', '')),
+        'the preview shows its text');
+      checks.ok(await page.locator('#preview pre.doc font').count() > 0, 'with the keywords marked');
+      await page.keyboard.press('ArrowDown');
+      const second = (await hitNames(page))[1];
+      await page.waitForFunction((word) => document.querySelector('#preview pre.doc') &&
+        document.querySelector('#preview pre.doc').textContent.includes(word), second.replace('.txt', ''));
+      checks.ok((await page.textContent('li.hit.selected .name')).trim() === second, 'Down moves on');
+      await page.screenshot({ path: path.join(out, 'live_preview.png'), fullPage: false });
+
+      // Enter opens the selected hit as its name link would.
+      await page.route('**/Open.shl*', (route) => route.fulfill({
+        contentType: 'text/html', body: '<div class="msg"><strong>已打开</strong></div>' }));
+      const opened = page.waitForRequest((r) => r.url().includes('Open.shl'));
+      await page.keyboard.press('Enter');
+      checks.ok((await opened).url().includes('open'), 'Enter asks to open the file');
+      await page.unroute('**/Open.shl*');
+
+      // "/" goes back to the box.
+      await page.keyboard.press('/');
+      checks.equal(await page.evaluate(() => document.activeElement.name), 'SearchText', '"/" focuses the box');
     });
   } catch (error) {
     checks.ok(false, 'the test ran to its end', error && error.stack ? error.stack : String(error));
