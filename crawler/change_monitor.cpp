@@ -234,15 +234,6 @@ void ChangeMonitor::Apply(const std::string& path, Pending::State state) {
     return;
   }
   struct stat st;
-  if (state == Pending::kVanished) {
-    // Still gone and still recorded: the record was written after the move
-    // that took the file away had been handled. It goes, and a
-    // reconciliation finds the file where it is now.
-    if (lstat(path.c_str(), &st) == 0 || writer_.FindPath(path).empty()) return;
-    writer_.RemoveDocuments(path);
-    crawler_.RequestReconcile(ReconcileRequest{.everything = true, .trees = {}, .prune = false});
-    return;
-  }
   if (stat(path.c_str(), &st) != 0) return;
   if (S_ISDIR(st.st_mode)) {
     if (ListContainsToken(scope_.TypeList(TypeListKind::kDocument), "|DIRECTORY|")) {
@@ -251,12 +242,13 @@ void ChangeMonitor::Apply(const std::string& path, Pending::State state) {
     return;
   }
   crawler_.IndexFile(path, /*force=*/true);
-  // Renamed or moved while it was being read. The move's own event usually
-  // carries the record along (or a directory move is still on its way), so
-  // the record is checked once the path has been quiet, not at once.
+  // Renamed or moved (with a directory above it) while it was being read:
+  // the record just written names a path that is gone, and the move may
+  // have been handled before the record existed. The record goes, and a
+  // reconciliation finds the file where it is now.
   if (lstat(path.c_str(), &st) != 0) {
-    std::lock_guard lock(mutex_);
-    pending_.try_emplace(path, Pending{std::chrono::steady_clock::now(), Pending::kVanished});
+    writer_.RemoveDocuments(path);
+    crawler_.RequestReconcile(ReconcileRequest{.everything = true, .trees = {}, .prune = false});
   }
 }
 

@@ -116,12 +116,10 @@ class ChangeMonitor {
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   // path -> last event time, or deleted (remove its records; with the
-  // records below it for a directory) or cancelled. A file gone right after
-  // it was indexed is vanished: once quiet, a record still under that path
-  // is a ghost (see Process).
+  // records below it for a directory) or cancelled.
   struct Pending {
     std::chrono::steady_clock::time_point last;
-    enum State { kChanged, kDeleted, kTreeDeleted, kVanished, kCancelled } state = kChanged;
+    enum State { kChanged, kDeleted, kTreeDeleted, kCancelled } state = kChanged;
   };
   std::map<std::string, Pending> pending_;
   size_t in_flight_ = 0;  // taken from pending_, not yet done

@@ -178,6 +178,17 @@ class Session:
                     want[w].add(f)
         return want
 
+    # ---- pages
+    def url(self, page, query=""):
+        """The address of a page of this run, with its session code."""
+        return "http://127.0.0.1:%d/LUN/%s?IDCODE=%s%s" % (self.port, page, self.code, query)
+
+    def get(self, page, query="", fields=None):
+        """The page's HTML; with `fields`, the answer to posting them as a form."""
+        data = urllib.parse.urlencode(fields).encode() if fields is not None else None
+        answer = urllib.request.urlopen(self.url(page, query), data=data, timeout=60)
+        return answer.read().decode("utf-8", "replace")
+
     def shown(self, word):
         paths, page = [], 1
         while True:
@@ -222,53 +233,25 @@ class Session:
         self.converge(label, time.time())
 
 
-def main():
+def until(label, check, limit_s=CONVERGE_LIMIT_S):
+    """Polls `check` until it is true; fails after `limit_s` seconds."""
+    since = time.time()
+    while time.time() - since < limit_s:
+        if check():
+            return
+        time.sleep(0.5)
+    raise AssertionError("%s: not reached in %d s" % (label, limit_s))
+
+
+def run(body):
+    """Runs body(session) on a fresh scratch home and prints what it returns;
+    on a failure prints it with the end of lun's output. The exit status."""
     s = Session()
     try:
-        for i in range(FILES):
-            d = os.path.join(s.roots[0], "a%d" % (i % 9), "b%d" % (i % 4))
-            os.makedirs(d, exist_ok=True)
-            s.write(s.new_path(d))
-        s.write_settings()
-        s.start()
-        s.converge("first scan", time.time())
-        for b in range(4):
-            s.batch("work %d" % (b + 1), 25)
-        # Changes while lun is stopped.
-        s.stop()
-        for _ in range(30):
-            s.operation()
-        stopped_at = time.time()
-        s.start()
-        s.converge("changed while stopped", stopped_at)
-        # A second root, added in the settings, then a restart.
-        second = os.path.join(s.dir, "root2")
-        os.makedirs(os.path.join(second, "x"))
-        for _ in range(20):
-            s.write(s.new_path(os.path.join(second, "x")))
-        s.stop()
-        s.roots.append(second)
-        s.write_settings(scanned=True)
-        added_at = time.time()
-        s.start()
-        s.converge("second root", added_at)
-        s.batch("work with two roots", 25)
-        # kill -9 in the middle of a batch.
-        for _ in range(12):
-            s.operation()
-        s.kill()
-        for _ in range(12):
-            s.operation()
-        killed_at = time.time()
-        s.start()
-        s.converge("after kill -9", killed_at)
-        s.batch("work after the kill", 25)
-        s.stop()
-        print("index_follows_disk: %d batches, slowest convergence %.1f s (seed %d)"
-              % (s.batches, s.slowest, SEED))
+        print(body(s))
         return 0
     except Exception as e:  # report, keep the output for diagnosis
-        print("FAIL:", e)
+        print("FAIL:", repr(e))
         print(open(os.path.join(s.dir, "out"), encoding="utf-8", errors="replace").read()[-3000:])
         if s.proc and s.proc.poll() is None:
             s.kill()
@@ -277,4 +260,49 @@ def main():
         shutil.rmtree(s.dir, ignore_errors=True)
 
 
-sys.exit(main())
+def session(s):
+    for i in range(FILES):
+        d = os.path.join(s.roots[0], "a%d" % (i % 9), "b%d" % (i % 4))
+        os.makedirs(d, exist_ok=True)
+        s.write(s.new_path(d))
+    s.write_settings()
+    s.start()
+    s.converge("first scan", time.time())
+    for b in range(4):
+        s.batch("work %d" % (b + 1), 25)
+    # Changes while lun is stopped.
+    s.stop()
+    for _ in range(30):
+        s.operation()
+    stopped_at = time.time()
+    s.start()
+    s.converge("changed while stopped", stopped_at)
+    # A second root, added in the settings, then a restart.
+    second = os.path.join(s.dir, "root2")
+    os.makedirs(os.path.join(second, "x"))
+    for _ in range(20):
+        s.write(s.new_path(os.path.join(second, "x")))
+    s.stop()
+    s.roots.append(second)
+    s.write_settings(scanned=True)
+    added_at = time.time()
+    s.start()
+    s.converge("second root", added_at)
+    s.batch("work with two roots", 25)
+    # kill -9 in the middle of a batch.
+    for _ in range(12):
+        s.operation()
+    s.kill()
+    for _ in range(12):
+        s.operation()
+    killed_at = time.time()
+    s.start()
+    s.converge("after kill -9", killed_at)
+    s.batch("work after the kill", 25)
+    s.stop()
+    return "index_follows_disk: %d batches, slowest convergence %.1f s (seed %d)" % (
+        s.batches, s.slowest, SEED)
+
+
+if __name__ == "__main__":
+    sys.exit(run(session))

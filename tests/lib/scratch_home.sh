@@ -14,9 +14,11 @@
 #              crawl-service ports and its output in OUT; LUN_PID is its pid;
 #   wait_for FILE TEXT SECONDS
 #              waits until FILE holds TEXT; fails after SECONDS;
-#   get OUT TARGET [HOST]
+#   get OUT TARGET [ADDRESS [HOST]]
 #              the whole HTTP answer to GET TARGET of the lun whose output
-#              is OUT (from HOST, 127.0.0.1 by default);
+#              is OUT (sent to ADDRESS, 127.0.0.1 by default, with the Host
+#              header HOST, by default 127.0.0.1 and the port);
+#   port_of OUT the web port of that lun;
 #   code OUT   the session code of that lun;
 #   first_record OUT WORD
 #              the record number of the first hit of WORD on its search
@@ -57,12 +59,15 @@ wait_for() {
   return 1
 }
 
-# get OUT TARGET [HOST]: the whole HTTP answer of the lun whose output is OUT.
+port_of() { sed -n 's|.*http://127.0.0.1:\([0-9]*\)/.*|\1|p' "$1" | head -1; }
+
+# get OUT TARGET [ADDRESS [HOST]]: the whole HTTP answer of the lun whose
+# output is OUT.
 get() {
   local port
-  port=$(sed -n 's|.*http://127.0.0.1:\([0-9]*\)/.*|\1|p' "$1" | head -1)
+  port=$(port_of "$1")
   exec 3<>"/dev/tcp/${3:-127.0.0.1}/$port" || return 1
-  printf 'GET %s HTTP/1.0\r\nHost: 127.0.0.1:%s\r\n\r\n' "$2" "$port" >&3
+  printf 'GET %s HTTP/1.0\r\nHost: %s\r\n\r\n' "$2" "${4:-127.0.0.1:$port}" >&3
   cat <&3
   exec 3<&-
 }

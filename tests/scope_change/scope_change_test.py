@@ -5,17 +5,13 @@ Usage: scope_change_test.py PATH/TO/lun
 """
 import html.parser
 import os
-import shutil
 import sys
 import time
-import urllib.parse
-import urllib.request
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "index_follows_disk"))
 import session_test  # noqa: E402  (the scratch-home session and its page helpers)
 
 WORD = "竹简帛书"
-LIMIT_S = 240
 
 
 class SettingsForm(html.parser.HTMLParser):
@@ -60,51 +56,34 @@ class SettingsForm(html.parser.HTMLParser):
             self.textarea[1] += data
 
 
-def main():
-    s = session_test.Session()
-    try:
-        first = os.path.join(s.roots[0], "a.txt")
-        s.write(first, WORD + " 第一个目录\n")
-        second = os.path.join(s.dir, "root2")
-        os.makedirs(os.path.join(second, "deep", "er"))
-        added = [os.path.join(second, "b.txt"), os.path.join(second, "deep", "er", "c.txt")]
-        for path in added:
-            s.write(path, WORD + " 第二个目录\n")
-        s.write_settings()
-        s.start()
-        since = time.time()
-        while set(s.shown(WORD)) != {first}:
-            assert time.time() - since < LIMIT_S, "first scan: %s" % s.shown(WORD)
-            time.sleep(0.5)
+def test(s):
+    first = os.path.join(s.roots[0], "a.txt")
+    s.write(first, WORD + " 第一个目录\n")
+    second = os.path.join(s.dir, "root2")
+    os.makedirs(os.path.join(second, "deep", "er"))
+    added = [os.path.join(second, "b.txt"), os.path.join(second, "deep", "er", "c.txt")]
+    for path in added:
+        s.write(path, WORD + " 第二个目录\n")
+    s.write_settings()
+    s.start()
+    session_test.until("first scan", lambda: set(s.shown(WORD)) == {first})
 
-        page = "http://127.0.0.1:%d/LUN/Setting.shl?IDCODE=%s" % (s.port, s.code)
-        form = SettingsForm()
-        form.feed(urllib.request.urlopen(page, timeout=60).read().decode("utf-8"))
-        fields = dict((k, v) for k, v in form.fields)
-        assert "token" in fields and "permit" in fields, fields
-        for field in form.fields:
-            if field[0] == "permit":
-                field[1] = field[1].strip() + "\r\n" + second
-        data = urllib.parse.urlencode([(k, v or "") for k, v in form.fields]).encode()
-        answer = urllib.request.urlopen(page, data=data, timeout=60).read().decode("utf-8")
-        assert "保存" in answer or "已" in answer, answer[-1500:]
+    form = SettingsForm()
+    form.feed(s.get("Setting.shl"))
+    fields = dict((k, v) for k, v in form.fields)
+    assert "token" in fields and "permit" in fields, fields
+    for field in form.fields:
+        if field[0] == "permit":
+            field[1] = field[1].strip() + "\r\n" + second
+    answer = s.get("Setting.shl", fields=[(k, v or "") for k, v in form.fields])
+    assert "保存" in answer or "已" in answer, answer[-1500:]
 
-        since = time.time()
-        while set(s.shown(WORD)) != {first, *added}:
-            assert time.time() - since < LIMIT_S, "the added root was not walked: %s" % s.shown(WORD)
-            time.sleep(0.5)
-        print("scope_change: the added root was found in %.1f s without a restart" % (time.time() - since))
-        s.stop()
-        return 0
-    except Exception as e:  # report, keep the output for diagnosis
-        print("FAIL:", repr(e))
-        print(open(os.path.join(s.dir, "out"), encoding="utf-8", errors="replace").read()[-3000:])
-        if s.proc and s.proc.poll() is None:
-            s.kill()
-        return 1
-    finally:
-        shutil.rmtree(s.dir, ignore_errors=True)
+    since = time.time()
+    session_test.until("the added root walked", lambda: set(s.shown(WORD)) == {first, *added})
+    took = time.time() - since
+    s.stop()
+    return "scope_change: the added root was found in %.1f s without a restart" % took
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(session_test.run(test))
