@@ -255,6 +255,33 @@ bool IsArchiveType(std::string_view type) {
   return false;
 }
 
+bool IsArchivePath(std::string_view path) {
+  const size_t slash = path.rfind('/');
+  const size_t dot = path.rfind('.');
+  if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) {
+    return false;
+  }
+  return IsArchiveType(UpperAscii(path.substr(dot + 1)));
+}
+
+bool IsArchiveMemberKey(std::string_view path) {
+  const size_t at = path.find("::");
+  return at != std::string_view::npos && IsArchivePath(path.substr(0, at));
+}
+
+std::vector<std::string> ListedMemberKeys(std::string_view archive, std::u16string_view names) {
+  std::vector<std::string> keys;
+  size_t pos = 0;
+  while (pos < names.size()) {
+    size_t end = names.find(u'\n', pos);
+    if (end == std::u16string_view::npos) end = names.size();
+    if (end > pos)
+      keys.push_back(ArchiveMemberKey(archive, ToNarrow(names.substr(pos, end - pos))));
+    pos = end + 1;
+  }
+  return keys;
+}
+
 std::string ArchiveMemberKey(std::string_view archive, std::string_view inner) {
   std::string key(archive);
   key += "::";

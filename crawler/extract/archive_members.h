@@ -31,6 +31,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "crawler/extract/text_filters.h"
 
@@ -67,6 +68,17 @@ bool IsArchiveType(std::string_view type);
 
 // The document key of member `inner` of `archive`.
 std::string ArchiveMemberKey(std::string_view archive, std::string_view inner);
+
+// True when the last component of `path` has an archive type's extension.
+bool IsArchivePath(std::string_view path);
+
+// True when `path` is a member key: the path of a file of an archive type,
+// "::", and more.
+bool IsArchiveMemberKey(std::string_view path);
+
+// The keys of the members that `names` (the ArchiveSummary::names of the
+// archive at `archive`, as its record keeps them) lists. Pure.
+std::vector<std::string> ListedMemberKeys(std::string_view archive, std::u16string_view names);
 
 // Whether a member of type `type` (upper-case extension) is read.
 using ArchiveMemberWanted = std::function<bool(std::string_view type)>;
