@@ -22,6 +22,8 @@ inline constexpr char kRealtimeDelete[] = "实时文件删除";    // default "F
 inline constexpr char kFullScanDone[] = "完成全面扫描";      // default "FALSE"
 // Files of no admitted type whose content is text are indexed as text.
 inline constexpr char kDetectText[] = "识别无扩展名文本";  // default "TRUE"
+// Text in pictures and scanned PDF pages is recognised (slow; opt-in).
+inline constexpr char kImageTextRecognition[] = "图片文字识别";  // default "FALSE"
 inline constexpr char kDocumentTypes[] = "文档类型";         // type list
 inline constexpr char kOtherTextTypes[] = "其他文本类型";    // extension patterns, ";"
 inline constexpr char kPlugTypes[] = "LUNPlugType";          // type list

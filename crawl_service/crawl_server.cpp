@@ -7,12 +7,15 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "config/settings_store.h"
 #include "crawler/extract/crawl_wire_format.h"
 #include "crawler/extract/plugin_registry.h"
 #include "crawler/extract/text_filters.h"
@@ -106,12 +109,36 @@ class Server {
     }
   }
 
+  // Follows "图片文字识别" in the home's settings file, which lun saves
+  // when the user changes it: read again only when the file changed. A
+  // missing file (never created here) leaves recognition off.
+  void RefreshOcrSetting() {
+    if (options_.settings_path.empty()) return;
+    struct stat st;
+    if (stat(options_.settings_path.c_str(), &st) != 0) {
+      options_.ocr.enabled = false;
+      seen_settings_ = {};
+    } else {
+      const SettingsStamp stamp{st.st_mtim.tv_sec, st.st_mtim.tv_nsec, st.st_size};
+      if (stamp == seen_settings_) return;
+      seen_settings_ = stamp;
+      SettingsStore settings;
+      options_.ocr.enabled =
+          settings.Load(options_.settings_path) &&
+          FlagIsTrue(settings.GetValue(kSearchSection, key::kImageTextRecognition, kFalse));
+    }
+    SetOcrSettings(options_.ocr);
+  }
+
   bool Answer(int fd, const std::string& path) {
     std::string reply;
+    RefreshOcrSetting();
     if (path.starts_with(kCrawlHelloPrefix)) {
       const std::string challenge = path.substr(sizeof kCrawlHelloPrefix - 1);
       reply = EncodeReply(options_.token.empty() ? std::u16string()
                                                  : ToWide(HelloAnswer(options_.token, challenge)));
+    } else if (!HasReader(path, &Plugins())) {
+      reply = EncodeReply(std::u16string_view());
     } else if (ReadsAsPlainText(path, &Plugins())) {
       // Plain text (most files of a desktop: notes, logs, source code) is
       // decoded here: a fork per file would cost more than the reading, and
@@ -137,7 +164,15 @@ class Server {
     return true;
   }
 
+  struct SettingsStamp {
+    time_t seconds = 0;
+    long nanoseconds = 0;
+    off_t size = -1;
+    bool operator==(const SettingsStamp&) const = default;
+  };
+
   CrawlServerOptions options_;
+  SettingsStamp seen_settings_;
   pid_t parent_;
   int listen_fd_ = -1;
 };
@@ -160,6 +195,7 @@ int RunCrawlServer(const CrawlServerOptions& options) {
     setrlimit(RLIMIT_AS, &as);
   }
   if (!options.plugin_directory.empty()) Plugins().LoadPlugins(options.plugin_directory);
+  SetOcrSettings(options.ocr);
   Server server(options);
   return server.Run();
 }
@@ -188,6 +224,12 @@ bool ParseServerArguments(int argc, char** argv, CrawlServerOptions* options, st
         return false;
       }
       options->worker.memory_bytes = static_cast<uint64_t>(v) << 20;
+    } else if (arg == "--ocr-deadline-ms") {
+      if (!has_value || !ParseNumber(argv[++i], 1, 3600000, &v)) {
+        *error = "--ocr-deadline-ms needs milliseconds";
+        return false;
+      }
+      options->ocr.image_deadline_ms = static_cast<int>(v);
     } else if (arg == "--plugins") {
       if (!has_value) {
         *error = "--plugins needs a directory";
@@ -200,6 +242,7 @@ bool ParseServerArguments(int argc, char** argv, CrawlServerOptions* options, st
         *error = "--home needs a usable directory";
         return false;
       }
+      options->settings_path = JoinPath(ApplicationHome(), kSettingsFileName);
     } else if (arg == "--no-follow-parent") {
       options->follow_parent = false;
     } else if (arg.rfind("--", 0) == 0) {
@@ -208,6 +251,11 @@ bool ParseServerArguments(int argc, char** argv, CrawlServerOptions* options, st
     }
     // Anything else is the launch parameter, which the service does not check.
   }
+  // Recognition must end within the worker's deadline, with time to spare
+  // for the document's other readers.
+  options->ocr.file_budget_ms = options->worker.deadline_ms * 3 / 4;
+  options->ocr.image_deadline_ms =
+      std::min(options->ocr.image_deadline_ms, options->ocr.file_budget_ms);
   if (!plugins_given) options->plugin_directory = JoinPath(ApplicationHome(), kPluginDirectoryName);
   return true;
 }

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "crawl_service/extraction_worker.h"
+#include "crawler/extract/ocr_text.h"
 
 namespace lun {
 
@@ -20,8 +21,13 @@ struct CrawlServerOptions {
   uint16_t port = 8485;
   WorkerLimits worker;
   uint64_t service_memory_bytes = 2048ull * 1024 * 1024;  // RLIMIT_AS of the service; 0: none
-  std::string plugin_directory;  // empty: no plug-ins
-  bool follow_parent = true;     // end when the parent process goes away
+  std::string plugin_directory;                           // empty: no plug-ins
+  bool follow_parent = true;                              // end when the parent process goes away
+  // Limits of text recognition in pictures; `ocr.enabled` follows the
+  // setting "图片文字识别" of `settings_path`, read again whenever the file
+  // changes (empty path: recognition stays as `ocr.enabled` says).
+  OcrSettings ocr;
+  std::string settings_path;
   // The per-start token of the lun that started us (crawl_wire_format.h):
   // the service answers its challenge with it. Empty: no proof is given, and
   // lun will not use this service.
@@ -38,7 +44,8 @@ inline constexpr int kServerParentGone = 4;
 int RunCrawlServer(const CrawlServerOptions& options);
 
 // Parses the command line: "--port N", "--deadline-ms N", "--memory-mb N"
-// (the worker's limit), "--plugins DIR", "--home DIR", "--no-follow-parent";
+// (the worker's limit), "--ocr-deadline-ms N" (one picture's), "--plugins
+// DIR", "--home DIR" (its plug-ins and settings), "--no-follow-parent";
 // any other argument (the launch parameter) is accepted and ignored. False
 // with `*error` for a malformed option.
 bool ParseServerArguments(int argc, char** argv, CrawlServerOptions* options, std::string* error);

@@ -1,7 +1,8 @@
 // luncrawl: the crawl service. Started by lun from the program directory.
 // Also the reader of archive members (archive_members.h): the crawler runs
 // "luncrawl --archive-members ..." for each archive, its members on
-// standard output.
+// standard output; "luncrawl --archive-member ARCHIVE KEY" copies one
+// member out for opening it.
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -17,6 +18,9 @@
 int main(int argc, char** argv) {
   if (argc >= 2 && std::strcmp(argv[1], lun::kArchiveMembersArgument) == 0) {
     return lun::RunArchiveMemberReader(argc - 2, argv + 2, STDOUT_FILENO);
+  }
+  if (argc >= 2 && std::strcmp(argv[1], lun::kArchiveMemberArgument) == 0) {
+    return lun::RunArchiveMemberCopy(argc - 2, argv + 2, STDOUT_FILENO);
   }
   lun::CrawlServerOptions options;
   // The token lun handed us; out of the environment at once, so that the

@@ -5,6 +5,7 @@
 #include <utime.h>
 
 #include <atomic>
+#include <filesystem>
 #include <map>
 #include <thread>
 
@@ -520,9 +521,10 @@ TEST_F(CrawlerTest, CompiledHelpBecomesOneRecordPerPage) {
 
 TEST_F(CrawlerTest, ArchivesBecomeOneRecordPerMember) {
   const std::string zip = tree_.File("mail/bundle.zip");
-  Write(zip, MakeArchive("zip", "", {{"docs/报告.txt", "季度 figures"},
-                                     {"inner.tar.gz", MakeArchive("tar", "gzip", {{"n.txt", "内层"}})},
-                                     {"photo.jpg", "not text"}}));
+  Write(zip, MakeArchive("zip", "",
+                         {{"docs/报告.txt", "季度 figures"},
+                          {"inner.tar.gz", MakeArchive("tar", "gzip", {{"n.txt", "内层"}})},
+                          {"photo.jpg", "not text"}}));
   Configure(tree_.path(), "txt|zip|gz");
   CrawlerEnvironment env = Env();
   env.archive_reader = LUNCRAWL_PATH;
@@ -542,6 +544,67 @@ TEST_F(CrawlerTest, ArchivesBecomeOneRecordPerMember) {
   Crawler by_name(env);
   by_name.IndexFile(zip, false);
   EXPECT_EQ(LivePaths(), std::vector<std::string>{zip});
+}
+
+// Members follow their archive: a changed archive loses the records of the
+// members it no longer holds, a deleted one (seen by the change monitor, by
+// a reconciliation, or with its folder) all of them; a moved folder takes
+// them along, and a reconciliation never takes a member for a lost file.
+TEST_F(CrawlerTest, ArchiveMembersFollowTheirArchive) {
+  const std::string zip = tree_.File("box/bundle.zip");
+  auto members = [&](std::vector<std::string> inner) {
+    std::vector<std::string> paths{zip};
+    for (const std::string& m : inner) paths.push_back(zip + "::" + m);
+    return paths;
+  };
+  Configure(tree_.path(), "txt|zip|gz");
+  CrawlerEnvironment env = Env();
+  env.archive_reader = LUNCRAWL_PATH;
+  Crawler crawler(env);
+  auto index = [&](const ZipEntries& entries, std::time_t mtime) {
+    Write(zip, MakeArchive("zip", "", entries), mtime);
+    crawler.IndexFile(zip, /*force=*/true);
+  };
+  index({{"a.txt", "alpha"},
+         {"b.txt", "beta"},
+         {"inner.tar.gz", MakeArchive("tar", "gzip", {{"n.txt", "nested"}})}},
+        time(nullptr) - 100);
+  ASSERT_EQ(LivePaths(), members({"a.txt", "b.txt", "inner.tar.gz::n.txt"}));
+  index({{"a.txt", "alpha again"}, {"c.txt", "gamma"}}, time(nullptr));
+  EXPECT_EQ(LivePaths(), members({"a.txt", "c.txt"}));
+  EXPECT_EQ(Paths("[文档]:文本内容=again"), std::vector<std::string>{zip + "::a.txt"});
+  EXPECT_TRUE(Paths("[文档]:文本内容=beta").empty());
+
+  // A reconciliation finds nothing lost, even with real-time deletion on.
+  ReconcileHooks hooks;
+  hooks.queue = [](const std::string&, bool) { return true; };
+  hooks.realtime_delete = [] { return true; };
+  Reconciler reconciler(scope_, *writer_, hooks);
+  std::atomic<bool> stop{false};
+  ASSERT_TRUE(
+      reconciler.Run(ReconcileRequest{.everything = true, .trees = {}, .prune = false}, stop));
+  EXPECT_EQ(LivePaths(), members({"a.txt", "c.txt"}));
+
+  // The folder moves: the members' keys follow.
+  const std::string moved = tree_.File("moved/bundle.zip");
+  std::filesystem::rename(tree_.File("box"), tree_.File("moved"));
+  writer_->MoveTree(tree_.File("box"), tree_.File("moved"));
+  EXPECT_EQ(LivePaths(), (std::vector<std::string>{moved, moved + "::a.txt", moved + "::c.txt"}));
+  std::filesystem::rename(tree_.File("moved"), tree_.File("box"));
+  writer_->MoveTree(tree_.File("moved"), tree_.File("box"));
+
+  // Deleted: as the change monitor sees it, as a reconciliation finds it,
+  // with its folder.
+  writer_->RemoveDocuments(zip);
+  EXPECT_TRUE(LivePaths().empty());
+  index({{"a.txt", "alpha"}}, time(nullptr) + 100);
+  std::filesystem::remove(zip);
+  ASSERT_TRUE(
+      reconciler.Run(ReconcileRequest{.everything = true, .trees = {}, .prune = false}, stop));
+  EXPECT_TRUE(LivePaths().empty());
+  index({{"a.txt", "alpha"}}, time(nullptr) + 200);
+  writer_->RemoveTree(tree_.File("box"));
+  EXPECT_TRUE(LivePaths().empty());
 }
 
 // A file over the size limit is found by its name and attributes, its text

@@ -1,7 +1,10 @@
 #include "crawler/document_table.h"
 
+#include <algorithm>
+
 #include "automation/date_time.h"
 #include "automation/variant.h"
+#include "crawler/extract/archive_members.h"
 #include "crawler/scan_scope.h"
 #include "engine/index/field_generations.h"
 #include "engine/index/field_lookup.h"
@@ -175,9 +178,23 @@ uint32_t DocumentWriter::ReplaceOlder(const DocumentRecord& record, bool* unchan
       *unchanged = true;
       return replaced;
     }
+    // A changed archive: its members are written before it, so only those
+    // that the new record no longer lists go.
+    RemoveListedMembers(*table, r, ListedMemberKeys(record.path, record.text));
     if (table->DeleteRecord(r)) ++replaced;
   }
   return replaced;
+}
+
+void DocumentWriter::RemoveListedMembers(DataTable& table, uint32_t r,
+                                         const std::vector<std::string>& keep) {
+  const std::string path = ToNarrow(table.GetFieldValue(r, Position(table, doc::kPath)).AsString());
+  if (!IsArchivePath(path)) return;
+  const std::u16string names(table.GetFieldValue(r, Position(table, doc::kText)).AsString());
+  for (const std::string& key : ListedMemberKeys(PathOnDisk(path), names)) {
+    if (std::find(keep.begin(), keep.end(), key) != keep.end()) continue;
+    for (uint32_t member : FindPath(key)) (void)table.DeleteRecord(member);
+  }
 }
 
 void DocumentWriter::set_fast_insert(bool on) {
@@ -223,9 +240,9 @@ bool DocumentWriter::Append(DataTable& table, const DocumentRecord& record, uint
   table.SetValue(doc::kName, Variant::Bstr(ToWide(PathText(record.name))));
   table.SetValue(doc::kType, Variant::Bstr(ToWide(record.type)));
   table.SetValue(doc::kPath, Variant::Bstr(ToWide(PathText(record.path))));
-  table.SetValue(doc::kDirectory,
-                 Variant::Bstr(ToWide(PathText(record.directory ? *record.directory
-                                                                : DirName(record.path)))));
+  table.SetValue(
+      doc::kDirectory,
+      Variant::Bstr(ToWide(PathText(record.directory ? *record.directory : DirName(record.path)))));
   table.SetValue(doc::kSize, Variant::I4(static_cast<int32_t>(record.size)));
   table.SetValue(doc::kCreated, Variant::Date(record.created));
   table.SetValue(doc::kModified, Variant::Date(record.modified));
@@ -244,17 +261,27 @@ void DocumentWriter::RemoveDocuments(const std::string& path) {
   std::lock_guard check(check_mutex_);
   DataTable* table = project_.FindTable(kDocumentTable);
   if (!table) return;
-  for (uint32_t r : FindPath(path)) (void)table->DeleteRecord(r);
+  for (uint32_t r : FindPath(path)) {
+    RemoveListedMembers(*table, r, {});
+    (void)table->DeleteRecord(r);
+  }
 }
 
 void DocumentWriter::RemoveRecord(uint32_t record) {
+  std::lock_guard check(check_mutex_);
   DataTable* table = project_.FindTable(kDocumentTable);
   if (table && record < table->record_count() && !table->IsDeleted(record)) {
+    RemoveListedMembers(*table, record, {});
     (void)table->DeleteRecord(record);
   }
 }
 
 void DocumentWriter::ForEachFileRecord(const std::function<void(const StoredFile&)>& visit) const {
+  ForEachRecordOnDisk(/*members=*/false, visit);
+}
+
+void DocumentWriter::ForEachRecordOnDisk(
+    bool members, const std::function<void(const StoredFile&)>& visit) const {
   const DataTable* table = project_.FindTable(kDocumentTable);
   if (!table) return;
   const int path = Position(*table, doc::kPath);
@@ -274,6 +301,7 @@ void DocumentWriter::ForEachFileRecord(const std::function<void(const StoredFile
       continue;
     }
     f.path = PathOnDisk(path_text);
+    if (!members && IsArchiveMemberKey(f.path)) continue;
     f.type = ToNarrow(table->GetFieldValue(r, type).AsString());
     f.size = static_cast<uint32_t>(table->GetFieldValue(r, size).AsInteger());
     f.modified = table->GetFieldValue(r, modified).AsDouble();
@@ -296,7 +324,8 @@ bool DocumentWriter::ReadFileState(uint32_t record, StoredFile* file, std::u16st
 std::vector<StoredFile> DocumentWriter::FilesBelow(const std::string& directory) const {
   std::vector<StoredFile> below;
   const std::string prefix = directory + "/";
-  ForEachFileRecord([&](const StoredFile& f) {
+  // Archive members too: they move with their folder.
+  ForEachRecordOnDisk(/*members=*/true, [&](const StoredFile& f) {
     if (f.path.compare(0, prefix.size(), prefix) == 0) below.push_back(f);
   });
   return below;

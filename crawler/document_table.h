@@ -119,7 +119,8 @@ class DocumentWriter {
   // fast-insert mode. False only when the document table cannot be had.
   bool AddOrUpdateDocument(const DocumentRecord& record, bool force);
 
-  // Deletes every record whose full path is `path`.
+  // Deletes every record whose full path is `path`; an archive's records
+  // take the records of the members they list with them.
   void RemoveDocuments(const std::string& path);
 
   // The live records whose "完整路径" is exactly `path`, ascending.
@@ -131,12 +132,14 @@ class DocumentWriter {
 
   // Calls `visit` for every live record of a file (mail messages and
   // compiled-help pages are not files: their key is not a path whose
-  // directory is their "路径").
+  // directory is their "路径"; archive members are not either: their
+  // archive's record stands for them, and they go with it).
   void ForEachFileRecord(const std::function<void(const StoredFile&)>& visit) const;
   // The size, modification time and text of one live record; false for a
   // deleted or missing one.
   bool ReadFileState(uint32_t record, StoredFile* file, std::u16string* text) const;
-  // Deletes one record (by number) unless it is deleted already.
+  // Deletes one record (by number) unless it is deleted already, with the
+  // members it lists when it is an archive's.
   void RemoveRecord(uint32_t record);
   // Deletes the records of the files below directory `directory`.
   void RemoveTree(const std::string& directory);
@@ -172,6 +175,11 @@ class DocumentWriter {
   // Deletes the older records of `record.path` and says whether one of the
   // same file state exists; returns how many were deleted.
   uint32_t ReplaceOlder(const DocumentRecord& record, bool* unchanged);
+  // Deletes the member records that record `r`, when it is an archive's,
+  // lists in its text, except those in `keep`.
+  void RemoveListedMembers(DataTable& table, uint32_t r, const std::vector<std::string>& keep);
+  // ForEachFileRecord, with archive members when `members` is true.
+  void ForEachRecordOnDisk(bool members, const std::function<void(const StoredFile&)>& visit) const;
   // Appends one record; false when the append failed.
   bool Append(DataTable& table, const DocumentRecord& record, uint32_t history);
   void AddToCategoryList(uint32_t record, int category);

@@ -87,6 +87,10 @@ struct FtsEnvironment {
   // with" list) without a shell and without waiting for it; false when it
   // could not be started. Empty: LaunchDetached (platform/desktop/desktop_apps.h).
   std::function<bool(const std::vector<std::string>& argv)> launch;
+  // The program that copies an archive member out for opening it
+  // (crawler/extract/archive_member_file.h); empty: luncrawl beside this
+  // program.
+  std::string archive_reader;
   // Where desktop files, MIME data and icon themes are looked for; empty:
   // XdgDataDirs() (platform/desktop/icon_theme.h).
   std::vector<std::string> data_dirs;

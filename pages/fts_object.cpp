@@ -13,6 +13,8 @@
 #include "config/password_hash.h"
 #include "config/settings_store.h"
 #include "crawler/document_table.h"
+#include "crawler/extract/archive_member_file.h"
+#include "crawler/extract/archive_members.h"
 #include "crawler/extract/plugin_registry.h"
 #include "crawler/extract/text_filters.h"
 #include "crawler/scan_scope.h"
@@ -449,7 +451,28 @@ bool FtsObject::Launch(const std::vector<std::string>& argv) const {
 
 // The path is checked like a download (a folder: only its place and links);
 // the desktop program then opens it by name, as it cannot take a descriptor.
+// An archive member is opened as a private copy (archive_member_file.h),
+// once its archive passes the checks of an indexed file; a member that
+// would run code on the desktop is not.
+bool FtsObject::OpenArchiveMember(const std::string& key) const {
+  const std::string archive = key.substr(0, key.find("::"));
+  int fd = -1;
+  if (key.ends_with(".desktop") ||
+      OpenChecked(archive, FileRole::kIndexedFile, &fd) != FileCheck::kOk) {
+    return false;
+  }
+  close(fd);
+  const std::string reader =
+      env_.archive_reader.empty() ? JoinPath(ProgramDirectory(), "luncrawl") : env_.archive_reader;
+  std::string copy;
+  return CopyArchiveMemberOut(reader, PathOnDisk(key), &copy) == 0 && Launch({"xdg-open", copy});
+}
+
 HResult FtsObject::OpenFile(Args args, Variant* result, ExcepInfo*) {
+  if (IsArchiveMemberKey(Narrow(args[0]))) {
+    *result = Variant::Bool(Active() && page_.local_user && OpenArchiveMember(Narrow(args[0])));
+    return S_OK;
+  }
   const std::string path = FileOfReference(Narrow(args[0]));
   const FileKind kind = KindOf(path);
   // Opening a program or a desktop entry would run it: a page must never be

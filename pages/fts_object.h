@@ -277,6 +277,7 @@ class FtsObject : public TableDispatch<FtsObject> {
   HResult PutScopePaths(const char* key, Args args, ExcepInfo* excep);
   HResult PluginText(const PluginRegistry* registry, bool types, Args args, Variant* result) const;
   bool Launch(const std::vector<std::string>& argv) const;
+  bool OpenArchiveMember(const std::string& key) const;
   FileCheck OpenChecked(const std::string& path, FileRole role, int* fd) const;
   std::vector<std::string> DataDirs() const;
   std::vector<DesktopApp> AppsFor(const std::string& path) const;

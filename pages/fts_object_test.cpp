@@ -7,6 +7,7 @@
 
 #include "automation/dictionary.h"
 #include "config/password_hash.h"
+#include "crawler/extract/extract_test_util.h"
 #include "crawler/extract/plugin_registry.h"
 #include "crawler/scan_scope.h"
 #include "engine/storage/data_table.h"
@@ -429,6 +430,58 @@ TEST_F(FtsObjectTest, OpenFileIsForTheLocalUserAndNeverRunsPrograms) {
       EXPECT_TRUE(launched_.empty());
     }
   }
+}
+
+// A hit inside an archive opens as a private copy of the member in the
+// runtime directory; never for a remote user, a desktop entry, a member the
+// archive does not hold, or a runtime directory open to others.
+TEST_F(FtsObjectTest, ArchiveMembersOpenAsPrivateCopies) {
+  ScratchDir runtime;
+  EnvGuard env_guard;
+  env_guard.Set("XDG_RUNTIME_DIR", runtime.path().c_str());
+  env().archive_reader = LUNCRAWL_PATH;
+  const std::string zip = files_.File("bundle.zip");
+  WriteIndexedFile(zip,
+                   MakeArchive("zip", "",
+                               {{"docs/报告.txt", "member words"},
+                                {"run.desktop", "[Desktop Entry]"},
+                                {"inner.tar", MakeArchive("tar", "", {{"n.txt", "nested"}})}}));
+  auto open = [&](const std::string& key, bool local = true) {
+    launched_.clear();
+    RecordingResponder responder;
+    FtsPage page = LocalPage(&responder);
+    page.local_user = local;
+    return Run("Out.Write FTS.OpenFile(\"" + key + "\")", page).output;
+  };
+  const std::string dir = runtime.File("tamrix-lun");
+  for (const auto& [inner, content] :
+       {std::pair<std::string, std::string>{"docs/报告.txt", "member words"},
+        {"inner.tar::n.txt", "nested"}}) {
+    SCOPED_TRACE(inner);
+    ASSERT_EQ(open(zip + "::" + inner), "True;");
+    ASSERT_EQ(launched_.size(), 1u);
+    const std::string copy = launched_[0][1];
+    EXPECT_EQ(launched_[0][0], "xdg-open");
+    EXPECT_TRUE(copy.starts_with(dir + "/open-")) << copy;
+    EXPECT_EQ(BaseName(copy), BaseName(inner.substr(inner.rfind(':') + 1)));
+    std::string bytes;
+    ASSERT_EQ(ReadWholeFile(DefaultFileSystem(), copy, &bytes), 0);
+    EXPECT_EQ(bytes, content);
+    struct stat st;
+    ASSERT_EQ(stat(copy.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(stat(dir.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+  }
+  for (const std::string& refused :
+       {zip + "::run.desktop", zip + "::missing.txt", zip + "::../../escape.txt",
+        files_.File("other.zip") + "::a.txt"}) {
+    EXPECT_EQ(open(refused), "False;") << refused;
+  }
+  EXPECT_EQ(open(zip + "::docs/报告.txt", /*local=*/false), "False;");
+  EXPECT_TRUE(launched_.empty());
+  chmod(dir.c_str(), 0755);  // open to others: not used
+  EXPECT_EQ(open(zip + "::docs/报告.txt"), "False;");
 }
 
 // An indexed file swapped afterwards, in any of the ways that would hand out

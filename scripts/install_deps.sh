@@ -13,6 +13,8 @@ packages=(
   qt6-base-dev
   # converters the crawl service runs for legacy Office files
   antiword catdoc
+  # text recognition in pictures (opt-in), with the Chinese and English models
+  tesseract-ocr tesseract-ocr-chi-sim tesseract-ocr-eng
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev
   chromium xvfb

@@ -115,12 +115,14 @@ class SearchOptionsPage : public SettingsPage {
     monitor_ = Check(this, "实时监控文件修改", 1057);
     deletions_ = Check(this, "实时监控文件删除", 1058);
     detect_text_ = Check(this, "识别无扩展名文本", 1059);
+    image_text_ = Check(this, "图片文字识别", 1060);
     auto* form = new QFormLayout(this);
     form->addRow(QStringLiteral("默认搜索："), default_search_);
     form->addRow(QStringLiteral("快速搜索："), quick_scope_);
     form->addRow(monitor_);
     form->addRow(deletions_);
     form->addRow(detect_text_);
+    form->addRow(image_text_);
   }
 
   void Load() override {
@@ -134,6 +136,7 @@ class SearchOptionsPage : public SettingsPage {
     deletions_->setChecked(monitor ? monitor->realtime_delete.load()
                                    : FlagOnAtStartup(Get(key::kRealtimeDelete, kFalse)));
     detect_text_->setChecked(FlagOnAtStartup(Get(key::kDetectText, kTrue)));
+    image_text_->setChecked(FlagIsTrue(Get(key::kImageTextRecognition, kFalse)));
   }
 
   void Save() override {
@@ -143,6 +146,7 @@ class SearchOptionsPage : public SettingsPage {
     Put(key::kRealtimeMonitor, monitor_->isChecked() ? kTrue : kFalse);
     Put(key::kRealtimeDelete, deletions_->isChecked() ? kTrue : kFalse);
     Put(key::kDetectText, detect_text_->isChecked() ? kTrue : kFalse);
+    Put(key::kImageTextRecognition, image_text_->isChecked() ? kTrue : kFalse);
   }
 
  private:
@@ -151,6 +155,7 @@ class SearchOptionsPage : public SettingsPage {
   QCheckBox* monitor_;
   QCheckBox* deletions_;
   QCheckBox* detect_text_;
+  QCheckBox* image_text_;
 };
 
 // 常规设置::结果显示

@@ -75,7 +75,8 @@ TEST_F(SettingsPagesTest, PagesLoadAndSaveTheirKeys) {
        {{"默认搜索", "快速搜索"},
         {"在内容中快速搜索", "FALSE"},
         {"实时监控", "TRUE"},
-        {"实时文件删除", "FALSE"}}},
+        {"实时文件删除", "FALSE"},
+        {"图片文字识别", "FALSE"}}},
       {"search options: stored values show and change",
        "常规设置::搜索选项",
        {{"默认搜索", "桌面搜索"}, {"在内容中快速搜索", "TRUE"}, {"实时监控", "FALSE"}},
@@ -86,11 +87,14 @@ TEST_F(SettingsPagesTest, PagesLoadAndSaveTheirKeys) {
          Combo(p, "combo211", 2);
          Combo(p, "combo212", 0);
          Checked(p, "check1058", true);
+         EXPECT_FALSE(Control<QCheckBox>(p, "check1060")->isChecked());
+         Checked(p, "check1060", true);
        },
        {{"默认搜索", "高级搜索"},
         {"在内容中快速搜索", "FALSE"},
         {"实时监控", "FALSE"},
-        {"实时文件删除", "TRUE"}}},
+        {"实时文件删除", "TRUE"},
+        {"图片文字识别", "TRUE"}}},
       {"search options: an unknown default selects nothing and saves 快速搜索",
        "常规设置::搜索选项",
        {{"默认搜索", "别的"}},

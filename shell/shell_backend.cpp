@@ -7,6 +7,8 @@
 #include "app/application.h"
 #include "config/settings_keys.h"
 #include "config/settings_store.h"
+#include "crawler/extract/archive_member_file.h"
+#include "crawler/extract/archive_members.h"
 #include "platform/autostart.h"
 #include "platform/error_log.h"
 #include "platform/path_text.h"
@@ -16,6 +18,18 @@
 namespace lun {
 
 bool OpenWithDesktop(const std::string& target) {
+  // A hit inside an archive opens as a private copy of the member; a
+  // desktop entry would run code, so it is not opened.
+  if (IsArchiveMemberKey(target)) {
+    const std::string reader = JoinPath(ProgramDirectory(), "luncrawl");
+    std::string copy;
+    if (target.ends_with(".desktop") ||
+        CopyArchiveMemberOut(reader, PathOnDisk(target), &copy) != 0) {
+      AppendEngineErrorLog("无法取出压缩包中的文件: " + target);
+      return false;
+    }
+    return OpenWithDesktop(copy);
+  }
   const std::string opener = FindProgram("xdg-open");
   if (opener.empty()) {
     AppendEngineErrorLog("xdg-open 未安装, 无法打开: " + target);

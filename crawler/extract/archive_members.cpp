@@ -113,6 +113,14 @@ class MemberWalk {
     }
   }
 
+  // Makes the walk look for the one member `key` and hand its bytes to
+  // `*bytes` instead of reading text; the walk ends when it is found.
+  void SetTarget(std::string key, std::string* bytes) {
+    target_ = std::move(key);
+    target_bytes_ = bytes;
+  }
+  bool found() const { return found_; }
+
   ArchiveSummary Finish() {
     std::u16string& names = names_.text();
     while (!names.empty() && names.back() == u'\n') names.pop_back();
@@ -132,8 +140,14 @@ class MemberWalk {
     const bool too_large =
         archive_entry_size_is_set(entry) &&
         static_cast<uint64_t>(archive_entry_size(entry)) > kArchiveMaxMemberBytes;
-    // An archive below the depth cap is listed, never read as a document.
-    if ((!nested && (IsArchiveType(type) || !wanted_(type))) || too_large) return Discard(a);
+    if (too_large) return Discard(a);
+    if (!target_.empty()) {
+      const bool on_the_way = key == target_ || (nested && target_.starts_with(key + "::"));
+      if (!on_the_way) return Discard(a);
+    } else if (!nested && (IsArchiveType(type) || !wanted_(type))) {
+      // An archive below the depth cap is listed, never read as a document.
+      return Discard(a);
+    }
     std::string bytes;
     bool complete = true;
     if (!Read(a, &bytes, &complete)) return false;
@@ -145,6 +159,11 @@ class MemberWalk {
         return true;
       }
       return Walk(inner.get(), key, depth + 1);
+    }
+    if (!target_.empty()) {
+      *target_bytes_ = std::move(bytes);
+      found_ = true;
+      return false;
     }
     ArchiveMember member;
     member.name = BaseName(key.substr(key.rfind("::") + 2));
@@ -195,6 +214,9 @@ class MemberWalk {
   OnArchiveMember on_member_;
   ArchiveSummary summary_;
   TextSink names_;
+  std::string target_;
+  std::string* target_bytes_ = nullptr;
+  bool found_ = false;
   size_t top_key_size_ = 0;
   uint32_t members_ = 0;
   uint64_t unpacked_ = 0;
@@ -217,14 +239,18 @@ bool SendMember(int fd, const ArchiveMember& m) {
          WriteAllToFd(fd, &m.mtime, sizeof m.mtime) && SendText(fd, m.text);
 }
 
-void WalkToPipe(int fd, const std::string& path, const ArchiveMemberWanted& wanted) {
+// A hostile member may make libarchive or a reader allocate without bound:
+// the reader's process dies at the limit, the crawler keeps what came
+// before. (AddressSanitizer's shadow memory cannot live under such a limit.)
+void LimitReaderMemory() {
 #if !defined(__SANITIZE_ADDRESS__)
-  // A hostile member may make libarchive or a reader allocate without
-  // bound: the child dies at the limit, the parent keeps what came before.
-  // (AddressSanitizer's shadow memory cannot live under such a limit.)
   const struct rlimit limit { kArchiveChildMemory, kArchiveChildMemory };
   setrlimit(RLIMIT_AS, &limit);
 #endif
+}
+
+void WalkToPipe(int fd, const std::string& path, const ArchiveMemberWanted& wanted) {
+  LimitReaderMemory();
   MemberWalk walk(wanted, [fd](const ArchiveMember& m) { return SendMember(fd, m); });
   ArchivePtr a = NewReader();
   if (a && archive_read_open_filename(a.get(), path.c_str(), kReadBlock) == ARCHIVE_OK) {
@@ -255,6 +281,33 @@ bool IsArchiveType(std::string_view type) {
   return false;
 }
 
+bool IsArchivePath(std::string_view path) {
+  const size_t slash = path.rfind('/');
+  const size_t dot = path.rfind('.');
+  if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) {
+    return false;
+  }
+  return IsArchiveType(UpperAscii(path.substr(dot + 1)));
+}
+
+bool IsArchiveMemberKey(std::string_view path) {
+  const size_t at = path.find("::");
+  return at != std::string_view::npos && IsArchivePath(path.substr(0, at));
+}
+
+std::vector<std::string> ListedMemberKeys(std::string_view archive, std::u16string_view names) {
+  std::vector<std::string> keys;
+  size_t pos = 0;
+  while (pos < names.size()) {
+    size_t end = names.find(u'\n', pos);
+    if (end == std::u16string_view::npos) end = names.size();
+    if (end > pos)
+      keys.push_back(ArchiveMemberKey(archive, ToNarrow(names.substr(pos, end - pos))));
+    pos = end + 1;
+  }
+  return keys;
+}
+
 std::string ArchiveMemberKey(std::string_view archive, std::string_view inner) {
   std::string key(archive);
   key += "::";
@@ -271,6 +324,24 @@ ArchiveSummary WalkArchiveBytes(std::string_view bytes, std::string_view key,
     walk.Walk(a.get(), std::string(key), 1);
   }
   return walk.Finish();
+}
+
+bool ReadArchiveMember(const std::string& archive_path, std::string_view key, std::string* bytes) {
+  MemberWalk walk([](std::string_view) { return true; }, [](const ArchiveMember&) { return true; });
+  walk.SetTarget(std::string(key), bytes);
+  ArchivePtr a = NewReader();
+  if (a && archive_read_open_filename(a.get(), archive_path.c_str(), kReadBlock) == ARCHIVE_OK) {
+    walk.Walk(a.get(), archive_path, 1);
+  }
+  return walk.found();
+}
+
+int RunArchiveMemberCopy(int argc, char** argv, int fd) {
+  if (argc != 2) return 64;
+  LimitReaderMemory();
+  std::string bytes;
+  if (!ReadArchiveMember(argv[0], argv[1], &bytes)) return 1;
+  return WriteAllToFd(fd, bytes.data(), bytes.size()) ? 0 : 1;
 }
 
 int RunArchiveMemberReader(int argc, char** argv, int fd) {

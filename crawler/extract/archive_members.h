@@ -31,6 +31,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "crawler/extract/text_filters.h"
 
@@ -39,6 +40,9 @@ namespace lun {
 // The argument of luncrawl that makes it a member reader:
 //   luncrawl --archive-members PATH DOCUMENT_TYPES OTHER_TEXT PLUGIN MSN_PLUGIN
 inline constexpr char kArchiveMembersArgument[] = "--archive-members";
+// The argument that makes it copy out one member's bytes (archive_member_file.h):
+//   luncrawl --archive-member ARCHIVE KEY
+inline constexpr char kArchiveMemberArgument[] = "--archive-member";
 
 inline constexpr int kArchiveMaxDepth = 2;
 inline constexpr uint32_t kArchiveMaxMembers = 1000;
@@ -68,6 +72,17 @@ bool IsArchiveType(std::string_view type);
 // The document key of member `inner` of `archive`.
 std::string ArchiveMemberKey(std::string_view archive, std::string_view inner);
 
+// True when the last component of `path` has an archive type's extension.
+bool IsArchivePath(std::string_view path);
+
+// True when `path` is a member key: the path of a file of an archive type,
+// "::", and more.
+bool IsArchiveMemberKey(std::string_view path);
+
+// The keys of the members that `names` (the ArchiveSummary::names of the
+// archive at `archive`, as its record keeps them) lists. Pure.
+std::vector<std::string> ListedMemberKeys(std::string_view archive, std::u16string_view names);
+
 // Whether a member of type `type` (upper-case extension) is read.
 using ArchiveMemberWanted = std::function<bool(std::string_view type)>;
 // Gets each member read; returning false ends the walk.
@@ -86,6 +101,17 @@ ArchiveSummary WalkArchiveBytes(std::string_view bytes, std::string_view key,
 ArchiveSummary ForEachArchiveMember(const std::string& reader_program, const std::string& path,
                                     const TypeLists& lists, const std::atomic<bool>* stop,
                                     const OnArchiveMember& on_member);
+
+// The bytes of the member whose key is `key` ("ARCHIVE::inner", nested
+// levels included) of the archive file `archive_path`, under the caps of
+// the walk; false when there is no such member or it cannot be read whole.
+// In this process: for the child of the member copy and the tests.
+bool ReadArchiveMember(const std::string& archive_path, std::string_view key, std::string* bytes);
+
+// The member copy's side (luncrawl --archive-member ARCHIVE KEY): writes the
+// member's bytes to `fd`. Returns the exit status: 0, 1 when the member
+// cannot be had, 64 for arguments of the wrong count.
+int RunArchiveMemberCopy(int argc, char** argv, int fd);
 
 // The member reader's side: walks `path` and writes its members and summary
 // to `fd` in the frames ForEachArchiveMember reads. `argv` holds the

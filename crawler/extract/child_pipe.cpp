@@ -45,9 +45,38 @@ std::unique_ptr<ChildPipe> ChildPipe::Exec(const std::vector<std::string>& argv)
 
 ChildPipe::~ChildPipe() {
   close(fd_);
+  if (reaped_) return;
   kill(pid_, SIGKILL);
   while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
   }
+}
+
+bool ChildPipe::ReadToEnd(std::string* out, size_t max_bytes, int timeout_ms) {
+  const int64_t deadline = MonotonicMs() + timeout_ms;
+  char buf[65536];
+  for (;;) {
+    const int64_t left = deadline - MonotonicMs();
+    if (left <= 0) return false;
+    struct pollfd pfd{fd_, POLLIN, 0};
+    const int rc = poll(&pfd, 1, static_cast<int>(left));
+    if (rc < 0 && errno != EINTR) return false;
+    if (rc <= 0) continue;
+    const ssize_t got = read(fd_, buf, sizeof buf);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) return true;
+    if (out->size() + static_cast<size_t>(got) > max_bytes) return false;
+    out->append(buf, static_cast<size_t>(got));
+  }
+}
+
+int ChildPipe::Wait() {
+  int status = 0;
+  while (waitpid(pid_, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  reaped_ = true;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 bool ChildPipe::ReadExactly(void* buf, size_t n, const std::atomic<bool>* stop, int silence_ms) {

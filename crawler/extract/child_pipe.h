@@ -42,11 +42,21 @@ class ChildPipe {
   // null) is raised.
   bool ReadExactly(void* buf, size_t n, const std::atomic<bool>* stop, int silence_ms);
 
+  // Appends everything the child writes to `*out` until it closes the pipe.
+  // False (the data so far kept) when `timeout_ms` pass first or the data
+  // exceed `max_bytes`.
+  bool ReadToEnd(std::string* out, size_t max_bytes, int timeout_ms);
+
+  // Waits for the child to end and returns its exit status, or -1 when a
+  // signal ended it. Call after the child closed the pipe (ReadToEnd true).
+  int Wait();
+
  private:
   ChildPipe(pid_t pid, int fd) : pid_(pid), fd_(fd) {}
 
   pid_t pid_;
   int fd_;
+  bool reaped_ = false;
 };
 
 }  // namespace lun

@@ -2,15 +2,20 @@
 
 #include <poppler-document.h>
 #include <poppler-global.h>
+#include <poppler-image.h>
+#include <poppler-page-renderer.h>
 #include <poppler-page.h>
 
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <cmath>
 #include <memory>
 #include <mutex>
 
 #include "crawler/extract/charset.h"
+#include "crawler/extract/ocr_text.h"
+#include "platform/process.h"
 #include "platform/text.h"
 
 namespace lun {
@@ -90,6 +95,70 @@ std::u16string RedecodeGbkPage(bool gb_font, std::u16string text) {
   return text;
 }
 
+bool IsBlankText(std::u16string_view text) {
+  for (char16_t c : text) {
+    if (c != u' ' && c != u'\n' && c != u'\r' && c != u'\t' && c != u'\f') return false;
+  }
+  return true;
+}
+
+// Scanned pages are drawn at 300 dots per inch, the resolution the
+// recognition models are made for, unless the page is so large that its
+// picture would pass kMaxPagePixels: then at what fits.
+constexpr double kOcrDotsPerInch = 300;
+constexpr double kMaxPagePixels = 40e6;
+
+// The page drawn in grey as a PGM picture (a format every reader of
+// pictures knows), or empty when it cannot be drawn.
+std::string PagePicture(const poppler::page& page) {
+  const poppler::rectf box = page.page_rect();
+  const double inches = (box.width() / 72.0) * (box.height() / 72.0);
+  if (!(inches > 0)) return {};
+  double dpi = kOcrDotsPerInch;
+  if (inches * dpi * dpi > kMaxPagePixels) dpi = std::sqrt(kMaxPagePixels / inches);
+  poppler::page_renderer renderer;
+  renderer.set_image_format(poppler::image::format_gray8);
+  renderer.set_render_hints(poppler::page_renderer::antialiasing |
+                            poppler::page_renderer::text_antialiasing);
+  const poppler::image picture = renderer.render_page(&page, dpi, dpi);
+  if (!picture.is_valid() || picture.width() <= 0 || picture.height() <= 0) return {};
+  std::string pgm =
+      "P5\n" + std::to_string(picture.width()) + " " + std::to_string(picture.height()) + "\n255\n";
+  const size_t width = static_cast<size_t>(picture.width());
+  pgm.reserve(pgm.size() + width * static_cast<size_t>(picture.height()));
+  for (int y = 0; y < picture.height(); ++y) {
+    pgm.append(picture.const_data() + static_cast<size_t>(y) * picture.bytes_per_row(), width);
+  }
+  return pgm;
+}
+
+// Reads the pages without a text layer through recognition, within the
+// document's time budget: once it is spent, the remaining scanned pages
+// stay without text and the document keeps what was read.
+class ScannedPageReader {
+ public:
+  ScannedPageReader() : settings_(GetOcrSettings()), start_(MonotonicMs()) {}
+
+  bool enabled() const { return settings_.enabled; }
+
+  // The page's recognised text; false once the budget is spent or the
+  // engine was stopped on it.
+  bool Read(const poppler::page& page, size_t limit, std::u16string* text) {
+    const int64_t left = settings_.file_budget_ms - (MonotonicMs() - start_);
+    if (left <= 0) return false;
+    const std::string picture = PagePicture(page);
+    if (picture.empty()) return true;
+    const int deadline = static_cast<int>(std::min<int64_t>(settings_.image_deadline_ms, left));
+    ExtractResult result = RecognizeImageText(picture, limit, deadline);
+    *text = std::move(result.text);
+    return result.status == ExtractStatus::kOk;
+  }
+
+ private:
+  OcrSettings settings_;
+  int64_t start_;
+};
+
 }  // namespace
 
 ExtractResult PdfText(std::string_view bytes, size_t limit) {
@@ -105,17 +174,27 @@ ExtractResult PdfText(std::string_view bytes, size_t limit) {
   if (doc->is_locked()) return {ExtractStatus::kLocked, {}, "the document needs a password"};
   TextSink sink(limit);
   const bool gb_font = HasGbFontName(bytes);
+  ScannedPageReader scanned;
+  bool recognizing = scanned.enabled();
+  bool stopped = false;
   const int pages = doc->pages();
   for (int i = 0; i < pages && !sink.full(); ++i) {
     std::unique_ptr<poppler::page> page(doc->create_page(i));
     if (!page) continue;
     const poppler::byte_array utf8 = page->text().to_utf8();
-    sink.Append(RedecodeGbkPage(gb_font, ToWide(std::string_view(utf8.data(), utf8.size()))));
+    std::u16string text =
+        RedecodeGbkPage(gb_font, ToWide(std::string_view(utf8.data(), utf8.size())));
+    if (recognizing && IsBlankText(text)) {
+      recognizing = scanned.Read(*page, limit - sink.size(), &text);
+      stopped = stopped || !recognizing;
+    }
+    sink.Append(text);
     sink.NewLine();
   }
   std::u16string& text = sink.text();
   while (!text.empty() && (text.back() == u'\n' || text.back() == u'\f')) text.pop_back();
   ScrubControlCharacters(&text);
+  if (stopped) return {ExtractStatus::kPartial, sink.Take(), "recognition stopped at its limit"};
   return {ExtractStatus::kOk, sink.Take(), {}};
 }
 

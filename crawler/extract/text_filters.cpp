@@ -12,6 +12,7 @@
 #include "crawler/extract/legacy_office.h"
 #include "crawler/extract/mime_text.h"
 #include "crawler/extract/music_tags.h"
+#include "crawler/extract/ocr_text.h"
 #include "crawler/extract/office_xml.h"
 #include "crawler/extract/pdf_text.h"
 #include "crawler/extract/photo_metadata.h"
@@ -46,7 +47,7 @@ enum class Reader {
   kRtf,
   kLegacyOffice,
   kMusic,
-  kPhoto,
+  kImage,
   kNone
 };
 
@@ -57,19 +58,26 @@ bool OneOf(std::string_view type, std::initializer_list<std::string_view> types)
   return false;
 }
 
-// The reader of a type by name alone.
+bool IsPhotoType(std::string_view type) { return type == "JPG" || type == "JPEG"; }
+
+// The reader of a type by name alone (and, for pictures, by whether
+// recognition is on).
 Reader ReaderOfType(std::string_view type) {
   if (OneOf(type, {"HTM", "HTML", "HTA", "HTX", "HTT", "XHTML", "SHTML"})) return Reader::kHtml;
   if (OneOf(type, {"EML", "MHT", "MHTML"})) return Reader::kMime;
   if (type == "PDF") return Reader::kPdf;
   if (type == "RTF") return Reader::kRtf;
   if (IsMusicType(type)) return Reader::kMusic;
-  if (type == "JPG" || type == "JPEG") return Reader::kPhoto;
+  if (IsOcrImageType(type)) {
+    // Photos always give their metadata; any picture gives its text only
+    // while recognition is on.
+    return IsPhotoType(type) || GetOcrSettings().enabled ? Reader::kImage : Reader::kNone;
+  }
   if (OneOf(type, {"DOC", "WPS", "XLS", "PPT"})) return Reader::kLegacyOffice;
   if (IsOfficeXmlType(type)) return Reader::kOfficeXml;
   // Types we know to be binary and have no reader for: no text rather than noise.
-  if (OneOf(type, {"GW",  "CAJ", "MPS",  "S2",  "VSD", "VSS", "VST", "VDX", "VSX", "VTX", "EXE",
-                   "DLL", "JPG", "JPEG", "PNG", "GIF", "BMP", "ZIP", "RAR", "GZ",  "7Z"})) {
+  if (OneOf(type, {"GW", "CAJ", "MPS", "S2", "VSD", "VSS", "VST", "VDX", "VSX", "VTX", "EXE", "DLL",
+                   "ZIP", "RAR", "GZ", "7Z"})) {
     return Reader::kNone;
   }
   return Reader::kPlainText;
@@ -86,6 +94,24 @@ Reader SniffLegacy(std::string_view bytes, std::string_view type, std::string* a
   const std::string head = UpperAscii(bytes.substr(0, 512));
   if (head.find("<HTML") != std::string::npos) return Reader::kHtml;
   return Reader::kLegacyOffice;
+}
+
+// A picture: the photo's metadata, then the text recognised in it. A
+// picture the engine could not finish keeps the metadata (kPartial).
+ExtractResult ImageText(std::string_view bytes, std::string_view type, size_t limit) {
+  TextSink sink(limit);
+  if (IsPhotoType(type)) sink.Append(PhotoMetadataText(bytes, limit).text);
+  const OcrSettings ocr = GetOcrSettings();
+  if (!ocr.enabled || sink.full()) return {ExtractStatus::kOk, sink.Take(), {}};
+  ExtractResult read = RecognizeImageText(bytes, limit, ocr.image_deadline_ms);
+  if (read.has_text()) {
+    sink.NewLine();
+    sink.Append(read.text);
+  }
+  if (read.status == ExtractStatus::kOk || read.status == ExtractStatus::kUnsupported) {
+    return {ExtractStatus::kOk, sink.Take(), {}};
+  }
+  return {ExtractStatus::kPartial, sink.Take(), std::move(read.message)};
 }
 
 ExtractResult PlainText(std::string_view bytes, size_t limit) {
@@ -119,8 +145,8 @@ ExtractResult RunReader(Reader reader, std::string_view bytes, std::string_view 
       return RtfText(bytes, limit);
     case Reader::kMusic:
       return MusicTagText(bytes, type, limit);
-    case Reader::kPhoto:
-      return PhotoMetadataText(bytes, limit);
+    case Reader::kImage:
+      return ImageText(bytes, type, limit);
     case Reader::kLegacyOffice:
       if (type == "PPT") return PptText(bytes, limit);
       break;
@@ -226,6 +252,12 @@ ExtractResult ExtractBytesText(std::string_view bytes, std::string_view type, si
   std::string as_type(type);
   if (reader == Reader::kLegacyOffice) reader = SniffLegacy(bytes, type, &as_type);
   return RunReader(reader, bytes, as_type, limit);
+}
+
+bool HasReader(const std::string& path, const PluginRegistry* plugins) {
+  const std::string type = TypeOfPath(path);
+  if (plugins && !type.empty() && plugins->PluginForType(type) >= 0) return true;
+  return ReaderOfType(type) != Reader::kNone;
 }
 
 bool ReadsAsPlainText(const std::string& path, const PluginRegistry* plugins) {

@@ -32,15 +32,16 @@ class PluginRegistry;
 // "文档类型". The Office Open XML, EPUB and OpenDocument types at the end
 // were missing from the original list (the documents category and the
 // reader always had the OpenDocument family, yet no text was ever asked
-// for); the music types beside MP3 give their tags and JPEG photos their
-// metadata. Types are only ever added, so stored settings and records stay
-// valid.
+// for); the music types beside MP3 give their tags, JPEG photos their
+// metadata, and pictures the text recognised in them while "图片文字识别"
+// is on (ocr_text.h). Types are only ever added, so stored settings and
+// records stay valid.
 inline constexpr char kServiceExtractableTypes[] =
     "|DOC|XLS|PPT|HTM|HTX|HTT|HTML|HTA|WPS|GW|CAJ|PDF|MPS|S2|TXT|RTF|MHT|MHTML|VSD|VSS|VST|VDX|"
     "VSX|VTX|MP3|EML|C|CPP|H|CXX|HXX|TLI|TLH|PAS|FRM|CLS|JSP|ASP|JAVA|"
     "DOCX|DOCM|XLSX|XLSM|PPTX|PPTM|EPUB|"
     "ODT|OTT|ODS|OTS|ODP|OTP|ODG|OTG|ODF|SXW|STW|SXC|STC|SXI|STI|SXD|SXG|STM|"
-    "WMA|WAV|FLAC|OGG|OGA|OPUS|M4A|AIF|AIFF|AIFC|JPG|JPEG|";
+    "WMA|WAV|FLAC|OGG|OGA|OPUS|M4A|AIF|AIFF|AIFC|JPG|JPEG|PNG|TIF|TIFF|BMP|GIF|";
 
 inline constexpr char kMimeFilterClsid[] = "{5645C8C1-E277-11CF-8FDA-00AA00A14F93}";
 inline constexpr char kPlainTextFilterClsid[] = "{5e941d80-bf96-11cd-b579-08002b30bfeb}";
@@ -75,6 +76,11 @@ TextSource TextSourceOf(std::string_view token, const TypeLists& lists);
 // UTF-16 units.
 ExtractResult ExtractFileText(const std::string& path, size_t limit,
                               const PluginRegistry* plugins = nullptr);
+
+// False when no reader would look at `path` (a type we know to hold no
+// text, or a picture while recognition is off): the service answers "no
+// text" at once, without a worker.
+bool HasReader(const std::string& path, const PluginRegistry* plugins = nullptr);
 
 // True when `path` would be read as plain text (its type has no reader of
 // its own and no plug-in claims it): the one reader simple enough that the

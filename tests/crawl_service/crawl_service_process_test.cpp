@@ -8,6 +8,7 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -111,6 +112,53 @@ TEST(CrawlServiceProcessTest, RealServiceSurvivesPoisonFilesInItsWorkers) {
   client.SendExit();
   EXPECT_FALSE(Alive(service));
   EXPECT_FALSE(Accepts(port));
+}
+
+// "图片文字识别" in the home's settings file decides, file by file, whether
+// pictures are read; a picture whose engine never ends costs its own text
+// only. The engine is a stand-in script first in PATH.
+TEST(CrawlServiceProcessTest, PictureRecognitionFollowsTheSettingAndItsLimit) {
+  ScratchDir dir;
+  const std::string bin = dir.File("bin");
+  std::filesystem::create_directory(bin);
+  const std::string engine = Write(dir, "bin/tesseract",
+                                   "#!/bin/sh\ncat >/dev/null\n"
+                                   "[ -f \"$0.slow\" ] && exec sleep 600\necho picture words\n");
+  chmod(engine.c_str(), 0755);
+  const std::string path = std::string(getenv("PATH") ? getenv("PATH") : "");
+  setenv("PATH", (bin + ":" + path).c_str(), 1);
+  const std::string home = dir.File("home");
+  std::filesystem::create_directory(home);
+  auto recognition = [&](const char* value) {
+    Write(dir, "home/Setting", std::string("[检索设置]\n图片文字识别=") + value + "\n");
+  };
+  const uint16_t port = FreeLoopbackPort();
+  CrawlServiceClient client(
+      Options(LUNCRAWL_PATH, port, {"--home", home, "--ocr-deadline-ms", "1000"}));
+  ASSERT_TRUE(client.Launch());
+  const pid_t service = client.service_pid();
+  const std::string picture = Write(dir, "scan.png", "\x89PNG\r\n\x1a\n");
+  const std::string notes = Write(dir, "notes.txt", "next file");
+  struct Step {
+    const char* setting;
+    bool slow;
+    std::u16string text;
+  };
+  for (const Step& step : {Step{"FALSE", false, u""}, Step{"TRUE", false, u"picture words"},
+                           Step{"TRUE", true, u""}, Step{"FALSE", false, u""}}) {
+    SCOPED_TRACE(std::string(step.setting) + (step.slow ? " slow" : ""));
+    recognition(step.setting);
+    if (step.slow) Write(dir, "bin/tesseract.slow", "");
+    std::u16string text;
+    client.Extract(picture, &text);
+    EXPECT_EQ(text, step.text);
+    EXPECT_EQ(client.Extract(notes, &text), ExtractOutcome::kText);
+    EXPECT_EQ(text, u"next file");
+    EXPECT_EQ(client.service_pid(), service);
+    std::filesystem::remove(dir.File("bin/tesseract.slow"));
+  }
+  setenv("PATH", path.c_str(), 1);
+  client.SendExit();
 }
 
 TEST(CrawlServiceProcessTest, FakeServiceFailuresCostOneFileEach) {
