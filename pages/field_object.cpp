@@ -4,6 +4,8 @@
 
 #include "engine/query/highlighter.h"
 #include "engine/query/recordset.h"
+#include "engine/storage/data_table.h"
+#include "engine/storage/value_codec.h"
 #include "platform/text.h"
 
 namespace lun {
@@ -47,8 +49,31 @@ HResult FieldObject::GetValue(std::span<Variant>, Variant* result, ExcepInfo*) {
   return S_OK;
 }
 
+// A text column's snippet is cut while its stored text is read piece by
+// piece: a row of a results page costs the text up to its first keyword,
+// not the decompression of the whole document.
+bool FieldObject::StoredTextSnippet(std::u16string* snippet) const {
+  const Recordset::Column& column = rows_->columns()[static_cast<size_t>(column_)];
+  const int64_t record = rows_->RecordNumber();
+  if (!IsTextType(column.type) || record < 0 || !rows_->table()) return false;
+  std::string stored;
+  if (!rows_->table()->ReadStoredValue(static_cast<uint32_t>(record), column.position, &stored)) {
+    return false;
+  }
+  StoredTextReader reader(stored);
+  *snippet = HighlightedSnippet(
+      reader.size(), [&reader](std::u16string* text) { return reader.Next(text); },
+      column.keywords);
+  // A damaged value shows as the value itself does: empty.
+  return !reader.damaged();
+}
+
 HResult FieldObject::GetHtmlValue(std::span<Variant>, Variant* result, ExcepInfo*) {
   std::u16string text;
+  if (rows_ && StoredTextSnippet(&text)) {
+    *result = Variant::Bstr(std::move(text));
+    return S_OK;
+  }
   // A value without a text form (an array, Null) shows as nothing.
   if (!rows_ || ToText(rows_->Value(column_), &text) != S_OK) {
     *result = Variant::Bstr(u"");

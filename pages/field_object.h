@@ -68,6 +68,10 @@ class FieldObject : public TableDispatch<FieldObject> {
  private:
   HResult GetValue(std::span<Variant> args, Variant* result, ExcepInfo* excep);
   HResult GetHtmlValue(std::span<Variant> args, Variant* result, ExcepInfo* excep);
+  // The HTML snippet of a text column cut from the stored text of the
+  // current row; false when the column is not text or its value cannot be
+  // read (the value then decides).
+  bool StoredTextSnippet(std::u16string* snippet) const;
   HResult GetName(std::span<Variant> args, Variant* result, ExcepInfo* excep);
   HResult GetMark(std::span<Variant> args, Variant* result, ExcepInfo* excep);
 
