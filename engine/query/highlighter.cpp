@@ -205,6 +205,17 @@ std::u16string KeywordNavigation(std::u16string_view keywords) {
   return out;
 }
 
+void AddMarkWords(Highlighter* highlighter, std::u16string_view words) {
+  size_t colour = 0;
+  size_t pos = 0;
+  while (pos <= words.size()) {
+    size_t star = words.find(u'*', pos);
+    if (star == std::u16string_view::npos) star = words.size();
+    if (star > pos) highlighter->AddKeyword(words.substr(pos, star - pos), KeywordColour(colour++));
+    pos = star + 1;
+  }
+}
+
 std::u16string HighlightedSnippet(std::u16string_view value,
                                   const std::vector<std::u16string>& keywords) {
   bool given = false;

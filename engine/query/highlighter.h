@@ -77,6 +77,10 @@ class Highlighter {
   std::vector<Mark> marks_;
 };
 
+// Adds each non-empty "*"-separated word of `words` ("*a*b") as a keyword
+// of `highlighter`, in the colour of its position (KeywordColour).
+void AddMarkWords(Highlighter* highlighter, std::u16string_view words);
+
 // The navigation bar of the keywords in `keywords` ("*"-separated; empty
 // pieces are skipped): per keyword a link to its first anchored occurrence
 // ("#A0", "#B0" ...) in its colour, separated by " &nbsp;". The keywords are
