@@ -1,11 +1,13 @@
 #include "engine/storage/value_codec.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <limits>
+#include <memory>
 
 namespace lun {
 namespace {
@@ -247,65 +249,89 @@ uint32_t SeekChunkBytes(size_t bytes) {
 
 }  // namespace
 
-std::string GzipRecordMember(std::string_view bytes) {
-  // Text longer than one chunk gets the seek table; shorter text keeps the
-  // fixed header, byte for byte what every earlier writer produced.
-  const bool seekable = bytes.size() > kSeekChunkBytes;
-  const uint32_t chunk = seekable ? SeekChunkBytes(bytes.size()) : 0;
-  const size_t entries = seekable ? (bytes.size() - 1) / chunk : 0;
-  std::string out(reinterpret_cast<const char*>(kGzipHeader), kGzipHeaderSize);
-  size_t table_at = 0;
-  if (seekable) {
-    out[3] = static_cast<char>(kGzipFlagExtra);
-    const size_t data_size = 12 + entries * 4;
-    char head[8];
-    EncodeFixed16(head, static_cast<uint16_t>(4 + data_size));
-    head[2] = kSeekTableId[0];
-    head[3] = kSeekTableId[1];
-    EncodeFixed16(head + 4, static_cast<uint16_t>(data_size));
-    out.append(head, 6);
-    table_at = out.size();
-    out.resize(table_at + data_size);
-    EncodeFixed32(out.data() + table_at, chunk);
-    EncodeFixed32(out.data() + table_at + 4, static_cast<uint32_t>(entries));
-  }
-  const size_t deflate_at = out.size();
+namespace {
+
+// Appends the raw deflate stream of `bytes` in one piece. libdeflate's
+// whole-buffer compressor, kept per thread, deflates document text about
+// twice as fast as zlib at level 1 and a little smaller.
+bool DeflateWhole(std::string_view bytes, std::string* out) {
+  thread_local const std::unique_ptr<libdeflate_compressor, void (*)(libdeflate_compressor*)>
+      compressor(libdeflate_alloc_compressor(kRecordDeflateLevel), libdeflate_free_compressor);
+  if (!compressor) return false;
+  const size_t at = out->size();
+  out->resize(at + libdeflate_deflate_compress_bound(compressor.get(), bytes.size()));
+  const size_t n = libdeflate_deflate_compress(compressor.get(), bytes.data(), bytes.size(),
+                                               out->data() + at, out->size() - at);
+  out->resize(at + n);
+  return n != 0;
+}
+
+// Appends the raw deflate stream of `bytes` with a full flush after every
+// `chunk` bytes, writing the deflate offset at which chunk k + 1 begins to
+// offsets[4k]. Only zlib's streaming deflate writes flush points. A full
+// flush ends each chunk on a byte boundary with a fresh dictionary, so
+// inflation may start at the next chunk's offset.
+bool DeflateChunked(std::string_view bytes, uint32_t chunk, size_t entries, std::string* out,
+                    size_t offsets_at) {
   z_stream zs{};
-  // Raw deflate: the gzip framing is written by hand, so that every header
-  // byte is the one the format fixes.
   if (deflateInit2(&zs, kRecordDeflateLevel, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) !=
       Z_OK) {
-    return {};
+    return false;
   }
+  const size_t at = out->size();
   // A full flush costs at most a few bytes beyond deflateBound's count.
-  out.resize(deflate_at + deflateBound(&zs, static_cast<uLong>(bytes.size())) + 16 * (entries + 1));
+  out->resize(at + deflateBound(&zs, static_cast<uLong>(bytes.size())) + 16 * (entries + 1));
   zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-  zs.next_out = reinterpret_cast<Bytef*>(out.data() + deflate_at);
-  zs.avail_out = static_cast<uInt>(out.size() - deflate_at);
+  zs.next_out = reinterpret_cast<Bytef*>(out->data() + at);
+  zs.avail_out = static_cast<uInt>(out->size() - at);
   bool ok = true;
   for (size_t k = 0; ok && k <= entries; ++k) {
-    // A full flush ends each chunk on a byte boundary with a fresh
-    // dictionary, so inflation may start at the next chunk's offset.
-    const size_t from = seekable ? k * chunk : 0;
+    const size_t from = k * chunk;
     const size_t to = k == entries ? bytes.size() : from + chunk;
     zs.avail_in = static_cast<uInt>(to - from);
     const int rc = deflate(&zs, k == entries ? Z_FINISH : Z_FULL_FLUSH);
     ok = k == entries ? rc == Z_STREAM_END : rc == Z_OK && zs.avail_in == 0 && zs.avail_out > 0;
     if (ok && k < entries) {
-      EncodeFixed32(out.data() + table_at + 8 + k * 4, static_cast<uint32_t>(zs.total_out));
+      EncodeFixed32(out->data() + offsets_at + k * 4, static_cast<uint32_t>(zs.total_out));
     }
   }
-  out.resize(deflate_at + zs.total_out);
+  out->resize(at + zs.total_out);
   deflateEnd(&zs);
-  if (!ok) return {};
-  if (seekable) {
+  return ok;
+}
+
+}  // namespace
+
+std::string GzipRecordMember(std::string_view bytes) {
+  // Text longer than one chunk gets the seek table; shorter text keeps the
+  // fixed header.
+  const bool seekable = bytes.size() > kSeekChunkBytes;
+  // Raw deflate: the gzip framing is written by hand, so that every header
+  // byte is the one the format fixes.
+  std::string out(reinterpret_cast<const char*>(kGzipHeader), kGzipHeaderSize);
+  if (!seekable) {
+    if (!DeflateWhole(bytes, &out)) return {};
+  } else {
+    const uint32_t chunk = SeekChunkBytes(bytes.size());
+    const size_t entries = (bytes.size() - 1) / chunk;
+    out[3] = static_cast<char>(kGzipFlagExtra);
+    const size_t data_size = 12 + entries * 4;
+    char head[6];
+    EncodeFixed16(head, static_cast<uint16_t>(4 + data_size));
+    head[2] = kSeekTableId[0];
+    head[3] = kSeekTableId[1];
+    EncodeFixed16(head + 4, static_cast<uint16_t>(data_size));
+    out.append(head, 6);
+    const size_t table_at = out.size();
+    out.resize(table_at + data_size);
+    EncodeFixed32(out.data() + table_at, chunk);
+    EncodeFixed32(out.data() + table_at + 4, static_cast<uint32_t>(entries));
+    if (!DeflateChunked(bytes, chunk, entries, &out, table_at + 8)) return {};
     const size_t crc_at = table_at + 8 + entries * 4;
-    EncodeFixed32(out.data() + crc_at, static_cast<uint32_t>(crc32(
-                                           0, reinterpret_cast<const Bytef*>(out.data() + table_at),
-                                           static_cast<uInt>(crc_at - table_at))));
+    EncodeFixed32(out.data() + crc_at,
+                  libdeflate_crc32(0, out.data() + table_at, crc_at - table_at));
   }
-  PutFixed32(&out, static_cast<uint32_t>(
-                       crc32(0, reinterpret_cast<const Bytef*>(bytes.data()), bytes.size())));
+  PutFixed32(&out, libdeflate_crc32(0, bytes.data(), bytes.size()));
   PutFixed32(&out, static_cast<uint32_t>(bytes.size()));
   return out;
 }
