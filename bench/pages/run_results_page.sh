@@ -35,8 +35,8 @@ URL=$(grep -o 'http://127.0.0.1:[0-9]*/LUN/home.shl?IDCODE=[0-9A-Za-z-]*' "$OUT/
 [ -n "$URL" ] || { echo "lun did not start:"; cat "$OUT/lun.out"; exit 1; }
 PORT=$(echo "$URL" | sed 's|http://127.0.0.1:\([0-9]*\)/.*|\1|')
 CODE=${URL##*IDCODE=}
-for _ in $(seq 1 600); do grep -q "扫描完成" "$OUT/lun.out" && break; sleep 1; done
-grep -q "扫描完成" "$OUT/lun.out" || echo "(the start-up scan had not finished after 10 minutes)"
+for _ in $(seq 1 120); do grep -q "扫描完成" "$OUT/lun.out" && break; sleep 1; done
+grep -q "扫描完成" "$OUT/lun.out" || echo "(the start-up scan had not finished after 2 minutes: measured while it runs)"
 "$BENCH" "$PORT" "$CODE" "$QUERIES" 1 5 0 >/dev/null
 for c in 1 8; do
   for r in $(seq 1 "$RUNS"); do
