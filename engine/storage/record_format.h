@@ -10,9 +10,11 @@
 //                              0  the rest is the UTF-16LE text as is
 //                              1  the rest is one gzip member of it:
 //                                 1F 8B 08 00 00 00 00 00 00 0B, raw deflate
-//                                 (window bits -15, memory level 8; any
-//                                 level reads the same, level 1 is
-//                                 written), CRC-32 and byte count (u32 each)
+//                                 (window bits -15; any compressor and
+//                                 level reads the same: level 1 is
+//                                 written, by libdeflate for text of one
+//                                 chunk and by zlib for the seekable
+//                                 form), CRC-32 and byte count (u32 each)
 //                            The member is stored when it is smaller than
 //                            the text's byte count plus one.
 //                            Seekable form, written for text of more than
