@@ -13,6 +13,13 @@
 //   4 Mark       property get  the column's keywords, each preceded by "*"
 //                              ("*a*b"), for FTS.MarkKeyword and
 //                              FTS.KeywordNavigate.
+//   5 Snippet    method        Snippet(mark, length): the results page's
+//                              snippet of the value (result_snippet.h)
+//                              around the first word of `mark` that occurs
+//                              in it; length is clamped to 0-100,000. The
+//                              page asks for it instead of the whole text:
+//                              a stored text is read only as far as the
+//                              snippet needs.
 //
 // Lifetime: the object shares its recordset's rows, so that a field of a
 // recordset the page holds no variable for still reads its row
@@ -25,6 +32,7 @@
 #define LUN_PAGES_FIELD_OBJECT_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -51,7 +59,7 @@ class LiveObjectCount {
 
 class FieldObject : public TableDispatch<FieldObject> {
  public:
-  enum : DispId { kValue = 1, kHtmlValue = 2, kName = 3, kMark = 4 };
+  enum : DispId { kValue = 1, kHtmlValue = 2, kName = 3, kMark = 4, kSnippet = 5 };
 
   // Column `column` of `rows`.
   FieldObject(std::shared_ptr<const Recordset> rows, int column);
@@ -68,6 +76,12 @@ class FieldObject : public TableDispatch<FieldObject> {
  private:
   HResult GetValue(std::span<Variant> args, Variant* result, ExcepInfo* excep);
   HResult GetHtmlValue(std::span<Variant> args, Variant* result, ExcepInfo* excep);
+  HResult GetSnippet(std::span<Variant> args, Variant* result, ExcepInfo* excep);
+  // What `cut` makes of the current row's text of this column, given its
+  // size and its pieces.
+  using TextCutter =
+      std::function<std::u16string(size_t size, const std::function<bool(std::u16string*)>& next)>;
+  std::u16string CutText(const TextCutter& cut) const;
   HResult GetName(std::span<Variant> args, Variant* result, ExcepInfo* excep);
   HResult GetMark(std::span<Variant> args, Variant* result, ExcepInfo* excep);
 

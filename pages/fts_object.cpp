@@ -25,13 +25,13 @@
 #include "engine/storage/data_table.h"
 #include "engine/storage/engine_error.h"
 #include "engine/storage/search_project.h"
-#include "platform/desktop/desktop_apps.h"
 #include "pages/file_types.h"
-#include "platform/desktop/machine.h"
-#include "platform/desktop/icon_theme.h"
 #include "pages/indexed_file.h"
 #include "pages/recordset_object.h"
 #include "platform/autostart.h"
+#include "platform/desktop/desktop_apps.h"
+#include "platform/desktop/icon_theme.h"
+#include "platform/desktop/machine.h"
 #include "platform/path_text.h"
 #include "platform/paths.h"
 #include "platform/text.h"
@@ -97,19 +97,6 @@ std::string FileOfReference(std::string path) {
 // Programs are never sent: a download of one is too easily run.
 bool IsProgramName(const std::string& path) {
   return OneOfIgnoreCase(FileExtension(BaseName(path)), {".EXE", ".COM", ".BAT", ".SH"});
-}
-
-// Each non-empty "*"-separated word of `words` as a keyword, in the colour
-// of its position.
-void AddKeywords(Highlighter* highlighter, std::u16string_view words) {
-  size_t colour = 0;
-  size_t pos = 0;
-  while (pos <= words.size()) {
-    size_t star = words.find(u'*', pos);
-    if (star == std::u16string_view::npos) star = words.size();
-    if (star > pos) highlighter->AddKeyword(words.substr(pos, star - pos), KeywordColour(colour++));
-    pos = star + 1;
-  }
 }
 
 std::string JoinLines(const std::vector<std::string>& lines) {
@@ -251,8 +238,7 @@ std::string FtsObject::Setting(std::string_view key) const {
 // ---- the index and the log
 
 HResult FtsObject::ClearLog(Args, Variant*, ExcepInfo*) {
-  DataTable* log =
-      MayChangeState() && env_.project ? env_.project->FindTable(kLogTable) : nullptr;
+  DataTable* log = MayChangeState() && env_.project ? env_.project->FindTable(kLogTable) : nullptr;
   if (log) (void)log->ClearTable();
   return S_OK;
 }
@@ -363,7 +349,7 @@ HResult FtsObject::Utf8ToGb2312(Args args, Variant* result, ExcepInfo*) {
 HResult FtsObject::MarkKeyword(Args args, Variant* result, ExcepInfo*) {
   Highlighter highlighter;
   highlighter.SetText(args[0].AsString());
-  if (Active()) AddKeywords(&highlighter, args[1].AsString());
+  if (Active()) AddMarkWords(&highlighter, args[1].AsString());
   *result = Variant::Bstr(highlighter.RenderPlain());
   return S_OK;
 }
@@ -371,7 +357,7 @@ HResult FtsObject::MarkKeyword(Args args, Variant* result, ExcepInfo*) {
 HResult FtsObject::SnapshotHits(Args args, Variant* result, ExcepInfo*) {
   Highlighter highlighter;
   highlighter.SetText(args[0].AsString());
-  AddKeywords(&highlighter, args[1].AsString());
+  AddMarkWords(&highlighter, args[1].AsString());
   *result = Variant::I4(static_cast<int32_t>(
       std::min<size_t>(highlighter.marks().size(), std::numeric_limits<int32_t>::max())));
   return S_OK;
@@ -380,7 +366,7 @@ HResult FtsObject::SnapshotHits(Args args, Variant* result, ExcepInfo*) {
 HResult FtsObject::MarkSnapshot(Args args, Variant* result, ExcepInfo*) {
   Highlighter highlighter;
   highlighter.SetText(args[0].AsString());
-  AddKeywords(&highlighter, args[1].AsString());
+  AddMarkWords(&highlighter, args[1].AsString());
   const int64_t first = std::max<int64_t>(args[2].AsInteger(), 0);
   const int64_t count = std::clamp<int64_t>(args[3].AsInteger(), 0, kMaxSnapshotHits);
   *result = Variant::Bstr(
@@ -434,7 +420,8 @@ FileCheck FtsObject::OpenChecked(const std::string& path, FileRole role, int* fd
 
 HResult FtsObject::DownLoad(Args args, Variant* result, ExcepInfo*) {
   const std::string path = Narrow(args[0]);
-  const bool allowed = page_.local_user || (RemoteUser() && Setting(key::kRemoteDownload) == kAllow);
+  const bool allowed =
+      page_.local_user || (RemoteUser() && Setting(key::kRemoteDownload) == kAllow);
   bool sent = false;
   int fd = -1;
   if (Active() && page_.responder && allowed && !IsProgramName(path) &&
@@ -510,8 +497,8 @@ HResult FtsObject::FileGone(Args args, Variant* result, ExcepInfo*) {
   const bool file_path = path.starts_with('/') && DirName(path) == Narrow(args[1]) &&
                          path.find("::") == std::string::npos;
   struct stat st;
-  *result = Variant::Bool(file_path && lstat(PathOnDisk(path).c_str(), &st) != 0 &&
-                          errno == ENOENT);
+  *result =
+      Variant::Bool(file_path && lstat(PathOnDisk(path).c_str(), &st) != 0 && errno == ENOENT);
   return S_OK;
 }
 

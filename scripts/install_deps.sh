@@ -7,7 +7,7 @@ packages=(
   # toolchain
   g++ cmake ninja-build pkg-config
   # libraries of the product
-  zlib1g-dev libminizip-dev libicu-dev uuid-dev libcurl4-openssl-dev libssl-dev
+  zlib1g-dev libdeflate-dev libminizip-dev libicu-dev uuid-dev libcurl4-openssl-dev libssl-dev
   libxml2-dev libpoppler-cpp-dev libgmime-3.0-dev libuchardet-dev libchm-dev
   libgsf-1-dev libarchive-dev libtag1-dev libexif-dev
   qt6-base-dev

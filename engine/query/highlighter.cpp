@@ -205,21 +205,65 @@ std::u16string KeywordNavigation(std::u16string_view keywords) {
   return out;
 }
 
+void AddMarkWords(Highlighter* highlighter, std::u16string_view words) {
+  size_t colour = 0;
+  size_t pos = 0;
+  while (pos <= words.size()) {
+    size_t star = words.find(u'*', pos);
+    if (star == std::u16string_view::npos) star = words.size();
+    if (star > pos) highlighter->AddKeyword(words.substr(pos, star - pos), KeywordColour(colour++));
+    pos = star + 1;
+  }
+}
+
 std::u16string HighlightedSnippet(std::u16string_view value,
                                   const std::vector<std::u16string>& keywords) {
-  std::u16string_view shown = value;
-  if (value.size() >= kSnippetLength) {
-    size_t start = 0;
-    if (!keywords.empty()) {
-      const size_t at = FindWildcard(Normalize(value), StripKeyword(keywords.front()), 0);
-      if (at != std::u16string::npos && at > kSnippetLead) start = at - kSnippetLead;
+  bool given = false;
+  return HighlightedSnippet(
+      value.size(),
+      [&](std::u16string* text) {
+        if (given) return false;
+        given = true;
+        text->append(value);
+        return true;
+      },
+      keywords);
+}
+
+std::u16string HighlightedSnippet(size_t size, const std::function<bool(std::u16string*)>& next,
+                                  const std::vector<std::u16string>& keywords) {
+  const std::u16string keyword = keywords.empty() ? u"" : StripKeyword(keywords.front());
+  std::u16string text;
+  std::u16string normalised;
+  size_t at = std::u16string::npos;
+  // A text shorter than a snippet is shown whole; else read until the
+  // first keyword is found or, without one, the snippet's length is there.
+  bool more = true;
+  while (more) {
+    more = next(&text);
+    if (size < kSnippetLength) continue;
+    if (keyword.empty()) {
+      if (text.size() >= kSnippetLength) break;
+      continue;
     }
-    start = std::min(start, value.size() - kSnippetLength);
-    shown = value.substr(start, kSnippetLength);
+    // Search the new part, and the keyword's length less one before it,
+    // where an occurrence may straddle the pieces.
+    const size_t from =
+        normalised.size() >= keyword.size() - 1 ? normalised.size() - (keyword.size() - 1) : 0;
+    normalised += Normalize(std::u16string_view(text).substr(normalised.size()));
+    at = FindWildcard(normalised, keyword, from);
+    if (at != std::u16string::npos) break;
   }
+  size_t start = 0;
+  if (size >= kSnippetLength) {
+    if (at != std::u16string::npos && at > kSnippetLead) start = at - kSnippetLead;
+    start = std::min(start, size - kSnippetLength);
+    while (more && text.size() < start + kSnippetLength) more = next(&text);
+  }
+  start = std::min(start, text.size());
   Highlighter h;
-  h.SetText(shown);
-  for (const std::u16string& keyword : keywords) h.AddKeyword(keyword);
+  h.SetText(std::u16string_view(text).substr(start, kSnippetLength));
+  for (const std::u16string& k : keywords) h.AddKeyword(k);
   return h.RenderPlain();
 }
 

@@ -21,6 +21,7 @@
 #ifndef LUN_ENGINE_QUERY_HIGHLIGHTER_H_
 #define LUN_ENGINE_QUERY_HIGHLIGHTER_H_
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -76,6 +77,10 @@ class Highlighter {
   std::vector<Mark> marks_;
 };
 
+// Adds each non-empty "*"-separated word of `words` ("*a*b") as a keyword
+// of `highlighter`, in the colour of its position (KeywordColour).
+void AddMarkWords(Highlighter* highlighter, std::u16string_view words);
+
 // The navigation bar of the keywords in `keywords` ("*"-separated; empty
 // pieces are skipped): per keyword a link to its first anchored occurrence
 // ("#A0", "#B0" ...) in its colour, separated by " &nbsp;". The keywords are
@@ -87,6 +92,14 @@ std::u16string KeywordNavigation(std::u16string_view keywords);
 // 200 characters when fewer follow), with every keyword marked in red and
 // the text escaped for HTML.
 std::u16string HighlightedSnippet(std::u16string_view value,
+                                  const std::vector<std::u16string>& keywords);
+// The same snippet of a text that is read piece by piece: `size` is the
+// length of the whole text and `next` appends its next piece (from the
+// start) to its argument, false at the end. Pieces are read only until the
+// snippet is known, so a keyword near the start of a long stored text costs
+// its first pieces, not the whole text. A text that ends before `size`
+// (damage) gives the snippet of what was read.
+std::u16string HighlightedSnippet(size_t size, const std::function<bool(std::u16string*)>& next,
                                   const std::vector<std::u16string>& keywords);
 
 }  // namespace lun

@@ -127,5 +127,44 @@ TEST(HighlighterTest, SnippetAroundTheFirstKeyword) {
             "<font color=\"red\">short</font> &lt;b&gt;");
 }
 
+TEST(HighlighterTest, SnippetFromPiecesMatchesTheWholeTextAndStopsEarly) {
+  // A text read in pieces of 64 units; keywords at the start, across a
+  // piece boundary (Normalize applies: full-width letters), near the end,
+  // and missing.
+  std::u16string text;
+  for (int i = 0; text.size() < 5000; ++i)
+    text += u"plain words " + std::u16string(1, u'a' + i % 26);
+  text.replace(40, 3, u"KEY");
+  text.replace(1278, 5, u"ＢＯＲＤ");
+  text.replace(4960, 4, u"tail");
+  struct Case {
+    const char* what;
+    std::vector<std::u16string> keywords;
+    size_t most_pieces;  // pieces the snippet may read
+  };
+  const std::vector<Case> cases = {
+      {"keyword near the start", {u"key", u"words"}, 4},
+      {"keyword across pieces 19 and 20", {u"b?rd"}, 23},
+      {"keyword near the end", {u"tail"}, 79},
+      {"keyword missing", {u"absent"}, 79},
+      {"no keyword", {}, 4},
+  };
+  constexpr size_t kPiece = 64;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    size_t pieces = 0;
+    const std::u16string streamed = HighlightedSnippet(
+        text.size(),
+        [&](std::u16string* out) {
+          if (pieces * kPiece >= text.size()) return false;
+          *out += text.substr(pieces++ * kPiece, kPiece);
+          return true;
+        },
+        c.keywords);
+    EXPECT_EQ(ToNarrow(streamed), ToNarrow(HighlightedSnippet(text, c.keywords)));
+    EXPECT_LE(pieces, c.most_pieces);
+  }
+}
+
 }  // namespace
 }  // namespace lun

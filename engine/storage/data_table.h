@@ -177,6 +177,11 @@ class DataTable {
   // The stored value as a variant (see value_codec.h StoredValueToVariant);
   // Empty for a missing record or field.
   Variant GetFieldValue(uint32_t record, int position) const;
+  // The stored bytes of field `position` of `record`, read without the rest
+  // of the body: for text and document the method byte and payload that
+  // StoredTextReader takes (empty for an empty value). False when the
+  // record or field does not exist or the record predates the field.
+  [[nodiscard]] bool ReadStoredValue(uint32_t record, int position, std::string* stored) const;
   // The record body as stored (for the checker and dump). False when the
   // record does not exist or its offsets are out of bounds.
   [[nodiscard]] bool ReadBody(uint32_t record, std::string* body) const;
@@ -252,7 +257,6 @@ class DataTable {
   DeletionOutcome Delete(uint32_t record);
   bool WriteDeletion(uint32_t record);
   bool RewriteDeletionFile();
-  bool ReadStoredValue(uint32_t record, int position, std::string* stored) const;
   // Index orchestration.
   void CreateIndexes();
   void RecoverIndexes();

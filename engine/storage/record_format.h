@@ -10,11 +10,28 @@
 //                              0  the rest is the UTF-16LE text as is
 //                              1  the rest is one gzip member of it:
 //                                 1F 8B 08 00 00 00 00 00 00 0B, raw deflate
-//                                 (window bits -15, memory level 8; any
-//                                 level reads the same, level 1 is
-//                                 written), CRC-32 and byte count (u32 each)
+//                                 (window bits -15; any compressor and
+//                                 level reads the same: level 1 is
+//                                 written, by libdeflate for text of one
+//                                 chunk and by zlib for the seekable
+//                                 form), CRC-32 and byte count (u32 each)
 //                            The member is stored when it is smaller than
 //                            the text's byte count plus one.
+//                            Seekable form, written for text of more than
+//                            32 KiB (its UTF-16LE bytes): the header has
+//                            FLG = 04 (FEXTRA), then u16 XLEN and one
+//                            subfield "LS" (u16 length) holding the seek
+//                            table: u32 chunk bytes C (32 KiB, doubled
+//                            while the table would pass 16,379 entries),
+//                            u32 n = (text bytes - 1) / C, n x u32 offsets
+//                            from the start of the deflate data at which
+//                            chunks 1..n begin, u32 CRC-32 of these table
+//                            bytes. The deflate stream ends each chunk of
+//                            C bytes of text with a full flush, so any
+//                            chunk inflates on its own. Still one RFC 1952
+//                            member: any gzip reader reads the text, and a
+//                            reader that finds the table unsound reads from
+//                            the start. Shorter text keeps the fixed header.
 //   2 integer                4 bytes, signed
 //   3 single                 4 bytes, IEEE single
 //   4 double                 8 bytes, IEEE double
@@ -78,6 +95,10 @@ inline constexpr size_t kGzipHeaderSize = 10;
 inline constexpr uint8_t kGzipHeader[kGzipHeaderSize] = {0x1F, 0x8B, 0x08, 0x00, 0,
                                                          0,    0,    0,    0x00, 0x0B};
 inline constexpr size_t kGzipTrailerSize = 8;
+inline constexpr uint8_t kGzipFlagExtra = 0x04;
+inline constexpr char kSeekTableId[2] = {'L', 'S'};
+inline constexpr uint32_t kSeekChunkBytes = 32768;
+inline constexpr size_t kMaxSeekEntries = 16379;  // XLEN = 16 + 4n stays below 65,536
 inline constexpr size_t kVarTypeSize = 2;
 inline constexpr size_t kClassIdSize = 16;
 

@@ -10,12 +10,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "automation/variant.h"
 #include "engine/storage/record_format.h"
 #include "platform/coding.h"
+
+struct z_stream_s;
 
 namespace lun {
 
@@ -77,11 +81,66 @@ struct ValueExtent {
 // stream (the checker uses it). An empty value is well formed.
 [[nodiscard]] bool IsWellFormedVariantStream(std::string_view stored);
 
-// Gzip member of `bytes` with the fixed header of record_format.h; and its
-// inverse. GunzipMember checks the header, the deflate stream, the CRC-32
-// and the byte count, and never produces more than the byte count says.
+// Gzip member of `bytes` in the form of record_format.h; and its inverse.
+// GunzipMember checks the header, the deflate stream, the CRC-32 and the
+// byte count, and never produces more than the byte count says.
 std::string GzipRecordMember(std::string_view bytes);
 [[nodiscard]] bool GunzipRecordMember(std::string_view member, std::string* bytes);
+
+// Reads a stored text value (method byte and payload, as DecodeTextValue
+// takes it) piece by piece from the start, decoding only as far as the
+// caller goes: a snippet near the start of a long text costs the first
+// pieces, not the whole text. `stored` must outlive the reader.
+//
+// A reader that stops early cannot check the CRC-32 (it covers the whole
+// text); damage in the deflate stream or a byte count that disagrees with
+// the trailer is still found, and a reader that goes to the end checks the
+// CRC-32 as DecodeTextValue does.
+//
+// Not thread-safe; one reader per use.
+class StoredTextReader {
+ public:
+  explicit StoredTextReader(std::string_view stored);
+  ~StoredTextReader();
+  StoredTextReader(const StoredTextReader&) = delete;
+  StoredTextReader& operator=(const StoredTextReader&) = delete;
+
+  // The length of the text in UTF-16 units, as the value records it.
+  size_t size() const { return size_; }
+  // Appends the next piece of the text (at most one seek chunk) to `*text`.
+  // False at the end of the text and on damage (then damaged() is true and
+  // nothing more is read).
+  bool Next(std::u16string* text);
+  bool damaged() const { return damaged_; }
+  // Moves to the chunk that holds unit `unit` (clamped to the text) through
+  // the member's seek table, and returns the unit the next piece starts at.
+  // Without a sound table the reader goes back to the start of the text,
+  // which it returns; a chunk that does not inflate alone also sends it
+  // back to the start, so a damaged table costs time, never text.
+  size_t SeekNear(size_t unit);
+
+ private:
+  // Inflates up to `max_bytes` more bytes of text into scratch_; false on
+  // damage.
+  bool Inflate(size_t max_bytes);
+  bool InflateFromHere(size_t max_bytes);
+  void StartChunk(size_t chunk);
+  void Fail();
+
+  std::string_view plain_;        // method 0: the UTF-16LE bytes
+  std::string_view deflated_;     // method 1: the raw deflate data
+  std::vector<uint32_t> starts_;  // deflate offset of chunk k; {0} without a table
+  uint32_t chunk_bytes_ = 0;      // 0: no sound seek table
+  uint32_t want_crc_ = 0;
+  size_t size_ = 0;         // units
+  size_t pos_ = 0;          // byte offset in the text of the next piece
+  bool from_start_ = true;  // crc_ covers bytes [0, pos_)
+  uint32_t crc_ = 0;
+  bool damaged_ = false;
+  bool done_ = false;
+  std::string scratch_;
+  std::unique_ptr<z_stream_s> zs_;  // live while deflated_ is read
+};
 
 }  // namespace lun
 
