@@ -5,12 +5,12 @@
 #include <cstring>
 
 #include "engine/index/indexing_pace.h"
-#include "platform/coding.h"
 #include "engine/index/letter_grams.h"
 #include "engine/index/packed_list_format.h"
 #include "engine/index/posting_cache.h"
 #include "engine/index/word_index_format.h"
 #include "engine/storage/field_index.h"
+#include "platform/coding.h"
 #include "platform/error_log.h"
 #include "platform/file_system.h"
 #include "platform/kill_point.h"
@@ -22,7 +22,6 @@ namespace {
 
 using namespace word_index;
 constexpr char kReadError[] = "读取索引信息错误";
-
 
 // A continuation is cheaper than a rewrite only while the list's k suits the
 // new gaps; when the unary parts grow past this many bits per new value the
@@ -38,7 +37,8 @@ constexpr uint32_t kCachedListMinCount = 1024;
 
 std::string IndexFilePath(const std::string& folder, int definition, const char* ext,
                           int generation) {
-  return JoinPath(folder, "D" + std::to_string(definition) + "." + ext + std::to_string(generation));
+  return JoinPath(folder,
+                  "D" + std::to_string(definition) + "." + ext + std::to_string(generation));
 }
 
 const char* WordIndexSegment::FileExtension(SegmentKeys keys, int file) {
@@ -53,8 +53,7 @@ const char* WordIndexSegment::FileExtension(SegmentKeys keys, int file) {
 }
 
 WordIndexSegment::WordIndexSegment(FileSystem& fs, const CharFilter& filter, std::string folder,
-                                   int definition, int generation, uint32_t base,
-                                   SegmentKeys keys)
+                                   int definition, int generation, uint32_t base, SegmentKeys keys)
     : fs_(fs),
       filter_(filter),
       folder_(std::move(folder)),
@@ -62,6 +61,7 @@ WordIndexSegment::WordIndexSegment(FileSystem& fs, const CharFilter& filter, std
       generation_(generation),
       base_(base),
       keys_(keys),
+      page_size_(keys == SegmentKeys::kCharacters ? kPageSize : kGramPageSize),
       cache_owner_(PostingCache::NewOwner()),
       directory_(kTermCount) {}
 
@@ -113,9 +113,9 @@ std::unique_ptr<WordIndexSegment> WordIndexSegment::OpenExisting(
   // Postings header.
   uint64_t ix_size = 0;
   uint8_t header[kHeaderBytes] = {};
-  if (fs.Size(s->ix_fd_, &ix_size) != 0 || ix_size < kPageSize ||
+  if (fs.Size(s->ix_fd_, &ix_size) != 0 || ix_size < s->page_size_ ||
       ReadFully(fs, s->ix_fd_, header, sizeof header, 0) != 0 ||
-      DecodeFixed32(header + kHeaderPageSize) != kPageSize) {
+      DecodeFixed32(header + kHeaderPageSize) != s->page_size_) {
     *error = damaged;
     return nullptr;
   }
@@ -123,7 +123,7 @@ std::unique_ptr<WordIndexSegment> WordIndexSegment::OpenExisting(
   s->largest_run_ = DecodeFixed32(header + kHeaderLargestRun);
   s->stored_positions_ = DecodeFixed32(header + kHeaderPositions);
   s->stored_terms_ = DecodeFixed32(header + kHeaderTerms);
-  if (s->next_free_page_ == 0 || uint64_t{s->next_free_page_} * kPageSize > ix_size) {
+  if (s->next_free_page_ == 0 || uint64_t{s->next_free_page_} * s->page_size_ > ix_size) {
     *error = damaged;
     return nullptr;
   }
@@ -212,7 +212,7 @@ bool WordIndexSegment::DirectoryFitsFiles() const {
 }
 
 uint64_t WordIndexSegment::StoredDataLimit() const {
-  return uint64_t{next_free_page_ - 1} * kPageSize;
+  return uint64_t{next_free_page_ - 1} * page_size_;
 }
 
 bool WordIndexSegment::EntryFitsFiles(const TermEntry& e) const {
@@ -289,7 +289,7 @@ uint32_t WordIndexSegment::PositionCount(char16_t c) const {
 bool WordIndexSegment::ReadRunHeader(uint32_t page, uint32_t* next, uint32_t* pages) const {
   if (page == 0 || page >= next_free_page_) return false;
   uint8_t h[kRunHeaderSize];
-  if (ReadFully(fs_, ix_fd_, h, sizeof h, uint64_t{page} * kPageSize) != 0) return false;
+  if (ReadFully(fs_, ix_fd_, h, sizeof h, uint64_t{page} * page_size_) != 0) return false;
   *next = DecodeFixed32(h + kRunNext);
   *pages = uint32_t(h[kRunPagesMinusOne]) | uint32_t(h[kRunPagesMinusOne + 1]) << 8;
   *pages += 1;
@@ -307,9 +307,10 @@ bool WordIndexSegment::ReadChain(const TermEntry& e, std::vector<uint8_t>* out) 
   for (uint32_t runs = 0; done < e.total_length; ++runs) {
     uint32_t next = 0, pages = 0;
     if (runs >= next_free_page_ || !ReadRunHeader(page, &next, &pages)) return false;
-    const uint64_t take = std::min<uint64_t>(RunDataCapacity(pages), e.total_length - done);
+    const uint64_t take =
+        std::min<uint64_t>(RunDataCapacity(pages, page_size_), e.total_length - done);
     if (ReadFully(fs_, ix_fd_, out->data() + done, take,
-                  uint64_t{page} * kPageSize + kRunHeaderSize) != 0) {
+                  uint64_t{page} * page_size_ + kRunHeaderSize) != 0) {
       return false;
     }
     done += take;
@@ -406,6 +407,12 @@ bool WordIndexSegment::Positions(char16_t c, std::vector<uint8_t>* packed) const
 }
 
 uint32_t WordIndexSegment::MinimumRun(const TermEntry& e, uint32_t new_count) const {
+  if (keys_ == SegmentKeys::kLetterGrams) {
+    // Small pages: a list's next run holds at least a quarter of what the
+    // list has, so that a chain read takes few reads (one per run) while
+    // the unused end of the last run stays under a fifth of the list.
+    return std::min(PagesNeeded(e.total_length / 4, page_size_), kMaxRunPages);
+  }
   // Frequent terms of a large segment get pre-sized runs so that later
   // appends rarely need a new run.
   if (stored_positions_ <= 1000000 || stored_terms_ == 0) return 1;
@@ -414,13 +421,20 @@ uint32_t WordIndexSegment::MinimumRun(const TermEntry& e, uint32_t new_count) co
   const uint32_t m = b < 3 ? 1 : b - 2;
   const uint32_t a = average / 12270;
   uint64_t r;
-  if (a < 20) r = m;
-  else if (a < 40) r = 2ull * m;
-  else if (a < 60) r = 3ull * m;
-  else if (a < 80) r = 4ull * m;
-  else if (a < 100) r = 5ull * m;
-  else if (a < 1000) r = 10ull * m;
-  else r = 20ull * m;
+  if (a < 20)
+    r = m;
+  else if (a < 40)
+    r = 2ull * m;
+  else if (a < 60)
+    r = 3ull * m;
+  else if (a < 80)
+    r = 4ull * m;
+  else if (a < 100)
+    r = 5ull * m;
+  else if (a < 1000)
+    r = 10ull * m;
+  else
+    r = 20ull * m;
   return uint32_t(std::min<uint64_t>(r, kMaxMinimumRun));
 }
 
@@ -437,11 +451,11 @@ bool WordIndexSegment::AllocateRun(uint32_t pages, uint32_t* page) {
 bool WordIndexSegment::WriteNewRun(uint32_t pages, std::span<const uint8_t> data, uint32_t* page,
                                    size_t* put) {
   if (!AllocateRun(pages, page)) return false;
-  std::vector<uint8_t> block(size_t{pages} * kPageSize, 0);
+  std::vector<uint8_t> block(size_t{pages} * page_size_, 0);
   EncodeFixed16(block.data() + kRunPagesMinusOne, pages - 1);
-  *put = size_t(std::min<uint64_t>(RunDataCapacity(pages), data.size()));
+  *put = size_t(std::min<uint64_t>(RunDataCapacity(pages, page_size_), data.size()));
   std::memcpy(block.data() + kRunHeaderSize, data.data(), *put);
-  return WriteFully(fs_, ix_fd_, block.data(), block.size(), uint64_t{*page} * kPageSize) == 0;
+  return WriteFully(fs_, ix_fd_, block.data(), block.size(), uint64_t{*page} * page_size_) == 0;
 }
 
 // Writes `data` into the chain from data offset `offset` of run `run`,
@@ -455,11 +469,11 @@ bool WordIndexSegment::WriteChain(uint32_t run, uint64_t offset, std::span<const
   if (!ReadRunHeader(run, &next, &pages)) return false;
   for (uint32_t guard = 0;; ++guard) {
     if (guard > next_free_page_) return false;
-    const uint64_t capacity = RunDataCapacity(pages);
+    const uint64_t capacity = RunDataCapacity(pages, page_size_);
     if (offset > capacity) return false;
     const size_t take = size_t(std::min<uint64_t>(capacity - offset, data.size() - done));
     if (take && WriteFully(fs_, ix_fd_, data.data() + done, take,
-                           uint64_t{run} * kPageSize + kRunHeaderSize + offset) != 0) {
+                           uint64_t{run} * page_size_ + kRunHeaderSize + offset) != 0) {
       return false;
     }
     done += take;
@@ -474,13 +488,14 @@ bool WordIndexSegment::WriteChain(uint32_t run, uint64_t offset, std::span<const
     }
     // The chain ends: allocate and link a new run holding the rest.
     const uint64_t remaining = data.size() - done;
-    const uint32_t want = std::min<uint32_t>(std::max(min_run, PagesNeeded(remaining)), kMaxRunPages);
+    const uint32_t want =
+        std::min<uint32_t>(std::max(min_run, PagesNeeded(remaining, page_size_)), kMaxRunPages);
     uint32_t fresh = 0;
     size_t put = 0;
     if (!WriteNewRun(want, data.subspan(done), &fresh, &put)) return false;
     uint8_t link[4];
     EncodeFixed32(link, fresh);
-    if (WriteFully(fs_, ix_fd_, link, 4, uint64_t{run} * kPageSize + kRunNext) != 0) return false;
+    if (WriteFully(fs_, ix_fd_, link, 4, uint64_t{run} * page_size_ + kRunNext) != 0) return false;
     run = fresh;
     next = 0;
     pages = want;
@@ -499,7 +514,7 @@ bool WordIndexSegment::LocateInChain(const TermEntry& e, uint64_t offset, uint32
   for (uint32_t guard = 0; guard <= next_free_page_; ++guard) {
     uint32_t next = 0, pages = 0;
     if (!ReadRunHeader(page, &next, &pages)) return false;
-    const uint64_t capacity = RunDataCapacity(pages);
+    const uint64_t capacity = RunDataCapacity(pages, page_size_);
     if (offset < capacity || next == 0) {
       *run = page;
       *run_offset = offset;
@@ -557,8 +572,8 @@ bool WordIndexSegment::FlushTerm(char16_t c, std::vector<uint32_t>& fresh) {
     if (had_positions) {
       if (!WriteChain(e.first_run, 0, bytes, min_run, &e)) return false;
     } else {
-      const uint32_t want =
-          std::min<uint32_t>(std::max(min_run, PagesNeeded(bytes.size())), kMaxRunPages);
+      const uint32_t want = std::min<uint32_t>(
+          std::max(min_run, PagesNeeded(bytes.size(), page_size_)), kMaxRunPages);
       uint32_t first = 0;
       size_t put = 0;
       if (!WriteNewRun(want, bytes, &first, &put)) return false;
@@ -611,8 +626,8 @@ bool WordIndexSegment::Flush() {
       AppendEngineErrorLog(error);
       return false;
     }
-    std::vector<uint8_t> page(kPageSize, 0);
-    EncodeFixed32(page.data() + kHeaderPageSize, kPageSize);
+    std::vector<uint8_t> page(page_size_, 0);
+    EncodeFixed32(page.data() + kHeaderPageSize, page_size_);
     EncodeFixed32(page.data() + kHeaderNextFree, 1);
     EncodeFixed32(page.data() + kHeaderLargestRun, 1);
     if (WriteFully(fs_, ix_fd_, page.data(), page.size(), 0) != 0) return false;
@@ -627,7 +642,7 @@ bool WordIndexSegment::Flush() {
     pacer.Step();
     if (!FlushTerm(char16_t(c), fresh)) {
       AppendEngineErrorLog("索引写入失败:" + IndexFilePath(folder_, definition_,
-                                                          FileExtension(keys_, 0), generation_));
+                                                           FileExtension(keys_, 0), generation_));
       return false;
     }
     LUN_KILL_POINT("index.word.flush.term_written");
@@ -636,7 +651,7 @@ bool WordIndexSegment::Flush() {
   LUN_KILL_POINT("index.word.flush.postings_written");
 
   uint8_t header[kHeaderBytes] = {};
-  EncodeFixed32(header + kHeaderPageSize, kPageSize);
+  EncodeFixed32(header + kHeaderPageSize, page_size_);
   EncodeFixed32(header + kHeaderNextFree, next_free_page_);
   EncodeFixed32(header + kHeaderLargestRun, largest_run_);
   EncodeFixed32(header + kHeaderPositions, stored_positions_);

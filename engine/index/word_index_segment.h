@@ -66,9 +66,10 @@ class WordIndexSegment {
 
   // A new, empty generation; its files are created (truncated if stale ones
   // exist) at its first Flush(). `fs` and `filter` must outlive it.
-  static std::unique_ptr<WordIndexSegment> CreateNew(
-      FileSystem& fs, const CharFilter& filter, const std::string& folder, int definition,
-      int generation, uint32_t base, SegmentKeys keys = SegmentKeys::kCharacters);
+  static std::unique_ptr<WordIndexSegment> CreateNew(FileSystem& fs, const CharFilter& filter,
+                                                     const std::string& folder, int definition,
+                                                     int generation, uint32_t base,
+                                                     SegmentKeys keys = SegmentKeys::kCharacters);
 
   // Opens a stored generation. Null when a file cannot be opened or its
   // header, directory or boundary list is damaged; `*error` then says which
@@ -92,9 +93,7 @@ class WordIndexSegment {
 
   // True when a value of `length` code units still fits the 32-bit
   // position space of this generation.
-  bool HasRoomFor(size_t length) const {
-    return uint64_t{position_} + length + 1 <= 0xFFFFFFFFu;
-  }
+  bool HasRoomFor(size_t length) const { return uint64_t{position_} + length + 1 <= 0xFFFFFFFFu; }
 
   // Takes the next record with the text `raw` (not yet normalised; the
   // empty view for an empty or missing value). Precondition:
@@ -183,7 +182,8 @@ class WordIndexSegment {
   bool WriteNewRun(uint32_t pages, std::span<const uint8_t> data, uint32_t* page, size_t* put);
   bool WriteChain(uint32_t run, uint64_t offset, std::span<const uint8_t> data, uint32_t min_run,
                   TermEntry* e);
-  bool LocateInChain(const TermEntry& e, uint64_t offset, uint32_t* run, uint64_t* run_offset) const;
+  bool LocateInChain(const TermEntry& e, uint64_t offset, uint32_t* run,
+                     uint64_t* run_offset) const;
   bool ReadRunHeader(uint32_t page, uint32_t* next, uint32_t* pages) const;
   void AppendBoundary(uint32_t value);
   void EncodeDirectory(std::vector<uint8_t>* out) const;
@@ -195,6 +195,8 @@ class WordIndexSegment {
   const int generation_;
   const uint32_t base_;
   const SegmentKeys keys_;
+  // Bytes per page of the postings file (word_index_format.h).
+  const uint32_t page_size_;
   // This generation's entries in PostingCache::Shared().
   const uint64_t cache_owner_;
 
@@ -210,12 +212,12 @@ class WordIndexSegment {
   uint32_t stored_positions_ = 0;
   uint32_t stored_terms_ = 0;
 
-  std::vector<TermEntry> directory_;              // 65,536 entries
-  std::vector<std::vector<uint32_t>> pending_;    // in-memory positions per key (empty: none yet)
-  uint32_t code_limit_ = 0;                       // highest code with pending positions + 1
+  std::vector<TermEntry> directory_;            // 65,536 entries
+  std::vector<std::vector<uint32_t>> pending_;  // in-memory positions per key (empty: none yet)
+  uint32_t code_limit_ = 0;                     // highest code with pending positions + 1
 
   std::vector<uint32_t> boundaries_;
-  std::vector<uint8_t> boundary_bytes_;           // the ".RL" list as it will be written
+  std::vector<uint8_t> boundary_bytes_;  // the ".RL" list as it will be written
   uint32_t records_ = 0;
   uint32_t unflushed_ = 0;
   uint32_t position_ = 0;
