@@ -104,6 +104,7 @@ static_assert(PagesNeeded(122, kGramPageSize) == 1 && PagesNeeded(123, kGramPage
 // Flush rules.
 inline constexpr uint32_t kFlushEveryRecords = 2000;
 inline constexpr uint32_t kContinueMinStored = 400;
+inline constexpr uint32_t kGramContinueMinStored = 64;
 inline constexpr uint32_t kMaxMinimumRun = 128;
 inline constexpr uint32_t kBoundaryReencodeLimit = 100;
 

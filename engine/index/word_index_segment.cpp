@@ -27,6 +27,12 @@ constexpr char kReadError[] = "读取索引信息错误";
 // new gaps; when the unary parts grow past this many bits per new value the
 // whole list is encoded afresh instead (both forms decode the same).
 constexpr uint64_t kUnaryBitsPerValueLimit = 4;
+// A long list may take more: re-encoding it decodes and encodes all of it,
+// which at every flush made a build's cost grow with the square of the
+// list, while a batch of a few long gaps (a letter absent from a run of
+// Chinese documents) wastes only a little of its room. Up to 1/32 of the
+// list's bits per flush are accepted (at most a few percent of the file).
+constexpr uint64_t kUnaryBitsListShare = 32;
 // The same for one boundary appended to the record boundary list.
 constexpr uint64_t kUnaryBitsLimitPerAppend = 64;
 // Shorter stored lists are read afresh for every look-up (one short read);
@@ -535,11 +541,21 @@ bool WordIndexSegment::FlushTerm(char16_t c, std::vector<uint32_t>& fresh) {
   PackedListTail tail;
 
   bool continued = false;
-  if (had_positions && e.count >= kContinueMinStored && e.count >= new_count) {
+  // The word index keeps its writer's rule (its golden files hold its bytes);
+  // the gram index continues far shorter lists, since rewriting its tens of
+  // thousands of short lists at every flush was most of a build's index
+  // time. The unary check below still re-encodes a list whose k no longer
+  // suits it.
+  const bool continuable = keys_ == SegmentKeys::kCharacters
+                               ? e.count >= kContinueMinStored && e.count >= new_count
+                               : e.count >= kGramContinueMinStored;
+  if (had_positions && continuable) {
     // Continue the stored list in place: re-encode from its last stream
     // byte and write over its old tail.
     const PackedListTail old{e.count, e.k, e.tail_bits, e.last_byte, e.last};
-    if (ContinuationUnaryBits(old, fresh) <= kUnaryBitsPerValueLimit * new_count + 64) {
+    const uint64_t allowed = kUnaryBitsPerValueLimit * new_count + 64 +
+                             uint64_t{e.total_length} * 8 / kUnaryBitsListShare;
+    if (ContinuationUnaryBits(old, fresh) <= allowed) {
       tail = EncodeContinuation(old, fresh, &bytes);
       const uint64_t from = uint64_t{e.total_length} - packed_list::kTailSize;
       uint32_t run = e.last_run;
