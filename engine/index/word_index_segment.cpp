@@ -68,8 +68,7 @@ WordIndexSegment::WordIndexSegment(FileSystem& fs, const CharFilter& filter, std
       base_(base),
       keys_(keys),
       page_size_(keys == SegmentKeys::kCharacters ? kPageSize : kGramPageSize),
-      cache_owner_(PostingCache::NewOwner()),
-      directory_(kTermCount) {}
+      cache_owner_(PostingCache::NewOwner()) {}
 
 WordIndexSegment::~WordIndexSegment() {
   PostingCache::Shared().Forget(cache_owner_);
@@ -134,35 +133,15 @@ std::unique_ptr<WordIndexSegment> WordIndexSegment::OpenExisting(
     return nullptr;
   }
 
-  // Term directory; entries past the end of a short file are empty.
-  uint64_t ha_size = 0;
-  if (fs.Size(s->ha_fd_, &ha_size) != 0 || ha_size > kDirectorySize) {
+  // Term directory: read entry by entry as look-ups need them (a session
+  // that only searches reads a few dozen of its 65,536 entries), whole at
+  // the first flush or check, which then checks it against the files.
+  if (s->largest_run_ == 0 || s->largest_run_ > kMaxRunPages ||
+      fs.Size(s->ha_fd_, &s->ha_size_) != 0 || s->ha_size_ > kDirectorySize) {
     *error = damaged;
     return nullptr;
   }
-  std::vector<uint8_t> dir(kDirectorySize, 0);
-  const uint64_t entries_bytes = ha_size - ha_size % kEntrySize;
-  if (entries_bytes && ReadFully(fs, s->ha_fd_, dir.data(), entries_bytes, 0) != 0) {
-    *error = damaged;
-    return nullptr;
-  }
-  for (uint32_t c = 0; c < kTermCount; ++c) {
-    const uint8_t* p = &dir[size_t{c} * kEntrySize];
-    TermEntry& e = s->directory_[c];
-    e.first_run = DecodeFixed32(p + kEntryFirstRun);
-    e.total_length = DecodeFixed32(p + kEntryTotalLength);
-    e.count = DecodeFixed32(p + kEntryCount);
-    e.last_run = DecodeFixed32(p + kEntryLastRun);
-    e.last_run_bytes = DecodeFixed32(p + kEntryLastRunBytes);
-    e.last = DecodeFixed32(p + kEntryLast);
-    e.k = p[kEntryK];
-    e.tail_bits = p[kEntryTailBits];
-    e.last_byte = p[kEntryLastByte];
-    if (e.count == 0 && std::any_of(p, p + kEntrySize, [](uint8_t b) { return b != 0; })) {
-      *error = damaged;  // the writer leaves entries without positions all zero
-      return nullptr;
-    }
-  }
+  s->directory_stored_ = true;
 
   // Boundary list: defines the records of the generation, so it must decode.
   std::string rl;
@@ -193,21 +172,69 @@ std::unique_ptr<WordIndexSegment> WordIndexSegment::OpenExisting(
     s->records_ = uint32_t(s->boundaries_.size() - 1);
     s->position_ = s->boundaries_.back();
   }
-  if (!s->DirectoryFitsFiles()) {
-    *error = damaged;
-    return nullptr;
-  }
   return s;
+}
+
+bool WordIndexSegment::DecodeEntry(const uint8_t* p, TermEntry* e) {
+  e->first_run = DecodeFixed32(p + kEntryFirstRun);
+  e->total_length = DecodeFixed32(p + kEntryTotalLength);
+  e->count = DecodeFixed32(p + kEntryCount);
+  e->last_run = DecodeFixed32(p + kEntryLastRun);
+  e->last_run_bytes = DecodeFixed32(p + kEntryLastRunBytes);
+  e->last = DecodeFixed32(p + kEntryLast);
+  e->k = p[kEntryK];
+  e->tail_bits = p[kEntryTailBits];
+  e->last_byte = p[kEntryLastByte];
+  // The writer leaves entries without positions all zero.
+  return e->count != 0 || std::all_of(p, p + kEntrySize, [](uint8_t b) { return b == 0; });
+}
+
+bool WordIndexSegment::Entry(uint32_t c, TermEntry* e) const {
+  *e = TermEntry{};
+  if (!directory_.empty()) {
+    *e = directory_[c];
+    return true;
+  }
+  const uint64_t at = uint64_t{c} * kEntrySize;
+  // Entries past the end of a short file are empty.
+  if (!directory_stored_ || at + kEntrySize > ha_size_) return true;
+  uint8_t p[kEntrySize];
+  if (ReadFully(fs_, ha_fd_, p, sizeof p, at) != 0 || !DecodeEntry(p, e) ||
+      (e->count != 0 && (!EntryFitsFiles(*e) || e->last >= position_))) {
+    *e = TermEntry{};
+    NoteDamage();
+    return false;
+  }
+  return true;
+}
+
+bool WordIndexSegment::ReadDirectory(std::vector<TermEntry>* out) const {
+  out->assign(kTermCount, TermEntry{});
+  if (!directory_stored_) return true;
+  std::vector<uint8_t> dir(kDirectorySize, 0);
+  const uint64_t entries_bytes = ha_size_ - ha_size_ % kEntrySize;
+  if (entries_bytes && ReadFully(fs_, ha_fd_, dir.data(), entries_bytes, 0) != 0) return false;
+  for (uint32_t c = 0; c < kTermCount; ++c) {
+    if (!DecodeEntry(&dir[size_t{c} * kEntrySize], &(*out)[c])) return false;
+  }
+  return DirectoryFitsFiles(*out);
+}
+
+bool WordIndexSegment::LoadDirectory() {
+  if (!directory_.empty()) return true;
+  std::vector<TermEntry> directory;
+  if (!ReadDirectory(&directory)) return false;
+  directory_ = std::move(directory);
+  return true;
 }
 
 // Every stored length, page and count of the directory against the size of
 // the postings file and the limits of the format, so that no later read
 // sizes a buffer or follows a chain by a damaged word. A list occupies runs
 // of its own, so the lengths of all lists together fit the pages in use.
-bool WordIndexSegment::DirectoryFitsFiles() const {
-  if (largest_run_ == 0 || largest_run_ > kMaxRunPages) return false;
+bool WordIndexSegment::DirectoryFitsFiles(const std::vector<TermEntry>& directory) const {
   uint64_t positions = 0, terms = 0, bytes = 0;
-  for (const TermEntry& e : directory_) {
+  for (const TermEntry& e : directory) {
     if (e.count == 0) continue;
     if (!EntryFitsFiles(e) || e.last >= position_) return false;
     positions += e.count;
@@ -289,7 +316,9 @@ void WordIndexSegment::AddText(std::u16string_view raw) {
 }
 
 uint32_t WordIndexSegment::PositionCount(char16_t c) const {
-  return directory_[c].count + uint32_t(PendingPositions(c).size());
+  TermEntry e;
+  (void)Entry(c, &e);  // a damaged entry counts nothing (and is noted)
+  return e.count + uint32_t(PendingPositions(c).size());
 }
 
 bool WordIndexSegment::ReadRunHeader(uint32_t page, uint32_t* next, uint32_t* pages) const {
@@ -336,7 +365,8 @@ void WordIndexSegment::NoteDamage() const {
 }
 
 bool WordIndexSegment::ReadPositions(char16_t c, std::vector<uint32_t>* out) const {
-  const TermEntry& e = directory_[c];
+  TermEntry e;
+  if (!Entry(c, &e)) return false;
   if (e.count != 0) {
     std::vector<uint8_t> bytes;
     if (!files_open_ || !ReadChain(e, &bytes) || !DecodePackedList(bytes, out)) {
@@ -351,7 +381,8 @@ bool WordIndexSegment::ReadPositions(char16_t c, std::vector<uint32_t>* out) con
 
 bool WordIndexSegment::StoredList(char16_t c, std::shared_ptr<const SeekableList>* out) const {
   out->reset();
-  const TermEntry& e = directory_[c];
+  TermEntry e;
+  if (!Entry(c, &e)) return false;
   if (e.count == 0) return true;
   const bool cached = e.count >= kCachedListMinCount;
   if (cached) {
@@ -372,7 +403,8 @@ bool WordIndexSegment::StoredList(char16_t c, std::shared_ptr<const SeekableList
 
 bool WordIndexSegment::Positions(char16_t c, std::vector<uint8_t>* packed) const {
   packed->clear();
-  const TermEntry& e = directory_[c];
+  TermEntry e;
+  if (!Entry(c, &e)) return false;
   const std::span<const uint32_t> fresh = PendingPositions(c);
   if (e.count == 0) {
     if (fresh.empty()) return false;
@@ -648,6 +680,10 @@ bool WordIndexSegment::Flush() {
     EncodeFixed32(page.data() + kHeaderLargestRun, 1);
     if (WriteFully(fs_, ix_fd_, page.data(), page.size(), 0) != 0) return false;
   }
+  if (!LoadDirectory()) {
+    NoteDamage();
+    return false;
+  }
   // The stored lists change from here on: no look-up may see the old ones.
   PostingCache::Shared().Forget(cache_owner_);
   LUN_KILL_POINT("index.word.flush.begin");
@@ -755,10 +791,16 @@ void WordIndexSegment::Check(std::vector<std::string>* problems) const {
   const std::string where = IndexFilePath(folder_, definition_, "*", generation_);
   uint64_t positions = 0;
   uint32_t terms = 0;
+  std::vector<TermEntry> stored;
+  if (directory_.empty() && !ReadDirectory(&stored)) {
+    problems->push_back(where + ": the term directory does not fit the files");
+    return;
+  }
+  const std::vector<TermEntry>& directory = directory_.empty() ? stored : directory_;
   std::vector<uint8_t> bytes;
   std::vector<uint32_t> values;
   for (uint32_t c = 0; c < kTermCount; ++c) {
-    const TermEntry& e = directory_[c];
+    const TermEntry& e = directory[c];
     if (e.count == 0) continue;
     ++terms;
     positions += e.count;

@@ -72,8 +72,10 @@ class WordIndexSegment {
                                                      SegmentKeys keys = SegmentKeys::kCharacters);
 
   // Opens a stored generation. Null when a file cannot be opened or its
-  // header, directory or boundary list is damaged; `*error` then says which
-  // (the message of the engine log).
+  // header or boundary list is damaged; `*error` then says which (the
+  // message of the engine log). The term directory is not read here: damage
+  // in it is found (and noted, see damaged()) by the look-up that reads the
+  // entry, the first flush, which reads it whole, or Check().
   static std::unique_ptr<WordIndexSegment> OpenExisting(
       FileSystem& fs, const CharFilter& filter, const std::string& folder, int definition,
       int generation, uint32_t base, std::string* error,
@@ -167,8 +169,17 @@ class WordIndexSegment {
                    int generation, uint32_t base, SegmentKeys keys);
 
   bool OpenFiles(bool create, std::string* error);
-  // Bounds of the stored directory (see the .cpp); false means damage.
-  bool DirectoryFitsFiles() const;
+  // Decodes a stored directory entry; false when it is damaged.
+  static bool DecodeEntry(const uint8_t* p, TermEntry* e);
+  // The entry of `c`: from directory_ once loaded, else read from the
+  // ".Ha" file. False for a damaged entry (noted; `*e` is then empty).
+  bool Entry(uint32_t c, TermEntry* e) const;
+  // The whole stored directory, checked against the files.
+  bool ReadDirectory(std::vector<TermEntry>* out) const;
+  // Loads directory_ (a writer's first flush); false means damage.
+  bool LoadDirectory();
+  // Bounds of a stored directory (see the .cpp); false means damage.
+  bool DirectoryFitsFiles(const std::vector<TermEntry>& directory) const;
   bool EntryFitsFiles(const TermEntry& e) const;
   // Bytes of list data the pages in use can hold.
   uint64_t StoredDataLimit() const;
@@ -212,7 +223,12 @@ class WordIndexSegment {
   uint32_t stored_positions_ = 0;
   uint32_t stored_terms_ = 0;
 
-  std::vector<TermEntry> directory_;            // 65,536 entries
+  // 65,536 entries once a flush needed them; until then a look-up reads
+  // the entries it needs from the ".Ha" file (directory_stored_) or, for a
+  // new generation, finds them empty.
+  std::vector<TermEntry> directory_;
+  bool directory_stored_ = false;
+  uint64_t ha_size_ = 0;
   std::vector<std::vector<uint32_t>> pending_;  // in-memory positions per key (empty: none yet)
   uint32_t code_limit_ = 0;                     // highest code with pending positions + 1
 
