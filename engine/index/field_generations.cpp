@@ -166,8 +166,8 @@ void FieldGenerations::DeleteFiles(SegmentKeys keys) {
 
 void FieldGenerations::StartGeneration(uint32_t base) {
   if (kind_ == kWordIndex) {
-    word_.push_back(WordIndexSegment::CreateNew(fs_, *filter_, folder_, definition_,
-                                                int(word_.size()), base));
+    word_.push_back(
+        WordIndexSegment::CreateNew(fs_, *filter_, folder_, definition_, int(word_.size()), base));
   } else {
     exact_.push_back(
         ExactIndexSegment::CreateNew(fs_, folder_, definition_, int(exact_.size()), base));
@@ -179,6 +179,11 @@ bool FieldGenerations::damaged() const {
     if (g->damaged()) return true;
   }
   for (const auto& g : exact_) {
+    if (g->damaged()) return true;
+  }
+  // Damaged grams are rebuilt with the rest of the field's index: rare, and
+  // one rebuild path serves both.
+  for (const auto& g : grams_) {
     if (g->damaged()) return true;
   }
   return false;
@@ -193,7 +198,7 @@ uint32_t FieldGenerations::RecordCount() const {
 }
 
 const WordIndexSegment* FieldGenerations::GramsOf(size_t g) const {
-  if (g >= grams_.size() || g >= word_.size()) return nullptr;
+  if (g >= grams_.size() || g >= word_.size() || grams_[g]->damaged()) return nullptr;
   return grams_[g]->record_counter() == word_[g]->record_counter() ? grams_[g].get() : nullptr;
 }
 
@@ -254,8 +259,8 @@ bool FieldGenerations::WantsFlush() const {
     return false;
   };
   return kind_ == kWordIndex ? wants(word_, word_index::kFlushEveryRecords) ||
-                                       wants(grams_, word_index::kFlushEveryRecords)
-                                 : wants(exact_, exact_index::kFlushEveryRecords);
+                                   wants(grams_, word_index::kFlushEveryRecords)
+                             : wants(exact_, exact_index::kFlushEveryRecords);
 }
 
 bool FieldGenerations::Flush() {

@@ -80,7 +80,8 @@ class FieldGenerations final : public FieldIndex {
     return exact_;
   }
   // The gram generation beside word generation `g` when it holds all that
-  // generation's records (else null: look-ups use the characters alone).
+  // generation's records and no read found it damaged (else null: look-ups
+  // use the characters alone).
   const WordIndexSegment* GramsOf(size_t g) const;
   // True when opening found damage and the index restarted empty.
   bool was_reset() const { return was_reset_; }

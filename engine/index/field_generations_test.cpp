@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "automation/variant.h"
+#include "engine/index/index_test_util.h"
 #include "engine/index/letter_grams.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
@@ -113,7 +114,8 @@ TEST(FieldGenerationsTest, UnflushedRecordsAreNotCountedAfterReopen) {
 TEST(FieldGenerationsTest, FactoryUsesTheProjectFilter) {
   ScratchDir dir;
   const std::string codes("x\0\0\0", 4);
-  ASSERT_EQ(ReplaceFileAtomically(DefaultFileSystem(), JoinPath(dir.path(), "Filter.Chr"), codes), 0);
+  ASSERT_EQ(ReplaceFileAtomically(DefaultFileSystem(), JoinPath(dir.path(), "Filter.Chr"), codes),
+            0);
   auto factory = MakeFieldIndexFactory();
   auto made = factory(IndexSpecIn(dir, kWordIndex));
   auto* index = dynamic_cast<FieldGenerations*>(made.get());
@@ -126,7 +128,8 @@ TEST(FieldGenerationsTest, FactoryUsesTheProjectFilter) {
 }
 
 // The gram index beside a whole word index: missing (a project stored before
-// it existed), damaged, or from another history (other record boundaries).
+// it existed), damaged, of an older layout, or from another history (other
+// record boundaries).
 // The word index stays; the index counts only the records both sides hold,
 // and feeding the records again, as the table does, completes the grams.
 TEST(FieldGenerationsTest, GramIndexIsCaughtUpWhenMissingDamagedOrForeign) {
@@ -151,6 +154,10 @@ TEST(FieldGenerationsTest, GramIndexIsCaughtUpWhenMissingDamagedOrForeign) {
        }},
       {"damaged",
        [&](const ScratchDir& dir) { ASSERT_EQ(truncate(gram_file(dir, 0).c_str(), 7), 0); }},
+      {"written with the word index's page size",
+       [&](const ScratchDir& dir) {
+         PatchFile(gram_file(dir, 0), 0, {0x00, 0x10, 0, 0});
+       }},
       {"foreign",
        [&](const ScratchDir& dir) {
          for (int file = 0; file < 3; ++file) {

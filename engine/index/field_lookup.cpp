@@ -174,12 +174,18 @@ std::u16string_view Trim(std::u16string_view t) {
 template <typename T>
 bool Compare(T stored, T term, int comparison) {
   switch (comparison) {
-    case 0: return stored == term;
-    case 1: return stored > term;
-    case 2: return stored >= term;
-    case 3: return stored < term;
-    case 4: return stored <= term;
-    default: return false;
+    case 0:
+      return stored == term;
+    case 1:
+      return stored > term;
+    case 2:
+      return stored >= term;
+    case 3:
+      return stored < term;
+    case 4:
+      return stored <= term;
+    default:
+      return false;
   }
 }
 
@@ -227,12 +233,14 @@ LookupStatus IntegerLookup(const FieldLookupRequest& request, LookupResult* resu
     // "[a~b]" and its variants; anything else with a tilde finds nothing.
     if (term.size() < 5) return LookupStatus::kOk;
     const char16_t open = term.front(), close = term.back();
-    if ((open != u'[' && open != u'{') || (close != u']' && close != u'}')) return LookupStatus::kOk;
+    if ((open != u'[' && open != u'{') || (close != u']' && close != u'}'))
+      return LookupStatus::kOk;
     const std::u16string_view inner = std::u16string_view(term).substr(1, term.size() - 2);
     const size_t tilde = inner.find(u'~');
     if (inner.find(u'~', tilde + 1) != std::u16string_view::npos) return LookupStatus::kOk;
     uint32_t low = 0, high = 0;
-    if (!ReadInteger(inner.substr(0, tilde), &low) || !ReadInteger(inner.substr(tilde + 1), &high)) {
+    if (!ReadInteger(inner.substr(0, tilde), &low) ||
+        !ReadInteger(inner.substr(tilde + 1), &high)) {
       return LookupStatus::kOk;
     }
     const bool low_in = open == u'[', high_in = close == u']';
@@ -247,7 +255,8 @@ LookupStatus IntegerLookup(const FieldLookupRequest& request, LookupResult* resu
   uint32_t value = 0;
   if (!ReadInteger(term, &value)) return LookupStatus::kOk;
   return ScanValues(
-      request, [&](const Variant& v) { return Compare(StoredUnsigned(v), value, request.comparison); },
+      request,
+      [&](const Variant& v) { return Compare(StoredUnsigned(v), value, request.comparison); },
       result);
 }
 
@@ -323,9 +332,17 @@ LookupStatus WordForm(const FieldLookupRequest& request, std::u16string_view ter
       const auto& g = generations[i];
       if (!g->damaged()) {
         const size_t mark = records.size();
-        if (AlignPhrase(*g, grams ? index->GramsOf(i) : nullptr, phrase, form, filter,
-                        request.stored, request.cancel, &records,
-                        &counts) == LookupStatus::kCancelled) {
+        const WordIndexSegment* gram = grams ? index->GramsOf(i) : nullptr;
+        const auto align = [&](const WordIndexSegment* with) {
+          records.resize(mark);
+          counts.resize(mark);
+          return AlignPhrase(*g, with, phrase, form, filter, request.stored, request.cancel,
+                             &records, &counts);
+        };
+        if (align(gram) == LookupStatus::kCancelled) return LookupStatus::kCancelled;
+        // Grams this look-up found damaged answered nothing: the sound
+        // characters answer again without them.
+        if (gram && gram->damaged() && align(nullptr) == LookupStatus::kCancelled) {
           return LookupStatus::kCancelled;
         }
         if (!g->damaged()) continue;
@@ -399,11 +416,10 @@ std::vector<PhraseList> CoveringLists(const WordIndexSegment& segment,
                                       const CharFilter* filter) {
   std::vector<PhraseList> all;
   if (grams && filter) {
-    ForEachGram(phrase, *filter, /*wildcard_query=*/true,
-                [&](size_t i, uint32_t key) {
-                  all.push_back({grams, char16_t(key), uint32_t(i), kGramLength,
-                                 grams->PositionCount(char16_t(key))});
-                });
+    ForEachGram(phrase, *filter, /*wildcard_query=*/true, [&](size_t i, uint32_t key) {
+      all.push_back(
+          {grams, char16_t(key), uint32_t(i), kGramLength, grams->PositionCount(char16_t(key))});
+    });
   }
   for (uint32_t i = 0; i < phrase.size(); ++i) {
     if (!IsWildcard(phrase[i], filter)) {
@@ -445,8 +461,8 @@ LookupStatus AlignPhrase(const WordIndexSegment& segment, const WordIndexSegment
   for (size_t j = 0; j < letters.size(); ++j) {
     // A list needed at several places of the phrase is read once.
     size_t same = 0;
-    while (same < j && (letters[same].key != letters[j].key ||
-                        letters[same].segment != letters[j].segment)) {
+    while (same < j &&
+           (letters[same].key != letters[j].key || letters[same].segment != letters[j].segment)) {
       ++same;
     }
     if (same < j) {
@@ -463,8 +479,8 @@ LookupStatus AlignPhrase(const WordIndexSegment& segment, const WordIndexSegment
   if (letters.size() == 1) {
     AllStarts(cursors[0], letters[0].offset, letters[0].count, &starts);
   } else if (letters[1].count > kMergeRatio * letters[0].count) {
-    if (AlignPair(cursors[0], letters[0].offset, cursors[1], letters[1].offset, cancel,
-                  &starts) == LookupStatus::kCancelled) {
+    if (AlignPair(cursors[0], letters[0].offset, cursors[1], letters[1].offset, cancel, &starts) ==
+        LookupStatus::kCancelled) {
       return LookupStatus::kCancelled;
     }
   } else {
@@ -513,21 +529,24 @@ LookupStatus FieldLookup(const FieldLookupRequest& request, LookupResult* result
       // An exact value is compared whole (its key keeps kMaxKeyUnits):
       // cut at the phrase limit, a long path would match nothing.
       return kind == kExactIndex ? ExactForm(request, request.term, result)
-                                     : WordForm(request, term, result);
+                                 : WordForm(request, term, result);
     }
     case kLogical: {
       const std::u16string t = Normalize(TrimLeft(term));
       const uint8_t value = (t == u"true" || t == u"1") ? 1 : 0;
       return ScanValues(
           request,
-          [&](const Variant& v) { return Compare<uint8_t>(v.AsBool() ? 1 : 0, value, request.comparison); },
+          [&](const Variant& v) {
+            return Compare<uint8_t>(v.AsBool() ? 1 : 0, value, request.comparison);
+          },
           result);
     }
     case kDate: {
       double value = -1.0;
       if (!ParseDateText(TrimLeft(term), &value)) value = -1.0;
       return ScanValues(
-          request, [&](const Variant& v) { return Compare(v.AsDouble(), value, request.comparison); },
+          request,
+          [&](const Variant& v) { return Compare(v.AsDouble(), value, request.comparison); },
           result);
     }
     case kDouble:
@@ -543,7 +562,8 @@ LookupStatus FieldLookup(const FieldLookupRequest& request, LookupResult* result
             result);
       }
       return ScanValues(
-          request, [&](const Variant& v) { return Compare(v.AsDouble(), value, request.comparison); },
+          request,
+          [&](const Variant& v) { return Compare(v.AsDouble(), value, request.comparison); },
           result);
     }
     case kInteger:

@@ -1,10 +1,9 @@
-// Damaged index files at rest: a table's word index and exact-value index
-// are damaged in many seeded ways (truncations, bit flips, lengths and links
-// overwritten with hostile values), then checked the way `lundb check` does
-// and opened the way the application does. Every case must end without a
-// crash, without any allocation above a cap and without hanging; damage the
-// engine finds must be routed to the rebuild, after which every search gives
-// the counts of the clean index again (and the searches that found it
+// Damaged index files at rest: a table's word index (with the letter-gram
+// index beside it) and exact-value index are damaged in many seeded ways (truncations, bit flips,
+// lengths and links overwritten with hostile values), then checked the way `lundb check` does and
+// opened the way the application does. Every case must end without a crash, without any allocation
+// above a cap and without hanging; damage the engine finds must be routed to the rebuild, after
+// which every search gives the counts of the clean index again (and the searches that found it
 // already give them). The formats carry no checksums, so some damage shows
 // only against the records: `lundb check` must report it. Damage that
 // nothing reports must not change any search.
@@ -275,7 +274,7 @@ uint32_t Get32(const std::string& bytes, size_t at) {
 // the pristine files: where an overwritten length does the most harm.
 std::vector<size_t> LengthWords(const std::string& name, const std::string& bytes) {
   std::vector<size_t> words;
-  if (name == "D0.Ha0") {
+  if (name == "D0.Ha0" || name == "D0.Ta0") {
     for (size_t c = 0; c < word_index::kTermCount; ++c) {
       const size_t at = c * word_index::kEntrySize;
       if (at + word_index::kEntrySize > bytes.size() || Get32(bytes, at + 8) == 0) continue;
@@ -287,7 +286,14 @@ std::vector<size_t> LengthWords(const std::string& name, const std::string& byte
       words.push_back(page);      // next run
       words.push_back(page + 4);  // pages - 1 (and the list's first bytes)
     }
-  } else if (name == "D0.RL0") {
+  } else if (name == "D0.Tx0") {
+    for (size_t at = 4; at < 20; at += 4) words.push_back(at);
+    for (size_t page = word_index::kGramPageSize; page + 8 <= bytes.size();
+         page += word_index::kGramPageSize) {
+      words.push_back(page);
+      words.push_back(page + 4);
+    }
+  } else if (name == "D0.RL0" || name == "D0.TL0") {
     words = {0, 5};
     if (bytes.size() >= 4) words.push_back(bytes.size() - 4);
   } else if (name == "D1.Ha0") {
@@ -370,7 +376,8 @@ TEST(IndexCorruptionTest, DamagedGenerationsAreFoundAndRebuiltWithinBounds) {
   ASSERT_EQ(expected[WordTerms().size()].size(), (kRecords + 96) / 97);
   ASSERT_FALSE(expected[0].empty());
   std::vector<StoredFile> pristine;
-  for (const char* name : {"D0.Ha0", "D0.Ix0", "D0.RL0", "D1.Ha0", "D1.Ix0"}) {
+  for (const char* name :
+       {"D0.Ha0", "D0.Ix0", "D0.RL0", "D0.Ta0", "D0.Tx0", "D0.TL0", "D1.Ha0", "D1.Ix0"}) {
     StoredFile f{JoinPath(index_folder, name), {}};
     ASSERT_EQ(ReadWholeFile(DefaultFileSystem(), f.path, &f.bytes), 0) << name;
     pristine.push_back(std::move(f));

@@ -20,6 +20,8 @@
 #include "engine/index/field_generations.h"
 #include "engine/index/field_lookup.h"
 #include "engine/index/index_test_util.h"
+#include "engine/index/letter_grams.h"
+#include "engine/index/word_index_format.h"
 #include "engine/storage/search_project.h"
 #include "engine/storage/storage_files.h"
 #include "platform/fault_file_system.h"
@@ -42,7 +44,7 @@ constexpr char kSize[] = "大小";     // integer, no index
 // Record i of the workload, the same in every process.
 std::u16string ContentOf(uint32_t i) {
   static const char16_t* words[] = {u"kernel", u"数据库", u"文件系统", u"Config", u"配置文件",
-                                    u"死锁", u"the", u"ＦＵＬＬ", u"資料", u"?x"};
+                                    u"死锁",   u"the",    u"ＦＵＬＬ", u"資料",   u"?x"};
   std::mt19937 rng(i);
   std::u16string text = u"uid" + ToWide(std::to_string(i)) + u" ";
   const int n = int(rng() % 12);
@@ -52,7 +54,9 @@ std::u16string ContentOf(uint32_t i) {
   }
   return text;
 }
-std::u16string PathOf(uint32_t i) { return u"/home/u/" + ToWide(std::to_string(i % 700)) + u".txt"; }
+std::u16string PathOf(uint32_t i) {
+  return u"/home/u/" + ToWide(std::to_string(i % 700)) + u".txt";
+}
 
 // A project in a fixed home, opened the way the application opens it.
 class Database {
@@ -107,7 +111,9 @@ class Database {
     request.stored.record_count = table_->record_count();
     const int position = field->position;
     DataTable* table = table_;
-    request.stored.read = [table, position](uint32_t r) { return table->GetFieldValue(r, position); };
+    request.stored.read = [table, position](uint32_t r) {
+      return table->GetFieldValue(r, position);
+    };
     request.term = term;
     request.comparison = comparison;
     LookupResult result;
@@ -151,10 +157,11 @@ void ExpectLookupsMatchStoredRecords(Database& db) {
     texts[r] = Normalize(v.AsString());
   }
   auto filter = CharFilter::ForProject(DefaultFileSystem(), "/nonexistent");
-  std::vector<std::u16string> terms = {u"kernel", u"数据库", u"资料", u"full", u"config 文", u"死锁?",
-                                      u"uid1", u"the kernel"};
+  std::vector<std::u16string> terms = {u"kernel",    u"数据库", u"资料", u"full",
+                                       u"config 文", u"死锁?",  u"uid1", u"the kernel"};
   std::mt19937 rng(records);
-  for (int k = 0; k < 12 && records > 0; ++k) terms.push_back(u"uid" + ToWide(std::to_string(rng() % records)) + u" ");
+  for (int k = 0; k < 12 && records > 0; ++k)
+    terms.push_back(u"uid" + ToWide(std::to_string(rng() % records)) + u" ");
   for (const auto& term : terms) {
     SCOPED_TRACE(ToNarrow(term));
     EXPECT_EQ(db.Find(kContent, term), BruteForce(texts, term, *filter));
@@ -212,44 +219,62 @@ TEST(IndexedTableTest, DeletedIndexFilesAreRebuiltFromTheRecords) {
   ExpectLookupsMatchStoredRecords(db);
 }
 
-// Damage that only reading a list finds: the search that finds it still
-// answers from the records, the generation is never trusted again, and the
-// next index write rebuilds the index (the marker left meanwhile makes a
-// crash rebuild it at open instead).
-TEST(IndexedTableTest, DamageFoundBySearchIsAnsweredFromRecordsAndRebuilt) {
-  ScratchDir home;
-  std::string index_folder;
-  {
+// Damage that only reading a list finds, in the word index or in the gram
+// index beside it: the search that finds it still answers exactly (from the
+// records, or from the characters when only the grams are damaged), the
+// generation is never trusted again, and the next index write rebuilds the
+// index (the marker left meanwhile makes a crash rebuild it at open instead).
+TEST(IndexedTableTest, DamageFoundBySearchIsAnsweredExactlyAndRebuilt) {
+  const int ker[] = {GramSymbol(u'k'), GramSymbol(u'e'), GramSymbol(u'r')};
+  struct Case {
+    const char* directory;
+    const char* postings;
+    uint32_t page_size;
+    uint32_t key;
+    std::u16string term;
+  };
+  // The letter alone reads the list of 'k' itself, where a longer Latin
+  // term would be answered by the letter grams; "kernel" reads "ker" first.
+  const Case cases[] = {
+      {"D0.Ha0", "D0.Ix0", word_index::kPageSize, u'k', u"k"},
+      {"D0.Ta0", "D0.Tx0", word_index::kGramPageSize, GramKey(ker), u"kernel"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.postings);
+    ScratchDir home;
+    std::string index_folder;
+    {
+      Database db(home.path());
+      for (uint32_t i = 0; i < 2100; ++i) ASSERT_TRUE(db.Append(i));
+      index_folder = db.table().index_folder();
+    }
+    // The stream of the list overwritten with ones.
+    const std::vector<uint8_t> entry =
+        ReadAt(JoinPath(index_folder, c.directory), uint64_t{word_index::kEntrySize} * c.key, 4);
+    const uint32_t run = entry[0] | entry[1] << 8 | entry[2] << 16;
+    ASSERT_NE(run, 0u);
+    PatchFile(JoinPath(index_folder, c.postings), uint64_t{run} * c.page_size + 6 + 9,
+              std::vector<uint8_t>(40, 0xFF));
+
     Database db(home.path());
-    for (uint32_t i = 0; i < 2100; ++i) ASSERT_TRUE(db.Append(i));
-    index_folder = db.table().index_folder();
-  }
-  // The stream of the list of 'k' overwritten with ones. The search is for
-  // the letter alone: it reads that list itself, where a longer Latin term
-  // would be answered by the letter grams.
-  const std::vector<uint8_t> entry = ReadAt(JoinPath(index_folder, "D0.Ha0"), 28 * u'k', 4);
-  const uint32_t run = entry[0] | entry[1] << 8 | entry[2] << 16;
-  ASSERT_NE(run, 0u);
-  PatchFile(JoinPath(index_folder, "D0.Ix0"), uint64_t{run} * 4096 + 6 + 9,
-            std::vector<uint8_t>(40, 0xFF));
+    const auto* index =
+        dynamic_cast<const FieldGenerations*>(db.table().FindField(kContent)->index.get());
+    ASSERT_FALSE(index->damaged());  // nothing at open tells
+    std::vector<uint32_t> holding;
+    for (uint32_t r = 0; r < 2100; ++r) {
+      if (Normalize(ContentOf(r)).find(c.term) != std::u16string::npos) holding.push_back(r);
+    }
+    ASSERT_FALSE(holding.empty());
+    EXPECT_EQ(db.Find(kContent, c.term), holding);
+    EXPECT_TRUE(index->damaged());
+    EXPECT_TRUE(PathExists(db.table().IndexMarkerPath()));
+    EXPECT_EQ(db.Find(kContent, c.term), holding);  // still exact
 
-  Database db(home.path());
-  const auto* index =
-      dynamic_cast<const FieldGenerations*>(db.table().FindField(kContent)->index.get());
-  ASSERT_FALSE(index->damaged());  // nothing at open tells
-  std::vector<uint32_t> with_k;
-  for (uint32_t r = 0; r < 2100; ++r) {
-    if (Normalize(ContentOf(r)).find(u"k") != std::u16string::npos) with_k.push_back(r);
+    for (uint32_t i = 2100; i < 4100; ++i) ASSERT_TRUE(db.Append(i));  // takes an index write
+    index = dynamic_cast<const FieldGenerations*>(db.table().FindField(kContent)->index.get());
+    EXPECT_FALSE(index->damaged());
+    ExpectLookupsMatchStoredRecords(db);
   }
-  EXPECT_EQ(db.Find(kContent, u"k"), with_k);
-  EXPECT_TRUE(index->damaged());
-  EXPECT_TRUE(PathExists(db.table().IndexMarkerPath()));
-  EXPECT_EQ(db.Find(kContent, u"k"), with_k);  // still from the records
-
-  for (uint32_t i = 2100; i < 4100; ++i) ASSERT_TRUE(db.Append(i));  // takes an index write
-  index = dynamic_cast<const FieldGenerations*>(db.table().FindField(kContent)->index.get());
-  EXPECT_FALSE(index->damaged());
-  ExpectLookupsMatchStoredRecords(db);
 }
 
 // An I/O error at any operation of the 2000-record flush (and every
@@ -333,7 +358,8 @@ TEST(IndexKillTest, KilledAnywhereThenReopenedEqualsCleanBuild) {
     std::vector<char*> env;
     for (auto& e : env_text) env.push_back(e.data());
     for (char** e = environ; *e; ++e) {
-      if (std::string_view(*e).starts_with("LUN_") || std::string_view(*e).starts_with("ASAN_")) continue;
+      if (std::string_view(*e).starts_with("LUN_") || std::string_view(*e).starts_with("ASAN_"))
+        continue;
       env.push_back(*e);
     }
     env.push_back(nullptr);

@@ -71,6 +71,10 @@ inline constexpr size_t kEntryLastByte = 26;
 static_assert(kEntryLastByte + 2 == kEntrySize);
 
 inline constexpr uint32_t kPageSize = 4096;
+// The gram index (letter_grams.h) uses this layout with smaller pages: most
+// of its lists hold a few dozen bytes, which a 4096-byte page would pad to
+// four times the text they index. The header's page size word says which.
+inline constexpr uint32_t kGramPageSize = 128;
 inline constexpr size_t kHeaderWords = 5;
 inline constexpr size_t kHeaderBytes = kHeaderWords * 4;
 static_assert(kHeaderBytes == 20);
@@ -85,18 +89,22 @@ inline constexpr size_t kRunPagesMinusOne = 4;
 inline constexpr size_t kRunHeaderSize = 6;
 inline constexpr uint32_t kMaxRunPages = 65536;  // m - 1 must fit 2 bytes
 
-inline constexpr uint64_t RunDataCapacity(uint32_t pages) {
-  return uint64_t{pages} * kPageSize - kRunHeaderSize;
+inline constexpr uint64_t RunDataCapacity(uint32_t pages, uint32_t page_size = kPageSize) {
+  return uint64_t{pages} * page_size - kRunHeaderSize;
 }
-inline constexpr uint32_t PagesNeeded(uint64_t bytes) {
-  return bytes < 4091 ? 1 : uint32_t(((bytes - 4090) >> 12) + 2);
+inline constexpr uint32_t PagesNeeded(uint64_t bytes, uint32_t page_size = kPageSize) {
+  const uint64_t one = RunDataCapacity(1, page_size);
+  return bytes <= one ? 1 : uint32_t((bytes - one) / page_size + 2);
 }
 static_assert(RunDataCapacity(1) == 4090);
 static_assert(PagesNeeded(4090) == 1 && PagesNeeded(4091) == 2);
+static_assert(PagesNeeded(4090 + 4096) == 3);  // as the word index has always allocated
+static_assert(PagesNeeded(122, kGramPageSize) == 1 && PagesNeeded(123, kGramPageSize) == 2);
 
 // Flush rules.
 inline constexpr uint32_t kFlushEveryRecords = 2000;
 inline constexpr uint32_t kContinueMinStored = 400;
+inline constexpr uint32_t kGramContinueMinStored = 64;
 inline constexpr uint32_t kMaxMinimumRun = 128;
 inline constexpr uint32_t kBoundaryReencodeLimit = 100;
 

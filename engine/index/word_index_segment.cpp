@@ -5,12 +5,12 @@
 #include <cstring>
 
 #include "engine/index/indexing_pace.h"
-#include "platform/coding.h"
 #include "engine/index/letter_grams.h"
 #include "engine/index/packed_list_format.h"
 #include "engine/index/posting_cache.h"
 #include "engine/index/word_index_format.h"
 #include "engine/storage/field_index.h"
+#include "platform/coding.h"
 #include "platform/error_log.h"
 #include "platform/file_system.h"
 #include "platform/kill_point.h"
@@ -23,11 +23,16 @@ namespace {
 using namespace word_index;
 constexpr char kReadError[] = "读取索引信息错误";
 
-
 // A continuation is cheaper than a rewrite only while the list's k suits the
 // new gaps; when the unary parts grow past this many bits per new value the
 // whole list is encoded afresh instead (both forms decode the same).
 constexpr uint64_t kUnaryBitsPerValueLimit = 4;
+// A long list may take more: re-encoding it decodes and encodes all of it,
+// which at every flush made a build's cost grow with the square of the
+// list, while a batch of a few long gaps (a letter absent from a run of
+// Chinese documents) wastes only a little of its room. Up to 1/32 of the
+// list's bits per flush are accepted (at most a few percent of the file).
+constexpr uint64_t kUnaryBitsListShare = 32;
 // The same for one boundary appended to the record boundary list.
 constexpr uint64_t kUnaryBitsLimitPerAppend = 64;
 // Shorter stored lists are read afresh for every look-up (one short read);
@@ -38,7 +43,8 @@ constexpr uint32_t kCachedListMinCount = 1024;
 
 std::string IndexFilePath(const std::string& folder, int definition, const char* ext,
                           int generation) {
-  return JoinPath(folder, "D" + std::to_string(definition) + "." + ext + std::to_string(generation));
+  return JoinPath(folder,
+                  "D" + std::to_string(definition) + "." + ext + std::to_string(generation));
 }
 
 const char* WordIndexSegment::FileExtension(SegmentKeys keys, int file) {
@@ -53,8 +59,7 @@ const char* WordIndexSegment::FileExtension(SegmentKeys keys, int file) {
 }
 
 WordIndexSegment::WordIndexSegment(FileSystem& fs, const CharFilter& filter, std::string folder,
-                                   int definition, int generation, uint32_t base,
-                                   SegmentKeys keys)
+                                   int definition, int generation, uint32_t base, SegmentKeys keys)
     : fs_(fs),
       filter_(filter),
       folder_(std::move(folder)),
@@ -62,8 +67,8 @@ WordIndexSegment::WordIndexSegment(FileSystem& fs, const CharFilter& filter, std
       generation_(generation),
       base_(base),
       keys_(keys),
-      cache_owner_(PostingCache::NewOwner()),
-      directory_(kTermCount) {}
+      page_size_(keys == SegmentKeys::kCharacters ? kPageSize : kGramPageSize),
+      cache_owner_(PostingCache::NewOwner()) {}
 
 WordIndexSegment::~WordIndexSegment() {
   PostingCache::Shared().Forget(cache_owner_);
@@ -113,9 +118,9 @@ std::unique_ptr<WordIndexSegment> WordIndexSegment::OpenExisting(
   // Postings header.
   uint64_t ix_size = 0;
   uint8_t header[kHeaderBytes] = {};
-  if (fs.Size(s->ix_fd_, &ix_size) != 0 || ix_size < kPageSize ||
+  if (fs.Size(s->ix_fd_, &ix_size) != 0 || ix_size < s->page_size_ ||
       ReadFully(fs, s->ix_fd_, header, sizeof header, 0) != 0 ||
-      DecodeFixed32(header + kHeaderPageSize) != kPageSize) {
+      DecodeFixed32(header + kHeaderPageSize) != s->page_size_) {
     *error = damaged;
     return nullptr;
   }
@@ -123,40 +128,20 @@ std::unique_ptr<WordIndexSegment> WordIndexSegment::OpenExisting(
   s->largest_run_ = DecodeFixed32(header + kHeaderLargestRun);
   s->stored_positions_ = DecodeFixed32(header + kHeaderPositions);
   s->stored_terms_ = DecodeFixed32(header + kHeaderTerms);
-  if (s->next_free_page_ == 0 || uint64_t{s->next_free_page_} * kPageSize > ix_size) {
+  if (s->next_free_page_ == 0 || uint64_t{s->next_free_page_} * s->page_size_ > ix_size) {
     *error = damaged;
     return nullptr;
   }
 
-  // Term directory; entries past the end of a short file are empty.
-  uint64_t ha_size = 0;
-  if (fs.Size(s->ha_fd_, &ha_size) != 0 || ha_size > kDirectorySize) {
+  // Term directory: read entry by entry as look-ups need them (a session
+  // that only searches reads a few dozen of its 65,536 entries), whole at
+  // the first flush or check, which then checks it against the files.
+  if (s->largest_run_ == 0 || s->largest_run_ > kMaxRunPages ||
+      fs.Size(s->ha_fd_, &s->ha_size_) != 0 || s->ha_size_ > kDirectorySize) {
     *error = damaged;
     return nullptr;
   }
-  std::vector<uint8_t> dir(kDirectorySize, 0);
-  const uint64_t entries_bytes = ha_size - ha_size % kEntrySize;
-  if (entries_bytes && ReadFully(fs, s->ha_fd_, dir.data(), entries_bytes, 0) != 0) {
-    *error = damaged;
-    return nullptr;
-  }
-  for (uint32_t c = 0; c < kTermCount; ++c) {
-    const uint8_t* p = &dir[size_t{c} * kEntrySize];
-    TermEntry& e = s->directory_[c];
-    e.first_run = DecodeFixed32(p + kEntryFirstRun);
-    e.total_length = DecodeFixed32(p + kEntryTotalLength);
-    e.count = DecodeFixed32(p + kEntryCount);
-    e.last_run = DecodeFixed32(p + kEntryLastRun);
-    e.last_run_bytes = DecodeFixed32(p + kEntryLastRunBytes);
-    e.last = DecodeFixed32(p + kEntryLast);
-    e.k = p[kEntryK];
-    e.tail_bits = p[kEntryTailBits];
-    e.last_byte = p[kEntryLastByte];
-    if (e.count == 0 && std::any_of(p, p + kEntrySize, [](uint8_t b) { return b != 0; })) {
-      *error = damaged;  // the writer leaves entries without positions all zero
-      return nullptr;
-    }
-  }
+  s->directory_stored_ = true;
 
   // Boundary list: defines the records of the generation, so it must decode.
   std::string rl;
@@ -187,21 +172,69 @@ std::unique_ptr<WordIndexSegment> WordIndexSegment::OpenExisting(
     s->records_ = uint32_t(s->boundaries_.size() - 1);
     s->position_ = s->boundaries_.back();
   }
-  if (!s->DirectoryFitsFiles()) {
-    *error = damaged;
-    return nullptr;
-  }
   return s;
+}
+
+bool WordIndexSegment::DecodeEntry(const uint8_t* p, TermEntry* e) {
+  e->first_run = DecodeFixed32(p + kEntryFirstRun);
+  e->total_length = DecodeFixed32(p + kEntryTotalLength);
+  e->count = DecodeFixed32(p + kEntryCount);
+  e->last_run = DecodeFixed32(p + kEntryLastRun);
+  e->last_run_bytes = DecodeFixed32(p + kEntryLastRunBytes);
+  e->last = DecodeFixed32(p + kEntryLast);
+  e->k = p[kEntryK];
+  e->tail_bits = p[kEntryTailBits];
+  e->last_byte = p[kEntryLastByte];
+  // The writer leaves entries without positions all zero.
+  return e->count != 0 || std::all_of(p, p + kEntrySize, [](uint8_t b) { return b == 0; });
+}
+
+bool WordIndexSegment::Entry(uint32_t c, TermEntry* e) const {
+  *e = TermEntry{};
+  if (!directory_.empty()) {
+    *e = directory_[c];
+    return true;
+  }
+  const uint64_t at = uint64_t{c} * kEntrySize;
+  // Entries past the end of a short file are empty.
+  if (!directory_stored_ || at + kEntrySize > ha_size_) return true;
+  uint8_t p[kEntrySize];
+  if (ReadFully(fs_, ha_fd_, p, sizeof p, at) != 0 || !DecodeEntry(p, e) ||
+      (e->count != 0 && (!EntryFitsFiles(*e) || e->last >= position_))) {
+    *e = TermEntry{};
+    NoteDamage();
+    return false;
+  }
+  return true;
+}
+
+bool WordIndexSegment::ReadDirectory(std::vector<TermEntry>* out) const {
+  out->assign(kTermCount, TermEntry{});
+  if (!directory_stored_) return true;
+  std::vector<uint8_t> dir(kDirectorySize, 0);
+  const uint64_t entries_bytes = ha_size_ - ha_size_ % kEntrySize;
+  if (entries_bytes && ReadFully(fs_, ha_fd_, dir.data(), entries_bytes, 0) != 0) return false;
+  for (uint32_t c = 0; c < kTermCount; ++c) {
+    if (!DecodeEntry(&dir[size_t{c} * kEntrySize], &(*out)[c])) return false;
+  }
+  return DirectoryFitsFiles(*out);
+}
+
+bool WordIndexSegment::LoadDirectory() {
+  if (!directory_.empty()) return true;
+  std::vector<TermEntry> directory;
+  if (!ReadDirectory(&directory)) return false;
+  directory_ = std::move(directory);
+  return true;
 }
 
 // Every stored length, page and count of the directory against the size of
 // the postings file and the limits of the format, so that no later read
 // sizes a buffer or follows a chain by a damaged word. A list occupies runs
 // of its own, so the lengths of all lists together fit the pages in use.
-bool WordIndexSegment::DirectoryFitsFiles() const {
-  if (largest_run_ == 0 || largest_run_ > kMaxRunPages) return false;
+bool WordIndexSegment::DirectoryFitsFiles(const std::vector<TermEntry>& directory) const {
   uint64_t positions = 0, terms = 0, bytes = 0;
-  for (const TermEntry& e : directory_) {
+  for (const TermEntry& e : directory) {
     if (e.count == 0) continue;
     if (!EntryFitsFiles(e) || e.last >= position_) return false;
     positions += e.count;
@@ -212,7 +245,7 @@ bool WordIndexSegment::DirectoryFitsFiles() const {
 }
 
 uint64_t WordIndexSegment::StoredDataLimit() const {
-  return uint64_t{next_free_page_ - 1} * kPageSize;
+  return uint64_t{next_free_page_ - 1} * page_size_;
 }
 
 bool WordIndexSegment::EntryFitsFiles(const TermEntry& e) const {
@@ -283,13 +316,15 @@ void WordIndexSegment::AddText(std::u16string_view raw) {
 }
 
 uint32_t WordIndexSegment::PositionCount(char16_t c) const {
-  return directory_[c].count + uint32_t(PendingPositions(c).size());
+  TermEntry e;
+  (void)Entry(c, &e);  // a damaged entry counts nothing (and is noted)
+  return e.count + uint32_t(PendingPositions(c).size());
 }
 
 bool WordIndexSegment::ReadRunHeader(uint32_t page, uint32_t* next, uint32_t* pages) const {
   if (page == 0 || page >= next_free_page_) return false;
   uint8_t h[kRunHeaderSize];
-  if (ReadFully(fs_, ix_fd_, h, sizeof h, uint64_t{page} * kPageSize) != 0) return false;
+  if (ReadFully(fs_, ix_fd_, h, sizeof h, uint64_t{page} * page_size_) != 0) return false;
   *next = DecodeFixed32(h + kRunNext);
   *pages = uint32_t(h[kRunPagesMinusOne]) | uint32_t(h[kRunPagesMinusOne + 1]) << 8;
   *pages += 1;
@@ -307,9 +342,10 @@ bool WordIndexSegment::ReadChain(const TermEntry& e, std::vector<uint8_t>* out) 
   for (uint32_t runs = 0; done < e.total_length; ++runs) {
     uint32_t next = 0, pages = 0;
     if (runs >= next_free_page_ || !ReadRunHeader(page, &next, &pages)) return false;
-    const uint64_t take = std::min<uint64_t>(RunDataCapacity(pages), e.total_length - done);
+    const uint64_t take =
+        std::min<uint64_t>(RunDataCapacity(pages, page_size_), e.total_length - done);
     if (ReadFully(fs_, ix_fd_, out->data() + done, take,
-                  uint64_t{page} * kPageSize + kRunHeaderSize) != 0) {
+                  uint64_t{page} * page_size_ + kRunHeaderSize) != 0) {
       return false;
     }
     done += take;
@@ -329,7 +365,8 @@ void WordIndexSegment::NoteDamage() const {
 }
 
 bool WordIndexSegment::ReadPositions(char16_t c, std::vector<uint32_t>* out) const {
-  const TermEntry& e = directory_[c];
+  TermEntry e;
+  if (!Entry(c, &e)) return false;
   if (e.count != 0) {
     std::vector<uint8_t> bytes;
     if (!files_open_ || !ReadChain(e, &bytes) || !DecodePackedList(bytes, out)) {
@@ -344,7 +381,8 @@ bool WordIndexSegment::ReadPositions(char16_t c, std::vector<uint32_t>* out) con
 
 bool WordIndexSegment::StoredList(char16_t c, std::shared_ptr<const SeekableList>* out) const {
   out->reset();
-  const TermEntry& e = directory_[c];
+  TermEntry e;
+  if (!Entry(c, &e)) return false;
   if (e.count == 0) return true;
   const bool cached = e.count >= kCachedListMinCount;
   if (cached) {
@@ -365,7 +403,8 @@ bool WordIndexSegment::StoredList(char16_t c, std::shared_ptr<const SeekableList
 
 bool WordIndexSegment::Positions(char16_t c, std::vector<uint8_t>* packed) const {
   packed->clear();
-  const TermEntry& e = directory_[c];
+  TermEntry e;
+  if (!Entry(c, &e)) return false;
   const std::span<const uint32_t> fresh = PendingPositions(c);
   if (e.count == 0) {
     if (fresh.empty()) return false;
@@ -406,6 +445,12 @@ bool WordIndexSegment::Positions(char16_t c, std::vector<uint8_t>* packed) const
 }
 
 uint32_t WordIndexSegment::MinimumRun(const TermEntry& e, uint32_t new_count) const {
+  if (keys_ == SegmentKeys::kLetterGrams) {
+    // Small pages: a list's next run holds at least a quarter of what the
+    // list has, so that a chain read takes few reads (one per run) while
+    // the unused end of the last run stays under a fifth of the list.
+    return std::min(PagesNeeded(e.total_length / 4, page_size_), kMaxRunPages);
+  }
   // Frequent terms of a large segment get pre-sized runs so that later
   // appends rarely need a new run.
   if (stored_positions_ <= 1000000 || stored_terms_ == 0) return 1;
@@ -414,13 +459,20 @@ uint32_t WordIndexSegment::MinimumRun(const TermEntry& e, uint32_t new_count) co
   const uint32_t m = b < 3 ? 1 : b - 2;
   const uint32_t a = average / 12270;
   uint64_t r;
-  if (a < 20) r = m;
-  else if (a < 40) r = 2ull * m;
-  else if (a < 60) r = 3ull * m;
-  else if (a < 80) r = 4ull * m;
-  else if (a < 100) r = 5ull * m;
-  else if (a < 1000) r = 10ull * m;
-  else r = 20ull * m;
+  if (a < 20)
+    r = m;
+  else if (a < 40)
+    r = 2ull * m;
+  else if (a < 60)
+    r = 3ull * m;
+  else if (a < 80)
+    r = 4ull * m;
+  else if (a < 100)
+    r = 5ull * m;
+  else if (a < 1000)
+    r = 10ull * m;
+  else
+    r = 20ull * m;
   return uint32_t(std::min<uint64_t>(r, kMaxMinimumRun));
 }
 
@@ -437,11 +489,11 @@ bool WordIndexSegment::AllocateRun(uint32_t pages, uint32_t* page) {
 bool WordIndexSegment::WriteNewRun(uint32_t pages, std::span<const uint8_t> data, uint32_t* page,
                                    size_t* put) {
   if (!AllocateRun(pages, page)) return false;
-  std::vector<uint8_t> block(size_t{pages} * kPageSize, 0);
+  std::vector<uint8_t> block(size_t{pages} * page_size_, 0);
   EncodeFixed16(block.data() + kRunPagesMinusOne, pages - 1);
-  *put = size_t(std::min<uint64_t>(RunDataCapacity(pages), data.size()));
+  *put = size_t(std::min<uint64_t>(RunDataCapacity(pages, page_size_), data.size()));
   std::memcpy(block.data() + kRunHeaderSize, data.data(), *put);
-  return WriteFully(fs_, ix_fd_, block.data(), block.size(), uint64_t{*page} * kPageSize) == 0;
+  return WriteFully(fs_, ix_fd_, block.data(), block.size(), uint64_t{*page} * page_size_) == 0;
 }
 
 // Writes `data` into the chain from data offset `offset` of run `run`,
@@ -455,11 +507,11 @@ bool WordIndexSegment::WriteChain(uint32_t run, uint64_t offset, std::span<const
   if (!ReadRunHeader(run, &next, &pages)) return false;
   for (uint32_t guard = 0;; ++guard) {
     if (guard > next_free_page_) return false;
-    const uint64_t capacity = RunDataCapacity(pages);
+    const uint64_t capacity = RunDataCapacity(pages, page_size_);
     if (offset > capacity) return false;
     const size_t take = size_t(std::min<uint64_t>(capacity - offset, data.size() - done));
     if (take && WriteFully(fs_, ix_fd_, data.data() + done, take,
-                           uint64_t{run} * kPageSize + kRunHeaderSize + offset) != 0) {
+                           uint64_t{run} * page_size_ + kRunHeaderSize + offset) != 0) {
       return false;
     }
     done += take;
@@ -474,13 +526,14 @@ bool WordIndexSegment::WriteChain(uint32_t run, uint64_t offset, std::span<const
     }
     // The chain ends: allocate and link a new run holding the rest.
     const uint64_t remaining = data.size() - done;
-    const uint32_t want = std::min<uint32_t>(std::max(min_run, PagesNeeded(remaining)), kMaxRunPages);
+    const uint32_t want =
+        std::min<uint32_t>(std::max(min_run, PagesNeeded(remaining, page_size_)), kMaxRunPages);
     uint32_t fresh = 0;
     size_t put = 0;
     if (!WriteNewRun(want, data.subspan(done), &fresh, &put)) return false;
     uint8_t link[4];
     EncodeFixed32(link, fresh);
-    if (WriteFully(fs_, ix_fd_, link, 4, uint64_t{run} * kPageSize + kRunNext) != 0) return false;
+    if (WriteFully(fs_, ix_fd_, link, 4, uint64_t{run} * page_size_ + kRunNext) != 0) return false;
     run = fresh;
     next = 0;
     pages = want;
@@ -499,7 +552,7 @@ bool WordIndexSegment::LocateInChain(const TermEntry& e, uint64_t offset, uint32
   for (uint32_t guard = 0; guard <= next_free_page_; ++guard) {
     uint32_t next = 0, pages = 0;
     if (!ReadRunHeader(page, &next, &pages)) return false;
-    const uint64_t capacity = RunDataCapacity(pages);
+    const uint64_t capacity = RunDataCapacity(pages, page_size_);
     if (offset < capacity || next == 0) {
       *run = page;
       *run_offset = offset;
@@ -520,11 +573,21 @@ bool WordIndexSegment::FlushTerm(char16_t c, std::vector<uint32_t>& fresh) {
   PackedListTail tail;
 
   bool continued = false;
-  if (had_positions && e.count >= kContinueMinStored && e.count >= new_count) {
+  // The word index keeps its writer's rule (its golden files hold its bytes);
+  // the gram index continues far shorter lists, since rewriting its tens of
+  // thousands of short lists at every flush was most of a build's index
+  // time. The unary check below still re-encodes a list whose k no longer
+  // suits it.
+  const bool continuable = keys_ == SegmentKeys::kCharacters
+                               ? e.count >= kContinueMinStored && e.count >= new_count
+                               : e.count >= kGramContinueMinStored;
+  if (had_positions && continuable) {
     // Continue the stored list in place: re-encode from its last stream
     // byte and write over its old tail.
     const PackedListTail old{e.count, e.k, e.tail_bits, e.last_byte, e.last};
-    if (ContinuationUnaryBits(old, fresh) <= kUnaryBitsPerValueLimit * new_count + 64) {
+    const uint64_t allowed = kUnaryBitsPerValueLimit * new_count + 64 +
+                             uint64_t{e.total_length} * 8 / kUnaryBitsListShare;
+    if (ContinuationUnaryBits(old, fresh) <= allowed) {
       tail = EncodeContinuation(old, fresh, &bytes);
       const uint64_t from = uint64_t{e.total_length} - packed_list::kTailSize;
       uint32_t run = e.last_run;
@@ -557,8 +620,8 @@ bool WordIndexSegment::FlushTerm(char16_t c, std::vector<uint32_t>& fresh) {
     if (had_positions) {
       if (!WriteChain(e.first_run, 0, bytes, min_run, &e)) return false;
     } else {
-      const uint32_t want =
-          std::min<uint32_t>(std::max(min_run, PagesNeeded(bytes.size())), kMaxRunPages);
+      const uint32_t want = std::min<uint32_t>(
+          std::max(min_run, PagesNeeded(bytes.size(), page_size_)), kMaxRunPages);
       uint32_t first = 0;
       size_t put = 0;
       if (!WriteNewRun(want, bytes, &first, &put)) return false;
@@ -611,11 +674,15 @@ bool WordIndexSegment::Flush() {
       AppendEngineErrorLog(error);
       return false;
     }
-    std::vector<uint8_t> page(kPageSize, 0);
-    EncodeFixed32(page.data() + kHeaderPageSize, kPageSize);
+    std::vector<uint8_t> page(page_size_, 0);
+    EncodeFixed32(page.data() + kHeaderPageSize, page_size_);
     EncodeFixed32(page.data() + kHeaderNextFree, 1);
     EncodeFixed32(page.data() + kHeaderLargestRun, 1);
     if (WriteFully(fs_, ix_fd_, page.data(), page.size(), 0) != 0) return false;
+  }
+  if (!LoadDirectory()) {
+    NoteDamage();
+    return false;
   }
   // The stored lists change from here on: no look-up may see the old ones.
   PostingCache::Shared().Forget(cache_owner_);
@@ -627,7 +694,7 @@ bool WordIndexSegment::Flush() {
     pacer.Step();
     if (!FlushTerm(char16_t(c), fresh)) {
       AppendEngineErrorLog("索引写入失败:" + IndexFilePath(folder_, definition_,
-                                                          FileExtension(keys_, 0), generation_));
+                                                           FileExtension(keys_, 0), generation_));
       return false;
     }
     LUN_KILL_POINT("index.word.flush.term_written");
@@ -636,7 +703,7 @@ bool WordIndexSegment::Flush() {
   LUN_KILL_POINT("index.word.flush.postings_written");
 
   uint8_t header[kHeaderBytes] = {};
-  EncodeFixed32(header + kHeaderPageSize, kPageSize);
+  EncodeFixed32(header + kHeaderPageSize, page_size_);
   EncodeFixed32(header + kHeaderNextFree, next_free_page_);
   EncodeFixed32(header + kHeaderLargestRun, largest_run_);
   EncodeFixed32(header + kHeaderPositions, stored_positions_);
@@ -724,10 +791,16 @@ void WordIndexSegment::Check(std::vector<std::string>* problems) const {
   const std::string where = IndexFilePath(folder_, definition_, "*", generation_);
   uint64_t positions = 0;
   uint32_t terms = 0;
+  std::vector<TermEntry> stored;
+  if (directory_.empty() && !ReadDirectory(&stored)) {
+    problems->push_back(where + ": the term directory does not fit the files");
+    return;
+  }
+  const std::vector<TermEntry>& directory = directory_.empty() ? stored : directory_;
   std::vector<uint8_t> bytes;
   std::vector<uint32_t> values;
   for (uint32_t c = 0; c < kTermCount; ++c) {
-    const TermEntry& e = directory_[c];
+    const TermEntry& e = directory[c];
     if (e.count == 0) continue;
     ++terms;
     positions += e.count;

@@ -66,13 +66,16 @@ class WordIndexSegment {
 
   // A new, empty generation; its files are created (truncated if stale ones
   // exist) at its first Flush(). `fs` and `filter` must outlive it.
-  static std::unique_ptr<WordIndexSegment> CreateNew(
-      FileSystem& fs, const CharFilter& filter, const std::string& folder, int definition,
-      int generation, uint32_t base, SegmentKeys keys = SegmentKeys::kCharacters);
+  static std::unique_ptr<WordIndexSegment> CreateNew(FileSystem& fs, const CharFilter& filter,
+                                                     const std::string& folder, int definition,
+                                                     int generation, uint32_t base,
+                                                     SegmentKeys keys = SegmentKeys::kCharacters);
 
   // Opens a stored generation. Null when a file cannot be opened or its
-  // header, directory or boundary list is damaged; `*error` then says which
-  // (the message of the engine log).
+  // header or boundary list is damaged; `*error` then says which (the
+  // message of the engine log). The term directory is not read here: damage
+  // in it is found (and noted, see damaged()) by the look-up that reads the
+  // entry, the first flush, which reads it whole, or Check().
   static std::unique_ptr<WordIndexSegment> OpenExisting(
       FileSystem& fs, const CharFilter& filter, const std::string& folder, int definition,
       int generation, uint32_t base, std::string* error,
@@ -92,9 +95,7 @@ class WordIndexSegment {
 
   // True when a value of `length` code units still fits the 32-bit
   // position space of this generation.
-  bool HasRoomFor(size_t length) const {
-    return uint64_t{position_} + length + 1 <= 0xFFFFFFFFu;
-  }
+  bool HasRoomFor(size_t length) const { return uint64_t{position_} + length + 1 <= 0xFFFFFFFFu; }
 
   // Takes the next record with the text `raw` (not yet normalised; the
   // empty view for an empty or missing value). Precondition:
@@ -168,8 +169,17 @@ class WordIndexSegment {
                    int generation, uint32_t base, SegmentKeys keys);
 
   bool OpenFiles(bool create, std::string* error);
-  // Bounds of the stored directory (see the .cpp); false means damage.
-  bool DirectoryFitsFiles() const;
+  // Decodes a stored directory entry; false when it is damaged.
+  static bool DecodeEntry(const uint8_t* p, TermEntry* e);
+  // The entry of `c`: from directory_ once loaded, else read from the
+  // ".Ha" file. False for a damaged entry (noted; `*e` is then empty).
+  bool Entry(uint32_t c, TermEntry* e) const;
+  // The whole stored directory, checked against the files.
+  bool ReadDirectory(std::vector<TermEntry>* out) const;
+  // Loads directory_ (a writer's first flush); false means damage.
+  bool LoadDirectory();
+  // Bounds of a stored directory (see the .cpp); false means damage.
+  bool DirectoryFitsFiles(const std::vector<TermEntry>& directory) const;
   bool EntryFitsFiles(const TermEntry& e) const;
   // Bytes of list data the pages in use can hold.
   uint64_t StoredDataLimit() const;
@@ -183,7 +193,8 @@ class WordIndexSegment {
   bool WriteNewRun(uint32_t pages, std::span<const uint8_t> data, uint32_t* page, size_t* put);
   bool WriteChain(uint32_t run, uint64_t offset, std::span<const uint8_t> data, uint32_t min_run,
                   TermEntry* e);
-  bool LocateInChain(const TermEntry& e, uint64_t offset, uint32_t* run, uint64_t* run_offset) const;
+  bool LocateInChain(const TermEntry& e, uint64_t offset, uint32_t* run,
+                     uint64_t* run_offset) const;
   bool ReadRunHeader(uint32_t page, uint32_t* next, uint32_t* pages) const;
   void AppendBoundary(uint32_t value);
   void EncodeDirectory(std::vector<uint8_t>* out) const;
@@ -195,6 +206,8 @@ class WordIndexSegment {
   const int generation_;
   const uint32_t base_;
   const SegmentKeys keys_;
+  // Bytes per page of the postings file (word_index_format.h).
+  const uint32_t page_size_;
   // This generation's entries in PostingCache::Shared().
   const uint64_t cache_owner_;
 
@@ -210,12 +223,17 @@ class WordIndexSegment {
   uint32_t stored_positions_ = 0;
   uint32_t stored_terms_ = 0;
 
-  std::vector<TermEntry> directory_;              // 65,536 entries
-  std::vector<std::vector<uint32_t>> pending_;    // in-memory positions per key (empty: none yet)
-  uint32_t code_limit_ = 0;                       // highest code with pending positions + 1
+  // 65,536 entries once a flush needed them; until then a look-up reads
+  // the entries it needs from the ".Ha" file (directory_stored_) or, for a
+  // new generation, finds them empty.
+  std::vector<TermEntry> directory_;
+  bool directory_stored_ = false;
+  uint64_t ha_size_ = 0;
+  std::vector<std::vector<uint32_t>> pending_;  // in-memory positions per key (empty: none yet)
+  uint32_t code_limit_ = 0;                     // highest code with pending positions + 1
 
   std::vector<uint32_t> boundaries_;
-  std::vector<uint8_t> boundary_bytes_;           // the ".RL" list as it will be written
+  std::vector<uint8_t> boundary_bytes_;  // the ".RL" list as it will be written
   uint32_t records_ = 0;
   uint32_t unflushed_ = 0;
   uint32_t position_ = 0;

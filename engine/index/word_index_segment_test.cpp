@@ -25,7 +25,8 @@ struct Fixture {
   }
   std::unique_ptr<WordIndexSegment> Reopen(std::string* error = nullptr) {
     std::string ignored;
-    return WordIndexSegment::OpenExisting(fs, filter, dir.path(), 3, 0, 0, error ? error : &ignored);
+    return WordIndexSegment::OpenExisting(fs, filter, dir.path(), 3, 0, 0,
+                                          error ? error : &ignored);
   }
   std::string Path(const char* ext) { return IndexFilePath(dir.path(), 3, ext, 0); }
   FileSystem& fs = DefaultFileSystem();
@@ -101,7 +102,8 @@ TEST(WordIndexSegmentTest, FlushedAndReopenedListsEqualWhatWasAdded) {
     const int n = int(rng() % 40);
     for (int i = 0; i < n; ++i) {
       // 'a' is frequent (long lists), CJK characters rare.
-      const char16_t c = rng() % 3 == 0 ? u'a' : char16_t(0x4E00 + rng() % (record % 5 == 0 ? 3000 : 30));
+      const char16_t c =
+          rng() % 3 == 0 ? u'a' : char16_t(0x4E00 + rng() % (record % 5 == 0 ? 3000 : 30));
       text.push_back(c);
       truth[NormalizeChar(c)].push_back(position + uint32_t(i) + 1);
     }
@@ -183,40 +185,43 @@ uint32_t FirstRunOf(Fixture& f, char16_t c) {
 }
 
 TEST(WordIndexSegmentTest, DamagedFilesAreReadAsNothingNotCrashes) {
+  // `reads`: the term whose read finds the damage; 0 when the open does.
+  // The term directory is read entry by entry, so damage in an entry shows
+  // when that entry is read (and in the check, which reads them all).
   struct Case {
     const char* what;
     void (*damage)(Fixture& f);
-    bool opens;
+    char16_t reads;
   };
   const Case cases[] = {
       {"postings cut to the header page",
-       [](Fixture& f) { ASSERT_EQ(truncate(f.Path("Ix").c_str(), 4096), 0); }, false},
+       [](Fixture& f) { ASSERT_EQ(truncate(f.Path("Ix").c_str(), 4096), 0); }, 0},
       {"postings cut inside the last run",
        [](Fixture& f) {
          std::string ix;
          ASSERT_EQ(ReadWholeFile(f.fs, f.Path("Ix"), &ix), 0);
          ASSERT_EQ(truncate(f.Path("Ix").c_str(), ix.size() - 100), 0);
        },
-       false},
+       0},
       // Stored lengths, pages and counts are checked against the files and
       // the format before anything is sized or read by them.
       {"directory entry pointing past the file",
        [](Fixture& f) {
          PatchFile(f.Path("Ha"), 28 * u'q', {0xFF, 0xFF, 0, 0});
        },
-       false},
+       u'q'},
       {"list length of 4 GiB",
        [](Fixture& f) {
          PatchFile(f.Path("Ha"), 28 * u'q' + 4, {0xFF, 0xFF, 0xFF, 0xFF});
        },
-       false},
+       u'q'},
       {"more positions than the list's bits can hold",
        [](Fixture& f) {
          PatchFile(f.Path("Ha"), 28 * u'q' + 8, {0xFF, 0xFF, 0xFF, 0x0F});
        },
-       false},
+       u'q'},
       {"entry without positions that is not empty",
-       [](Fixture& f) { PatchFile(f.Path("Ha"), 28 * u'z' + 4, {0x10}); }, false},
+       [](Fixture& f) { PatchFile(f.Path("Ha"), 28 * u'z' + 4, {0x10}); }, u'z'},
       {"run chain that loops",
        [](Fixture& f) {
          // The first run of 'q' names itself as its successor; the entry
@@ -226,18 +231,18 @@ TEST(WordIndexSegmentTest, DamagedFilesAreReadAsNothingNotCrashes) {
          PatchFile(f.Path("Ha"), 28 * u'q' + 4, {uint8_t(length[0] + 1), length[1], length[2], 0});
          PatchFile(f.Path("Ix"), uint64_t{run} * 4096, {uint8_t(run), uint8_t(run >> 8), 0, 0});
        },
-       true},
+       u'q'},
       {"corrupt packed list",
        [](Fixture& f) {
          PatchFile(f.Path("Ix"), uint64_t{FirstRunOf(f, u'q')} * 4096 + 6 + 9,
                    std::vector<uint8_t>(200, 0xFF));
        },
-       true},
+       u'q'},
       {"boundary list damaged",
        [](Fixture& f) {
          PatchFile(f.Path("RL"), 0, {0xFF, 0xFF, 0xFF, 0x7F});
        },
-       false},
+       0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -250,23 +255,43 @@ TEST(WordIndexSegmentTest, DamagedFilesAreReadAsNothingNotCrashes) {
     c.damage(f);
     std::string error;
     auto s = f.Reopen(&error);
-    EXPECT_EQ(s != nullptr, c.opens) << error;
+    EXPECT_EQ(s != nullptr, c.reads != 0) << error;
     if (!s) {
       EXPECT_FALSE(error.empty());
       continue;
     }
     EXPECT_FALSE(s->damaged());
     std::vector<uint32_t> out;
-    EXPECT_FALSE(s->ReadPositions(u'q', &out));
+    EXPECT_FALSE(s->ReadPositions(c.reads, &out));
     EXPECT_TRUE(s->damaged());  // never trusted again
     std::vector<uint8_t> packed;
     out.clear();
-    EXPECT_FALSE(s->Positions(u'q', &packed) && DecodePackedList(packed, &out));
+    EXPECT_FALSE(s->Positions(c.reads, &packed) && DecodePackedList(packed, &out));
     std::vector<std::string> problems;
     s->Check(&problems);
     EXPECT_FALSE(problems.empty());
     EXPECT_EQ(PositionsOf(*s, u'r').size(), 3000u);  // other terms still read
   }
+}
+
+// A session that only reads never reads the whole directory; the first
+// flush does, and refuses to write beside damage it finds there.
+TEST(WordIndexSegmentTest, FirstFlushChecksTheWholeDirectory) {
+  Fixture f;
+  {
+    auto s = f.Fresh();
+    for (int i = 0; i < 3000; ++i) s->AddText(u"qqqqrq");
+    ASSERT_TRUE(s->Flush());
+  }
+  PatchFile(f.Path("Ha"), 28 * u'z' + 4, {0x10});
+  std::string error;
+  auto s = f.Reopen(&error);
+  ASSERT_NE(s, nullptr) << error;
+  EXPECT_EQ(PositionsOf(*s, u'q').size(), 15000u);
+  EXPECT_FALSE(s->damaged());
+  s->AddText(u"q");
+  EXPECT_FALSE(s->Flush());
+  EXPECT_TRUE(s->damaged());
 }
 
 TEST(WordIndexSegmentTest, FailedWriteFailsTheFlush) {
