@@ -26,6 +26,7 @@ class Dispatch;
 class DocumentWriter;
 class PageResponder;
 class PluginRegistry;
+class SavedSearches;
 class ScanScope;
 class SearchProject;
 class SearchService;
@@ -66,6 +67,8 @@ struct FtsEnvironment {
   // the page's controls ("pause", "resume", "reindex"), false when refused.
   std::function<std::string(const std::string& name)> index_status;
   std::function<bool(const std::string& action)> index_control;
+  // The saved searches that watch the index; null: none can be saved.
+  SavedSearches* saved_searches = nullptr;
 
   // The local version string (Ver), and what the update checker found: the
   // new version (empty when none) and its "INFO" text.

@@ -190,7 +190,8 @@ std::string SideBySideDiffHtml(std::string_view old_text, std::string_view new_t
   DiffTable table{old_lines, new_lines, {}};
   table.html = "<p class=\"diffsum\">删除 <b id=\"removed\">" + std::to_string(removed) +
                "</b> 行，增加 <b id=\"added\">" + std::to_string(added) +
-               "</b> 行</p>\n<table class=\"diff\">\n";
+               "</b> 行</p>\n<table class=\"diff\"><colgroup><col class=\"ln\"><col>"
+               "<col class=\"ln\"><col></colgroup>\n";
   size_t i = 0;
   while (i < ops.size()) {
     size_t j = i;

@@ -47,7 +47,8 @@ bool DiffLines(const std::vector<std::string_view>& from, const std::vector<std:
 // The comparison of two texts as HTML (UTF-8, every text escaped): a line
 // `<p class="diffsum">` with the counts of removed and added lines
 // (elements #removed, #added) and a table `table.diff` of four columns (old
-// line number, old line, new line number, new line). Removed lines sit in
+// line number, old line, new line number, new line; a `colgroup` gives the
+// number columns class "ln"). Removed lines sit in
 // cells of class "del", added ones in "add", side by side where a run of
 // removals meets a run of additions; unchanged runs longer than twice
 // `context` lines fold into one row of class "fold". Equal texts, and texts
