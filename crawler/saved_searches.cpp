@@ -341,6 +341,7 @@ void SavedSearches::CheckerLoop() {
     }
     if (stopping_) return;
     lock.unlock();
+    const auto began = std::chrono::steady_clock::now();
     std::vector<std::pair<std::string, uint64_t>> before;
     for (const SavedSearch& s : List()) before.emplace_back(s.name, s.unseen);
     if (CheckNow() > 0 && notify_) {
@@ -353,7 +354,9 @@ void SavedSearches::CheckerLoop() {
                                             " 个新文件，如 " + s.hits.back().name);
       }
     }
+    const auto spent = std::chrono::steady_clock::now() - began;
     lock.lock();
+    wake_.wait_for(lock, spent * (kPaceFactor - 1), [this] { return stopping_; });
   }
 }
 

@@ -10,7 +10,13 @@
 // (NoteAppended, a flag and a wake-up); a checker thread waits until writing
 // pauses for a moment (kSettle, at most kMaxDelay) and then runs each query
 // once for all the records appended meanwhile, keeping the rows whose record
-// number is at or above the search's mark. Documents written by the first
+// number is at or above the search's mark. A check costs about what the
+// saved queries cost on the whole table, whatever was written, so the
+// checker paces itself: after a check that took T it waits at least
+// (kPaceFactor - 1) * T before the next one, which keeps the checks to one
+// part in kPaceFactor of one core however large the index grows; hits are
+// only found later, never lost (the marks cover every record since the
+// last check). Documents written by the first
 // full scan of an empty table (the writer's fast-insert mode: everything is
 // new) advance the marks without hits, so a re-index does not flood the
 // user.
@@ -66,6 +72,7 @@ class SavedSearches {
   static constexpr size_t kMaxSearches = 100;
   static constexpr std::chrono::milliseconds kSettle{700};
   static constexpr std::chrono::milliseconds kMaxDelay{5000};
+  static constexpr int kPaceFactor = 20;
 
   using Notifier = std::function<void(const std::string& title, const std::string& text)>;
 
