@@ -24,6 +24,7 @@
 #include "crawler/foxmail.h"
 #include "crawler/local_mail.h"
 #include "crawler/mail_sources.h"
+#include "crawler/saved_searches.h"
 #include "crawler/user_idle.h"
 #include "engine/index/field_generations.h"
 #include "engine/query/index_term_source.h"
@@ -107,6 +108,8 @@ bool Application::Startup() {
     PrepareIndexOnce();
   } else {
     StartUpdateChecker();
+    saved_searches_->Start(
+        [this](const std::string& title, const std::string& text) { ui_.Notify(title, text); });
     InstallSettingHooks();
     StartMonitor();
     StartMailSources();
@@ -220,7 +223,20 @@ bool Application::OpenDatabase() {
   // lundb's; a change in the settings applies at once (see the hooks).
   search_->ConfigurePool(BufferPoolSettings::From(s));
   writer_ = std::make_unique<DocumentWriter>(*project_, *search_);
+  OpenSavedSearches();
   return true;
+}
+
+void Application::OpenSavedSearches() {
+  saved_searches_ = std::make_unique<SavedSearches>(
+      JoinPath(DirName(DataFilePath()), kSavedSearchesFile), *search_, *project_, *writer_);
+  const size_t damaged = saved_searches_->Load();
+  if (damaged > 0) {
+    AppendEngineErrorLog("已保存的搜索: " + std::to_string(damaged) +
+                         " 行已损坏，已跳过；原文件另存为 " + std::string(kSavedSearchesFile) +
+                         ".damaged");
+  }
+  writer_->set_on_append([searches = saved_searches_.get()] { searches->NoteAppended(); });
 }
 
 void Application::EnsureTables() {
@@ -424,6 +440,7 @@ void Application::PreparePageEnvironment() {
   };
   env->diagnose = [this](const std::string& path) { return Diagnose(path); };
   env->index_now = [this](const std::string& path) { return IndexNow(path); };
+  env->saved_searches = saved_searches_.get();
   env->version = kLocalVersion;
   env->new_version = [this] { return new_version(); };
   env->new_version_info = [this] { return new_version_notes(); };
@@ -686,6 +703,7 @@ void Application::Shutdown() {
   web_running_ = false;
   web_.reset();
   page_runner_.reset();
+  if (saved_searches_) saved_searches_->Stop();
   if (update_checker_) update_checker_->Stop();
   if (!options_.index_once_roots.empty()) {
     settings().SetValue(kSearchSection, key::kFullScanDone, full_scan_state_);
@@ -694,6 +712,8 @@ void Application::Shutdown() {
   mail_sources_.reset();
   monitor_.reset();
   crawler_.reset();
+  if (writer_) writer_->set_on_append(nullptr);
+  saved_searches_.reset();
   writer_.reset();
   search_.reset();
   if (project_) project_->CloseProject();

@@ -53,6 +53,7 @@ class CrawlServiceClient;
 class Crawler;
 class Dictionary;
 class DocumentWriter;
+class SavedSearches;
 class SearchProject;
 class SearchService;
 class SettingsStore;
@@ -172,6 +173,8 @@ class Application {
   void LoadScope();
   void RecoverDamagedIndex();
   bool OpenDatabase();
+  // The saved searches beside the database, fed by the document writer.
+  void OpenSavedSearches();
   void EnsureTables();
   void ApplyAutostart();
   void InstallCrashHandler();
@@ -214,6 +217,7 @@ class Application {
   std::unique_ptr<SearchProject> project_;
   std::unique_ptr<SearchService> search_;
   std::unique_ptr<DocumentWriter> writer_;
+  std::unique_ptr<SavedSearches> saved_searches_;
   std::unique_ptr<CrawlServiceClient> crawl_service_;
   std::unique_ptr<Crawler> crawler_;
   std::unique_ptr<ChangeMonitor> monitor_;

@@ -228,7 +228,7 @@ bool DocumentWriter::AddOrUpdateDocument(const DocumentRecord& record, bool forc
   if (!table) return false;
   // A failed append is logged by the engine; the file comes back at its
   // next change or reconciliation.
-  (void)Append(*table, record, history);
+  if (Append(*table, record, history) && on_append_) on_append_();
   return true;
 }
 

@@ -168,6 +168,10 @@ class DocumentWriter {
   void set_fast_insert(bool on);
   bool fast_insert() const { return fast_insert_; }
 
+  // Called (on the writing thread) after each document record is appended:
+  // the saved searches look at new records. Set before writing starts.
+  void set_on_append(std::function<void()> on_append) { on_append_ = std::move(on_append); }
+
  private:
   std::vector<StoredFile> FilesBelow(const std::string& directory) const;
   // Whether record `r` describes the same file state as `record`.
@@ -201,6 +205,7 @@ class DocumentWriter {
     std::vector<uint32_t> records;
   };
   std::array<CategorySlot, 8> categories_;
+  std::function<void()> on_append_;
 };
 
 }  // namespace lun

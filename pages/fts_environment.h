@@ -26,6 +26,7 @@ class Dispatch;
 class DocumentWriter;
 class PageResponder;
 class PluginRegistry;
+class SavedSearches;
 class ScanScope;
 class SearchProject;
 class SearchService;
@@ -71,6 +72,8 @@ struct FtsEnvironment {
   // when the file is out of scope or nothing indexes.
   std::function<std::string(const std::string& path)> diagnose;
   std::function<bool(const std::string& path)> index_now;
+  // The saved searches that watch the index; null: none can be saved.
+  SavedSearches* saved_searches = nullptr;
 
   // The local version string (Ver), and what the update checker found: the
   // new version (empty when none) and its "INFO" text.

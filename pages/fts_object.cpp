@@ -17,6 +17,7 @@
 #include "crawler/extract/archive_members.h"
 #include "crawler/extract/plugin_registry.h"
 #include "crawler/extract/text_filters.h"
+#include "crawler/saved_searches.h"
 #include "crawler/scan_scope.h"
 #include "engine/query/highlighter.h"
 #include "engine/query/query_escape.h"
@@ -27,6 +28,7 @@
 #include "engine/storage/search_project.h"
 #include "pages/file_types.h"
 #include "pages/indexed_file.h"
+#include "pages/text_diff.h"
 #include "pages/recordset_object.h"
 #include "platform/autostart.h"
 #include "platform/desktop/desktop_apps.h"
@@ -108,8 +110,8 @@ std::string JoinLines(const std::vector<std::string>& lines) {
   return text;
 }
 
-std::string LocalTimeText() {
-  const std::time_t now = std::time(nullptr);
+std::string LocalTimeText(std::time_t when = std::time(nullptr)) {
+  const std::time_t now = when;
   std::tm tm{};
   localtime_r(&now, &tm);
   char text[32];
@@ -221,6 +223,14 @@ const FtsObject::Table FtsObject::kTable = {
     {{u"IndexControl", 62, kGet, 1, 1, {VT_BSTR}, VT_BOOL}, &F::IndexControl},
     {{u"Diagnose", 63, kGet, 1, 1, {VT_BSTR}, VT_BSTR}, &F::Diagnose},
     {{u"IndexNow", 64, kGet, 1, 1, {VT_BSTR}, VT_BOOL}, &F::IndexNow},
+    {{u"DiffText", 70, kGet, 2, 2, {VT_BSTR, VT_BSTR}, VT_BSTR}, &F::DiffText},
+    {{u"SaveSearch", 71, kGet, 3, 3, {VT_BSTR, VT_BSTR, VT_BSTR}, VT_BSTR}, &F::SaveSearch},
+    {{u"SavedSearchList", 72, kGet, 0, 0, {}, VT_BSTR}, &F::SavedSearchList},
+    {{u"SavedSearchHits", 73, kGet, 1, 1, {VT_I4}, VT_BSTR}, &F::SavedSearchHits},
+    {{u"MarkSearchSeen", 74, kGet, 1, 1, {VT_I4}, VT_BOOL}, &F::MarkSearchSeen},
+    {{u"DeleteSavedSearch", 75, kGet, 1, 1, {VT_I4}, VT_BOOL}, &F::DeleteSavedSearch},
+    {{u"SavedSearchNews", 76, kGet, 0, 0, {}, VT_I4}, &F::SavedSearchNews},
+    {{u"LookAtVersion", 77, kGet, 1, 1, {VT_I4}, VT_DISPATCH}, &F::LookAtVersion},
 };
 // clang-format on
 
@@ -296,18 +306,23 @@ HResult FtsObject::DeleteRecord(Args args, Variant* result, ExcepInfo*) {
 }
 
 HResult FtsObject::LookAt(Args args, Variant* result, ExcepInfo*) {
-  if (!Active()) {
-    *result = Variant::Object(nullptr);
-    return S_OK;
-  }
+  *result = OpenOneRecord(Narrow(args[0]), args[1].AsInteger(), false);
+  return S_OK;
+}
+
+HResult FtsObject::LookAtVersion(Args args, Variant* result, ExcepInfo*) {
+  *result = OpenOneRecord(kDocumentTable, args[0].AsInteger(), true);
+  return S_OK;
+}
+
+Variant FtsObject::OpenOneRecord(const std::string& name, int64_t record, bool with_deleted) const {
+  if (!Active()) return Variant::Object(nullptr);
   auto rs = NewRecordset();
-  const std::string name = Narrow(args[0]);
-  const int64_t record = args[1].AsInteger();
   DataTable* table = env_.project ? env_.project->FindTable(name) : nullptr;
   if (!table || !env_.search) {
     rs->Fail(kNoSuchTable);
   } else if (record < 0 || record >= table->record_count() ||
-             table->IsDeleted(static_cast<uint32_t>(record))) {
+             (!with_deleted && table->IsDeleted(static_cast<uint32_t>(record)))) {
     // The engine would show a record that is not there as a row of empty
     // values.
     rs->Fail(kEmptyRecordset);
@@ -316,8 +331,7 @@ HResult FtsObject::LookAt(Args args, Variant* result, ExcepInfo*) {
   } else {
     rs->Fail(kDatabaseLocked);
   }
-  *result = Variant::Object(std::move(rs));
-  return S_OK;
+  return Variant::Object(std::move(rs));
 }
 
 HResult FtsObject::ScanComplete(Args, Variant* result, ExcepInfo*) {
@@ -900,6 +914,87 @@ HResult FtsObject::Login(Args args, Variant* result, ExcepInfo*) {
 HResult FtsObject::LoginWait(Args, Variant* result, ExcepInfo*) {
   const int64_t wait = env_.logins ? env_.logins->WaitSeconds(page_.peer_address) : 0;
   *result = Variant::I4(static_cast<int32_t>(wait));
+  return S_OK;
+}
+
+// ---- version comparison and saved searches
+
+HResult FtsObject::DiffText(Args args, Variant* result, ExcepInfo*) {
+  *result = Wide(SideBySideDiffHtml(Narrow(args[0]), Narrow(args[1]), DiffLimits{}));
+  return S_OK;
+}
+
+namespace {
+
+// A field of one line of a list member: tabs and line breaks would split it.
+std::string ListField(std::string text) {
+  std::replace_if(
+      text.begin(), text.end(), [](char c) { return c == '\t' || c == '\r' || c == '\n'; }, ' ');
+  return text;
+}
+
+}  // namespace
+
+bool FtsObject::MayChangeSavedSearches() const {
+  return MayChangeState() && page_.local_user && env_.saved_searches;
+}
+
+HResult FtsObject::SaveSearch(Args args, Variant* result, ExcepInfo*) {
+  std::string error = "只有本机用户可以保存搜索";
+  if (MayChangeSavedSearches() &&
+      env_.saved_searches->Add(Narrow(args[0]), Narrow(args[1]), Narrow(args[2]), &error) != 0) {
+    error.clear();
+  }
+  *result = Wide(error);
+  return S_OK;
+}
+
+HResult FtsObject::SavedSearchList(Args, Variant* result, ExcepInfo*) {
+  std::string text;
+  if (page_.local_user && env_.saved_searches) {
+    for (const SavedSearch& s : env_.saved_searches->List()) {
+      text += std::to_string(s.id) + "\t" + ListField(s.name) + "\t" + ListField(s.link) + "\t" +
+              std::to_string(s.unseen) + "\t" + LocalTimeText(s.created) + "\r\n";
+    }
+  }
+  *result = Wide(text);
+  return S_OK;
+}
+
+HResult FtsObject::SavedSearchHits(Args args, Variant* result, ExcepInfo*) {
+  std::string text;
+  const int64_t id = args[0].AsInteger();
+  if (page_.local_user && env_.saved_searches) {
+    for (const SavedSearch& s : env_.saved_searches->List()) {
+      if (s.id != id) continue;
+      for (auto h = s.hits.rbegin(); h != s.hits.rend(); ++h) {
+        text += std::to_string(h->record) + "\t" + LocalTimeText(h->found_at) + "\t" +
+                ListField(h->path) + "\t" + ListField(h->name) + "\r\n";
+      }
+    }
+  }
+  *result = Wide(text);
+  return S_OK;
+}
+
+HResult FtsObject::MarkSearchSeen(Args args, Variant* result, ExcepInfo*) {
+  const int64_t id = args[0].AsInteger();
+  *result = Variant::Bool(MayChangeSavedSearches() && id > 0 && id <= UINT32_MAX &&
+                          env_.saved_searches->MarkSeen(static_cast<uint32_t>(id)));
+  return S_OK;
+}
+
+HResult FtsObject::DeleteSavedSearch(Args args, Variant* result, ExcepInfo*) {
+  const int64_t id = args[0].AsInteger();
+  *result = Variant::Bool(MayChangeSavedSearches() && id > 0 && id <= UINT32_MAX &&
+                          env_.saved_searches->Remove(static_cast<uint32_t>(id)));
+  return S_OK;
+}
+
+HResult FtsObject::SavedSearchNews(Args, Variant* result, ExcepInfo*) {
+  const uint64_t n =
+      page_.local_user && env_.saved_searches ? env_.saved_searches->UnseenCount() : 0;
+  *result = Variant::I4(static_cast<int32_t>(std::min<uint64_t>(n, INT32_MAX)));
   return S_OK;
 }
 

@@ -146,6 +146,26 @@
 //   64 IndexNow(path)           active  indexes the file now, for the local
 //                                       user; false when refused or the file
 //                                       is out of scope
+// Comparing versions and saved searches (crawler/saved_searches.h); the
+// saved searches are the local user's alone: for anyone else the lists are
+// empty and the changes refused:
+//   70 DiffText(old, new)               the two texts compared line by line,
+//                                       side by side, as HTML (pages/text_diff.h)
+//   71 SaveSearch(name, query, link) active  saves a search ("[文档]:" +
+//                                       expression; link: the results page's
+//                                       parameters); "" when saved, else why not
+//   72 SavedSearchList                  one search a line: id, name, link,
+//                                       unseen hits, time saved (tabs between)
+//   73 SavedSearchHits(id)              its unseen hits, newest first: record,
+//                                       time found, full path, name
+//   74 MarkSearchSeen(id)       active  forgets its unseen hits
+//   75 DeleteSavedSearch(id)    active  deletes it (the page checks the form
+//                                       token)
+//   76 SavedSearchNews                  unseen hits of all saved searches
+//   77 LookAtVersion(n)         active  as LookAt("文档", n), also for a
+//                                       version a newer one replaced (a
+//                                       deleted record: its values stay
+//                                       until the table is compacted)
 // Index arguments count from 0; an index outside a list gives "". A put that
 // cannot be saved raises script error 70 with the reason.
 //
@@ -260,6 +280,14 @@ class FtsObject : public TableDispatch<FtsObject> {
   LUN_FTS_HANDLER(SnapshotHits);
   LUN_FTS_HANDLER(MarkSnapshot);
   LUN_FTS_HANDLER(FileGone);
+  LUN_FTS_HANDLER(DiffText);
+  LUN_FTS_HANDLER(SaveSearch);
+  LUN_FTS_HANDLER(SavedSearchList);
+  LUN_FTS_HANDLER(SavedSearchHits);
+  LUN_FTS_HANDLER(MarkSearchSeen);
+  LUN_FTS_HANDLER(DeleteSavedSearch);
+  LUN_FTS_HANDLER(SavedSearchNews);
+  LUN_FTS_HANDLER(LookAtVersion);
 #undef LUN_FTS_HANDLER
 
   bool Active() const;
@@ -270,9 +298,15 @@ class FtsObject : public TableDispatch<FtsObject> {
   // A visitor from another address with a valid login while "远程登陆" is
   // "允许".
   bool RemoteUser() const;
+  // The saved searches exist and the request may change them: the local
+  // user's, not sent by a page of another site.
+  bool MayChangeSavedSearches() const;
   void AppendLog(std::string_view ip, std::string_view action, std::string_view text) const;
   std::string Setting(std::string_view key) const;
   std::shared_ptr<RecordsetObject> NewRecordset() const;
+  // A recordset of record `record` of table `name` (with_deleted: also a
+  // deleted one); Nothing when inactive.
+  Variant OpenOneRecord(const std::string& name, int64_t record, bool with_deleted) const;
   HResult GetScopePaths(const char* key, Variant* result) const;
   HResult PutScopePaths(const char* key, Args args, ExcepInfo* excep);
   HResult PluginText(const PluginRegistry* registry, bool types, Args args, Variant* result) const;

@@ -9,6 +9,7 @@
 #include "config/password_hash.h"
 #include "crawler/extract/extract_test_util.h"
 #include "crawler/extract/plugin_registry.h"
+#include "crawler/saved_searches.h"
 #include "crawler/scan_scope.h"
 #include "engine/storage/data_table.h"
 #include "platform/desktop/desktop_apps.h"
@@ -781,6 +782,80 @@ TEST(LaunchDetachedTest, StartsProgramsFoundInThePath) {
   EXPECT_TRUE(LaunchDetached({"true"}));
   EXPECT_FALSE(LaunchDetached({"no-such-program-lun-test"}));
   EXPECT_FALSE(LaunchDetached({}));
+}
+
+}  // namespace
+}  // namespace lun
+
+namespace lun {
+namespace {
+
+TEST_F(FtsFixture, SavedSearchesAreTheLocalUsersAlone) {
+  SavedSearches saved(store_.scratch.home().File("SavedSearches"), *store_.search, *store_.project,
+                      *store_.writer);
+  env().saved_searches = &saved;
+  FtsPage local;
+  local.local_user = true;
+  FtsPage remote;
+  FtsPage cross_site = local;
+  cross_site.access.cross_site = true;
+  const char* kSave =
+      R"(Out.Write "[" & FTS.SaveSearch("a", "[文档]:文本内容=alpha", "SearchText=alpha") & "]")";
+  for (const FtsPage& refused : {remote, cross_site}) {
+    ScriptRun run = Run(kSave, refused);
+    ASSERT_TRUE(run.ok) << run.error;
+    EXPECT_EQ(run.output, "[只有本机用户可以保存搜索];");
+  }
+  ASSERT_EQ(Run(kSave, local).output, "[];");
+  ASSERT_EQ(Run(R"(Out.Write FTS.SaveSearch("b", "[日志]:内容=x", ""))", local).output,
+            "只能保存对“文档”的搜索;");
+  AddDocuments({{"new\tone.txt", "txt", u"alpha"}});
+  ASSERT_EQ(saved.CheckNow(), 1u);
+
+  const char* kShow = R"(
+    Dim f : f = Split(FTS.SavedSearchList, vbTab)
+    Out.Write f(0) & "|" & f(1) & "|" & f(2) & "|" & f(3) & "|" & FTS.SavedSearchNews & "|"
+    f = Split(FTS.SavedSearchHits(1), vbTab)
+    Out.Write f(2) & "|" & f(3))";
+  ScriptRun run = Run(kShow, local);
+  ASSERT_TRUE(run.ok) << run.error;
+  // A tab in a file name cannot split the fields.
+  EXPECT_EQ(run.output, "1|a|SearchText=alpha|1|1|;/docs/new one.txt|new one.txt\r\n;");
+  run = Run(
+      R"(Out.Write FTS.SavedSearchList & FTS.SavedSearchNews & FTS.MarkSearchSeen(1) & FTS.DeleteSavedSearch(1))",
+      remote);
+  EXPECT_EQ(run.output, "0FalseFalse;");
+  EXPECT_EQ(Run(R"(Out.Write FTS.MarkSearchSeen(1) & FTS.DeleteSavedSearch(1))", cross_site).output,
+            "FalseFalse;");
+  EXPECT_EQ(
+      Run(R"(Out.Write FTS.MarkSearchSeen(1) & FTS.SavedSearchNews & FTS.DeleteSavedSearch(1) & FTS.DeleteSavedSearch(1))",
+          local)
+          .output,
+      "True0TrueFalse;");
+}
+
+TEST_F(FtsFixture, ReplacedVersionsCanBeReadAndCompared) {
+  DocumentRecord r;
+  r.name = "v.txt";
+  r.type = "txt";
+  r.path = "/docs/v.txt";
+  r.modified = 40000;
+  r.text = u"one\ntwo";
+  ASSERT_TRUE(store_.writer->AddOrUpdateDocument(r, true));
+  r.modified = 40001;
+  r.text = u"one\n<2>";
+  ASSERT_TRUE(store_.writer->AddOrUpdateDocument(r, true));
+  ScriptRun run = Run(R"(
+    Out.Write FTS.LookAt("文档", 0).Success & "|"
+    Dim a, b : Set a = FTS.LookAtVersion(0) : Set b = FTS.LookAtVersion(1)
+    Out.Write a("文本内容") & "|" & FTS.LookAtVersion(7).Success & "|"
+    Out.Write FTS.DiffText(a("文本内容"), b("文本内容")))");
+  ASSERT_TRUE(run.ok) << run.error;
+  EXPECT_EQ(run.output.substr(0, run.output.find("<p")), "False|;one\ntwo|False|;");
+  EXPECT_NE(
+      run.output.find(
+          "<td class=\"del\">two</td><td class=\"ln\">2</td><td class=\"add\">&lt;2&gt;</td>"),
+      std::string::npos);
 }
 
 }  // namespace

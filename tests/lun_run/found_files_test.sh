@@ -53,12 +53,12 @@ first_record "$DIR/out" "%E5%AD%A3%E5%BA%A6%E6%8A%A5%E5%91%8A" >/dev/null ||
 GONE=$(first_record "$DIR/out" goneword)
 if [ -z "$GONE" ]; then say_fail "gone.txt was not found"; else
   get "$DIR/out" "/LUN/Search.shl?SearchText=goneword&IDCODE=$CODE" >"$DIR/live"
-  grep -q "已删除" "$DIR/live" && say_fail "a file still on disk is marked deleted"
+  grep -qF "class=\"deleted\">已删除" "$DIR/live" && say_fail "a file still on disk is marked deleted"
   grep -q "RecordNO=$GONE&amp;Mode=\(open\|down\)" "$DIR/live" ||
     say_fail "a file on disk is not offered to open"
   rm "$DIR/docs/gone.txt"
   get "$DIR/out" "/LUN/Search.shl?SearchText=goneword&IDCODE=$CODE" >"$DIR/gone"
-  grep -q "已删除" "$DIR/gone" || say_fail "the deleted file is not marked"
+  grep -qF "class=\"deleted\">已删除" "$DIR/gone" || say_fail "the deleted file is not marked"
   grep -q "RecordNO=$GONE&amp;Mode=\(open\|down\)" "$DIR/gone" &&
     say_fail "the deleted file is offered to open"
   get "$DIR/out" "/LUN/ShowFile.shl?RecordNO=$GONE&SearchText=goneword&IDCODE=$CODE" |
