@@ -82,7 +82,7 @@ PORT=$(node -e 'const s = require("net").createServer().listen(0, "127.0.0.1", (
 mkdir -p "$DIR/crawl/sub"
 printf '季度报告 quarterly\n' >"$DIR/crawl/report.txt"
 printf 'meeting notes 会议纪要\n' >"$DIR/crawl/sub/notes.txt"
-printf 'GIF89a' >"$DIR/crawl/image.gif"
+printf '\000\001\002\377' >"$DIR/crawl/blob.bin"
 CDB=$DIR/crawldb/local.db
 expect 0 "crawl" -- "$LUNDB" crawl "$CDB" "$DIR/crawl" --port "$PORT"
 contains out "2 files, 2 records" "crawl figures (types the service reads only)"
