@@ -10,6 +10,7 @@
 #include "app/instance_socket.h"
 #include "automation/date_time.h"
 #include "automation/variant.h"
+#include "config/tab_fields.h"
 #include "crawler/document_table.h"
 #include "engine/query/highlighter.h"
 #include "engine/query/recordset.h"
@@ -125,45 +126,6 @@ std::string PlainSnippet(std::u16string_view text, const std::vector<std::u16str
     }
   }
   return ToNarrow(out);
-}
-
-// One field of the socket form: "\", tab and line ends escaped.
-void AppendField(std::string* out, std::string_view field) {
-  for (const char c : field) {
-    switch (c) {
-      case '\\':
-        *out += "\\\\";
-        break;
-      case '\t':
-        *out += "\\t";
-        break;
-      case '\n':
-        *out += "\\n";
-        break;
-      case '\r':
-        *out += "\\r";
-        break;
-      default:
-        out->push_back(c);
-    }
-  }
-}
-
-// Splits one line of the socket form into its unescaped fields.
-std::vector<std::string> SplitFields(std::string_view line) {
-  std::vector<std::string> fields(1);
-  for (size_t i = 0; i < line.size(); ++i) {
-    const char c = line[i];
-    if (c == '\t') {
-      fields.emplace_back();
-    } else if (c == '\\' && i + 1 < line.size()) {
-      const char e = line[++i];
-      fields.back().push_back(e == 't' ? '\t' : e == 'n' ? '\n' : e == 'r' ? '\r' : e);
-    } else {
-      fields.back().push_back(c);
-    }
-  }
-  return fields;
 }
 
 std::string JsonString(std::string_view s) {
@@ -285,7 +247,7 @@ SearchAnswer CollectHits(SearchService& search, std::string_view query, uint32_t
 
 std::string SearchRequestLine(std::string_view query, uint32_t limit) {
   std::string line = std::string(kRequestVerb) + "\t" + std::to_string(limit) + "\t";
-  AppendField(&line, query);
+  line += EscapeField(query);
   return line;
 }
 
@@ -300,14 +262,14 @@ std::string AnswerSearchRequest(SearchService& search, std::string_view request)
 
 std::string EncodeAnswer(const SearchAnswer& answer) {
   std::string out = std::to_string(answer.code) + "\t" + std::to_string(answer.count) + "\t";
-  AppendField(&out, answer.message);
+  out += EscapeField(answer.message);
   out += "\n";
   for (const SearchHit& h : answer.hits) {
-    AppendField(&out, h.path);
+    out += EscapeField(h.path);
     out += "\t";
-    AppendField(&out, h.modified);
+    out += EscapeField(h.modified);
     out += "\t" + std::to_string(h.size) + "\t";
-    AppendField(&out, h.snippet);
+    out += EscapeField(h.snippet);
     out += "\n";
   }
   return out;

@@ -4,6 +4,7 @@
 #include <ctime>
 #include <sstream>
 
+#include "config/tab_fields.h"
 #include "crawler/document_table.h"
 #include "engine/query/recordset.h"
 #include "engine/query/search_service.h"
@@ -19,46 +20,6 @@ namespace {
 
 constexpr char kFileHead[] = "lun-saved-searches 1";
 constexpr char kQueryPrefix[] = "[文档]:";
-
-// Fields are tab-separated; a backslash, tab, CR or LF inside one is escaped.
-std::string EscapeField(std::string_view text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
-std::vector<std::string> SplitFields(std::string_view line) {
-  std::vector<std::string> fields(1);
-  for (size_t i = 0; i < line.size(); ++i) {
-    const char c = line[i];
-    if (c == '\t') {
-      fields.emplace_back();
-    } else if (c == '\\' && i + 1 < line.size()) {
-      const char e = line[++i];
-      fields.back() += e == 't' ? '\t' : e == 'n' ? '\n' : e == 'r' ? '\r' : e;
-    } else {
-      fields.back() += c;
-    }
-  }
-  return fields;
-}
 
 bool ToNumber(const std::string& text, uint64_t* out) {
   if (text.empty() || text.size() > 19) return false;
