@@ -62,6 +62,6 @@ get "$DIR/out" "${RESULTS#http://127.0.0.1:$PORT}" | grep -q "^HTTP/1.0 200" ||
 "$LUN" --home "$DIR/nobody" --open >"$DIR/open3" 2>&1 && say_fail "lun --open without a running lun succeeded"
 grep -q "没有正在运行的 lun" "$DIR/open3" || { say_fail "no message without a running lun"; cat "$DIR/open3"; }
 
-kill -TERM "$LUN_PID"; wait "$LUN_PID" || say_fail "lun did not end cleanly"
+kill -TERM "$LUN_PID"; wait "$LUN_PID" || { say_fail "lun did not end cleanly"; cat "$DIR/out"; }
 [ $fail = 0 ] && echo "lun_open: all passed"
 exit $fail
