@@ -11,8 +11,8 @@
 import fs from 'node:fs';
 import path from 'node:path';
 import {
-  Checks, FIXED_CODE, freePort, launchChromium, makeScratch, parseArgs, runIsolated, searchUrl, sleep,
-  startLun, stopLun, waitForCount,
+  browserSession, Checks, FIXED_CODE, launchChromium, makeScratch, parseArgs, runIsolated,
+  searchUrl, sleep, waitForCount,
 } from './lun_fixture.mjs';
 
 
@@ -43,18 +43,7 @@ async function main() {
   fs.mkdirSync(out, { recursive: true });
   const checks = new Checks('web_ui_browser');
   const scratch = makeScratch('lun-web-ui-', fixtureFiles());
-  let lun = null;
-  let browser = null;
-  try {
-    lun = await startLun(args.bin, scratch, await freePort());
-    const indexed = await waitForCount(lun, 'pagingword', 26, 120000) &&
-                    await waitForCount(lun, 'bigfile', 1, 60000);
-    if (!checks.ok(indexed, 'the fixture folder is indexed')) return checks.finish();
-
-    browser = await launchChromium(path.join(scratch.root, 'profile'), {
-      viewport: { width: 1100, height: 800 },
-    });
-    const page = browser.pages()[0] || await browser.newPage();
+  return browserSession(checks, args.bin, scratch, [['pagingword', 26], ['bigfile', 1]], async (page, lun) => {
     const home = `${lun.base}home.shl?IDCODE=${lun.code}`;
 
     await checks.scenario('search from the home page', async () => {
@@ -171,15 +160,7 @@ async function main() {
       checks.ok(!(await page.isChecked('input[name=remotedownload]')), 'remote download is still off');
       checks.equal(await page.inputValue('#perpage'), '5', 'the settings are as the user left them');
     });
-  } catch (error) {
-    checks.ok(false, 'the test ran to its end', error && error.stack ? error.stack : String(error));
-    if (lun) console.log(lun.log());
-  } finally {
-    if (browser) await browser.close();
-    await stopLun(lun, checks);
-    fs.rmSync(scratch.root, { recursive: true, force: true });
-  }
-  return checks.finish();
+  });
 }
 
 // What a page of another site can do once its host name resolves to

@@ -8,8 +8,8 @@
 import fs from 'node:fs';
 import path from 'node:path';
 import {
-  Checks, countIn, freePort, launchChromium, makeScratch, parseArgs, request, runIsolated, searchUrl,
-  startLun, stopLun, waitFor, waitForCount,
+  browserSession, Checks, countIn, makeScratch, parseArgs, request, runIsolated, searchUrl,
+  waitFor, waitForCount,
 } from './lun_fixture.mjs';
 
 const NOTES_V1 = 'versionword 第一行\nkeep one\nold line & stays <b>\nkeep two\n';
@@ -30,17 +30,7 @@ async function main() {
   // Records of deleted files stay (their text readable) when real-time
   // deletion is off.
   const scratch = makeScratch('lun-history-', FILES, { '实时文件删除': 'FALSE' });
-  let lun = null;
-  let browser = null;
-  try {
-    lun = await startLun(args.bin, scratch, await freePort());
-    const indexed = await waitForCount(lun, 'versionword', 1, 120000) &&
-                    await waitForCount(lun, 'ghostword', 2, 60000);
-    if (!checks.ok(indexed, 'the fixture folder is indexed')) return checks.finish();
-    browser = await launchChromium(path.join(scratch.root, 'profile'), {
-      viewport: { width: 1100, height: 800 },
-    });
-    const page = browser.pages()[0] || await browser.newPage();
+  return browserSession(checks, args.bin, scratch, [['versionword', 1], ['ghostword', 2]], async (page, lun) => {
 
     await checks.scenario('two versions of a document side by side', async () => {
       // A new version: an mtime apart from the first, so it is a change.
@@ -140,15 +130,7 @@ async function main() {
       checks.equal(await page.locator('#watches').count(), 0, 'the list is empty');
       checks.equal(countIn((await request(searchUrl(lun, 'watchword'))).body), 1, 'the file itself stays found');
     });
-  } catch (error) {
-    checks.ok(false, 'the test ran to its end', error && error.stack ? error.stack : String(error));
-    if (lun) console.log(lun.log());
-  } finally {
-    if (browser) await browser.close();
-    await stopLun(lun, checks);
-    fs.rmSync(scratch.root, { recursive: true, force: true });
-  }
-  return checks.finish();
+  });
 }
 
 process.exitCode = await main();

@@ -282,3 +282,33 @@ export async function launchChromium(profileDir, { extraArgs = [], viewport } = 
     ...(viewport ? { viewport } : {}),
   });
 }
+
+// One browser session on a fresh lun: starts lun on `scratch`, waits until
+// each [word, count] of `indexed` is found (the first may take the whole
+// first scan), opens Chromium and runs body(page, lun). An exception is a
+// failed check followed by lun's log. Ends lun and Chromium, removes the
+// scratch folder and returns the checks' exit status.
+export async function browserSession(checks, binDir, scratch, indexed, body) {
+  let lun = null;
+  let browser = null;
+  try {
+    lun = await startLun(binDir, scratch, await freePort());
+    let found = true;
+    for (const [i, [word, count]] of indexed.entries()) {
+      found = found && await waitForCount(lun, word, count, i === 0 ? 120000 : 60000);
+    }
+    if (!checks.ok(found, 'the fixture folder is indexed')) return checks.finish();
+    browser = await launchChromium(path.join(scratch.root, 'profile'), {
+      viewport: { width: 1100, height: 800 },
+    });
+    await body(browser.pages()[0] || await browser.newPage(), lun);
+  } catch (error) {
+    checks.ok(false, 'the test ran to its end', error && error.stack ? error.stack : String(error));
+    if (lun) console.log(lun.log());
+  } finally {
+    if (browser) await browser.close();
+    await stopLun(lun, checks);
+    fs.rmSync(scratch.root, { recursive: true, force: true });
+  }
+  return checks.finish();
+}

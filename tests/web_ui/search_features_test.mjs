@@ -7,8 +7,7 @@
 import fs from 'node:fs';
 import path from 'node:path';
 import {
-  Checks, freePort, launchChromium, makeScratch, parseArgs, runIsolated, searchUrl, startLun, stopLun,
-  waitForCount,
+  browserSession, Checks, makeScratch, parseArgs, runIsolated, searchUrl,
 } from './lun_fixture.mjs';
 
 
@@ -47,19 +46,7 @@ async function main() {
     fs.mkdirSync(path.dirname(path.join(scratch.docs, name)), { recursive: true });
     fs.writeFileSync(path.join(scratch.docs, name), content);
   }
-  let lun = null;
-  let browser = null;
-  try {
-    lun = await startLun(args.bin, scratch, await freePort());
-    const indexed = await waitForCount(lun, 'fruitword', 3, 120000) &&
-                    await waitForCount(lun, 'twinword', 2, 60000) &&
-                    await waitForCount(lun, 'rankword', 3, 60000);
-    if (!checks.ok(indexed, 'the fixture folder is indexed')) return checks.finish();
-
-    browser = await launchChromium(path.join(scratch.root, 'profile'), {
-      viewport: { width: 1100, height: 800 },
-    });
-    const page = browser.pages()[0] || await browser.newPage();
+  return browserSession(checks, args.bin, scratch, [['fruitword', 3], ['twinword', 2], ['rankword', 3]], async (page, lun) => {
 
     await checks.scenario('OR in the search box', async () => {
       await page.goto(`${lun.base}home.shl?IDCODE=${lun.code}`);
@@ -171,15 +158,7 @@ async function main() {
       await page.keyboard.press('/');
       checks.equal(await page.evaluate(() => document.activeElement.name), 'SearchText', '"/" focuses the box');
     });
-  } catch (error) {
-    checks.ok(false, 'the test ran to its end', error && error.stack ? error.stack : String(error));
-    if (lun) console.log(lun.log());
-  } finally {
-    if (browser) await browser.close();
-    await stopLun(lun, checks);
-    fs.rmSync(scratch.root, { recursive: true, force: true });
-  }
-  return checks.finish();
+  });
 }
 
 process.exitCode = await main();
