@@ -131,6 +131,21 @@ void DirectoryWatcher::RemoveWatchesUnder(const std::string& directory) {
   }
 }
 
+void DirectoryWatcher::RenameWatchesUnder(const std::string& from, const std::string& to) {
+  // The watches follow their directories (they belong to the inodes), only
+  // the names kept for them change. Renamed by name, not by watching the
+  // new name again: by the time the event is read the directory may have
+  // moved on, and the events still queued for it name it as it was then.
+  std::lock_guard lock(mutex_);
+  const std::string prefix = from + "/";
+  for (auto& [wd, entry] : directories_) {
+    std::string& path = entry.first;
+    if (path == from || path.compare(0, prefix.size(), prefix) == 0) {
+      path = to + path.substr(from.size());
+    }
+  }
+}
+
 void DirectoryWatcher::UnwatchAll() {
   if (worker_.joinable()) {
     stopping_ = true;
@@ -248,16 +263,7 @@ void DirectoryWatcher::HandleEvents(const char* buffer, size_t length) {
       } else {
         tree->handler->FileRenamed(moved_from, path);
       }
-      if (is_dir) {
-        // Watches below the old name follow the directory but keep their old
-        // paths; re-add the tree under its new name.
-        AddTree(tree, path, /*report_files=*/false);
-        const int wd = AddWatch(path);
-        if (wd >= 0) {
-          std::lock_guard lock(mutex_);
-          directories_[wd] = {path, tree};
-        }
-      }
+      if (is_dir) RenameWatchesUnder(moved_from, path);
       continue;
     }
     flush_move();

@@ -117,6 +117,9 @@ class DirectoryWatcher {
   // Forgets the watches of `directory` and below (moved out of the trees:
   // inotify would go on reporting them under their old paths).
   void RemoveWatchesUnder(const std::string& directory);
+  // A directory inside the watched trees was renamed from `from` to `to`:
+  // the watches of it and below it are known under the new names.
+  void RenameWatchesUnder(const std::string& from, const std::string& to);
 
   int inotify_fd_ = -1;
   int wake_fd_ = -1;
