@@ -112,7 +112,7 @@ void ChangeMonitor::Unwatched(const std::string& directory) {
 
 size_t ChangeMonitor::pending() const {
   std::lock_guard lock(mutex_);
-  return pending_.size() + in_flight_;
+  return pending_.size() + due_.size() - due_done_;
 }
 
 std::string ChangeMonitor::Start() {
@@ -204,17 +204,24 @@ void ChangeMonitor::Removed(const std::string& path, bool directory) {
 }
 
 void ChangeMonitor::DirectoryMoved(const std::string& from, const std::string& to) {
+  std::lock_guard tree(tree_mutex_);
   {
-    // Changes waiting below the old name wait on under the new one.
+    // Changes waiting below the old name wait on under the new one, those
+    // of the pass in hand included.
     std::lock_guard lock(mutex_);
     const std::string prefix = from + "/";
+    auto below = [&](const std::string& path) {
+      return path.compare(0, prefix.size(), prefix) == 0;
+    };
     std::vector<std::pair<std::string, Pending>> moved;
-    for (auto it = pending_.lower_bound(prefix);
-         it != pending_.end() && it->first.compare(0, prefix.size(), prefix) == 0;) {
+    for (auto it = pending_.lower_bound(prefix); it != pending_.end() && below(it->first);) {
       moved.emplace_back(to + it->first.substr(from.size()), it->second);
       it = pending_.erase(it);
     }
     for (auto& [path, p] : moved) pending_[path] = p;
+    for (size_t i = due_done_; i < due_.size(); ++i) {
+      if (below(due_[i].path)) due_[i].path = to + due_[i].path.substr(from.size());
+    }
     pending_[from] = Pending{std::chrono::steady_clock::now(), Pending::kDeleted};
     pending_[to] = Pending{std::chrono::steady_clock::now(), Pending::kChanged};
   }
@@ -227,57 +234,62 @@ void ChangeMonitor::DirectoryMoved(const std::string& from, const std::string& t
   }
 }
 
-void ChangeMonitor::Apply(const std::string& path, Pending::State state) {
-  if (state == Pending::kDeleted || state == Pending::kTreeDeleted) {
-    writer_.RemoveDocuments(path);
-    if (state == Pending::kTreeDeleted) writer_.RemoveTree(path);
+void ChangeMonitor::Apply(const Due& entry, std::unique_lock<std::mutex>& tree) {
+  if (entry.state == Pending::kDeleted || entry.state == Pending::kTreeDeleted) {
+    writer_.RemoveDocuments(entry.path);
+    if (entry.state == Pending::kTreeDeleted) writer_.RemoveTree(entry.path);
     return;
   }
+  // Reading a file can take long; a directory moved meanwhile is handled by
+  // the indexing itself (a file gone by the time its record is written
+  // takes the record back: Crawler::IndexFile).
+  tree.unlock();
   struct stat st;
-  if (stat(path.c_str(), &st) != 0) return;
+  if (stat(entry.path.c_str(), &st) != 0) return;
   if (S_ISDIR(st.st_mode)) {
     if (ListContainsToken(scope_.TypeList(TypeListKind::kDocument), "|DIRECTORY|")) {
-      crawler_.IndexDirectory(path);
+      crawler_.IndexDirectory(entry.path);
     }
     return;
   }
-  crawler_.IndexFile(path, /*force=*/true);
-  // Renamed or moved (with a directory above it) while it was being read:
-  // the record just written names a path that is gone, and the move may
-  // have been handled before the record existed. The record goes, and a
-  // reconciliation finds the file where it is now.
-  if (lstat(path.c_str(), &st) != 0) {
-    writer_.RemoveDocuments(path);
-    crawler_.RequestReconcile(ReconcileRequest{.everything = true, .trees = {}, .prune = false});
-  }
+  crawler_.IndexFile(entry.path, /*force=*/true);
 }
 
 void ChangeMonitor::Process() {
   std::unique_lock lock(mutex_);
   while (!stop_) {
     const auto now = std::chrono::steady_clock::now();
-    std::vector<std::pair<std::string, Pending::State>> due;
+    due_.clear();
+    due_done_ = 0;
     for (auto it = pending_.begin(); it != pending_.end();) {
       const Pending& p = it->second;
       if (p.state == Pending::kCancelled) {
         it = pending_.erase(it);
       } else if (p.state == Pending::kDeleted || p.state == Pending::kTreeDeleted ||
                  now - p.last > options_.quiet_period) {
-        due.emplace_back(it->first, p.state);
+        due_.push_back(Due{it->first, p.state});
         it = pending_.erase(it);
       } else {
         ++it;
       }
     }
     // Index without holding the map: events keep arriving meanwhile.
-    in_flight_ = due.size();
+    const size_t count = due_.size();
     lock.unlock();
-    for (const auto& [path, state] : due) {
-      Apply(path, state);
+    for (size_t i = 0; i < count; ++i) {
+      std::unique_lock tree(tree_mutex_);
+      Due entry;
+      {
+        std::lock_guard taken(mutex_);
+        entry = due_[i];
+      }
+      Apply(entry, tree);
       std::lock_guard counted(mutex_);
-      --in_flight_;
+      ++due_done_;
     }
     lock.lock();
+    due_.clear();
+    due_done_ = 0;
     if (!unwatched_.empty() && now - last_rewalk_ >= options_.rewalk_interval) {
       last_rewalk_ = now;
       ReconcileRequest request;

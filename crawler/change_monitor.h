@@ -122,9 +122,23 @@ class ChangeMonitor {
     enum State { kChanged, kDeleted, kTreeDeleted, kCancelled } state = kChanged;
   };
   std::map<std::string, Pending> pending_;
-  size_t in_flight_ = 0;  // taken from pending_, not yet done
-  // Carries out one due entry (Process, without the lock).
-  void Apply(const std::string& path, Pending::State state);
+  // The entries the pass in hand took from pending_, in order, and how many
+  // of them are carried out. A directory moved meanwhile renames those not
+  // started yet, as it does the entries of pending_.
+  struct Due {
+    std::string path;
+    Pending::State state;
+  };
+  std::vector<Due> due_;
+  size_t due_done_ = 0;
+  // Held while a due deletion is carried out and while a directory move
+  // renames the entries and the records below it, so that the two happen
+  // in the order of their events: a file deleted just before its folder
+  // moved loses its record whichever runs first.
+  std::mutex tree_mutex_;
+  // Carries out one due entry (Process, without mutex_): a deletion under
+  // tree_mutex_, which `tree` holds and which is released for indexing.
+  void Apply(const Due& entry, std::unique_lock<std::mutex>& tree);
   std::vector<std::string> unwatched_;
   std::vector<std::string> watched_roots_;
   std::mutex watch_mutex_;  // one WatchNewRoots at a time

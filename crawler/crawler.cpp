@@ -536,7 +536,7 @@ void Crawler::IndexThread() {
   std::thread writer([this, &pipe] {
     Prepared prepared;
     while (pipe.Pop(&prepared)) {
-      WriteRecord(prepared.record, false);
+      WriteRecordOfPath(prepared.record, false);
       // The record is committed: only now may its queue entry go.
       DropEntry(prepared.entry);
       pipe.Done();
@@ -620,7 +620,7 @@ void Crawler::IndexThread() {
 void Crawler::IndexFile(const std::string& path, bool force) {
   bool retry = false;
   std::optional<DocumentRecord> record = FileDocumentOf(path, force, &retry);
-  if (record) WriteRecord(*record, force);
+  if (record) WriteRecordOfPath(*record, force);
 }
 
 bool Crawler::AdmitsUnknown(const std::string& path) {
@@ -791,8 +791,24 @@ bool Crawler::WriteRecord(const DocumentRecord& record, bool force) {
   return env_.writer->AddOrUpdateDocument(record, force);
 }
 
+void Crawler::WriteRecordOfPath(const DocumentRecord& record, bool force) {
+  WriteRecord(record, force);
+  // Deleted, renamed or moved (with a directory above it) while it was
+  // read: the record just written names a path that is gone, and the change
+  // that took the path away may have been handled before the record
+  // existed (a deletion that found nothing to remove, a moved tree that did
+  // not carry it along). The record goes, and a reconciliation finds the
+  // file wherever it is now.
+  struct stat st;
+  if (lstat(record.path.c_str(), &st) == 0) return;
+  env_.writer->RemoveDocuments(record.path);
+  RequestReconcile(ReconcileRequest{.everything = true, .trees = {}, .prune = false});
+}
+
 void Crawler::IndexDirectory(const std::string& path) {
-  if (std::optional<DocumentRecord> record = DirectoryDocumentOf(path)) WriteRecord(*record, false);
+  if (std::optional<DocumentRecord> record = DirectoryDocumentOf(path)) {
+    WriteRecordOfPath(*record, false);
+  }
 }
 
 std::optional<DocumentRecord> Crawler::DirectoryDocumentOf(const std::string& path) {

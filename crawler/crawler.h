@@ -251,6 +251,9 @@ class Crawler {
   std::u16string IndexArchive(const std::string& path, double created, double modified,
                               bool force);
   bool WriteRecord(const DocumentRecord& record, bool force);
+  // WriteRecord for the record of a file or directory on disk, which is
+  // taken back when the path is gone once it is written.
+  void WriteRecordOfPath(const DocumentRecord& record, bool force);
   int64_t NowMs() const;
 
   CrawlerEnvironment env_;

@@ -457,6 +457,36 @@ TEST_F(CrawlerTest, AFileThatBreaksTheServiceTwiceGetsItsRecordWithoutText) {
   EXPECT_EQ(calls[poison], 4);
 }
 
+// A file deleted, or carried away by its folder's move, while it is read:
+// the change monitor handled the change before the record existed, so the
+// record written afterwards is taken back instead of naming a gone path.
+TEST_F(CrawlerTest, AFileGoneWhileItIsReadLeavesNoRecord) {
+  const std::string moved = tree_.File("a/moved.txt");
+  const std::string deleted = tree_.File("a/deleted.txt");
+  const std::string kept = tree_.File("kept.txt");
+  Write(moved, "搬走");
+  Write(deleted, "删掉");
+  Write(kept, "留下");
+  Configure(tree_.path(), "txt");
+  CrawlerEnvironment env = Env();
+  env.extract_text = [&](const std::string& path, std::u16string* text) {
+    *text = u"正文";
+    if (path == moved) {
+      EXPECT_EQ(rename(tree_.File("a").c_str(), tree_.File("b").c_str()), 0);
+      writer_->MoveTree(tree_.File("a"), tree_.File("b"));
+    } else if (path == deleted) {
+      EXPECT_EQ(unlink(path.c_str()), 0);
+      writer_->RemoveDocuments(path);
+    }
+    return ServiceText::kText;
+  };
+  Crawler crawler(env);
+  crawler.IndexFile(deleted, true);
+  crawler.IndexFile(moved, true);
+  crawler.IndexFile(kept, true);
+  EXPECT_EQ(LivePaths(), std::vector<std::string>{kept});
+}
+
 TEST_F(CrawlerTest, AFileMetWhileTheServiceIsDownWaitsInTheQueueForItsText) {
   const std::string path = tree_.File("report.txt");
   Write(path, "报告");

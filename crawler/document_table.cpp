@@ -269,6 +269,10 @@ void DocumentWriter::RemoveDocuments(const std::string& path) {
 
 void DocumentWriter::RemoveRecord(uint32_t record) {
   std::lock_guard check(check_mutex_);
+  RemoveRecordLocked(record);
+}
+
+void DocumentWriter::RemoveRecordLocked(uint32_t record) {
   DataTable* table = project_.FindTable(kDocumentTable);
   if (table && record < table->record_count() && !table->IsDeleted(record)) {
     RemoveListedMembers(*table, record, {});
@@ -331,14 +335,18 @@ std::vector<StoredFile> DocumentWriter::FilesBelow(const std::string& directory)
   return below;
 }
 
+// The tree operations list the records below a directory under the check
+// lock, like every writer: a record appended between the listing and the
+// removal or move would otherwise stay behind under a path that is gone.
 void DocumentWriter::RemoveTree(const std::string& directory) {
-  for (const StoredFile& f : FilesBelow(directory)) RemoveRecord(f.record);
+  std::lock_guard check(check_mutex_);
+  for (const StoredFile& f : FilesBelow(directory)) RemoveRecordLocked(f.record);
 }
 
 size_t DocumentWriter::MoveTree(const std::string& from, const std::string& to) {
-  const std::vector<StoredFile> below = FilesBelow(from);
   std::shared_lock gate(write_gate_);
   std::lock_guard check(check_mutex_);
+  const std::vector<StoredFile> below = FilesBelow(from);
   DataTable* table = project_.FindTable(kDocumentTable);
   if (!table) return 0;
   auto text = [&](const std::vector<Variant>& values, const char* field) {

@@ -174,6 +174,8 @@ class DocumentWriter {
 
  private:
   std::vector<StoredFile> FilesBelow(const std::string& directory) const;
+  // RemoveRecord, with check_mutex_ held by the caller.
+  void RemoveRecordLocked(uint32_t record);
   // Whether record `r` describes the same file state as `record`.
   bool Matches(const DataTable& table, uint32_t r, const DocumentRecord& record) const;
   // Deletes the older records of `record.path` and says whether one of the
