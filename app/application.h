@@ -36,6 +36,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/index_operations.h"
 #include "app/user_interface.h"
 #include "crawler/file_diagnosis.h"
 #include "crawler/reconciler.h"
@@ -141,14 +142,11 @@ class Application {
   bool IndexNow(const std::string& path);
 
   SettingsStore& settings();
-  ScanScope& scope() { return scope_; }
+  const ScanScope& scope() const { return scope_; }
   const std::string& home() const { return options_.home; }
-  SearchProject* project() { return project_.get(); }
-  SearchService* search() { return search_.get(); }
-  DocumentWriter* writer() { return writer_.get(); }
-  Crawler* crawler() { return crawler_.get(); }
-  ChangeMonitor* monitor() { return monitor_.get(); }
-  MailSources* mail_sources() { return mail_sources_.get(); }
+  // What the user interfaces do with the running index (the shell's windows,
+  // the pages' status and controls): the one way in from above.
+  IndexOperations& operations() { return operations_; }
   // The text of a file for a preview: the in-process filters for the types
   // they handle (plain text, web pages, mail files), the crawl service for
   // every other type, so that a reader that crashes or hangs on a damaged
@@ -163,9 +161,13 @@ class Application {
   // the full-scan state and walks again, keeping the records. Runs on a
   // thread of its own; returns at once.
   void RequestRescan();
-  const std::shared_ptr<Dictionary>& session_table() const { return session_table_; }
 
  private:
+  // The tests look at the parts and the session table directly.
+  friend class ApplicationTest;
+
+  // The parts as they are now, for the operations.
+  IndexParts parts();
   // The steps of Startup, in their order.
   void LoadPlugins();
   void LoadSettings();
@@ -241,6 +243,7 @@ class Application {
   bool document_table_was_empty_ = false;
   bool walk_begun_ = false;
   std::atomic<bool> exiting_{false};
+  IndexOperations operations_{[this] { return parts(); }};
 };
 
 }  // namespace lun

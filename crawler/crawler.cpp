@@ -12,9 +12,9 @@
 #include "automation/variant.h"
 #include "config/settings_keys.h"
 #include "config/settings_store.h"
-#include "crawler/extract/charset.h"
-#include "crawler/extract/archive_members.h"
 #include "crawler/content_digest.h"
+#include "crawler/extract/archive_members.h"
+#include "crawler/extract/charset.h"
 #include "crawler/extract/compiled_help.h"
 #include "crawler/extract/text_filters.h"
 #include "crawler/scan_scope.h"
@@ -283,7 +283,7 @@ bool Crawler::Reindex(bool keep_index) {
   // really empty.
   const bool fast = !keep_index && emptied;
   env_.writer->set_fast_insert(fast);
-  first_pass = fast;
+  first_pass_ = fast;
   StartScan();
   if (indexing) StartIndexing();
   return emptied;
@@ -292,21 +292,20 @@ bool Crawler::Reindex(bool keep_index) {
 int64_t Crawler::NowMs() const { return env_.clock_ms ? env_.clock_ms() : MonotonicMs(); }
 
 bool Crawler::PollUserIdle() {
-  if (env_.user_idle_probe &&
-      static_cast<SpeedMode>(speed_mode.load()) == SpeedMode::kIdleHighSpeed) {
+  if (env_.user_idle_probe && speed_mode_.load() == SpeedMode::kIdleHighSpeed) {
     const int64_t now = NowMs();
     int64_t due = next_idle_poll_ms_;
     // One thread polls; the other keeps the flag as it is.
     if (now >= due &&
         next_idle_poll_ms_.compare_exchange_strong(due, now + env_.user_idle_poll_ms)) {
-      user_idle = env_.user_idle_probe();
+      user_idle_ = env_.user_idle_probe();
     }
   }
-  return user_idle;
+  return user_idle_;
 }
 
 void Crawler::Throttle(int low_ms, int idle_ms) {
-  const SpeedMode mode = static_cast<SpeedMode>(speed_mode.load());
+  const SpeedMode mode = speed_mode_.load();
   const bool idle = PollUserIdle();
   // The index flushes keep the pace of the walk and the queue: the engine's
   // own switch (indexing_pace.h) follows the speed menu and the idle state.
@@ -470,8 +469,8 @@ void Crawler::FullPass() {
     env_.index_mail();
   }
   SetScanPosition("已完成");
-  first_pass = false;
-  if (stop_scan_) first_index = false;
+  first_pass_ = false;
+  if (stop_scan_) first_index_ = false;
   settings.SetValue(kSearchSection, key::kFullScanDone, stop_scan_ ? kFalse : kTrue);
   (void)settings.Save();
 }
@@ -518,7 +517,7 @@ void Crawler::RunReconciliations() {
 }
 
 void Crawler::LogReconcilePass(const ReconcileStats& before, const ReconcileStats& after,
-                                int64_t elapsed_ms) {
+                               int64_t elapsed_ms) {
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.2f", static_cast<double>(elapsed_ms) / 1000);
   AppendEngineErrorLog("核对完成: 比较 " + std::to_string(after.checked - before.checked) +
@@ -530,7 +529,7 @@ void Crawler::LogReconcilePass(const ReconcileStats& before, const ReconcileStat
 void Crawler::IndexThread() {
   const DataTable* documents = env_.project->FindTable(kDocumentTable);
   if (!documents || documents->live_count() == 0 || env_.scope->used_default_roots()) {
-    first_index = true;
+    first_index_ = true;
   }
   RecordPipe<Prepared> pipe(kPreparedRecords);
   std::thread writer([this, &pipe] {
@@ -544,7 +543,7 @@ void Crawler::IndexThread() {
   });
   bool queue_had_records = false;
   while (!stop_index_) {
-    if (paused) {
+    if (paused_) {
       Sleep(100);
       continue;
     }
@@ -553,12 +552,12 @@ void Crawler::IndexThread() {
       // written, every write checks for an older record of its path, and
       // the user may search everything.
       // (A first scan that found nothing ends the mode too.)
-      if (!first_pass && (queue_had_records || env_.writer->fast_insert())) {
+      if (!first_pass_ && (queue_had_records || env_.writer->fast_insert())) {
         queue_had_records = false;
         pipe.WaitWritten();
         // The mail passes waited for the first indexing, not for the end
         // of the session.
-        first_index = false;
+        first_index_ = false;
         if (env_.writer->fast_insert()) {
           if (env_.notify) env_.notify(kScanDoneTitle, kScanDoneText);
           env_.writer->set_fast_insert(false);
@@ -614,7 +613,7 @@ void Crawler::IndexThread() {
     (void)table->FlushIndexes();
     table->Unlock();
   }
-  first_index = false;
+  first_index_ = false;
 }
 
 void Crawler::IndexFile(const std::string& path, bool force) {
@@ -721,10 +720,9 @@ std::optional<DocumentRecord> Crawler::FileDocumentOf(const std::string& path, b
 
 std::u16string Crawler::IndexArchive(const std::string& path, double created, double modified,
                                      bool force) {
-  const TypeLists lists{env_.scope->TypeList(TypeListKind::kDocument),
-                        env_.scope->TypeList(TypeListKind::kOtherText),
-                        env_.scope->TypeList(TypeListKind::kPlugin),
-                        env_.scope->TypeList(TypeListKind::kMsnPlugin)};
+  const TypeLists lists{
+      env_.scope->TypeList(TypeListKind::kDocument), env_.scope->TypeList(TypeListKind::kOtherText),
+      env_.scope->TypeList(TypeListKind::kPlugin), env_.scope->TypeList(TypeListKind::kMsnPlugin)};
   StageTimer timer(counters_.extract_ns);
   ArchiveSummary summary = ForEachArchiveMember(
       env_.archive_reader, path, lists, &stop_index_, [&](const ArchiveMember& member) {

@@ -171,16 +171,25 @@ class Crawler {
   // each pause.
   bool PollUserIdle();
 
-  // Control state, read and written by the desktop shell.
-  std::atomic<bool> paused{false};
-  std::atomic<int> speed_mode{static_cast<int>(SpeedMode::kHighSpeed)};
-  std::atomic<bool> user_idle{false};
-  // The walking part of the first full scan is still running.
-  std::atomic<bool> first_pass{false};
+  // Control state, read and written from any thread (the desktop shell, the
+  // status page); the threads read it between entries. Paused: no entry is
+  // taken. The speed mode sets the pause between entries.
+  bool paused() const { return paused_; }
+  void set_paused(bool paused) { paused_ = paused; }
+  SpeedMode speed_mode() const { return speed_mode_; }
+  void set_speed_mode(SpeedMode mode) { speed_mode_ = mode; }
+  // The user is away, as the last PollUserIdle found.
+  bool user_idle() const { return user_idle_; }
+  // The walking part of the first full scan is still running: the caller
+  // sets it before StartScan when it begins on an empty document table
+  // (with the writer in fast-insert mode); the scan clears it when its walk
+  // ends.
+  bool first_pass() const { return first_pass_; }
+  void set_first_pass(bool first) { first_pass_ = first; }
   // The index thread started on an empty document table, or the default
   // roots are in use; the mail passes wait while it is set. Cleared when the
   // first full scan's queue has run dry, and when either thread stops.
-  std::atomic<bool> first_index{false};
+  bool first_index() const { return first_index_; }
 
   bool scanning() const { return scanning_; }
   // The tables are being emptied by Reindex; nothing is indexed.
@@ -248,8 +257,7 @@ class Crawler {
   std::optional<DocumentRecord> DirectoryDocumentOf(const std::string& path);
   void IndexCompiledHelp(const std::string& path, double created, double modified, bool force);
   // Writes the member records of an archive; returns the members' names.
-  std::u16string IndexArchive(const std::string& path, double created, double modified,
-                              bool force);
+  std::u16string IndexArchive(const std::string& path, double created, double modified, bool force);
   bool WriteRecord(const DocumentRecord& record, bool force);
   int64_t NowMs() const;
 
@@ -260,6 +268,11 @@ class Crawler {
   std::atomic<bool> stop_index_{false};
   std::atomic<bool> scanning_{false};
   std::atomic<bool> clearing_{false};
+  std::atomic<bool> paused_{false};
+  std::atomic<SpeedMode> speed_mode_{SpeedMode::kHighSpeed};
+  std::atomic<bool> user_idle_{false};
+  std::atomic<bool> first_pass_{false};
+  std::atomic<bool> first_index_{false};
   mutable std::mutex position_mutex_;
   std::string scan_position_;
   std::string index_position_;

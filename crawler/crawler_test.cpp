@@ -300,7 +300,7 @@ TEST_F(CrawlerTest, FullScanIndexesTheAdmittedFilesOfThePermittedRoots) {
   env.index_mail = [&] { ++mail_passes; };
   writer_->set_fast_insert(true);
   Crawler crawler(env);
-  crawler.first_pass = true;
+  crawler.set_first_pass(true);
   crawler.StartScan();
   crawler.StartIndexing();
   for (int i = 0; i < 3000; ++i) {
@@ -308,7 +308,7 @@ TEST_F(CrawlerTest, FullScanIndexesTheAdmittedFilesOfThePermittedRoots) {
     if (!notices.empty()) break;
     std::this_thread::sleep_for(10ms);
   }
-  EXPECT_FALSE(crawler.first_index) << "the first indexing is over: the mail passes may run";
+  EXPECT_FALSE(crawler.first_index()) << "the first indexing is over: the mail passes may run";
   crawler.StopIndexing();
   crawler.StopScan();
   EXPECT_EQ(notices, std::vector<std::string>{"扫描完成"});
@@ -333,11 +333,11 @@ TEST_F(CrawlerTest, ReindexKeepsOrEmptiesTheTablesAndWalksAgain) {
   DataTable* docs = project_->FindTable(kDocumentTable);
   writer_->set_fast_insert(true);
   Crawler crawler(Env());
-  crawler.first_pass = true;
+  crawler.set_first_pass(true);
   crawler.StartScan();
   CrawlToTheEnd(crawler);
   ASSERT_EQ(docs->live_count(), 2u);
-  EXPECT_FALSE(crawler.first_index) << "cleared when the index thread ends";
+  EXPECT_FALSE(crawler.first_index()) << "cleared when the index thread ends";
 
   // Keeping the index: the walk runs again although the last one finished
   // (the changed file is found), and every file is checked against its
@@ -629,8 +629,8 @@ TEST_F(CrawlerTest, TheSpeedModeReachesTheIndexFlushes) {
   Write(tree_.File("docs/a.txt"), "paceword");
   Configure(tree_.File("docs"), "txt");
   Crawler crawler(Env());
-  crawler.speed_mode = static_cast<int>(SpeedMode::kLowSpeed);
-  crawler.first_pass = true;
+  crawler.set_speed_mode(SpeedMode::kLowSpeed);
+  crawler.set_first_pass(true);
   crawler.StartScan();
   crawler.StartIndexing();
   for (int i = 0; i < 3000 && IndexingSpeedMode() != 2; ++i) std::this_thread::sleep_for(10ms);

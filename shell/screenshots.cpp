@@ -54,7 +54,7 @@ int Run(const QString& dir) {
     backend.AddDocument(path, file[1]);
   }
   backend.AddDocument("/已删除/旧文件.doc", "这个文件已经不在了");
-  backend.crawler()->speed_mode = 0;
+  backend.crawler()->set_speed_mode(SpeedMode::kIdleHighSpeed);
   ScriptedPrompter passwords;
   ScriptedAsk ask;
   PopupCenter popups(ApplicationIcon());
