@@ -404,8 +404,8 @@ bool Application::IndexNow(const std::string& path) {
   const FileDiagnosis diagnosis = DiagnosisOf(path);
   if (!CanIndexNow(diagnosis)) return false;
   // Read again whatever the record says: the user asked for it.
-  crawler_->IndexFile(diagnosis.scope.path, /*force=*/true);
-  return true;
+  const IndexOutcome outcome = crawler_->IndexFile(diagnosis.scope.path, /*force=*/true);
+  return outcome != IndexOutcome::kFailed && outcome != IndexOutcome::kNoDiskSpace;
 }
 
 void Application::PreparePageEnvironment() {
@@ -477,7 +477,7 @@ std::u16string Application::DocumentText(const std::string& path) {
   ExtractResult filtered = FilterText(path);
   if (filtered.has_text()) return std::move(filtered.text);
   std::u16string text;
-  if (crawl_service_ && crawl_service_->Extract(path, &text) == ExtractOutcome::kText) return text;
+  if (crawl_service_ && crawl_service_->Extract(path, &text) == CrawlOutcome::kText) return text;
   return {};
 }
 

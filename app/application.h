@@ -136,8 +136,9 @@ class Application {
 
   // What the index knows of one file (DiagnosisText of
   // crawler/file_diagnosis.h), for the diagnosis page and `lun --explain`;
-  // and indexing it at once, false when it is out of scope or nothing
-  // indexes.
+  // and indexing it at once, false when it is out of scope, nothing
+  // indexes, or its record could not be written (too little disk space, a
+  // failed write).
   std::string Diagnose(const std::string& path);
   bool IndexNow(const std::string& path);
 

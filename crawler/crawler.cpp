@@ -583,10 +583,10 @@ void Crawler::IndexThread() {
       continue;
     }
     SetIndexPosition(path);
-    bool retry = false;
+    IndexOutcome outcome = IndexOutcome::kNothingToWrite;
     std::optional<DocumentRecord> record =
-        is_directory ? DirectoryDocumentOf(path) : FileDocumentOf(path, false, &retry);
-    if (retry) {
+        is_directory ? DirectoryDocumentOf(path) : FileDocumentOf(path, false, &outcome);
+    if (outcome == IndexOutcome::kWrittenWithoutText || outcome == IndexOutcome::kNoDiskSpace) {
       // The service is down or the disk full, not the file: rather than a
       // record without text for good (an unchanged file is never read
       // again), the entry stays and the thread waits.
@@ -616,10 +616,11 @@ void Crawler::IndexThread() {
   first_index_ = false;
 }
 
-void Crawler::IndexFile(const std::string& path, bool force) {
-  bool retry = false;
-  std::optional<DocumentRecord> record = FileDocumentOf(path, force, &retry);
-  if (record) WriteRecord(*record, force);
+IndexOutcome Crawler::IndexFile(const std::string& path, bool force) {
+  IndexOutcome outcome = IndexOutcome::kNothingToWrite;
+  std::optional<DocumentRecord> record = FileDocumentOf(path, force, &outcome);
+  if (record && !WriteRecord(*record, force)) return IndexOutcome::kFailed;
+  return outcome;
 }
 
 bool Crawler::AdmitsUnknown(const std::string& path) {
@@ -652,13 +653,14 @@ bool Crawler::CheckDiskSpace() {
 }
 
 std::optional<DocumentRecord> Crawler::FileDocumentOf(const std::string& path, bool force,
-                                                      bool* retry) {
+                                                      IndexOutcome* outcome) {
+  *outcome = IndexOutcome::kNothingToWrite;
   if (env_.scope->IsFileExcluded(path)) return std::nullopt;
   const std::string token = TypeTokenOf(path);
   const bool admitted = env_.scope->IsTypeAdmitted(token);
   if (!admitted && !AdmitsUnknown(path)) return std::nullopt;
   if (!CheckDiskSpace()) {
-    *retry = true;
+    *outcome = IndexOutcome::kNoDiskSpace;
     return std::nullopt;
   }
   struct stat st;
@@ -670,6 +672,7 @@ std::optional<DocumentRecord> Crawler::FileDocumentOf(const std::string& path, b
   const std::string documents = env_.scope->TypeList(TypeListKind::kDocument);
   if (token == "|CHM|" && ListContainsToken(documents, token)) {
     IndexCompiledHelp(path, created, modified, force);
+    *outcome = IndexOutcome::kWritten;
     return std::nullopt;
   }
   DocumentRecord record;
@@ -683,6 +686,7 @@ std::optional<DocumentRecord> Crawler::FileDocumentOf(const std::string& path, b
   // An unchanged file is not read again (a queue entry taken a second time
   // after a restart, a reconciliation that met a file the monitor wrote).
   if ((force || !env_.writer->fast_insert()) && env_.writer->IsCurrent(record)) return std::nullopt;
+  *outcome = IndexOutcome::kWritten;
   if (!env_.archive_reader.empty() && ListContainsToken(documents, token) &&
       IsArchiveType(UpperAscii(record.type))) {
     // The archive's own record holds the names of its members.
@@ -710,11 +714,16 @@ std::optional<DocumentRecord> Crawler::FileDocumentOf(const std::string& path, b
       ListContainsToken(env_.scope->TypeList(TypeListKind::kOtherText), token) ||
       ListContainsToken(env_.scope->TypeList(TypeListKind::kPlugin), token) ||
       ListContainsToken(env_.scope->TypeList(TypeListKind::kMsnPlugin), token);
-  if (wants_text && env_.extract_text) record.text = ServiceTextOf(path, retry);
+  bool unavailable = false;
+  if (wants_text && env_.extract_text) record.text = ServiceTextOf(path, &unavailable);
   // Read after the service has read the file, so its bytes come from the
   // page cache; not when the service is down (the entry waits in the queue
   // and its record is not written now).
-  if (!*retry) record.md5 = Md5OfFile(path);
+  if (unavailable) {
+    *outcome = IndexOutcome::kWrittenWithoutText;
+  } else {
+    record.md5 = Md5OfFile(path);
+  }
   return record;
 }
 
@@ -751,11 +760,11 @@ std::u16string Crawler::ServiceTextOf(const std::string& path, bool* unavailable
   // The client has restarted the service after a failed exchange, so the
   // second try meets a fresh one.
   while (failures() < kMaxServiceFailures) {
-    const ServiceText outcome = env_.extract_text(path, &text);
-    if (outcome == ServiceText::kText) return text;
+    const CrawlOutcome outcome = env_.extract_text(path, &text);
+    if (outcome == CrawlOutcome::kText) return text;
     text.clear();
-    *unavailable = outcome == ServiceText::kUnavailable;
-    if (outcome != ServiceText::kServiceFailed) break;
+    *unavailable = outcome == CrawlOutcome::kServiceUnavailable || outcome == CrawlOutcome::kClosed;
+    if (outcome != CrawlOutcome::kServiceFailed) break;
     std::lock_guard lock(failures_mutex_);
     ++service_failures_[path];
   }
@@ -789,8 +798,10 @@ bool Crawler::WriteRecord(const DocumentRecord& record, bool force) {
   return env_.writer->AddOrUpdateDocument(record, force);
 }
 
-void Crawler::IndexDirectory(const std::string& path) {
-  if (std::optional<DocumentRecord> record = DirectoryDocumentOf(path)) WriteRecord(*record, false);
+IndexOutcome Crawler::IndexDirectory(const std::string& path) {
+  const std::optional<DocumentRecord> record = DirectoryDocumentOf(path);
+  if (!record) return IndexOutcome::kNothingToWrite;
+  return WriteRecord(*record, false) ? IndexOutcome::kWritten : IndexOutcome::kFailed;
 }
 
 std::optional<DocumentRecord> Crawler::DirectoryDocumentOf(const std::string& path) {

@@ -44,6 +44,7 @@
 #include <vector>
 
 #include "crawler/document_table.h"
+#include "crawler/extract/crawl_outcome.h"
 #include "crawler/reconciler.h"
 #include "crawler/skip_ledger.h"
 
@@ -52,22 +53,19 @@ namespace lun {
 class ScanScope;
 class SettingsStore;
 
-// What the crawl service made of one request.
-enum class ServiceText {
-  kText,           // text received
-  kNoText,         // the file has none
-  kServiceFailed,  // the exchange failed: the service died or hung (and was restarted)
-  kUnavailable,    // no service could be reached: the file is not to blame
-};
-
 struct CrawlerEnvironment {
   SearchProject* project = nullptr;
   SearchService* search = nullptr;
   SettingsStore* settings = nullptr;
   ScanScope* scope = nullptr;
   DocumentWriter* writer = nullptr;
-  // Asks the crawl service for the text of a file, filling `*text`.
-  std::function<ServiceText(const std::string& path, std::u16string* text)> extract_text;
+  // Asks the crawl service for the text of a file, filling `*text`. A
+  // failed exchange is tried once more; a service that cannot be reached
+  // (or was told to exit) is not the file's fault, so the index thread puts
+  // the file back and waits instead of writing a record without text; a
+  // listener that is not our service got no path at all: the file is
+  // indexed by name only.
+  std::function<CrawlOutcome(const std::string& path, std::u16string* text)> extract_text;
   // True when the crawl service can extract text of this type token.
   std::function<bool(const std::string& token)> service_extracts;
   // The crawl service's program (luncrawl), which also reads the members of
@@ -106,6 +104,15 @@ struct CrawlStats {
   int64_t flush_ns = 0;     // the index flush when the index thread ends
   uint64_t files = 0;       // records written: files, directories, compiled-help pages
   uint64_t text_units = 0;  // UTF-16 units of text written
+};
+
+// What IndexFile and IndexDirectory did with one path.
+enum class IndexOutcome {
+  kWritten,             // its record (a compiled-help file's: its pages') is committed
+  kWrittenWithoutText,  // committed without text: no crawl service could be reached
+  kNothingToWrite,      // excluded, of no admitted type, gone, or its record is current
+  kNoDiskSpace,         // the database's disk is below the free-space limit: not written
+  kFailed,              // the record could not be written
 };
 
 enum class SpeedMode { kIdleHighSpeed = 0, kHighSpeed = 1, kLowSpeed = 2 };
@@ -164,8 +171,8 @@ class Crawler {
   // while no service can be reached gets its record without text here; the
   // index thread instead puts its entry back into the queue and waits, so
   // that the text is not missing for good.
-  void IndexFile(const std::string& path, bool force);
-  void IndexDirectory(const std::string& path);
+  IndexOutcome IndexFile(const std::string& path, bool force);
+  IndexOutcome IndexDirectory(const std::string& path);
   // Asks the user-idle probe when its poll is due and the speed mode is
   // kIdleHighSpeed; returns the user_idle flag. The threads call it before
   // each pause.
@@ -250,10 +257,13 @@ class Crawler {
   // `*unavailable` tells that no service could be reached.
   std::u16string ServiceTextOf(const std::string& path, bool* unavailable);
   // The record IndexFile / IndexDirectory write, text included; nullopt
-  // when there is none to write (excluded, unreadable, unchanged, or a
-  // compiled-help file, whose pages are written at once). `*retry` tells
-  // that the file must wait (no crawl service, too little disk space).
-  std::optional<DocumentRecord> FileDocumentOf(const std::string& path, bool force, bool* retry);
+  // when there is none to write (excluded, unreadable, unchanged, too
+  // little disk space, or a compiled-help file, whose pages are written at
+  // once). `*outcome` is what writing the record will come to, or why there
+  // is none; kWrittenWithoutText and kNoDiskSpace tell that the file must
+  // wait.
+  std::optional<DocumentRecord> FileDocumentOf(const std::string& path, bool force,
+                                               IndexOutcome* outcome);
   std::optional<DocumentRecord> DirectoryDocumentOf(const std::string& path);
   void IndexCompiledHelp(const std::string& path, double created, double modified, bool force);
   // Writes the member records of an archive; returns the members' names.

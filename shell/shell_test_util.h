@@ -40,7 +40,7 @@ class FakeBackend : public ShellBackend {
     env.settings = &store_.scratch.settings();
     env.scope = &scope_;
     env.writer = store_.writer.get();
-    env.extract_text = [](const std::string&, std::u16string*) { return ServiceText::kNoText; };
+    env.extract_text = [](const std::string&, std::u16string*) { return CrawlOutcome::kNoText; };
     env.service_extracts = [](const std::string&) { return false; };
     env.data_path = store_.scratch.home().path();
     crawler_ = std::make_unique<Crawler>(std::move(env));

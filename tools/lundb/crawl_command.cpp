@@ -136,9 +136,9 @@ int CmdCrawl(const std::vector<std::string>& args, const std::string& settings_f
   env.writer = &writer;
   // Requests that brought no text for a reason other than the file's.
   std::atomic<uint64_t> failed{0}, unavailable{0};
-  env.extract_text = CrawlServiceTextSource(client, [&](ExtractOutcome outcome) {
-    if (outcome == ExtractOutcome::kServiceFailed) ++failed;
-    if (outcome == ExtractOutcome::kServiceUnavailable) ++unavailable;
+  env.extract_text = CrawlServiceTextSource(client, [&](CrawlOutcome outcome) {
+    if (outcome == CrawlOutcome::kServiceFailed) ++failed;
+    if (outcome == CrawlOutcome::kServiceUnavailable) ++unavailable;
   });
   env.service_extracts = [&scope](const std::string& token) {
     return scope.ServiceExtracts(token);
