@@ -172,13 +172,13 @@ void ChangeMonitor::Stop() {
 void ChangeMonitor::Touch(const std::string& path) {
   std::lock_guard lock(mutex_);
   Pending& p = pending_[path];
-  p.last = std::chrono::steady_clock::now();
+  p.last = Now();
   p.state = Pending::kChanged;
 }
 
 void ChangeMonitor::Forget(const std::string& path) {
   std::lock_guard lock(mutex_);
-  pending_[path] = Pending{std::chrono::steady_clock::now(), Pending::kDeleted};
+  pending_[path] = Pending{Now(), Pending::kDeleted};
 }
 
 void ChangeMonitor::Removed(const std::string& path, bool directory) {
@@ -199,7 +199,7 @@ void ChangeMonitor::Removed(const std::string& path, bool directory) {
     // file had a record before.
     it->second.state = realtime_delete ? deleted : Pending::kCancelled;
   } else if (realtime_delete) {
-    pending_[path] = Pending{std::chrono::steady_clock::now(), deleted};
+    pending_[path] = Pending{Now(), deleted};
   }
 }
 
@@ -215,8 +215,8 @@ void ChangeMonitor::DirectoryMoved(const std::string& from, const std::string& t
       it = pending_.erase(it);
     }
     for (auto& [path, p] : moved) pending_[path] = p;
-    pending_[from] = Pending{std::chrono::steady_clock::now(), Pending::kDeleted};
-    pending_[to] = Pending{std::chrono::steady_clock::now(), Pending::kChanged};
+    pending_[from] = Pending{Now(), Pending::kDeleted};
+    pending_[to] = Pending{Now(), Pending::kChanged};
   }
   // The records below follow the directory, text and all; a directory moved
   // somewhere the crawler does not look loses them.
@@ -252,10 +252,14 @@ void ChangeMonitor::Apply(const std::string& path, Pending::State state) {
   }
 }
 
+std::chrono::steady_clock::time_point ChangeMonitor::Now() const {
+  return options_.clock ? options_.clock() : std::chrono::steady_clock::now();
+}
+
 void ChangeMonitor::Process() {
   std::unique_lock lock(mutex_);
   while (!stop_) {
-    const auto now = std::chrono::steady_clock::now();
+    const auto now = Now();
     std::vector<std::pair<std::string, Pending::State>> due;
     for (auto it = pending_.begin(); it != pending_.end();) {
       const Pending& p = it->second;
