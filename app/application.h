@@ -21,8 +21,17 @@
 // engine rebuilds them from the records at open. One mechanism, the
 // engine's; the flag is only read and cleared.
 //
-// Thread safety: Startup and Shutdown on one thread; the accessors may be
-// called from any thread once Startup has returned true.
+// Ownership and lifetime: the application owns every part it starts (the
+// database, search service, document writer, crawl-service client, crawler,
+// change monitor, mail sources, web server and their threads). Startup
+// makes them, Shutdown (or the destructor) takes them down in the order
+// above and frees them; nothing the application made outlives it. The user
+// interface it is given is not owned and must outlive it. operations() is
+// valid for the application's whole life: before Startup and after
+// Shutdown its operations find no parts and do nothing.
+//
+// Thread safety: Startup and Shutdown on one thread; the accessors and the
+// operations may be called from any thread once Startup has returned true.
 #ifndef LUN_APP_APPLICATION_H_
 #define LUN_APP_APPLICATION_H_
 

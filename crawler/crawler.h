@@ -23,6 +23,13 @@
 // in a circle or out of the permitted roots, and a linked file is indexed
 // under its own path when its tree is walked.
 //
+// Ownership and lifetime: the crawler owns its scan and index threads (and
+// the writer thread the index thread starts); the destructor stops them, so
+// no thread of the crawler outlives it. It owns nothing of its
+// environment: the project, search service, settings, scope and document
+// writer must outlive it, and the environment's functions may be called on
+// its threads until the destructor has returned.
+//
 // Thread safety: the flags may be read and written from any thread; the
 // threads poll them between entries. The control members (Start*, Stop*,
 // Reindex) may be called from any thread, one at a time (the application
