@@ -16,7 +16,6 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "engine/storage/storage_test_util.h"
 #include "shell/file_preview_window.h"
 #include "shell/index_status_dialog.h"
 #include "shell/notification_popup.h"
