@@ -10,7 +10,7 @@ bash scripts/install_deps.sh
 cmake --preset release >/dev/null
 # Only what a user runs: the programs and the page archive, not the tests
 # and benchmarks the configuration also holds.
-cmake --build --preset release --target lun luncrawl lundb lunscript lun_pages_archive
+cmake --build --preset release --target lun luncrawl lundb lundb-crawl lunscript lun_pages_archive
 
 # The desktop entry and icon, so that lun can be started from the desktop's
 # applications menu (only where the shell was built).

@@ -83,6 +83,18 @@ Application::~Application() { Shutdown(); }
 
 SettingsStore& Application::settings() { return Settings(); }
 
+IndexParts Application::parts() {
+  IndexParts parts;
+  parts.settings = &settings();
+  parts.project = project_.get();
+  parts.search = search_.get();
+  parts.writer = writer_.get();
+  parts.crawler = crawler_.get();
+  parts.monitor = monitor_.get();
+  parts.document_text = [this](const std::string& path) { return DocumentText(path); };
+  return parts;
+}
+
 bool Application::Startup() {
   if (started_) return true;
   // A second instance ends silently: it must not touch settings or data.
@@ -164,8 +176,7 @@ void Application::LoadScope() {
 }
 
 std::string ApplicationDataFile(const SettingsStore& settings, const std::string& home) {
-  std::string stored =
-      settings.GetValue(kSearchSection, key::kDataDirectory, "Data/local.db", 261);
+  std::string stored = settings.GetValue(kSearchSection, key::kDataDirectory, "Data/local.db", 261);
   if (!stored.empty() && stored[0] == '/') return stored;
   return JoinPath(home, stored.empty() ? "Data/local.db" : stored);
 }
@@ -323,7 +334,7 @@ void Application::CreateCrawler() {
   // check until the first scan's queue runs dry.
   if (document_table_was_empty_) {
     writer_->set_fast_insert(true);
-    crawler_->first_pass = true;
+    crawler_->set_first_pass(true);
   }
 }
 
@@ -393,8 +404,8 @@ bool Application::IndexNow(const std::string& path) {
   const FileDiagnosis diagnosis = DiagnosisOf(path);
   if (!CanIndexNow(diagnosis)) return false;
   // Read again whatever the record says: the user asked for it.
-  crawler_->IndexFile(diagnosis.scope.path, /*force=*/true);
-  return true;
+  const IndexOutcome outcome = crawler_->IndexFile(diagnosis.scope.path, /*force=*/true);
+  return outcome != IndexOutcome::kFailed && outcome != IndexOutcome::kNoDiskSpace;
 }
 
 void Application::PreparePageEnvironment() {
@@ -431,7 +442,7 @@ void Application::PreparePageEnvironment() {
   env->index_control = [this](const std::string& action) {
     if (!crawler_ || exiting_) return false;
     if (action == "pause" || action == "resume") {
-      crawler_->paused = action == "pause";
+      operations_.SetPaused(action == "pause");
       return true;
     }
     if (action != "reindex") return false;
@@ -466,7 +477,7 @@ std::u16string Application::DocumentText(const std::string& path) {
   ExtractResult filtered = FilterText(path);
   if (filtered.has_text()) return std::move(filtered.text);
   std::u16string text;
-  if (crawl_service_ && crawl_service_->Extract(path, &text) == ExtractOutcome::kText) return text;
+  if (crawl_service_ && crawl_service_->Extract(path, &text) == CrawlOutcome::kText) return text;
   return {};
 }
 
@@ -585,7 +596,9 @@ void Application::StartMailSources() {
   env.foxmail_directory = s.GetValue(kSearchSection, kFoxmailDirectoryKey);
   env.home = UserHomeDirectory();
   env.maildirs = SplitBarList(s.GetValue(kSearchSection, kMaildirSettingKey));
-  env.passes_held = [this] { return crawler_ && (crawler_->first_index || crawler_->clearing()); };
+  env.passes_held = [this] {
+    return crawler_ && (crawler_->first_index() || crawler_->clearing());
+  };
   env.countdown = [this](std::string_view caption, std::string_view text, int ms) {
     ui_.Countdown(caption, text, ms, BoxButtons::kOk);
   };

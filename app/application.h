@@ -21,8 +21,17 @@
 // engine rebuilds them from the records at open. One mechanism, the
 // engine's; the flag is only read and cleared.
 //
-// Thread safety: Startup and Shutdown on one thread; the accessors may be
-// called from any thread once Startup has returned true.
+// Ownership and lifetime: the application owns every part it starts (the
+// database, search service, document writer, crawl-service client, crawler,
+// change monitor, mail sources, web server and their threads). Startup
+// makes them, Shutdown (or the destructor) takes them down in the order
+// above and frees them; nothing the application made outlives it. The user
+// interface it is given is not owned and must outlive it. operations() is
+// valid for the application's whole life: before Startup and after
+// Shutdown its operations find no parts and do nothing.
+//
+// Thread safety: Startup and Shutdown on one thread; the accessors and the
+// operations may be called from any thread once Startup has returned true.
 #ifndef LUN_APP_APPLICATION_H_
 #define LUN_APP_APPLICATION_H_
 
@@ -36,6 +45,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/index_operations.h"
 #include "app/user_interface.h"
 #include "crawler/file_diagnosis.h"
 #include "crawler/reconciler.h"
@@ -135,20 +145,18 @@ class Application {
 
   // What the index knows of one file (DiagnosisText of
   // crawler/file_diagnosis.h), for the diagnosis page and `lun --explain`;
-  // and indexing it at once, false when it is out of scope or nothing
-  // indexes.
+  // and indexing it at once, false when it is out of scope, nothing
+  // indexes, or its record could not be written (too little disk space, a
+  // failed write).
   std::string Diagnose(const std::string& path);
   bool IndexNow(const std::string& path);
 
   SettingsStore& settings();
-  ScanScope& scope() { return scope_; }
+  const ScanScope& scope() const { return scope_; }
   const std::string& home() const { return options_.home; }
-  SearchProject* project() { return project_.get(); }
-  SearchService* search() { return search_.get(); }
-  DocumentWriter* writer() { return writer_.get(); }
-  Crawler* crawler() { return crawler_.get(); }
-  ChangeMonitor* monitor() { return monitor_.get(); }
-  MailSources* mail_sources() { return mail_sources_.get(); }
+  // What the user interfaces do with the running index (the shell's windows,
+  // the pages' status and controls): the one way in from above.
+  IndexOperations& operations() { return operations_; }
   // The text of a file for a preview: the in-process filters for the types
   // they handle (plain text, web pages, mail files), the crawl service for
   // every other type, so that a reader that crashes or hangs on a damaged
@@ -163,9 +171,13 @@ class Application {
   // the full-scan state and walks again, keeping the records. Runs on a
   // thread of its own; returns at once.
   void RequestRescan();
-  const std::shared_ptr<Dictionary>& session_table() const { return session_table_; }
 
  private:
+  // The tests look at the parts and the session table directly.
+  friend class ApplicationTest;
+
+  // The parts as they are now, for the operations.
+  IndexParts parts();
   // The steps of Startup, in their order.
   void LoadPlugins();
   void LoadSettings();
@@ -241,6 +253,7 @@ class Application {
   bool document_table_was_empty_ = false;
   bool walk_begun_ = false;
   std::atomic<bool> exiting_{false};
+  IndexOperations operations_{[this] { return parts(); }};
 };
 
 }  // namespace lun

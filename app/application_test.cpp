@@ -83,6 +83,9 @@ class BusyPort {
   uint16_t port_ = 0;
 };
 
+}  // namespace
+
+// Outside the anonymous namespace: the application's friend.
 class ApplicationTest : public ::testing::Test {
  protected:
   ApplicationOptions Options() const {
@@ -108,6 +111,11 @@ class ApplicationTest : public ::testing::Test {
 
   std::string Setting(const char* key) { return Settings().GetValue(kSearchSection, key); }
 
+  static IndexParts Parts(Application& app) { return app.parts(); }
+  static const std::shared_ptr<Dictionary>& SessionTable(const Application& app) {
+    return app.session_table_;
+  }
+
   // Adds one document record straight through the engine.
   static void AddDocument(Application& app, const std::string& path) {
     DocumentRecord record;
@@ -116,7 +124,7 @@ class ApplicationTest : public ::testing::Test {
     record.path = path;
     record.modified = 40000;
     record.text = u"季度报告";
-    ASSERT_TRUE(app.writer()->AddOrUpdateDocument(record, true));
+    ASSERT_TRUE(Parts(app).writer->AddOrUpdateDocument(record, true));
   }
 
   ScratchDir home_;
@@ -125,10 +133,10 @@ class ApplicationTest : public ::testing::Test {
 
 TEST_F(ApplicationTest, FirstStartCreatesTheTablesSettingsAndSessionTable) {
   Run(Options(), [&](Application& app) {
-    const DataTable* documents = app.project()->FindTable(kDocumentTable);
+    const DataTable* documents = Parts(app).project->FindTable(kDocumentTable);
     ASSERT_NE(documents, nullptr);
     EXPECT_EQ(documents->field_count(), 13) << "the twelve fields and the file identity";
-    EXPECT_NE(app.project()->FindTable(kLogTable), nullptr);
+    EXPECT_NE(Parts(app).project->FindTable(kLogTable), nullptr);
     EXPECT_TRUE(ui_.Saw("wizard:"));
     EXPECT_TRUE(ui_.Saw("notice:启动成功"));
 
@@ -138,7 +146,7 @@ TEST_F(ApplicationTest, FirstStartCreatesTheTablesSettingsAndSessionTable) {
     EXPECT_EQ(Setting(key::kModulePath), home_.path() + "/");
     EXPECT_EQ(Setting(key::kFullScanDone), "FALSE");
 
-    const auto& sessions = app.session_table();
+    const auto& sessions = SessionTable(app);
     ASSERT_NE(sessions, nullptr);
     EXPECT_EQ(sessions->Count(), 2u);
     EXPECT_EQ(sessions->compare_mode(), 1);
@@ -171,10 +179,10 @@ TEST_F(ApplicationTest, TheBufferPoolSettingsReachTheSearches) {
     AddDocument(app, "/nowhere/pooled.txt");
     app.settings().SetValue(kSearchSection, key::kCachePath, cache);
     std::unique_ptr<Recordset> rs;
-    ASSERT_EQ(app.search()->Search("[文档]:季度", &rs), kEngineOk);
+    ASSERT_EQ(app.operations().search()->Search("[文档]:季度", &rs), kEngineOk);
     EXPECT_EQ(pool_files(), 0u) << "off by default";
     ASSERT_TRUE(app.settings().ApplySetting(key::kCachePoolEnabled, "是"));
-    ASSERT_EQ(app.search()->Search("[文档]:季度", &rs), kEngineOk);
+    ASSERT_EQ(app.operations().search()->Search("[文档]:季度", &rs), kEngineOk);
     EXPECT_EQ(rs->count(), 1u);
     EXPECT_EQ(pool_files(), 1u) << "the result is kept in the pool";
   });
@@ -216,14 +224,14 @@ TEST_F(ApplicationTest, OlderVersionRebuildsTheDocumentTableOnce) {
   ui_.Clear();
   Run(Options(), [&](Application& app) {
     EXPECT_TRUE(ui_.Saw("notice:数据升级问题"));
-    EXPECT_EQ(app.project()->FindTable(kDocumentTable)->record_count(), 0u);
+    EXPECT_EQ(Parts(app).project->FindTable(kDocumentTable)->record_count(), 0u);
     AddDocument(app, "/home/u/b.txt");
   });
   EXPECT_EQ(Setting(key::kVersion), kLocalVersion);
   ui_.Clear();
   Run(Options(), [&](Application& app) {
     EXPECT_FALSE(ui_.Saw("notice:数据升级问题"));
-    EXPECT_EQ(app.project()->FindTable(kDocumentTable)->record_count(), 1u);
+    EXPECT_EQ(Parts(app).project->FindTable(kDocumentTable)->record_count(), 1u);
   });
 }
 
@@ -244,7 +252,7 @@ TEST_F(ApplicationTest, EmptyTableWithoutDirectoryFieldStays) {
   Run(Options(), [&](Application& app) {
     EXPECT_FALSE(ui_.Saw("notice:数据升级问题"));
     EXPECT_FALSE(ui_.Saw("wizard:"));
-    EXPECT_EQ(app.project()->FindTable(kDocumentTable)->field_count(), 1);
+    EXPECT_EQ(Parts(app).project->FindTable(kDocumentTable)->field_count(), 1);
   });
 }
 
@@ -266,7 +274,7 @@ TEST_F(ApplicationTest, DamagedIndexIsRebuiltFromTheRecords) {
     Run(options, [&](Application& app) {
       EXPECT_TRUE(ui_.Saw("notice:紧急通告"));
       std::unique_ptr<Recordset> rows;
-      ASSERT_EQ(app.search()->Search("[文档]:文本内容=报告", &rows), 0);
+      ASSERT_EQ(app.operations().search()->Search("[文档]:文本内容=报告", &rows), 0);
       EXPECT_EQ(rows->count(), 1u);
     });
     EXPECT_EQ(Setting(key::kIndexError), by_flag ? "FALSE" : "");
@@ -286,5 +294,4 @@ TEST_F(ApplicationTest, UnopenableDatabaseEndsStartupWithABox) {
   EXPECT_TRUE(ui_.Saw("box:数据文件无法打开，系统启动失败!"));
 }
 
-}  // namespace
 }  // namespace lun

@@ -170,8 +170,8 @@ std::string CrawlServiceClient::CheckService() {
   }
   const std::string challenge = HexText(RandomBytes(16));
   std::u16string answer;
-  const ExtractOutcome outcome = Exchange(kCrawlHelloPrefix + challenge, &answer);
-  if (outcome == ExtractOutcome::kText &&
+  const CrawlOutcome outcome = Exchange(kCrawlHelloPrefix + challenge, &answer);
+  if (outcome == CrawlOutcome::kText &&
       ConstantTimeEquals(ToNarrow(answer), HelloAnswer(options_.token, challenge))) {
     return {};
   }
@@ -223,23 +223,23 @@ bool CrawlServiceClient::ConnectionIsStale() const {
 }
 
 int CrawlServiceClient::ExtractText(std::u16string_view path, std::u16string* text) {
-  const ExtractOutcome outcome = Extract(ToNarrow(path), text);
-  return outcome == ExtractOutcome::kText ? static_cast<int>(text->size() * 2) : -1;
+  const CrawlOutcome outcome = Extract(ToNarrow(path), text);
+  return outcome == CrawlOutcome::kText ? static_cast<int>(text->size() * 2) : -1;
 }
 
-ExtractOutcome CrawlServiceClient::Extract(std::string_view path, std::u16string* text) {
+CrawlOutcome CrawlServiceClient::Extract(std::string_view path, std::u16string* text) {
   text->clear();
   std::lock_guard lock(mutex_);
-  if (closed_) return ExtractOutcome::kClosed;
+  if (closed_) return CrawlOutcome::kClosed;
   if (fd_ >= 0 && ConnectionIsStale()) CloseSocket();
   if (fd_ < 0) {
     if (MonotonicMs() < launch_blocked_until_ms_ || !LaunchLocked()) {
-      return trouble().empty() ? ExtractOutcome::kServiceUnavailable
-                               : ExtractOutcome::kServiceUntrusted;
+      return trouble().empty() ? CrawlOutcome::kServiceUnavailable
+                               : CrawlOutcome::kServiceUntrusted;
     }
   }
-  const ExtractOutcome outcome = Exchange(path, text);
-  if (outcome != ExtractOutcome::kServiceFailed) return outcome;
+  const CrawlOutcome outcome = Exchange(path, text);
+  if (outcome != CrawlOutcome::kServiceFailed) return outcome;
   text->clear();
   CloseSocket();
   // A service of ours that failed an exchange is replaced, whatever it
@@ -248,19 +248,19 @@ ExtractOutcome CrawlServiceClient::Extract(std::string_view path, std::u16string
   // the new service could not bind). One we did not start is reconnected.
   StopOwnService(/*force=*/true);
   LaunchLocked();
-  return ExtractOutcome::kServiceFailed;
+  return CrawlOutcome::kServiceFailed;
 }
 
-ExtractOutcome CrawlServiceClient::Exchange(std::string_view path, std::u16string* text) {
+CrawlOutcome CrawlServiceClient::Exchange(std::string_view path, std::u16string* text) {
   // A path with a 0 byte cannot be framed, and one that reads "Exit" would
   // end the service: neither is sent (no file path looks like either).
   if (path.empty() || path.size() > kMaxRequestPathBytes ||
       path.find('\0') != std::string_view::npos || path == kCrawlExitRequest) {
-    return ExtractOutcome::kNoText;
+    return CrawlOutcome::kNoText;
   }
   const int64_t deadline = MonotonicMs() + options_.request_deadline_ms;
   // Every failure (a timed-out wait included) is the same to the caller.
-  auto failed = [](Io) { return ExtractOutcome::kServiceFailed; };
+  auto failed = [](Io) { return CrawlOutcome::kServiceFailed; };
   if (Io io = SendAll(fd_, EncodeRequest(path), deadline); io != Io::kOk) return failed(io);
   unsigned char header[kReplyHeaderBytes];
   if (Io io = ReceiveAll(fd_, reinterpret_cast<char*>(header), sizeof header, deadline);
@@ -269,7 +269,7 @@ ExtractOutcome CrawlServiceClient::Exchange(std::string_view path, std::u16strin
   }
   const int32_t n = DecodeReplyLength(header);
   switch (CheckReplyLength(n, options_.max_reply_bytes)) {
-    case ReplyCheck::kNoText: return ExtractOutcome::kNoText;
+    case ReplyCheck::kNoText: return CrawlOutcome::kNoText;
     case ReplyCheck::kMalformed: return failed(Io::kFailed);
     case ReplyCheck::kText: break;
   }
@@ -278,7 +278,7 @@ ExtractOutcome CrawlServiceClient::Exchange(std::string_view path, std::u16strin
     return failed(io);
   }
   *text = DecodeUtf16Le(bytes);
-  return ExtractOutcome::kText;
+  return CrawlOutcome::kText;
 }
 
 void CrawlServiceClient::SendExit() {

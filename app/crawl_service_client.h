@@ -35,6 +35,8 @@
 #include <string_view>
 #include <vector>
 
+#include "crawler/extract/crawl_outcome.h"
+
 namespace lun {
 
 // How the client reports to the user; the application routes it to its
@@ -75,15 +77,6 @@ struct CrawlServiceClientOptions {
 // The tip shown while the port is held by a service that is not ours.
 inline constexpr char kUntrustedServiceTip[] = "数据提取服务端口被其他程序占用：文件只按名称索引";
 
-enum class ExtractOutcome {
-  kText,                // text received
-  kNoText,              // the service answered N <= 0
-  kServiceFailed,       // the exchange failed (crash, hang, malformed reply); service restarted
-  kServiceUnavailable,  // no service could be reached
-  kServiceUntrusted,    // the listener on the port is not our service: no text
-  kClosed,              // SendExit was called
-};
-
 class CrawlServiceClient {
  public:
   explicit CrawlServiceClient(CrawlServiceClientOptions options);
@@ -105,7 +98,7 @@ class CrawlServiceClient {
   int ExtractText(std::u16string_view path, std::u16string* text);
 
   // The same with the reason for a failure; `path` in UTF-8.
-  ExtractOutcome Extract(std::string_view path, std::u16string* text);
+  CrawlOutcome Extract(std::string_view path, std::u16string* text);
 
   // Sends "Exit" and closes; later requests fail with kClosed. A service this
   // client started is waited for briefly and killed if it lingers.
@@ -128,7 +121,7 @@ class CrawlServiceClient {
   bool ConnectionIsStale() const;
   // "" when the connected listener is our service, else why not.
   std::string CheckService();
-  ExtractOutcome Exchange(std::string_view path, std::u16string* text);
+  CrawlOutcome Exchange(std::string_view path, std::u16string* text);
 
   CrawlServiceClientOptions options_;
   mutable std::mutex mutex_;

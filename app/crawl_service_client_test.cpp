@@ -236,36 +236,36 @@ TEST(CrawlServiceClientTest, EveryMisbehaviourCostsOneFileAndTheClientRecovers) 
   ASSERT_TRUE(client.Launch());
   // An answer proves the service has counted the connection it came on.
   std::u16string warm;
-  ASSERT_EQ(client.Extract("text:warm", &warm), ExtractOutcome::kText);
+  ASSERT_EQ(client.Extract("text:warm", &warm), CrawlOutcome::kText);
   struct Case {
     const char* request;
-    ExtractOutcome outcome;
+    CrawlOutcome outcome;
     bool reconnects;  // the connection is replaced afterwards
   };
   const std::array<Case, 10> cases{{
-      {"text:hello", ExtractOutcome::kText, false},
-      {"notext", ExtractOutcome::kNoText, false},  // N = 0: no text, connection kept
-      {"negative", ExtractOutcome::kNoText, false},
-      {"halfclose", ExtractOutcome::kServiceFailed, true},
+      {"text:hello", CrawlOutcome::kText, false},
+      {"notext", CrawlOutcome::kNoText, false},  // N = 0: no text, connection kept
+      {"negative", CrawlOutcome::kNoText, false},
+      {"halfclose", CrawlOutcome::kServiceFailed, true},
       // A claimed 2 GB reply is refused at once, nothing is allocated.
-      {"huge", ExtractOutcome::kServiceFailed, true},
-      {"odd", ExtractOutcome::kServiceFailed, true},
-      {"close", ExtractOutcome::kServiceFailed, true},
+      {"huge", CrawlOutcome::kServiceFailed, true},
+      {"odd", CrawlOutcome::kServiceFailed, true},
+      {"close", CrawlOutcome::kServiceFailed, true},
       // The deadline notices a service that never answers.
-      {"hang", ExtractOutcome::kServiceFailed, true},
+      {"hang", CrawlOutcome::kServiceFailed, true},
       // Bytes after a complete reply: this answer is good, the stream is
       // not, so the next request goes over a new connection.
-      {"trailing", ExtractOutcome::kText, true},
-      {"Exit", ExtractOutcome::kNoText, false},  // never sent: it would end the service
+      {"trailing", CrawlOutcome::kText, true},
+      {"Exit", CrawlOutcome::kNoText, false},  // never sent: it would end the service
   }};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.request);
     const int before = service.connections();
     std::u16string text;
     EXPECT_EQ(client.Extract(c.request, &text), c.outcome);
-    if (c.outcome != ExtractOutcome::kText) EXPECT_TRUE(text.empty());
+    if (c.outcome != CrawlOutcome::kText) EXPECT_TRUE(text.empty());
     std::u16string after;
-    EXPECT_EQ(client.Extract("text:again", &after), ExtractOutcome::kText);
+    EXPECT_EQ(client.Extract("text:again", &after), CrawlOutcome::kText);
     EXPECT_EQ(after, u"again");
     EXPECT_EQ(service.connections() > before, c.reconnects);
   }
@@ -293,10 +293,10 @@ TEST(CrawlServiceClientTest, ConcurrentCallersEachGetTheirOwnAnswer) {
         const std::string word = "t" + std::to_string(t) + "i" + std::to_string(i);
         std::u16string text;
         const bool failing = i % 10 == 5;
-        const ExtractOutcome outcome = client.Extract(failing ? "halfclose" : "text:" + word, &text);
+        const CrawlOutcome outcome = client.Extract(failing ? "halfclose" : "text:" + word, &text);
         if (failing) {
-          if (outcome != ExtractOutcome::kServiceFailed) ++wrong;
-        } else if (outcome != ExtractOutcome::kText ||
+          if (outcome != CrawlOutcome::kServiceFailed) ++wrong;
+        } else if (outcome != CrawlOutcome::kText ||
                    text != std::u16string(word.begin(), word.end())) {
           ++wrong;
         }
@@ -322,7 +322,7 @@ TEST(CrawlServiceClientTest, NoServiceGivesOneNoticeThenFailsFast) {
   EXPECT_EQ(notices, 1);
   std::u16string text;
   for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(client.Extract("/a.txt", &text), ExtractOutcome::kServiceUnavailable);
+    EXPECT_EQ(client.Extract("/a.txt", &text), CrawlOutcome::kServiceUnavailable);
   }
   EXPECT_EQ(notices, 1);  // within the back-off no new launch, no new notice
 }
@@ -336,7 +336,7 @@ TEST(CrawlServiceClientTest, AListenerThatDoesNotKnowTheTokenGetsNoPath) {
   EXPECT_FALSE(client.Launch());
   std::u16string text;
   for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(client.Extract("/home/user/secret.txt", &text), ExtractOutcome::kServiceUntrusted);
+    EXPECT_EQ(client.Extract("/home/user/secret.txt", &text), CrawlOutcome::kServiceUntrusted);
     EXPECT_TRUE(text.empty());
   }
   ASSERT_EQ(reports.size(), 1u) << "reported once";
@@ -358,7 +358,7 @@ TEST(CrawlServiceClientTest, AListenerOfAnotherUserIsNeverSpokenTo) {
   CrawlServiceClient client(options);
   EXPECT_FALSE(client.Launch());
   std::u16string text;
-  EXPECT_EQ(client.Extract("/home/user/secret.txt", &text), ExtractOutcome::kServiceUntrusted);
+  EXPECT_EQ(client.Extract("/home/user/secret.txt", &text), CrawlOutcome::kServiceUntrusted);
   EXPECT_NE(report.find("uid 65534"), std::string::npos) << report;
   EXPECT_EQ(squatter.Received(), "") << "not even the challenge";
 }
@@ -369,7 +369,7 @@ TEST(CrawlServiceClientTest, NothingAfterSendExit) {
   ASSERT_TRUE(client.Launch());
   client.SendExit();
   std::u16string text;
-  EXPECT_EQ(client.Extract("text:x", &text), ExtractOutcome::kClosed);
+  EXPECT_EQ(client.Extract("text:x", &text), CrawlOutcome::kClosed);
   EXPECT_EQ(client.ExtractText(u"text:x", &text), -1);
   EXPECT_FALSE(client.Launch());
 }

@@ -62,7 +62,7 @@ std::string IndexStatusValue(const IndexStatusSources& sources, const std::strin
   if (name == "未能监控") return sources.monitor ? Lines(sources.monitor->unwatched()) : "";
   if (!crawler) return "";
   if (name == "正在读取") return crawler->index_position();
-  if (name == "暂停") return crawler->paused ? "TRUE" : "FALSE";
+  if (name == "暂停") return crawler->paused() ? "TRUE" : "FALSE";
   if (name == "核对") {
     return crawler->reconciling() ? std::to_string(crawler->reconcile_stats().checked) : "";
   }

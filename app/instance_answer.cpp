@@ -14,7 +14,7 @@ std::string AnswerInstanceRequest(Application& app, std::string_view request) {
     return AnswerOpenRequest(app.SearchUrl(argument), LaunchDetached);
   }
   if (ParseExplainRequest(request, &argument)) return app.Diagnose(argument);
-  return AnswerSearchRequest(*app.search(), request);
+  return AnswerSearchRequest(*app.operations().search(), request);
 }
 
 }  // namespace lun

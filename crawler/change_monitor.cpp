@@ -172,13 +172,13 @@ void ChangeMonitor::Stop() {
 void ChangeMonitor::Touch(const std::string& path) {
   std::lock_guard lock(mutex_);
   Pending& p = pending_[path];
-  p.last = std::chrono::steady_clock::now();
+  p.last = Now();
   p.state = Pending::kChanged;
 }
 
 void ChangeMonitor::Forget(const std::string& path) {
   std::lock_guard lock(mutex_);
-  pending_[path] = Pending{std::chrono::steady_clock::now(), Pending::kDeleted};
+  pending_[path] = Pending{Now(), Pending::kDeleted};
 }
 
 void ChangeMonitor::Removed(const std::string& path, bool directory) {
@@ -199,7 +199,7 @@ void ChangeMonitor::Removed(const std::string& path, bool directory) {
     // file had a record before.
     it->second.state = realtime_delete ? deleted : Pending::kCancelled;
   } else if (realtime_delete) {
-    pending_[path] = Pending{std::chrono::steady_clock::now(), deleted};
+    pending_[path] = Pending{Now(), deleted};
   }
 }
 
@@ -222,8 +222,8 @@ void ChangeMonitor::DirectoryMoved(const std::string& from, const std::string& t
     for (size_t i = due_done_; i < due_.size(); ++i) {
       if (below(due_[i].path)) due_[i].path = to + due_[i].path.substr(from.size());
     }
-    pending_[from] = Pending{std::chrono::steady_clock::now(), Pending::kDeleted};
-    pending_[to] = Pending{std::chrono::steady_clock::now(), Pending::kChanged};
+    pending_[from] = Pending{Now(), Pending::kDeleted};
+    pending_[to] = Pending{Now(), Pending::kChanged};
   }
   // The records below follow the directory, text and all; a directory moved
   // somewhere the crawler does not look loses them.
@@ -255,10 +255,14 @@ void ChangeMonitor::Apply(const Due& entry, std::unique_lock<std::mutex>& tree) 
   crawler_.IndexFile(entry.path, /*force=*/true);
 }
 
+std::chrono::steady_clock::time_point ChangeMonitor::Now() const {
+  return options_.clock ? options_.clock() : std::chrono::steady_clock::now();
+}
+
 void ChangeMonitor::Process() {
   std::unique_lock lock(mutex_);
   while (!stop_) {
-    const auto now = std::chrono::steady_clock::now();
+    const auto now = Now();
     due_.clear();
     due_done_ = 0;
     for (auto it = pending_.begin(); it != pending_.end();) {

@@ -54,6 +54,9 @@ struct ChangeMonitorOptions {
   std::function<void(const std::string& reason)> on_rescan;
   // A notice for the user (title, text); shown once per watch-limit problem.
   std::function<void(const std::string& title, const std::string& text)> notify;
+  // The clock of the quiet period and the rewalk interval; null: the
+  // monotonic clock. Tests move a clock of their own instead of sleeping.
+  std::function<std::chrono::steady_clock::time_point()> clock;
   // Tests: pretend the system allows only this many watches (0: no limit).
   size_t watch_limit_for_testing = 0;
 };
@@ -104,6 +107,7 @@ class ChangeMonitor {
   void Removed(const std::string& path, bool directory);
   void DirectoryMoved(const std::string& from, const std::string& to);
   void Unwatched(const std::string& directory);
+  std::chrono::steady_clock::time_point Now() const;
 
   Crawler& crawler_;
   DocumentWriter& writer_;

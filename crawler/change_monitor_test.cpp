@@ -10,12 +10,12 @@
 
 #include "config/settings_store.h"
 #include "crawler/crawler.h"
+#include "crawler/crawler_test_util.h"
 #include "crawler/scan_scope.h"
 #include "engine/index/field_generations.h"
 #include "engine/query/index_term_source.h"
 #include "engine/query/query_escape.h"
 #include "engine/query/search_service.h"
-#include "crawler/crawler_test_util.h"
 #include "platform/text.h"
 
 namespace lun {
@@ -41,13 +41,20 @@ class ChangeMonitorTest : public testing::Test {
     env.writer = writer_.get();
     env.data_path = scratch_.home().path();
     crawler_ = std::make_unique<Crawler>(env);
-    ChangeMonitorOptions options;
-    // Long enough that the writes of one test always fall inside it.
-    options.quiet_period = 1000ms;
-    options.pass_interval = 20ms;
-    monitor_ = std::make_unique<ChangeMonitor>(*crawler_, *writer_, scope_, options);
+    monitor_ = std::make_unique<ChangeMonitor>(*crawler_, *writer_, scope_, Options());
     ASSERT_EQ(monitor_->Start(), "");
   }
+
+  // The quiet period passes only when the test moves the clock, so the
+  // writes of one test always fall inside it, however loaded the machine.
+  ChangeMonitorOptions Options() {
+    ChangeMonitorOptions options;
+    options.quiet_period = kQuietPeriod;
+    options.pass_interval = 20ms;
+    options.clock = [this] { return std::chrono::steady_clock::now() + skew_.load(); };
+    return options;
+  }
+  void PassQuietPeriod() { skew_ = skew_.load() + kQuietPeriod + 1ms; }
 
   void Write(const std::string& name, const char* text = "x") {
     FILE* f = fopen(JoinPath(root_, name).c_str(), "w");
@@ -63,19 +70,17 @@ class ChangeMonitorTest : public testing::Test {
     return rs->count();
   }
 
-  // Waits until `name` has `count` records, up to 10 s.
-  bool WaitForRecords(const std::string& name, size_t count) {
+  // Waits until `name` has `count` records, up to 10 s, letting the quiet
+  // period of every change seen pass.
+  bool WaitForRecords(const std::string& name, size_t count,
+                      const ChangeMonitor* monitor = nullptr) {
+    if (!monitor) monitor = monitor_.get();
     for (int i = 0; i < 1000; ++i) {
-      if (RecordsOf(name) == count && monitor_->pending() == 0) return true;
+      if (RecordsOf(name) == count && monitor->pending() == 0) return true;
+      if (monitor->pending() > 0) PassQuietPeriod();
       std::this_thread::sleep_for(10ms);
     }
     return false;
-  }
-
-  // Waits until nothing is pending any more, up to 10 s.
-  void Settle() {
-    std::this_thread::sleep_for(50ms);  // let the watcher deliver its events
-    for (int i = 0; i < 1000 && monitor_->pending() > 0; ++i) std::this_thread::sleep_for(10ms);
   }
 
   DocumentStore store_;
@@ -88,6 +93,8 @@ class ChangeMonitorTest : public testing::Test {
   ScanScope scope_;
   std::unique_ptr<Crawler> crawler_;
   std::unique_ptr<ChangeMonitor> monitor_;
+  static constexpr std::chrono::milliseconds kQuietPeriod = std::chrono::hours(1);
+  std::atomic<std::chrono::milliseconds> skew_{0ms};
 };
 
 TEST_F(ChangeMonitorTest, ANewFileIsIndexedOnceAfterItsQuietPeriod) {
@@ -105,7 +112,9 @@ TEST_F(ChangeMonitorTest, DeletionsFollowTheRealTimeDeletionSetting) {
 
   monitor_->realtime_delete = false;
   ASSERT_EQ(unlink(JoinPath(root_, "keep.txt").c_str()), 0);
-  Settle();
+  // Events arrive in order: once a later file is in, the deletion is seen.
+  Write("sentinel.txt");
+  ASSERT_TRUE(WaitForRecords("sentinel.txt", 1));
   EXPECT_EQ(RecordsOf("keep.txt"), 1u);
 
   monitor_->realtime_delete = true;
@@ -183,6 +192,7 @@ TEST_F(ChangeMonitorTest, AFileDeletedJustBeforeItsFolderMovesLeavesNoRecord) {
     ASSERT_EQ(rename(folder.c_str(), next.c_str()), 0);
   }
   for (int i = 0; i < 1000 && (docs->live_count() > 0 || monitor_->pending() > 0); ++i) {
+    if (monitor_->pending() > 0) PassQuietPeriod();
     std::this_thread::sleep_for(10ms);
   }
   EXPECT_EQ(docs->live_count(), 0u);
@@ -192,16 +202,19 @@ TEST_F(ChangeMonitorTest, CreatedAndDeletedWithinTheQuietPeriodLeavesNothing) {
   DataTable* docs = project_->FindTable(kDocumentTable);
   Write("brief.txt");
   ASSERT_EQ(unlink(JoinPath(root_, "brief.txt").c_str()), 0);
-  Settle();
-  std::this_thread::sleep_for(1100ms);
-  EXPECT_EQ(docs->record_count(), 0u);
+  // Events arrive in order: once a later file is in, so is the deletion.
+  Write("later.txt");
+  ASSERT_TRUE(WaitForRecords("later.txt", 1));
+  EXPECT_EQ(docs->record_count(), 1u);
+  EXPECT_EQ(RecordsOf("brief.txt"), 0u);
 }
 
 TEST_F(ChangeMonitorTest, NothingIsSeenWhileMonitoringIsOff) {
   monitor_->monitoring = false;
   Write("unseen.txt");
-  Settle();
-  std::this_thread::sleep_for(1100ms);
+  std::this_thread::sleep_for(50ms);  // the watcher delivers the event
+  EXPECT_EQ(monitor_->pending(), 0u);
+  PassQuietPeriod();
   EXPECT_EQ(RecordsOf("unseen.txt"), 0u);
   monitor_->monitoring = true;
   Write("seen.txt");
@@ -212,9 +225,7 @@ TEST_F(ChangeMonitorTest, TreesBeyondTheWatchLimitAreReconciledInstead) {
   monitor_->Stop();
   for (const char* d : {"a", "b", "c", "d"}) MakeDirectories(JoinPath(root_, d));
   std::vector<std::string> notices;
-  ChangeMonitorOptions options;
-  options.quiet_period = 1000ms;
-  options.pass_interval = 20ms;
+  ChangeMonitorOptions options = Options();
   options.rewalk_interval = 100ms;
   options.watch_limit_for_testing = 3;  // the root and two of its four folders
   options.notify = [&](const std::string& title, const std::string&) { notices.push_back(title); };
@@ -230,8 +241,8 @@ TEST_F(ChangeMonitorTest, TreesBeyondTheWatchLimitAreReconciledInstead) {
   crawler_->StartIndexing();
   Write("d/late.txt");
   Write("c/late.txt");
-  EXPECT_TRUE(WaitForRecords("d/late.txt", 1));
-  EXPECT_TRUE(WaitForRecords("c/late.txt", 1));
+  EXPECT_TRUE(WaitForRecords("d/late.txt", 1, &limited));
+  EXPECT_TRUE(WaitForRecords("c/late.txt", 1, &limited));
   limited.Stop();
 }
 
@@ -240,9 +251,7 @@ TEST_F(ChangeMonitorTest, LostEventsAskForARescanAndMonitoringGoesOn) {
   std::mutex mutex;
   std::condition_variable asked;
   std::vector<std::string> reasons;
-  ChangeMonitorOptions options;
-  options.quiet_period = 1000ms;
-  options.pass_interval = 20ms;
+  ChangeMonitorOptions options = Options();
   options.on_rescan = [&](const std::string& reason) {
     std::lock_guard lock(mutex);
     reasons.push_back(reason);
@@ -257,7 +266,7 @@ TEST_F(ChangeMonitorTest, LostEventsAskForARescanAndMonitoringGoesOn) {
     EXPECT_EQ(reasons.size(), 1u) << "one request per overflow";
   }
   Write("after.txt");
-  EXPECT_TRUE(WaitForRecords("after.txt", 1));
+  EXPECT_TRUE(WaitForRecords("after.txt", 1, &monitor));
   monitor.Stop();
 }
 

@@ -12,9 +12,9 @@
 #include "automation/variant.h"
 #include "config/settings_keys.h"
 #include "config/settings_store.h"
-#include "crawler/extract/charset.h"
-#include "crawler/extract/archive_members.h"
 #include "crawler/content_digest.h"
+#include "crawler/extract/archive_members.h"
+#include "crawler/extract/charset.h"
 #include "crawler/extract/compiled_help.h"
 #include "crawler/extract/text_filters.h"
 #include "crawler/scan_scope.h"
@@ -283,7 +283,7 @@ bool Crawler::Reindex(bool keep_index) {
   // really empty.
   const bool fast = !keep_index && emptied;
   env_.writer->set_fast_insert(fast);
-  first_pass = fast;
+  first_pass_ = fast;
   StartScan();
   if (indexing) StartIndexing();
   return emptied;
@@ -292,21 +292,20 @@ bool Crawler::Reindex(bool keep_index) {
 int64_t Crawler::NowMs() const { return env_.clock_ms ? env_.clock_ms() : MonotonicMs(); }
 
 bool Crawler::PollUserIdle() {
-  if (env_.user_idle_probe &&
-      static_cast<SpeedMode>(speed_mode.load()) == SpeedMode::kIdleHighSpeed) {
+  if (env_.user_idle_probe && speed_mode_.load() == SpeedMode::kIdleHighSpeed) {
     const int64_t now = NowMs();
     int64_t due = next_idle_poll_ms_;
     // One thread polls; the other keeps the flag as it is.
     if (now >= due &&
         next_idle_poll_ms_.compare_exchange_strong(due, now + env_.user_idle_poll_ms)) {
-      user_idle = env_.user_idle_probe();
+      user_idle_ = env_.user_idle_probe();
     }
   }
-  return user_idle;
+  return user_idle_;
 }
 
 void Crawler::Throttle(int low_ms, int idle_ms) {
-  const SpeedMode mode = static_cast<SpeedMode>(speed_mode.load());
+  const SpeedMode mode = speed_mode_.load();
   const bool idle = PollUserIdle();
   // The index flushes keep the pace of the walk and the queue: the engine's
   // own switch (indexing_pace.h) follows the speed menu and the idle state.
@@ -470,8 +469,8 @@ void Crawler::FullPass() {
     env_.index_mail();
   }
   SetScanPosition("已完成");
-  first_pass = false;
-  if (stop_scan_) first_index = false;
+  first_pass_ = false;
+  if (stop_scan_) first_index_ = false;
   settings.SetValue(kSearchSection, key::kFullScanDone, stop_scan_ ? kFalse : kTrue);
   (void)settings.Save();
 }
@@ -518,7 +517,7 @@ void Crawler::RunReconciliations() {
 }
 
 void Crawler::LogReconcilePass(const ReconcileStats& before, const ReconcileStats& after,
-                                int64_t elapsed_ms) {
+                               int64_t elapsed_ms) {
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.2f", static_cast<double>(elapsed_ms) / 1000);
   AppendEngineErrorLog("核对完成: 比较 " + std::to_string(after.checked - before.checked) +
@@ -530,7 +529,7 @@ void Crawler::LogReconcilePass(const ReconcileStats& before, const ReconcileStat
 void Crawler::IndexThread() {
   const DataTable* documents = env_.project->FindTable(kDocumentTable);
   if (!documents || documents->live_count() == 0 || env_.scope->used_default_roots()) {
-    first_index = true;
+    first_index_ = true;
   }
   RecordPipe<Prepared> pipe(kPreparedRecords);
   std::thread writer([this, &pipe] {
@@ -544,7 +543,7 @@ void Crawler::IndexThread() {
   });
   bool queue_had_records = false;
   while (!stop_index_) {
-    if (paused) {
+    if (paused_) {
       Sleep(100);
       continue;
     }
@@ -553,12 +552,12 @@ void Crawler::IndexThread() {
       // written, every write checks for an older record of its path, and
       // the user may search everything.
       // (A first scan that found nothing ends the mode too.)
-      if (!first_pass && (queue_had_records || env_.writer->fast_insert())) {
+      if (!first_pass_ && (queue_had_records || env_.writer->fast_insert())) {
         queue_had_records = false;
         pipe.WaitWritten();
         // The mail passes waited for the first indexing, not for the end
         // of the session.
-        first_index = false;
+        first_index_ = false;
         if (env_.writer->fast_insert()) {
           if (env_.notify) env_.notify(kScanDoneTitle, kScanDoneText);
           env_.writer->set_fast_insert(false);
@@ -584,10 +583,10 @@ void Crawler::IndexThread() {
       continue;
     }
     SetIndexPosition(path);
-    bool retry = false;
+    IndexOutcome outcome = IndexOutcome::kNothingToWrite;
     std::optional<DocumentRecord> record =
-        is_directory ? DirectoryDocumentOf(path) : FileDocumentOf(path, false, &retry);
-    if (retry) {
+        is_directory ? DirectoryDocumentOf(path) : FileDocumentOf(path, false, &outcome);
+    if (outcome == IndexOutcome::kWrittenWithoutText || outcome == IndexOutcome::kNoDiskSpace) {
       // The service is down or the disk full, not the file: rather than a
       // record without text for good (an unchanged file is never read
       // again), the entry stays and the thread waits.
@@ -614,13 +613,14 @@ void Crawler::IndexThread() {
     (void)table->FlushIndexes();
     table->Unlock();
   }
-  first_index = false;
+  first_index_ = false;
 }
 
-void Crawler::IndexFile(const std::string& path, bool force) {
-  bool retry = false;
-  std::optional<DocumentRecord> record = FileDocumentOf(path, force, &retry);
-  if (record) WriteRecordOfPath(*record, force);
+IndexOutcome Crawler::IndexFile(const std::string& path, bool force) {
+  IndexOutcome outcome = IndexOutcome::kNothingToWrite;
+  std::optional<DocumentRecord> record = FileDocumentOf(path, force, &outcome);
+  if (record && !WriteRecordOfPath(*record, force)) return IndexOutcome::kFailed;
+  return outcome;
 }
 
 bool Crawler::AdmitsUnknown(const std::string& path) {
@@ -653,13 +653,14 @@ bool Crawler::CheckDiskSpace() {
 }
 
 std::optional<DocumentRecord> Crawler::FileDocumentOf(const std::string& path, bool force,
-                                                      bool* retry) {
+                                                      IndexOutcome* outcome) {
+  *outcome = IndexOutcome::kNothingToWrite;
   if (env_.scope->IsFileExcluded(path)) return std::nullopt;
   const std::string token = TypeTokenOf(path);
   const bool admitted = env_.scope->IsTypeAdmitted(token);
   if (!admitted && !AdmitsUnknown(path)) return std::nullopt;
   if (!CheckDiskSpace()) {
-    *retry = true;
+    *outcome = IndexOutcome::kNoDiskSpace;
     return std::nullopt;
   }
   struct stat st;
@@ -671,6 +672,7 @@ std::optional<DocumentRecord> Crawler::FileDocumentOf(const std::string& path, b
   const std::string documents = env_.scope->TypeList(TypeListKind::kDocument);
   if (token == "|CHM|" && ListContainsToken(documents, token)) {
     IndexCompiledHelp(path, created, modified, force);
+    *outcome = IndexOutcome::kWritten;
     return std::nullopt;
   }
   DocumentRecord record;
@@ -684,6 +686,7 @@ std::optional<DocumentRecord> Crawler::FileDocumentOf(const std::string& path, b
   // An unchanged file is not read again (a queue entry taken a second time
   // after a restart, a reconciliation that met a file the monitor wrote).
   if ((force || !env_.writer->fast_insert()) && env_.writer->IsCurrent(record)) return std::nullopt;
+  *outcome = IndexOutcome::kWritten;
   if (!env_.archive_reader.empty() && ListContainsToken(documents, token) &&
       IsArchiveType(UpperAscii(record.type))) {
     // The archive's own record holds the names of its members.
@@ -711,20 +714,24 @@ std::optional<DocumentRecord> Crawler::FileDocumentOf(const std::string& path, b
       ListContainsToken(env_.scope->TypeList(TypeListKind::kOtherText), token) ||
       ListContainsToken(env_.scope->TypeList(TypeListKind::kPlugin), token) ||
       ListContainsToken(env_.scope->TypeList(TypeListKind::kMsnPlugin), token);
-  if (wants_text && env_.extract_text) record.text = ServiceTextOf(path, retry);
+  bool unavailable = false;
+  if (wants_text && env_.extract_text) record.text = ServiceTextOf(path, &unavailable);
   // Read after the service has read the file, so its bytes come from the
   // page cache; not when the service is down (the entry waits in the queue
   // and its record is not written now).
-  if (!*retry) record.md5 = Md5OfFile(path);
+  if (unavailable) {
+    *outcome = IndexOutcome::kWrittenWithoutText;
+  } else {
+    record.md5 = Md5OfFile(path);
+  }
   return record;
 }
 
 std::u16string Crawler::IndexArchive(const std::string& path, double created, double modified,
                                      bool force) {
-  const TypeLists lists{env_.scope->TypeList(TypeListKind::kDocument),
-                        env_.scope->TypeList(TypeListKind::kOtherText),
-                        env_.scope->TypeList(TypeListKind::kPlugin),
-                        env_.scope->TypeList(TypeListKind::kMsnPlugin)};
+  const TypeLists lists{
+      env_.scope->TypeList(TypeListKind::kDocument), env_.scope->TypeList(TypeListKind::kOtherText),
+      env_.scope->TypeList(TypeListKind::kPlugin), env_.scope->TypeList(TypeListKind::kMsnPlugin)};
   StageTimer timer(counters_.extract_ns);
   ArchiveSummary summary = ForEachArchiveMember(
       env_.archive_reader, path, lists, &stop_index_, [&](const ArchiveMember& member) {
@@ -753,11 +760,11 @@ std::u16string Crawler::ServiceTextOf(const std::string& path, bool* unavailable
   // The client has restarted the service after a failed exchange, so the
   // second try meets a fresh one.
   while (failures() < kMaxServiceFailures) {
-    const ServiceText outcome = env_.extract_text(path, &text);
-    if (outcome == ServiceText::kText) return text;
+    const CrawlOutcome outcome = env_.extract_text(path, &text);
+    if (outcome == CrawlOutcome::kText) return text;
     text.clear();
-    *unavailable = outcome == ServiceText::kUnavailable;
-    if (outcome != ServiceText::kServiceFailed) break;
+    *unavailable = outcome == CrawlOutcome::kServiceUnavailable || outcome == CrawlOutcome::kClosed;
+    if (outcome != CrawlOutcome::kServiceFailed) break;
     std::lock_guard lock(failures_mutex_);
     ++service_failures_[path];
   }
@@ -791,8 +798,8 @@ bool Crawler::WriteRecord(const DocumentRecord& record, bool force) {
   return env_.writer->AddOrUpdateDocument(record, force);
 }
 
-void Crawler::WriteRecordOfPath(const DocumentRecord& record, bool force) {
-  WriteRecord(record, force);
+bool Crawler::WriteRecordOfPath(const DocumentRecord& record, bool force) {
+  const bool written = WriteRecord(record, force);
   // Deleted, renamed or moved (with a directory above it) while it was
   // read: the record just written names a path that is gone, and the change
   // that took the path away may have been handled before the record
@@ -800,15 +807,16 @@ void Crawler::WriteRecordOfPath(const DocumentRecord& record, bool force) {
   // not carry it along). The record goes, and a reconciliation finds the
   // file wherever it is now.
   struct stat st;
-  if (lstat(record.path.c_str(), &st) == 0) return;
+  if (lstat(record.path.c_str(), &st) == 0) return written;
   env_.writer->RemoveDocuments(record.path);
   RequestReconcile(ReconcileRequest{.everything = true, .trees = {}, .prune = false});
+  return written;
 }
 
-void Crawler::IndexDirectory(const std::string& path) {
-  if (std::optional<DocumentRecord> record = DirectoryDocumentOf(path)) {
-    WriteRecordOfPath(*record, false);
-  }
+IndexOutcome Crawler::IndexDirectory(const std::string& path) {
+  const std::optional<DocumentRecord> record = DirectoryDocumentOf(path);
+  if (!record) return IndexOutcome::kNothingToWrite;
+  return WriteRecordOfPath(*record, false) ? IndexOutcome::kWritten : IndexOutcome::kFailed;
 }
 
 std::optional<DocumentRecord> Crawler::DirectoryDocumentOf(const std::string& path) {

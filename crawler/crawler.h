@@ -23,6 +23,13 @@
 // in a circle or out of the permitted roots, and a linked file is indexed
 // under its own path when its tree is walked.
 //
+// Ownership and lifetime: the crawler owns its scan and index threads (and
+// the writer thread the index thread starts); the destructor stops them, so
+// no thread of the crawler outlives it. It owns nothing of its
+// environment: the project, search service, settings, scope and document
+// writer must outlive it, and the environment's functions may be called on
+// its threads until the destructor has returned.
+//
 // Thread safety: the flags may be read and written from any thread; the
 // threads poll them between entries. The control members (Start*, Stop*,
 // Reindex) may be called from any thread, one at a time (the application
@@ -44,6 +51,7 @@
 #include <vector>
 
 #include "crawler/document_table.h"
+#include "crawler/extract/crawl_outcome.h"
 #include "crawler/reconciler.h"
 #include "crawler/skip_ledger.h"
 
@@ -52,22 +60,19 @@ namespace lun {
 class ScanScope;
 class SettingsStore;
 
-// What the crawl service made of one request.
-enum class ServiceText {
-  kText,           // text received
-  kNoText,         // the file has none
-  kServiceFailed,  // the exchange failed: the service died or hung (and was restarted)
-  kUnavailable,    // no service could be reached: the file is not to blame
-};
-
 struct CrawlerEnvironment {
   SearchProject* project = nullptr;
   SearchService* search = nullptr;
   SettingsStore* settings = nullptr;
   ScanScope* scope = nullptr;
   DocumentWriter* writer = nullptr;
-  // Asks the crawl service for the text of a file, filling `*text`.
-  std::function<ServiceText(const std::string& path, std::u16string* text)> extract_text;
+  // Asks the crawl service for the text of a file, filling `*text`. A
+  // failed exchange is tried once more; a service that cannot be reached
+  // (or was told to exit) is not the file's fault, so the index thread puts
+  // the file back and waits instead of writing a record without text; a
+  // listener that is not our service got no path at all: the file is
+  // indexed by name only.
+  std::function<CrawlOutcome(const std::string& path, std::u16string* text)> extract_text;
   // True when the crawl service can extract text of this type token.
   std::function<bool(const std::string& token)> service_extracts;
   // The crawl service's program (luncrawl), which also reads the members of
@@ -106,6 +111,15 @@ struct CrawlStats {
   int64_t flush_ns = 0;     // the index flush when the index thread ends
   uint64_t files = 0;       // records written: files, directories, compiled-help pages
   uint64_t text_units = 0;  // UTF-16 units of text written
+};
+
+// What IndexFile and IndexDirectory did with one path.
+enum class IndexOutcome {
+  kWritten,             // its record (a compiled-help file's: its pages') is committed
+  kWrittenWithoutText,  // committed without text: no crawl service could be reached
+  kNothingToWrite,      // excluded, of no admitted type, gone, or its record is current
+  kNoDiskSpace,         // the database's disk is below the free-space limit: not written
+  kFailed,              // the record could not be written
 };
 
 enum class SpeedMode { kIdleHighSpeed = 0, kHighSpeed = 1, kLowSpeed = 2 };
@@ -164,23 +178,32 @@ class Crawler {
   // while no service can be reached gets its record without text here; the
   // index thread instead puts its entry back into the queue and waits, so
   // that the text is not missing for good.
-  void IndexFile(const std::string& path, bool force);
-  void IndexDirectory(const std::string& path);
+  IndexOutcome IndexFile(const std::string& path, bool force);
+  IndexOutcome IndexDirectory(const std::string& path);
   // Asks the user-idle probe when its poll is due and the speed mode is
   // kIdleHighSpeed; returns the user_idle flag. The threads call it before
   // each pause.
   bool PollUserIdle();
 
-  // Control state, read and written by the desktop shell.
-  std::atomic<bool> paused{false};
-  std::atomic<int> speed_mode{static_cast<int>(SpeedMode::kHighSpeed)};
-  std::atomic<bool> user_idle{false};
-  // The walking part of the first full scan is still running.
-  std::atomic<bool> first_pass{false};
+  // Control state, read and written from any thread (the desktop shell, the
+  // status page); the threads read it between entries. Paused: no entry is
+  // taken. The speed mode sets the pause between entries.
+  bool paused() const { return paused_; }
+  void set_paused(bool paused) { paused_ = paused; }
+  SpeedMode speed_mode() const { return speed_mode_; }
+  void set_speed_mode(SpeedMode mode) { speed_mode_ = mode; }
+  // The user is away, as the last PollUserIdle found.
+  bool user_idle() const { return user_idle_; }
+  // The walking part of the first full scan is still running: the caller
+  // sets it before StartScan when it begins on an empty document table
+  // (with the writer in fast-insert mode); the scan clears it when its walk
+  // ends.
+  bool first_pass() const { return first_pass_; }
+  void set_first_pass(bool first) { first_pass_ = first; }
   // The index thread started on an empty document table, or the default
   // roots are in use; the mail passes wait while it is set. Cleared when the
   // first full scan's queue has run dry, and when either thread stops.
-  std::atomic<bool> first_index{false};
+  bool first_index() const { return first_index_; }
 
   bool scanning() const { return scanning_; }
   // The tables are being emptied by Reindex; nothing is indexed.
@@ -241,19 +264,21 @@ class Crawler {
   // `*unavailable` tells that no service could be reached.
   std::u16string ServiceTextOf(const std::string& path, bool* unavailable);
   // The record IndexFile / IndexDirectory write, text included; nullopt
-  // when there is none to write (excluded, unreadable, unchanged, or a
-  // compiled-help file, whose pages are written at once). `*retry` tells
-  // that the file must wait (no crawl service, too little disk space).
-  std::optional<DocumentRecord> FileDocumentOf(const std::string& path, bool force, bool* retry);
+  // when there is none to write (excluded, unreadable, unchanged, too
+  // little disk space, or a compiled-help file, whose pages are written at
+  // once). `*outcome` is what writing the record will come to, or why there
+  // is none; kWrittenWithoutText and kNoDiskSpace tell that the file must
+  // wait.
+  std::optional<DocumentRecord> FileDocumentOf(const std::string& path, bool force,
+                                               IndexOutcome* outcome);
   std::optional<DocumentRecord> DirectoryDocumentOf(const std::string& path);
   void IndexCompiledHelp(const std::string& path, double created, double modified, bool force);
   // Writes the member records of an archive; returns the members' names.
-  std::u16string IndexArchive(const std::string& path, double created, double modified,
-                              bool force);
+  std::u16string IndexArchive(const std::string& path, double created, double modified, bool force);
   bool WriteRecord(const DocumentRecord& record, bool force);
   // WriteRecord for the record of a file or directory on disk, which is
   // taken back when the path is gone once it is written.
-  void WriteRecordOfPath(const DocumentRecord& record, bool force);
+  bool WriteRecordOfPath(const DocumentRecord& record, bool force);
   int64_t NowMs() const;
 
   CrawlerEnvironment env_;
@@ -263,6 +288,11 @@ class Crawler {
   std::atomic<bool> stop_index_{false};
   std::atomic<bool> scanning_{false};
   std::atomic<bool> clearing_{false};
+  std::atomic<bool> paused_{false};
+  std::atomic<SpeedMode> speed_mode_{SpeedMode::kHighSpeed};
+  std::atomic<bool> user_idle_{false};
+  std::atomic<bool> first_pass_{false};
+  std::atomic<bool> first_index_{false};
   mutable std::mutex position_mutex_;
   std::string scan_position_;
   std::string index_position_;

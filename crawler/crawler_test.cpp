@@ -72,9 +72,9 @@ class CrawlerTest : public testing::Test {
     env.writer = writer_.get();
     env.extract_text = [](const std::string& path, std::u16string* text) {
       std::string bytes;
-      if (ReadWholeFile(DefaultFileSystem(), path, &bytes) != 0) return ServiceText::kNoText;
+      if (ReadWholeFile(DefaultFileSystem(), path, &bytes) != 0) return CrawlOutcome::kNoText;
       *text = ToWide(bytes);
-      return ServiceText::kText;
+      return CrawlOutcome::kText;
     };
     env.service_extracts = [](const std::string& token) { return token == "|TXT|"; };
     env.data_path = scratch_.home().path();
@@ -300,7 +300,7 @@ TEST_F(CrawlerTest, FullScanIndexesTheAdmittedFilesOfThePermittedRoots) {
   env.index_mail = [&] { ++mail_passes; };
   writer_->set_fast_insert(true);
   Crawler crawler(env);
-  crawler.first_pass = true;
+  crawler.set_first_pass(true);
   crawler.StartScan();
   crawler.StartIndexing();
   for (int i = 0; i < 3000; ++i) {
@@ -308,7 +308,7 @@ TEST_F(CrawlerTest, FullScanIndexesTheAdmittedFilesOfThePermittedRoots) {
     if (!notices.empty()) break;
     std::this_thread::sleep_for(10ms);
   }
-  EXPECT_FALSE(crawler.first_index) << "the first indexing is over: the mail passes may run";
+  EXPECT_FALSE(crawler.first_index()) << "the first indexing is over: the mail passes may run";
   crawler.StopIndexing();
   crawler.StopScan();
   EXPECT_EQ(notices, std::vector<std::string>{"扫描完成"});
@@ -333,11 +333,11 @@ TEST_F(CrawlerTest, ReindexKeepsOrEmptiesTheTablesAndWalksAgain) {
   DataTable* docs = project_->FindTable(kDocumentTable);
   writer_->set_fast_insert(true);
   Crawler crawler(Env());
-  crawler.first_pass = true;
+  crawler.set_first_pass(true);
   crawler.StartScan();
   CrawlToTheEnd(crawler);
   ASSERT_EQ(docs->live_count(), 2u);
-  EXPECT_FALSE(crawler.first_index) << "cleared when the index thread ends";
+  EXPECT_FALSE(crawler.first_index()) << "cleared when the index thread ends";
 
   // Keeping the index: the walk runs again although the last one finished
   // (the changed file is found), and every file is checked against its
@@ -425,9 +425,9 @@ TEST_F(CrawlerTest, AFileThatBreaksTheServiceTwiceGetsItsRecordWithoutText) {
   env.extract_text = [&](const std::string& path, std::u16string* text) {
     const int call = ++calls[path];
     // The service dies on the poison file every time, on the flaky one once.
-    if (path == poison || (path == flaky && call == 1)) return ServiceText::kServiceFailed;
+    if (path == poison || (path == flaky && call == 1)) return CrawlOutcome::kServiceFailed;
     *text = path == flaky ? u"偶尔" : u"正常";
-    return ServiceText::kText;
+    return CrawlOutcome::kText;
   };
   Crawler crawler(env);
   crawler.IndexFile(poison, false);
@@ -494,9 +494,9 @@ TEST_F(CrawlerTest, AFileMetWhileTheServiceIsDownWaitsInTheQueueForItsText) {
   std::atomic<int> calls{0};
   CrawlerEnvironment env = Env();
   env.extract_text = [&](const std::string&, std::u16string* text) {
-    if (++calls == 1) return ServiceText::kUnavailable;
+    if (++calls == 1) return CrawlOutcome::kServiceUnavailable;
     *text = u"报告";
-    return ServiceText::kText;
+    return CrawlOutcome::kText;
   };
   Crawler crawler(env);
   ASSERT_TRUE(crawler.Queue(path, false));
@@ -512,6 +512,55 @@ TEST_F(CrawlerTest, AFileMetWhileTheServiceIsDownWaitsInTheQueueForItsText) {
   crawler.IndexFile(path, true);
   EXPECT_EQ(calls, 1);
   EXPECT_EQ(TextOf(path), u"");
+}
+
+// What each answer of the crawl service makes of a file indexed outside the
+// queue, and what IndexFile reports.
+TEST_F(CrawlerTest, EachServiceOutcomeGivesItsRecordAndIndexOutcome) {
+  const struct {
+    CrawlOutcome service;
+    IndexOutcome indexed;
+    std::u16string text;
+  } kCases[] = {
+      {CrawlOutcome::kText, IndexOutcome::kWritten, u"文本"},
+      {CrawlOutcome::kNoText, IndexOutcome::kWritten, u""},
+      {CrawlOutcome::kServiceUntrusted, IndexOutcome::kWritten, u""},
+      // Tried twice, then indexed by name and left out of this scan.
+      {CrawlOutcome::kServiceFailed, IndexOutcome::kWritten, u""},
+      {CrawlOutcome::kServiceUnavailable, IndexOutcome::kWrittenWithoutText, u""},
+      {CrawlOutcome::kClosed, IndexOutcome::kWrittenWithoutText, u""},
+  };
+  Configure(tree_.path(), "txt");
+  int n = 0;
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(static_cast<int>(c.service));
+    const std::string path = tree_.File("f" + std::to_string(n++) + ".txt");
+    Write(path, "文本");
+    CrawlerEnvironment env = Env();
+    env.extract_text = [&](const std::string&, std::u16string* text) {
+      if (c.service == CrawlOutcome::kText) *text = u"文本";
+      return c.service;
+    };
+    Crawler crawler(env);
+    EXPECT_EQ(crawler.IndexFile(path, false), c.indexed);
+    EXPECT_EQ(TextOf(path), c.text);
+  }
+}
+
+TEST_F(CrawlerTest, IndexFileAndDirectorySayWhenThereIsNothingToWrite) {
+  const std::string path = tree_.File("a.txt");
+  Write(path, "甲");
+  Write(tree_.File("b.bin"), "乙");
+  Configure(tree_.path(), "txt");
+  Crawler crawler(Env());
+  EXPECT_EQ(crawler.IndexFile(path, true), IndexOutcome::kWritten);
+  EXPECT_EQ(crawler.IndexFile(path, true), IndexOutcome::kNothingToWrite) << "record is current";
+  EXPECT_EQ(crawler.IndexFile(tree_.File("b.bin"), true), IndexOutcome::kNothingToWrite)
+      << "no admitted type";
+  EXPECT_EQ(crawler.IndexFile(tree_.File("gone.txt"), true), IndexOutcome::kNothingToWrite);
+  EXPECT_EQ(crawler.IndexDirectory(tree_.path()), IndexOutcome::kWritten);
+  EXPECT_EQ(crawler.IndexDirectory(tree_.File("gone")), IndexOutcome::kNothingToWrite);
+  EXPECT_EQ(crawler.IndexDirectory(path), IndexOutcome::kNothingToWrite) << "a file";
 }
 
 TEST_F(CrawlerTest, CompiledHelpBecomesOneRecordPerPage) {
@@ -659,8 +708,8 @@ TEST_F(CrawlerTest, TheSpeedModeReachesTheIndexFlushes) {
   Write(tree_.File("docs/a.txt"), "paceword");
   Configure(tree_.File("docs"), "txt");
   Crawler crawler(Env());
-  crawler.speed_mode = static_cast<int>(SpeedMode::kLowSpeed);
-  crawler.first_pass = true;
+  crawler.set_speed_mode(SpeedMode::kLowSpeed);
+  crawler.set_first_pass(true);
   crawler.StartScan();
   crawler.StartIndexing();
   for (int i = 0; i < 3000 && IndexingSpeedMode() != 2; ++i) std::this_thread::sleep_for(10ms);

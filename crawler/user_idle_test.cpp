@@ -70,11 +70,11 @@ TEST(UserIdleTest, CrawlerPollsOnlyInIdleModeAndAtMostOncePerInterval) {
   };
   Crawler crawler(env);
 
-  crawler.speed_mode = static_cast<int>(SpeedMode::kHighSpeed);
+  crawler.set_speed_mode(SpeedMode::kHighSpeed);
   EXPECT_FALSE(crawler.PollUserIdle());
   EXPECT_EQ(polls, 0) << "the flag matters only in idle mode";
 
-  crawler.speed_mode = static_cast<int>(SpeedMode::kIdleHighSpeed);
+  crawler.set_speed_mode(SpeedMode::kIdleHighSpeed);
   EXPECT_TRUE(crawler.PollUserIdle());
   EXPECT_EQ(polls, 1);
   away = false;

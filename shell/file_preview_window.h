@@ -25,7 +25,7 @@ using PreviewTextSource = std::function<std::u16string(const std::string& path)>
 
 // The text of the file at `path` through the in-process filters only (plain
 // text, web pages, mail files); empty when they yield none. A running lun
-// previews through ShellBackend::DocumentText, which asks the crawl service
+// previews through IndexOperations::DocumentText, which asks the crawl service
 // for the other types.
 std::u16string PreviewTextOf(const std::string& path);
 

@@ -4,11 +4,7 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
-#include "crawler/change_monitor.h"
-#include "crawler/crawler.h"
-#include "crawler/document_table.h"
-#include "engine/storage/data_table.h"
-#include "engine/storage/search_project.h"
+#include "app/index_operations.h"
 #include "shell/shell_backend.h"
 #include "shell/shell_controller.h"
 
@@ -20,12 +16,6 @@ constexpr int kRefreshMs = 500;
 constexpr int kTicksPerOversizeCount = 10;
 // Rows of the drop-down: 高速, 正常, 低速.
 constexpr int kModeOfRow[] = {1, 0, 2};
-
-uint32_t LiveCount(SearchProject* project, const char* table) {
-  if (!project) return 0;
-  const DataTable* found = project->FindTable(table);
-  return found ? found->live_count() : 0;
-}
 
 }  // namespace
 
@@ -86,17 +76,17 @@ IndexStatusDialog::IndexStatusDialog(ShellBackend& backend,
   connect(&status_page_, &QPushButton::clicked, this, [open_page] { open_page("Status.shl"); });
   connect(&diagnosis_, &QPushButton::clicked, this, [open_page] { open_page("Diagnose.shl"); });
 
-  Crawler* crawler = backend_.crawler();
-  run_.setChecked(crawler && !crawler->paused);
-  speed_.setCurrentIndex(crawler ? SpeedRowOfMode(crawler->speed_mode) : -1);
-  speed_.setEnabled(crawler != nullptr);
-  run_.setEnabled(crawler != nullptr);
-  connect(&run_, &QPushButton::toggled, this, [this](bool checked) {
-    if (Crawler* c = backend_.crawler()) c->paused = !checked;
-  });
+  const IndexActivity activity = backend_.operations().Activity();
+  run_.setChecked(activity.can_index && !activity.paused);
+  speed_.setCurrentIndex(activity.can_index ? SpeedRowOfMode(static_cast<int>(activity.speed))
+                                            : -1);
+  speed_.setEnabled(activity.can_index);
+  run_.setEnabled(activity.can_index);
+  connect(&run_, &QPushButton::toggled, this,
+          [this](bool checked) { backend_.operations().SetPaused(!checked); });
   connect(&speed_, &QComboBox::activated, this, [this](int row) {
-    Crawler* c = backend_.crawler();
-    if (c && SpeedModeOfRow(row) >= 0) c->speed_mode = SpeedModeOfRow(row);
+    const int mode = SpeedModeOfRow(row);
+    if (mode >= 0) backend_.operations().SetSpeedMode(static_cast<SpeedMode>(mode));
   });
   timer_.setInterval(kRefreshMs);
   connect(&timer_, &QTimer::timeout, this, &IndexStatusDialog::Refresh);
@@ -105,54 +95,44 @@ IndexStatusDialog::IndexStatusDialog(ShellBackend& backend,
   Refresh();
 }
 
-void IndexStatusDialog::RefreshWatching(const Crawler* crawler) {
-  QString text;
+void IndexStatusDialog::RefreshWatching(const IndexActivity& activity) {
+  QString text = QString::fromStdString(activity.watch_status);
   QString unwatched;
-  if (const ChangeMonitor* monitor = backend_.monitor()) {
-    text = QString::fromStdString(monitor->StatusText());
-    for (const std::string& tree : monitor->unwatched()) {
-      unwatched += QString::fromStdString(tree) + QLatin1Char('\n');
-    }
+  for (const std::string& tree : activity.unwatched) {
+    unwatched += QString::fromStdString(tree) + QLatin1Char('\n');
   }
-  if (crawler && crawler->reconciling()) {
+  if (activity.reconcile_checked) {
     if (!text.isEmpty()) text += QStringLiteral("，");
-    text += QStringLiteral("正在核对索引: %1").arg(crawler->reconcile_stats().checked);
+    text += QStringLiteral("正在核对索引: %1").arg(*activity.reconcile_checked);
   }
   watching_.setText(text);
   watching_.setToolTip(unwatched.trimmed());
 }
 
 void IndexStatusDialog::Refresh() {
-  Crawler* crawler = backend_.crawler();
-  const bool paused = crawler && crawler->paused;
+  const IndexActivity activity = backend_.operations().Activity();
   {
     const QSignalBlocker quiet(&run_);
-    run_.setChecked(crawler && !paused);
+    run_.setChecked(activity.can_index && !activity.paused);
   }
-  SearchProject* project = backend_.project();
-  counts_.setText(QStringLiteral("扫描：%1，索引：%2")
-                      .arg(LiveCount(project, kQueueTable))
-                      .arg(LiveCount(project, kDocumentTable)));
-  RefreshWatching(crawler);
+  counts_.setText(QStringLiteral("扫描：%1，索引：%2").arg(activity.queued).arg(activity.indexed));
+  RefreshWatching(activity);
   if (ticks_++ % kTicksPerOversizeCount == 0) {
-    SearchService* search = backend_.search();
-    const int oversize = search ? CountOversizeDocuments(*search) : -1;
-    oversize_.setText(oversize < 0 ? QString()
-                                   : QStringLiteral("超过 20 MB、只按名称和属性索引的文件：%1")
-                                         .arg(oversize));
+    const int oversize = backend_.operations().OversizeDocuments();
+    oversize_.setText(
+        oversize < 0 ? QString()
+                     : QStringLiteral("超过 20 MB、只按名称和属性索引的文件：%1").arg(oversize));
   }
-  const DocumentWriter* writer = backend_.writer();
   // Records are checked against older ones unless the table is being filled
   // from empty (fast insert).
-  const bool deduplicating = writer && !writer->fast_insert();
-  index_label_.setText(deduplicating ? QStringLiteral("正在索引：(自动去重)")
-                                     : QStringLiteral("正在索引："));
-  if (paused) {
+  index_label_.setText(activity.deduplicating ? QStringLiteral("正在索引：(自动去重)")
+                                              : QStringLiteral("正在索引："));
+  if (activity.paused) {
     index_path_.setText(QStringLiteral("已暂停"));
     scan_path_.setText(QStringLiteral("已暂停"));
-  } else if (crawler) {
-    index_path_.setText(QString::fromStdString(crawler->index_position()));
-    scan_path_.setText(QString::fromStdString(crawler->scan_position()));
+  } else if (activity.can_index) {
+    index_path_.setText(QString::fromStdString(activity.index_position));
+    scan_path_.setText(QString::fromStdString(activity.scan_position));
   }
 }
 

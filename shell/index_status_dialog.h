@@ -29,7 +29,7 @@
 
 namespace lun {
 
-class Crawler;
+struct IndexActivity;
 class ShellBackend;
 
 // The drop-down row of a speed mode (-1 for a mode outside 0-2), and back.
@@ -58,7 +58,7 @@ class IndexStatusDialog : public QDialog {
   QPushButton* diagnosis_button() { return &diagnosis_; }
 
  private:
-  void RefreshWatching(const Crawler* crawler);
+  void RefreshWatching(const IndexActivity& activity);
 
   ShellBackend& backend_;
   QLabel counts_;

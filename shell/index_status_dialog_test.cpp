@@ -22,7 +22,7 @@ TEST(IndexStatusDialogTest, ShowsCountsAndPausedPathsAndDrivesTheControls) {
   backend.AddDocument("/nowhere/b.txt", "b");
   backend.AddDocument("/nowhere/huge.log", "", kMaxIndexedFileSize + 1);
   Crawler& crawler = *backend.crawler();
-  crawler.speed_mode = 2;
+  crawler.set_speed_mode(SpeedMode::kLowSpeed);
   std::vector<std::string> opened;
   IndexStatusDialog dialog(backend, [&](const std::string& page) { opened.push_back(page); });
   EXPECT_EQ(dialog.windowTitle(), "索引状态");
@@ -34,20 +34,20 @@ TEST(IndexStatusDialogTest, ShowsCountsAndPausedPathsAndDrivesTheControls) {
   EXPECT_EQ(dialog.index_label()->text(), "正在索引：(自动去重)");
 
   dialog.run_button()->click();
-  EXPECT_TRUE(crawler.paused);
+  EXPECT_TRUE(crawler.paused());
   dialog.Refresh();
   EXPECT_EQ(dialog.index_path()->text(), "已暂停");
   EXPECT_EQ(dialog.scan_path()->text(), "已暂停");
 
   // Paused elsewhere (the menu): the button follows on the next tick.
-  crawler.paused = false;
+  crawler.set_paused(false);
   dialog.Refresh();
   EXPECT_TRUE(dialog.run_button()->isChecked());
 
   emit dialog.speed()->activated(0);
-  EXPECT_EQ(crawler.speed_mode, 1);
+  EXPECT_EQ(crawler.speed_mode(), SpeedMode::kHighSpeed);
   emit dialog.speed()->activated(1);
-  EXPECT_EQ(crawler.speed_mode, 0);
+  EXPECT_EQ(crawler.speed_mode(), SpeedMode::kIdleHighSpeed);
 
   backend.writer()->set_fast_insert(true);
   dialog.Refresh();

@@ -12,6 +12,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "app/index_operations.h"
 #include "automation/variant.h"
 #include "config/settings_keys.h"
 #include "config/settings_store.h"
@@ -250,7 +251,7 @@ void QuickSearchWindow::RunSearch() {
   QToolTip::hideText();
   list_.clear();
   status_.clear();
-  SearchService* search = backend_.search();
+  SearchService* search = backend_.operations().search();
   if (!search) return;
   const std::string text = edit_.text().trimmed().toStdString();
   const bool in_content =

@@ -16,7 +16,6 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "engine/storage/storage_test_util.h"
 #include "shell/file_preview_window.h"
 #include "shell/index_status_dialog.h"
 #include "shell/notification_popup.h"
@@ -54,7 +53,7 @@ int Run(const QString& dir) {
     backend.AddDocument(path, file[1]);
   }
   backend.AddDocument("/已删除/旧文件.doc", "这个文件已经不在了");
-  backend.crawler()->speed_mode = 0;
+  backend.crawler()->set_speed_mode(SpeedMode::kIdleHighSpeed);
   ScriptedPrompter passwords;
   ScriptedAsk ask;
   PopupCenter popups(ApplicationIcon());

@@ -12,11 +12,11 @@
 #include <algorithm>
 #include <set>
 
+#include "app/index_operations.h"
 #include "config/bar_list.h"
 #include "config/password_hash.h"
 #include "config/settings_keys.h"
 #include "config/settings_store.h"
-#include "crawler/change_monitor.h"
 #include "crawler/extract/plugin_registry.h"
 #include "crawler/scan_scope.h"
 #include "pages/file_types.h"
@@ -130,11 +130,13 @@ class SearchOptionsPage : public SettingsPage {
         default_search_->findText(Q(Get(key::kDefaultSearch, "快速搜索"))));
     quick_scope_->setCurrentIndex(Get(key::kQuickSearchContent, kFalse) == kTrue ? 1 : 0);
     // The monitor's switches, when it runs, say what is in force now.
-    ChangeMonitor* monitor = context_.backend->monitor();
-    monitor_->setChecked(monitor ? monitor->monitoring.load()
-                                 : FlagOnAtStartup(Get(key::kRealtimeMonitor, kTrue)));
-    deletions_->setChecked(monitor ? monitor->realtime_delete.load()
-                                   : FlagOnAtStartup(Get(key::kRealtimeDelete, kFalse)));
+    const IndexActivity activity = context_.backend->operations().Activity();
+    monitor_->setChecked(activity.monitor_running
+                             ? activity.monitoring
+                             : FlagOnAtStartup(Get(key::kRealtimeMonitor, kTrue)));
+    deletions_->setChecked(activity.monitor_running
+                               ? activity.realtime_delete
+                               : FlagOnAtStartup(Get(key::kRealtimeDelete, kFalse)));
     detect_text_->setChecked(FlagOnAtStartup(Get(key::kDetectText, kTrue)));
     image_text_->setChecked(FlagIsTrue(Get(key::kImageTextRecognition, kFalse)));
   }
@@ -211,13 +213,6 @@ class RunPage : public SettingsPage {
   QLineEdit* port_;
 };
 
-// Reloads the scan scope after a path list changed.
-void ReloadScope(ShellBackend& backend) {
-  if (ScanScope* scope = backend.scope()) {
-    scope->Load(backend.settings(), UserHomeDirectory(), SystemForbiddenPaths());
-  }
-}
-
 // 扫描路径::允许
 class PermittedPathsPage : public SettingsPage {
  public:
@@ -229,10 +224,7 @@ class PermittedPathsPage : public SettingsPage {
     layout->addWidget(tree_);
   }
   void Load() override { tree_->SetCheckedPaths(SplitBarList(Get(key::kPermittedPaths))); }
-  void Save() override {
-    Put(key::kPermittedPaths, JoinBarList(tree_->CheckedPaths()));
-    ReloadScope(*context_.backend);
-  }
+  void Save() override { Put(key::kPermittedPaths, JoinBarList(tree_->CheckedPaths())); }
 
  private:
   FolderTree* tree_;
@@ -262,7 +254,6 @@ class ForbiddenPathsPage : public SettingsPage {
       if (!path.isEmpty()) paths.push_back(S(path));
     }
     Put(key::kForbiddenPaths, JoinBarList(paths));
-    ReloadScope(*context_.backend);
   }
 
  private:
@@ -471,7 +462,7 @@ std::string SettingsPage::Get(std::string_view key, std::string_view default_val
 }
 
 void SettingsPage::Put(std::string_view key, std::string_view value) {
-  (void)settings().ApplySetting(key, value);
+  (void)context_.backend->operations().ApplySetting(key, value);
 }
 
 QStringList SettingsPageNames() {

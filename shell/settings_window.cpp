@@ -7,9 +7,9 @@
 
 #include "app/application.h"
 #include "app/first_run_defaults.h"
+#include "app/index_operations.h"
 #include "config/settings_keys.h"
 #include "config/settings_store.h"
-#include "crawler/crawler.h"
 #include "shell/notification_popup.h"
 #include "shell/shell_backend.h"
 #include "shell/shell_controller.h"
@@ -58,7 +58,7 @@ void OfferRescan(ShellBackend& backend, PopupCenter& popups, const AskFunction& 
   if (answer == kAnswerNo) return;
   popups.Show(QStringLiteral("重新扫描"),
               QStringLiteral("您修改了文件类型的设置，现在系统将自动重新扫描磁盘。"));
-  if (Crawler* crawler = backend.crawler()) (void)crawler->Reindex(true);
+  (void)backend.operations().Reindex(true);
 }
 
 SettingsWindow::SettingsWindow(ShellBackend& backend, PopupCenter& popups, AskFunction ask)

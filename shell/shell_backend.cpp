@@ -54,13 +54,9 @@ bool OpenWithDesktop(const std::string& target) {
 ApplicationBackend::ApplicationBackend(Application& app, bool manage_autostart)
     : app_(app), manage_autostart_(manage_autostart) {}
 
-SettingsStore& ApplicationBackend::settings() { return app_.settings(); }
-SearchProject* ApplicationBackend::project() { return app_.project(); }
-SearchService* ApplicationBackend::search() { return app_.search(); }
-DocumentWriter* ApplicationBackend::writer() { return app_.writer(); }
-Crawler* ApplicationBackend::crawler() { return app_.crawler(); }
-ChangeMonitor* ApplicationBackend::monitor() { return app_.monitor(); }
-ScanScope* ApplicationBackend::scope() { return &app_.scope(); }
+SettingsStore& ShellBackend::settings() { return operations().settings(); }
+
+IndexOperations& ApplicationBackend::operations() { return app_.operations(); }
 
 std::string ApplicationBackend::PageBaseUrl() {
   // The port the server really listens on: when the configured port was
@@ -72,10 +68,6 @@ std::string ApplicationBackend::PageBaseUrl() {
 }
 
 std::string ApplicationBackend::SessionCode() { return app_.session_code(); }
-
-std::u16string ApplicationBackend::DocumentText(const std::string& path) {
-  return app_.DocumentText(path);
-}
 
 void ApplicationBackend::Open(const std::string& target) { (void)OpenWithDesktop(target); }
 

@@ -1,6 +1,6 @@
 // What the desktop shell needs of the application core, behind one small
-// interface: the settings, the engine, the crawler's controls, the page
-// address of this run, opening a URL or a file on the desktop, and the
+// interface: the operations on the running index (index_operations.h), the
+// page address of this run, opening a URL or a file on the desktop, and the
 // shutdown sequence.
 //
 // The shell's windows and menus talk to the rest of the system only through
@@ -16,36 +16,22 @@
 namespace lun {
 
 class Application;
-class ChangeMonitor;
-class Crawler;
-class DocumentWriter;
-class ScanScope;
-class SearchProject;
-class SearchService;
+class IndexOperations;
 class SettingsStore;
 
 class ShellBackend {
  public:
   virtual ~ShellBackend() = default;
 
-  virtual SettingsStore& settings() = 0;
-  // Each of these is null before start-up has made it, or when this run has
-  // none (a run without the crawler).
-  virtual SearchProject* project() = 0;
-  virtual SearchService* search() = 0;
-  virtual DocumentWriter* writer() = 0;
-  virtual Crawler* crawler() = 0;
-  virtual ChangeMonitor* monitor() = 0;
-  // The scan scope, reloaded after the path pages change it.
-  virtual ScanScope* scope() = 0;
+  // Counts, pause and speed, re-index, search, document text, settings.
+  virtual IndexOperations& operations() = 0;
+  // The settings: operations().settings().
+  SettingsStore& settings();
 
   // "http://127.0.0.1:PORT/LUN/": the pages of this run.
   virtual std::string PageBaseUrl() = 0;
   // The session code every page URL carries as IDCODE.
   virtual std::string SessionCode() = 0;
-
-  // The text of a file for the preview window; empty when it has none.
-  virtual std::u16string DocumentText(const std::string& path) = 0;
 
   // Hands a URL, a file or a folder to the desktop's opener. Never blocks.
   virtual void Open(const std::string& target) = 0;
@@ -66,16 +52,9 @@ class ApplicationBackend : public ShellBackend {
   // SetAutostart leaves the user's entry alone and reports success.
   ApplicationBackend(Application& app, bool manage_autostart);
 
-  SettingsStore& settings() override;
-  SearchProject* project() override;
-  SearchService* search() override;
-  DocumentWriter* writer() override;
-  Crawler* crawler() override;
-  ChangeMonitor* monitor() override;
-  ScanScope* scope() override;
+  IndexOperations& operations() override;
   std::string PageBaseUrl() override;
   std::string SessionCode() override;
-  std::u16string DocumentText(const std::string& path) override;
   void Open(const std::string& target) override;
   bool SetAutostart(bool on) override;
   void Shutdown() override;

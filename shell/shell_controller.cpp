@@ -3,12 +3,9 @@
 #include <QApplication>
 
 #include "app/application.h"
+#include "app/index_operations.h"
 #include "config/settings_keys.h"
 #include "config/settings_store.h"
-#include "crawler/crawler.h"
-#include "crawler/document_table.h"
-#include "engine/storage/data_table.h"
-#include "engine/storage/search_project.h"
 #include "shell/file_preview_window.h"
 #include "shell/index_status_dialog.h"
 #include "shell/notification_popup.h"
@@ -123,16 +120,16 @@ QAction* ShellController::action(int command) const {
 }
 
 void ShellController::RefreshMenu() {
-  Crawler* crawler = backend_.crawler();
-  const int mode = crawler ? crawler->speed_mode.load() : -1;
-  action(kCmdIdleHighSpeed)->setChecked(mode == static_cast<int>(SpeedMode::kIdleHighSpeed));
-  action(kCmdHighSpeed)->setChecked(mode == static_cast<int>(SpeedMode::kHighSpeed));
-  action(kCmdLowSpeed)->setChecked(mode == static_cast<int>(SpeedMode::kLowSpeed));
-  const bool paused = crawler && crawler->paused;
-  action(kCmdPause)->setText(paused ? QStringLiteral("继续索引") : QStringLiteral("暂停索引"));
+  const IndexActivity activity = backend_.operations().Activity();
+  const bool can_index = activity.can_index;
+  action(kCmdIdleHighSpeed)->setChecked(can_index && activity.speed == SpeedMode::kIdleHighSpeed);
+  action(kCmdHighSpeed)->setChecked(can_index && activity.speed == SpeedMode::kHighSpeed);
+  action(kCmdLowSpeed)->setChecked(can_index && activity.speed == SpeedMode::kLowSpeed);
+  action(kCmdPause)->setText(activity.paused ? QStringLiteral("继续索引")
+                                             : QStringLiteral("暂停索引"));
   // A run without the crawler has no indexing to control.
   for (int command : {kCmdHighSpeed, kCmdIdleHighSpeed, kCmdLowSpeed, kCmdPause, kCmdReindex}) {
-    action(command)->setEnabled(crawler != nullptr);
+    action(command)->setEnabled(can_index);
   }
 }
 
@@ -154,16 +151,16 @@ void ShellController::RunCommand(int command) {
       ShowIndexStatus();
       break;
     case kCmdHighSpeed:
-      SetSpeed(static_cast<int>(SpeedMode::kHighSpeed));
+      SetSpeed(SpeedMode::kHighSpeed);
       break;
     case kCmdIdleHighSpeed:
-      SetSpeed(static_cast<int>(SpeedMode::kIdleHighSpeed));
+      SetSpeed(SpeedMode::kIdleHighSpeed);
       break;
     case kCmdLowSpeed:
-      SetSpeed(static_cast<int>(SpeedMode::kLowSpeed));
+      SetSpeed(SpeedMode::kLowSpeed);
       break;
     case kCmdPause:
-      if (Crawler* crawler = backend_.crawler()) crawler->paused = !crawler->paused;
+      backend_.operations().TogglePaused();
       break;
     case kCmdReindex:
       Reindex();
@@ -212,21 +209,19 @@ void ShellController::DefaultSearchAction() {
   }
 }
 
-void ShellController::SetSpeed(int mode) {
-  if (Crawler* crawler = backend_.crawler()) crawler->speed_mode = mode;
-}
+void ShellController::SetSpeed(SpeedMode mode) { backend_.operations().SetSpeedMode(mode); }
 
 void ShellController::Reindex() {
-  Crawler* crawler = backend_.crawler();
-  if (!crawler) return;
+  IndexOperations& operations = backend_.operations();
+  if (!operations.Activity().can_index) return;
   const int answer = ask_(QString::fromUtf8(kApplicationCaption),
                           QStringLiteral("您需要保留现有索引请选择“是”。\n"
                                          "不需要保留现有索引请选择“否”。"),
                           0, BoxButtons::kYesNoCancel, QMessageBox::Question);
   if (answer == kAnswerYes) {
-    (void)crawler->Reindex(true);
+    (void)operations.Reindex(true);
   } else if (answer == kAnswerNo) {
-    (void)crawler->Reindex(false);
+    (void)operations.Reindex(false);
     popups_.Show(QStringLiteral("重新扫描"),
                  QStringLiteral("您已经清空了数据，现在系统将重新扫描磁盘。"));
   }
@@ -272,7 +267,7 @@ void ShellController::ShowFilePreview(const QString& path, const QString& text, 
   if (!Authorized()) return;
   if (!preview_) {
     preview_ = std::make_unique<FilePreviewWindow>(
-        [this](const std::string& file) { return backend_.DocumentText(file); });
+        [this](const std::string& file) { return backend_.operations().DocumentText(file); });
   }
   preview_->ShowCentered();
   if (has_text) {
@@ -305,13 +300,7 @@ void ShellController::ShowSettings(const QString& page) {
 }
 
 void ShellController::SetStatusTip(const QString& status) {
-  uint32_t indexed = 0;
-  if (SearchProject* project = backend_.project()) {
-    if (const DataTable* documents = project->FindTable(kDocumentTable)) {
-      indexed = documents->live_count();
-    }
-  }
-  tip_ = TrayTipText(status, indexed);
+  tip_ = TrayTipText(status, backend_.operations().Activity().indexed);
   if (tray_) tray_->setToolTip(tip_);
 }
 
@@ -319,8 +308,7 @@ void ShellController::WatchCrawler() {
   // The crawler reports its scan through its state, not through the tip:
   // the tip follows that state, and leaves alone any other text it was
   // given meanwhile.
-  Crawler* crawler = backend_.crawler();
-  const bool scanning = crawler && crawler->scanning();
+  const bool scanning = backend_.operations().Activity().scanning;
   if (scanning) {
     SetStatusTip(QStringLiteral("正在扫描..."));
   } else if (scan_shown_) {

@@ -32,6 +32,8 @@
 
 namespace lun {
 
+enum class SpeedMode;
+
 class FilePreviewWindow;
 class PopupCenter;
 class QuickSearchWindow;
@@ -130,7 +132,7 @@ class ShellController : public QObject {
   void BuildMenu();
   QAction* AddCommand(QMenu* menu, int command, const char* text);
   void Reindex();
-  void SetSpeed(int mode);
+  void SetSpeed(SpeedMode mode);
   void WatchTrayHost();
   bool Authorized();
 

@@ -76,21 +76,21 @@ TEST_F(ShellControllerTest, SpeedItemsAndPauseLabelFollowTheCrawler) {
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.command);
     controller_.action(c.command)->trigger();
-    EXPECT_EQ(crawler.speed_mode, c.mode);
+    EXPECT_EQ(static_cast<int>(crawler.speed_mode()), c.mode);
     for (int other : {kCmdHighSpeed, kCmdIdleHighSpeed, kCmdLowSpeed}) {
       EXPECT_EQ(controller_.action(other)->isChecked(), other == c.command) << other;
     }
   }
   // A mode changed elsewhere (the status window) shows when the menu opens.
-  crawler.speed_mode = 1;
+  crawler.set_speed_mode(SpeedMode::kHighSpeed);
   emit controller_.menu()->aboutToShow();
   EXPECT_TRUE(controller_.action(kCmdHighSpeed)->isChecked());
 
   controller_.action(kCmdPause)->trigger();
-  EXPECT_TRUE(crawler.paused);
+  EXPECT_TRUE(crawler.paused());
   EXPECT_EQ(controller_.action(kCmdPause)->text(), "继续索引");
   controller_.action(kCmdPause)->trigger();
-  EXPECT_FALSE(crawler.paused);
+  EXPECT_FALSE(crawler.paused());
   EXPECT_EQ(controller_.action(kCmdPause)->text(), "暂停索引");
 }
 

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/index_operations.h"
 #include "config/settings_keys.h"
 #include "config/settings_store.h"
 #include "crawler/crawler.h"
@@ -20,8 +21,8 @@
 #include "platform/scratch_dir.h"
 #include "platform/text.h"
 #include "shell/countdown_box.h"
-#include "shell/password_check.h"
 #include "shell/file_preview_window.h"
+#include "shell/password_check.h"
 #include "shell/shell_backend.h"
 
 namespace lun {
@@ -39,22 +40,18 @@ class FakeBackend : public ShellBackend {
     env.settings = &store_.scratch.settings();
     env.scope = &scope_;
     env.writer = store_.writer.get();
-    env.extract_text = [](const std::string&, std::u16string*) { return ServiceText::kNoText; };
+    env.extract_text = [](const std::string&, std::u16string*) { return CrawlOutcome::kNoText; };
     env.service_extracts = [](const std::string&) { return false; };
     env.data_path = store_.scratch.home().path();
     crawler_ = std::make_unique<Crawler>(std::move(env));
   }
 
-  SettingsStore& settings() override { return store_.scratch.settings(); }
-  SearchProject* project() override { return store_.project.get(); }
-  SearchService* search() override { return with_engine ? store_.search.get() : nullptr; }
-  DocumentWriter* writer() override { return store_.writer.get(); }
-  Crawler* crawler() override { return with_crawler ? crawler_.get() : nullptr; }
-  ChangeMonitor* monitor() override { return nullptr; }
-  ScanScope* scope() override { return &scope_; }
+  IndexOperations& operations() override { return operations_; }
+  SearchProject* project() { return store_.project.get(); }
+  DocumentWriter* writer() { return store_.writer.get(); }
+  Crawler* crawler() { return crawler_.get(); }
   std::string PageBaseUrl() override { return "http://127.0.0.1:8484/LUN/"; }
   std::string SessionCode() override { return "CODE"; }
-  std::u16string DocumentText(const std::string& path) override { return PreviewTextOf(path); }
   void Open(const std::string& target) override { opened.push_back(target); }
   bool SetAutostart(bool on) override {
     autostart.push_back(on);
@@ -87,6 +84,16 @@ class FakeBackend : public ShellBackend {
   DocumentStore store_;
   ScanScope scope_;
   std::unique_ptr<Crawler> crawler_;
+  IndexOperations operations_{[this] {
+    IndexParts parts;
+    parts.settings = &store_.scratch.settings();
+    parts.project = store_.project.get();
+    parts.search = with_engine ? store_.search.get() : nullptr;
+    parts.writer = store_.writer.get();
+    parts.crawler = with_crawler ? crawler_.get() : nullptr;
+    parts.document_text = PreviewTextOf;
+    return parts;
+  }};
 };
 
 // Waits (at most 30 s) for a scan the crawler runs to end by itself.

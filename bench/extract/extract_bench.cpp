@@ -205,7 +205,7 @@ int main(int argc, char** argv) {
   int failures = 0;
   std::u16string text;
   for (const std::string& p : paths) {
-    if (client.Extract(p, &text) == lun::ExtractOutcome::kText) {
+    if (client.Extract(p, &text) == lun::CrawlOutcome::kText) {
       served += text.size();
     } else {
       ++failures;
@@ -225,7 +225,7 @@ int main(int argc, char** argv) {
   start = Clock::now();
   int docx_failures = 0;
   for (const std::string& p : docx) {
-    if (client2.Extract(p, &text) != lun::ExtractOutcome::kText) ++docx_failures;
+    if (client2.Extract(p, &text) != lun::CrawlOutcome::kText) ++docx_failures;
   }
   const double docx_s = Seconds(start);
   client2.SendExit();

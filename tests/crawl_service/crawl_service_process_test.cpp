@@ -85,19 +85,19 @@ TEST(CrawlServiceProcessTest, RealServiceSurvivesPoisonFilesInItsWorkers) {
   struct Case {
     const char* name;
     std::string data;
-    ExtractOutcome outcome;
+    CrawlOutcome outcome;
     std::u16string text;
   };
   const std::vector<Case> cases = {
-      {"plain.txt", "plain words", ExtractOutcome::kText, u"plain words"},
-      {"doc (1).docx", MakeDocx({"office words"}), ExtractOutcome::kText, u"office words"},
-      {"crash.pax", "crash", ExtractOutcome::kNoText, u""},  // the worker dies
-      {"hang.pax", "hang", ExtractOutcome::kNoText, u""},    // killed at the deadline
-      {"spin.pax", "spin", ExtractOutcome::kNoText, u""},
-      {"bomb.docx", MakeZipBomb("word/document.xml", 130u << 20), ExtractOutcome::kNoText, u""},
-      {"fine.pax", "fine", ExtractOutcome::kText, u"plugin:fine"},
+      {"plain.txt", "plain words", CrawlOutcome::kText, u"plain words"},
+      {"doc (1).docx", MakeDocx({"office words"}), CrawlOutcome::kText, u"office words"},
+      {"crash.pax", "crash", CrawlOutcome::kNoText, u""},  // the worker dies
+      {"hang.pax", "hang", CrawlOutcome::kNoText, u""},    // killed at the deadline
+      {"spin.pax", "spin", CrawlOutcome::kNoText, u""},
+      {"bomb.docx", MakeZipBomb("word/document.xml", 130u << 20), CrawlOutcome::kNoText, u""},
+      {"fine.pax", "fine", CrawlOutcome::kText, u"plugin:fine"},
       {"binary.txt", std::string("\0\1\2\3\x80\x81 binary \xFE\xFF\0\0\0\x10 data", 24),
-       ExtractOutcome::kNoText, u""},
+       CrawlOutcome::kNoText, u""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -107,7 +107,7 @@ TEST(CrawlServiceProcessTest, RealServiceSurvivesPoisonFilesInItsWorkers) {
     EXPECT_EQ(client.service_pid(), service);  // never restarted
   }
   std::u16string text;
-  EXPECT_EQ(client.Extract(dir.File("missing.txt"), &text), ExtractOutcome::kNoText);
+  EXPECT_EQ(client.Extract(dir.File("missing.txt"), &text), CrawlOutcome::kNoText);
 
   client.SendExit();
   EXPECT_FALSE(Alive(service));
@@ -152,7 +152,7 @@ TEST(CrawlServiceProcessTest, PictureRecognitionFollowsTheSettingAndItsLimit) {
     std::u16string text;
     client.Extract(picture, &text);
     EXPECT_EQ(text, step.text);
-    EXPECT_EQ(client.Extract(notes, &text), ExtractOutcome::kText);
+    EXPECT_EQ(client.Extract(notes, &text), CrawlOutcome::kText);
     EXPECT_EQ(text, u"next file");
     EXPECT_EQ(client.service_pid(), service);
     std::filesystem::remove(dir.File("bin/tesseract.slow"));
@@ -174,15 +174,15 @@ TEST(CrawlServiceProcessTest, FakeServiceFailuresCostOneFileEach) {
     SCOPED_TRACE(request);
     const pid_t before = client.service_pid();
     std::u16string text;
-    EXPECT_EQ(client.Extract(request, &text), ExtractOutcome::kServiceFailed);
+    EXPECT_EQ(client.Extract(request, &text), CrawlOutcome::kServiceFailed);
     EXPECT_TRUE(text.empty());
     EXPECT_FALSE(Alive(before));  // no zombie either
     EXPECT_NE(client.service_pid(), before);
-    EXPECT_EQ(client.Extract("/d/good.txt", &text), ExtractOutcome::kText);
+    EXPECT_EQ(client.Extract("/d/good.txt", &text), CrawlOutcome::kText);
     EXPECT_EQ(text, u"/d/good.txt");
   }
   std::u16string text;
-  EXPECT_EQ(client.Extract("/d/slow.txt", &text), ExtractOutcome::kText);
+  EXPECT_EQ(client.Extract("/d/slow.txt", &text), CrawlOutcome::kText);
   client.SendExit();
 }
 
@@ -204,7 +204,7 @@ TEST(CrawlServiceProcessTest, ServiceThatDiesAtStartGivesOneNoticeAndNoZombies) 
   EXPECT_GE(starts.size(), 6u);
   EXPECT_LE(starts.size(), 18u);
   std::u16string text;
-  EXPECT_EQ(client.Extract("/a.txt", &text), ExtractOutcome::kServiceUnavailable);
+  EXPECT_EQ(client.Extract("/a.txt", &text), CrawlOutcome::kServiceUnavailable);
   EXPECT_EQ(notices, 1);  // the back-off holds further launches
   std::string later;
   ASSERT_EQ(ReadWholeFile(DefaultFileSystem(), log, &later), 0);
@@ -232,7 +232,7 @@ TEST(CrawlServiceProcessTest, ARunningServiceIsUsedAndNoSecondOneStarted) {
     ASSERT_TRUE(client.Launch());
     EXPECT_EQ(client.service_pid(), -1);
     std::u16string text;
-    EXPECT_EQ(client.Extract("/x.txt", &text), ExtractOutcome::kText);
+    EXPECT_EQ(client.Extract("/x.txt", &text), CrawlOutcome::kText);
     std::string starts;
     ASSERT_EQ(ReadWholeFile(DefaultFileSystem(), log, &starts), 0);
     EXPECT_EQ(starts, "start\n");
@@ -263,7 +263,7 @@ TEST(CrawlServiceProcessTest, AServiceThatCannotAnswerTheTokenGetsNoPath) {
     CrawlServiceClient client(options);
     EXPECT_FALSE(client.Launch());
     std::u16string text;
-    EXPECT_EQ(client.Extract(file, &text), ExtractOutcome::kServiceUntrusted);
+    EXPECT_EQ(client.Extract(file, &text), CrawlOutcome::kServiceUntrusted);
     EXPECT_TRUE(text.empty());
     EXPECT_EQ(reports, 1);
     EXPECT_FALSE(client.trouble().empty());

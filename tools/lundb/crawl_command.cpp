@@ -39,9 +39,8 @@ using Clock = std::chrono::steady_clock;
 // What a crawl takes from a settings file given with --settings: the type
 // lists and the forbidden paths. The file itself is never written (the
 // crawl's own root and progress stay in memory).
-constexpr const char* kCopiedKeys[] = {key::kDocumentTypes, key::kOtherTextTypes,
-                                       key::kPlugTypes, key::kMsnPlugTypes,
-                                       key::kForbiddenPaths};
+constexpr const char* kCopiedKeys[] = {key::kDocumentTypes, key::kOtherTextTypes, key::kPlugTypes,
+                                       key::kMsnPlugTypes, key::kForbiddenPaths};
 
 bool IsUnder(const std::string& path, const std::string& dir) {
   return path.compare(0, dir.size(), dir) == 0 &&
@@ -65,8 +64,8 @@ uint32_t LiveCount(SearchProject& project, const char* table) {
 int CmdCrawl(const std::vector<std::string>& args, const std::string& settings_file) {
   if (args.size() != 2 && args.size() != 4) return Usage("crawl takes DB ROOT [--port N]");
   uint64_t port = kCrawlServicePort;
-  if (args.size() == 4 && (args[2] != "--port" || !ParseUnsigned(args[3], &port) || port == 0 ||
-                           port > 65535)) {
+  if (args.size() == 4 &&
+      (args[2] != "--port" || !ParseUnsigned(args[3], &port) || port == 0 || port > 65535)) {
     return Usage("--port takes a port number");
   }
   const std::string db = AbsolutePath(args[0]);
@@ -79,7 +78,8 @@ int CmdCrawl(const std::vector<std::string>& args, const std::string& settings_f
   if (!settings_file.empty()) {
     SettingsStore file;
     if (!file.Load(settings_file)) return Fail("cannot read " + settings_file);
-    for (const char* k : kCopiedKeys) s.settings.SetValue(kSearchSection, k, file.GetValue(kSearchSection, k));
+    for (const char* k : kCopiedKeys)
+      s.settings.SetValue(kSearchSection, k, file.GetValue(kSearchSection, k));
   }
   // Without chosen types, every type the crawl service reads.
   if (s.settings.GetValue(kSearchSection, key::kDocumentTypes).empty()) {
@@ -88,7 +88,8 @@ int CmdCrawl(const std::vector<std::string>& args, const std::string& settings_f
   s.settings.SetValue(kSearchSection, key::kPermittedPaths, "|" + root + "|");
   s.settings.SetValue(kSearchSection, key::kFullScanDone, kFalse);
   s.project = MakeLundbProject(&s.settings, db);
-  if (EngineStatus st = PathExists(db) ? s.project->OpenProject() : s.project->CreateProject(db); !st) {
+  if (EngineStatus st = PathExists(db) ? s.project->OpenProject() : s.project->CreateProject(db);
+      !st) {
     return Fail(st.message());
   }
   DataTable* documents = EnsureDocumentTable(*s.project);
@@ -135,11 +136,13 @@ int CmdCrawl(const std::vector<std::string>& args, const std::string& settings_f
   env.writer = &writer;
   // Requests that brought no text for a reason other than the file's.
   std::atomic<uint64_t> failed{0}, unavailable{0};
-  env.extract_text = CrawlServiceTextSource(client, [&](ExtractOutcome outcome) {
-    if (outcome == ExtractOutcome::kServiceFailed) ++failed;
-    if (outcome == ExtractOutcome::kServiceUnavailable) ++unavailable;
+  env.extract_text = CrawlServiceTextSource(client, [&](CrawlOutcome outcome) {
+    if (outcome == CrawlOutcome::kServiceFailed) ++failed;
+    if (outcome == CrawlOutcome::kServiceUnavailable) ++unavailable;
   });
-  env.service_extracts = [&scope](const std::string& token) { return scope.ServiceExtracts(token); };
+  env.service_extracts = [&scope](const std::string& token) {
+    return scope.ServiceExtracts(token);
+  };
   env.archive_reader = JoinPath(ProgramDirectory(), "luncrawl");
   env.notify = [](const std::string& title, const std::string& text) {
     std::fprintf(stderr, "lundb: %s: %s\n", title.c_str(), text.c_str());
@@ -147,7 +150,7 @@ int CmdCrawl(const std::vector<std::string>& args, const std::string& settings_f
   env.data_path = DirName(db);
 
   Crawler crawler(env);
-  crawler.first_pass = empty;
+  crawler.set_first_pass(empty);
   crawler.StartScan();
   crawler.StartIndexing();
   double next_report = 1.0;
@@ -171,12 +174,13 @@ int CmdCrawl(const std::vector<std::string>& args, const std::string& settings_f
   client.SendExit();
 
   const CrawlStats stats = crawler.stats();
-  std::printf("crawled %s: %llu files, %u records, %.1f MB of text (%llu UTF-16 units) in %.2f s: "
-              "%.0f files/s\n",
-              root.c_str(), static_cast<unsigned long long>(stats.files), documents->live_count(),
-              static_cast<double>(stats.text_units) * 2 / 1e6,
-              static_cast<unsigned long long>(stats.text_units), wall,
-              wall > 0 ? static_cast<double>(stats.files) / wall : 0.0);
+  std::printf(
+      "crawled %s: %llu files, %u records, %.1f MB of text (%llu UTF-16 units) in %.2f s: "
+      "%.0f files/s\n",
+      root.c_str(), static_cast<unsigned long long>(stats.files), documents->live_count(),
+      static_cast<double>(stats.text_units) * 2 / 1e6,
+      static_cast<unsigned long long>(stats.text_units), wall,
+      wall > 0 ? static_cast<double>(stats.files) / wall : 0.0);
   std::printf("time by stage (summed per thread; the scan, index and writer threads overlap):\n");
   PrintStage("walk", stats.walk_ns, wall);
   PrintStage("queue", stats.queue_ns, wall);

@@ -21,7 +21,10 @@
 //                                        (created when missing) with the crawl service
 //                                        luncrawl beside lundb (port N, default 8485);
 //                                        --settings gives the type lists and forbidden
-//                                        paths (default types: all the service reads)
+//                                        paths (default types: all the service reads).
+//                                        Run by the program lundb-crawl beside lundb,
+//                                        which links the crawler and the extraction
+//                                        libraries that the engine commands do without
 //     stress DB --seed S [--records N] [--max-bytes B] [--flush-every N]
 //                [--delete-rate P] [--segment-records L]
 //                                        the deterministic workload of the kill test
@@ -58,56 +61,28 @@ namespace lun {
 
 int Usage(const char* why) {
   if (why) std::fprintf(stderr, "lundb: %s\n", why);
-  std::fprintf(stderr,
-               "usage: lundb [--home DIR] [--settings FILE] COMMAND ARGS...\n"
-               "  create DB\n"
-               "  table DB NAME FIELD:TYPE[:INDEX]...\n"
-               "  load DB TABLE DIR\n"
-               "  dump DB TABLE [FROM [COUNT]]\n"
-               "  stat DB\n"
-               "  check DB\n"
-               "  query DB 'QUERY' [--page N] [--size N] [--fields F,F...] [--snippet FIELD] [--json]\n"
-               "  query DB --stdin [--json] [--fields F,F...] [--snippet FIELD]\n"
-               "  crawl DB ROOT [--port N]\n"
-               "  stress DB --seed S [--records N] [--max-bytes B] [--flush-every N]\n"
-               "         [--delete-rate P] [--segment-records L]\n");
+  std::fprintf(
+      stderr,
+      "usage: lundb [--home DIR] [--settings FILE] COMMAND ARGS...\n"
+      "  create DB\n"
+      "  table DB NAME FIELD:TYPE[:INDEX]...\n"
+      "  load DB TABLE DIR\n"
+      "  dump DB TABLE [FROM [COUNT]]\n"
+      "  stat DB\n"
+      "  check DB\n"
+      "  query DB 'QUERY' [--page N] [--size N] [--fields F,F...] [--snippet FIELD] [--json]\n"
+      "  query DB --stdin [--json] [--fields F,F...] [--snippet FIELD]\n"
+      "  crawl DB ROOT [--port N]\n"
+      "  stress DB --seed S [--records N] [--max-bytes B] [--flush-every N]\n"
+      "         [--delete-rate P] [--segment-records L]\n");
   return kUsage;
-}
-
-int Fail(const std::string& message) {
-  std::fprintf(stderr, "lundb: %s\n", message.empty() ? "操作失败" : message.c_str());
-  return 1;
-}
-
-bool ParseUnsigned(const std::string& text, uint64_t* value) {
-  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
-  try {
-    *value = std::stoull(text);
-  } catch (...) {
-    return false;
-  }
-  return true;
-}
-
-std::string AbsolutePath(const std::string& path) {
-  std::error_code ec;
-  const auto abs = std::filesystem::absolute(path, ec);
-  return ec ? path : abs.lexically_normal().string();
-}
-
-int OpenSession(const std::string& db, const std::string& settings_file, Session* s,
-                uint32_t segment_limit) {
-  if (!settings_file.empty()) (void)s->settings.Load(settings_file);
-  s->project = MakeLundbProject(&s->settings, AbsolutePath(db), segment_limit);
-  if (EngineStatus st = s->project->OpenProject(); !st) return Fail(st.message());
-  return 0;
 }
 
 namespace {
 
 int ParseType(const std::string& text) {
-  static const char* kEnglish[] = {"unknown", "text", "integer", "single", "double",
-                                   "logical", "date", "binary", "document"};
+  static const char* kEnglish[] = {"unknown", "text", "integer", "single",  "double",
+                                   "logical", "date", "binary",  "document"};
   uint64_t n = 0;
   if (ParseUnsigned(text, &n)) return n <= 8 ? static_cast<int>(n) : -1;
   for (int i = 0; i <= 8; ++i) {
@@ -117,10 +92,14 @@ int ParseType(const std::string& text) {
 }
 
 bool ParseIndexKind(const std::string& text, IndexKind* kind) {
-  if (text.empty() || text == "-1" || text == "none") *kind = kNoIndex;
-  else if (text == "0" || text == "word") *kind = kWordIndex;
-  else if (text == "7" || text == "exact") *kind = kExactIndex;
-  else return false;
+  if (text.empty() || text == "-1" || text == "none")
+    *kind = kNoIndex;
+  else if (text == "0" || text == "word")
+    *kind = kWordIndex;
+  else if (text == "7" || text == "exact")
+    *kind = kExactIndex;
+  else
+    return false;
   return true;
 }
 
@@ -128,7 +107,8 @@ int CmdCreate(const std::vector<std::string>& args) {
   if (args.size() != 1) return Usage("create takes DB");
   SettingsStore settings;
   auto project = MakeLundbProject(&settings, AbsolutePath(args[0]));
-  if (EngineStatus st = project->CreateProject(AbsolutePath(args[0])); !st) return Fail(st.message());
+  if (EngineStatus st = project->CreateProject(AbsolutePath(args[0])); !st)
+    return Fail(st.message());
   std::printf("created %s\n", args[0].c_str());
   return 0;
 }
@@ -146,8 +126,10 @@ int CmdTable(const std::vector<std::string>& args, const std::string& settings_f
     const size_t c1 = a.find(':');
     if (c1 == std::string::npos) return Usage(("field without type: " + a).c_str());
     const size_t c2 = a.find(':', c1 + 1);
-    FieldSpec field{a.substr(0, c1), ParseType(a.substr(c1 + 1, c2 == std::string::npos ? std::string::npos : c2 - c1 - 1)),
-              kNoIndex};
+    FieldSpec field{
+        a.substr(0, c1),
+        ParseType(a.substr(c1 + 1, c2 == std::string::npos ? std::string::npos : c2 - c1 - 1)),
+        kNoIndex};
     if (field.type < 0) return Usage(("unknown field type in " + a).c_str());
     if (c2 != std::string::npos && !ParseIndexKind(a.substr(c2 + 1), &field.kind)) {
       return Usage(("unknown index kind in " + a).c_str());
@@ -158,11 +140,14 @@ int CmdTable(const std::vector<std::string>& args, const std::string& settings_f
   if (const int rc = OpenSession(args[0], settings_file, &s)) return rc;
   DataTable* table = s.project->FindTable(args[1]);
   if (!table) {
-    if (EngineStatus st = s.project->CreateTable("", "", args[1], ""); !st) return Fail(st.message());
+    if (EngineStatus st = s.project->CreateTable("", "", args[1], ""); !st)
+      return Fail(st.message());
     table = s.project->FindTable(args[1]);
   }
   for (const FieldSpec& field : fields) {
-    if (EngineStatus st = table->AddField(field.name, "", static_cast<uint32_t>(field.type), field.kind); !st) {
+    if (EngineStatus st =
+            table->AddField(field.name, "", static_cast<uint32_t>(field.type), field.kind);
+        !st) {
       return Fail(st.message());
     }
   }
@@ -225,11 +210,13 @@ int CmdLoad(const std::vector<std::string>& args, const std::string& settings_fi
     if (has_dir) table->SetValue("路径", Variant::Bstr(ToWide(DirName(path))));
     if (has_text) table->SetValue("文本内容", Variant::Bstr(ToWide(content)));
     if (has_size) {
-      table->SetValue("文件大小", st.st_size <= INT32_MAX ? Variant::I4(static_cast<int32_t>(st.st_size))
-                                                       : Variant::R8(static_cast<double>(st.st_size)));
+      table->SetValue("文件大小", st.st_size <= INT32_MAX
+                                      ? Variant::I4(static_cast<int32_t>(st.st_size))
+                                      : Variant::R8(static_cast<double>(st.st_size)));
     }
     if (has_time) table->SetValue("修改时间", Variant::Date(OleDate(st.st_mtime)));
-    if (EngineStatus st2 = table->CommitRecord(); !st2) return Fail(st2.message() + " (" + path + ")");
+    if (EngineStatus st2 = table->CommitRecord(); !st2)
+      return Fail(st2.message() + " (" + path + ")");
     ++records;
     bytes += content.size();
     const auto now = std::chrono::steady_clock::now();
@@ -285,7 +272,8 @@ int CmdStat(const std::vector<std::string>& args, const std::string& settings_fi
   if (args.size() != 1) return Usage("stat takes DB");
   Session s;
   if (const int rc = OpenSession(args[0], settings_file, &s)) return rc;
-  std::printf("project %s: %d tables\n", s.project->project_path().c_str(), s.project->table_count());
+  std::printf("project %s: %d tables\n", s.project->project_path().c_str(),
+              s.project->table_count());
   for (int i = 0; i < s.project->table_count(); ++i) {
     DataTable* t = s.project->TableAt(i);
     std::printf("table %d %s%s: %u records, %u live, %zu deleted\n", i, t->name().c_str(),
@@ -333,8 +321,8 @@ int CmdCheck(const std::vector<std::string>& args) {
   for (const std::string& p : index_problems) std::printf("CORRUPT index: %s\n", p.c_str());
   const bool clean = r.clean() && index_problems.empty();
   std::printf("%u tables, %llu records, %llu deleted: %s\n", r.tables,
-              static_cast<unsigned long long>(r.records), static_cast<unsigned long long>(r.deleted),
-              clean ? "clean" : "corruption found");
+              static_cast<unsigned long long>(r.records),
+              static_cast<unsigned long long>(r.deleted), clean ? "clean" : "corruption found");
   return clean ? 0 : 1;
 }
 
@@ -390,18 +378,12 @@ int CmdStress(const std::vector<std::string>& args, const std::string& settings_
 int main(int argc, char** argv) {
   using namespace lun;
   std::vector<std::string> args(argv + 1, argv + argc);
+  // The crawl is a program of its own: lundb itself loads only the engine.
+  if (!args.empty() && CommandOf(args) == "crawl") return RunCrawlProgram(args);
   std::string home, settings_file;
-  while (args.size() >= 2 && (args[0] == "--home" || args[0] == "--settings")) {
-    (args[0] == "--home" ? home : settings_file) = args[1];
-    args.erase(args.begin(), args.begin() + 2);
-  }
-  if (args.size() < 2) return Usage();
+  if (const int failed = TakeGlobalOptions(&args, &home, &settings_file)) return failed;
   const std::string command = args[0];
   args.erase(args.begin());
-  // The engine error log lands beside the project unless a home is given.
-  if (!SetApplicationHome(home.empty() ? DirName(AbsolutePath(args[0])) : home)) {
-    return Fail("cannot create the application home");
-  }
   if (command == "create") return CmdCreate(args);
   if (command == "table") return CmdTable(args, settings_file);
   if (command == "load") return CmdLoad(args, settings_file);
@@ -410,6 +392,5 @@ int main(int argc, char** argv) {
   if (command == "check") return CmdCheck(args);
   if (command == "stress") return CmdStress(args, settings_file);
   if (command == "query") return CmdQuery(args, settings_file);
-  if (command == "crawl") return CmdCrawl(args, settings_file);
   return Usage(("unknown command " + command).c_str());
 }

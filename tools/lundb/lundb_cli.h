@@ -1,5 +1,11 @@
 // What the commands of lundb share: usage and failure reporting, argument
-// parsing, and the session (settings plus the project opened on DB).
+// parsing, the global options, and the session (settings plus the project
+// opened on DB).
+//
+// The crawl command runs as a program of its own, lundb-crawl beside lundb,
+// with lundb's arguments unchanged: it links the crawler, the crawl-service
+// client and the extraction libraries, which the engine commands do without,
+// so that `lundb query` starts with the engine's libraries alone.
 #ifndef LUN_TOOLS_LUNDB_LUNDB_CLI_H_
 #define LUN_TOOLS_LUNDB_LUNDB_CLI_H_
 
@@ -15,7 +21,11 @@ namespace lun {
 
 inline constexpr int kUsage = 2;
 
-// Prints `why` (when given) and the usage text; returns kUsage.
+// The program of the crawl command, in the directory of lundb.
+inline constexpr char kCrawlProgram[] = "lundb-crawl";
+
+// Prints `why` (when given) and the usage text; returns kUsage. Each program
+// (lundb, lundb-crawl) defines its own.
 int Usage(const char* why = nullptr);
 // Prints an engine failure; returns 1.
 int Fail(const std::string& message);
@@ -29,6 +39,19 @@ struct Session {
   std::unique_ptr<SearchProject> project;
 };
 
+// The command word of a command line: the first argument after the global
+// options (--home DIR, --settings FILE); empty when there is none.
+std::string CommandOf(const std::vector<std::string>& args);
+// Takes the global options off the front of `args`, leaving the command and
+// its arguments, and sets the application home (`home`, else the folder of
+// the command's first argument, DB). 0, or the exit code of a failure that
+// has been reported.
+int TakeGlobalOptions(std::vector<std::string>* args, std::string* home,
+                      std::string* settings_file);
+// Replaces this process with lundb-crawl, handing on `args` (lundb's own
+// arguments); returns only when it cannot be started, with the exit code.
+int RunCrawlProgram(const std::vector<std::string>& args);
+
 // Opens DB (with the settings of `settings_file` when given); 0 or the exit
 // code of the failure, already reported.
 int OpenSession(const std::string& db, const std::string& settings_file, Session* s,
@@ -38,7 +61,7 @@ int OpenSession(const std::string& db, const std::string& settings_file, Session
 //                        [--snippet FIELD] [--json]
 int CmdQuery(const std::vector<std::string>& args, const std::string& settings_file);
 
-// lundb crawl DB ROOT [--port N]
+// lundb crawl DB ROOT [--port N], in lundb-crawl
 int CmdCrawl(const std::vector<std::string>& args, const std::string& settings_file);
 
 }  // namespace lun
