@@ -478,7 +478,7 @@ TEST_F(CrawlerTest, AFileGoneWhileItIsReadLeavesNoRecord) {
       EXPECT_EQ(unlink(path.c_str()), 0);
       writer_->RemoveDocuments(path);
     }
-    return ServiceText::kText;
+    return CrawlOutcome::kText;
   };
   Crawler crawler(env);
   crawler.IndexFile(deleted, true);

@@ -101,6 +101,30 @@ TEST(DirectoryWatcherTest, ReportsChangesAnywhereInTheTree) {
   watcher.UnwatchAll();
 }
 
+// Renames quicker than the watcher reads: the events queued for a
+// directory name it as it was when they happened, not as it is when they
+// are read, nor by the name it had first.
+TEST(DirectoryWatcherTest, EventsFollowADirectoryRenamedAgainAndAgain) {
+  ScratchDir dir;
+  const std::string root = dir.File("root");
+  ASSERT_TRUE(MakeDirectories(root + "/p0/deep"));
+  for (int i = 0; i < 4; ++i) Write(root + "/p0/deep/f" + std::to_string(i) + ".txt");
+  Recorder r;
+  DirectoryWatcher watcher;
+  ASSERT_EQ(watcher.Watch(root, &r), 0);
+  for (int i = 0; i < 4; ++i) {
+    const std::string from = root + "/p" + std::to_string(i);
+    ASSERT_EQ(unlink((from + "/deep/f" + std::to_string(i) + ".txt").c_str()), 0);
+    ASSERT_EQ(rename(from.c_str(), (root + "/p" + std::to_string(i + 1)).c_str()), 0);
+  }
+  for (int i = 0; i < 4; ++i) {
+    const std::string at = root + "/p" + std::to_string(i);
+    EXPECT_TRUE(r.WaitFor("removed " + at + "/deep/f" + std::to_string(i) + ".txt"));
+    EXPECT_TRUE(r.WaitFor("renamed " + at + " " + root + "/p" + std::to_string(i + 1)));
+  }
+  watcher.UnwatchAll();
+}
+
 TEST(DirectoryWatcherTest, OverflowReachesEveryTreeAndWatchingGoesOn) {
   ScratchDir dir;
   ASSERT_TRUE(MakeDirectories(dir.File("a")));
