@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -136,14 +137,19 @@ void DirectoryWatcher::RenameWatchesUnder(const std::string& from, const std::st
   // the names kept for them change. Renamed by name, not by watching the
   // new name again: by the time the event is read the directory may have
   // moved on, and the events still queued for it name it as it was then.
-  std::lock_guard lock(mutex_);
   const std::string prefix = from + "/";
-  for (auto& [wd, entry] : directories_) {
-    std::string& path = entry.first;
-    if (path == from || path.compare(0, prefix.size(), prefix) == 0) {
-      path = to + path.substr(from.size());
+  auto below = [&](const std::string& path) {
+    return path == from || path.compare(0, prefix.size(), prefix) == 0;
+  };
+  {
+    std::lock_guard lock(mutex_);
+    for (auto& [wd, entry] : directories_) {
+      if (below(entry.first)) entry.first = to + entry.first.substr(from.size());
     }
   }
+  std::map<std::string, Tree*> late;
+  for (const auto& [path, tree] : late_) late[below(path) ? to + path.substr(from.size()) : path] = tree;
+  late_.swap(late);
 }
 
 void DirectoryWatcher::UnwatchAll() {
@@ -158,6 +164,7 @@ void DirectoryWatcher::UnwatchAll() {
   for (const auto& [wd, entry] : directories_) inotify_rm_watch(inotify_fd_, wd);
   directories_.clear();
   trees_.clear();
+  late_.clear();
   uint64_t drained;
   (void)!read(wake_fd_, &drained, sizeof(drained));
 }
@@ -210,6 +217,7 @@ void DirectoryWatcher::HandleEvents(const char* buffer, size_t length) {
   auto flush_move = [&] {
     if (moved_tree && moved_directory) {
       RemoveWatchesUnder(moved_from);
+      ForgetLateUnder(moved_from);
       moved_tree->handler->DirectoryRemoved(moved_from);
     } else if (moved_tree) {
       moved_tree->handler->FileRemoved(moved_from);
@@ -279,17 +287,56 @@ void DirectoryWatcher::HandleEvents(const char* buffer, size_t length) {
           AddTree(tree, path, /*report_files=*/true);
         } else if (errno == ENOSPC) {
           tree->handler->WatchLimitReached(path);
+        } else if (errno == ENOENT || errno == ENOTDIR) {
+          late_[path] = tree;
         }
       }
     } else if (ev->mask & IN_CLOSE_WRITE) {
       tree->handler->FileModified(path);
     } else if ((ev->mask & IN_DELETE) && is_dir) {
+      ForgetLateUnder(path);
       tree->handler->DirectoryRemoved(path);
     } else if (ev->mask & IN_DELETE) {
       tree->handler->FileRemoved(path);
     }
   }
   flush_move();
+  WatchLateDirectories();
+}
+
+void DirectoryWatcher::ForgetLateUnder(const std::string& directory) {
+  const std::string prefix = directory + "/";
+  for (auto it = late_.begin(); it != late_.end();) {
+    if (it->first == directory || it->first.compare(0, prefix.size(), prefix) == 0) {
+      it = late_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+void DirectoryWatcher::WatchLateDirectories() {
+  if (late_.empty()) return;
+  // Their names are as the events read so far leave them; only once no
+  // event is left to read are those the names they have now.
+  int unread = 0;
+  if (ioctl(inotify_fd_, FIONREAD, &unread) != 0 || unread > 0) return;
+  std::map<std::string, Tree*> late;
+  late.swap(late_);
+  for (const auto& [path, tree] : late) {
+    const int wd = AddWatch(path);
+    if (wd < 0) {
+      // Gone for good (deleted, or moved out of the trees), or no watch
+      // left to give.
+      if (errno == ENOSPC) tree->handler->WatchLimitReached(path);
+      continue;
+    }
+    {
+      std::lock_guard lock(mutex_);
+      directories_[wd] = {path, tree};
+    }
+    AddTree(tree, path, /*report_files=*/true);
+  }
 }
 
 }  // namespace lun

@@ -120,6 +120,14 @@ class DirectoryWatcher {
   // A directory inside the watched trees was renamed from `from` to `to`:
   // the watches of it and below it are known under the new names.
   void RenameWatchesUnder(const std::string& from, const std::string& to);
+  // Directories that appeared but had moved on (a folder moved in, then its
+  // parent renamed) before their event was read cannot be watched by the
+  // name the event gives. They are kept in late_, renamed along with the
+  // watches, dropped when deleted or moved out, and watched, their files
+  // reported as added, once no event is left to read (worker thread only).
+  void ForgetLateUnder(const std::string& directory);
+  void WatchLateDirectories();
+  std::map<std::string, Tree*> late_;
 
   int inotify_fd_ = -1;
   int wake_fd_ = -1;

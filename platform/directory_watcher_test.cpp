@@ -125,6 +125,26 @@ TEST(DirectoryWatcherTest, EventsFollowADirectoryRenamedAgainAndAgain) {
   watcher.UnwatchAll();
 }
 
+// A folder moved in, then its parent renamed before the watcher read the
+// first event: the folder is watched under its present name and its files
+// are reported.
+TEST(DirectoryWatcherTest, AFolderMovedInWhoseParentMovesOnIsStillWatched) {
+  ScratchDir dir;
+  const std::string root = dir.File("root");
+  ASSERT_TRUE(MakeDirectories(root + "/p0"));
+  ASSERT_TRUE(MakeDirectories(dir.File("outside/o/inner")));
+  Write(dir.File("outside/o/inner/f.txt"));
+  Recorder r;
+  DirectoryWatcher watcher;
+  ASSERT_EQ(watcher.Watch(root, &r), 0);
+  ASSERT_EQ(rename(dir.File("outside/o").c_str(), (root + "/p0/o").c_str()), 0);
+  ASSERT_EQ(rename((root + "/p0").c_str(), (root + "/p1").c_str()), 0);
+  EXPECT_TRUE(r.WaitFor("added " + root + "/p1/o/inner/f.txt"));
+  Write(root + "/p1/o/inner/g.txt");
+  EXPECT_TRUE(r.WaitFor("added " + root + "/p1/o/inner/g.txt"));
+  watcher.UnwatchAll();
+}
+
 TEST(DirectoryWatcherTest, OverflowReachesEveryTreeAndWatchingGoesOn) {
   ScratchDir dir;
   ASSERT_TRUE(MakeDirectories(dir.File("a")));
