@@ -7,6 +7,7 @@
 #include "config/settings_store.h"
 #include "crawler/crawler.h"
 #include "crawler/document_table.h"
+#include "crawler/saved_searches.h"
 #include "engine/storage/data_table.h"
 #include "engine/storage/search_project.h"
 #include "shell/file_preview_window.h"
@@ -69,6 +70,7 @@ ShellController::ShellController(ShellBackend& backend, PopupCenter& popups,
   tray_watch_.setInterval(kTrayWatchMs);
   connect(&tray_watch_, &QTimer::timeout, this, &ShellController::WatchTrayHost);
   connect(&tray_watch_, &QTimer::timeout, this, &ShellController::WatchCrawler);
+  connect(&popups_, &PopupCenter::Clicked, this, &ShellController::NoticeClicked);
 }
 
 ShellController::~ShellController() {
@@ -199,6 +201,10 @@ void ShellController::OpenPage(const std::string& name, bool with_code) {
   std::string url = backend_.PageBaseUrl() + name;
   if (with_code) url += "?IDCODE=" + backend_.SessionCode();
   backend_.Open(url);
+}
+
+void ShellController::NoticeClicked(const QString& title) {
+  if (title == QString::fromUtf8(kSavedSearchNoticeTitle)) OpenPage("SavedSearch.shl");
 }
 
 void ShellController::DefaultSearchAction() {
