@@ -45,6 +45,14 @@ bool MatchesAt(std::u16string_view text, size_t at, std::u16string_view term) {
   return true;
 }
 
+// MatchesAt on a text normalised already.
+bool MatchesNormalizedAt(std::u16string_view text, size_t at, std::u16string_view term) {
+  for (size_t k = 0; k < term.size(); ++k) {
+    if (term[k] != text[at + k] && !MatchesAny(term[k])) return false;
+  }
+  return true;
+}
+
 bool WordCharAt(std::u16string_view text, size_t i) {
   return IsLatinWordChar(NormalizeChar(text[i]));
 }
@@ -70,7 +78,9 @@ std::u16string_view TextOf(const Variant& value, std::u16string* storage) {
 
 // The occurrences of some terms in a text given piece by piece, counted as
 // CountOccurrences counts them (non-overlapping from the left, per term),
-// keeping only the text that a match still to be found can reach.
+// keeping only the text that a match still to be found can reach. Each
+// character is normalised once, as it is added, and a term that starts
+// with a plain character jumps from one place of that character to the next.
 class PieceScanner {
  public:
   explicit PieceScanner(std::vector<std::u16string_view> terms) : terms_(std::move(terms)) {
@@ -79,7 +89,9 @@ class PieceScanner {
 
   // Adds the next piece of the text; `last` when the text ends with it.
   void Add(std::u16string_view piece, bool last) {
-    text_.append(piece);
+    const size_t from = text_.size();
+    text_.resize(from + piece.size());
+    for (size_t i = 0; i < piece.size(); ++i) text_[from + i] = NormalizeChar(piece[i]);
     const size_t end = offset_ + text_.size();
     size_t keep = end;
     for (size_t k = 0; k < terms_.size(); ++k) {
@@ -110,15 +122,25 @@ class PieceScanner {
   void Scan(size_t k, size_t end, bool last) {
     State& s = states_[k];
     const std::u16string_view term = terms_[k];
+    const bool jump = !MatchesAny(term.front());
     size_t i = s.next;
     while (!s.whole && i + term.size() + (last ? 0 : 1) <= end) {
+      if (jump) {
+        const size_t found = text_.find(term.front(), i - offset_);
+        if (found == std::u16string::npos) {
+          i = end;
+          break;
+        }
+        i = offset_ + found;
+        if (i + term.size() + (last ? 0 : 1) > end) break;
+      }
       const size_t at = i - offset_;
-      if (!MatchesAt(text_, at, term)) {
+      if (!MatchesNormalizedAt(text_, at, term)) {
         ++i;
         continue;
       }
-      const bool left_free = i == 0 || !WordCharAt(text_, at - 1);
-      const bool right_free = i + term.size() == end || !WordCharAt(text_, at + term.size());
+      const bool left_free = i == 0 || !IsLatinWordChar(text_[at - 1]);
+      const bool right_free = i + term.size() == end || !IsLatinWordChar(text_[at + term.size()]);
       s.occurs = true;
       s.whole = left_free && right_free;
       i += term.size();
@@ -128,7 +150,7 @@ class PieceScanner {
 
   std::vector<std::u16string_view> terms_;
   std::vector<State> states_;
-  std::u16string text_;  // units [offset_, offset_ + text_.size()) of the text
+  std::u16string text_;  // units [offset_, offset_ + text_.size()) of the text, normalised
   size_t offset_ = 0;
 };
 
