@@ -311,8 +311,8 @@ void SavedSearches::CheckerLoop() {
                                 [&s](const auto& b) { return b.first == s.name; });
         const uint64_t was = old == before.end() ? 0 : old->second;
         if (s.unseen <= was || s.hits.empty()) continue;
-        notify_("已保存的搜索有新结果", "“" + s.name + "”：" + std::to_string(s.unseen - was) +
-                                            " 个新文件，如 " + s.hits.back().name);
+        notify_(kSavedSearchNoticeTitle, "“" + s.name + "”：" + std::to_string(s.unseen - was) +
+                                             " 个新文件，如 " + s.hits.back().name);
       }
     }
     const auto spent = std::chrono::steady_clock::now() - began;

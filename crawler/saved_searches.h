@@ -46,6 +46,9 @@ class SearchService;
 
 // The file of the saved searches, in the database's folder.
 inline constexpr char kSavedSearchesFile[] = "SavedSearches";
+// The title of the notice of new hits (the shell opens the list of saved
+// searches when its popup is clicked).
+inline constexpr char kSavedSearchNoticeTitle[] = "已保存的搜索有新结果";
 
 struct SavedSearchHit {
   uint32_t record = 0;

@@ -108,7 +108,9 @@ void NotificationPopup::paintEvent(QPaintEvent*) {
 }
 
 void NotificationPopup::mouseReleaseEvent(QMouseEvent* event) {
-  if (event->button() == Qt::LeftButton) FadeOut();
+  if (event->button() != Qt::LeftButton) return;
+  FadeOut();
+  emit Clicked();
 }
 
 PopupCenter::PopupCenter(QIcon icon, QObject* parent) : QObject(parent), icon_(std::move(icon)) {}
@@ -119,6 +121,7 @@ NotificationPopup* PopupCenter::Show(const QString& title, const QString& messag
   const int slot = slots_.Take();
   auto* popup = new NotificationPopup(title, message, slot, icon_);
   connect(popup, &NotificationPopup::Closed, this, [this](int freed) { slots_.Free(freed); });
+  connect(popup, &NotificationPopup::Clicked, this, [this, title] { emit Clicked(title); });
   std::erase_if(open_, [](const QPointer<NotificationPopup>& p) { return p.isNull(); });
   open_.emplace_back(popup);
   const QScreen* screen = QGuiApplication::primaryScreen();

@@ -1,6 +1,7 @@
 // Notification popups: small windows that slide up from the bottom-right
 // corner of the screen with a title and a message, stay five seconds and
-// fade out.
+// fade out. A click fades the popup out at once and is reported by
+// PopupCenter::Clicked, so that the shell can open what the notice is about.
 //
 // Five slots decide how high a popup stands: a new popup takes the first
 // free slot, or slot 0 when all five are taken (it then overlaps the popup
@@ -64,6 +65,8 @@ class NotificationPopup : public QWidget {
 
  signals:
   void Closed(int slot);
+  // The user clicked the popup (it fades out).
+  void Clicked();
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -98,6 +101,10 @@ class PopupCenter : public QObject {
   void CloseAll();
 
   const PopupSlots& slot_table() const { return slots_; }
+
+ signals:
+  // A popup was clicked; `title` is its title.
+  void Clicked(const QString& title);
 
  private:
   QIcon icon_;

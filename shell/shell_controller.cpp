@@ -6,6 +6,7 @@
 #include "app/index_operations.h"
 #include "config/settings_keys.h"
 #include "config/settings_store.h"
+#include "crawler/saved_searches.h"
 #include "shell/file_preview_window.h"
 #include "shell/index_status_dialog.h"
 #include "shell/notification_popup.h"
@@ -66,6 +67,7 @@ ShellController::ShellController(ShellBackend& backend, PopupCenter& popups,
   tray_watch_.setInterval(kTrayWatchMs);
   connect(&tray_watch_, &QTimer::timeout, this, &ShellController::WatchTrayHost);
   connect(&tray_watch_, &QTimer::timeout, this, &ShellController::WatchCrawler);
+  connect(&popups_, &PopupCenter::Clicked, this, &ShellController::NoticeClicked);
 }
 
 ShellController::~ShellController() {
@@ -196,6 +198,10 @@ void ShellController::OpenPage(const std::string& name, bool with_code) {
   std::string url = backend_.PageBaseUrl() + name;
   if (with_code) url += "?IDCODE=" + backend_.SessionCode();
   backend_.Open(url);
+}
+
+void ShellController::NoticeClicked(const QString& title) {
+  if (title == QString::fromUtf8(kSavedSearchNoticeTitle)) OpenPage("SavedSearch.shl");
 }
 
 void ShellController::DefaultSearchAction() {

@@ -119,6 +119,9 @@ class ShellController : public QObject {
   // Opens page `name` (with "?IDCODE=" and the session code unless
   // `with_code` is false).
   void OpenPage(const std::string& name, bool with_code = true);
+  // A popup was clicked: the notice of a saved search's new hits opens the
+  // list of saved searches (SavedSearch.shl); other notices only close.
+  void NoticeClicked(const QString& title);
 
   // The exit dialogue; Exit() ends without asking.
   void AskExit();

@@ -2,9 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QSignalSpy>
+#include <QTest>
+#include <chrono>
+#include <thread>
 
+#include "crawler/saved_searches.h"
 #include "shell/notification_popup.h"
+#include "shell/qt_user_interface.h"
 #include "shell/quick_search_window.h"
 #include "shell/shell_test_util.h"
 
@@ -217,6 +223,51 @@ TEST(TrayTipTextTest, DefaultScanningAndCutTo63Units) {
   // A character outside the BMP is never cut in half.
   const QString wide = QString(62, QChar('x')) + QString::fromUcs4(U"\U0001F600");
   EXPECT_EQ(TrayTipText(wide, 0), QString(62, QChar('x')));
+}
+
+// The first popup on the screen; null when none appears within a minute
+// (the checker waits for writing to settle before it looks).
+NotificationPopup* WaitForPopup() {
+  for (int i = 0; i < 6000; ++i) {
+    QCoreApplication::processEvents();
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+      if (auto* popup = qobject_cast<NotificationPopup*>(widget)) return popup;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return nullptr;
+}
+
+// The whole way of a saved search's new hit: the checker's thread notices
+// it, the user interface shows a popup with the search and the file, and a
+// click on the popup asks the desktop to open the list of saved searches.
+TEST_F(ShellControllerTest, ASavedSearchsNewHitRaisesAPopupThatOpensTheSavedSearchPage) {
+  QtUserInterface ui(popups_, ask_.Function());
+  ui.Attach(&backend_, &controller_);
+  const ScratchDir dir;
+  SavedSearches saved(dir.File("SavedSearches"), *backend_.search(), *backend_.project(),
+                      *backend_.writer());
+  ASSERT_EQ(saved.Load(), 0u);
+  std::string error;
+  ASSERT_NE(saved.Add("周报", "[文档]:文本内容=周报", "SearchText=周报", &error), 0u) << error;
+  saved.Start([&ui](const std::string& title, const std::string& text) { ui.Notify(title, text); });
+  backend_.writer()->set_on_append([&saved] { saved.NoteAppended(); });
+  backend_.AddDocument(backend_.files() + "/w.txt", "本周周报");
+  NotificationPopup* popup = WaitForPopup();
+  saved.Stop();
+  backend_.writer()->set_on_append(nullptr);
+
+  ASSERT_NE(popup, nullptr);
+  EXPECT_EQ(popup->title(), "已保存的搜索有新结果");
+  EXPECT_EQ(popup->message(), "“周报”：1 个新文件，如 w.txt");
+  EXPECT_TRUE(backend_.opened.empty());
+  QTest::mouseClick(popup, Qt::LeftButton);
+  EXPECT_EQ(backend_.opened,
+            std::vector<std::string>{"http://127.0.0.1:8484/LUN/SavedSearch.shl?IDCODE=CODE"});
+
+  // Another notice's popup only closes.
+  QTest::mouseClick(popups_.Show("重新扫描", "消息"), Qt::LeftButton);
+  EXPECT_EQ(backend_.opened.size(), 1u);
 }
 
 }  // namespace

@@ -30,8 +30,13 @@ bool NamesEqualNoCase(std::string_view a, std::string_view b) {
 
 bool TypeHasSortKey(int type) {
   switch (type) {
-    case kFieldText: case kFieldDocument: case kFieldInteger: case kFieldSingle:
-    case kFieldDouble: case kFieldLogical: case kFieldDate:
+    case kFieldText:
+    case kFieldDocument:
+    case kFieldInteger:
+    case kFieldSingle:
+    case kFieldDouble:
+    case kFieldLogical:
+    case kFieldDate:
       return true;
     default:
       return false;
@@ -75,6 +80,7 @@ void Recordset::SetSort(std::string_view field, bool ascending) {
   ranker_.reset();
   ranker_built_ = false;
   tiers_.clear();
+  whole_checks_ = 0;
   Move(kNoRow);
   const int column = FindColumn(field);
   if (column >= 0 && TypeHasSortKey(columns_[column].type)) {
@@ -108,8 +114,7 @@ bool Recordset::KeyGreater(uint32_t a, uint32_t b) const {
       if (collator_ && collator_->collator) {
         UErrorCode status = U_ZERO_ERROR;
         return collator_->collator->compare(s.data(), static_cast<int32_t>(s.size()), t.data(),
-                                            static_cast<int32_t>(t.size()), status) ==
-               UCOL_GREATER;
+                                            static_cast<int32_t>(t.size()), status) == UCOL_GREATER;
       }
       return s > t;
     }
@@ -149,7 +154,12 @@ bool Recordset::RankWholeWords() {
 
 bool Recordset::RowIsWhole(uint32_t row) {
   if (tiers_[row] == kTierUnknown) {
-    tiers_[row] = ranker_->WholeIn(result_.records[row]) ? kTierWhole : kTierPartial;
+    // Past the budget a row is not read: it keeps its place by weight,
+    // behind the whole rows found among the heavier ones.
+    const bool whole =
+        whole_checks_ < kMaxWholeWordChecks && ranker_->WholeIn(result_.records[row]);
+    ++whole_checks_;
+    tiers_[row] = whole ? kTierWhole : kTierPartial;
   }
   return tiers_[row] == kTierWhole;
 }
@@ -184,13 +194,16 @@ void Recordset::SortUpTo(uint32_t row) {
   if (passes * (count() - sorted_rows_) > kSelectionBudget) {
     std::vector<uint32_t> order(count() - sorted_rows_);
     std::iota(order.begin(), order.end(), sorted_rows_);
-    if (rank_whole_words) {
-      for (const uint32_t r : order) (void)RowIsWhole(r);
-    }
     std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-      if (rank_whole_words && tiers_[a] != tiers_[b]) return tiers_[a] > tiers_[b];
       return ascending_ ? KeyGreater(b, a) : KeyGreater(a, b);
     });
+    if (rank_whole_words) {
+      // The heaviest rows are judged first, as the selection below does,
+      // so that both spend the budget of RowIsWhole on the same rows.
+      for (const uint32_t r : order) (void)RowIsWhole(r);
+      std::stable_sort(order.begin(), order.end(),
+                       [&](uint32_t a, uint32_t b) { return tiers_[a] > tiers_[b]; });
+    }
     ResultSet sorted(&arena_);
     std::vector<Variant> keys;
     for (const uint32_t r : order) {
@@ -217,9 +230,9 @@ void Recordset::SortUpTo(uint32_t row) {
     }
     uint32_t best = i;
     for (uint32_t j = i; j < count(); ++j) {
-      const bool take = ascending_ ? (sort_by_ == SortBy::kRelevance ? KeyGreater(best, j)
-                                                                      : !KeyGreater(j, best))
-                                   : KeyGreater(j, best);
+      const bool take =
+          ascending_ ? (sort_by_ == SortBy::kRelevance ? KeyGreater(best, j) : !KeyGreater(j, best))
+                     : KeyGreater(j, best);
       if (take) best = j;
     }
     SwapRows(i, best);
@@ -276,12 +289,7 @@ int64_t Recordset::Relevance() const {
 
 Variant Recordset::Value(int column) const {
   if (IsEOF() || column < 0 || column >= static_cast<int>(columns_.size())) return Variant();
-  const uint32_t record = static_cast<uint32_t>(RecordNumber());
-  // The ranking may have read the value already.
-  if (ranker_) {
-    if (const Variant* kept = ranker_->KeptValue(record, columns_[column].position)) return *kept;
-  }
-  return table_->GetFieldValue(record, columns_[column].position);
+  return table_->GetFieldValue(static_cast<uint32_t>(RecordNumber()), columns_[column].position);
 }
 
 bool Recordset::DeleteCurrent() {

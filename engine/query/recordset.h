@@ -7,7 +7,10 @@
 // table) keeps the query terms that searched it, for highlighting.
 // Descending relevance puts rows where the Latin terms stand as whole words
 // first (whole_word.h); a row's text is read for that only when it is the
-// heaviest candidate left.
+// heaviest candidate left, and only the kMaxWholeWordChecks heaviest rows
+// are judged: a search for a word that mostly stands inside longer words
+// ("port" in "support") would otherwise read the text of every hit to fill
+// one page. Rows past that keep their weight order behind the whole ones.
 //
 // Memory: every array of the search lives in the Recordset's own arena and
 // is freed with it.
@@ -138,6 +141,9 @@ class Recordset {
   std::vector<Variant> keys_;                // one per row when sorting by a field
   std::shared_ptr<WholeWordRanker> ranker_;  // built at the first relevance sort
   bool ranker_built_ = false;
+  // Rows the ranker may read per recordset: a few pages' worth.
+  static constexpr uint32_t kMaxWholeWordChecks = 40;
+  uint32_t whole_checks_ = 0;
   enum : int8_t { kTierUnknown = -1, kTierPartial = 0, kTierWhole = 1 };
   std::vector<int8_t> tiers_;  // one per row while whole-word ranking applies
   struct CollatorHolder;

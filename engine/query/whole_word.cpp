@@ -11,9 +11,6 @@
 namespace lun {
 namespace {
 
-// Records whose values a ranker keeps: a page's worth and a little more.
-constexpr size_t kKeptRecords = 16;
-
 // Characters of a term that match any one character of the text: "?" and
 // the separators the index skips (the project's default ones), as in the
 // index's own phrase matching.
@@ -48,6 +45,14 @@ bool MatchesAt(std::u16string_view text, size_t at, std::u16string_view term) {
   return true;
 }
 
+// MatchesAt on a text normalised already.
+bool MatchesNormalizedAt(std::u16string_view text, size_t at, std::u16string_view term) {
+  for (size_t k = 0; k < term.size(); ++k) {
+    if (term[k] != text[at + k] && !MatchesAny(term[k])) return false;
+  }
+  return true;
+}
+
 bool WordCharAt(std::u16string_view text, size_t i) {
   return IsLatinWordChar(NormalizeChar(text[i]));
 }
@@ -70,6 +75,84 @@ std::u16string_view TextOf(const Variant& value, std::u16string* storage) {
   if (ToText(value, storage) != S_OK) storage->clear();
   return *storage;
 }
+
+// The occurrences of some terms in a text given piece by piece, counted as
+// CountOccurrences counts them (non-overlapping from the left, per term),
+// keeping only the text that a match still to be found can reach. Each
+// character is normalised once, as it is added, and a term that starts
+// with a plain character jumps from one place of that character to the next.
+class PieceScanner {
+ public:
+  explicit PieceScanner(std::vector<std::u16string_view> terms) : terms_(std::move(terms)) {
+    states_.resize(terms_.size());
+  }
+
+  // Adds the next piece of the text; `last` when the text ends with it.
+  void Add(std::u16string_view piece, bool last) {
+    const size_t from = text_.size();
+    text_.resize(from + piece.size());
+    for (size_t i = 0; i < piece.size(); ++i) text_[from + i] = NormalizeChar(piece[i]);
+    const size_t end = offset_ + text_.size();
+    size_t keep = end;
+    for (size_t k = 0; k < terms_.size(); ++k) {
+      Scan(k, end, last);
+      if (!states_[k].whole) keep = std::min(keep, states_[k].next == 0 ? 0 : states_[k].next - 1);
+    }
+    // The character before the next possible match is its left neighbour.
+    keep = std::max(keep, offset_);
+    text_.erase(0, keep - offset_);
+    offset_ = keep;
+  }
+
+  bool AllWhole() const {
+    return std::all_of(states_.begin(), states_.end(), [](const State& s) { return s.whole; });
+  }
+  bool occurs(size_t k) const { return states_[k].occurs; }
+  bool whole(size_t k) const { return states_[k].whole; }
+
+ private:
+  struct State {
+    size_t next = 0;  // where the next match may start, in the whole text
+    bool occurs = false;
+    bool whole = false;
+  };
+
+  // Matches term k from its next start while the text read so far holds the
+  // match and its right neighbour (or the text has ended).
+  void Scan(size_t k, size_t end, bool last) {
+    State& s = states_[k];
+    const std::u16string_view term = terms_[k];
+    const bool jump = !MatchesAny(term.front());
+    size_t i = s.next;
+    while (!s.whole && i + term.size() + (last ? 0 : 1) <= end) {
+      if (jump) {
+        const size_t found = text_.find(term.front(), i - offset_);
+        if (found == std::u16string::npos) {
+          i = end;
+          break;
+        }
+        i = offset_ + found;
+        if (i + term.size() + (last ? 0 : 1) > end) break;
+      }
+      const size_t at = i - offset_;
+      if (!MatchesNormalizedAt(text_, at, term)) {
+        ++i;
+        continue;
+      }
+      const bool left_free = i == 0 || !IsLatinWordChar(text_[at - 1]);
+      const bool right_free = i + term.size() == end || !IsLatinWordChar(text_[at + term.size()]);
+      s.occurs = true;
+      s.whole = left_free && right_free;
+      i += term.size();
+    }
+    s.next = i;
+  }
+
+  std::vector<std::u16string_view> terms_;
+  std::vector<State> states_;
+  std::u16string text_;  // units [offset_, offset_ + text_.size()) of the text, normalised
+  size_t offset_ = 0;
+};
 
 class WholeWordsOnlySource final : public TermSource {
  public:
@@ -165,37 +248,50 @@ WholeWordRanker::WholeWordRanker(
   }
 }
 
+void WholeWordRanker::ScanField(uint32_t record, int position,
+                                const std::vector<std::u16string>& words, std::vector<bool>* occurs,
+                                std::vector<bool>* whole) const {
+  std::vector<size_t> index;  // into terms_, of the words still to judge
+  std::vector<std::u16string_view> pending;
+  for (const std::u16string& word : words) {
+    const size_t k = std::find(terms_.begin(), terms_.end(), word) - terms_.begin();
+    if ((*whole)[k] || std::find(index.begin(), index.end(), k) != index.end()) continue;
+    index.push_back(k);
+    pending.push_back(terms_[k]);
+  }
+  if (pending.empty()) return;
+  PieceScanner scanner(pending);
+  std::string stored;
+  bool read = false;
+  if (table_.ReadStoredValue(record, position, &stored)) {
+    StoredTextReader reader(stored);
+    std::u16string piece;
+    while (!scanner.AllWhole() && reader.Next(&piece)) {
+      scanner.Add(piece, false);
+      piece.clear();
+    }
+    if (!scanner.AllWhole()) scanner.Add({}, true);
+    read = !reader.damaged();
+  }
+  if (!read) {
+    // A value without a stored text form: judged on the value as a whole.
+    scanner = PieceScanner(pending);
+    std::u16string storage;
+    scanner.Add(TextOf(table_.GetFieldValue(record, position), &storage), true);
+  }
+  for (size_t j = 0; j < index.size(); ++j) {
+    (*occurs)[index[j]] = (*occurs)[index[j]] || scanner.occurs(j);
+    (*whole)[index[j]] = (*whole)[index[j]] || scanner.whole(j);
+  }
+}
+
 bool WholeWordRanker::WholeIn(uint32_t record) const {
   std::vector<bool> occurs(terms_.size()), whole(terms_.size());
-  KeptRecord read{record, {}};
-  for (const auto& [position, words] : fields_) {
-    read.values.emplace_back(position, table_.GetFieldValue(record, position));
-    std::u16string storage;
-    const std::u16string_view text = TextOf(read.values.back().second, &storage);
-    for (const std::u16string& word : words) {
-      const size_t k = std::find(terms_.begin(), terms_.end(), word) - terms_.begin();
-      if (whole[k]) continue;
-      const WordOccurrences found = CountOccurrences(text, word, /*stop_at_whole=*/true);
-      occurs[k] = occurs[k] || found.all > 0;
-      whole[k] = found.whole > 0;
-    }
-  }
+  for (const auto& [position, words] : fields_) ScanField(record, position, words, &occurs, &whole);
   for (size_t k = 0; k < terms_.size(); ++k) {
     if (occurs[k] && !whole[k]) return false;
   }
-  if (kept_.size() == kKeptRecords) kept_.pop_front();
-  kept_.push_back(std::move(read));
   return true;
-}
-
-const Variant* WholeWordRanker::KeptValue(uint32_t record, int position) const {
-  for (const KeptRecord& k : kept_) {
-    if (k.record != record) continue;
-    for (const auto& [p, value] : k.values) {
-      if (p == position) return &value;
-    }
-  }
-  return nullptr;
 }
 
 std::unique_ptr<TermSource> WholeWordsOnly(std::unique_ptr<TermSource> inner,

@@ -12,14 +12,15 @@
 // places the term occurs; the index itself is not changed.
 //   - Ranking (WholeWordRanker): rows ordered by relevance put the records
 //     where every Latin term they contain stands as a whole word at least
-//     once before the others.
+//     once before the others. The text is read piece by piece and only
+//     until each term has stood whole once, so a record that qualifies
+//     costs about what its snippet costs.
 //   - "全词匹配" (WholeWordsOnly): a Latin term keeps only the records where
 //     it stands as a whole word, weighted by those occurrences.
 #ifndef LUN_ENGINE_QUERY_WHOLE_WORD_H_
 #define LUN_ENGINE_QUERY_WHOLE_WORD_H_
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -64,21 +65,17 @@ class WholeWordRanker {
   bool active() const { return !fields_.empty(); }
 
   // True unless a Latin keyword occurs in the record's fields but nowhere
-  // as a whole word. Reads the record's text fields; those of the last few
-  // records found whole are kept, since they are the rows shown next.
+  // as a whole word. Reads the record's text fields piece by piece, and
+  // stops once every keyword has stood whole.
   bool WholeIn(uint32_t record) const;
 
-  // A field value WholeIn read and kept; null when it has none.
-  const Variant* KeptValue(uint32_t record, int position) const;
-
  private:
-  struct KeptRecord {
-    uint32_t record;
-    std::vector<std::pair<int, Variant>> values;
-  };
+  // Scans field `position` of `record` for the keywords of `words` not yet
+  // whole (`whole`, per keyword of terms_), marking `occurs` and `whole`.
+  void ScanField(uint32_t record, int position, const std::vector<std::u16string>& words,
+                 std::vector<bool>* occurs, std::vector<bool>* whole) const;
 
   const DataTable& table_;
-  mutable std::deque<KeptRecord> kept_;                              // newest last
   std::vector<std::pair<int, std::vector<std::u16string>>> fields_;  // Latin keywords only
   std::vector<std::u16string> terms_;                                // every Latin keyword once
 };

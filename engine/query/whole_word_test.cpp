@@ -116,5 +116,42 @@ TEST_F(WholeWordSearchTest, WholeWordsKeepsOnlyWholeWordMatchesOfLatinTerms) {
   EXPECT_EQ(Rows("[文档]:文本内容=port order by 相关度 desc").size(), 5u);
 }
 
+// The ranker reads long texts piece by piece: a match that straddles two
+// pieces, its neighbour in the next piece, and a whole word far behind many
+// partial ones are judged as on the text read at once.
+TEST_F(WholeWordSearchTest, TheRankerJudgesLongTextsAsTheWholeText) {
+  constexpr size_t kPiece = 8192;  // UTF-16 units of one piece of a stored text
+  std::vector<std::u16string> texts;
+  for (const size_t piece_end : {kPiece, 2 * kPiece, 5 * kPiece}) {
+    for (size_t back = 0; back <= 5; ++back) {
+      for (const char16_t* around : {u" port ", u"xport ", u" portx", u" port\u7aef"}) {
+        std::u16string text(piece_end - back, u'a');
+        text[text.size() - 1] = u' ';
+        text += around;
+        text += std::u16string(kPiece, u'b');
+        texts.push_back(std::move(text));
+      }
+    }
+  }
+  std::u16string far;
+  for (int i = 0; i < 9000; ++i) far += u"support ";
+  texts.push_back(far + u"port.");
+  texts.push_back(far + u"sports");
+  const uint32_t first = table_->record_count();
+  for (const std::u16string& text : texts) {
+    ASSERT_TRUE(table_->BeginRecord());
+    table_->SetValue("文本内容", Variant::Bstr(text));
+    ASSERT_TRUE(table_->CommitRecord().ok());
+  }
+  const WholeWordRanker ranker(*table_, {{table_->FindField("文本内容")->position, {u"port"}}});
+  ASSERT_TRUE(ranker.active());
+  for (size_t i = 0; i < texts.size(); ++i) {
+    SCOPED_TRACE(i);
+    const WordOccurrences expected = CountOccurrences(texts[i], u"port");
+    EXPECT_EQ(ranker.WholeIn(first + static_cast<uint32_t>(i)),
+              expected.all == 0 || expected.whole > 0);
+  }
+}
+
 }  // namespace
 }  // namespace lun

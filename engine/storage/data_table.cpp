@@ -30,6 +30,8 @@ namespace sf = segment_format;
 namespace fd = field_def_format;
 
 constexpr char kAnyFieldKey[] = "任意字段";
+// How much of a record body ReadStoredValue reads at once to find a field.
+constexpr size_t kFieldWalkBytes = 4096;
 
 std::string IoMessage(std::string_view what, const std::string& path, int error) {
   return std::string(what) + path + ":" + ErrorText(error);
@@ -213,8 +215,7 @@ EngineStatus DataTable::OpenSegments() {
       return EngineStatus::Fail(msg::kCannotOpenOffsets);
     }
     uint64_t offsets_size = 0;
-    if (fs_.Size(seg.data_fd, &seg.data_size) != 0 ||
-        fs_.Size(seg.offset_fd, &offsets_size) != 0) {
+    if (fs_.Size(seg.data_fd, &seg.data_size) != 0 || fs_.Size(seg.offset_fd, &offsets_size) != 0) {
       (void)fs_.Close(seg.data_fd);
       (void)fs_.Close(seg.offset_fd);
       return EngineStatus::Fail(msg::kCannotOpenOffsets);
@@ -591,13 +592,12 @@ bool DataTable::LocateRecord(uint32_t record, size_t* segment, uint32_t* local) 
   return false;
 }
 
-bool DataTable::RecordSpan(size_t segment, uint32_t local, uint64_t* offset,
-                           uint64_t* end) const {
+bool DataTable::RecordSpan(size_t segment, uint32_t local, uint64_t* offset, uint64_t* end) const {
   const Segment& s = segments_[segment];
   unsigned char entries[16];
   const bool last = local + 1 >= s.count;
-  if (ReadFully(fs_, s.offset_fd, entries, last ? 8 : 16,
-                uint64_t{local} * sf::kOffsetEntrySize) != 0) {
+  if (ReadFully(fs_, s.offset_fd, entries, last ? 8 : 16, uint64_t{local} * sf::kOffsetEntrySize) !=
+      0) {
     return false;
   }
   *offset = DecodeFixed64(entries);
@@ -650,12 +650,30 @@ bool DataTable::ReadStoredValue(uint32_t record, int position, std::string* stor
   uint64_t pos, end;
   if (!FindRecord(record, &segment, &pos, &end)) return false;
   const int fd = segments_[segment].data_fd;
+  // The walk to the field reads the start of the body once: most values
+  // before a wanted one are a few bytes (names, times, sizes), and a read
+  // per length prefix cost a system call each, under the lock. Only what
+  // reaches past this first read is read again from the file.
+  char head[kFieldWalkBytes];
+  const uint64_t start = pos;
+  uint64_t head_size = std::min<uint64_t>(end - pos, sizeof head);
+  // A body cut short by damage is walked from the file as far as it goes.
+  if (head_size > 0 && ReadFully(fs_, fd, head, static_cast<size_t>(head_size), pos) != 0) {
+    head_size = 0;
+  }
+  auto read = [&](void* out, uint64_t n, uint64_t at) {
+    if (at + n <= start + head_size) {
+      std::memcpy(out, head + (at - start), static_cast<size_t>(n));
+      return true;
+    }
+    return ReadFully(fs_, fd, out, static_cast<size_t>(n), at) == 0;
+  };
   for (int i = 0; i <= position; ++i) {
     const int type = fields_[static_cast<size_t>(i)]->type;
     uint64_t width = FixedWidth(type);
     if (IsLengthPrefixed(type)) {
       unsigned char n[4];
-      if (end - pos < 4 || ReadFully(fs_, fd, n, 4, pos) != 0) return false;
+      if (end - pos < 4 || !read(n, 4, pos)) return false;
       pos += 4;
       width = DecodeFixed32(n);
     }
@@ -665,7 +683,7 @@ bool DataTable::ReadStoredValue(uint32_t record, int position, std::string* stor
       continue;
     }
     if (!ResizeWithRetry(*stored, static_cast<size_t>(width))) return false;
-    return width == 0 || ReadFully(fs_, fd, stored->data(), stored->size(), pos) == 0;
+    return width == 0 || read(stored->data(), width, pos);
   }
   return false;
 }
@@ -917,12 +935,11 @@ void DataTable::CreateIndexes() {
 }
 
 void DataTable::DropIndexFiles(int definition_number) {
-  const std::string prefix = definition_number < 0 ? std::string()
-                                                   : "D" + std::to_string(definition_number) + ".";
+  const std::string prefix =
+      definition_number < 0 ? std::string() : "D" + std::to_string(definition_number) + ".";
   for (const std::string& file : ListFiles(index_folder_)) {
-    const bool match = definition_number < 0
-                           ? (file[0] == 'D' || file[0] == 'F')
-                           : file.compare(0, prefix.size(), prefix) == 0;
+    const bool match = definition_number < 0 ? (file[0] == 'D' || file[0] == 'F')
+                                             : file.compare(0, prefix.size(), prefix) == 0;
     if (match) (void)fs_.Unlink(JoinPath(index_folder_, file));
   }
 }

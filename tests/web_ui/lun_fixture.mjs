@@ -285,10 +285,11 @@ export async function launchChromium(profileDir, { extraArgs = [], viewport } = 
 
 // One browser session on a fresh lun: starts lun on `scratch`, waits until
 // each [word, count] of `indexed` is found (the first may take the whole
-// first scan), opens Chromium and runs body(page, lun). An exception is a
+// first scan), opens Chromium (with `options.extraArgs` on its command
+// line) and runs body(page, lun). An exception is a
 // failed check followed by lun's log. Ends lun and Chromium, removes the
 // scratch folder and returns the checks' exit status.
-export async function browserSession(checks, binDir, scratch, indexed, body) {
+export async function browserSession(checks, binDir, scratch, indexed, body, options = {}) {
   let lun = null;
   let browser = null;
   try {
@@ -299,7 +300,7 @@ export async function browserSession(checks, binDir, scratch, indexed, body) {
     }
     if (!checks.ok(found, 'the fixture folder is indexed')) return checks.finish();
     browser = await launchChromium(path.join(scratch.root, 'profile'), {
-      viewport: { width: 1100, height: 800 },
+      viewport: { width: 1100, height: 800 }, extraArgs: options.extraArgs,
     });
     await body(browser.pages()[0] || await browser.newPage(), lun);
   } catch (error) {
