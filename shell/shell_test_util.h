@@ -48,6 +48,7 @@ class FakeBackend : public ShellBackend {
 
   IndexOperations& operations() override { return operations_; }
   SearchProject* project() { return store_.project.get(); }
+  SearchService* search() { return store_.search.get(); }
   DocumentWriter* writer() { return store_.writer.get(); }
   Crawler* crawler() { return crawler_.get(); }
   std::string PageBaseUrl() override { return "http://127.0.0.1:8484/LUN/"; }
