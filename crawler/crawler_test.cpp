@@ -12,6 +12,7 @@
 #include "config/settings_store.h"
 #include "crawler/crawler_test_util.h"
 #include "crawler/extract/extract_test_util.h"
+#include "crawler/extract/pst_test_writer.h"
 #include "crawler/reconciler.h"
 #include "crawler/scan_scope.h"
 #include "engine/index/field_generations.h"
@@ -605,6 +606,57 @@ TEST_F(CrawlerTest, ArchiveMembersFollowTheirArchive) {
   index({{"a.txt", "alpha"}}, time(nullptr) + 200);
   writer_->RemoveTree(tree_.File("box"));
   EXPECT_TRUE(LivePaths().empty());
+}
+
+// An Outlook store is read like an archive, one mail record per message:
+// a message the store no longer holds loses its record, a reconciliation
+// never takes a message for a lost file, a damaged store gets its own
+// record and a line among the files without text, and a deleted store
+// takes its messages along.
+TEST_F(CrawlerTest, OutlookStoresGiveOneMailRecordPerMessage) {
+  const std::string pst = tree_.File("mail/backup.pst");
+  const TestPstMessage first{"季度预算审批", "张三", "李四", "预算审批已经通过", "",
+                             1700000000,     {},     0x10001};
+  const TestPstMessage second{"Lunch", "Alice",    "Bob", "dumplings at noon",
+                              "",      1700003600, {},    0x10002};
+  const TestPstMessage third{"第三封", "王五", "赵六", "长城 trip", "", 1700007200, {}, 0x10003};
+  Configure(tree_.path(), "txt|pst");
+  CrawlerEnvironment env = Env();
+  env.archive_reader = LUNCRAWL_PATH;
+  Crawler crawler(env);
+  auto index = [&](std::vector<TestPstMessage> messages, std::time_t mtime) {
+    Write(pst, MakeTestPst({{"Inbox", std::move(messages), {}}}), mtime);
+    crawler.IndexFile(pst, /*force=*/true);
+  };
+  auto key = [&](uint32_t id) { return pst + "::Inbox/" + std::to_string(id << 5 | 4) + ".eml"; };
+  index({first, second, third}, time(nullptr) - 100);
+  ASSERT_EQ(LivePaths(), (std::vector<std::string>{pst, key(0x10001), key(0x10002), key(0x10003)}));
+  EXPECT_EQ(Paths("[文档]:文本内容=预算审批"), std::vector<std::string>{key(0x10001)});
+  EXPECT_EQ(Paths("[文档]:文件名称=预算审批"), std::vector<std::string>{key(0x10001)});
+  EXPECT_EQ(Paths("[文档]:分类=邮件").size(), 4u) << "the store and its messages";
+  EXPECT_EQ(Paths("[文档]:文件类型=OUTLOOK").size(), 3u);
+
+  index({first, third}, time(nullptr));
+  EXPECT_EQ(LivePaths(), (std::vector<std::string>{pst, key(0x10001), key(0x10003)}));
+  EXPECT_TRUE(Paths("[文档]:文本内容=dumplings").empty());
+
+  ReconcileHooks hooks;
+  hooks.queue = [](const std::string&, bool) { return true; };
+  hooks.realtime_delete = [] { return true; };
+  Reconciler reconciler(scope_, *writer_, hooks);
+  std::atomic<bool> stop{false};
+  ASSERT_TRUE(
+      reconciler.Run(ReconcileRequest{.everything = true, .trees = {}, .prune = false}, stop));
+  EXPECT_EQ(LivePaths(), (std::vector<std::string>{pst, key(0x10001), key(0x10003)}));
+
+  writer_->RemoveDocuments(pst);
+  EXPECT_TRUE(LivePaths().empty());
+
+  const std::string whole = MakeTestPst({{"Inbox", {first}, {}}});
+  Write(pst, whole.substr(0, whole.size() / 2), time(nullptr) + 100);
+  crawler.IndexFile(pst, /*force=*/true);
+  EXPECT_EQ(LivePaths(), std::vector<std::string>{pst});
+  EXPECT_EQ(crawler.skipped().Snapshot().at(kSkipExtractFailed).latest.back(), pst);
 }
 
 // A file over the size limit is found by its name and attributes, its text

@@ -1,6 +1,6 @@
 #include "crawler/document_table.h"
 
-#include <algorithm>
+#include <unordered_set>
 
 #include "automation/date_time.h"
 #include "automation/variant.h"
@@ -173,26 +173,32 @@ uint32_t DocumentWriter::ReplaceOlder(const DocumentRecord& record, bool* unchan
   DataTable* table = project_.FindTable(kDocumentTable);
   if (!table) return 0;
   uint32_t replaced = 0;
+  // A changed archive: its members are written before it, so only those
+  // that the new record no longer lists go.
+  std::unordered_set<std::string> listed;
+  if (IsArchivePath(record.path)) {
+    for (std::string& key : ListedMemberKeys(record.path, record.text)) {
+      listed.insert(std::move(key));
+    }
+  }
   for (uint32_t r : FindPath(record.path)) {
     if (Matches(*table, r, record)) {
       *unchanged = true;
       return replaced;
     }
-    // A changed archive: its members are written before it, so only those
-    // that the new record no longer lists go.
-    RemoveListedMembers(*table, r, ListedMemberKeys(record.path, record.text));
+    RemoveListedMembers(*table, r, listed);
     if (table->DeleteRecord(r)) ++replaced;
   }
   return replaced;
 }
 
 void DocumentWriter::RemoveListedMembers(DataTable& table, uint32_t r,
-                                         const std::vector<std::string>& keep) {
+                                         const std::unordered_set<std::string>& keep) {
   const std::string path = ToNarrow(table.GetFieldValue(r, Position(table, doc::kPath)).AsString());
   if (!IsArchivePath(path)) return;
   const std::u16string names(table.GetFieldValue(r, Position(table, doc::kText)).AsString());
   for (const std::string& key : ListedMemberKeys(PathOnDisk(path), names)) {
-    if (std::find(keep.begin(), keep.end(), key) != keep.end()) continue;
+    if (keep.count(key) > 0) continue;
     for (uint32_t member : FindPath(key)) (void)table.DeleteRecord(member);
   }
 }

@@ -180,8 +180,9 @@ class DocumentWriter {
   // same file state exists; returns how many were deleted.
   uint32_t ReplaceOlder(const DocumentRecord& record, bool* unchanged);
   // Deletes the member records that record `r`, when it is an archive's,
-  // lists in its text, except those in `keep`.
-  void RemoveListedMembers(DataTable& table, uint32_t r, const std::vector<std::string>& keep);
+  // lists in its text, except those in `keep` (a store lists up to 100,000).
+  void RemoveListedMembers(DataTable& table, uint32_t r,
+                           const std::unordered_set<std::string>& keep);
   // ForEachFileRecord, with archive members when `members` is true.
   void ForEachRecordOnDisk(bool members, const std::function<void(const StoredFile&)>& visit) const;
   // Appends one record; false when the append failed.
