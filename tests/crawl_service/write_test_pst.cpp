@@ -20,8 +20,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string mode = argv[2];
-  const lun::TestPstMessage budget{"季度预算审批", "张三", "李四; Bob Lee", "预算审批已经通过",
-                                   "", 1700000000, {}, 0x10001};
+  const lun::TestPstMessage budget{"季度预算审批", "张三", "李四; Bob Lee", "预算审批已经通过", "",
+                                   1700000000,     {},     0x10001};
   const lun::TestPstMessage lunch{"Lunch",
                                   "Alice",
                                   "Bob",
@@ -30,8 +30,8 @@ int main(int argc, char** argv) {
                                   1700003600,
                                   {{"menu.txt", "zebra crossing menu"}},
                                   0x10002};
-  const lun::TestPstMessage trip{"长城 trip", "王五", "赵六", "photos of the wall", "",
-                                 1700007200, {}, 0x10003};
+  const lun::TestPstMessage trip{"长城 trip", "王五",     "赵六", "photos of the wall",
+                                 "",          1700007200, {},     0x10003};
   lun::TestPstFolder inbox{"收件箱", {budget}, {{"Archive", {trip}, {}}}};
   if (mode != "without-lunch") inbox.messages.push_back(lunch);
   std::string bytes = lun::MakeTestPst({inbox});
