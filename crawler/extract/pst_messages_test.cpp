@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "crawler/extract/archive_member_file.h"
 #include "crawler/extract/extract_test_util.h"
 #include "crawler/extract/mime_text.h"
 #include "crawler/extract/pst_test_writer.h"
@@ -157,6 +159,20 @@ TEST(PstMessagesTest, AMessageIsCopiedOutAsMail) {
     EXPECT_TRUE(Has(text, word)) << word << " in " << ToNarrow(text);
   }
   EXPECT_FALSE(ReadMailStoreMessage(pst, pst + "::收件箱/1.eml", &message));
+
+  // Opening the hit: the crawl service's program copies it out to a
+  // private file named like the message, which a mail program opens.
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  const std::string saved = runtime ? runtime : "";
+  setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
+  std::string copy;
+  const int copied_out = CopyArchiveMemberOut(LUNCRAWL_PATH, pst + "::收件箱/2097188.eml", &copy);
+  runtime ? setenv("XDG_RUNTIME_DIR", saved.c_str(), 1) : unsetenv("XDG_RUNTIME_DIR");
+  ASSERT_EQ(copied_out, 0);
+  EXPECT_TRUE(copy.ends_with("/2097188.eml"));
+  std::string copied;
+  ASSERT_EQ(ReadWholeFile(DefaultFileSystem(), copy, &copied), 0);
+  EXPECT_TRUE(Has(MimeText(copied, kFilterTextLimit).text, "预算审批已经通过"));
 }
 
 TEST(PstMessagesTest, StoresAreWalkedInTheCrawlServiceProgram) {
