@@ -659,6 +659,69 @@ TEST_F(CrawlerTest, OutlookStoresGiveOneMailRecordPerMessage) {
   EXPECT_EQ(crawler.skipped().Snapshot().at(kSkipExtractFailed).latest.back(), pst);
 }
 
+// Turning "图片文字识别" on reads again the pictures indexed while it was
+// off, and the PDFs that had no text; other files, and PDFs with text, are
+// not read again, and no file gets a second record.
+TEST_F(CrawlerTest, PicturesAreReadAgainWhenRecognitionIsTurnedOn) {
+  const std::vector<std::string> files{tree_.File("d/scan.png"), tree_.File("d/photo.jpg"),
+                                       tree_.File("d/scanned.pdf"), tree_.File("d/paper.pdf"),
+                                       tree_.File("d/notes.txt")};
+  for (const std::string& f : files) Write(f, "bytes of " + f, time(nullptr) - 100);
+  Configure(tree_.path(), "png|jpg|pdf|txt");
+  bool recognition = false;
+  std::map<std::string, int> reads;
+  CrawlerEnvironment env = Env();
+  env.service_extracts = [](const std::string&) { return true; };
+  // The service's answers: what each file gives with recognition off / on.
+  env.extract_text = [&](const std::string& path, std::u16string* text) {
+    const std::string name = BaseName(path);
+    ++reads[name];
+    const std::map<std::string, std::pair<std::u16string, std::u16string>> answers{
+        {"scan.png", {u"", u"识别文字"}},
+        {"photo.jpg", {u"Canon", u"Canon 灯塔"}},
+        {"scanned.pdf", {u"", u"发票扫描"}},
+        {"paper.pdf", {u"paper layer", u"paper layer"}},
+        {"notes.txt", {u"notes", u"notes"}}};
+    const auto& answer = answers.at(name);
+    *text = recognition ? answer.second : answer.first;
+    return text->empty() ? ServiceText::kNoText : ServiceText::kText;
+  };
+  Crawler crawler(env);
+  for (const std::string& f : files) crawler.IndexFile(f, false);
+  ASSERT_TRUE(Paths("[文档]:文本内容=识别文字").empty());
+
+  recognition = true;
+  std::vector<std::string> queued;
+  ReconcileHooks hooks;
+  hooks.queue = [&](const std::string& path, bool) {
+    queued.push_back(path);
+    return true;
+  };
+  Reconciler reconciler(scope_, *writer_, hooks);
+  std::atomic<bool> stop{false};
+  ASSERT_TRUE(reconciler.Run(
+      {.everything = true, .trees = {}, .prune = false, .reread_pictures = true}, stop));
+  std::sort(queued.begin(), queued.end());
+  EXPECT_EQ(queued, (std::vector<std::string>{files[1], files[0], files[2]}));
+  for (const std::string& f : queued) crawler.IndexFile(f, false);
+  EXPECT_EQ(Paths("[文档]:文本内容=识别文字"), std::vector<std::string>{files[0]});
+  EXPECT_EQ(Paths("[文档]:文本内容=灯塔"), std::vector<std::string>{files[1]});
+  EXPECT_EQ(Paths("[文档]:文本内容=发票扫描"), std::vector<std::string>{files[2]});
+  EXPECT_EQ(reads, (std::map<std::string, int>{{"scan.png", 2},
+                                               {"photo.jpg", 2},
+                                               {"scanned.pdf", 2},
+                                               {"paper.pdf", 1},
+                                               {"notes.txt", 1}}));
+  std::vector<std::string> all = files;
+  std::sort(all.begin(), all.end());
+  EXPECT_EQ(LivePaths(), all);
+
+  // Read once: the next pass finds nothing to do.
+  queued.clear();
+  ASSERT_TRUE(reconciler.Run({.everything = true, .trees = {}, .prune = false}, stop));
+  EXPECT_TRUE(queued.empty());
+}
+
 // A file over the size limit is found by its name and attributes, its text
 // never read, and counted for the status views.
 TEST_F(CrawlerTest, FilesOverTheSizeLimitAreRecordedByNameAndCounted) {

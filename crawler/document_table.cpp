@@ -341,47 +341,72 @@ void DocumentWriter::RemoveTree(const std::string& directory) {
   for (const StoredFile& f : FilesBelow(directory)) RemoveRecord(f.record);
 }
 
+bool DocumentWriter::StoredRecord(const DataTable& table, const StoredFile& f,
+                                  DocumentRecord* record) const {
+  std::vector<Variant> values;
+  if (!table.ReadRecord(f.record, &values)) return false;
+  auto value = [&](const char* field) {
+    const int at = Position(table, field);
+    return at < 0 ? Variant() : values[static_cast<size_t>(at)];
+  };
+  record->path = f.path;
+  record->name = ToNarrow(value(doc::kName).AsString());
+  record->type = ToNarrow(value(doc::kType).AsString());
+  record->size = f.size;
+  record->created = value(doc::kCreated).AsDouble();
+  record->modified = f.modified;
+  record->text = value(doc::kText).AsString();
+  record->power = static_cast<float>(value(doc::kPower).AsDouble());
+  record->md5 = ToNarrow(value(doc::kMd5).AsString());
+  record->file_id = f.file_id;
+  return true;
+}
+
 size_t DocumentWriter::MoveTree(const std::string& from, const std::string& to) {
   const std::vector<StoredFile> below = FilesBelow(from);
   std::shared_lock gate(write_gate_);
   std::lock_guard check(check_mutex_);
   DataTable* table = project_.FindTable(kDocumentTable);
   if (!table) return 0;
-  auto text = [&](const std::vector<Variant>& values, const char* field) {
-    const int at = Position(*table, field);
-    return at < 0 ? std::string() : ToNarrow(values[static_cast<size_t>(at)].AsString());
-  };
-  auto number = [&](const std::vector<Variant>& values, const char* field) {
-    const int at = Position(*table, field);
-    return at < 0 ? 0.0 : values[static_cast<size_t>(at)].AsDouble();
-  };
   size_t moved = 0;
   for (const StoredFile& f : below) {
-    std::vector<Variant> values;
-    if (!table->ReadRecord(f.record, &values)) continue;
     DocumentRecord record;
+    if (!StoredRecord(*table, f, &record)) continue;
     record.path = to + f.path.substr(from.size());
     // A file written under the new name meanwhile keeps its own record.
     if (!FindPath(record.path).empty()) {
       (void)table->DeleteRecord(f.record);
       continue;
     }
-    record.name = text(values, doc::kName);
-    record.type = text(values, doc::kType);
-    record.size = f.size;
-    record.created = number(values, doc::kCreated);
-    record.modified = f.modified;
-    const int text_at = Position(*table, doc::kText);
-    if (text_at >= 0) record.text = values[static_cast<size_t>(text_at)].AsString();
-    record.power = static_cast<float>(number(values, doc::kPower));
-    record.md5 = text(values, doc::kMd5);
-    record.file_id = f.file_id;
     if (Append(*table, record, 0)) {
       (void)table->DeleteRecord(f.record);
       ++moved;
     }
   }
   return moved;
+}
+
+size_t DocumentWriter::MarkChanged(const std::function<bool(const StoredFile&)>& which) {
+  std::vector<StoredFile> chosen;
+  ForEachFileRecord([&](const StoredFile& f) {
+    if (which(f)) chosen.push_back(f);
+  });
+  std::shared_lock gate(write_gate_);
+  std::lock_guard check(check_mutex_);
+  DataTable* table = project_.FindTable(kDocumentTable);
+  if (!table) return 0;
+  size_t marked = 0;
+  for (const StoredFile& f : chosen) {
+    DocumentRecord record;
+    // Written meanwhile: that record is new anyway.
+    if (table->IsDeleted(f.record) || !StoredRecord(*table, f, &record)) continue;
+    record.modified -= 1.0 / 86400;
+    if (Append(*table, record, 0)) {
+      (void)table->DeleteRecord(f.record);
+      ++marked;
+    }
+  }
+  return marked;
 }
 
 bool DocumentWriter::ClearDocuments() {

@@ -148,6 +148,13 @@ class DocumentWriter {
   // old ones. Returns the number moved.
   size_t MoveTree(const std::string& from, const std::string& to);
 
+  // Makes the records of the files `which` picks look changed: each is
+  // written again with a modification time one second before its file's,
+  // so that a reconciliation queues the file and the index thread reads it
+  // again (an unchanged file is never read twice). Their text stays
+  // searchable meanwhile. Returns how many were marked.
+  size_t MarkChanged(const std::function<bool(const StoredFile&)>& which);
+
   // Empties the document table (when it exists) and the category lists.
   // Waits for the records being written and holds new ones back until the
   // table is empty, so none lands half-way. False when the table cannot be
@@ -174,6 +181,8 @@ class DocumentWriter {
 
  private:
   std::vector<StoredFile> FilesBelow(const std::string& directory) const;
+  // The record `f` as it is stored; false when it cannot be read.
+  bool StoredRecord(const DataTable& table, const StoredFile& f, DocumentRecord* record) const;
   // Whether record `r` describes the same file state as `record`.
   bool Matches(const DataTable& table, uint32_t r, const DocumentRecord& record) const;
   // Deletes the older records of `record.path` and says whether one of the

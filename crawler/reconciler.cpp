@@ -8,6 +8,8 @@
 #include <unordered_set>
 
 #include "crawler/document_table.h"
+#include "crawler/extract/ocr_text.h"
+#include "crawler/extract/text_filters.h"
 #include "crawler/scan_scope.h"
 #include "platform/paths.h"
 
@@ -16,6 +18,7 @@ namespace lun {
 void ReconcileRequest::Merge(const ReconcileRequest& other) {
   everything = everything || other.everything;
   prune = prune || other.prune;
+  reread_pictures = reread_pictures || other.reread_pictures;
   if (everything) {
     trees.clear();
     return;
@@ -61,6 +64,17 @@ bool Reconciler::RecordInScope(const std::string& path, const std::string& type)
 
 bool Reconciler::Run(const ReconcileRequest& request, const std::atomic<bool>& stop) {
   checked_ = queued_ = removed_ = 0;
+  if (request.reread_pictures) {
+    // Recognition adds to what pictures had (JPEG photos their metadata)
+    // and to PDFs whose pages were only pictures; a PDF with text keeps it.
+    writer_.MarkChanged([this](const StoredFile& f) {
+      const std::string type = UpperAscii(f.type);
+      if (IsOcrImageType(type)) return true;
+      StoredFile state;
+      std::u16string text;
+      return type == "PDF" && writer_.ReadFileState(f.record, &state, &text) && text.empty();
+    });
+  }
   Pass pass;
   pass.directories = ListContainsToken(scope_.TypeList(TypeListKind::kDocument), "|DIRECTORY|");
   writer_.ForEachFileRecord([&pass](const StoredFile& f) { pass.records.emplace(f.path, f); });

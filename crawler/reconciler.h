@@ -43,8 +43,12 @@ struct ReconcileRequest {
   // No walk: only the records that left the scope are removed (roots,
   // forbidden paths or types were taken away). Every pass does this too.
   bool prune = false;
+  // "图片文字识别" was turned on: the records of pictures, and of PDFs
+  // read without any text, are marked changed first (DocumentWriter::
+  // MarkChanged), so the walk queues them and their text is read again.
+  bool reread_pictures = false;
 
-  bool empty() const { return !everything && trees.empty() && !prune; }
+  bool empty() const { return !everything && trees.empty() && !prune && !reread_pictures; }
   void Merge(const ReconcileRequest& other);
 };
 
