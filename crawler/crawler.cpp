@@ -728,9 +728,13 @@ std::u16string Crawler::IndexArchive(const std::string& path, double created, do
                         env_.scope->TypeList(TypeListKind::kOtherText),
                         env_.scope->TypeList(TypeListKind::kPlugin),
                         env_.scope->TypeList(TypeListKind::kMsnPlugin)};
+  // Pictures inside are read as the crawl service reads those outside.
+  const bool recognize =
+      env_.settings &&
+      FlagIsTrue(env_.settings->GetValue(kSearchSection, key::kImageTextRecognition, kFalse));
   StageTimer timer(counters_.extract_ns);
   ArchiveSummary summary = ForEachArchiveMember(
-      env_.archive_reader, path, lists, &stop_index_, [&](const ArchiveMember& member) {
+      env_.archive_reader, path, lists, recognize, &stop_index_, [&](const ArchiveMember& member) {
         DocumentRecord record;
         record.name = member.name;
         record.type = member.type;

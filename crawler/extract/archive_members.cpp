@@ -12,6 +12,7 @@
 #include "crawler/extract/child_pipe.h"
 #include "crawler/extract/crawl_wire_format.h"
 #include "crawler/extract/extract_result.h"
+#include "crawler/extract/ocr_text.h"
 #include "crawler/extract/pst_messages.h"
 #include "crawler/extract/text_filters.h"
 #include "platform/file_system.h"
@@ -382,8 +383,11 @@ int RunArchiveMemberCopy(int argc, char** argv, int fd) {
 }
 
 int RunArchiveMemberReader(int argc, char** argv, int fd) {
-  if (argc != 5) return 64;
+  if (argc != 6) return 64;
   LimitReaderMemory();
+  OcrSettings ocr = GetOcrSettings();
+  ocr.enabled = std::string_view(argv[5]) == "TRUE";
+  SetOcrSettings(ocr);
   const std::string path = argv[0];
   const TypeLists lists{argv[1], argv[2], argv[3], argv[4]};
   const ArchiveMemberWanted wanted = [&lists](std::string_view type) {
@@ -396,12 +400,13 @@ int RunArchiveMemberReader(int argc, char** argv, int fd) {
 }
 
 ArchiveSummary ForEachArchiveMember(const std::string& reader_program, const std::string& path,
-                                    const TypeLists& lists, const std::atomic<bool>* stop,
+                                    const TypeLists& lists, bool recognize_pictures,
+                                    const std::atomic<bool>* stop,
                                     const OnArchiveMember& on_member) {
   ArchiveSummary summary;
-  std::unique_ptr<ChildPipe> child =
-      ChildPipe::Exec({reader_program, kArchiveMembersArgument, path, lists.document_types,
-                       lists.other_text, lists.plugin_types, lists.msn_plugin_types});
+  std::unique_ptr<ChildPipe> child = ChildPipe::Exec(
+      {reader_program, kArchiveMembersArgument, path, lists.document_types, lists.other_text,
+       lists.plugin_types, lists.msn_plugin_types, recognize_pictures ? "TRUE" : "FALSE"});
   if (!child) return summary;
   auto read = [&](void* buf, size_t n) {
     return child->ReadExactly(buf, n, stop, kArchiveSilenceMs);

@@ -42,7 +42,8 @@
 namespace lun {
 
 // The argument of luncrawl that makes it a member reader:
-//   luncrawl --archive-members PATH DOCUMENT_TYPES OTHER_TEXT PLUGIN MSN_PLUGIN
+//   luncrawl --archive-members PATH DOCUMENT_TYPES OTHER_TEXT PLUGIN MSN_PLUGIN RECOGNIZE
+// (RECOGNIZE: "TRUE" when pictures are read by text recognition)
 inline constexpr char kArchiveMembersArgument[] = "--archive-members";
 // The argument that makes it copy out one member's bytes (archive_member_file.h):
 //   luncrawl --archive-member ARCHIVE KEY
@@ -53,7 +54,9 @@ inline constexpr uint32_t kArchiveMaxMembers = 1000;
 inline constexpr uint64_t kArchiveMaxUnpacked = 100ull << 20;
 // The crawler's own size limit for a file.
 inline constexpr uint64_t kArchiveMaxMemberBytes = 20971520;
-inline constexpr int kArchiveSilenceMs = 30000;
+// Longer than text recognition may take for one member (ocr_text.h: 30 s a
+// picture, 45 s the pages of a PDF).
+inline constexpr int kArchiveSilenceMs = 60000;
 
 struct ArchiveMember {
   std::string name;     // last component of the inner path ("report.docx"); a message's subject
@@ -112,10 +115,13 @@ ArchiveSummary WalkArchiveBytes(std::string_view bytes, std::string_view key,
 // Walks the archive file at `path` in the member reader `reader_program`
 // (the luncrawl executable), calling `on_member` on the calling thread for
 // each member whose type the type lists send to the crawl service
-// (TextSourceOf); a mail store's messages (pst_messages.h). Stops early
+// (TextSourceOf); a mail store's messages (pst_messages.h). Pictures
+// (members and attachments) are read by text recognition, under its
+// limits, when `recognize_pictures` is true ("图片文字识别"). Stops early
 // when `stop` (may be null) becomes true.
 ArchiveSummary ForEachArchiveMember(const std::string& reader_program, const std::string& path,
-                                    const TypeLists& lists, const std::atomic<bool>* stop,
+                                    const TypeLists& lists, bool recognize_pictures,
+                                    const std::atomic<bool>* stop,
                                     const OnArchiveMember& on_member);
 
 // The bytes of the member whose key is `key` ("ARCHIVE::inner", nested

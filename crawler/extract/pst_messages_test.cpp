@@ -181,11 +181,11 @@ TEST(PstMessagesTest, StoresAreWalkedInTheCrawlServiceProgram) {
   const TypeLists lists{"|PST|", "|TXT|", "", ""};
   auto walk = [&](const std::string& path) {
     std::vector<ArchiveMember> messages;
-    const ArchiveSummary summary =
-        ForEachArchiveMember(LUNCRAWL_PATH, path, lists, nullptr, [&](const ArchiveMember& m) {
-          messages.push_back(m);
-          return true;
-        });
+    const ArchiveSummary summary = ForEachArchiveMember(LUNCRAWL_PATH, path, lists, false, nullptr,
+                                                        [&](const ArchiveMember& m) {
+                                                          messages.push_back(m);
+                                                          return true;
+                                                        });
     return std::make_pair(summary, messages);
   };
   const auto [summary, messages] = walk(pst);
