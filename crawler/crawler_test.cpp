@@ -660,17 +660,28 @@ TEST_F(CrawlerTest, OutlookStoresGiveOneMailRecordPerMessage) {
 }
 
 // Turning "图片文字识别" on reads again the pictures indexed while it was
-// off, and the PDFs that had no text; other files, and PDFs with text, are
-// not read again, and no file gets a second record.
+// off, the PDFs that had no text and the archives holding pictures (whose
+// members the crawl service's program reads, here with a stand-in engine
+// first in PATH); other files, and PDFs with text, are not read again, and
+// no file gets a second record.
 TEST_F(CrawlerTest, PicturesAreReadAgainWhenRecognitionIsTurnedOn) {
   const std::vector<std::string> files{tree_.File("d/scan.png"), tree_.File("d/photo.jpg"),
                                        tree_.File("d/scanned.pdf"), tree_.File("d/paper.pdf"),
                                        tree_.File("d/notes.txt")};
   for (const std::string& f : files) Write(f, "bytes of " + f, time(nullptr) - 100);
-  Configure(tree_.path(), "png|jpg|pdf|txt");
+  const std::string zip = tree_.File("d/scans.zip");
+  Write(zip, MakeArchive("zip", "", {{"inner.png", "\x89PNG\r\n\x1a\n"}, {"a.txt", "alpha"}}),
+        time(nullptr) - 100);
+  const std::string bin = JoinPath(scratch_.home().path(), "bin");
+  Write(JoinPath(bin, "tesseract"), "#!/bin/sh\ncat >/dev/null\necho 压缩包里的字\n");
+  chmod(JoinPath(bin, "tesseract").c_str(), 0755);
+  const std::string path_before = getenv("PATH") ? getenv("PATH") : "";
+  setenv("PATH", (bin + ":" + path_before).c_str(), 1);
+  Configure(tree_.path(), "png|jpg|pdf|txt|zip");
   bool recognition = false;
   std::map<std::string, int> reads;
   CrawlerEnvironment env = Env();
+  env.archive_reader = LUNCRAWL_PATH;
   env.service_extracts = [](const std::string&) { return true; };
   // The service's answers: what each file gives with recognition off / on.
   env.extract_text = [&](const std::string& path, std::u16string* text) {
@@ -688,9 +699,12 @@ TEST_F(CrawlerTest, PicturesAreReadAgainWhenRecognitionIsTurnedOn) {
   };
   Crawler crawler(env);
   for (const std::string& f : files) crawler.IndexFile(f, false);
+  crawler.IndexFile(zip, false);
   ASSERT_TRUE(Paths("[文档]:文本内容=识别文字").empty());
+  ASSERT_TRUE(Paths("[文档]:文本内容=压缩包里的字").empty());
 
   recognition = true;
+  scratch_.settings().SetValue(kSearchSection, key::kImageTextRecognition, "TRUE");
   std::vector<std::string> queued;
   ReconcileHooks hooks;
   hooks.queue = [&](const std::string& path, bool) {
@@ -702,8 +716,10 @@ TEST_F(CrawlerTest, PicturesAreReadAgainWhenRecognitionIsTurnedOn) {
   ASSERT_TRUE(reconciler.Run(
       {.everything = true, .trees = {}, .prune = false, .reread_pictures = true}, stop));
   std::sort(queued.begin(), queued.end());
-  EXPECT_EQ(queued, (std::vector<std::string>{files[1], files[0], files[2]}));
+  EXPECT_EQ(queued, (std::vector<std::string>{files[1], files[0], files[2], zip}));
   for (const std::string& f : queued) crawler.IndexFile(f, false);
+  setenv("PATH", path_before.c_str(), 1);
+  EXPECT_EQ(Paths("[文档]:文本内容=压缩包里的字"), std::vector<std::string>{zip + "::inner.png"});
   EXPECT_EQ(Paths("[文档]:文本内容=识别文字"), std::vector<std::string>{files[0]});
   EXPECT_EQ(Paths("[文档]:文本内容=灯塔"), std::vector<std::string>{files[1]});
   EXPECT_EQ(Paths("[文档]:文本内容=发票扫描"), std::vector<std::string>{files[2]});
@@ -713,6 +729,7 @@ TEST_F(CrawlerTest, PicturesAreReadAgainWhenRecognitionIsTurnedOn) {
                                                {"paper.pdf", 1},
                                                {"notes.txt", 1}}));
   std::vector<std::string> all = files;
+  all.insert(all.end(), {zip, zip + "::a.txt", zip + "::inner.png"});
   std::sort(all.begin(), all.end());
   EXPECT_EQ(LivePaths(), all);
 

@@ -388,7 +388,7 @@ size_t DocumentWriter::MoveTree(const std::string& from, const std::string& to) 
 
 size_t DocumentWriter::MarkChanged(const std::function<bool(const StoredFile&)>& which) {
   std::vector<StoredFile> chosen;
-  ForEachFileRecord([&](const StoredFile& f) {
+  ForEachRecordOnDisk(/*members=*/true, [&](const StoredFile& f) {
     if (which(f)) chosen.push_back(f);
   });
   std::shared_lock gate(write_gate_);

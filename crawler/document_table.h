@@ -148,7 +148,8 @@ class DocumentWriter {
   // old ones. Returns the number moved.
   size_t MoveTree(const std::string& from, const std::string& to);
 
-  // Makes the records of the files `which` picks look changed: each is
+  // Makes the records of the files (and archive members) `which` picks
+  // look changed: each is
   // written again with a modification time one second before its file's,
   // so that a reconciliation queues the file and the index thread reads it
   // again (an unchanged file is never read twice). Their text stays

@@ -62,12 +62,6 @@ std::string MemberName(struct archive_entry* entry) {
   return raw ? ToNarrow(DecodeUtf8OrGb18030(raw)) : std::string();
 }
 
-std::string UpperExtension(std::string_view name) {
-  const std::string base = BaseName(name);
-  const size_t dot = base.rfind('.');
-  return dot == std::string::npos ? std::string() : UpperAscii(base.substr(dot + 1));
-}
-
 class MemberWalk {
  public:
   MemberWalk(ArchiveMemberWanted wanted, OnArchiveMember on_member)
@@ -299,6 +293,12 @@ bool IsArchiveType(std::string_view type) {
     if (t == type) return true;
   }
   return false;
+}
+
+std::string UpperExtension(std::string_view name) {
+  const std::string base = BaseName(name);
+  const size_t dot = base.rfind('.');
+  return dot == std::string::npos ? std::string() : UpperAscii(base.substr(dot + 1));
 }
 
 bool HoldsMembers(std::string_view type) { return IsArchiveType(type) || IsMailStoreType(type); }

@@ -81,6 +81,10 @@ bool IsArchiveType(std::string_view type);
 // The document key of member `inner` of `archive`.
 std::string ArchiveMemberKey(std::string_view archive, std::string_view inner);
 
+// The extension of the last component of `name`, upper case ("DOCX"); empty
+// when it has none.
+std::string UpperExtension(std::string_view name);
+
 // True for the types whose files are read member by member: archives and
 // mail stores (PST, OST).
 bool HoldsMembers(std::string_view type);

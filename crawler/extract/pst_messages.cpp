@@ -239,11 +239,6 @@ std::optional<std::string> AttachmentBytes(libpff_item_t* attachment) {
   return bytes;
 }
 
-std::string Extension(std::string_view name) {
-  const size_t dot = name.rfind('.');
-  return dot == std::string_view::npos ? std::string() : UpperAscii(name.substr(dot + 1));
-}
-
 // A folder name as one component of a key.
 std::string KeyComponent(std::string name) {
   for (char& c : name) {
@@ -421,7 +416,7 @@ class MessageReader {
       sink->NewLine();
       sink->AppendUtf8(name);
       sink->NewLine();
-      const std::string type = Extension(name);
+      const std::string type = UpperExtension(name);
       if (type.empty() || IsArchiveType(type) || IsMailStoreType(type) || !wanted_(type)) continue;
       if (std::optional<std::string> bytes = AttachmentBytes(attachment.get())) {
         sink->Append(ArchiveMemberText(*bytes, type));
