@@ -196,7 +196,6 @@ struct Body {
 };
 
 Body MessageBody(libpff_item_t* message) {
-  Body body;
   if (std::string plain = BodyBytes(message, libpff_message_get_plain_text_body_size,
                                     libpff_message_get_plain_text_body);
       !plain.empty()) {
@@ -212,7 +211,7 @@ Body MessageBody(libpff_item_t* message) {
       !rtf.empty()) {
     return {Body::kRtf, std::move(rtf)};
   }
-  return body;
+  return {};
 }
 
 // The bytes of an attachment held in the store, when it is one and not
@@ -356,7 +355,7 @@ class Store {
 
 class MessageReader {
  public:
-  MessageReader(const ArchiveMemberWanted& wanted) : wanted_(wanted) {}
+  explicit MessageReader(const ArchiveMemberWanted& wanted) : wanted_(wanted) {}
 
   ArchiveMember Read(libpff_item_t* message, const std::string& key) {
     const Properties p(message);
