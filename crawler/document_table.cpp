@@ -320,8 +320,8 @@ bool DocumentWriter::ReadFileState(uint32_t record, StoredFile* file, std::u16st
   const DataTable* table = project_.FindTable(kDocumentTable);
   if (!table || record >= table->record_count() || table->IsDeleted(record)) return false;
   file->record = record;
-  file->size = static_cast<uint32_t>(
-      table->GetFieldValue(record, Position(*table, doc::kSize)).AsInteger());
+  file->size =
+      static_cast<uint32_t>(table->GetFieldValue(record, Position(*table, doc::kSize)).AsInteger());
   file->modified = table->GetFieldValue(record, Position(*table, doc::kModified)).AsDouble();
   *text = table->GetFieldValue(record, Position(*table, doc::kText)).AsString();
   return true;
@@ -362,28 +362,33 @@ bool DocumentWriter::StoredRecord(const DataTable& table, const StoredFile& f,
   return true;
 }
 
-size_t DocumentWriter::MoveTree(const std::string& from, const std::string& to) {
-  const std::vector<StoredFile> below = FilesBelow(from);
+size_t DocumentWriter::Rewrite(const std::vector<StoredFile>& files,
+                               const std::function<bool(DocumentRecord*)>& change) {
   std::shared_lock gate(write_gate_);
   std::lock_guard check(check_mutex_);
   DataTable* table = project_.FindTable(kDocumentTable);
   if (!table) return 0;
-  size_t moved = 0;
-  for (const StoredFile& f : below) {
+  size_t written = 0;
+  for (const StoredFile& f : files) {
     DocumentRecord record;
-    if (!StoredRecord(*table, f, &record)) continue;
-    record.path = to + f.path.substr(from.size());
-    // A file written under the new name meanwhile keeps its own record.
-    if (!FindPath(record.path).empty()) {
+    // Written again meanwhile: that record is new anyway.
+    if (table->IsDeleted(f.record) || !StoredRecord(*table, f, &record)) continue;
+    if (!change(&record)) {
       (void)table->DeleteRecord(f.record);
-      continue;
-    }
-    if (Append(*table, record, 0)) {
+    } else if (Append(*table, record, 0)) {
       (void)table->DeleteRecord(f.record);
-      ++moved;
+      ++written;
     }
   }
-  return moved;
+  return written;
+}
+
+size_t DocumentWriter::MoveTree(const std::string& from, const std::string& to) {
+  return Rewrite(FilesBelow(from), [&](DocumentRecord* record) {
+    record->path = to + record->path.substr(from.size());
+    // A file written under the new name meanwhile keeps its own record.
+    return FindPath(record->path).empty();
+  });
 }
 
 size_t DocumentWriter::MarkChanged(const std::function<bool(const StoredFile&)>& which) {
@@ -391,22 +396,10 @@ size_t DocumentWriter::MarkChanged(const std::function<bool(const StoredFile&)>&
   ForEachRecordOnDisk(/*members=*/true, [&](const StoredFile& f) {
     if (which(f)) chosen.push_back(f);
   });
-  std::shared_lock gate(write_gate_);
-  std::lock_guard check(check_mutex_);
-  DataTable* table = project_.FindTable(kDocumentTable);
-  if (!table) return 0;
-  size_t marked = 0;
-  for (const StoredFile& f : chosen) {
-    DocumentRecord record;
-    // Written meanwhile: that record is new anyway.
-    if (table->IsDeleted(f.record) || !StoredRecord(*table, f, &record)) continue;
-    record.modified -= 1.0 / 86400;
-    if (Append(*table, record, 0)) {
-      (void)table->DeleteRecord(f.record);
-      ++marked;
-    }
-  }
-  return marked;
+  return Rewrite(chosen, [](DocumentRecord* record) {
+    record->modified -= 1.0 / 86400;
+    return true;
+  });
 }
 
 bool DocumentWriter::ClearDocuments() {

@@ -184,6 +184,11 @@ class DocumentWriter {
   std::vector<StoredFile> FilesBelow(const std::string& directory) const;
   // The record `f` as it is stored; false when it cannot be read.
   bool StoredRecord(const DataTable& table, const StoredFile& f, DocumentRecord* record) const;
+  // Writes each live record of `files` again as `change` makes it, and
+  // deletes the old one (only deletes it when `change` says false).
+  // Returns how many were written.
+  size_t Rewrite(const std::vector<StoredFile>& files,
+                 const std::function<bool(DocumentRecord*)>& change);
   // Whether record `r` describes the same file state as `record`.
   bool Matches(const DataTable& table, uint32_t r, const DocumentRecord& record) const;
   // Deletes the older records of `record.path` and says whether one of the
