@@ -320,8 +320,8 @@ bool DocumentWriter::ReadFileState(uint32_t record, StoredFile* file, std::u16st
   const DataTable* table = project_.FindTable(kDocumentTable);
   if (!table || record >= table->record_count() || table->IsDeleted(record)) return false;
   file->record = record;
-  file->size =
-      static_cast<uint32_t>(table->GetFieldValue(record, Position(*table, doc::kSize)).AsInteger());
+  file->size = static_cast<uint32_t>(
+      table->GetFieldValue(record, Position(*table, doc::kSize)).AsInteger());
   file->modified = table->GetFieldValue(record, Position(*table, doc::kModified)).AsDouble();
   *text = table->GetFieldValue(record, Position(*table, doc::kText)).AsString();
   return true;
