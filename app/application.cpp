@@ -523,6 +523,18 @@ void Application::InstallSettingHooks() {
     if (monitor_) monitor_->realtime_delete = FlagIsTrue(value);
     ApplyMonitorFlags();
   });
+  s.SetApplyHook(key::kImageTextRecognition, [this](const std::string& value) {
+    if (!FlagIsTrue(value) ||
+        FlagIsTrue(settings().GetValue(kSearchSection, key::kImageTextRecognition, kFalse))) {
+      return;
+    }
+    // Turned on: the pictures indexed meanwhile are read again. The crawl
+    // service follows the settings file, so it is saved before any picture
+    // is queued (the hook runs before the store saves it).
+    settings().SetValue(kSearchSection, key::kImageTextRecognition, value);
+    (void)settings().Save();
+    Reconcile({.everything = true, .trees = {}, .prune = false, .reread_pictures = true});
+  });
 }
 
 void Application::Reconcile(const ReconcileRequest& request) {

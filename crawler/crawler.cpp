@@ -16,7 +16,9 @@
 #include "crawler/extract/archive_members.h"
 #include "crawler/extract/charset.h"
 #include "crawler/extract/compiled_help.h"
+#include "crawler/extract/pst_messages.h"
 #include "crawler/extract/text_filters.h"
+#include "crawler/foxmail.h"
 #include "crawler/scan_scope.h"
 #include "crawler/text_detector.h"
 #include "engine/index/indexing_pace.h"
@@ -688,8 +690,9 @@ std::optional<DocumentRecord> Crawler::FileDocumentOf(const std::string& path, b
   if ((force || !env_.writer->fast_insert()) && env_.writer->IsCurrent(record)) return std::nullopt;
   *outcome = IndexOutcome::kWritten;
   if (!env_.archive_reader.empty() && ListContainsToken(documents, token) &&
-      IsArchiveType(UpperAscii(record.type))) {
-    // The archive's own record holds the names of its members.
+      HoldsMembers(UpperAscii(record.type))) {
+    // The archive's (or mail store's) own record holds the names of its
+    // members.
     record.text = IndexArchive(path, created, modified, force);
     return record;
   }
@@ -729,23 +732,35 @@ std::optional<DocumentRecord> Crawler::FileDocumentOf(const std::string& path, b
 
 std::u16string Crawler::IndexArchive(const std::string& path, double created, double modified,
                                      bool force) {
-  const TypeLists lists{
-      env_.scope->TypeList(TypeListKind::kDocument), env_.scope->TypeList(TypeListKind::kOtherText),
-      env_.scope->TypeList(TypeListKind::kPlugin), env_.scope->TypeList(TypeListKind::kMsnPlugin)};
+  const TypeLists lists{env_.scope->TypeList(TypeListKind::kDocument),
+                        env_.scope->TypeList(TypeListKind::kOtherText),
+                        env_.scope->TypeList(TypeListKind::kPlugin),
+                        env_.scope->TypeList(TypeListKind::kMsnPlugin)};
+  // Pictures inside are read as the crawl service reads those outside.
+  const bool recognize =
+      env_.settings &&
+      FlagIsTrue(env_.settings->GetValue(kSearchSection, key::kImageTextRecognition, kFalse));
   StageTimer timer(counters_.extract_ns);
   ArchiveSummary summary = ForEachArchiveMember(
-      env_.archive_reader, path, lists, &stop_index_, [&](const ArchiveMember& member) {
+      env_.archive_reader, path, lists, recognize, &stop_index_, [&](const ArchiveMember& member) {
         DocumentRecord record;
         record.name = member.name;
-        record.type = Extension(member.name);
+        record.type = member.type;
         record.path = member.key;
         record.size = static_cast<uint32_t>(member.size);
         record.created = created;
         record.modified = member.mtime > 0 ? FileTimeToDate(member.mtime) : modified;
         record.text = member.text;
+        // Mail records carry the digest of their text, as every mail source's do.
+        if (member.type == kMailStoreMessageType) record.md5 = Md5OfText(record.text);
         WriteRecord(record, force);
         return true;
       });
+  if (!summary.error.empty()) {
+    // What was read stands; the file is listed among those without their text.
+    skipped_.Add(kSkipExtractFailed, path);
+    AppendEngineErrorLog("无法完整读取: " + path + " (" + summary.error + ")");
+  }
   return std::move(summary.names);
 }
 

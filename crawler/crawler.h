@@ -172,7 +172,8 @@ class Crawler {
   // and the rest, chosen among the document types) becomes one record per
   // member whose type wants text, keyed path + "::" + member path
   // (archive_members.h), and a record of its own whose text names the
-  // members. A file whose text
+  // members; an Outlook store (PST, OST) likewise, one record per message
+  // (pst_messages.h). A file whose text
   // request broke the crawl service twice in the current scan gets its
   // record without text and is not sent again in that scan. A file met
   // while no service can be reached gets its record without text here; the

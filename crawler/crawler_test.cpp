@@ -12,6 +12,7 @@
 #include "config/settings_store.h"
 #include "crawler/crawler_test_util.h"
 #include "crawler/extract/extract_test_util.h"
+#include "crawler/extract/pst_test_writer.h"
 #include "crawler/reconciler.h"
 #include "crawler/scan_scope.h"
 #include "engine/index/field_generations.h"
@@ -684,6 +685,137 @@ TEST_F(CrawlerTest, ArchiveMembersFollowTheirArchive) {
   index({{"a.txt", "alpha"}}, time(nullptr) + 200);
   writer_->RemoveTree(tree_.File("box"));
   EXPECT_TRUE(LivePaths().empty());
+}
+
+// An Outlook store is read like an archive, one mail record per message:
+// a message the store no longer holds loses its record, a reconciliation
+// never takes a message for a lost file, a damaged store gets its own
+// record and a line among the files without text, and a deleted store
+// takes its messages along.
+TEST_F(CrawlerTest, OutlookStoresGiveOneMailRecordPerMessage) {
+  const std::string pst = tree_.File("mail/backup.pst");
+  const TestPstMessage first{"季度预算审批", "张三", "李四", "预算审批已经通过", "",
+                             1700000000,     {},     0x10001};
+  const TestPstMessage second{"Lunch", "Alice",    "Bob", "dumplings at noon",
+                              "",      1700003600, {},    0x10002};
+  const TestPstMessage third{"第三封", "王五", "赵六", "长城 trip", "", 1700007200, {}, 0x10003};
+  Configure(tree_.path(), "txt|pst");
+  CrawlerEnvironment env = Env();
+  env.archive_reader = LUNCRAWL_PATH;
+  Crawler crawler(env);
+  auto index = [&](std::vector<TestPstMessage> messages, std::time_t mtime) {
+    Write(pst, MakeTestPst({{"Inbox", std::move(messages), {}}}), mtime);
+    crawler.IndexFile(pst, /*force=*/true);
+  };
+  auto key = [&](uint32_t id) { return pst + "::Inbox/" + std::to_string(id << 5 | 4) + ".eml"; };
+  index({first, second, third}, time(nullptr) - 100);
+  ASSERT_EQ(LivePaths(), (std::vector<std::string>{pst, key(0x10001), key(0x10002), key(0x10003)}));
+  EXPECT_EQ(Paths("[文档]:文本内容=预算审批"), std::vector<std::string>{key(0x10001)});
+  EXPECT_EQ(Paths("[文档]:文件名称=预算审批"), std::vector<std::string>{key(0x10001)});
+  EXPECT_EQ(Paths("[文档]:分类=邮件").size(), 4u) << "the store and its messages";
+  EXPECT_EQ(Paths("[文档]:文件类型=OUTLOOK").size(), 3u);
+
+  index({first, third}, time(nullptr));
+  EXPECT_EQ(LivePaths(), (std::vector<std::string>{pst, key(0x10001), key(0x10003)}));
+  EXPECT_TRUE(Paths("[文档]:文本内容=dumplings").empty());
+
+  ReconcileHooks hooks;
+  hooks.queue = [](const std::string&, bool) { return true; };
+  hooks.realtime_delete = [] { return true; };
+  Reconciler reconciler(scope_, *writer_, hooks);
+  std::atomic<bool> stop{false};
+  ASSERT_TRUE(
+      reconciler.Run(ReconcileRequest{.everything = true, .trees = {}, .prune = false}, stop));
+  EXPECT_EQ(LivePaths(), (std::vector<std::string>{pst, key(0x10001), key(0x10003)}));
+
+  writer_->RemoveDocuments(pst);
+  EXPECT_TRUE(LivePaths().empty());
+
+  const std::string whole = MakeTestPst({{"Inbox", {first}, {}}});
+  Write(pst, whole.substr(0, whole.size() / 2), time(nullptr) + 100);
+  crawler.IndexFile(pst, /*force=*/true);
+  EXPECT_EQ(LivePaths(), std::vector<std::string>{pst});
+  EXPECT_EQ(crawler.skipped().Snapshot().at(kSkipExtractFailed).latest.back(), pst);
+}
+
+// Turning "图片文字识别" on reads again the pictures indexed while it was
+// off, the PDFs that had no text and the archives holding pictures (whose
+// members the crawl service's program reads, here with a stand-in engine
+// first in PATH); other files, and PDFs with text, are not read again, and
+// no file gets a second record.
+TEST_F(CrawlerTest, PicturesAreReadAgainWhenRecognitionIsTurnedOn) {
+  const std::vector<std::string> files{tree_.File("d/scan.png"), tree_.File("d/photo.jpg"),
+                                       tree_.File("d/scanned.pdf"), tree_.File("d/paper.pdf"),
+                                       tree_.File("d/notes.txt")};
+  for (const std::string& f : files) Write(f, "bytes of " + f, time(nullptr) - 100);
+  const std::string zip = tree_.File("d/scans.zip");
+  Write(zip, MakeArchive("zip", "", {{"inner.png", "\x89PNG\r\n\x1a\n"}, {"a.txt", "alpha"}}),
+        time(nullptr) - 100);
+  const std::string bin = JoinPath(scratch_.home().path(), "bin");
+  Write(JoinPath(bin, "tesseract"), "#!/bin/sh\ncat >/dev/null\necho 压缩包里的字\n");
+  chmod(JoinPath(bin, "tesseract").c_str(), 0755);
+  const std::string path_before = getenv("PATH") ? getenv("PATH") : "";
+  setenv("PATH", (bin + ":" + path_before).c_str(), 1);
+  Configure(tree_.path(), "png|jpg|pdf|txt|zip");
+  bool recognition = false;
+  std::map<std::string, int> reads;
+  CrawlerEnvironment env = Env();
+  env.archive_reader = LUNCRAWL_PATH;
+  env.service_extracts = [](const std::string&) { return true; };
+  // The service's answers: what each file gives with recognition off / on.
+  env.extract_text = [&](const std::string& path, std::u16string* text) {
+    const std::string name = BaseName(path);
+    ++reads[name];
+    const std::map<std::string, std::pair<std::u16string, std::u16string>> answers{
+        {"scan.png", {u"", u"识别文字"}},
+        {"photo.jpg", {u"Canon", u"Canon 灯塔"}},
+        {"scanned.pdf", {u"", u"发票扫描"}},
+        {"paper.pdf", {u"paper layer", u"paper layer"}},
+        {"notes.txt", {u"notes", u"notes"}}};
+    const auto& answer = answers.at(name);
+    *text = recognition ? answer.second : answer.first;
+    return text->empty() ? ServiceText::kNoText : ServiceText::kText;
+  };
+  Crawler crawler(env);
+  for (const std::string& f : files) crawler.IndexFile(f, false);
+  crawler.IndexFile(zip, false);
+  ASSERT_TRUE(Paths("[文档]:文本内容=识别文字").empty());
+  ASSERT_TRUE(Paths("[文档]:文本内容=压缩包里的字").empty());
+
+  recognition = true;
+  scratch_.settings().SetValue(kSearchSection, key::kImageTextRecognition, "TRUE");
+  std::vector<std::string> queued;
+  ReconcileHooks hooks;
+  hooks.queue = [&](const std::string& path, bool) {
+    queued.push_back(path);
+    return true;
+  };
+  Reconciler reconciler(scope_, *writer_, hooks);
+  std::atomic<bool> stop{false};
+  ASSERT_TRUE(reconciler.Run(
+      {.everything = true, .trees = {}, .prune = false, .reread_pictures = true}, stop));
+  std::sort(queued.begin(), queued.end());
+  EXPECT_EQ(queued, (std::vector<std::string>{files[1], files[0], files[2], zip}));
+  for (const std::string& f : queued) crawler.IndexFile(f, false);
+  setenv("PATH", path_before.c_str(), 1);
+  EXPECT_EQ(Paths("[文档]:文本内容=压缩包里的字"), std::vector<std::string>{zip + "::inner.png"});
+  EXPECT_EQ(Paths("[文档]:文本内容=识别文字"), std::vector<std::string>{files[0]});
+  EXPECT_EQ(Paths("[文档]:文本内容=灯塔"), std::vector<std::string>{files[1]});
+  EXPECT_EQ(Paths("[文档]:文本内容=发票扫描"), std::vector<std::string>{files[2]});
+  EXPECT_EQ(reads, (std::map<std::string, int>{{"scan.png", 2},
+                                               {"photo.jpg", 2},
+                                               {"scanned.pdf", 2},
+                                               {"paper.pdf", 1},
+                                               {"notes.txt", 1}}));
+  std::vector<std::string> all = files;
+  all.insert(all.end(), {zip, zip + "::a.txt", zip + "::inner.png"});
+  std::sort(all.begin(), all.end());
+  EXPECT_EQ(LivePaths(), all);
+
+  // Read once: the next pass finds nothing to do.
+  queued.clear();
+  ASSERT_TRUE(reconciler.Run({.everything = true, .trees = {}, .prune = false}, stop));
+  EXPECT_TRUE(queued.empty());
 }
 
 // A file over the size limit is found by its name and attributes, its text

@@ -1,6 +1,6 @@
 #include "crawler/document_table.h"
 
-#include <algorithm>
+#include <unordered_set>
 
 #include "automation/date_time.h"
 #include "automation/variant.h"
@@ -173,26 +173,32 @@ uint32_t DocumentWriter::ReplaceOlder(const DocumentRecord& record, bool* unchan
   DataTable* table = project_.FindTable(kDocumentTable);
   if (!table) return 0;
   uint32_t replaced = 0;
+  // A changed archive: its members are written before it, so only those
+  // that the new record no longer lists go.
+  std::unordered_set<std::string> listed;
+  if (IsArchivePath(record.path)) {
+    for (std::string& key : ListedMemberKeys(record.path, record.text)) {
+      listed.insert(std::move(key));
+    }
+  }
   for (uint32_t r : FindPath(record.path)) {
     if (Matches(*table, r, record)) {
       *unchanged = true;
       return replaced;
     }
-    // A changed archive: its members are written before it, so only those
-    // that the new record no longer lists go.
-    RemoveListedMembers(*table, r, ListedMemberKeys(record.path, record.text));
+    RemoveListedMembers(*table, r, listed);
     if (table->DeleteRecord(r)) ++replaced;
   }
   return replaced;
 }
 
 void DocumentWriter::RemoveListedMembers(DataTable& table, uint32_t r,
-                                         const std::vector<std::string>& keep) {
+                                         const std::unordered_set<std::string>& keep) {
   const std::string path = ToNarrow(table.GetFieldValue(r, Position(table, doc::kPath)).AsString());
   if (!IsArchivePath(path)) return;
   const std::u16string names(table.GetFieldValue(r, Position(table, doc::kText)).AsString());
   for (const std::string& key : ListedMemberKeys(PathOnDisk(path), names)) {
-    if (std::find(keep.begin(), keep.end(), key) != keep.end()) continue;
+    if (keep.count(key) > 0) continue;
     for (uint32_t member : FindPath(key)) (void)table.DeleteRecord(member);
   }
 }
@@ -343,47 +349,68 @@ void DocumentWriter::RemoveTree(const std::string& directory) {
   for (const StoredFile& f : FilesBelow(directory)) RemoveRecordLocked(f.record);
 }
 
-size_t DocumentWriter::MoveTree(const std::string& from, const std::string& to) {
+bool DocumentWriter::StoredRecord(const DataTable& table, const StoredFile& f,
+                                  DocumentRecord* record) const {
+  std::vector<Variant> values;
+  if (!table.ReadRecord(f.record, &values)) return false;
+  auto value = [&](const char* field) {
+    const int at = Position(table, field);
+    return at < 0 ? Variant() : values[static_cast<size_t>(at)];
+  };
+  record->path = f.path;
+  record->name = ToNarrow(value(doc::kName).AsString());
+  record->type = ToNarrow(value(doc::kType).AsString());
+  record->size = f.size;
+  record->created = value(doc::kCreated).AsDouble();
+  record->modified = f.modified;
+  record->text = value(doc::kText).AsString();
+  record->power = static_cast<float>(value(doc::kPower).AsDouble());
+  record->md5 = ToNarrow(value(doc::kMd5).AsString());
+  record->file_id = f.file_id;
+  return true;
+}
+
+size_t DocumentWriter::Rewrite(const std::function<std::vector<StoredFile>()>& choose,
+                               const std::function<bool(DocumentRecord*)>& change) {
   std::shared_lock gate(write_gate_);
   std::lock_guard check(check_mutex_);
-  const std::vector<StoredFile> below = FilesBelow(from);
   DataTable* table = project_.FindTable(kDocumentTable);
   if (!table) return 0;
-  auto text = [&](const std::vector<Variant>& values, const char* field) {
-    const int at = Position(*table, field);
-    return at < 0 ? std::string() : ToNarrow(values[static_cast<size_t>(at)].AsString());
-  };
-  auto number = [&](const std::vector<Variant>& values, const char* field) {
-    const int at = Position(*table, field);
-    return at < 0 ? 0.0 : values[static_cast<size_t>(at)].AsDouble();
-  };
-  size_t moved = 0;
-  for (const StoredFile& f : below) {
-    std::vector<Variant> values;
-    if (!table->ReadRecord(f.record, &values)) continue;
+  size_t written = 0;
+  for (const StoredFile& f : choose()) {
     DocumentRecord record;
-    record.path = to + f.path.substr(from.size());
-    // A file written under the new name meanwhile keeps its own record.
-    if (!FindPath(record.path).empty()) {
+    // Written again meanwhile: that record is new anyway.
+    if (table->IsDeleted(f.record) || !StoredRecord(*table, f, &record)) continue;
+    if (!change(&record)) {
       (void)table->DeleteRecord(f.record);
-      continue;
-    }
-    record.name = text(values, doc::kName);
-    record.type = text(values, doc::kType);
-    record.size = f.size;
-    record.created = number(values, doc::kCreated);
-    record.modified = f.modified;
-    const int text_at = Position(*table, doc::kText);
-    if (text_at >= 0) record.text = values[static_cast<size_t>(text_at)].AsString();
-    record.power = static_cast<float>(number(values, doc::kPower));
-    record.md5 = text(values, doc::kMd5);
-    record.file_id = f.file_id;
-    if (Append(*table, record, 0)) {
+    } else if (Append(*table, record, 0)) {
       (void)table->DeleteRecord(f.record);
-      ++moved;
+      ++written;
     }
   }
-  return moved;
+  return written;
+}
+
+size_t DocumentWriter::MoveTree(const std::string& from, const std::string& to) {
+  return Rewrite([&] { return FilesBelow(from); }, [&](DocumentRecord* record) {
+    record->path = to + record->path.substr(from.size());
+    // A file written under the new name meanwhile keeps its own record.
+    return FindPath(record->path).empty();
+  });
+}
+
+size_t DocumentWriter::MarkChanged(const std::function<bool(const StoredFile&)>& which) {
+  auto chosen = [&] {
+    std::vector<StoredFile> files;
+    ForEachRecordOnDisk(/*members=*/true, [&](const StoredFile& f) {
+      if (which(f)) files.push_back(f);
+    });
+    return files;
+  };
+  return Rewrite(chosen, [](DocumentRecord* record) {
+    record->modified -= 1.0 / 86400;
+    return true;
+  });
 }
 
 bool DocumentWriter::ClearDocuments() {

@@ -148,6 +148,14 @@ class DocumentWriter {
   // old ones. Returns the number moved.
   size_t MoveTree(const std::string& from, const std::string& to);
 
+  // Makes the records of the files (and archive members) `which` picks
+  // look changed: each is
+  // written again with a modification time one second before its file's,
+  // so that a reconciliation queues the file and the index thread reads it
+  // again (an unchanged file is never read twice). Their text stays
+  // searchable meanwhile. Returns how many were marked.
+  size_t MarkChanged(const std::function<bool(const StoredFile&)>& which);
+
   // Empties the document table (when it exists) and the category lists.
   // Waits for the records being written and holds new ones back until the
   // table is empty, so none lands half-way. False when the table cannot be
@@ -176,14 +184,23 @@ class DocumentWriter {
   std::vector<StoredFile> FilesBelow(const std::string& directory) const;
   // RemoveRecord, with check_mutex_ held by the caller.
   void RemoveRecordLocked(uint32_t record);
+  // The record `f` as it is stored; false when it cannot be read.
+  bool StoredRecord(const DataTable& table, const StoredFile& f, DocumentRecord* record) const;
+  // Writes each live record of the files `choose` gives (called under the
+  // check lock, so no record appended meanwhile is missed) again as
+  // `change` makes it, and deletes the old one (only deletes it when
+  // `change` says false). Returns how many were written.
+  size_t Rewrite(const std::function<std::vector<StoredFile>()>& choose,
+                 const std::function<bool(DocumentRecord*)>& change);
   // Whether record `r` describes the same file state as `record`.
   bool Matches(const DataTable& table, uint32_t r, const DocumentRecord& record) const;
   // Deletes the older records of `record.path` and says whether one of the
   // same file state exists; returns how many were deleted.
   uint32_t ReplaceOlder(const DocumentRecord& record, bool* unchanged);
   // Deletes the member records that record `r`, when it is an archive's,
-  // lists in its text, except those in `keep`.
-  void RemoveListedMembers(DataTable& table, uint32_t r, const std::vector<std::string>& keep);
+  // lists in its text, except those in `keep` (a store lists up to 100,000).
+  void RemoveListedMembers(DataTable& table, uint32_t r,
+                           const std::unordered_set<std::string>& keep);
   // ForEachFileRecord, with archive members when `members` is true.
   void ForEachRecordOnDisk(bool members, const std::function<void(const StoredFile&)>& visit) const;
   // Appends one record; false when the append failed.

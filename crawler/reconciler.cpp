@@ -8,6 +8,9 @@
 #include <unordered_set>
 
 #include "crawler/document_table.h"
+#include "crawler/extract/archive_members.h"
+#include "crawler/extract/ocr_text.h"
+#include "crawler/extract/text_filters.h"
 #include "crawler/scan_scope.h"
 #include "platform/paths.h"
 
@@ -16,6 +19,7 @@ namespace lun {
 void ReconcileRequest::Merge(const ReconcileRequest& other) {
   everything = everything || other.everything;
   prune = prune || other.prune;
+  reread_pictures = reread_pictures || other.reread_pictures;
   if (everything) {
     trees.clear();
     return;
@@ -59,8 +63,30 @@ bool Reconciler::RecordInScope(const std::string& path, const std::string& type)
   return scope_.IsTypeAdmitted(TypeTokenOf(path)) || (hooks_.detects_text && hooks_.detects_text());
 }
 
+bool Reconciler::RecognitionMayAdd(const StoredFile& f) const {
+  // Recognition adds to what pictures had (JPEG photos their metadata)
+  // and to PDFs whose pages were only pictures; a PDF with text keeps it.
+  const std::string type = UpperAscii(f.type);
+  if (IsOcrImageType(type)) return true;
+  const bool archive = HoldsMembers(type) && !IsArchiveMemberKey(f.path);
+  if (type != "PDF" && !archive) return false;
+  StoredFile state;
+  std::u16string text;
+  if (!writer_.ReadFileState(f.record, &state, &text)) return false;
+  if (!archive) return text.empty();
+  // An archive that holds pictures or PDFs is read again with them (their
+  // member records are marked too: written again, they take the new text).
+  for (const std::string& key : ListedMemberKeys(f.path, text)) {
+    const std::string member_type = UpperExtension(key);
+    if (IsOcrImageType(member_type) || member_type == "PDF") return true;
+  }
+  return false;
+}
+
 bool Reconciler::Run(const ReconcileRequest& request, const std::atomic<bool>& stop) {
   checked_ = queued_ = removed_ = 0;
+  if (request.reread_pictures)
+    writer_.MarkChanged([this](const StoredFile& f) { return RecognitionMayAdd(f); });
   Pass pass;
   pass.directories = ListContainsToken(scope_.TypeList(TypeListKind::kDocument), "|DIRECTORY|");
   writer_.ForEachFileRecord([&pass](const StoredFile& f) { pass.records.emplace(f.path, f); });

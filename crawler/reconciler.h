@@ -35,6 +35,7 @@ namespace lun {
 
 class DocumentWriter;
 class ScanScope;
+struct StoredFile;
 
 // What a pass covers. Requests merge: everything wins over trees.
 struct ReconcileRequest {
@@ -43,8 +44,13 @@ struct ReconcileRequest {
   // No walk: only the records that left the scope are removed (roots,
   // forbidden paths or types were taken away). Every pass does this too.
   bool prune = false;
+  // "图片文字识别" was turned on: the records of pictures, of PDFs read
+  // without any text, and of archives holding either (with those members)
+  // are marked changed first (DocumentWriter::MarkChanged), so the walk
+  // queues them and their text is read again.
+  bool reread_pictures = false;
 
-  bool empty() const { return !everything && trees.empty() && !prune; }
+  bool empty() const { return !everything && trees.empty() && !prune && !reread_pictures; }
   void Merge(const ReconcileRequest& other);
 };
 
@@ -92,6 +98,8 @@ class Reconciler {
   struct Pass;
   bool WalkTree(Pass& pass, const std::string& directory, const std::atomic<bool>& stop);
   bool RecordInScope(const std::string& path, const std::string& type) const;
+  // Whether turning recognition on may add to the text of record `f`.
+  bool RecognitionMayAdd(const StoredFile& f) const;
 
   ScanScope& scope_;
   DocumentWriter& writer_;

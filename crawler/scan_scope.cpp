@@ -21,14 +21,14 @@ struct Category {
 
 // The Office Open XML and EPUB types belong with the documents: they are
 // what office documents are today. Local mail on Linux (THUNDERBIRD,
-// MAILDIR) belongs with the mail, and the music formats of today (FLAC,
-// Ogg, Opus, M4A) with the music.
+// MAILDIR) and Outlook's data files (PST, OST) belong with the mail, and
+// the music formats of today (FLAC, Ogg, Opus, M4A) with the music.
 constexpr std::array<Category, 7> kCategories = {{
     {"文档",
      "|WPS|DOC|XLS|PPT|PDF|TXT|RTF|SXC|STC|SXD|SXI|STI|SXW|SXG|STW|STM|ODT|OTT|ODG|OTG|ODP|OTP|"
      "ODS|OTS|ODF|DOCX|DOCM|XLSX|XLSM|PPTX|PPTM|EPUB|"},
     {"网页", "|HTM|HTX|HTT|HTML|HTA|MHT|CHM|"},
-    {"邮件", "|EML|FOXMAIL|OUTLOOK|OUTLOOKEXPRESS|THUNDERBIRD|MAILDIR|"},
+    {"邮件", "|EML|FOXMAIL|OUTLOOK|OUTLOOKEXPRESS|THUNDERBIRD|MAILDIR|PST|OST|"},
     {"音乐",
      "|MP3|MID|WMA|RM|WAV|MIDI|RMI|AU|AIF|AIFF|AIFC|ASX|WAX|M3U|WPL|WVX|WMX|FLAC|OGG|OGA|OPUS|"
      "M4A|"},

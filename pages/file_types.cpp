@@ -8,7 +8,7 @@ namespace {
 // Descriptions name the group and its extensions: one extension as
 // "(*.DOC)", several each followed by ";". Rows of special tokens (mail
 // sources, directories, every file) describe what they stand for.
-constexpr std::array<FileTypeRow, 29> kRows = {{
+constexpr std::array<FileTypeRow, 30> kRows = {{
     {"|DOC|DOCX|DOCM|", "Word文件", "Word文件(*.DOC;*.DOCX;*.DOCM;)"},
     {"|XLS|XLSX|XLSM|", "Excel文件", "Excel文件(*.XLS;*.XLSX;*.XLSM;)"},
     {"|PPT|PPTX|PPTM|", "PPT文件", "PPT文件(*.PPT;*.PPTX;*.PPTM;)"},
@@ -40,6 +40,7 @@ constexpr std::array<FileTypeRow, 29> kRows = {{
      "压缩文件中的文档(*.ZIP;*.TAR;*.GZ;*.TGZ;*.BZ2;*.TBZ;*.TBZ2;*.XZ;*.TXZ;*.7Z;)"},
     {"|FOXMAIL|", "Foxmail邮件", "Foxmail的全部邮件"},
     {"|OUTLOOK|", "Outlook邮件", "Outlook的全部邮件"},
+    {"|PST|OST|", "Outlook数据文件", "Outlook数据文件中的邮件(*.PST;*.OST;)"},
     {"|OUTLOOKEXPRESS|", "Outlook Express", "Outlook Express的全部邮件"},
     {"|EML|", "单独存放的电子邮件", "单独存放的电子邮件(*.EML)"},
     {"|THUNDERBIRD|MAILDIR|", "Thunderbird和Maildir邮件",

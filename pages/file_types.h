@@ -6,7 +6,9 @@
 //
 // Beside the classic rows, the Office Open XML types sit in the Word, Excel
 // and PPT rows, one row stands for archives (whose members are indexed one
-// by one), and one row stands for the local mail of this platform
+// by one), one for Outlook's data files (PST, OST: the mail a user brings
+// from Windows, one record per message), and one row stands for the local
+// mail of this platform
 // (Thunderbird mbox files and Maildir folders, tokens "|THUNDERBIRD|" and
 // "|MAILDIR|"), next to the other mail rows. The last two rows are the
 // special tokens "|DIRECTORY|" and "|FILENAME|".

@@ -12,12 +12,12 @@
 #include "crawler/saved_searches.h"
 #include "crawler/scan_scope.h"
 #include "engine/storage/data_table.h"
-#include "platform/desktop/desktop_apps.h"
 #include "pages/file_types.h"
-#include "platform/desktop/machine.h"
 #include "pages/fts_test_fixture.h"
-#include "platform/desktop/icon_theme.h"
 #include "platform/autostart.h"
+#include "platform/desktop/desktop_apps.h"
+#include "platform/desktop/machine.h"
+#include "platform/desktop/icon_theme.h"
 #include "platform/env_guard.h"
 #include "platform/paths.h"
 
@@ -100,7 +100,7 @@ class FtsObjectTest : public FtsFixture {
 
 TEST(FileTypesTest, TableRows) {
   const auto rows = BuiltInFileTypes();
-  ASSERT_EQ(rows.size(), 29u);
+  ASSERT_EQ(rows.size(), 30u);
   EXPECT_EQ(rows[0].name, "Word文件");
   EXPECT_EQ(rows[0].types, "|DOC|DOCX|DOCM|");
   EXPECT_EQ(rows[1].types, "|XLS|XLSX|XLSM|");
@@ -108,11 +108,12 @@ TEST(FileTypesTest, TableRows) {
   EXPECT_EQ(rows[3].types, "|HTM|HTX|HTT|HTML|HTA|");
   EXPECT_EQ(rows[3].description, "Html文件(*.HTM;*.HTX;*.HTT;*.HTML;*.HTA;)");
   EXPECT_EQ(rows[20].types, "|ZIP|TAR|GZ|TGZ|BZ2|TBZ|TBZ2|XZ|TXZ|7Z|");
-  EXPECT_EQ(rows[27].types, "|DIRECTORY|");
-  EXPECT_EQ(rows[27].description, "所有的目录名");
-  EXPECT_EQ(rows[28].types, "|FILENAME|");
-  EXPECT_EQ(rows[28].name, "所有文件名");
-  EXPECT_EQ(FileTypeAt(29), nullptr);
+  EXPECT_EQ(rows[23].types, "|PST|OST|");
+  EXPECT_EQ(rows[28].types, "|DIRECTORY|");
+  EXPECT_EQ(rows[28].description, "所有的目录名");
+  EXPECT_EQ(rows[29].types, "|FILENAME|");
+  EXPECT_EQ(rows[29].name, "所有文件名");
+  EXPECT_EQ(FileTypeAt(30), nullptr);
   EXPECT_EQ(FileTypeAt(-1), nullptr);
   bool local_mail = false;
   for (const FileTypeRow& row : rows) {
@@ -133,13 +134,13 @@ TEST_F(FtsObjectTest, FileTypeAndPluginListsByIndex) {
   ScriptRun run = Run(R"(
     Out.Write FTS.LUNFilterCount
     Out.Write FTS.LUNFilterName(0) & "/" & FTS.LUNFilterType(0) & "/" & FTS.LUNFilterInfo(0)
-    Out.Write FTS.LUNFilterName(28) & "/" & FTS.LUNFilterName(29) & "/" & FTS.LUNFilterName(-1)
+    Out.Write FTS.LUNFilterName(29) & "/" & FTS.LUNFilterName(30) & "/" & FTS.LUNFilterName(-1)
     Out.Write FTS.FilterTotalCount
     Out.Write FTS.LUNPlugCount & "/" & FTS.MSNPlugCount & "/" & FTS.LUNPlugName(0) & "/" & FTS.MSNPlugType(0)
   )");
   ASSERT_TRUE(run.ok) << run.error;
   EXPECT_EQ(run.output,
-            "29;Word文件/|DOC|DOCX|DOCM|/Word文件(*.DOC;*.DOCX;*.DOCM;);所有文件名//;31;0/0//;");
+            "30;Word文件/|DOC|DOCX|DOCM|/Word文件(*.DOC;*.DOCX;*.DOCM;);所有文件名//;32;0/0//;");
 }
 
 TEST_F(FtsObjectTest, PluginListsComeFromTheRegistries) {
@@ -158,7 +159,7 @@ TEST_F(FtsObjectTest, PluginListsComeFromTheRegistries) {
     Out.Write FTS.FilterTotalCount
   )");
   ASSERT_TRUE(run.ok) << run.error;
-  EXPECT_EQ(run.output, "1/Test plug-in/PAX|PAD/;1/pad|PAQ/;31;");
+  EXPECT_EQ(run.output, "1/Test plug-in/PAX|PAD/;1/pad|PAQ/;32;");
 }
 
 TEST_F(FtsObjectTest, FileTypeIconFallsBackToFileGif) {

@@ -10,6 +10,8 @@ packages=(
   zlib1g-dev libdeflate-dev libminizip-dev libicu-dev uuid-dev libcurl4-openssl-dev libssl-dev
   libxml2-dev libpoppler-cpp-dev libgmime-3.0-dev libuchardet-dev libchm-dev
   libgsf-1-dev libarchive-dev libtag1-dev libexif-dev
+  # Outlook personal folders: libpff, whose header also needs libbfio's
+  libpff-dev libbfio-dev
   qt6-base-dev
   # converters the crawl service runs for legacy Office files
   antiword catdoc

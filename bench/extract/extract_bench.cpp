@@ -1,12 +1,16 @@
 // Extraction throughput per format, and the cost of a crawl service round
 // trip (client -> luncrawl -> worker process -> reply).
 //
-//   extract_bench [LUNCRAWL] [FILES]
+//   extract_bench [--render RENDER_TEXT_IMAGE] [LUNCRAWL] [FILES]
 //
 // Documents are generated here (the same fixtures the tests use, made
 // larger); each format is read repeatedly for about a second and reported as
 // documents/s and MB/s of input. An archive is timed through its member walk
-// (every member read, in this process). With LUNCRAWL given, FILES small text files
+// (every member read, in this process), an Outlook data file of 2,000
+// messages through its message walk (libpff, in this process) as
+// messages/s. With --render (tests/crawl_service/render_text_image), a page
+// of text drawn by it is read by Tesseract three times: seconds per page.
+// With LUNCRAWL given, FILES small text files
 // (default 2000) are written to a scratch directory and fetched through a
 // service started on a free port; reported as files/s, with the in-process
 // reading of the same files for comparison.
@@ -15,6 +19,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -24,6 +29,9 @@
 #include "crawler/extract/archive_members.h"
 #include "crawler/extract/crawl_wire_format.h"
 #include "crawler/extract/extract_test_util.h"
+#include "crawler/extract/ocr_text.h"
+#include "crawler/extract/pst_messages.h"
+#include "crawler/extract/pst_test_writer.h"
 #include "crawler/extract/text_filters.h"
 #include "platform/file_system.h"
 #include "platform/scratch_dir.h"
@@ -156,9 +164,93 @@ std::vector<Format> Formats() {
   };
 }
 
+// 10 folders of 200 messages, a tenth with an HTML body and one text
+// attachment each.
+std::string OutlookStore() {
+  std::vector<lun::TestPstFolder> folders;
+  for (int f = 0; f < 10; ++f) {
+    lun::TestPstFolder folder{"folder " + std::to_string(f), {}, {}};
+    for (int m = 0; m < 200; ++m) {
+      lun::TestPstMessage message{
+          "subject " + Words(6), "张三", "李四; Bob", Words(120), "", 1700000000 + m, {}, 0};
+      if (m % 10 == 0) {
+        message.html = "<p>" + Words(120) + "</p>";
+        message.body.clear();
+        message.attachments = {{"notes.txt", Words(60)}};
+      }
+      folder.messages.push_back(message);
+    }
+    folders.push_back(folder);
+  }
+  return lun::MakeTestPst(folders);
+}
+
+void BenchOutlookStore() {
+  lun::ScratchDir dir;
+  const std::string path = dir.File("bench.pst");
+  const std::string bytes = OutlookStore();
+  if (bytes.empty() || lun::ReplaceFileAtomically(lun::DefaultFileSystem(), path, bytes) != 0) {
+    std::fprintf(stderr, "cannot write the Outlook data file\n");
+    return;
+  }
+  const auto start = Clock::now();
+  int runs = 0;
+  size_t messages = 0, chars = 0;
+  while (Seconds(start) < 2.0) {
+    messages = chars = 0;
+    lun::WalkMailStore(
+        path, path, {}, [](std::string_view type) { return type == "TXT"; },
+        [&](const lun::ArchiveMember& m) {
+          ++messages;
+          chars += m.text.size();
+          return true;
+        });
+    ++runs;
+  }
+  const double s = Seconds(start);
+  std::printf("%-14s %10.1f %12zu %10.1f %10.2f %14.2f   (%zu messages: %.0f messages/s)\n",
+              "PST (2000 msg)", bytes.size() / 1024.0, chars, runs / s,
+              runs * bytes.size() / s / 1e6, runs * chars / s / 1e6, messages, runs * messages / s);
+}
+
+// Seconds per page of text recognition, on a page drawn by `render`.
+void BenchRecognition(const std::string& render) {
+  lun::ScratchDir dir;
+  const std::string page = dir.File("page.png");
+  std::string command = "'" + render + "' '" + page + "'";
+  for (int i = 0; i < 12; ++i) {
+    command += i % 2 ? " '季度销售报告第" + std::to_string(i) + "页 桌面搜索全文检索'"
+                     : " 'Quarterly budget review line " + std::to_string(i) + " of the report'";
+  }
+  std::string image;
+  if (std::system((command + " >/dev/null 2>&1").c_str()) != 0 ||
+      lun::ReadWholeFile(lun::DefaultFileSystem(), page, &image) != 0) {
+    std::fprintf(stderr, "cannot draw the page with %s\n", render.c_str());
+    return;
+  }
+  std::vector<double> seconds;
+  size_t chars = 0;
+  for (int i = 0; i < 3; ++i) {
+    const auto start = Clock::now();
+    chars = lun::RecognizeImageText(image, lun::kServiceTextLimit, 120000).text.size();
+    seconds.push_back(Seconds(start));
+  }
+  std::sort(seconds.begin(), seconds.end());
+  std::printf(
+      "\ntext recognition (tesseract chi_sim+eng), one page of 12 lines, %.0f KB PNG:\n"
+      "  %.2f s per page (min %.2f, max %.2f of 3), %zu characters read\n",
+      image.size() / 1024.0, seconds[1], seconds[0], seconds[2], chars);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::string render;
+  if (argc >= 3 && std::string(argv[1]) == "--render") {
+    render = argv[2];
+    argc -= 2;
+    argv += 2;
+  }
   std::printf("%-14s %10s %12s %10s %10s %14s\n", "format", "input KB", "text chars", "docs/s",
               "input MB/s", "Mchars/s out");
   for (const Format& f : Formats()) {
@@ -173,6 +265,8 @@ int main(int argc, char** argv) {
     std::printf("%-14s %10.1f %12zu %10.1f %10.2f %14.2f\n", f.name, f.bytes.size() / 1024.0, chars,
                 runs / s, runs * f.bytes.size() / s / 1e6, runs * chars / s / 1e6);
   }
+  BenchOutlookStore();
+  if (!render.empty()) BenchRecognition(render);
   if (argc < 2) return 0;
 
   const int files = argc > 2 ? std::atoi(argv[2]) : 2000;

@@ -12,6 +12,8 @@
 #include "crawler/extract/child_pipe.h"
 #include "crawler/extract/crawl_wire_format.h"
 #include "crawler/extract/extract_result.h"
+#include "crawler/extract/ocr_text.h"
+#include "crawler/extract/pst_messages.h"
 #include "crawler/extract/text_filters.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
@@ -60,30 +62,10 @@ std::string MemberName(struct archive_entry* entry) {
   return raw ? ToNarrow(DecodeUtf8OrGb18030(raw)) : std::string();
 }
 
-std::string UpperExtension(std::string_view name) {
-  const std::string base = BaseName(name);
-  const size_t dot = base.rfind('.');
-  return dot == std::string::npos ? std::string() : UpperAscii(base.substr(dot + 1));
-}
-
-// The text of a member: through the reader of its type; the legacy Office
-// converters need a file, which a temporary copy gives them.
-std::u16string MemberText(const std::string& bytes, const std::string& type) {
-  ExtractResult result = ExtractBytesText(bytes, type, kServiceTextLimit);
-  if (result.status == ExtractStatus::kUnsupported) {
-    const std::string copy = TemporaryName(TempDirectory()) + "." + type;
-    if (ReplaceFileAtomically(DefaultFileSystem(), copy, bytes) == 0) {
-      result = ExtractFileText(copy, kServiceTextLimit);
-      std::remove(copy.c_str());
-    }
-  }
-  return std::move(result.text);
-}
-
 class MemberWalk {
  public:
   MemberWalk(ArchiveMemberWanted wanted, OnArchiveMember on_member)
-      : wanted_(std::move(wanted)), on_member_(std::move(on_member)), names_(kFilterTextLimit) {}
+      : wanted_(std::move(wanted)), on_member_(std::move(on_member)), names_(kServiceTextLimit) {}
 
   // Reads the members of the opened archive `a` whose keys start with
   // `key`. False when the whole walk must end (a cap, or the callback).
@@ -107,7 +89,11 @@ class MemberWalk {
       }
       const std::string member_key = ArchiveMemberKey(key, inner);
       // Listed by their path from the outer archive: "old.tar.gz::notes.txt".
-      names_.AppendUtf8(std::string_view(member_key).substr(top_key_size_ + 2));
+      // A member that the list cannot take is not read: the records of
+      // unlisted members could never be taken back.
+      const std::string_view listed = std::string_view(member_key).substr(top_key_size_ + 2);
+      if (names_.size() + listed.size() + 1 > kServiceTextLimit) return Cap();
+      names_.AppendUtf8(listed);
       names_.NewLine();
       if (!Member(a, entry, member_key, depth)) return false;
     }
@@ -167,10 +153,11 @@ class MemberWalk {
     }
     ArchiveMember member;
     member.name = BaseName(key.substr(key.rfind("::") + 2));
+    member.type = type;
     member.key = key;
     member.size = bytes.size();
     member.mtime = archive_entry_mtime_is_set(entry) ? archive_entry_mtime(entry) : 0;
-    member.text = MemberText(bytes, type);
+    member.text = ArchiveMemberText(bytes, type);
     return on_member_(member);
   }
 
@@ -222,21 +209,33 @@ class MemberWalk {
   uint64_t unpacked_ = 0;
 };
 
-// The child's frames on the pipe, integers in host order:
-//   member  'M', uint32 key length, key, uint64 size, int64 mtime,
+// The child's frames on the pipe, integers in host order, strings as a
+// uint32 length and their bytes:
+//   member  'M', key, name, type, uint64 size, int64 mtime,
 //           uint32 text units, the UTF-16 text
-//   end     'E', opened (1 byte), capped (1 byte), uint32 units, the names
+//   end     'E', opened (1 byte), capped (1 byte), uint32 units, the names,
+//           error
 bool SendText(int fd, std::u16string_view text) {
   const uint32_t units = static_cast<uint32_t>(text.size());
   return WriteAllToFd(fd, &units, sizeof units) &&
          WriteAllToFd(fd, text.data(), text.size() * sizeof(char16_t));
 }
 
+bool SendString(int fd, std::string_view s) {
+  const uint32_t size = static_cast<uint32_t>(s.size());
+  return WriteAllToFd(fd, &size, sizeof size) && WriteAllToFd(fd, s.data(), s.size());
+}
+
 bool SendMember(int fd, const ArchiveMember& m) {
-  const uint32_t key_len = static_cast<uint32_t>(m.key.size());
-  return WriteAllToFd(fd, "M", 1) && WriteAllToFd(fd, &key_len, sizeof key_len) &&
-         WriteAllToFd(fd, m.key.data(), key_len) && WriteAllToFd(fd, &m.size, sizeof m.size) &&
+  return WriteAllToFd(fd, "M", 1) && SendString(fd, m.key) && SendString(fd, m.name) &&
+         SendString(fd, m.type) && WriteAllToFd(fd, &m.size, sizeof m.size) &&
          WriteAllToFd(fd, &m.mtime, sizeof m.mtime) && SendText(fd, m.text);
+}
+
+void SendSummary(int fd, const ArchiveSummary& summary) {
+  const char flags[3] = {'E', summary.opened ? '\1' : '\0', summary.capped ? '\1' : '\0'};
+  (void)(WriteAllToFd(fd, flags, sizeof flags) && SendText(fd, summary.names) &&
+         SendString(fd, summary.error));
 }
 
 // A hostile member may make libarchive or a reader allocate without bound:
@@ -249,16 +248,31 @@ void LimitReaderMemory() {
 #endif
 }
 
-void WalkToPipe(int fd, const std::string& path, const ArchiveMemberWanted& wanted) {
-  LimitReaderMemory();
-  MemberWalk walk(wanted, [fd](const ArchiveMember& m) { return SendMember(fd, m); });
+ArchiveSummary WalkArchiveFile(const std::string& path, const ArchiveMemberWanted& wanted,
+                               const OnArchiveMember& on_member) {
+  MemberWalk walk(wanted, on_member);
   ArchivePtr a = NewReader();
   if (a && archive_read_open_filename(a.get(), path.c_str(), kReadBlock) == ARCHIVE_OK) {
     walk.Walk(a.get(), path, 1);
   }
-  const ArchiveSummary summary = walk.Finish();
-  const char flags[3] = {'E', summary.opened ? '\1' : '\0', summary.capped ? '\1' : '\0'};
-  (void)(WriteAllToFd(fd, flags, sizeof flags) && SendText(fd, summary.names));
+  return walk.Finish();
+}
+
+bool IsMailStorePath(std::string_view path) {
+  const size_t dot = path.rfind('.');
+  return dot != std::string_view::npos && path.find('/', dot) == std::string_view::npos &&
+         IsMailStoreType(UpperAscii(path.substr(dot + 1)));
+}
+
+// Reads a string frame of at most `max_bytes`.
+bool ReceiveString(ChildPipe* child, const std::atomic<bool>* stop, size_t max_bytes,
+                   std::string* s) {
+  uint32_t size = 0;
+  if (!child->ReadExactly(&size, sizeof size, stop, kArchiveSilenceMs) || size > max_bytes) {
+    return false;
+  }
+  s->resize(size);
+  return child->ReadExactly(s->data(), size, stop, kArchiveSilenceMs);
 }
 
 // Reads a text frame of at most `max_units`.
@@ -281,13 +295,35 @@ bool IsArchiveType(std::string_view type) {
   return false;
 }
 
+std::string UpperExtension(std::string_view name) {
+  const std::string base = BaseName(name);
+  const size_t dot = base.rfind('.');
+  return dot == std::string::npos ? std::string() : UpperAscii(base.substr(dot + 1));
+}
+
+bool HoldsMembers(std::string_view type) { return IsArchiveType(type) || IsMailStoreType(type); }
+
 bool IsArchivePath(std::string_view path) {
   const size_t slash = path.rfind('/');
   const size_t dot = path.rfind('.');
   if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) {
     return false;
   }
-  return IsArchiveType(UpperAscii(path.substr(dot + 1)));
+  return HoldsMembers(UpperAscii(path.substr(dot + 1)));
+}
+
+// The text of a member: through the reader of its type; the legacy Office
+// converters need a file, which a temporary copy gives them.
+std::u16string ArchiveMemberText(const std::string& bytes, const std::string& type) {
+  ExtractResult result = ExtractBytesText(bytes, type, kServiceTextLimit);
+  if (result.status == ExtractStatus::kUnsupported) {
+    const std::string copy = TemporaryName(TempDirectory()) + "." + type;
+    if (ReplaceFileAtomically(DefaultFileSystem(), copy, bytes) == 0) {
+      result = ExtractFileText(copy, kServiceTextLimit);
+      std::remove(copy.c_str());
+    }
+  }
+  return std::move(result.text);
 }
 
 bool IsArchiveMemberKey(std::string_view path) {
@@ -340,26 +376,37 @@ int RunArchiveMemberCopy(int argc, char** argv, int fd) {
   if (argc != 2) return 64;
   LimitReaderMemory();
   std::string bytes;
-  if (!ReadArchiveMember(argv[0], argv[1], &bytes)) return 1;
+  const bool found = IsMailStorePath(argv[0]) ? ReadMailStoreMessage(argv[0], argv[1], &bytes)
+                                              : ReadArchiveMember(argv[0], argv[1], &bytes);
+  if (!found) return 1;
   return WriteAllToFd(fd, bytes.data(), bytes.size()) ? 0 : 1;
 }
 
 int RunArchiveMemberReader(int argc, char** argv, int fd) {
-  if (argc != 5) return 64;
+  if (argc != 6) return 64;
+  LimitReaderMemory();
+  OcrSettings ocr = GetOcrSettings();
+  ocr.enabled = std::string_view(argv[5]) == "TRUE";
+  SetOcrSettings(ocr);
+  const std::string path = argv[0];
   const TypeLists lists{argv[1], argv[2], argv[3], argv[4]};
-  WalkToPipe(fd, argv[0], [&lists](std::string_view type) {
+  const ArchiveMemberWanted wanted = [&lists](std::string_view type) {
     return TextSourceOf("|" + std::string(type) + "|", lists) == TextSource::kCrawlService;
-  });
+  };
+  const OnArchiveMember send = [fd](const ArchiveMember& m) { return SendMember(fd, m); };
+  SendSummary(fd, IsMailStorePath(path) ? WalkMailStore(path, path, MailStoreLimits{}, wanted, send)
+                                        : WalkArchiveFile(path, wanted, send));
   return 0;
 }
 
 ArchiveSummary ForEachArchiveMember(const std::string& reader_program, const std::string& path,
-                                    const TypeLists& lists, const std::atomic<bool>* stop,
+                                    const TypeLists& lists, bool recognize_pictures,
+                                    const std::atomic<bool>* stop,
                                     const OnArchiveMember& on_member) {
   ArchiveSummary summary;
-  std::unique_ptr<ChildPipe> child =
-      ChildPipe::Exec({reader_program, kArchiveMembersArgument, path, lists.document_types,
-                       lists.other_text, lists.plugin_types, lists.msn_plugin_types});
+  std::unique_ptr<ChildPipe> child = ChildPipe::Exec(
+      {reader_program, kArchiveMembersArgument, path, lists.document_types, lists.other_text,
+       lists.plugin_types, lists.msn_plugin_types, recognize_pictures ? "TRUE" : "FALSE"});
   if (!child) return summary;
   auto read = [&](void* buf, size_t n) {
     return child->ReadExactly(buf, n, stop, kArchiveSilenceMs);
@@ -371,21 +418,20 @@ ArchiveSummary ForEachArchiveMember(const std::string& reader_program, const std
       if (!read(flags, sizeof flags)) break;
       summary.opened = flags[0] == 1;
       summary.capped = flags[1] == 1;
-      if (!ReceiveText(child.get(), stop, kFilterTextLimit, &summary.names)) summary.names.clear();
+      if (!ReceiveText(child.get(), stop, kServiceTextLimit, &summary.names) ||
+          !ReceiveString(child.get(), stop, kMaxKeyBytes, &summary.error)) {
+        summary.names.clear();
+      }
       return summary;
     }
-    uint32_t key_len = 0;
-    if (tag != 'M' || !read(&key_len, sizeof key_len) || key_len == 0 || key_len > kMaxKeyBytes) {
-      break;
-    }
     ArchiveMember member;
-    member.key.resize(key_len);
-    if (!read(member.key.data(), key_len) || !read(&member.size, sizeof member.size) ||
-        !read(&member.mtime, sizeof member.mtime) ||
+    if (tag != 'M' || !ReceiveString(child.get(), stop, kMaxKeyBytes, &member.key) ||
+        member.key.empty() || !ReceiveString(child.get(), stop, kMaxKeyBytes, &member.name) ||
+        !ReceiveString(child.get(), stop, kMaxKeyBytes, &member.type) ||
+        !read(&member.size, sizeof member.size) || !read(&member.mtime, sizeof member.mtime) ||
         !ReceiveText(child.get(), stop, kServiceTextLimit, &member.text)) {
       break;
     }
-    member.name = BaseName(member.key.substr(member.key.rfind("::") + 2));
     summary.opened = true;
     if (!on_member(member)) return summary;
   }

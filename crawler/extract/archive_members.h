@@ -18,6 +18,10 @@
 //    left out.
 // A walk that reaches a cap stops and keeps what it read.
 //
+// Outlook personal folders (.pst, .ost) are read the same way, one member
+// per message (pst_messages.h): the crawler treats both kinds alike, and
+// the predicates on paths and keys below take in both.
+//
 // ForEachArchiveMember runs libarchive and the text readers inside the
 // crawl service's program (luncrawl --archive-members, which calls
 // RunArchiveMemberReader), a process of its own limited to 1 GiB of address
@@ -38,7 +42,8 @@
 namespace lun {
 
 // The argument of luncrawl that makes it a member reader:
-//   luncrawl --archive-members PATH DOCUMENT_TYPES OTHER_TEXT PLUGIN MSN_PLUGIN
+//   luncrawl --archive-members PATH DOCUMENT_TYPES OTHER_TEXT PLUGIN MSN_PLUGIN RECOGNIZE
+// (RECOGNIZE: "TRUE" when pictures are read by text recognition)
 inline constexpr char kArchiveMembersArgument[] = "--archive-members";
 // The argument that makes it copy out one member's bytes (archive_member_file.h):
 //   luncrawl --archive-member ARCHIVE KEY
@@ -49,10 +54,13 @@ inline constexpr uint32_t kArchiveMaxMembers = 1000;
 inline constexpr uint64_t kArchiveMaxUnpacked = 100ull << 20;
 // The crawler's own size limit for a file.
 inline constexpr uint64_t kArchiveMaxMemberBytes = 20971520;
-inline constexpr int kArchiveSilenceMs = 30000;
+// Longer than text recognition may take for one member (ocr_text.h: 30 s a
+// picture, 45 s the pages of a PDF).
+inline constexpr int kArchiveSilenceMs = 60000;
 
 struct ArchiveMember {
-  std::string name;     // last component of the inner path ("report.docx")
+  std::string name;     // last component of the inner path ("report.docx"); a message's subject
+  std::string type;     // "文件类型" of its record: the extension ("DOCX"), or "OUTLOOK"
   std::string key;      // the document key above
   uint64_t size = 0;    // unpacked bytes of the member
   int64_t mtime = 0;    // seconds since 1970 as the archive records it; 0 when unknown
@@ -63,6 +71,7 @@ struct ArchiveSummary {
   bool opened = false;   // libarchive recognised the file as an archive
   bool capped = false;   // a cap, or a child that died or hung, ended the walk early
   std::u16string names;  // the inner paths of every member, one a line
+  std::string error;     // why the file could not be read whole (damage), for the log
 };
 
 // The upper-case extensions read as archives: ZIP, TAR, GZ, TGZ, BZ2, TBZ,
@@ -72,12 +81,25 @@ bool IsArchiveType(std::string_view type);
 // The document key of member `inner` of `archive`.
 std::string ArchiveMemberKey(std::string_view archive, std::string_view inner);
 
-// True when the last component of `path` has an archive type's extension.
+// The extension of the last component of `name`, upper case ("DOCX"); empty
+// when it has none.
+std::string UpperExtension(std::string_view name);
+
+// True for the types whose files are read member by member: archives and
+// mail stores (PST, OST).
+bool HoldsMembers(std::string_view type);
+
+// True when the last component of `path` has the extension of a type that
+// HoldsMembers.
 bool IsArchivePath(std::string_view path);
 
-// True when `path` is a member key: the path of a file of an archive type,
+// True when `path` is a member key: the path of a file of such a type,
 // "::", and more.
 bool IsArchiveMemberKey(std::string_view path);
+
+// The text of a member's bytes of type `type` (upper-case extension),
+// through the reader of its type.
+std::u16string ArchiveMemberText(const std::string& bytes, const std::string& type);
 
 // The keys of the members that `names` (the ArchiveSummary::names of the
 // archive at `archive`, as its record keeps them) lists. Pure.
@@ -97,9 +119,13 @@ ArchiveSummary WalkArchiveBytes(std::string_view bytes, std::string_view key,
 // Walks the archive file at `path` in the member reader `reader_program`
 // (the luncrawl executable), calling `on_member` on the calling thread for
 // each member whose type the type lists send to the crawl service
-// (TextSourceOf). Stops early when `stop` (may be null) becomes true.
+// (TextSourceOf); a mail store's messages (pst_messages.h). Pictures
+// (members and attachments) are read by text recognition, under its
+// limits, when `recognize_pictures` is true ("图片文字识别"). Stops early
+// when `stop` (may be null) becomes true.
 ArchiveSummary ForEachArchiveMember(const std::string& reader_program, const std::string& path,
-                                    const TypeLists& lists, const std::atomic<bool>* stop,
+                                    const TypeLists& lists, bool recognize_pictures,
+                                    const std::atomic<bool>* stop,
                                     const OnArchiveMember& on_member);
 
 // The bytes of the member whose key is `key` ("ARCHIVE::inner", nested
@@ -109,8 +135,8 @@ ArchiveSummary ForEachArchiveMember(const std::string& reader_program, const std
 bool ReadArchiveMember(const std::string& archive_path, std::string_view key, std::string* bytes);
 
 // The member copy's side (luncrawl --archive-member ARCHIVE KEY): writes the
-// member's bytes to `fd`. Returns the exit status: 0, 1 when the member
-// cannot be had, 64 for arguments of the wrong count.
+// member's bytes (a mail store's message as a MIME message) to `fd`. Returns the exit status: 0, 1
+// when the member cannot be had, 64 for arguments of the wrong count.
 int RunArchiveMemberCopy(int argc, char** argv, int fd);
 
 // The member reader's side: walks `path` and writes its members and summary

@@ -1,12 +1,14 @@
 #include "crawler/extract/archive_members.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
 
 #include "crawler/extract/extract_test_util.h"
 #include "platform/file_system.h"
+#include "platform/paths.h"
 #include "platform/scratch_dir.h"
 #include "platform/text.h"
 
@@ -138,8 +140,8 @@ TEST(ArchiveMembersTest, FilesAreWalkedInTheCrawlServiceProgram) {
   const TypeLists lists{"|DOCX|JPEG|", "|TXT|", "", ""};
   auto walk = [&](const std::string& archive, int keep) {
     std::vector<ArchiveMember> members;
-    const ArchiveSummary summary =
-        ForEachArchiveMember(LUNCRAWL_PATH, archive, lists, nullptr, [&](const ArchiveMember& m) {
+    const ArchiveSummary summary = ForEachArchiveMember(
+        LUNCRAWL_PATH, archive, lists, false, nullptr, [&](const ArchiveMember& m) {
           members.push_back(m);
           return static_cast<int>(members.size()) < keep;
         });
@@ -159,9 +161,42 @@ TEST(ArchiveMembersTest, FilesAreWalkedInTheCrawlServiceProgram) {
   // reader program that is not there, opens nothing.
   EXPECT_EQ(walk(path, 1).second.size(), 1u);
   EXPECT_FALSE(walk(dir.File("none.zip"), 100).first.opened);
-  EXPECT_FALSE(ForEachArchiveMember(dir.File("no-such-program"), path, lists, nullptr,
+  EXPECT_FALSE(ForEachArchiveMember(dir.File("no-such-program"), path, lists, false, nullptr,
                                     [](const ArchiveMember&) { return true; })
                    .opened);
+}
+
+// Pictures inside an archive are read by text recognition when it is on,
+// in the member reader as the crawl service reads those outside. The
+// engine is a stand-in script first in PATH.
+TEST(ArchiveMembersTest, PicturesInsideAreRecognizedWhenRecognitionIsOn) {
+  ScratchDir dir;
+  const std::string bin = dir.File("bin");
+  MakeDirectories(bin);
+  const std::string engine = JoinPath(bin, "tesseract");
+  ASSERT_EQ(ReplaceFileAtomically(DefaultFileSystem(), engine,
+                                  "#!/bin/sh\ncat >/dev/null\necho picture words\n"),
+            0);
+  chmod(engine.c_str(), 0755);
+  const std::string path_before = getenv("PATH") ? getenv("PATH") : "";
+  setenv("PATH", (bin + ":" + path_before).c_str(), 1);
+  const std::string zip = dir.File("scans.zip");
+  ASSERT_EQ(ReplaceFileAtomically(DefaultFileSystem(), zip,
+                                  MakeArchive("zip", "", {{"scan.png", "\x89PNG\r\n\x1a\n"}})),
+            0);
+  const TypeLists lists{"|ZIP|PNG|", "", "", ""};
+  for (bool recognize : {false, true}) {
+    SCOPED_TRACE(recognize);
+    std::vector<ArchiveMember> members;
+    ForEachArchiveMember(LUNCRAWL_PATH, zip, lists, recognize, nullptr,
+                         [&](const ArchiveMember& m) {
+                           members.push_back(m);
+                           return true;
+                         });
+    ASSERT_EQ(members.size(), 1u);
+    EXPECT_EQ(members[0].text, recognize ? u"picture words" : u"");
+  }
+  setenv("PATH", path_before.c_str(), 1);
 }
 
 }  // namespace
