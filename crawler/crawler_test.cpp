@@ -774,7 +774,7 @@ TEST_F(CrawlerTest, PicturesAreReadAgainWhenRecognitionIsTurnedOn) {
         {"notes.txt", {u"notes", u"notes"}}};
     const auto& answer = answers.at(name);
     *text = recognition ? answer.second : answer.first;
-    return text->empty() ? ServiceText::kNoText : ServiceText::kText;
+    return text->empty() ? CrawlOutcome::kNoText : CrawlOutcome::kText;
   };
   Crawler crawler(env);
   for (const std::string& f : files) crawler.IndexFile(f, false);
