@@ -8,9 +8,9 @@
 
 #include "engine/index/exact_index_format.h"
 #include "engine/index/indexing_pace.h"
-#include "platform/coding.h"
 #include "engine/index/word_index_segment.h"
 #include "engine/storage/field_index.h"
+#include "platform/coding.h"
 #include "platform/error_log.h"
 #include "platform/file_system.h"
 #include "platform/kill_point.h"
@@ -59,7 +59,10 @@ uint32_t FirstDifferentBit(std::u16string_view a, std::u16string_view b) {
 
 ExactIndexSegment::ExactIndexSegment(FileSystem& fs, std::string folder, int definition,
                                      int generation, uint32_t base)
-    : fs_(fs), folder_(std::move(folder)), definition_(definition), generation_(generation),
+    : fs_(fs),
+      folder_(std::move(folder)),
+      definition_(definition),
+      generation_(generation),
       base_(base) {}
 
 ExactIndexSegment::~ExactIndexSegment() {
@@ -86,14 +89,14 @@ std::unique_ptr<ExactIndexSegment> ExactIndexSegment::CreateNew(FileSystem& fs,
 
 bool ExactIndexSegment::OpenFiles(bool create, std::string* error) {
   const int flags = O_RDWR | (create ? O_CREAT | O_TRUNC : 0);
-  if (trie_fd_ < 0 &&
-      fs_.Open(IndexFilePath(folder_, definition_, "Ha", generation_), flags, 0644, &trie_fd_) != 0) {
+  if (trie_fd_ < 0 && fs_.Open(IndexFilePath(folder_, definition_, "Ha", generation_), flags, 0644,
+                               &trie_fd_) != 0) {
     trie_fd_ = -1;
     *error = "打开哈西文件失败!";
     return false;
   }
-  if (list_fd_ < 0 &&
-      fs_.Open(IndexFilePath(folder_, definition_, "Ix", generation_), flags, 0644, &list_fd_) != 0) {
+  if (list_fd_ < 0 && fs_.Open(IndexFilePath(folder_, definition_, "Ix", generation_), flags, 0644,
+                               &list_fd_) != 0) {
     list_fd_ = -1;
     *error = "打开索引文件失败!";
     return false;
@@ -178,11 +181,19 @@ void ExactIndexSegment::NoteDamage() const {
   (void)TouchFile(fs_, JoinPath(folder_, kIndexWriteMarkerName));
 }
 
+// A node the format allows at `offset`: a branch, or a leaf that fits the
+// file; the bytes the format leaves zero (after the tag, the key's
+// terminator and the leaf's last two) must be zero, which catches damage
+// that keeps the links in the file.
 const uint8_t* ExactIndexSegment::Node(uint32_t offset, size_t bytes) const {
   if (offset < kTrieHeaderSize || uint64_t{offset} + bytes > mapped_size_) return nullptr;
   const uint8_t* p = map_ + offset;
+  if (p[kNodeTag + 1] != 0) return nullptr;
   if (p[kNodeTag] == kLeafTag) {
-    if (uint64_t{offset} + LeafSize(DecodeFixed16(p + kNodeBitOrLength)) > mapped_size_) return nullptr;
+    const size_t units = DecodeFixed16(p + kNodeBitOrLength);
+    if (uint64_t{offset} + LeafSize(units) > mapped_size_) return nullptr;
+    const uint8_t* tail = p + kLeafKey + 2 * units;
+    if (tail[0] != 0 || tail[1] != 0 || tail[2] != 0 || tail[3] != 0) return nullptr;
   } else if (p[kNodeTag] != kBranchTag) {
     return nullptr;
   }
@@ -193,42 +204,43 @@ uint32_t ExactIndexSegment::Root() const {
   return map_ && mapped_size_ >= kTrieHeaderSize ? DecodeFixed32(map_ + kTrieRoot) : 0;
 }
 
-uint32_t ExactIndexSegment::FindLeaf(const std::u16string& key, bool* damaged) const {
+bool ExactIndexSegment::FindLeaf(const std::u16string& key, uint32_t* leaf, bool* damaged) const {
   *damaged = false;
+  *leaf = 0;
   uint32_t offset = Root();
   uint32_t previous_bit = 0;
-  const uint64_t key_bits = (uint64_t{key.size()} + 1) * 16;
   std::u16string scratch;
   std::vector<uint32_t> path;  // bits tested on the way down
   while (offset != 0) {
     const uint8_t* node = Node(offset, kBranchSize);
     if (!node) {
       *damaged = true;  // a link out of the file or to no node
-      return 0;
+      return false;
     }
     if (node[kNodeTag] == kLeafTag) {
+      *leaf = offset;
       const std::u16string_view leaf_key = LeafKey(node, &scratch);
-      if (leaf_key == std::u16string_view(key)) return offset;
+      if (leaf_key == std::u16string_view(key)) return true;
       // Another key: the value is absent, unless that key contradicts the
       // branches that led to it (then it or a branch is damaged).
       for (uint32_t b : path) {
         if (KeyBit(leaf_key, b) != KeyBit(key, b)) *damaged = true;
       }
-      return 0;
+      return false;
     }
     const uint32_t bit = DecodeFixed16(node + kNodeBitOrLength);
     // Bits strictly increase along a path: anything else is damage, and
-    // the rule also bounds the walk. A bit past the key's end reads 0.
+    // the rule also bounds the walk. A bit past the key's end reads 0, so
+    // the walk still ends at the leaf whose record can vouch for the trie.
     if (bit <= previous_bit) {
       *damaged = true;
-      return 0;
+      return false;
     }
-    if (bit > key_bits) return 0;
     previous_bit = bit;
     path.push_back(bit);
     offset = DecodeFixed32(node + (KeyBit(key, bit) ? kBranchOne : kBranchZero));
   }
-  return 0;
+  return false;
 }
 
 uint32_t ExactIndexSegment::Insert(const std::u16string& key) {
@@ -237,7 +249,8 @@ uint32_t ExactIndexSegment::Insert(const std::u16string& key) {
   if (mapped_size_ < used_size_ + leaf_size + kBranchSize) {
     // Room for a leaf and a branch; a long key can need more than one
     // step of growth.
-    const uint64_t want = std::max(used_size_ + kTrieGrowStep, used_size_ + leaf_size + kBranchSize);
+    const uint64_t want =
+        std::max(used_size_ + kTrieGrowStep, used_size_ + leaf_size + kBranchSize);
     if (!GrowTrie(want)) {
       AppendEngineErrorLog("不能创建索引哈希视图!");
       return 0;
@@ -513,13 +526,50 @@ bool ExactIndexSegment::ReadLeafRecords(const uint8_t* leaf, std::vector<uint32_
   return true;
 }
 
-void ExactIndexSegment::Lookup(std::u16string_view value, std::vector<uint32_t>* records) const {
+bool ExactIndexSegment::FirstRecordOf(const uint8_t* leaf, uint32_t* record, bool* damaged) const {
+  const uint32_t count = DecodeFixed32(leaf + kLeafCount);
+  const uint32_t reference = DecodeFixed32(leaf + kLeafReference);
+  if (count == 0) return false;  // a key whose records a failed flush never wrote
+  *record = reference;
+  if (count > 1) {
+    uint8_t words[8];
+    if (reference == 0 || reference >= next_free_page_ ||
+        ReadFully(fs_, list_fd_, words, sizeof words, uint64_t{reference} * kPageSize) != 0) {
+      *damaged = true;
+      return false;
+    }
+    *record = DecodeFixed32(words + 4);
+  }
+  if (*record < base_ || *record >= uint64_t{base_} + records_ - unflushed_) {
+    *damaged = true;
+    return false;
+  }
+  return true;
+}
+
+void ExactIndexSegment::Lookup(std::u16string_view value, std::vector<uint32_t>* records,
+                               const StoredText* stored_text) const {
   const std::u16string key = KeyOf(value);
   if (files_open_) {
     bool damaged = false;
-    const uint32_t leaf = FindLeaf(key, &damaged);
+    uint32_t leaf = 0;
+    const bool found = FindLeaf(key, &leaf, &damaged);
     const size_t from = records->size();
-    if (damaged || (leaf != 0 && !ReadLeafRecords(map_ + leaf, records))) {
+    if (!damaged && found) damaged = !ReadLeafRecords(map_ + leaf, records);
+    if (!damaged && leaf != 0 && stored_text) {
+      uint32_t record = 0;
+      if (found && records->size() > from) {
+        record = (*records)[from];
+      } else if (!FirstRecordOf(map_ + leaf, &record, &damaged)) {
+        leaf = 0;
+      }
+      std::u16string scratch;
+      if (!damaged && leaf != 0 &&
+          KeyOf((*stored_text)(record)) != LeafKey(map_ + leaf, &scratch)) {
+        damaged = true;
+      }
+    }
+    if (damaged) {
       records->resize(from);
       NoteDamage();
     }
@@ -569,7 +619,8 @@ void ExactIndexSegment::Check(std::vector<std::string>* problems) const {
     }
     const uint32_t bit = DecodeFixed16(node + kNodeBitOrLength);
     if (bit <= parent_bit) {
-      problems->push_back(where + ": trie branch bits do not increase at " + std::to_string(offset));
+      problems->push_back(where + ": trie branch bits do not increase at " +
+                          std::to_string(offset));
       continue;
     }
     stack.emplace_back(DecodeFixed32(node + kBranchZero), bit);

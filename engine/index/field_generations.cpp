@@ -27,14 +27,14 @@ int64_t FileSize(FileSystem& fs, const std::string& path) {
   return error == 0 ? int64_t(size) : -1;
 }
 
+}  // namespace
+
 std::u16string ValueText(const Variant& value) {
   if (value.is_string()) return std::u16string(value.AsString());
   std::u16string text;
   if (value.is_empty() || value.is_null() || ToText(value, &text) != S_OK) return {};
   return text;
 }
-
-}  // namespace
 
 FieldGenerations::FieldGenerations(const FieldIndexSpec& index_spec,
                                    std::shared_ptr<const CharFilter> filter)

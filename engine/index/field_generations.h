@@ -53,6 +53,11 @@ inline constexpr uint32_t kGenerationRecordLimit = 100000;
 
 class DataTable;
 
+// The text an index takes for a stored value (GetFieldValue's variant):
+// strings as they are, other values in their text form, Empty and Null as
+// an empty text.
+std::u16string ValueText(const Variant& value);
+
 class FieldGenerations final : public FieldIndex {
  public:
   // Opens (or starts) the index of `index_spec`. `filter` is the project's
