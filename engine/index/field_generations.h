@@ -100,7 +100,11 @@ class FieldGenerations final : public FieldIndex {
 
   FieldGenerations(const FieldIndexSpec& index_spec, std::shared_ptr<const CharFilter> filter);
   bool OpenStored(std::string* error);
-  bool OpenStoredGrams(std::string* error);
+  // Opens the gram generations beside the word index. False, with the line
+  // to log in `*note`, when the grams must start again: damaged or foreign
+  // files, or files of the older layout (4096-byte pages), which is an
+  // upgrade and logged as one.
+  bool OpenStoredGrams(std::string* note);
   void DeleteFiles();
   void DeleteFiles(SegmentKeys keys);
   void StartGeneration(uint32_t base);
