@@ -31,9 +31,9 @@
 #include <unordered_map>
 #include <vector>
 
-namespace lun {
+#include "platform/file_system.h"
 
-class FileSystem;
+namespace lun {
 
 class ExactIndexSegment {
  public:
@@ -119,8 +119,8 @@ class ExactIndexSegment {
   const int generation_;
   const uint32_t base_;
 
-  int trie_fd_ = -1;
-  int list_fd_ = -1;
+  ScopedFd trie_file_;
+  ScopedFd list_file_;
   bool files_open_ = false;
   mutable std::atomic<bool> damaged_{false};
   uint8_t* map_ = nullptr;
