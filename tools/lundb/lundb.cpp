@@ -33,11 +33,15 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <filesystem>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "config/settings_store.h"
@@ -58,19 +62,20 @@ namespace lun {
 
 int Usage(const char* why) {
   if (why) std::fprintf(stderr, "lundb: %s\n", why);
-  std::fprintf(stderr,
-               "usage: lundb [--home DIR] [--settings FILE] COMMAND ARGS...\n"
-               "  create DB\n"
-               "  table DB NAME FIELD:TYPE[:INDEX]...\n"
-               "  load DB TABLE DIR\n"
-               "  dump DB TABLE [FROM [COUNT]]\n"
-               "  stat DB\n"
-               "  check DB\n"
-               "  query DB 'QUERY' [--page N] [--size N] [--fields F,F...] [--snippet FIELD] [--json]\n"
-               "  query DB --stdin [--json] [--fields F,F...] [--snippet FIELD]\n"
-               "  crawl DB ROOT [--port N]\n"
-               "  stress DB --seed S [--records N] [--max-bytes B] [--flush-every N]\n"
-               "         [--delete-rate P] [--segment-records L]\n");
+  std::fprintf(
+      stderr,
+      "usage: lundb [--home DIR] [--settings FILE] COMMAND ARGS...\n"
+      "  create DB\n"
+      "  table DB NAME FIELD:TYPE[:INDEX]...\n"
+      "  load DB TABLE DIR\n"
+      "  dump DB TABLE [FROM [COUNT]]\n"
+      "  stat DB\n"
+      "  check DB\n"
+      "  query DB 'QUERY' [--page N] [--size N] [--fields F,F...] [--snippet FIELD] [--json]\n"
+      "  query DB --stdin [--json] [--fields F,F...] [--snippet FIELD]\n"
+      "  crawl DB ROOT [--port N]\n"
+      "  stress DB --seed S [--records N] [--max-bytes B] [--flush-every N]\n"
+      "         [--delete-rate P] [--segment-records L]\n");
   return kUsage;
 }
 
@@ -106,8 +111,8 @@ int OpenSession(const std::string& db, const std::string& settings_file, Session
 namespace {
 
 int ParseType(const std::string& text) {
-  static const char* kEnglish[] = {"unknown", "text", "integer", "single", "double",
-                                   "logical", "date", "binary", "document"};
+  static const char* kEnglish[] = {"unknown", "text", "integer", "single",  "double",
+                                   "logical", "date", "binary",  "document"};
   uint64_t n = 0;
   if (ParseUnsigned(text, &n)) return n <= 8 ? static_cast<int>(n) : -1;
   for (int i = 0; i <= 8; ++i) {
@@ -117,10 +122,14 @@ int ParseType(const std::string& text) {
 }
 
 bool ParseIndexKind(const std::string& text, IndexKind* kind) {
-  if (text.empty() || text == "-1" || text == "none") *kind = kNoIndex;
-  else if (text == "0" || text == "word") *kind = kWordIndex;
-  else if (text == "7" || text == "exact") *kind = kExactIndex;
-  else return false;
+  if (text.empty() || text == "-1" || text == "none")
+    *kind = kNoIndex;
+  else if (text == "0" || text == "word")
+    *kind = kWordIndex;
+  else if (text == "7" || text == "exact")
+    *kind = kExactIndex;
+  else
+    return false;
   return true;
 }
 
@@ -128,7 +137,8 @@ int CmdCreate(const std::vector<std::string>& args) {
   if (args.size() != 1) return Usage("create takes DB");
   SettingsStore settings;
   auto project = MakeLundbProject(&settings, AbsolutePath(args[0]));
-  if (EngineStatus st = project->CreateProject(AbsolutePath(args[0])); !st) return Fail(st.message());
+  if (EngineStatus st = project->CreateProject(AbsolutePath(args[0])); !st)
+    return Fail(st.message());
   std::printf("created %s\n", args[0].c_str());
   return 0;
 }
@@ -146,8 +156,10 @@ int CmdTable(const std::vector<std::string>& args, const std::string& settings_f
     const size_t c1 = a.find(':');
     if (c1 == std::string::npos) return Usage(("field without type: " + a).c_str());
     const size_t c2 = a.find(':', c1 + 1);
-    FieldSpec field{a.substr(0, c1), ParseType(a.substr(c1 + 1, c2 == std::string::npos ? std::string::npos : c2 - c1 - 1)),
-              kNoIndex};
+    FieldSpec field{
+        a.substr(0, c1),
+        ParseType(a.substr(c1 + 1, c2 == std::string::npos ? std::string::npos : c2 - c1 - 1)),
+        kNoIndex};
     if (field.type < 0) return Usage(("unknown field type in " + a).c_str());
     if (c2 != std::string::npos && !ParseIndexKind(a.substr(c2 + 1), &field.kind)) {
       return Usage(("unknown index kind in " + a).c_str());
@@ -158,11 +170,14 @@ int CmdTable(const std::vector<std::string>& args, const std::string& settings_f
   if (const int rc = OpenSession(args[0], settings_file, &s)) return rc;
   DataTable* table = s.project->FindTable(args[1]);
   if (!table) {
-    if (EngineStatus st = s.project->CreateTable("", "", args[1], ""); !st) return Fail(st.message());
+    if (EngineStatus st = s.project->CreateTable("", "", args[1], ""); !st)
+      return Fail(st.message());
     table = s.project->FindTable(args[1]);
   }
   for (const FieldSpec& field : fields) {
-    if (EngineStatus st = table->AddField(field.name, "", static_cast<uint32_t>(field.type), field.kind); !st) {
+    if (EngineStatus st =
+            table->AddField(field.name, "", static_cast<uint32_t>(field.type), field.kind);
+        !st) {
       return Fail(st.message());
     }
   }
@@ -177,6 +192,64 @@ double OleDate(time_t t) {
   return static_cast<double>(t + tm.tm_gmtoff) / 86400.0 + 25569.0;
 }
 
+// One file of a load, made into a prepared record by the reading thread.
+struct LoadItem {
+  RecordWriter writer;
+  EngineStatus prepared = EngineStatus::Ok();
+  std::string path;
+  uint64_t bytes = 0;
+};
+
+// The hand-over between the reading thread and the committing one: at most
+// `limit` prepared records wait, so memory stays bounded however fast the
+// files are read.
+class LoadQueue {
+ public:
+  explicit LoadQueue(size_t limit) : limit_(limit) {}
+  // False when the consumer stopped (the item is dropped).
+  bool Push(LoadItem item) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return items_.size() < limit_ || stopped_; });
+    if (stopped_) return false;
+    items_.push_back(std::move(item));
+    changed_.notify_all();
+    return true;
+  }
+  // False once the producer finished and nothing is left.
+  bool Pop(LoadItem* item) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return !items_.empty() || finished_; });
+    if (items_.empty()) return false;
+    *item = std::move(items_.front());
+    items_.pop_front();
+    changed_.notify_all();
+    return true;
+  }
+  void Finish() {
+    std::lock_guard lock(mutex_);
+    finished_ = true;
+    changed_.notify_all();
+  }
+  void Stop() {
+    std::lock_guard lock(mutex_);
+    stopped_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  const size_t limit_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<LoadItem> items_;
+  bool finished_ = false;
+  bool stopped_ = false;
+};
+
+// Files are read, converted and encoded (the text deflated) on a second
+// thread while this one commits the records before them in walk order: the
+// record writer prepares outside the table's lock, so the two halves of a
+// load share the cores and the records come out as a one-thread load
+// writes them.
 int CmdLoad(const std::vector<std::string>& args, const std::string& settings_file) {
   if (args.size() != 3) return Usage("load takes DB TABLE DIR");
   Session s;
@@ -197,41 +270,60 @@ int CmdLoad(const std::vector<std::string>& args, const std::string& settings_fi
   std::filesystem::recursive_directory_iterator it(
       args[2], std::filesystem::directory_options::skip_permission_denied, ec);
   if (ec) return Fail("cannot read " + args[2] + ": " + ec.message());
-  for (; it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-    if (ec) break;
-    std::error_code type_ec;
-    if (!it->is_regular_file(type_ec) || it->is_symlink(type_ec)) continue;
-    const std::string path = AbsolutePath(it->path().string());
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-      ++skipped;
-      continue;
-    }
-    std::string content;
-    if (has_text && ReadWholeFile(DefaultFileSystem(), path, &content, kMaxTextBytes) != 0) {
-      content.clear();
-      int fd = -1;
-      if (DefaultFileSystem().Open(path, O_RDONLY, 0, &fd) == 0) {
-        content.resize(kMaxTextBytes);
-        size_t got = 0;
-        (void)ReadFully(DefaultFileSystem(), fd, content.data(), content.size(), 0, &got);
-        content.resize(got);
-        (void)DefaultFileSystem().Close(fd);
+  LoadQueue queue(16);
+  std::thread reader([&] {
+    for (; it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+      if (ec) break;
+      std::error_code type_ec;
+      if (!it->is_regular_file(type_ec) || it->is_symlink(type_ec)) continue;
+      LoadItem item{table->NewRecord(), EngineStatus::Ok(), AbsolutePath(it->path().string()), 0};
+      const std::string& path = item.path;
+      struct stat st {};
+      if (::stat(path.c_str(), &st) != 0) {
+        ++skipped;
+        continue;
       }
+      std::string content;
+      if (has_text && ReadWholeFile(DefaultFileSystem(), path, &content, kMaxTextBytes) != 0) {
+        content.clear();
+        int fd = -1;
+        if (DefaultFileSystem().Open(path, O_RDONLY, 0, &fd) == 0) {
+          content.resize(kMaxTextBytes);
+          size_t got = 0;
+          (void)ReadFully(DefaultFileSystem(), fd, content.data(), content.size(), 0, &got);
+          content.resize(got);
+          (void)DefaultFileSystem().Close(fd);
+        }
+      }
+      RecordWriter& writer = item.writer;
+      if (has_name) writer.SetValue("文件名称", Variant::Bstr(ToWide(BaseName(path))));
+      if (has_full) writer.SetValue("完整路径", Variant::Bstr(ToWide(path)));
+      if (has_dir) writer.SetValue("路径", Variant::Bstr(ToWide(DirName(path))));
+      if (has_text) writer.SetValue("文本内容", Variant::Bstr(ToWide(content)));
+      if (has_size) {
+        writer.SetValue("文件大小", st.st_size <= INT32_MAX
+                                        ? Variant::I4(static_cast<int32_t>(st.st_size))
+                                        : Variant::R8(static_cast<double>(st.st_size)));
+      }
+      if (has_time) writer.SetValue("修改时间", Variant::Date(OleDate(st.st_mtime)));
+      item.prepared = writer.Prepare();
+      item.bytes = content.size();
+      if (!queue.Push(std::move(item))) break;
     }
-    if (!table->BeginRecord()) return Fail("table not open");
-    if (has_name) table->SetValue("文件名称", Variant::Bstr(ToWide(BaseName(path))));
-    if (has_full) table->SetValue("完整路径", Variant::Bstr(ToWide(path)));
-    if (has_dir) table->SetValue("路径", Variant::Bstr(ToWide(DirName(path))));
-    if (has_text) table->SetValue("文本内容", Variant::Bstr(ToWide(content)));
-    if (has_size) {
-      table->SetValue("文件大小", st.st_size <= INT32_MAX ? Variant::I4(static_cast<int32_t>(st.st_size))
-                                                       : Variant::R8(static_cast<double>(st.st_size)));
+    queue.Finish();
+  });
+  std::string failure;
+  LoadItem item;
+  while (queue.Pop(&item)) {
+    EngineStatus status = std::move(item.prepared);
+    if (status) status = item.writer.Commit();
+    if (!status) {
+      failure = status.message() + " (" + item.path + ")";
+      queue.Stop();
+      break;
     }
-    if (has_time) table->SetValue("修改时间", Variant::Date(OleDate(st.st_mtime)));
-    if (EngineStatus st2 = table->CommitRecord(); !st2) return Fail(st2.message() + " (" + path + ")");
     ++records;
-    bytes += content.size();
+    bytes += item.bytes;
     const auto now = std::chrono::steady_clock::now();
     if (tty && now - last_report > std::chrono::milliseconds(250)) {
       std::fprintf(stderr, "\r%llu files, %.1f MB", static_cast<unsigned long long>(records),
@@ -239,6 +331,8 @@ int CmdLoad(const std::vector<std::string>& args, const std::string& settings_fi
       last_report = now;
     }
   }
+  reader.join();
+  if (!failure.empty()) return Fail(failure);
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   if (tty) std::fprintf(stderr, "\r%*s\r", 40, "");
@@ -285,7 +379,8 @@ int CmdStat(const std::vector<std::string>& args, const std::string& settings_fi
   if (args.size() != 1) return Usage("stat takes DB");
   Session s;
   if (const int rc = OpenSession(args[0], settings_file, &s)) return rc;
-  std::printf("project %s: %d tables\n", s.project->project_path().c_str(), s.project->table_count());
+  std::printf("project %s: %d tables\n", s.project->project_path().c_str(),
+              s.project->table_count());
   for (int i = 0; i < s.project->table_count(); ++i) {
     DataTable* t = s.project->TableAt(i);
     std::printf("table %d %s%s: %u records, %u live, %zu deleted\n", i, t->name().c_str(),
@@ -333,8 +428,8 @@ int CmdCheck(const std::vector<std::string>& args) {
   for (const std::string& p : index_problems) std::printf("CORRUPT index: %s\n", p.c_str());
   const bool clean = r.clean() && index_problems.empty();
   std::printf("%u tables, %llu records, %llu deleted: %s\n", r.tables,
-              static_cast<unsigned long long>(r.records), static_cast<unsigned long long>(r.deleted),
-              clean ? "clean" : "corruption found");
+              static_cast<unsigned long long>(r.records),
+              static_cast<unsigned long long>(r.deleted), clean ? "clean" : "corruption found");
   return clean ? 0 : 1;
 }
 
