@@ -327,10 +327,11 @@ void Crawler::Throttle(int low_ms, int idle_ms) {
 
 bool Crawler::Queue(const std::string& path, bool is_directory) {
   DataTable* queue = EnsureQueueTable(*env_.project);
-  if (!queue || !queue->BeginRecord()) return false;
-  queue->SetValue(doc::kName, Variant::Bstr(ToWide(PathText(path))));
-  queue->SetValue(doc::kType, Variant::I4(is_directory ? 1 : 0));
-  return queue->CommitRecord().ok();
+  if (!queue) return false;
+  RecordWriter writer = queue->NewRecord();
+  writer.SetValue(doc::kName, Variant::Bstr(ToWide(PathText(path))));
+  writer.SetValue(doc::kType, Variant::I4(is_directory ? 1 : 0));
+  return writer.Commit().ok();
 }
 
 Crawler::Take Crawler::TakeEntry(Entry* entry, std::string* path, bool* is_directory) {

@@ -240,25 +240,26 @@ bool DocumentWriter::AddOrUpdateDocument(const DocumentRecord& record, bool forc
 
 bool DocumentWriter::Append(DataTable& table, const DocumentRecord& record, uint32_t history) {
   const std::string category = CategoryOfType("|" + record.type + "|");
-  if (!table.BeginRecord()) return false;
+  RecordWriter writer = table.NewRecord();
+  if (!writer.valid()) return false;
   // Names and paths are stored in their text form (path_text.h): a name
   // whose bytes are not UTF-8 is found and opened like any other.
-  table.SetValue(doc::kName, Variant::Bstr(ToWide(PathText(record.name))));
-  table.SetValue(doc::kType, Variant::Bstr(ToWide(record.type)));
-  table.SetValue(doc::kPath, Variant::Bstr(ToWide(PathText(record.path))));
-  table.SetValue(
+  writer.SetValue(doc::kName, Variant::Bstr(ToWide(PathText(record.name))));
+  writer.SetValue(doc::kType, Variant::Bstr(ToWide(record.type)));
+  writer.SetValue(doc::kPath, Variant::Bstr(ToWide(PathText(record.path))));
+  writer.SetValue(
       doc::kDirectory,
       Variant::Bstr(ToWide(PathText(record.directory ? *record.directory : DirName(record.path)))));
-  table.SetValue(doc::kSize, Variant::I4(static_cast<int32_t>(record.size)));
-  table.SetValue(doc::kCreated, Variant::Date(record.created));
-  table.SetValue(doc::kModified, Variant::Date(record.modified));
-  table.SetValue(doc::kText, Variant::Bstr(record.text));
-  table.SetValue(doc::kPower, Variant::R4(record.power));
-  table.SetValue(doc::kCategory, Variant::Bstr(ToWide(category)));
-  table.SetValue(doc::kHistory, Variant::I4(static_cast<int32_t>(history)));
-  table.SetValue(doc::kMd5, Variant::Bstr(ToWide(record.md5)));
-  table.SetValue(doc::kFileId, Variant::Bstr(ToWide(record.file_id)));
-  if (!table.CommitRecord().ok()) return false;
+  writer.SetValue(doc::kSize, Variant::I4(static_cast<int32_t>(record.size)));
+  writer.SetValue(doc::kCreated, Variant::Date(record.created));
+  writer.SetValue(doc::kModified, Variant::Date(record.modified));
+  writer.SetValue(doc::kText, Variant::Bstr(record.text));
+  writer.SetValue(doc::kPower, Variant::R4(record.power));
+  writer.SetValue(doc::kCategory, Variant::Bstr(ToWide(category)));
+  writer.SetValue(doc::kHistory, Variant::I4(static_cast<int32_t>(history)));
+  writer.SetValue(doc::kMd5, Variant::Bstr(ToWide(record.md5)));
+  writer.SetValue(doc::kFileId, Variant::Bstr(ToWide(record.file_id)));
+  if (!writer.Commit().ok()) return false;
   AddToCategoryList(table.record_count() - 1, CategoryIndex(category));
   return true;
 }

@@ -261,12 +261,13 @@ HResult FtsObject::WriteLog(Args args, Variant*, ExcepInfo*) {
 void FtsObject::AppendLog(std::string_view ip, std::string_view action,
                           std::string_view text) const {
   DataTable* log = env_.project ? EnsureLogTable(*env_.project) : nullptr;
-  if (!log || !log->BeginRecord()) return;
-  log->SetValue("时间", Wide(LocalTimeText()));
-  log->SetValue("IP", Wide(ip));
-  log->SetValue("行为", Wide(action));
-  log->SetValue("内容", Wide(text));
-  (void)log->CommitRecord();
+  if (!log) return;
+  RecordWriter writer = log->NewRecord();
+  writer.SetValue("时间", Wide(LocalTimeText()));
+  writer.SetValue("IP", Wide(ip));
+  writer.SetValue("行为", Wide(action));
+  writer.SetValue("内容", Wide(text));
+  (void)writer.Commit();
 }
 
 std::shared_ptr<RecordsetObject> FtsObject::NewRecordset() const {

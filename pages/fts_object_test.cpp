@@ -578,9 +578,10 @@ TEST_F(FtsObjectTest, LogRecordsAndTables) {
   DataTable* queue = EnsureQueueTable(*store_.project);
   ASSERT_NE(queue, nullptr);
   EXPECT_EQ(Run("Out.Write FTS.ScanComplete").output, "True;") << "an empty queue";
-  ASSERT_TRUE(queue->BeginRecord());
-  queue->SetValue(doc::kName, Variant::Bstr(u"/docs/new.txt"));
-  ASSERT_TRUE(queue->CommitRecord().ok());
+  RecordWriter writer = queue->NewRecord();
+  ASSERT_TRUE(writer.valid());
+  writer.SetValue(doc::kName, Variant::Bstr(u"/docs/new.txt"));
+  ASSERT_TRUE(writer.Commit().ok());
   EXPECT_EQ(Run("Out.Write FTS.ScanComplete").output, "False;");
 }
 

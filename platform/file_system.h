@@ -48,8 +48,7 @@ int WriteFully(FileSystem& fs, int fd, const void* buf, size_t n, uint64_t offse
 
 // Reads exactly `n` bytes at `offset`; a file that ends first gives EIO
 // (`*got`, when given, says how many bytes arrived).
-int ReadFully(FileSystem& fs, int fd, void* buf, size_t n, uint64_t offset,
-              size_t* got = nullptr);
+int ReadFully(FileSystem& fs, int fd, void* buf, size_t n, uint64_t offset, size_t* got = nullptr);
 
 // Reads the whole of `path` into `*data`. ENOENT when it does not exist.
 // Files larger than `max_size` give EFBIG.
@@ -66,26 +65,48 @@ int ReplaceFileAtomically(FileSystem& fs, const std::string& path, std::string_v
 // Opens `path` and closes it again, creating it empty when missing.
 int TouchFile(FileSystem& fs, const std::string& path, unsigned mode = 0644);
 
-// RAII owner of a descriptor opened through a FileSystem.
+// Owner of a descriptor opened through a FileSystem: closes it when
+// destroyed or given another. Movable, so that descriptors can live in
+// containers and members; an empty holder (get() < 0) closes nothing.
 class ScopedFd {
  public:
-  ScopedFd(FileSystem& fs, int fd) : fs_(fs), fd_(fd) {}
-  ~ScopedFd() {
-    if (fd_ >= 0) (void)fs_.Close(fd_);
-  }
+  ScopedFd() = default;
+  ScopedFd(FileSystem& fs, int fd) : fs_(&fs), fd_(fd) {}
+  ~ScopedFd() { (void)Close(); }
   ScopedFd(const ScopedFd&) = delete;
   ScopedFd& operator=(const ScopedFd&) = delete;
+  ScopedFd(ScopedFd&& other) noexcept : fs_(other.fs_), fd_(other.fd_) { other.fd_ = -1; }
+  ScopedFd& operator=(ScopedFd&& other) noexcept {
+    if (this != &other) {
+      (void)Close();
+      fs_ = other.fs_;
+      fd_ = other.fd_;
+      other.fd_ = -1;
+    }
+    return *this;
+  }
+
   int get() const { return fd_; }
+  bool is_open() const { return fd_ >= 0; }
+  // Closes what the holder owns, then opens `path` (FileSystem::Open);
+  // 0 or the errno value, the holder staying empty on failure.
+  int Open(FileSystem& fs, const std::string& path, int flags, unsigned mode) {
+    (void)Close();
+    fs_ = &fs;
+    const int rc = fs.Open(path, flags, mode, &fd_);
+    if (rc != 0) fd_ = -1;
+    return rc;
+  }
   // Closes now and reports the result of close(2).
   int Close() {
     const int fd = fd_;
     fd_ = -1;
-    return fd >= 0 ? fs_.Close(fd) : 0;
+    return fd >= 0 ? fs_->Close(fd) : 0;
   }
 
  private:
-  FileSystem& fs_;
-  int fd_;
+  FileSystem* fs_ = nullptr;
+  int fd_ = -1;
 };
 
 }  // namespace lun

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <vector>
 
 #include "platform/fault_file_system.h"
 #include "platform/scratch_dir.h"
@@ -44,6 +45,35 @@ TEST(FileSystemTest, ReadFullyReportsEndOfFile) {
   EXPECT_EQ(std::string(buf, 2), "bc");
 }
 
+// Descriptors change hands without being closed twice or lost: the fault
+// file system counts the closes.
+TEST(FileSystemTest, ScopedFdClosesOnceWhereverItMoves) {
+  ScratchDir dir;
+  FaultFileSystem fs;
+  ASSERT_EQ(ReplaceFileAtomically(fs, dir.File("f"), "abc"), 0);
+  const uint64_t start = fs.operations();
+  std::vector<ScopedFd> held;
+  {
+    ScopedFd a;
+    ASSERT_EQ(a.Open(fs, dir.File("f"), O_RDONLY, 0), 0);
+    ScopedFd b = std::move(a);
+    EXPECT_FALSE(a.is_open());
+    held.push_back(std::move(b));
+    EXPECT_EQ(a.Open(fs, dir.File("missing"), O_RDONLY, 0), ENOENT);
+    EXPECT_FALSE(a.is_open());
+  }
+  EXPECT_EQ(fs.operations() - start, 2u);  // two opens, nothing closed yet
+  ScopedFd c;
+  ASSERT_EQ(c.Open(fs, dir.File("f"), O_RDONLY, 0), 0);
+  held.front() = std::move(c);  // closes the first descriptor
+  EXPECT_EQ(fs.operations() - start, 4u);
+  char byte = 0;
+  EXPECT_EQ(ReadFully(fs, held.front().get(), &byte, 1, 1), 0);
+  EXPECT_EQ(byte, 'b');
+  held.clear();
+  EXPECT_EQ(fs.operations() - start, 6u);  // the read and the last close
+}
+
 TEST(FileSystemTest, MissingFileIsEnoent) {
   std::string data;
   EXPECT_EQ(ReadWholeFile(DefaultFileSystem(), "/nonexistent/x", &data), ENOENT);
@@ -65,8 +95,8 @@ TEST(FileSystemTest, ReplaceIsAllOrNothingAtEveryOperation) {
   for (int error : {EIO, ENOSPC}) {
     for (bool persistent : {false, true}) {
       for (uint64_t n = 1; n <= ops; ++n) {
-        SCOPED_TRACE(testing::Message() << "error " << error << " persistent " << persistent
-                                        << " at op " << n);
+        SCOPED_TRACE(testing::Message()
+                     << "error " << error << " persistent " << persistent << " at op " << n);
         ScratchDir dir;
         const std::string path = dir.File("target");
         ASSERT_EQ(ReplaceFileAtomically(DefaultFileSystem(), path, old_data), 0);

@@ -1,6 +1,6 @@
 // Index benchmark: builds a table with a word-indexed text field and an
 // exact-indexed path field from a corpus of UTF-8 text files through the
-// storage's CommitRecord (every flush included), then times the term
+// storage's RecordWriter::Commit (every flush included), then times the term
 // look-up (alignment and mapping to records) of each query.
 //
 //   index_bench CORPUS_DIR MANIFEST QUERIES TRUTH WORK_DIR [REPEATS]
@@ -121,10 +121,11 @@ int main(int argc, char** argv) {
       std::u16string wide = lun::ToWide(text);
       utf8_bytes += text.size();
       utf16_units += wide.size();
-      if (!db.table->BeginRecord()) return 1;
-      db.table->SetValue("完整路径", lun::Variant::Bstr(lun::ToWide(row[4])));
-      db.table->SetValue("文本内容", lun::Variant::Bstr(std::move(wide)));
-      if (!db.table->CommitRecord().ok()) return 1;
+      lun::RecordWriter writer = db.table->NewRecord();
+      if (!writer.valid()) return 1;
+      writer.SetValue("完整路径", lun::Variant::Bstr(lun::ToWide(row[4])));
+      writer.SetValue("文本内容", lun::Variant::Bstr(std::move(wide)));
+      if (!writer.Commit().ok()) return 1;
       ++docs;
     }
     db.project->CloseProject();  // the final flush counts

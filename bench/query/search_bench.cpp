@@ -119,10 +119,11 @@ class Engine {
   }
 
   bool Add(const std::string& name, const std::string& text) {
-    if (!table_->BeginRecord()) return false;
-    table_->SetValue("文件名称", lun::Variant::Bstr(lun::ToWide(name)));
-    table_->SetValue("文本内容", lun::Variant::Bstr(lun::ToWide(text)));
-    return table_->CommitRecord().ok();
+    lun::RecordWriter writer = table_->NewRecord();
+    if (!writer.valid()) return false;
+    writer.SetValue("文件名称", lun::Variant::Bstr(lun::ToWide(name)));
+    writer.SetValue("文本内容", lun::Variant::Bstr(lun::ToWide(text)));
+    return writer.Commit().ok();
   }
 
   bool Finish() { return table_->FlushIndexes().ok(); }

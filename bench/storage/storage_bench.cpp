@@ -64,10 +64,11 @@ struct BenchProject {
     (void)table->AddField("文件大小", "", kFieldInteger, kNoIndex);
   }
   bool Append(const std::u16string& text, int32_t n) {
-    if (!table->BeginRecord()) return false;
-    table->FieldAt(0)->value = Variant::Bstr(text);
-    table->FieldAt(1)->value = Variant::I4(n);
-    return table->CommitRecord().ok();
+    RecordWriter writer = table->NewRecord();
+    if (!writer.valid()) return false;
+    writer.SetValueAt(0, Variant::Bstr(text));
+    writer.SetValueAt(1, Variant::I4(n));
+    return writer.Commit().ok();
   }
 };
 

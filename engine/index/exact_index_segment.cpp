@@ -8,9 +8,9 @@
 
 #include "engine/index/exact_index_format.h"
 #include "engine/index/indexing_pace.h"
-#include "platform/coding.h"
 #include "engine/index/word_index_segment.h"
 #include "engine/storage/field_index.h"
+#include "platform/coding.h"
 #include "platform/error_log.h"
 #include "platform/file_system.h"
 #include "platform/kill_point.h"
@@ -59,14 +59,14 @@ uint32_t FirstDifferentBit(std::u16string_view a, std::u16string_view b) {
 
 ExactIndexSegment::ExactIndexSegment(FileSystem& fs, std::string folder, int definition,
                                      int generation, uint32_t base)
-    : fs_(fs), folder_(std::move(folder)), definition_(definition), generation_(generation),
+    : fs_(fs),
+      folder_(std::move(folder)),
+      definition_(definition),
+      generation_(generation),
       base_(base) {}
 
 ExactIndexSegment::~ExactIndexSegment() {
   if (map_) ::munmap(map_, mapped_size_);
-  for (int fd : {trie_fd_, list_fd_}) {
-    if (fd >= 0) (void)fs_.Close(fd);
-  }
 }
 
 std::u16string ExactIndexSegment::KeyOf(std::u16string_view value) {
@@ -86,15 +86,15 @@ std::unique_ptr<ExactIndexSegment> ExactIndexSegment::CreateNew(FileSystem& fs,
 
 bool ExactIndexSegment::OpenFiles(bool create, std::string* error) {
   const int flags = O_RDWR | (create ? O_CREAT | O_TRUNC : 0);
-  if (trie_fd_ < 0 &&
-      fs_.Open(IndexFilePath(folder_, definition_, "Ha", generation_), flags, 0644, &trie_fd_) != 0) {
-    trie_fd_ = -1;
+  if (!trie_file_.is_open() &&
+      trie_file_.Open(fs_, IndexFilePath(folder_, definition_, "Ha", generation_), flags, 0644) !=
+          0) {
     *error = "打开哈西文件失败!";
     return false;
   }
-  if (list_fd_ < 0 &&
-      fs_.Open(IndexFilePath(folder_, definition_, "Ix", generation_), flags, 0644, &list_fd_) != 0) {
-    list_fd_ = -1;
+  if (!list_file_.is_open() &&
+      list_file_.Open(fs_, IndexFilePath(folder_, definition_, "Ix", generation_), flags, 0644) !=
+          0) {
     *error = "打开索引文件失败!";
     return false;
   }
@@ -104,7 +104,7 @@ bool ExactIndexSegment::OpenFiles(bool create, std::string* error) {
 
 // Maps the trie file whole; on failure the old mapping stays.
 bool ExactIndexSegment::MapTrie(uint64_t size) {
-  void* p = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, trie_fd_, 0);
+  void* p = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, trie_file_.get(), 0);
   if (p == MAP_FAILED) return false;
   if (map_) ::munmap(map_, mapped_size_);
   map_ = static_cast<uint8_t*>(p);
@@ -114,7 +114,7 @@ bool ExactIndexSegment::MapTrie(uint64_t size) {
 
 // Lengthens the trie file to `size` and maps it whole again.
 bool ExactIndexSegment::GrowTrie(uint64_t size) {
-  if (size > 0xFFFFFFF0u || fs_.Truncate(trie_fd_, size) != 0) return false;
+  if (size > 0xFFFFFFF0u || fs_.Truncate(trie_file_.get(), size) != 0) return false;
   return MapTrie(size);
 }
 
@@ -129,8 +129,8 @@ std::unique_ptr<ExactIndexSegment> ExactIndexSegment::OpenExisting(FileSystem& f
   const std::string damaged = "索引文件损坏:" + IndexFilePath(folder, definition, "*", generation);
   uint64_t list_size = 0;
   uint8_t header[kHeaderBytes];
-  if (fs.Size(s->list_fd_, &list_size) != 0 || list_size < kPageSize ||
-      ReadFully(fs, s->list_fd_, header, sizeof header, 0) != 0 ||
+  if (fs.Size(s->list_file_.get(), &list_size) != 0 || list_size < kPageSize ||
+      ReadFully(fs, s->list_file_.get(), header, sizeof header, 0) != 0 ||
       DecodeFixed32(header + kHeaderPageSize) != kPageSize) {
     *error = damaged;
     return nullptr;
@@ -144,7 +144,7 @@ std::unique_ptr<ExactIndexSegment> ExactIndexSegment::OpenExisting(FileSystem& f
     return nullptr;
   }
   uint64_t trie_size = 0;
-  if (fs.Size(s->trie_fd_, &trie_size) != 0 || trie_size < kTrieHeaderSize ||
+  if (fs.Size(s->trie_file_.get(), &trie_size) != 0 || trie_size < kTrieHeaderSize ||
       trie_size > 0xFFFFFFF0u) {
     *error = damaged;
     return nullptr;
@@ -178,11 +178,19 @@ void ExactIndexSegment::NoteDamage() const {
   (void)TouchFile(fs_, JoinPath(folder_, kIndexWriteMarkerName));
 }
 
+// A node the format allows at `offset`: a branch, or a leaf that fits the
+// file; the bytes the format leaves zero (after the tag, the key's
+// terminator and the leaf's last two) must be zero, which catches damage
+// that keeps the links in the file.
 const uint8_t* ExactIndexSegment::Node(uint32_t offset, size_t bytes) const {
   if (offset < kTrieHeaderSize || uint64_t{offset} + bytes > mapped_size_) return nullptr;
   const uint8_t* p = map_ + offset;
+  if (p[kNodeTag + 1] != 0) return nullptr;
   if (p[kNodeTag] == kLeafTag) {
-    if (uint64_t{offset} + LeafSize(DecodeFixed16(p + kNodeBitOrLength)) > mapped_size_) return nullptr;
+    const size_t units = DecodeFixed16(p + kNodeBitOrLength);
+    if (uint64_t{offset} + LeafSize(units) > mapped_size_) return nullptr;
+    const uint8_t* tail = p + kLeafKey + 2 * units;
+    if (tail[0] != 0 || tail[1] != 0 || tail[2] != 0 || tail[3] != 0) return nullptr;
   } else if (p[kNodeTag] != kBranchTag) {
     return nullptr;
   }
@@ -193,42 +201,43 @@ uint32_t ExactIndexSegment::Root() const {
   return map_ && mapped_size_ >= kTrieHeaderSize ? DecodeFixed32(map_ + kTrieRoot) : 0;
 }
 
-uint32_t ExactIndexSegment::FindLeaf(const std::u16string& key, bool* damaged) const {
+bool ExactIndexSegment::FindLeaf(const std::u16string& key, uint32_t* leaf, bool* damaged) const {
   *damaged = false;
+  *leaf = 0;
   uint32_t offset = Root();
   uint32_t previous_bit = 0;
-  const uint64_t key_bits = (uint64_t{key.size()} + 1) * 16;
   std::u16string scratch;
   std::vector<uint32_t> path;  // bits tested on the way down
   while (offset != 0) {
     const uint8_t* node = Node(offset, kBranchSize);
     if (!node) {
       *damaged = true;  // a link out of the file or to no node
-      return 0;
+      return false;
     }
     if (node[kNodeTag] == kLeafTag) {
+      *leaf = offset;
       const std::u16string_view leaf_key = LeafKey(node, &scratch);
-      if (leaf_key == std::u16string_view(key)) return offset;
+      if (leaf_key == std::u16string_view(key)) return true;
       // Another key: the value is absent, unless that key contradicts the
       // branches that led to it (then it or a branch is damaged).
       for (uint32_t b : path) {
         if (KeyBit(leaf_key, b) != KeyBit(key, b)) *damaged = true;
       }
-      return 0;
+      return false;
     }
     const uint32_t bit = DecodeFixed16(node + kNodeBitOrLength);
     // Bits strictly increase along a path: anything else is damage, and
-    // the rule also bounds the walk. A bit past the key's end reads 0.
+    // the rule also bounds the walk. A bit past the key's end reads 0, so
+    // the walk still ends at the leaf whose record can vouch for the trie.
     if (bit <= previous_bit) {
       *damaged = true;
-      return 0;
+      return false;
     }
-    if (bit > key_bits) return 0;
     previous_bit = bit;
     path.push_back(bit);
     offset = DecodeFixed32(node + (KeyBit(key, bit) ? kBranchOne : kBranchZero));
   }
-  return 0;
+  return false;
 }
 
 uint32_t ExactIndexSegment::Insert(const std::u16string& key) {
@@ -237,7 +246,8 @@ uint32_t ExactIndexSegment::Insert(const std::u16string& key) {
   if (mapped_size_ < used_size_ + leaf_size + kBranchSize) {
     // Room for a leaf and a branch; a long key can need more than one
     // step of growth.
-    const uint64_t want = std::max(used_size_ + kTrieGrowStep, used_size_ + leaf_size + kBranchSize);
+    const uint64_t want =
+        std::max(used_size_ + kTrieGrowStep, used_size_ + leaf_size + kBranchSize);
     if (!GrowTrie(want)) {
       AppendEngineErrorLog("不能创建索引哈希视图!");
       return 0;
@@ -258,8 +268,8 @@ uint32_t ExactIndexSegment::Insert(const std::u16string& key) {
   if (offset == 0) {
     uint8_t link[4];
     EncodeFixed32(link, leaf);
-    if (WriteFully(fs_, trie_fd_, block.data(), leaf_size, leaf) != 0 ||
-        WriteFully(fs_, trie_fd_, link, 4, kTrieRoot) != 0) {
+    if (WriteFully(fs_, trie_file_.get(), block.data(), leaf_size, leaf) != 0 ||
+        WriteFully(fs_, trie_file_.get(), link, 4, kTrieRoot) != 0) {
       return 0;
     }
     used_size_ += leaf_size;
@@ -310,9 +320,9 @@ uint32_t ExactIndexSegment::Insert(const std::u16string& key) {
   EncodeFixed32(b + kBranchOne, one ? leaf : offset);
   uint8_t link[4];
   EncodeFixed32(link, branch);
-  if (WriteFully(fs_, trie_fd_, block.data(), block.size(), leaf) != 0) return 0;
+  if (WriteFully(fs_, trie_file_.get(), block.data(), block.size(), leaf) != 0) return 0;
   LUN_KILL_POINT("index.exact.insert.unlinked");
-  if (WriteFully(fs_, trie_fd_, link, 4, slot) != 0) return 0;
+  if (WriteFully(fs_, trie_file_.get(), link, 4, slot) != 0) return 0;
   used_size_ += block.size();
   ++values_;
   return leaf;
@@ -330,7 +340,7 @@ void ExactIndexSegment::AddValue(std::u16string_view raw) {
 bool ExactIndexSegment::AllocatePage(uint32_t* page) {
   if (next_free_page_ >= file_pages_) {
     if (uint64_t{file_pages_} + kGrowPages > 0xFFFFFFFFu / kPageSize) return false;
-    if (fs_.Truncate(list_fd_, uint64_t{file_pages_ + kGrowPages} * kPageSize) != 0) {
+    if (fs_.Truncate(list_file_.get(), uint64_t{file_pages_ + kGrowPages} * kPageSize) != 0) {
       AppendEngineErrorLog("不能创建索引哈希视图!");
       return false;
     }
@@ -351,7 +361,7 @@ bool ExactIndexSegment::AppendRecords(uint32_t leaf, const std::vector<uint32_t>
   if (stored == 0 && fresh.size() == 1) {
     EncodeFixed32(words, fresh[0]);
     EncodeFixed32(words + 4, 1);
-    return WriteFully(fs_, trie_fd_, words, 8, uint64_t{leaf} + kLeafReference) == 0;
+    return WriteFully(fs_, trie_file_.get(), words, 8, uint64_t{leaf} + kLeafReference) == 0;
   }
   std::vector<uint32_t> moving;
   uint32_t page = 0;
@@ -369,13 +379,14 @@ bool ExactIndexSegment::AppendRecords(uint32_t leaf, const std::vector<uint32_t>
     for (uint32_t i = 1; i < pages; ++i) {
       uint8_t next[4];
       if (page == 0 || page >= next_free_page_ ||
-          ReadFully(fs_, list_fd_, next, 4, uint64_t{page} * kPageSize) != 0) {
+          ReadFully(fs_, list_file_.get(), next, 4, uint64_t{page} * kPageSize) != 0) {
         return false;
       }
       page = DecodeFixed32(next);
     }
     if (page == 0 || page >= next_free_page_ ||
-        ReadFully(fs_, list_fd_, buffer.data(), kPageSize, uint64_t{page} * kPageSize) != 0) {
+        ReadFully(fs_, list_file_.get(), buffer.data(), kPageSize, uint64_t{page} * kPageSize) !=
+            0) {
       return false;
     }
     used = stored - (pages - 1) * kRecordsPerPage;
@@ -386,7 +397,8 @@ bool ExactIndexSegment::AppendRecords(uint32_t leaf, const std::vector<uint32_t>
       uint32_t next = 0;
       if (!AllocatePage(&next)) return false;
       EncodeFixed32(buffer.data(), next);
-      if (WriteFully(fs_, list_fd_, buffer.data(), kPageSize, uint64_t{page} * kPageSize) != 0) {
+      if (WriteFully(fs_, list_file_.get(), buffer.data(), kPageSize, uint64_t{page} * kPageSize) !=
+          0) {
         return false;
       }
       std::fill(buffer.begin(), buffer.end(), 0);
@@ -397,13 +409,14 @@ bool ExactIndexSegment::AppendRecords(uint32_t leaf, const std::vector<uint32_t>
     ++used;
     ++i;
   }
-  if (WriteFully(fs_, list_fd_, buffer.data(), kPageSize, uint64_t{page} * kPageSize) != 0) {
+  if (WriteFully(fs_, list_file_.get(), buffer.data(), kPageSize, uint64_t{page} * kPageSize) !=
+      0) {
     return false;
   }
   listed_ += uint32_t(moving.size());
   EncodeFixed32(words, reference);
   EncodeFixed32(words + 4, stored + uint32_t(fresh.size()));
-  return WriteFully(fs_, trie_fd_, words, 8, uint64_t{leaf} + kLeafReference) == 0;
+  return WriteFully(fs_, trie_file_.get(), words, 8, uint64_t{leaf} + kLeafReference) == 0;
 }
 
 bool ExactIndexSegment::Flush() {
@@ -419,8 +432,8 @@ bool ExactIndexSegment::Flush() {
     EncodeFixed32(page.data() + kHeaderPageSize, kPageSize);
     EncodeFixed32(page.data() + kHeaderNextFree, 1);
     const std::vector<uint8_t> header(kTrieHeaderSize, 0);
-    if (WriteFully(fs_, list_fd_, page.data(), page.size(), 0) != 0 ||
-        WriteFully(fs_, trie_fd_, header.data(), header.size(), 0) != 0 ||
+    if (WriteFully(fs_, list_file_.get(), page.data(), page.size(), 0) != 0 ||
+        WriteFully(fs_, trie_file_.get(), header.data(), header.size(), 0) != 0 ||
         !MapTrie(kTrieHeaderSize)) {
       AppendEngineErrorLog("不能创建索引哈希视图!");
       return false;
@@ -462,10 +475,10 @@ bool ExactIndexSegment::Flush() {
   EncodeFixed32(header + kHeaderListed, listed_);
   uint8_t count[4];
   EncodeFixed32(count, records_);
-  if (WriteFully(fs_, list_fd_, header, sizeof header, 0) != 0) return false;
+  if (WriteFully(fs_, list_file_.get(), header, sizeof header, 0) != 0) return false;
   LUN_KILL_POINT("index.exact.flush.header_written");
-  if (WriteFully(fs_, trie_fd_, count, 4, kTrieRecordCount) != 0) return false;
-  if (fs_.Sync(list_fd_) != 0 || fs_.Sync(trie_fd_) != 0) return false;
+  if (WriteFully(fs_, trie_file_.get(), count, 4, kTrieRecordCount) != 0) return false;
+  if (fs_.Sync(list_file_.get()) != 0 || fs_.Sync(trie_file_.get()) != 0) return false;
   pending_.clear();
   pending_index_.clear();
   unflushed_ = 0;
@@ -483,7 +496,8 @@ bool ExactIndexSegment::ReadChain(uint32_t first, uint32_t count,
   std::unordered_set<uint32_t> visited;
   while (count > 0) {
     if (page == 0 || page >= next_free_page_ || !visited.insert(page).second ||
-        ReadFully(fs_, list_fd_, buffer.data(), kPageSize, uint64_t{page} * kPageSize) != 0) {
+        ReadFully(fs_, list_file_.get(), buffer.data(), kPageSize, uint64_t{page} * kPageSize) !=
+            0) {
       return false;
     }
     const uint32_t take = std::min(count, kRecordsPerPage);
@@ -513,13 +527,51 @@ bool ExactIndexSegment::ReadLeafRecords(const uint8_t* leaf, std::vector<uint32_
   return true;
 }
 
-void ExactIndexSegment::Lookup(std::u16string_view value, std::vector<uint32_t>* records) const {
+bool ExactIndexSegment::FirstRecordOf(const uint8_t* leaf, uint32_t* record, bool* damaged) const {
+  const uint32_t count = DecodeFixed32(leaf + kLeafCount);
+  const uint32_t reference = DecodeFixed32(leaf + kLeafReference);
+  if (count == 0) return false;  // a key whose records a failed flush never wrote
+  *record = reference;
+  if (count > 1) {
+    uint8_t words[8];
+    if (reference == 0 || reference >= next_free_page_ ||
+        ReadFully(fs_, list_file_.get(), words, sizeof words, uint64_t{reference} * kPageSize) !=
+            0) {
+      *damaged = true;
+      return false;
+    }
+    *record = DecodeFixed32(words + 4);
+  }
+  if (*record < base_ || *record >= uint64_t{base_} + records_ - unflushed_) {
+    *damaged = true;
+    return false;
+  }
+  return true;
+}
+
+void ExactIndexSegment::Lookup(std::u16string_view value, std::vector<uint32_t>* records,
+                               const StoredText* stored_text) const {
   const std::u16string key = KeyOf(value);
   if (files_open_) {
     bool damaged = false;
-    const uint32_t leaf = FindLeaf(key, &damaged);
+    uint32_t leaf = 0;
+    const bool found = FindLeaf(key, &leaf, &damaged);
     const size_t from = records->size();
-    if (damaged || (leaf != 0 && !ReadLeafRecords(map_ + leaf, records))) {
+    if (!damaged && found) damaged = !ReadLeafRecords(map_ + leaf, records);
+    if (!damaged && leaf != 0 && stored_text) {
+      uint32_t record = 0;
+      if (found && records->size() > from) {
+        record = (*records)[from];
+      } else if (!FirstRecordOf(map_ + leaf, &record, &damaged)) {
+        leaf = 0;
+      }
+      std::u16string scratch;
+      if (!damaged && leaf != 0 &&
+          KeyOf((*stored_text)(record)) != LeafKey(map_ + leaf, &scratch)) {
+        damaged = true;
+      }
+    }
+    if (damaged) {
       records->resize(from);
       NoteDamage();
     }
@@ -569,7 +621,8 @@ void ExactIndexSegment::Check(std::vector<std::string>* problems) const {
     }
     const uint32_t bit = DecodeFixed16(node + kNodeBitOrLength);
     if (bit <= parent_bit) {
-      problems->push_back(where + ": trie branch bits do not increase at " + std::to_string(offset));
+      problems->push_back(where + ": trie branch bits do not increase at " +
+                          std::to_string(offset));
       continue;
     }
     stack.emplace_back(DecodeFixed32(node + kBranchZero), bit);

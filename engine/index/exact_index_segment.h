@@ -24,15 +24,16 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
-namespace lun {
+#include "platform/file_system.h"
 
-class FileSystem;
+namespace lun {
 
 class ExactIndexSegment {
  public:
@@ -46,8 +47,7 @@ class ExactIndexSegment {
                                                       uint32_t base);
   // Opens a stored generation; null with `*error` set when a file cannot be
   // opened or mapped or its header is damaged.
-  static std::unique_ptr<ExactIndexSegment> OpenExisting(FileSystem& fs,
-                                                         const std::string& folder,
+  static std::unique_ptr<ExactIndexSegment> OpenExisting(FileSystem& fs, const std::string& folder,
                                                          int definition, int generation,
                                                          uint32_t base, std::string* error);
 
@@ -67,9 +67,19 @@ class ExactIndexSegment {
   // Writes what is in memory and syncs. False on an I/O failure (logged).
   bool Flush();
 
+  // The text the index took for a record's value (ValueText of the value
+  // the table stores), read back to check the trie against the records.
+  using StoredText = std::function<std::u16string(uint32_t record)>;
+
   // Appends the records holding exactly the normalised `value`: stored ones
-  // in chain order, then unwritten ones.
-  void Lookup(std::u16string_view value, std::vector<uint32_t>* records) const;
+  // in chain order, then unwritten ones. With `stored_text`, the stored leaf
+  // the walk ends at (the value's own, or for an absent value the one that
+  // agrees with it on every tested bit) is checked against its first
+  // record: the trie carries no checksum, and a damaged key would otherwise
+  // read as a value that is simply absent. A leaf that disagrees with its
+  // record is damage (damaged()), and nothing stored is appended.
+  void Lookup(std::u16string_view value, std::vector<uint32_t>* records,
+              const StoredText* stored_text = nullptr) const;
 
   // True once a look-up found the stored data damaged (as
   // WordIndexSegment::damaged()).
@@ -87,9 +97,13 @@ class ExactIndexSegment {
   bool GrowTrie(uint64_t size);
   const uint8_t* Node(uint32_t offset, size_t bytes) const;
   uint32_t Root() const;
-  // Offset of the leaf whose key equals `key`, or 0; `*damaged` when the
-  // walk met a node the format does not allow.
-  uint32_t FindLeaf(const std::u16string& key, bool* damaged) const;
+  // Walks the trie as `key` directs and gives the leaf the walk ends at
+  // (0 for an empty trie); true when that leaf holds `key`. `*damaged` when
+  // the walk met a node the format does not allow or a leaf that
+  // contradicts the bits tested on the way to it.
+  bool FindLeaf(const std::u16string& key, uint32_t* leaf, bool* damaged) const;
+  // The first record of a stored leaf; false when it lists none yet.
+  bool FirstRecordOf(const uint8_t* leaf, uint32_t* record, bool* damaged) const;
   // Inserts `key`, returning its leaf (new or existing); 0 on failure.
   uint32_t Insert(const std::u16string& key);
   bool AppendRecords(uint32_t leaf, const std::vector<uint32_t>& fresh);
@@ -105,8 +119,8 @@ class ExactIndexSegment {
   const int generation_;
   const uint32_t base_;
 
-  int trie_fd_ = -1;
-  int list_fd_ = -1;
+  ScopedFd trie_file_;
+  ScopedFd list_file_;
   bool files_open_ = false;
   mutable std::atomic<bool> damaged_{false};
   uint8_t* map_ = nullptr;

@@ -62,7 +62,8 @@ TEST(ExactIndexSegmentTest, PrefixValuesGetTheirOwnLeaves) {
   ASSERT_TRUE(s->Flush());
   auto again = f.Reopen();
   const std::pair<const char16_t*, std::vector<uint32_t>> expected[] = {
-      {u"ab", {0}}, {u"abc", {1}}, {u"a", {2}}, {u"", {3}}, {u"abd", {4}}, {u"b", {5}}, {u"abcd", {}}};
+      {u"ab", {0}},  {u"abc", {1}}, {u"a", {2}},  {u"", {3}},
+      {u"abd", {4}}, {u"b", {5}},   {u"abcd", {}}};
   for (const auto& [v, records] : expected) EXPECT_EQ(Find(*again, v), records);
   std::vector<std::string> problems;
   again->Check(&problems);
@@ -121,13 +122,18 @@ TEST(ExactIndexSegmentTest, DamagedFilesGiveWhatCanBeRead) {
   };
   const Case cases[] = {
       {"root past the end of the trie",
-       [](Fixture& f) { PatchFile(f.Path("Ha"), 0, {0, 0, 0, 0x10}); }, false},
-      {"trie cut to its header", [](Fixture& f) { ASSERT_EQ(truncate(f.Path("Ha").c_str(), 100), 0); },
+       [](Fixture& f) {
+         PatchFile(f.Path("Ha"), 0, {0, 0, 0, 0x10});
+       },
        false},
+      {"trie cut to its header",
+       [](Fixture& f) { ASSERT_EQ(truncate(f.Path("Ha").c_str(), 100), 0); }, false},
       {"record lists cut", [](Fixture& f) { ASSERT_EQ(truncate(f.Path("Ix").c_str(), 10), 0); },
        false},
       {"record chain that loops",
-       [](Fixture& f) { PatchFile(f.Path("Ix"), 2048, {1, 0, 0, 0}); },  // page 1 names itself
+       [](Fixture& f) {
+         PatchFile(f.Path("Ix"), 2048, {1, 0, 0, 0});
+       },  // page 1 names itself
        true},
       {"every trie node zeroed into branches",
        [](Fixture& f) {
@@ -155,6 +161,67 @@ TEST(ExactIndexSegmentTest, DamagedFilesGiveWhatCanBeRead) {
     s->Check(&problems);
     EXPECT_FALSE(problems.empty());
   }
+}
+
+// The trie carries no checksum: a key changed at rest into another sound
+// key would read as an absent value. Look-ups check the leaf they end at
+// against its first record, so the change counts as damage, on a hit and on
+// a miss; changed zero bytes are damage without any record.
+TEST(ExactIndexSegmentTest, LeafThatDisagreesWithItsRecordIsDamage) {
+  const std::u16string values[] = {u"/home/u/1.txt", u"/home/u/2.txt", u"/home/u/3.txt"};
+  const ExactIndexSegment::StoredText stored = [&](uint32_t r) { return values[r % 3]; };
+  // Byte offsets of the first leaf (value 0): its key's "1", the byte after
+  // its tag, its terminator.
+  const size_t leaf = exact_index::kTrieHeaderSize;
+  const size_t digit = leaf + exact_index::kLeafKey + 2 * 8;
+  struct Case {
+    const char* what;
+    size_t at;
+    uint8_t byte;
+    bool needs_records;
+  };
+  const Case cases[] = {
+      {"key 1 made 5, which agrees with the bits tested on the way", digit, '5', true},
+      {"key 1 made 3, which contradicts them", digit, '3', false},
+      {"byte after the tag", leaf + 1, 1, false},
+      {"terminator", leaf + exact_index::kLeafKey + 2 * values[0].size(), 'x', false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Fixture f;
+    {
+      auto s = f.Fresh();
+      for (int i = 0; i < 6; ++i) s->AddValue(values[i % 3]);
+      ASSERT_TRUE(s->Flush());
+    }
+    PatchFile(f.Path("Ha"), c.at, {c.byte});
+    for (const std::u16string& v : {values[0], std::u16string(u"/home/u/9.txt")}) {
+      auto s = f.Reopen();
+      ASSERT_TRUE(s);
+      std::vector<uint32_t> records;
+      s->Lookup(v, &records, &stored);
+      EXPECT_TRUE(s->damaged());
+      EXPECT_TRUE(records.empty());
+      if (!c.needs_records) continue;
+      auto unchecked = f.Reopen();
+      unchecked->Lookup(v, &records);
+      EXPECT_FALSE(unchecked->damaged());  // only the records show it
+    }
+  }
+  // The sound trie passes the check on hits and misses.
+  Fixture f;
+  {
+    auto s = f.Fresh();
+    for (int i = 0; i < 6; ++i) s->AddValue(values[i % 3]);
+    ASSERT_TRUE(s->Flush());
+  }
+  auto s = f.Reopen();
+  std::vector<uint32_t> records;
+  for (const auto& v : {values[0], values[2], std::u16string(u"/home/u/9.txt"), std::u16string()}) {
+    s->Lookup(v, &records, &stored);
+  }
+  EXPECT_FALSE(s->damaged());
+  EXPECT_EQ(records, (std::vector<uint32_t>{0, 3, 2, 5}));
 }
 
 }  // namespace

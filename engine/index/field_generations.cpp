@@ -9,6 +9,7 @@
 #include "engine/index/word_index_format.h"
 #include "engine/storage/data_table.h"
 #include "engine/storage/storage_files.h"
+#include "platform/coding.h"
 #include "platform/error_log.h"
 #include "platform/file_system.h"
 #include "platform/kill_point.h"
@@ -27,14 +28,24 @@ int64_t FileSize(FileSystem& fs, const std::string& path) {
   return error == 0 ? int64_t(size) : -1;
 }
 
+// The page size a postings file's header states; 0 when it cannot be read.
+uint32_t StoredPageSize(FileSystem& fs, const std::string& path) {
+  int fd = -1;
+  if (fs.Open(path, O_RDONLY, 0, &fd) != 0) return 0;
+  uint8_t header[4] = {};
+  const int error = ReadFully(fs, fd, header, sizeof header, word_index::kHeaderPageSize);
+  (void)fs.Close(fd);
+  return error == 0 ? DecodeFixed32(header) : 0;
+}
+
+}  // namespace
+
 std::u16string ValueText(const Variant& value) {
   if (value.is_string()) return std::u16string(value.AsString());
   std::u16string text;
   if (value.is_empty() || value.is_null() || ToText(value, &text) != S_OK) return {};
   return text;
 }
-
-}  // namespace
 
 FieldGenerations::FieldGenerations(const FieldIndexSpec& index_spec,
                                    std::shared_ptr<const CharFilter> filter)
@@ -104,16 +115,17 @@ bool FieldGenerations::OpenStored(std::string* error) {
       return false;
     }
   }
-  if (kind_ == kWordIndex && !OpenStoredGrams(error)) {
+  std::string note;
+  if (kind_ == kWordIndex && !OpenStoredGrams(&note)) {
     // The word index is whole: only the grams start again (caught up).
-    AppendEngineErrorLog(*error);
+    AppendEngineErrorLog(note);
     grams_.clear();
     DeleteFiles(SegmentKeys::kLetterGrams);
   }
   return true;
 }
 
-bool FieldGenerations::OpenStoredGrams(std::string* error) {
+bool FieldGenerations::OpenStoredGrams(std::string* note) {
   const auto path = [&](int file, int g) {
     return IndexFilePath(folder_, definition_,
                          WordIndexSegment::FileExtension(SegmentKeys::kLetterGrams, file), g);
@@ -123,15 +135,19 @@ bool FieldGenerations::OpenStoredGrams(std::string* error) {
          FileSize(fs_, path(2, int(count))) > 0) {
     ++count;
   }
-  const std::string damaged = "索引文件损坏:" + path(0, int(count));
   if (count > word_.size()) {
-    *error = damaged;
+    *note = "索引文件损坏:" + path(0, int(count));
     return false;
   }
   for (size_t g = 0; g < count; ++g) {
+    if (StoredPageSize(fs_, path(0, int(g))) == word_index::kPageSize) {
+      // Grams written before they had pages of their own size: not damage.
+      *note = "索引升级:" + path(0, int(g)) + " 按新的页大小重建";
+      return false;
+    }
     const WordIndexSegment& word = *word_[g];
     auto grams = WordIndexSegment::OpenExisting(fs_, *filter_, folder_, definition_, int(g),
-                                                word.base(), error, SegmentKeys::kLetterGrams);
+                                                word.base(), note, SegmentKeys::kLetterGrams);
     if (!grams) return false;
     // The grams must number the same records at the same positions: their
     // boundaries are the start of the word generation's.
@@ -140,7 +156,7 @@ bool FieldGenerations::OpenStoredGrams(std::string* error) {
     const bool complete = grams->records() == word.records();
     if (gb.size() > wb.size() || !std::equal(gb.begin(), gb.end(), wb.begin()) ||
         (g + 1 < count && !complete)) {
-      *error = "索引文件损坏:" + path(0, int(g));
+      *note = "索引文件损坏:" + path(0, int(g));
       return false;
     }
     grams_.push_back(std::move(grams));

@@ -53,6 +53,11 @@ inline constexpr uint32_t kGenerationRecordLimit = 100000;
 
 class DataTable;
 
+// The text an index takes for a stored value (GetFieldValue's variant):
+// strings as they are, other values in their text form, Empty and Null as
+// an empty text.
+std::u16string ValueText(const Variant& value);
+
 class FieldGenerations final : public FieldIndex {
  public:
   // Opens (or starts) the index of `index_spec`. `filter` is the project's
@@ -95,7 +100,11 @@ class FieldGenerations final : public FieldIndex {
 
   FieldGenerations(const FieldIndexSpec& index_spec, std::shared_ptr<const CharFilter> filter);
   bool OpenStored(std::string* error);
-  bool OpenStoredGrams(std::string* error);
+  // Opens the gram generations beside the word index. False, with the line
+  // to log in `*note`, when the grams must start again: damaged or foreign
+  // files, or files of the older layout (4096-byte pages), which is an
+  // upgrade and logged as one.
+  bool OpenStoredGrams(std::string* note);
   void DeleteFiles();
   void DeleteFiles(SegmentKeys keys);
   void StartGeneration(uint32_t base);

@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
 #include <functional>
 
 #include "automation/variant.h"
 #include "engine/index/index_test_util.h"
 #include "engine/index/letter_grams.h"
+#include "platform/error_log.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
 #include "platform/scratch_dir.h"
@@ -143,22 +146,24 @@ TEST(FieldGenerationsTest, GramIndexIsCaughtUpWhenMissingDamagedOrForeign) {
     Feed(*index, 0, 30, u"other records, other lengths");
     ASSERT_TRUE(index->Flush());
   }
+  // The log line each case leaves: an older layout is an upgrade, not damage.
   struct Case {
     const char* what;
+    const char* log;
     std::function<void(const ScratchDir&)> harm;
   };
   const Case cases[] = {
-      {"missing",
+      {"missing", "",
        [&](const ScratchDir& dir) {
          for (int file = 0; file < 3; ++file) ASSERT_EQ(unlink(gram_file(dir, file).c_str()), 0);
        }},
-      {"damaged",
+      {"damaged", "索引文件损坏:",
        [&](const ScratchDir& dir) { ASSERT_EQ(truncate(gram_file(dir, 0).c_str(), 7), 0); }},
-      {"written with the word index's page size",
+      {"written with the word index's page size", "索引升级:",
        [&](const ScratchDir& dir) {
          PatchFile(gram_file(dir, 0), 0, {0x00, 0x10, 0, 0});
        }},
-      {"foreign",
+      {"foreign", "索引文件损坏:",
        [&](const ScratchDir& dir) {
          for (int file = 0; file < 3; ++file) {
            std::string data;
@@ -169,7 +174,8 @@ TEST(FieldGenerationsTest, GramIndexIsCaughtUpWhenMissingDamagedOrForeign) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    ScratchDir dir;
+    ScratchDir dir, home;
+    ASSERT_TRUE(SetApplicationHome(home.path()));
     {
       auto index = FieldGenerations::Open(IndexSpecIn(dir, kWordIndex), nullptr);
       Feed(*index, 0, 2500, u"kernel text");
@@ -178,6 +184,12 @@ TEST(FieldGenerationsTest, GramIndexIsCaughtUpWhenMissingDamagedOrForeign) {
     }
     c.harm(dir);
     auto index = FieldGenerations::Open(IndexSpecIn(dir, kWordIndex), nullptr);
+    std::string log;
+    (void)ReadWholeFile(DefaultFileSystem(), JoinPath(home.path(), kEngineErrorLogName), &log);
+    // One line (time, tab, message) or none.
+    const size_t tab = log.find('\t');
+    EXPECT_EQ(tab == std::string::npos ? "" : log.substr(tab + 1, strlen(c.log)), c.log) << log;
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), *c.log ? 1 : 0) << log;
     EXPECT_FALSE(index->was_reset());
     EXPECT_EQ(index->word_generations()[0]->records(), 2500u);
     EXPECT_EQ(index->RecordCount(), 0u);

@@ -279,10 +279,15 @@ LookupStatus ExactForm(const FieldLookupRequest& request, std::u16string_view te
     return LookupStatus::kOk;
   };
   if (request.index && request.index->index_kind() == kExactIndex) {
+    // The trie is checked against a record of the leaf each walk ends at.
+    ExactIndexSegment::StoredText stored_text;
+    if (request.stored.read) {
+      stored_text = [&](uint32_t r) { return ValueText(request.stored.read(r)); };
+    }
     for (const auto& g : request.index->exact_generations()) {
       if (!g->damaged()) {
         const size_t mark = records.size();
-        g->Lookup(term, &records);
+        g->Lookup(term, &records, stored_text ? &stored_text : nullptr);
         if (!g->damaged()) continue;
         records.resize(mark);
       }

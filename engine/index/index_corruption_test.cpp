@@ -163,10 +163,11 @@ class Database {
   DataTable& table() { return *table_; }
 
   void Append(uint32_t i) {
-    ASSERT_TRUE(table_->BeginRecord());
-    table_->SetValue(kContent, Variant::Bstr(ContentOf(i)));
-    table_->SetValue(kPath, Variant::Bstr(PathOf(i)));
-    ASSERT_TRUE(table_->CommitRecord().ok());
+    RecordWriter writer = table_->NewRecord();
+    ASSERT_TRUE(writer.valid());
+    writer.SetValue(kContent, Variant::Bstr(ContentOf(i)));
+    writer.SetValue(kPath, Variant::Bstr(PathOf(i)));
+    ASSERT_TRUE(writer.Commit().ok());
   }
 
   std::vector<uint32_t> Find(const char* field_name, std::u16string_view term) {

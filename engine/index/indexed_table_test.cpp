@@ -95,11 +95,12 @@ class Database {
   DataTable& table() { return *table_; }
 
   bool Append(uint32_t i) {
-    if (!table_->BeginRecord()) return false;
-    table_->SetValue(kContent, Variant::Bstr(ContentOf(i)));
-    table_->SetValue(kPath, Variant::Bstr(PathOf(i)));
-    table_->SetValue(kSize, Variant::I4(int32_t(i % 100)));
-    return table_->CommitRecord().ok();
+    RecordWriter writer = table_->NewRecord();
+    if (!writer.valid()) return false;
+    writer.SetValue(kContent, Variant::Bstr(ContentOf(i)));
+    writer.SetValue(kPath, Variant::Bstr(PathOf(i)));
+    writer.SetValue(kSize, Variant::I4(int32_t(i % 100)));
+    return writer.Commit().ok();
   }
 
   std::vector<uint32_t> Find(const char* field_name, std::u16string_view term, int comparison = 0) {

@@ -70,12 +70,7 @@ WordIndexSegment::WordIndexSegment(FileSystem& fs, const CharFilter& filter, std
       page_size_(keys == SegmentKeys::kCharacters ? kPageSize : kGramPageSize),
       cache_owner_(PostingCache::NewOwner()) {}
 
-WordIndexSegment::~WordIndexSegment() {
-  PostingCache::Shared().Forget(cache_owner_);
-  for (int fd : {ix_fd_, ha_fd_, rl_fd_}) {
-    if (fd >= 0) (void)fs_.Close(fd);
-  }
-}
+WordIndexSegment::~WordIndexSegment() { PostingCache::Shared().Forget(cache_owner_); }
 
 std::unique_ptr<WordIndexSegment> WordIndexSegment::CreateNew(FileSystem& fs,
                                                               const CharFilter& filter,
@@ -90,15 +85,15 @@ bool WordIndexSegment::OpenFiles(bool create, std::string* error) {
   const int flags = O_RDWR | (create ? O_CREAT | O_TRUNC : 0);
   struct {
     const char* ext;
-    int* fd;
+    ScopedFd* file;
     const char* message;
-  } files[] = {{FileExtension(keys_, 0), &ix_fd_, "打开索引文件失败!"},
-               {FileExtension(keys_, 1), &ha_fd_, "打开哈西文件失败!"},
-               {FileExtension(keys_, 2), &rl_fd_, "不能打开.Th文件!"}};
+  } files[] = {{FileExtension(keys_, 0), &ix_file_, "打开索引文件失败!"},
+               {FileExtension(keys_, 1), &ha_file_, "打开哈西文件失败!"},
+               {FileExtension(keys_, 2), &rl_file_, "不能打开.Th文件!"}};
   for (auto& f : files) {
-    if (*f.fd >= 0) continue;
-    if (fs_.Open(IndexFilePath(folder_, definition_, f.ext, generation_), flags, 0644, f.fd) != 0) {
-      *f.fd = -1;
+    if (f.file->is_open()) continue;
+    if (f.file->Open(fs_, IndexFilePath(folder_, definition_, f.ext, generation_), flags, 0644) !=
+        0) {
       if (error) *error = f.message;
       return false;
     }
@@ -118,8 +113,8 @@ std::unique_ptr<WordIndexSegment> WordIndexSegment::OpenExisting(
   // Postings header.
   uint64_t ix_size = 0;
   uint8_t header[kHeaderBytes] = {};
-  if (fs.Size(s->ix_fd_, &ix_size) != 0 || ix_size < s->page_size_ ||
-      ReadFully(fs, s->ix_fd_, header, sizeof header, 0) != 0 ||
+  if (fs.Size(s->ix_file_.get(), &ix_size) != 0 || ix_size < s->page_size_ ||
+      ReadFully(fs, s->ix_file_.get(), header, sizeof header, 0) != 0 ||
       DecodeFixed32(header + kHeaderPageSize) != s->page_size_) {
     *error = damaged;
     return nullptr;
@@ -137,7 +132,7 @@ std::unique_ptr<WordIndexSegment> WordIndexSegment::OpenExisting(
   // that only searches reads a few dozen of its 65,536 entries), whole at
   // the first flush or check, which then checks it against the files.
   if (s->largest_run_ == 0 || s->largest_run_ > kMaxRunPages ||
-      fs.Size(s->ha_fd_, &s->ha_size_) != 0 || s->ha_size_ > kDirectorySize) {
+      fs.Size(s->ha_file_.get(), &s->ha_size_) != 0 || s->ha_size_ > kDirectorySize) {
     *error = damaged;
     return nullptr;
   }
@@ -146,12 +141,12 @@ std::unique_ptr<WordIndexSegment> WordIndexSegment::OpenExisting(
   // Boundary list: defines the records of the generation, so it must decode.
   std::string rl;
   uint64_t rl_size = 0;
-  if (fs.Size(s->rl_fd_, &rl_size) != 0 || rl_size > (uint64_t{1} << 32)) {
+  if (fs.Size(s->rl_file_.get(), &rl_size) != 0 || rl_size > (uint64_t{1} << 32)) {
     *error = damaged;
     return nullptr;
   }
   s->boundary_bytes_.resize(rl_size);
-  if (rl_size && ReadFully(fs, s->rl_fd_, s->boundary_bytes_.data(), rl_size, 0) != 0) {
+  if (rl_size && ReadFully(fs, s->rl_file_.get(), s->boundary_bytes_.data(), rl_size, 0) != 0) {
     *error = damaged;
     return nullptr;
   }
@@ -199,7 +194,7 @@ bool WordIndexSegment::Entry(uint32_t c, TermEntry* e) const {
   // Entries past the end of a short file are empty.
   if (!directory_stored_ || at + kEntrySize > ha_size_) return true;
   uint8_t p[kEntrySize];
-  if (ReadFully(fs_, ha_fd_, p, sizeof p, at) != 0 || !DecodeEntry(p, e) ||
+  if (ReadFully(fs_, ha_file_.get(), p, sizeof p, at) != 0 || !DecodeEntry(p, e) ||
       (e->count != 0 && (!EntryFitsFiles(*e) || e->last >= position_))) {
     *e = TermEntry{};
     NoteDamage();
@@ -213,7 +208,8 @@ bool WordIndexSegment::ReadDirectory(std::vector<TermEntry>* out) const {
   if (!directory_stored_) return true;
   std::vector<uint8_t> dir(kDirectorySize, 0);
   const uint64_t entries_bytes = ha_size_ - ha_size_ % kEntrySize;
-  if (entries_bytes && ReadFully(fs_, ha_fd_, dir.data(), entries_bytes, 0) != 0) return false;
+  if (entries_bytes && ReadFully(fs_, ha_file_.get(), dir.data(), entries_bytes, 0) != 0)
+    return false;
   for (uint32_t c = 0; c < kTermCount; ++c) {
     if (!DecodeEntry(&dir[size_t{c} * kEntrySize], &(*out)[c])) return false;
   }
@@ -324,7 +320,7 @@ uint32_t WordIndexSegment::PositionCount(char16_t c) const {
 bool WordIndexSegment::ReadRunHeader(uint32_t page, uint32_t* next, uint32_t* pages) const {
   if (page == 0 || page >= next_free_page_) return false;
   uint8_t h[kRunHeaderSize];
-  if (ReadFully(fs_, ix_fd_, h, sizeof h, uint64_t{page} * page_size_) != 0) return false;
+  if (ReadFully(fs_, ix_file_.get(), h, sizeof h, uint64_t{page} * page_size_) != 0) return false;
   *next = DecodeFixed32(h + kRunNext);
   *pages = uint32_t(h[kRunPagesMinusOne]) | uint32_t(h[kRunPagesMinusOne + 1]) << 8;
   *pages += 1;
@@ -344,7 +340,7 @@ bool WordIndexSegment::ReadChain(const TermEntry& e, std::vector<uint8_t>* out) 
     if (runs >= next_free_page_ || !ReadRunHeader(page, &next, &pages)) return false;
     const uint64_t take =
         std::min<uint64_t>(RunDataCapacity(pages, page_size_), e.total_length - done);
-    if (ReadFully(fs_, ix_fd_, out->data() + done, take,
+    if (ReadFully(fs_, ix_file_.get(), out->data() + done, take,
                   uint64_t{page} * page_size_ + kRunHeaderSize) != 0) {
       return false;
     }
@@ -493,7 +489,8 @@ bool WordIndexSegment::WriteNewRun(uint32_t pages, std::span<const uint8_t> data
   EncodeFixed16(block.data() + kRunPagesMinusOne, pages - 1);
   *put = size_t(std::min<uint64_t>(RunDataCapacity(pages, page_size_), data.size()));
   std::memcpy(block.data() + kRunHeaderSize, data.data(), *put);
-  return WriteFully(fs_, ix_fd_, block.data(), block.size(), uint64_t{*page} * page_size_) == 0;
+  return WriteFully(fs_, ix_file_.get(), block.data(), block.size(),
+                    uint64_t{*page} * page_size_) == 0;
 }
 
 // Writes `data` into the chain from data offset `offset` of run `run`,
@@ -510,7 +507,7 @@ bool WordIndexSegment::WriteChain(uint32_t run, uint64_t offset, std::span<const
     const uint64_t capacity = RunDataCapacity(pages, page_size_);
     if (offset > capacity) return false;
     const size_t take = size_t(std::min<uint64_t>(capacity - offset, data.size() - done));
-    if (take && WriteFully(fs_, ix_fd_, data.data() + done, take,
+    if (take && WriteFully(fs_, ix_file_.get(), data.data() + done, take,
                            uint64_t{run} * page_size_ + kRunHeaderSize + offset) != 0) {
       return false;
     }
@@ -533,7 +530,8 @@ bool WordIndexSegment::WriteChain(uint32_t run, uint64_t offset, std::span<const
     if (!WriteNewRun(want, data.subspan(done), &fresh, &put)) return false;
     uint8_t link[4];
     EncodeFixed32(link, fresh);
-    if (WriteFully(fs_, ix_fd_, link, 4, uint64_t{run} * page_size_ + kRunNext) != 0) return false;
+    if (WriteFully(fs_, ix_file_.get(), link, 4, uint64_t{run} * page_size_ + kRunNext) != 0)
+      return false;
     run = fresh;
     next = 0;
     pages = want;
@@ -678,7 +676,7 @@ bool WordIndexSegment::Flush() {
     EncodeFixed32(page.data() + kHeaderPageSize, page_size_);
     EncodeFixed32(page.data() + kHeaderNextFree, 1);
     EncodeFixed32(page.data() + kHeaderLargestRun, 1);
-    if (WriteFully(fs_, ix_fd_, page.data(), page.size(), 0) != 0) return false;
+    if (WriteFully(fs_, ix_file_.get(), page.data(), page.size(), 0) != 0) return false;
   }
   if (!LoadDirectory()) {
     NoteDamage();
@@ -710,17 +708,17 @@ bool WordIndexSegment::Flush() {
   EncodeFixed32(header + kHeaderTerms, stored_terms_);
   std::vector<uint8_t> dir;
   EncodeDirectory(&dir);
-  if (WriteFully(fs_, ix_fd_, header, sizeof header, 0) != 0) return false;
+  if (WriteFully(fs_, ix_file_.get(), header, sizeof header, 0) != 0) return false;
   LUN_KILL_POINT("index.word.flush.header_written");
-  if (WriteFully(fs_, ha_fd_, dir.data(), dir.size(), 0) != 0) return false;
+  if (WriteFully(fs_, ha_file_.get(), dir.data(), dir.size(), 0) != 0) return false;
   LUN_KILL_POINT("index.word.flush.directory_written");
-  if (WriteFully(fs_, rl_fd_, boundary_bytes_.data(), boundary_bytes_.size(), 0) != 0 ||
-      fs_.Truncate(rl_fd_, boundary_bytes_.size()) != 0) {
+  if (WriteFully(fs_, rl_file_.get(), boundary_bytes_.data(), boundary_bytes_.size(), 0) != 0 ||
+      fs_.Truncate(rl_file_.get(), boundary_bytes_.size()) != 0) {
     return false;
   }
   LUN_KILL_POINT("index.word.flush.boundaries_written");
-  for (int fd : {ix_fd_, ha_fd_, rl_fd_}) {
-    if (fs_.Sync(fd) != 0) return false;
+  for (const ScopedFd* file : {&ix_file_, &ha_file_, &rl_file_}) {
+    if (fs_.Sync(file->get()) != 0) return false;
   }
   unflushed_ = 0;
   return true;

@@ -35,10 +35,9 @@
 
 #include "engine/index/char_filter.h"
 #include "engine/index/packed_list.h"
+#include "platform/file_system.h"
 
 namespace lun {
-
-class FileSystem;
 
 // How a phrase must sit in a record's value (the query's anchors).
 enum class MatchForm {
@@ -211,9 +210,9 @@ class WordIndexSegment {
   // This generation's entries in PostingCache::Shared().
   const uint64_t cache_owner_;
 
-  int ix_fd_ = -1;
-  int ha_fd_ = -1;
-  int rl_fd_ = -1;
+  ScopedFd ix_file_;
+  ScopedFd ha_file_;
+  ScopedFd rl_file_;
   bool files_open_ = false;
   mutable std::atomic<bool> damaged_{false};
 

@@ -29,11 +29,12 @@ class SearchIntegrationTest : public testing::Test {
   }
 
   void Add(const std::u16string& name, const std::u16string& text, int size) {
-    ASSERT_TRUE(table_->BeginRecord());
-    table_->SetValue("文件名称", Variant::Bstr(name));
-    table_->SetValue("文本内容", Variant::Bstr(text));
-    table_->SetValue("文件大小", Variant::I4(size));
-    ASSERT_TRUE(table_->CommitRecord().ok());
+    RecordWriter writer = table_->NewRecord();
+    ASSERT_TRUE(writer.valid());
+    writer.SetValue("文件名称", Variant::Bstr(name));
+    writer.SetValue("文本内容", Variant::Bstr(text));
+    writer.SetValue("文件大小", Variant::I4(size));
+    ASSERT_TRUE(writer.Commit().ok());
     names_.push_back(name);
     texts_.push_back(text);
   }
@@ -127,9 +128,10 @@ TEST_F(SearchIntegrationTest, SearchesRunWhileRecordsAreAppendedAndDeleted) {
     });
   }
   for (int i = 100; i < 2600; ++i) {
-    ASSERT_TRUE(table_->BeginRecord());
-    table_->SetValue("文本内容", Variant::Bstr(i % 2 ? u"桌面搜索" : u"其他文本"));
-    ASSERT_TRUE(table_->CommitRecord().ok());
+    RecordWriter writer = table_->NewRecord();
+    ASSERT_TRUE(writer.valid());
+    writer.SetValue("文本内容", Variant::Bstr(i % 2 ? u"桌面搜索" : u"其他文本"));
+    ASSERT_TRUE(writer.Commit().ok());
     if (i % 7 == 0) table_->DeleteRecord(static_cast<uint32_t>(i / 2));
   }
   stop = true;

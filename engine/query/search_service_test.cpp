@@ -71,11 +71,12 @@ class SearchServiceTest : public testing::Test {
   }
 
   void Add(const char* name, const char* text, int size = 0) {
-    ASSERT_TRUE(table_->BeginRecord());
-    table_->SetValue("文件名称", Variant::Bstr(ToWide(name)));
-    table_->SetValue("文本内容", Variant::Bstr(ToWide(text)));
-    table_->SetValue("文件大小", Variant::I4(size));
-    ASSERT_TRUE(table_->CommitRecord().ok());
+    RecordWriter writer = table_->NewRecord();
+    ASSERT_TRUE(writer.valid());
+    writer.SetValue("文件名称", Variant::Bstr(ToWide(name)));
+    writer.SetValue("文本内容", Variant::Bstr(ToWide(text)));
+    writer.SetValue("文件大小", Variant::I4(size));
+    ASSERT_TRUE(writer.Commit().ok());
   }
 
   std::unique_ptr<SearchService> Service(std::chrono::milliseconds watchdog = 2min,

@@ -61,10 +61,11 @@ class WholeWordSearchTest : public testing::Test {
     // a longer word, and a CJK term.
     for (const char16_t* text : {u"supported portable report", u"the port", u"port report port",
                                  u"端口port使用", u"nothing", u"passport 端口"}) {
-      ASSERT_TRUE(table_->BeginRecord());
-      table_->SetValue("文件名称", Variant::Bstr(u"name.txt"));
-      table_->SetValue("文本内容", Variant::Bstr(text));
-      ASSERT_TRUE(table_->CommitRecord().ok());
+      RecordWriter writer = table_->NewRecord();
+      ASSERT_TRUE(writer.valid());
+      writer.SetValue("文件名称", Variant::Bstr(u"name.txt"));
+      writer.SetValue("文本内容", Variant::Bstr(text));
+      ASSERT_TRUE(writer.Commit().ok());
     }
   }
 

@@ -51,12 +51,13 @@ TEST(CorruptionTest, RandomDamageNeverCrashes) {
     ASSERT_TRUE(t->AddField("二", "", kFieldBinary, kNoIndex).ok());
     ASSERT_TRUE(t->AddField("日", "", kFieldDate, kNoIndex).ok());
     for (int i = 0; i < 7; ++i) {
-      ASSERT_TRUE(t->BeginRecord());
-      t->SetValue("文本", Variant::Bstr(RecordText(i)));
-      t->SetValue("数", Variant::I4(i));
-      t->SetValue("二", Variant::Bstr(u"bin"));
-      t->SetValue("日", Variant::Date(40000 + i));
-      ASSERT_TRUE(t->CommitRecord().ok());
+      RecordWriter writer = t->NewRecord();
+      ASSERT_TRUE(writer.valid());
+      writer.SetValue("文本", Variant::Bstr(RecordText(i)));
+      writer.SetValue("数", Variant::I4(i));
+      writer.SetValue("二", Variant::Bstr(u"bin"));
+      writer.SetValue("日", Variant::Date(40000 + i));
+      ASSERT_TRUE(writer.Commit().ok());
     }
     ASSERT_TRUE(t->DeleteRecord(2));
     ASSERT_TRUE(t->DeleteRecord(5));
@@ -102,9 +103,7 @@ TEST(CorruptionTest, RandomDamageNeverCrashes) {
       }
       EXPECT_LE(t->live_count(), t->record_count());
       // The table still takes records after whatever it found.
-      if (t->is_open() && t->BeginRecord()) {
-        EXPECT_TRUE(t->CommitRecord().ok());
-      }
+      if (t->is_open()) EXPECT_TRUE(t->NewRecord().Commit().ok());
     }
   }
 }

@@ -1,13 +1,18 @@
-// DataTable: one table of a SearchProject, with its fields, its records
-// (append-only segments, segment_format.h and record_format.h), its deletion
-// list (deletion_format.h), its lock and the indexes of its fields.
+// DataTable: one table of a SearchProject, with its fields, its records,
+// its deletion list, its lock and the indexes of its fields. The table
+// keeps the field definitions and the locking and offers the API; the
+// pieces live in their own units:
+//   segment_files.h  the record files, their repair at open, appends
+//   deletion_list.h  the deleted record numbers and their file
+//   table_indexes.h  the fields' indexes and the flush-marker protocol
+//   record_writer.h  a record being built for appending
 //
 // Files, for table {T} with data folder D and index folder I (each already
 // {root}/{T}):
 //   D/{T}.stu         field definitions (field_def_format.h)
-//   D/{T}.S{k}        record data of segment k
+//   D/{T}.S{k}        record data of segment k (segment_format.h)
 //   D/{T}.R{k}        record offsets of segment k
-//   D/{T}.Del         deleted record numbers
+//   D/{T}.Del         deleted record numbers (deletion_format.h)
 //   I/D{n}.*          index files of the field with definition number n
 //   I/IndexWrite.Busy present while an index flush is under way
 //
@@ -15,24 +20,25 @@
 // change, except that DropSegment shifts the records after the dropped
 // segment down.
 //
-// Durability: a record is committed when CommitRecord returns success; its
-// 8-byte offset entry, written after its body, is the commit point. After a
-// crash (kill -9) every committed record reads back with its exact values,
-// the visible records are a prefix of those appended, and an uncommitted
-// tail is cut off at the next open. A deletion is on disk when DeleteRecord
-// or AppendDeletion returns (see the .cpp for why deletions are not held
-// back in memory). Indexes are brought level with the records at open
-// (field_index.h).
+// Durability: a record is committed when RecordWriter::Commit returns
+// success; its 8-byte offset entry, written after its body, is the commit
+// point. After a crash (kill -9) every committed record reads back with its
+// exact values, the visible records are a prefix of those appended, and an
+// uncommitted tail is cut off at the next open. A deletion is on disk when
+// DeleteRecord or AppendDeletion returns. Indexes are brought level with
+// the records at open (field_index.h).
 //
 // Thread safety: record reads (ReadFieldRaw, ReadRecord, GetFieldValue) and
 // counts may be called from any thread at any time; they are serialised with
-// appends record by record by the table's data lock. Writers (BeginRecord ..
-// CommitRecord/CancelRecord, DeleteRecord, AppendDeletion, ClearTable,
-// DropSegment, AddField) take the table's TableLock for writing themselves;
-// BeginRecord's hold lasts until CommitRecord or CancelRecord on the same
-// thread. Searches take the TableLock for reading (ReadLock) around their
-// evaluation. FindField/FieldAt may be used while no AddField runs (the
-// field list only grows, and only under the write lock).
+// appends record by record by the table's data lock. Writers (a
+// RecordWriter's Commit, DeleteRecord, AppendDeletion, ClearTable,
+// DropSegment, AddField) take the table's TableLock for writing themselves,
+// each for the one operation; a RecordWriter holds no lock while it is
+// filled, and compresses its text before it takes the lock. Searches take
+// the TableLock for reading (ReadLock) around their evaluation.
+// FindField/FieldAt may be used while no AddField runs (the field list only
+// grows, and only under the write lock); RecordWriters may be filled while
+// AddField runs.
 #ifndef LUN_ENGINE_STORAGE_DATA_TABLE_H_
 #define LUN_ENGINE_STORAGE_DATA_TABLE_H_
 
@@ -40,16 +46,22 @@
 #include <memory>
 #include <memory_resource>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "automation/variant.h"
+#include "engine/storage/deletion_list.h"
 #include "engine/storage/engine_error.h"
 #include "engine/storage/field_definition.h"
 #include "engine/storage/field_index.h"
 #include "engine/storage/record_format.h"
+#include "engine/storage/record_writer.h"
+#include "engine/storage/segment_files.h"
+#include "engine/storage/table_indexes.h"
 #include "engine/storage/table_lock.h"
+#include "platform/file_system.h"
 
 namespace lun {
 
@@ -59,40 +71,32 @@ class SettingsStore;
 // One field of a table as the table uses it.
 struct TableField {
   std::string name;
-  uint32_t type_word = 0;      // bits 0-15 type, bits 16-31 subtype
-  int type = kFieldUnknown;    // type_word & 0xFFFF
+  uint32_t type_word = 0;    // bits 0-15 type, bits 16-31 subtype
+  int type = kFieldUnknown;  // type_word & 0xFFFF
   IndexKind index_kind = kNoIndex;
-  int position = 0;            // among the table's fields
-  int definition_number = 0;   // record index in {T}.stu
+  int position = 0;           // among the table's fields
+  int definition_number = 0;  // record index in {T}.stu
   // The field's index; null without an index (kind -1, no factory, or its
   // files could not be opened).
   std::unique_ptr<FieldIndex> index;
-  // The value of the record being built (BeginRecord empties it).
-  Variant value;
 };
 
 // What a table needs from its project; owned by the project, outlives the
 // table.
 struct TableEnvironment {
-  FileSystem* file_system = nullptr;     // every read and write of the table's files
-  SettingsStore* settings = nullptr;     // any-field list; null: every indexed field
-  FieldIndexFactory index_factory;       // null: no indexes
+  FileSystem* file_system = nullptr;  // every read and write of the table's files
+  SettingsStore* settings = nullptr;  // any-field list; null: every indexed field
+  FieldIndexFactory index_factory;    // null: no indexes
   std::string project_folder;
   // Records per segment before a new segment is started. Readers locate
   // records through each segment's own count, so any value reads any table.
   uint32_t segment_record_limit = 1'000'000;
 };
 
-// Sizes of one segment, for lundb stat and check.
-struct SegmentInfo {
-  uint32_t records = 0;
-  uint64_t data_bytes = 0;
-};
-
 class DataTable {
  public:
   // The highest record number a table accepts is one below this.
-  static constexpr uint32_t kRecordNumberLimit = 0xFFFFFFF0u;
+  static constexpr uint32_t kRecordNumberLimit = SegmentFiles::kRecordNumberLimit;
   // Read-lock time-out of searches, in milliseconds.
   static constexpr uint32_t kSearchReadTimeoutMs = 15000;
 
@@ -127,6 +131,9 @@ class DataTable {
   TableField* FindField(std::string_view name) const;
   // Field at `position`; null when position is out of range.
   TableField* FieldAt(int position) const;
+  // Position of the field named `name` (as FindField); -1 if none. Safe
+  // while AddField runs.
+  int FieldPosition(std::string_view name) const;
   int field_count() const { return static_cast<int>(fields_.size()); }
   // Adds a field (type_word: type code, subtype in bits 16-31). Takes the
   // write lock. Messages: "字段名长度大于256",
@@ -144,19 +151,9 @@ class DataTable {
   TableLock& table_lock() { return lock_; }
 
   // ---- appending
-  // Takes the write lock and empties every field's value. False (without
-  // taking the lock) when the table is not open.
-  [[nodiscard]] bool BeginRecord();
-  // Sets the value of the record being built; false when no field has that
-  // name.
-  bool SetValue(std::string_view field_name, Variant value);
-  // Appends the record built from the fields' values, releases the write
-  // lock. Fails when a value cannot be converted to its field's type, when
-  // the table is full (kRecordNumberLimit) or on an I/O error; a failed
-  // append leaves the files and counts as they were.
-  EngineStatus CommitRecord();
-  // Releases the write lock without appending.
-  void CancelRecord();
+  // A writer for one new record (record_writer.h); not valid() when the
+  // table is not open.
+  RecordWriter NewRecord();
   // The record number the next append gets (= records stored, deleted or
   // not).
   uint32_t record_count() const;
@@ -226,51 +223,29 @@ class DataTable {
   std::string IndexMarkerPath() const;
 
  private:
-  struct Segment {
-    int data_fd = -1;
-    int offset_fd = -1;
-    uint32_t count = 0;
-    uint64_t data_size = 0;
-    bool dirty = false;  // written since the last sync
-  };
+  friend class RecordWriter;
 
+  // Encodes `values` (by field position, Empty beyond their end) into a
+  // record body and the values the indexes get. Takes the field list's
+  // lock only, never the write lock.
+  EngineStatus EncodeRecord(const std::vector<Variant>& values, std::string* body,
+                            std::vector<Variant>* stored) const;
+  // Appends an encoded record and feeds the indexes, under the write lock.
+  EngineStatus AppendEncoded(const std::string& body, const std::vector<Variant>& stored,
+                             uint32_t* record);
+  // Whether `position` names a field; safe while AddField runs.
+  bool HasFieldAt(int position) const;
   EngineStatus OpenStorage();
   EngineStatus LoadFieldDefinitions();
-  void RepairSegmentNumbering();
-  void QuarantineSegmentsFrom(int k);
-  EngineStatus OpenSegments();
-  EngineStatus RescanSegments();
-  void CutUncommittedTail();
-  EngineStatus LoadDeletions();
+  std::vector<int> FieldTypes() const;
   void BuildFields();
   TableField* AppendField(int definition_number);
   void ReadAnyFields();
-  void CloseSegmentFiles();
-  EngineStatus StartSegment();
-  EngineStatus AppendBody(const std::string& body);
-  bool LocateRecord(uint32_t record, size_t* segment, uint32_t* local) const;
-  bool RecordSpan(size_t segment, uint32_t local, uint64_t* offset, uint64_t* end) const;
-  // The segment and body span of `record`; requires data_mutex_.
-  bool FindRecord(uint32_t record, size_t* segment, uint64_t* offset, uint64_t* end) const;
+  // Closes the record and deletion files; requires data_mutex_.
+  void CloseFiles();
   enum class DeletionOutcome { kDeleted, kAlreadyDeleted, kRefused };
-  // Marks `record` deleted (sorted insert, written at once).
   DeletionOutcome Delete(uint32_t record);
-  bool WriteDeletion(uint32_t record);
-  bool RewriteDeletionFile();
-  // Index orchestration.
-  void CreateIndexes();
-  void RecoverIndexes();
-  void CatchUpIndexes();
-  // Drops every index file and rebuilds the indexes from the records.
-  void RestartIndexes();
-  void DropIndexFiles(int definition_number);  // -1: every D* and F* file
-  void MarkIndexDamaged();
-  bool AnyIndexDamaged() const;
-  // Drops the indexes that a read found damaged and rebuilds them from the
-  // records (write lock held, or no writer running).
-  void RebuildDamagedIndexes();
   bool SyncRecordFiles();
-  bool has_indexes() const;
   EngineStatus DropSegmentLocked(int k);
 
   TableEnvironment env_;
@@ -281,27 +256,21 @@ class DataTable {
   std::string index_folder_;
   int position_ = 0;
   bool open_ = false;
-  bool editing_ = false;
 
+  // The field list grows under the write lock and this mutex; writers that
+  // are being filled read it under this mutex alone.
+  mutable std::shared_mutex fields_mutex_;
   std::vector<std::unique_ptr<TableField>> fields_;
   std::vector<int> any_fields_;
   TableLock lock_;
 
-  // Guards the segment list, the counts and the deletion list.
+  // Guards the record files, the counts and the deletion list.
   mutable std::mutex data_mutex_;
-  std::vector<Segment> segments_;
-  uint32_t next_record_ = 0;
-  uint32_t live_count_ = 0;
-  std::vector<uint32_t> deleted_;   // sorted ascending, unique
-  bool index_damaged_ = false;      // an index write failed: keep the marker
-  // An index took records since its last flush: closing must flush. A
-  // session that only reads leaves this false, so closing it writes
-  // nothing (no marker, no sync).
-  bool index_unflushed_ = false;
-  int schema_fd_ = -1;
+  SegmentFiles segments_;
+  DeletionList deletions_;
+  TableIndexes indexes_;
+  ScopedFd schema_;
   std::vector<FieldDefinition> definitions_;
-  int deletion_fd_ = -1;
-  uint64_t deletion_file_size_ = 0;
 };
 
 }  // namespace lun

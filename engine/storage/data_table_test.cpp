@@ -2,14 +2,14 @@
 // index recovery that the table drives.
 #include "engine/storage/data_table.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <array>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "engine/storage/segment_format.h"
 #include "engine/storage/storage_test_util.h"
@@ -48,10 +48,11 @@ class DataTableTest : public ::testing::Test {
     ASSERT_TRUE(table_->AddField("大小", "", kFieldInteger, kNoIndex).ok());
   }
   EngineStatus Append(std::u16string name, int size) {
-    EXPECT_TRUE(table_->BeginRecord());
-    table_->SetValue("名称", Variant::Bstr(std::move(name)));
-    table_->SetValue("大小", Variant::I4(size));
-    return table_->CommitRecord();
+    RecordWriter writer = table_->NewRecord();
+    EXPECT_TRUE(writer.valid());
+    writer.SetValue("名称", Variant::Bstr(std::move(name)));
+    writer.SetValue("大小", Variant::I4(size));
+    return writer.Commit();
   }
   std::u16string NameOf(uint32_t record) {
     return std::u16string(table_->GetFieldValue(record, 0).AsString());
@@ -84,24 +85,31 @@ TEST_F(DataTableTest, FirstAppendCreatesTheFirstSegmentWithItsHeader) {
 TEST_F(DataTableTest, EveryTypeReadsBackAfterReopen) {
   Open();
   const std::array<std::pair<const char*, int>, 8> fields = {{
-      {"文本", kFieldText}, {"整型", kFieldInteger}, {"单精度", kFieldSingle},
-      {"双精度", kFieldDouble}, {"逻辑", kFieldLogical}, {"日期", kFieldDate},
-      {"二进制", kFieldBinary}, {"文档", kFieldDocument},
+      {"文本", kFieldText},
+      {"整型", kFieldInteger},
+      {"单精度", kFieldSingle},
+      {"双精度", kFieldDouble},
+      {"逻辑", kFieldLogical},
+      {"日期", kFieldDate},
+      {"二进制", kFieldBinary},
+      {"文档", kFieldDocument},
   }};
-  for (const auto& [name, type] : fields) ASSERT_TRUE(table_->AddField(name, "", type, kNoIndex).ok());
+  for (const auto& [name, type] : fields)
+    ASSERT_TRUE(table_->AddField(name, "", type, kNoIndex).ok());
   std::u16string long_text;
   for (int i = 0; i < 700; ++i) long_text += u"全文检索引擎";
   const std::vector<Variant> in = {
-      Variant::Bstr(u"短"), Variant::I4(-5), Variant::R4(0.25f), Variant::R8(3.5),
-      Variant::Bool(true), Variant::Date(45123.25), Variant::I4(9), Variant::Bstr(long_text)};
-  const std::vector<Variant> expected = {
-      Variant::Bstr(u"短"), Variant::I4(-5), Variant::R4(0.25f), Variant::R8(3.5),
-      Variant::Bool(true), Variant::Date(45123.25), Variant::Bstr(u"二进制数据"),
-      Variant::Bstr(long_text)};
+      Variant::Bstr(u"短"), Variant::I4(-5),         Variant::R4(0.25f), Variant::R8(3.5),
+      Variant::Bool(true),  Variant::Date(45123.25), Variant::I4(9),     Variant::Bstr(long_text)};
+  const std::vector<Variant> expected = {Variant::Bstr(u"短"),         Variant::I4(-5),
+                                         Variant::R4(0.25f),           Variant::R8(3.5),
+                                         Variant::Bool(true),          Variant::Date(45123.25),
+                                         Variant::Bstr(u"二进制数据"), Variant::Bstr(long_text)};
   for (int round = 0; round < 2; ++round) {
-    ASSERT_TRUE(table_->BeginRecord());
-    for (size_t i = 0; i < in.size(); ++i) table_->FieldAt(static_cast<int>(i))->value = in[i];
-    ASSERT_TRUE(table_->CommitRecord().ok());
+    RecordWriter writer = table_->NewRecord();
+    ASSERT_TRUE(writer.valid());
+    for (size_t i = 0; i < in.size(); ++i) writer.SetValueAt(static_cast<int>(i), in[i]);
+    ASSERT_TRUE(writer.Commit().ok());
   }
   for (int pass = 0; pass < 2; ++pass) {
     SCOPED_TRACE(pass == 0 ? "written" : "reopened");
@@ -129,9 +137,10 @@ TEST_F(DataTableTest, EmptyAndNullTextReadBackAsNothing) {
   Open();
   AddBasicFields();
   ASSERT_TRUE(Append(u"", 1).ok());
-  ASSERT_TRUE(table_->BeginRecord());
-  table_->SetValue("名称", Variant::Null());
-  ASSERT_TRUE(table_->CommitRecord().ok());
+  RecordWriter writer = table_->NewRecord();
+  ASSERT_TRUE(writer.valid());
+  writer.SetValue("名称", Variant::Null());
+  ASSERT_TRUE(writer.Commit().ok());
   for (uint32_t r = 0; r < 2; ++r) {
     std::pmr::string raw;
     EXPECT_FALSE(table_->ReadFieldRaw(r, 0, &raw));
@@ -147,9 +156,10 @@ TEST_F(DataTableTest, RecordsAppendedBeforeAFieldReadEmptyForIt) {
   AddBasicFields();
   ASSERT_TRUE(Append(u"old", 1).ok());
   ASSERT_TRUE(table_->AddField("新", "", kFieldInteger, kNoIndex).ok());
-  ASSERT_TRUE(table_->BeginRecord());
-  table_->SetValue("新", Variant::I4(42));
-  ASSERT_TRUE(table_->CommitRecord().ok());
+  RecordWriter writer = table_->NewRecord();
+  ASSERT_TRUE(writer.valid());
+  writer.SetValue("新", Variant::I4(42));
+  ASSERT_TRUE(writer.Commit().ok());
   std::vector<Variant> values;
   ASSERT_TRUE(table_->ReadRecord(0, &values));
   EXPECT_TRUE(values[2].is_empty());
@@ -167,18 +177,68 @@ TEST_F(DataTableTest, FailedConversionAppendsNothingAndReleasesTheLock) {
   AddBasicFields();
   ASSERT_TRUE(Append(u"a", 1).ok());
   const uint64_t before = FileSize(table_->DataPath(0));
-  ASSERT_TRUE(table_->BeginRecord());
-  table_->SetValue("大小", Variant::Bstr(u"twelve"));
-  const EngineStatus s = table_->CommitRecord();
+  RecordWriter writer = table_->NewRecord();
+  ASSERT_TRUE(writer.valid());
+  writer.SetValue("大小", Variant::Bstr(u"twelve"));
+  const EngineStatus s = writer.Commit();
   EXPECT_FALSE(s.ok());
   EXPECT_NE(s.message().find("大小"), std::string::npos);
   EXPECT_EQ(table_->record_count(), 1u);
   EXPECT_EQ(FileSize(table_->DataPath(0)), before);
   EXPECT_EQ(table_->table_lock().state(), 0);
-  ASSERT_TRUE(table_->BeginRecord());
-  table_->CancelRecord();
-  EXPECT_EQ(table_->table_lock().state(), 0);
+}
+
+// A writer holds nothing while it is filled: searches read meanwhile, a
+// writer dropped or moved from appends nothing, and a field added while it
+// is filled can be set, or stores Empty like any field not set.
+TEST_F(DataTableTest, RecordWriterHoldsNoLockAndDroppingItCancels) {
+  Open();
+  AddBasicFields();
+  {
+    RecordWriter dropped = table_->NewRecord();
+    ASSERT_TRUE(dropped.SetValue("名称", Variant::Bstr(u"never")));
+    EXPECT_FALSE(dropped.SetValue("没有", Variant::I4(1)));
+    EXPECT_EQ(table_->table_lock().state(), 0);
+    ASSERT_TRUE(table_->ReadLock(0));  // a search runs while it is filled
+    table_->Unlock();
+  }
+  RecordWriter first = table_->NewRecord();
+  ASSERT_TRUE(first.SetValue("名称", Variant::Bstr(u"first")));
+  RecordWriter second = table_->NewRecord();
+  ASSERT_TRUE(second.SetValue("名称", Variant::Bstr(u"second")));
+  ASSERT_TRUE(table_->AddField("新", "", kFieldInteger, kNoIndex).ok());
+  RecordWriter moved = std::move(first);
+  EXPECT_FALSE(first.valid());
+  EXPECT_FALSE(first.Commit().ok());
+  ASSERT_TRUE(moved.SetValueAt(2, Variant::I4(7)));  // the new field
+  uint32_t number = 99;
+  ASSERT_TRUE(moved.Commit(&number).ok());
+  EXPECT_EQ(number, 0u);
+  ASSERT_TRUE(second.Commit(&number).ok());
+  EXPECT_EQ(number, 1u);
+  EXPECT_EQ(table_->record_count(), 2u);
+  EXPECT_EQ(NameOf(0), u"first");
+  EXPECT_TRUE(table_->GetFieldValue(0, 2) == Variant::I4(7));
+  EXPECT_TRUE(table_->GetFieldValue(1, 2) == Variant::I4(0));
+}
+
+// A prepared record is what Commit appends, unless a value changed since:
+// then it is encoded again; a value that does not convert fails Prepare and
+// can be corrected.
+TEST_F(DataTableTest, PreparedRecordFollowsTheLastValues) {
+  Open();
+  AddBasicFields();
+  RecordWriter writer = table_->NewRecord();
+  ASSERT_TRUE(writer.SetValue("大小", Variant::Bstr(u"twelve")));
+  EXPECT_FALSE(writer.Prepare().ok());
+  ASSERT_TRUE(writer.SetValue("大小", Variant::I4(12)));
+  ASSERT_TRUE(writer.SetValue("名称", Variant::Bstr(u"a")));
+  ASSERT_TRUE(writer.Prepare().ok());
+  ASSERT_TRUE(writer.SetValue("名称", Variant::Bstr(u"b")));
+  ASSERT_TRUE(writer.Commit().ok());
   EXPECT_EQ(table_->record_count(), 1u);
+  EXPECT_EQ(NameOf(0), u"b");
+  EXPECT_TRUE(table_->GetFieldValue(0, 1) == Variant::I4(12));
 }
 
 TEST_F(DataTableTest, DeletionsStaySortedAndAreWrittenAtOnce) {
@@ -206,13 +266,15 @@ TEST_F(DataTableTest, DeletionsStaySortedAndAreWrittenAtOnce) {
 TEST_F(DataTableTest, SegmentsRollAtTheLimitAndReadAcrossThem) {
   Open(3);
   AddBasicFields();
-  for (int i = 0; i < 7; ++i) ASSERT_TRUE(Append(std::u16string(1, static_cast<char16_t>(u'a' + i)), i).ok());
+  for (int i = 0; i < 7; ++i)
+    ASSERT_TRUE(Append(std::u16string(1, static_cast<char16_t>(u'a' + i)), i).ok());
   auto check = [&] {
     ASSERT_EQ(table_->segment_count(), 3);
     const auto segs = table_->Segments();
     EXPECT_EQ(segs[0].records, 3u);
     EXPECT_EQ(segs[2].records, 1u);
-    for (uint32_t r = 0; r < 7; ++r) EXPECT_EQ(NameOf(r), std::u16string(1, static_cast<char16_t>(u'a' + r)));
+    for (uint32_t r = 0; r < 7; ++r)
+      EXPECT_EQ(NameOf(r), std::u16string(1, static_cast<char16_t>(u'a' + r)));
   };
   check();
   Open(3);
@@ -225,7 +287,8 @@ TEST_F(DataTableTest, SegmentsRollAtTheLimitAndReadAcrossThem) {
 TEST_F(DataTableTest, DroppingASegmentRenumbersRecordsAndDeletions) {
   Open(2);
   AddBasicFields();
-  for (int i = 0; i < 6; ++i) ASSERT_TRUE(Append(std::u16string(1, static_cast<char16_t>(u'a' + i)), i).ok());
+  for (int i = 0; i < 6; ++i)
+    ASSERT_TRUE(Append(std::u16string(1, static_cast<char16_t>(u'a' + i)), i).ok());
   for (uint32_t n : {1u, 2u, 5u}) ASSERT_TRUE(table_->DeleteRecord(n));
   ASSERT_TRUE(table_->DropSegment(1).ok());  // records c, d
   EXPECT_FALSE(table_->DropSegment(2).ok());
@@ -261,8 +324,8 @@ TEST(DataTableDamageTest, DamagedFilesAtOpen) {
   struct Case {
     const char* what;
     std::function<void(const std::string& dir)> damage;  // `dir` is the data folder
-    uint32_t visible;  // records after reopening
-    const char* log;   // expected in the error log ("" for nothing expected)
+    uint32_t visible;                                    // records after reopening
+    const char* log;       // expected in the error log ("" for nothing expected)
     uint32_t deleted = 0;  // deletions that remain valid
   };
   auto patch = [](const std::string& path, size_t at, char byte) {
@@ -314,9 +377,10 @@ TEST(DataTableDamageTest, DamagedFilesAtOpen) {
       ASSERT_TRUE(t->AddField("名称", "", kFieldText, kNoIndex).ok());
       for (int i = 0; i < 4; ++i) {
         names.push_back(std::u16string(10 + i, static_cast<char16_t>(u'a' + i)));
-        ASSERT_TRUE(t->BeginRecord());
-        t->SetValue("名称", Variant::Bstr(names.back()));
-        ASSERT_TRUE(t->CommitRecord().ok());
+        RecordWriter writer = t->NewRecord();
+        ASSERT_TRUE(writer.valid());
+        writer.SetValue("名称", Variant::Bstr(names.back()));
+        ASSERT_TRUE(writer.Commit().ok());
       }
       dir = t->data_folder();
     }
@@ -334,16 +398,18 @@ TEST(DataTableDamageTest, DamagedFilesAtOpen) {
     if (*c.log) EXPECT_NE(scratch.ErrorLog().find(c.log), std::string::npos) << scratch.ErrorLog();
     EXPECT_EQ(t->live_count(), c.visible - c.deleted);
     // New records go after the visible ones and never over hidden data.
-    ASSERT_TRUE(t->BeginRecord());
-    t->SetValue("名称", Variant::Bstr(u"new"));
-    ASSERT_TRUE(t->CommitRecord().ok());
+    RecordWriter writer = t->NewRecord();
+    ASSERT_TRUE(writer.valid());
+    writer.SetValue("名称", Variant::Bstr(u"new"));
+    ASSERT_TRUE(writer.Commit().ok());
     project.reset();
     project = scratch.Make(nullptr, 2);
     ASSERT_TRUE(project->OpenProject().ok());
     t = project->FindTable("T");
     ASSERT_EQ(t->record_count(), c.visible + 1);
     EXPECT_TRUE(t->GetFieldValue(c.visible, 0) == Variant::Bstr(u"new"));
-    if (c.visible > 0) EXPECT_TRUE(t->GetFieldValue(c.visible - 1, 0) == Variant::Bstr(names[c.visible - 1]));
+    if (c.visible > 0)
+      EXPECT_TRUE(t->GetFieldValue(c.visible - 1, 0) == Variant::Bstr(names[c.visible - 1]));
   }
 }
 
@@ -356,9 +422,10 @@ TEST(DataTableDamageTest, HiddenSegmentIsKeptAside) {
   DataTable* t = project->FindTable("T");
   ASSERT_TRUE(t->AddField("n", "", kFieldInteger, kNoIndex).ok());
   for (int i = 0; i < 2; ++i) {
-    ASSERT_TRUE(t->BeginRecord());
-    t->SetValue("n", Variant::I4(i));
-    ASSERT_TRUE(t->CommitRecord().ok());
+    RecordWriter writer = t->NewRecord();
+    ASSERT_TRUE(writer.valid());
+    writer.SetValue("n", Variant::I4(i));
+    ASSERT_TRUE(writer.Commit().ok());
   }
   const std::string dir = t->data_folder();
   const std::string original = ReadTestFile(dir + "/T.S1");

@@ -66,9 +66,10 @@ void BuildGoldenProject(ScratchProject& scratch) {
     ASSERT_TRUE(t->AddField(name, "", type, IsTextType(type) ? kWordIndex : kNoIndex).ok());
   }
   for (const auto& row : Rows()) {
-    ASSERT_TRUE(t->BeginRecord());
-    for (size_t i = 0; i < row.size(); ++i) t->FieldAt(static_cast<int>(i))->value = row[i];
-    ASSERT_TRUE(t->CommitRecord().ok());
+    RecordWriter writer = t->NewRecord();
+    ASSERT_TRUE(writer.valid());
+    for (size_t i = 0; i < row.size(); ++i) writer.SetValueAt(static_cast<int>(i), row[i]);
+    ASSERT_TRUE(writer.Commit().ok());
   }
   ASSERT_TRUE(t->DeleteRecord(1));
 }

@@ -1,9 +1,9 @@
 // How a table keeps its indexes level with its records: what it hands them,
 // when it flushes them, and what it does at open after a crash.
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <fstream>
-
-#include <gtest/gtest.h>
 
 #include "engine/storage/data_table.h"
 #include "engine/storage/storage_test_util.h"
@@ -35,11 +35,12 @@ class IndexRecoveryTest : public ::testing::Test {
     index_folder_ = table_->index_folder();
   }
   void Append(int i) {
-    ASSERT_TRUE(table_->BeginRecord());
-    table_->SetValue("名称", Variant::I4(i));  // stored as text
-    table_->SetValue("大小", Variant::I4(i));
-    table_->SetValue("类型", Variant::Bstr(u"t"));
-    ASSERT_TRUE(table_->CommitRecord().ok());
+    RecordWriter writer = table_->NewRecord();
+    ASSERT_TRUE(writer.valid());
+    writer.SetValue("名称", Variant::I4(i));  // stored as text
+    writer.SetValue("大小", Variant::I4(i));
+    writer.SetValue("类型", Variant::Bstr(u"t"));
+    ASSERT_TRUE(writer.Commit().ok());
   }
   // Record numbers the word index was handed, in order.
   std::vector<uint32_t> Fed(int definition) {

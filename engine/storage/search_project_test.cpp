@@ -2,14 +2,13 @@
 // naming rule with the message that wins.
 #include "engine/storage/search_project.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <array>
 #include <filesystem>
 #include <fstream>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "engine/storage/field_def_format.h"
 #include "engine/storage/project_format.h"
@@ -120,7 +119,8 @@ TEST_F(SearchProjectTest, TableRecordsStoreFoldersRelativeWhenInside) {
 }
 
 TEST_F(SearchProjectTest, DeletingFirstOfThreeShiftsTheRest) {
-  for (const char* name : {"A", "B", "C"}) ASSERT_TRUE(project_->CreateTable("", "", name, "").ok());
+  for (const char* name : {"A", "B", "C"})
+    ASSERT_TRUE(project_->CreateTable("", "", name, "").ok());
   DataTable* b = project_->FindTable("b");
   ASSERT_TRUE(project_->DeleteTable(0).ok());
   EXPECT_EQ(ReadTestFile(scratch_.project_path()).size(), 3 * 1804u);
@@ -141,7 +141,8 @@ TEST_F(SearchProjectTest, AddFieldChecksInOrder) {
   ASSERT_TRUE(project_->CreateTable("", "", "T", "").ok());
   DataTable* t = project_->FindTable("T");
   ASSERT_TRUE(t->AddField("Name", "", kFieldText, kWordIndex).ok());
-  const size_t room = 259 - t->index_folder().size() - 7;  // longest name that fits the path rule, + 1
+  const size_t room =
+      259 - t->index_folder().size() - 7;  // longest name that fits the path rule, + 1
   struct Case {
     const char* what;
     std::string name;
@@ -185,9 +186,7 @@ TEST_F(SearchProjectTest, FieldDefinitionBytes) {
   DataTable* t = project_->FindTable("T");
   ASSERT_TRUE(t->AddField("路径", "", kFieldText, kWordIndex).ok());
   // A torn definition at the end is overwritten by the next one.
-  {
-    std::ofstream(t->SchemaPath(), std::ios::binary | std::ios::app) << std::string(100, 'x');
-  }
+  { std::ofstream(t->SchemaPath(), std::ios::binary | std::ios::app) << std::string(100, 'x'); }
   ASSERT_TRUE(t->AddField("大小", "aux", kFieldInteger, kExactIndex).ok());
   const std::string data = ReadTestFile(t->SchemaPath());
   ASSERT_EQ(data.size(), 2 * 2340u);
@@ -269,7 +268,7 @@ TEST_F(SearchProjectTest, TableThatCannotOpenStaysListed) {
   DataTable* t = reopened->FindTable("T");
   ASSERT_NE(t, nullptr);
   EXPECT_FALSE(t->is_open());
-  EXPECT_FALSE(t->BeginRecord());
+  EXPECT_FALSE(t->NewRecord().valid());
   EXPECT_NE(scratch_.ErrorLog().find("不能打开DB8文件"), std::string::npos);
 }
 

@@ -2,12 +2,12 @@
 // corruption.
 #include "engine/storage/storage_check.h"
 
+#include <gtest/gtest.h>
+
 #include <array>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-
-#include <gtest/gtest.h>
 
 #include "engine/storage/storage_test_util.h"
 
@@ -27,7 +27,8 @@ void Append(const std::string& path, const std::string& bytes) {
 
 std::string Describe(const CheckResult& r) {
   std::string out;
-  for (const auto& f : r.findings) out += (f.corruption ? "E " : "N ") + f.where + ": " + f.what + "\n";
+  for (const auto& f : r.findings)
+    out += (f.corruption ? "E " : "N ") + f.where + ": " + f.what + "\n";
   return out;
 }
 
@@ -42,15 +43,24 @@ TEST(StorageCheckTest, FindsDamageAndToleratesCrashLeftovers) {
   const std::array<Case, 11> cases = {{
       {"untouched", [](const std::string&) {}, true},
       {"uncommitted tail", [](const std::string& d) { Append(d + "/T.S1", "garbage"); }, true},
-      {"partial last offset entry", [](const std::string& d) { Append(d + "/T.R1", "\x01\x02"); }, true},
+      {"partial last offset entry", [](const std::string& d) { Append(d + "/T.R1", "\x01\x02"); },
+       true},
       {"roll-over cut short", [](const std::string& d) { Append(d + "/T.S2", "x"); }, true},
-      {"byte inside a packed text", [](const std::string& d) { Patch(d + "/T.S0", 1024 + 40, 'Q'); }, false},
+      {"byte inside a packed text",
+       [](const std::string& d) { Patch(d + "/T.S0", 1024 + 40, 'Q'); }, false},
       {"method byte", [](const std::string& d) { Patch(d + "/T.S0", 1024 + 4, 5); }, false},
       {"offsets out of order", [](const std::string& d) { Patch(d + "/T.R0", 9, 0x00); }, false},
       {"header check byte", [](const std::string& d) { Patch(d + "/T.S1", 13, 0); }, false},
-      {"deletion beyond the table", [](const std::string& d) { Append(d + "/T.Del", std::string("\x10\0\0\0", 4)); }, false},
-      {"bytes after the last field of a middle record", [](const std::string& d) { Patch(d + "/T.R0", 8, 0x7F); }, false},
-      {"gap before a segment", [](const std::string& d) { std::filesystem::rename(d + "/T.S1", d + "/T.S5"); std::filesystem::rename(d + "/T.R1", d + "/T.R5"); }, false},
+      {"deletion beyond the table",
+       [](const std::string& d) { Append(d + "/T.Del", std::string("\x10\0\0\0", 4)); }, false},
+      {"bytes after the last field of a middle record",
+       [](const std::string& d) { Patch(d + "/T.R0", 8, 0x7F); }, false},
+      {"gap before a segment",
+       [](const std::string& d) {
+         std::filesystem::rename(d + "/T.S1", d + "/T.S5");
+         std::filesystem::rename(d + "/T.R1", d + "/T.R5");
+       },
+       false},
   }};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -63,11 +73,13 @@ TEST(StorageCheckTest, FindsDamageAndToleratesCrashLeftovers) {
       DataTable* t = project->FindTable("T");
       ASSERT_TRUE(t->AddField("名称", "", kFieldText, kNoIndex).ok());
       ASSERT_TRUE(t->AddField("值", "", kFieldBinary, kNoIndex).ok());
-      for (const std::u16string& text : {std::u16string(3000, u'检'), std::u16string(u"短"), std::u16string(u"三")}) {
-        ASSERT_TRUE(t->BeginRecord());
-        t->SetValue("名称", Variant::Bstr(text));
-        t->SetValue("值", Variant::R8(1.5));
-        ASSERT_TRUE(t->CommitRecord().ok());
+      for (const std::u16string& text :
+           {std::u16string(3000, u'检'), std::u16string(u"短"), std::u16string(u"三")}) {
+        RecordWriter writer = t->NewRecord();
+        ASSERT_TRUE(writer.valid());
+        writer.SetValue("名称", Variant::Bstr(text));
+        writer.SetValue("值", Variant::R8(1.5));
+        ASSERT_TRUE(writer.Commit().ok());
       }
       ASSERT_TRUE(t->DeleteRecord(1));
       dir = t->data_folder();

@@ -1,7 +1,7 @@
 // Record storage under failing and short I/O (the FileSystem seam).
-#include <filesystem>
-
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 #include "engine/storage/data_table.h"
 #include "engine/storage/storage_test_util.h"
@@ -10,7 +10,9 @@
 namespace lun {
 namespace {
 
-std::u16string TextFor(int i) { return std::u16string(5 + i % 7, static_cast<char16_t>(u'甲' + i)); }
+std::u16string TextFor(int i) {
+  return std::u16string(5 + i % 7, static_cast<char16_t>(u'甲' + i));
+}
 
 // Table T with a text and an integer field, in a project on `scratch`.
 DataTable* MakeTable(SearchProject* project, ScratchProject& scratch) {
@@ -22,11 +24,14 @@ DataTable* MakeTable(SearchProject* project, ScratchProject& scratch) {
   return t;
 }
 
+// Odd records are prepared before they are committed, as a loader does.
 EngineStatus Append(DataTable* t, int i) {
-  if (!t->BeginRecord()) return EngineStatus::FailQuietly("begin");
-  t->SetValue("名称", Variant::Bstr(TextFor(i)));
-  t->SetValue("大小", Variant::I4(i));
-  return t->CommitRecord();
+  RecordWriter writer = t->NewRecord();
+  if (!writer.valid()) return EngineStatus::FailQuietly("begin");
+  writer.SetValue("名称", Variant::Bstr(TextFor(i)));
+  writer.SetValue("大小", Variant::I4(i));
+  if (i % 2 && !writer.Prepare().ok()) return EngineStatus::FailQuietly("prepare");
+  return writer.Commit();
 }
 
 struct Sizes {

@@ -36,11 +36,15 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <filesystem>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "config/settings_store.h"
@@ -162,6 +166,64 @@ double OleDate(time_t t) {
   return static_cast<double>(t + tm.tm_gmtoff) / 86400.0 + 25569.0;
 }
 
+// One file of a load, made into a prepared record by the reading thread.
+struct LoadItem {
+  RecordWriter writer;
+  EngineStatus prepared = EngineStatus::Ok();
+  std::string path;
+  uint64_t bytes = 0;
+};
+
+// The hand-over between the reading thread and the committing one: at most
+// `limit` prepared records wait, so memory stays bounded however fast the
+// files are read.
+class LoadQueue {
+ public:
+  explicit LoadQueue(size_t limit) : limit_(limit) {}
+  // False when the consumer stopped (the item is dropped).
+  bool Push(LoadItem item) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return items_.size() < limit_ || stopped_; });
+    if (stopped_) return false;
+    items_.push_back(std::move(item));
+    changed_.notify_all();
+    return true;
+  }
+  // False once the producer finished and nothing is left.
+  bool Pop(LoadItem* item) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return !items_.empty() || finished_; });
+    if (items_.empty()) return false;
+    *item = std::move(items_.front());
+    items_.pop_front();
+    changed_.notify_all();
+    return true;
+  }
+  void Finish() {
+    std::lock_guard lock(mutex_);
+    finished_ = true;
+    changed_.notify_all();
+  }
+  void Stop() {
+    std::lock_guard lock(mutex_);
+    stopped_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  const size_t limit_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<LoadItem> items_;
+  bool finished_ = false;
+  bool stopped_ = false;
+};
+
+// Files are read, converted and encoded (the text deflated) on a second
+// thread while this one commits the records before them in walk order: the
+// record writer prepares outside the table's lock, so the two halves of a
+// load share the cores and the records come out as a one-thread load
+// writes them.
 int CmdLoad(const std::vector<std::string>& args, const std::string& settings_file) {
   if (args.size() != 3) return Usage("load takes DB TABLE DIR");
   Session s;
@@ -182,43 +244,60 @@ int CmdLoad(const std::vector<std::string>& args, const std::string& settings_fi
   std::filesystem::recursive_directory_iterator it(
       args[2], std::filesystem::directory_options::skip_permission_denied, ec);
   if (ec) return Fail("cannot read " + args[2] + ": " + ec.message());
-  for (; it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-    if (ec) break;
-    std::error_code type_ec;
-    if (!it->is_regular_file(type_ec) || it->is_symlink(type_ec)) continue;
-    const std::string path = AbsolutePath(it->path().string());
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-      ++skipped;
-      continue;
-    }
-    std::string content;
-    if (has_text && ReadWholeFile(DefaultFileSystem(), path, &content, kMaxTextBytes) != 0) {
-      content.clear();
-      int fd = -1;
-      if (DefaultFileSystem().Open(path, O_RDONLY, 0, &fd) == 0) {
-        content.resize(kMaxTextBytes);
-        size_t got = 0;
-        (void)ReadFully(DefaultFileSystem(), fd, content.data(), content.size(), 0, &got);
-        content.resize(got);
-        (void)DefaultFileSystem().Close(fd);
+  LoadQueue queue(16);
+  std::thread reader([&] {
+    for (; it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+      if (ec) break;
+      std::error_code type_ec;
+      if (!it->is_regular_file(type_ec) || it->is_symlink(type_ec)) continue;
+      LoadItem item{table->NewRecord(), EngineStatus::Ok(), AbsolutePath(it->path().string()), 0};
+      const std::string& path = item.path;
+      struct stat st {};
+      if (::stat(path.c_str(), &st) != 0) {
+        ++skipped;
+        continue;
       }
+      std::string content;
+      if (has_text && ReadWholeFile(DefaultFileSystem(), path, &content, kMaxTextBytes) != 0) {
+        content.clear();
+        int fd = -1;
+        if (DefaultFileSystem().Open(path, O_RDONLY, 0, &fd) == 0) {
+          content.resize(kMaxTextBytes);
+          size_t got = 0;
+          (void)ReadFully(DefaultFileSystem(), fd, content.data(), content.size(), 0, &got);
+          content.resize(got);
+          (void)DefaultFileSystem().Close(fd);
+        }
+      }
+      RecordWriter& writer = item.writer;
+      if (has_name) writer.SetValue("文件名称", Variant::Bstr(ToWide(BaseName(path))));
+      if (has_full) writer.SetValue("完整路径", Variant::Bstr(ToWide(path)));
+      if (has_dir) writer.SetValue("路径", Variant::Bstr(ToWide(DirName(path))));
+      if (has_text) writer.SetValue("文本内容", Variant::Bstr(ToWide(content)));
+      if (has_size) {
+        writer.SetValue("文件大小", st.st_size <= INT32_MAX
+                                        ? Variant::I4(static_cast<int32_t>(st.st_size))
+                                        : Variant::R8(static_cast<double>(st.st_size)));
+      }
+      if (has_time) writer.SetValue("修改时间", Variant::Date(OleDate(st.st_mtime)));
+      item.prepared = writer.Prepare();
+      item.bytes = content.size();
+      if (!queue.Push(std::move(item))) break;
     }
-    if (!table->BeginRecord()) return Fail("table not open");
-    if (has_name) table->SetValue("文件名称", Variant::Bstr(ToWide(BaseName(path))));
-    if (has_full) table->SetValue("完整路径", Variant::Bstr(ToWide(path)));
-    if (has_dir) table->SetValue("路径", Variant::Bstr(ToWide(DirName(path))));
-    if (has_text) table->SetValue("文本内容", Variant::Bstr(ToWide(content)));
-    if (has_size) {
-      table->SetValue("文件大小", st.st_size <= INT32_MAX
-                                      ? Variant::I4(static_cast<int32_t>(st.st_size))
-                                      : Variant::R8(static_cast<double>(st.st_size)));
+    queue.Finish();
+  });
+  std::string failure;
+  LoadItem item;
+  while (queue.Pop(&item)) {
+    EngineStatus status = std::move(item.prepared);
+    if (status) status = item.writer.Commit();
+    if (!status) {
+      failure = status.message() + " (" + item.path + ")";
+      queue.Stop();
+      break;
     }
-    if (has_time) table->SetValue("修改时间", Variant::Date(OleDate(st.st_mtime)));
-    if (EngineStatus st2 = table->CommitRecord(); !st2)
-      return Fail(st2.message() + " (" + path + ")");
     ++records;
-    bytes += content.size();
+    bytes += item.bytes;
     const auto now = std::chrono::steady_clock::now();
     if (tty && now - last_report > std::chrono::milliseconds(250)) {
       std::fprintf(stderr, "\r%llu files, %.1f MB", static_cast<unsigned long long>(records),
@@ -226,6 +305,8 @@ int CmdLoad(const std::vector<std::string>& args, const std::string& settings_fi
       last_report = now;
     }
   }
+  reader.join();
+  if (!failure.empty()) return Fail(failure);
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   if (tty) std::fprintf(stderr, "\r%*s\r", 40, "");

@@ -105,16 +105,17 @@ int RunStress(SearchProject* project, const StressOptions& options, int out_fd,
     uint64_t r = SplitMix(options.seed * 31 + i);
     const uint32_t chars = options.max_bytes < 2 ? 0 : static_cast<uint32_t>(r % (options.max_bytes / 2 + 1));
     const std::u16string text = StressText(options.seed, i, chars);
-    if (!table->BeginRecord()) {
+    RecordWriter writer = table->NewRecord();
+    if (!writer.valid()) {
       *error = "table not open";
       return 1;
     }
-    table->SetValue("uid", Variant::Bstr(Uid(i)));
-    table->SetValue("正文", Variant::Bstr(text));
-    table->SetValue("长度", Variant::I4(static_cast<int32_t>(chars)));
+    writer.SetValue("uid", Variant::Bstr(Uid(i)));
+    writer.SetValue("正文", Variant::Bstr(text));
+    writer.SetValue("长度", Variant::I4(static_cast<int32_t>(chars)));
     const std::string hash = StressHash(text);
-    table->SetValue("校验", Variant::Bstr(std::u16string(hash.begin(), hash.end())));
-    if (EngineStatus s = table->CommitRecord(); !s) {
+    writer.SetValue("校验", Variant::Bstr(std::u16string(hash.begin(), hash.end())));
+    if (EngineStatus s = writer.Commit(); !s) {
       *error = s.message();
       return 1;
     }

@@ -8,7 +8,7 @@
 //
 // Protocol printed by the writer, one line each, written unbuffered so that
 // a driver that kills the writer still has every line:
-//   ACK i       CommitRecord of document i returned success
+//   ACK i       the commit of document i returned success
 //   FLUSHED i   FlushIndexes returned success after document i (records up
 //               to i survive power loss)
 //   DEL j       about to delete record j
