@@ -259,8 +259,11 @@ bool DocumentWriter::Append(DataTable& table, const DocumentRecord& record, uint
   writer.SetValue(doc::kHistory, Variant::I4(static_cast<int32_t>(history)));
   writer.SetValue(doc::kMd5, Variant::Bstr(ToWide(record.md5)));
   writer.SetValue(doc::kFileId, Variant::Bstr(ToWide(record.file_id)));
-  if (!writer.Commit().ok()) return false;
-  AddToCategoryList(table.record_count() - 1, CategoryIndex(category));
+  // The number the commit gave: another writer (the mail sources) may
+  // append right after it.
+  uint32_t number = 0;
+  if (!writer.Commit(&number).ok()) return false;
+  AddToCategoryList(number, CategoryIndex(category));
   return true;
 }
 

@@ -140,9 +140,9 @@ TEST_F(WholeWordSearchTest, TheRankerJudgesLongTextsAsTheWholeText) {
   texts.push_back(far + u"sports");
   const uint32_t first = table_->record_count();
   for (const std::u16string& text : texts) {
-    ASSERT_TRUE(table_->BeginRecord());
-    table_->SetValue("文本内容", Variant::Bstr(text));
-    ASSERT_TRUE(table_->CommitRecord().ok());
+    RecordWriter writer = table_->NewRecord();
+    writer.SetValue("文本内容", Variant::Bstr(text));
+    ASSERT_TRUE(writer.Commit().ok());
   }
   const WholeWordRanker ranker(*table_, {{table_->FindField("文本内容")->position, {u"port"}}});
   ASSERT_TRUE(ranker.active());
