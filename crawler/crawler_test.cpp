@@ -114,6 +114,17 @@ class CrawlerTest : public testing::Test {
     return paths;
   }
 
+  // One reconciliation pass over every root with real-time deletion on;
+  // what it queues is not indexed.
+  bool ReconcileDeletingGoneFiles() {
+    ReconcileHooks hooks;
+    hooks.queue = [](const std::string&, bool) { return true; };
+    hooks.realtime_delete = [] { return true; };
+    Reconciler reconciler(scope_, *writer_, hooks);
+    std::atomic<bool> stop{false};
+    return reconciler.Run(ReconcileRequest{.everything = true, .trees = {}, .prune = false}, stop);
+  }
+
   DocumentRecord Record(const std::string& path, double modified) {
     DocumentRecord r;
     r.name = BaseName(path);
@@ -656,13 +667,7 @@ TEST_F(CrawlerTest, ArchiveMembersFollowTheirArchive) {
   EXPECT_TRUE(Paths("[文档]:文本内容=beta").empty());
 
   // A reconciliation finds nothing lost, even with real-time deletion on.
-  ReconcileHooks hooks;
-  hooks.queue = [](const std::string&, bool) { return true; };
-  hooks.realtime_delete = [] { return true; };
-  Reconciler reconciler(scope_, *writer_, hooks);
-  std::atomic<bool> stop{false};
-  ASSERT_TRUE(
-      reconciler.Run(ReconcileRequest{.everything = true, .trees = {}, .prune = false}, stop));
+  ASSERT_TRUE(ReconcileDeletingGoneFiles());
   EXPECT_EQ(LivePaths(), members({"a.txt", "c.txt"}));
 
   // The folder moves: the members' keys follow.
@@ -679,8 +684,7 @@ TEST_F(CrawlerTest, ArchiveMembersFollowTheirArchive) {
   EXPECT_TRUE(LivePaths().empty());
   index({{"a.txt", "alpha"}}, time(nullptr) + 100);
   std::filesystem::remove(zip);
-  ASSERT_TRUE(
-      reconciler.Run(ReconcileRequest{.everything = true, .trees = {}, .prune = false}, stop));
+  ASSERT_TRUE(ReconcileDeletingGoneFiles());
   EXPECT_TRUE(LivePaths().empty());
   index({{"a.txt", "alpha"}}, time(nullptr) + 200);
   writer_->RemoveTree(tree_.File("box"));
@@ -719,13 +723,7 @@ TEST_F(CrawlerTest, OutlookStoresGiveOneMailRecordPerMessage) {
   EXPECT_EQ(LivePaths(), (std::vector<std::string>{pst, key(0x10001), key(0x10003)}));
   EXPECT_TRUE(Paths("[文档]:文本内容=dumplings").empty());
 
-  ReconcileHooks hooks;
-  hooks.queue = [](const std::string&, bool) { return true; };
-  hooks.realtime_delete = [] { return true; };
-  Reconciler reconciler(scope_, *writer_, hooks);
-  std::atomic<bool> stop{false};
-  ASSERT_TRUE(
-      reconciler.Run(ReconcileRequest{.everything = true, .trees = {}, .prune = false}, stop));
+  ASSERT_TRUE(ReconcileDeletingGoneFiles());
   EXPECT_EQ(LivePaths(), (std::vector<std::string>{pst, key(0x10001), key(0x10003)}));
 
   writer_->RemoveDocuments(pst);
@@ -751,12 +749,18 @@ TEST_F(CrawlerTest, PicturesAreReadAgainWhenRecognitionIsTurnedOn) {
   const std::string zip = tree_.File("d/scans.zip");
   Write(zip, MakeArchive("zip", "", {{"inner.png", "\x89PNG\r\n\x1a\n"}, {"a.txt", "alpha"}}),
         time(nullptr) - 100);
+  // A mail store whose message carries a picture.
+  const std::string pst = tree_.File("d/mail.pst");
+  const TestPstMessage scanned{"扫描件", "张三", "李四", "见附件", "", 1700000000,
+                               {{"scan.png", "\x89PNG\r\n\x1a\n"}}, 0x10001};
+  Write(pst, MakeTestPst({{"Inbox", {scanned}, {}}}), time(nullptr) - 100);
+  const std::string message = pst + "::Inbox/" + std::to_string(0x10001 << 5 | 4) + ".eml";
   const std::string bin = JoinPath(scratch_.home().path(), "bin");
   Write(JoinPath(bin, "tesseract"), "#!/bin/sh\ncat >/dev/null\necho 压缩包里的字\n");
   chmod(JoinPath(bin, "tesseract").c_str(), 0755);
   const std::string path_before = getenv("PATH") ? getenv("PATH") : "";
   setenv("PATH", (bin + ":" + path_before).c_str(), 1);
-  Configure(tree_.path(), "png|jpg|pdf|txt|zip");
+  Configure(tree_.path(), "png|jpg|pdf|txt|zip|pst");
   bool recognition = false;
   std::map<std::string, int> reads;
   CrawlerEnvironment env = Env();
@@ -779,6 +783,7 @@ TEST_F(CrawlerTest, PicturesAreReadAgainWhenRecognitionIsTurnedOn) {
   Crawler crawler(env);
   for (const std::string& f : files) crawler.IndexFile(f, false);
   crawler.IndexFile(zip, false);
+  crawler.IndexFile(pst, false);
   ASSERT_TRUE(Paths("[文档]:文本内容=识别文字").empty());
   ASSERT_TRUE(Paths("[文档]:文本内容=压缩包里的字").empty());
 
@@ -795,10 +800,11 @@ TEST_F(CrawlerTest, PicturesAreReadAgainWhenRecognitionIsTurnedOn) {
   ASSERT_TRUE(reconciler.Run(
       {.everything = true, .trees = {}, .prune = false, .reread_pictures = true}, stop));
   std::sort(queued.begin(), queued.end());
-  EXPECT_EQ(queued, (std::vector<std::string>{files[1], files[0], files[2], zip}));
+  EXPECT_EQ(queued, (std::vector<std::string>{pst, files[1], files[0], files[2], zip}));
   for (const std::string& f : queued) crawler.IndexFile(f, false);
   setenv("PATH", path_before.c_str(), 1);
-  EXPECT_EQ(Paths("[文档]:文本内容=压缩包里的字"), std::vector<std::string>{zip + "::inner.png"});
+  EXPECT_EQ(Paths("[文档]:文本内容=压缩包里的字"),
+            (std::vector<std::string>{message, zip + "::inner.png"}));
   EXPECT_EQ(Paths("[文档]:文本内容=识别文字"), std::vector<std::string>{files[0]});
   EXPECT_EQ(Paths("[文档]:文本内容=灯塔"), std::vector<std::string>{files[1]});
   EXPECT_EQ(Paths("[文档]:文本内容=发票扫描"), std::vector<std::string>{files[2]});
@@ -808,7 +814,7 @@ TEST_F(CrawlerTest, PicturesAreReadAgainWhenRecognitionIsTurnedOn) {
                                                {"paper.pdf", 1},
                                                {"notes.txt", 1}}));
   std::vector<std::string> all = files;
-  all.insert(all.end(), {zip, zip + "::a.txt", zip + "::inner.png"});
+  all.insert(all.end(), {zip, zip + "::a.txt", zip + "::inner.png", pst, message});
   std::sort(all.begin(), all.end());
   EXPECT_EQ(LivePaths(), all);
 

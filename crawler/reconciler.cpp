@@ -10,6 +10,7 @@
 #include "crawler/document_table.h"
 #include "crawler/extract/archive_members.h"
 #include "crawler/extract/ocr_text.h"
+#include "crawler/extract/pst_messages.h"
 #include "crawler/extract/text_filters.h"
 #include "crawler/scan_scope.h"
 #include "platform/paths.h"
@@ -68,7 +69,14 @@ bool Reconciler::RecognitionMayAdd(const StoredFile& f) const {
   // and to PDFs whose pages were only pictures; a PDF with text keeps it.
   const std::string type = UpperAscii(f.type);
   if (IsOcrImageType(type)) return true;
+  // A mail store's record lists its messages, not their attachments: any
+  // message may carry a picture, so a store is read again whole (it is
+  // quick), its message records marked with it.
+  if (IsMailStoreType(UpperExtension(f.path.substr(0, f.path.find("::"))))) return true;
   const bool archive = HoldsMembers(type) && !IsArchiveMemberKey(f.path);
+  // A mail store's record lists its messages, not their attachments: any
+  // message may carry a picture, and a store is quick to read again.
+  if (archive && IsMailStoreType(type)) return true;
   if (type != "PDF" && !archive) return false;
   StoredFile state;
   std::u16string text;

@@ -124,10 +124,9 @@ class DirectoryWatcher {
   // parent renamed) before their event was read cannot be watched by the
   // name the event gives. They are kept in late_, renamed along with the
   // watches, dropped when deleted or moved out, and watched, their files
-  // reported as added, once no event is left to read (worker thread only).
+  // reported as added, once no event is left to read.
   void ForgetLateUnder(const std::string& directory);
   void WatchLateDirectories();
-  std::map<std::string, Tree*> late_;
 
   int inotify_fd_ = -1;
   int wake_fd_ = -1;
@@ -140,6 +139,7 @@ class DirectoryWatcher {
   // The wake-up descriptor says why: stopping, or an injected overflow.
   std::atomic<bool> stopping_{false};
   std::atomic<bool> overflow_injected_{false};
+  std::map<std::string, Tree*> late_;  // path -> tree, see above (worker thread only)
 };
 
 }  // namespace lun

@@ -19,7 +19,7 @@ if [[ ! -d "$CORPUS" ]]; then
   CORPUS="$CORPUS" bash "$REPO/../shared/bench/build_corpus.sh"
 fi
 if [[ "${SKIP_BUILD:-0}" != 1 ]]; then
-  (cd "$REPO" && cmake --preset release >/dev/null && cmake --build build/release --target lundb luncrawl -j2)
+  (cd "$REPO" && cmake --preset release >/dev/null && cmake --build build/release --target lundb lundb-crawl luncrawl -j2)
 fi
 # The project's table folders sit beside its file: a folder of their own
 # keeps them together and makes every run start from an empty database.
