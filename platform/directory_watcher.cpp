@@ -278,18 +278,8 @@ void DirectoryWatcher::HandleEvents(const char* buffer, size_t length) {
     if (ev->mask & (IN_CREATE | IN_MOVED_TO)) {
       tree->handler->FileAdded(path);
       if (is_dir) {
-        const int wd = AddWatch(path);
-        if (wd >= 0) {
-          {
-            std::lock_guard lock(mutex_);
-            directories_[wd] = {path, tree};
-          }
-          AddTree(tree, path, /*report_files=*/true);
-        } else if (errno == ENOSPC) {
-          tree->handler->WatchLimitReached(path);
-        } else if (errno == ENOENT || errno == ENOTDIR) {
-          late_[path] = tree;
-        }
+        const int error = WatchNewDirectory(tree, path);
+        if (error == ENOENT || error == ENOTDIR) late_[path] = tree;
       }
     } else if (ev->mask & IN_CLOSE_WRITE) {
       tree->handler->FileModified(path);
@@ -323,20 +313,24 @@ void DirectoryWatcher::WatchLateDirectories() {
   if (ioctl(inotify_fd_, FIONREAD, &unread) != 0 || unread > 0) return;
   std::map<std::string, Tree*> late;
   late.swap(late_);
-  for (const auto& [path, tree] : late) {
-    const int wd = AddWatch(path);
-    if (wd < 0) {
-      // Gone for good (deleted, or moved out of the trees), or no watch
-      // left to give.
-      if (errno == ENOSPC) tree->handler->WatchLimitReached(path);
-      continue;
-    }
-    {
-      std::lock_guard lock(mutex_);
-      directories_[wd] = {path, tree};
-    }
-    AddTree(tree, path, /*report_files=*/true);
+  // A failure now means gone for good (deleted, or moved out of the
+  // trees), or no watch left to give.
+  for (const auto& [path, tree] : late) (void)WatchNewDirectory(tree, path);
+}
+
+int DirectoryWatcher::WatchNewDirectory(Tree* tree, const std::string& directory) {
+  const int wd = AddWatch(directory);
+  if (wd < 0) {
+    const int error = errno;
+    if (error == ENOSPC) tree->handler->WatchLimitReached(directory);
+    return error;
   }
+  {
+    std::lock_guard lock(mutex_);
+    directories_[wd] = {directory, tree};
+  }
+  AddTree(tree, directory, /*report_files=*/true);
+  return 0;
 }
 
 }  // namespace lun

@@ -112,6 +112,10 @@ class DirectoryWatcher {
   // `report_files`, reports the files found as added.
   void AddTree(Tree* tree, const std::string& directory, bool report_files);
   void HandleEvents(const char* buffer, size_t length);
+  // Watches a directory that appeared (created or moved in) and the tree
+  // below it, reporting the files found there as added. Returns 0, or the
+  // error of the watch of `directory` itself (ENOSPC reported already).
+  int WatchNewDirectory(Tree* tree, const std::string& directory);
   // inotify_add_watch, or ENOSPC beyond the testing limit.
   int AddWatch(const std::string& directory);
   // Forgets the watches of `directory` and below (moved out of the trees:
